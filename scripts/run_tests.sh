@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Set up (when needed) and run the whole test suite: the C++ units in a
+# release build and again under AddressSanitizer and UndefinedBehaviorSanitizer,
+# then the Python tests against the installed module.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+
+jobs=$(nproc)
+gen=()
+command -v ninja >/dev/null 2>&1 && gen=(-G Ninja)
+
+echo "== C++ units (release)"
+cmake -S . -B build-tests "${gen[@]}" -DCMAKE_BUILD_TYPE=Release \
+  -DVELARO_BUILD_PYTHON=OFF -DVELARO_BUILD_TESTS=ON >/dev/null
+cmake --build build-tests -j "$jobs"
+ctest --test-dir build-tests --output-on-failure -j "$jobs"
+
+echo "== C++ units (address and undefined-behaviour sanitizers)"
+cmake -S . -B build-asan "${gen[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DVELARO_BUILD_PYTHON=OFF -DVELARO_BUILD_TESTS=ON -DVELARO_SANITIZE=ON >/dev/null
+cmake --build build-asan -j "$jobs"
+ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+echo "== Python tests"
+python3 -m pytest -q tests/python

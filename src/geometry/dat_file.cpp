@@ -1,0 +1,187 @@
+#include "geometry/dat_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <cstring>
+#include "geometry/text_format.h"
+
+namespace velaro {
+namespace {
+
+FileError os_error(int code) { return {code, text::printf("%s (os error %d)", std::strerror(code), code)}; }
+
+bool ascii_iequal(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char c = a[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != b[i]) return false;
+  }
+  return true;
+}
+
+// Length in bytes of the Unicode white-space character starting at p, or 0.
+std::size_t whitespace_len(std::string_view s, std::size_t p) {
+  const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[p + k]); };
+  const std::size_t left = s.size() - p;
+  const unsigned char c = b(0);
+  if (c == ' ' || (c >= 0x09 && c <= 0x0D)) return 1;
+  if (c == 0xC2 && left >= 2 && (b(1) == 0x85 || b(1) == 0xA0)) return 2;  // NEL, NBSP
+  if (c == 0xE1 && left >= 3 && b(1) == 0x9A && b(2) == 0x80) return 3;    // U+1680
+  if (c == 0xE2 && left >= 3) {
+    if (b(1) == 0x80 && (b(2) <= 0x8A || b(2) == 0xA8 || b(2) == 0xA9 || b(2) == 0xAF)) return 3;
+    if (b(1) == 0x81 && b(2) == 0x9F) return 3;  // U+205F
+  }
+  if (c == 0xE3 && left >= 3 && b(1) == 0x80 && b(2) == 0x80) return 3;  // U+3000
+  return 0;
+}
+
+}  // namespace
+
+bool is_valid_utf8(std::string_view text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  std::size_t i = 0;
+  while (i < n) {
+    const unsigned char c = p[i];
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t len;
+    unsigned lo = 0x80, hi = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+      len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      len = 3;
+      if (c == 0xE0) lo = 0xA0;
+      if (c == 0xED) hi = 0x9F;  // no surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      len = 4;
+      if (c == 0xF0) lo = 0x90;
+      if (c == 0xF4) hi = 0x8F;
+    } else {
+      return false;
+    }
+    if (i + len > n) return false;
+    if (p[i + 1] < lo || p[i + 1] > hi) return false;
+    for (std::size_t k = 2; k < len; ++k) {
+      if (p[i + k] < 0x80 || p[i + k] > 0xBF) return false;
+    }
+    i += len;
+  }
+  return true;
+}
+
+bool parse_float_token(std::string_view tok, double& value) {
+  std::string_view body = tok;
+  bool negative = false;
+  if (!body.empty() && (body[0] == '+' || body[0] == '-')) {
+    negative = body[0] == '-';
+    body.remove_prefix(1);
+  }
+  if (body.empty()) return false;
+  if (ascii_iequal(body, "inf") || ascii_iequal(body, "infinity")) {
+    value = negative ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
+    return true;
+  }
+  if (ascii_iequal(body, "nan")) {
+    value = negative ? -std::numeric_limits<double>::quiet_NaN() : std::numeric_limits<double>::quiet_NaN();
+    return true;
+  }
+  // digits [. digits] | . digits, then an optional exponent.
+  std::size_t i = 0;
+  std::size_t int_digits = 0, frac_digits = 0;
+  while (i < body.size() && body[i] >= '0' && body[i] <= '9') ++i, ++int_digits;
+  if (i < body.size() && body[i] == '.') {
+    ++i;
+    while (i < body.size() && body[i] >= '0' && body[i] <= '9') ++i, ++frac_digits;
+  }
+  if (int_digits + frac_digits == 0) return false;
+  if (i < body.size() && (body[i] == 'e' || body[i] == 'E')) {
+    ++i;
+    if (i < body.size() && (body[i] == '+' || body[i] == '-')) ++i;
+    std::size_t exp_digits = 0;
+    while (i < body.size() && body[i] >= '0' && body[i] <= '9') ++i, ++exp_digits;
+    if (exp_digits == 0) return false;
+  }
+  if (i != body.size()) return false;
+  double v = 0.0;
+  const auto res = std::from_chars(body.data(), body.data() + body.size(), v, std::chars_format::general);
+  if (res.ec == std::errc::result_out_of_range) {
+    // from_chars refuses overflow and underflow; follow the usual decimal
+    // conversion instead (infinity, or a signed zero / subnormal).
+    errno = 0;
+    v = std::strtod(std::string(body).c_str(), nullptr);
+  } else if (res.ec != std::errc() || res.ptr != body.data() + body.size()) {
+    return false;
+  }
+  value = negative ? -v : v;
+  return true;
+}
+
+std::vector<Point> parse_dat_text(std::string_view text) {
+  std::vector<Point> pts;
+  std::size_t pos = 0;
+  while (pos <= text.size()) {
+    std::size_t nl = text.find('\n', pos);
+    const bool last = nl == std::string_view::npos;
+    if (last) nl = text.size();
+    std::string_view line = text.substr(pos, nl - pos);
+    pos = nl + 1;
+    if (!last && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+
+    // Split into white-space separated tokens; only the first two matter.
+    std::string_view tokens[2];
+    int count = 0;
+    std::size_t i = 0;
+    while (i < line.size() && count < 2) {
+      std::size_t w;
+      while (i < line.size() && (w = whitespace_len(line, i)) > 0) i += w;
+      if (i >= line.size()) break;
+      const std::size_t start = i;
+      while (i < line.size() && whitespace_len(line, i) == 0) ++i;
+      tokens[count++] = line.substr(start, i - start);
+    }
+    if (count == 2) {
+      double x, y;
+      if (parse_float_token(tokens[0], x) && parse_float_token(tokens[1], y)) pts.push_back({x, y});
+    }
+    if (last) break;
+  }
+  return pts;
+}
+
+std::expected<std::vector<Point>, FileError> parse_dat_file(const std::string& path) {
+  // A path with an embedded NUL byte cannot name a file.
+  if (path.find('\0') != std::string::npos) return std::unexpected(os_error(EINVAL));
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::unexpected(os_error(errno));
+  std::string content;
+  struct stat st{};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) content.reserve(static_cast<std::size_t>(st.st_size));
+  char buf[1 << 16];
+  for (;;) {
+    const ssize_t got = ::read(fd, buf, sizeof buf);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      const int code = errno;
+      ::close(fd);
+      return std::unexpected(os_error(code));
+    }
+    if (got == 0) break;
+    content.append(buf, static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+  if (!is_valid_utf8(content)) return std::unexpected(os_error(EILSEQ));
+  return parse_dat_text(content);
+}
+
+}  // namespace velaro

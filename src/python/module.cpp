@@ -1,0 +1,16 @@
+// The _velaro extension module: creates the module and registers its
+// functions in the order of the public function table.
+#include <pybind11/pybind11.h>
+
+#include "python/registry.h"
+
+PYBIND11_MODULE(_velaro, m) {
+  // Docstrings carry their own text signatures; keep pybind11's out.
+  pybind11::options options;
+  options.disable_function_signatures();
+  m.doc() = "";
+
+  using namespace velaro::python;
+  register_generate_naca4(m);
+  register_parse_dat_file(m);
+}

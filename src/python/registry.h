@@ -1,0 +1,11 @@
+#pragma once
+// One registration function per module function; module.cpp calls them in
+// the order of the public function table.
+#include <pybind11/pybind11.h>
+
+namespace velaro::python {
+
+void register_generate_naca4(pybind11::module_& m);
+void register_parse_dat_file(pybind11::module_& m);
+
+}  // namespace velaro::python
