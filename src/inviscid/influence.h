@@ -1,0 +1,85 @@
+#pragma once
+// Stream-function influence coefficients of the linear-vorticity panels and
+// of the linear source (mass-defect) panels of an airfoil, at one field
+// point: dpsi/dgamma_j, dpsi/dm_j and, optionally, the sensitivities of the
+// velocity component q = dpsi/dn along a given unit direction.
+//
+// No free-stream terms are added; callers add psi_inf = y cos(a) - x sin(a).
+#include <cstddef>
+#include <vector>
+
+#include "inviscid/panel_geometry.h"
+
+namespace velaro {
+
+inline constexpr double kQopi = 0.07957747154594767;  // 1 / (4 pi)
+inline constexpr double kHopi = 0.15915494309189535;  // 1 / (2 pi)
+
+struct PsilinResult {
+  std::vector<double> dzdg;  // dpsi / dgamma_j
+  std::vector<double> dzdm;  // dpsi / dm_j (zero unless sources were requested)
+  std::vector<double> dqdm;  // dq / dm_j (zero from psilin_internal)
+  std::vector<double> dqdg;  // dq / dgamma_j (zero from psilin_internal)
+  // Reserved totals; always 0 (callers form psi and q from the vectors).
+  double psi = 0.0;
+  double psi_ni = 0.0;
+  double psi_reserved = 0.0;
+};
+
+// io: index of the field point; io < n is airfoil node io, io >= n a point off
+// the airfoil (n for the sharp-TE control point, n + k for wake node k).
+PsilinResult psilin_internal(const AirfoilGeometry& geom, std::size_t io, double xi, double yi, bool with_sources);
+
+// As psilin_internal with sources, plus dqdg and dqdm along the unit vector
+// (nxi, nyi).
+PsilinResult psilin_with_dqdm(const AirfoilGeometry& geom, std::size_t io, double xi, double yi, double nxi,
+                              double nyi);
+
+// One straight panel from node a to node b seen from the field point: the
+// local frame and the end-point logarithms and angles, shared by every
+// vortex and source panel evaluation.
+struct PanelFrame {
+  double dso = 0.0;   // panel length
+  double dsio = 0.0;  // 1 / length
+  double sx = 0.0, sy = 0.0;  // unit tangent a -> b
+  double x1 = 0.0, x2 = 0.0;  // tangential coordinates of the field point from a and from b
+  double yy = 0.0;            // normal coordinate of the field point
+  double rs1 = 0.0, rs2 = 0.0;  // squared distances from a and from b
+  double g1 = 0.0, t1 = 0.0;    // ln rs1 and the angle seen from a (0 when skipped)
+  double g2 = 0.0, t2 = 0.0;    // the same from b
+  double sgn = 1.0;             // reflection sign of the angles
+  double branch = 0.0;          // branch offset (0.5 - 0.5 sgn) pi added to every angle
+};
+
+// Squared panel length below which a panel is skipped.
+inline constexpr double kNullPanelSq = 1e-24;
+// Squared distance at or below which an end point's log and angle are 0.
+inline constexpr double kSingularSq = 1e-20;
+
+// Builds the frame of panel (xa, ya) -> (xb, yb); the caller has checked the
+// squared length is at least kNullPanelSq. For a field point on the body the
+// reflection sign is +1; off the body (off_body) it is the sign of yy (+1 for
+// yy >= 0), and the angles get the branch offset (0.5 - 0.5 sgn) pi.
+// skip_a / skip_b zero the log and angle of that end point (the field point
+// is that node); they are also zero when its squared distance is at or below
+// kSingularSq.
+PanelFrame panel_frame(double xa, double ya, double xb, double yb, double xi, double yi, bool off_body, bool skip_a,
+                       bool skip_b);
+
+// Vortex panel stream function: the symmetric part psis and the numerator of
+// the antisymmetric part psid (psid = numerator / (x1 - x2)).
+struct VortexTerms {
+  double psis;
+  double psid_num;
+};
+VortexTerms vortex_terms(const PanelFrame& f);
+
+// TE panel stream functions of its uniform source (psig) and uniform vortex
+// (pgam) parts; apan is the TE panel angle.
+struct TePanelTerms {
+  double psig;
+  double pgam;
+};
+TePanelTerms te_panel_terms(const PanelFrame& f, double apan);
+
+}  // namespace velaro

@@ -1,0 +1,143 @@
+#include "inviscid/panel_geometry.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "geometry/spline_kernels.h"
+#include "geometry/text_format.h"
+
+namespace velaro {
+
+double find_leading_edge_arc(std::span<const double> s, std::span<const double> x, std::span<const double> y,
+                             std::span<const double> xp, std::span<const double> yp, double x_te, double y_te) {
+  const std::size_t n = s.size();
+  if (n == 0) return 0.0;
+
+  // Start at the first node past which the contour heads back towards the TE.
+  std::size_t k0 = n / 2;
+  for (std::size_t k = 2; k + 3 <= n; ++k) {
+    const double dot = (x[k] - x_te) * (x[k + 1] - x[k]) + (y[k] - y_te) * (y[k + 1] - y[k]);
+    if (dot < 0.0) {
+      k0 = k;
+      break;
+    }
+  }
+  double s_le = s[k0];
+
+  // Newton iteration on r(s) = (p(s) - p_te) . p'(s) = 0.
+  const double dseps = 1e-5 * (s[n - 1] - s[0]);
+  for (int iter = 0; iter < 50; ++iter) {
+    const double xl = spline::seval_1d(s, x, xp, s_le);
+    const double yl = spline::seval_1d(s, y, yp, s_le);
+    const double dxds = spline::deval_1d(s, x, xp, s_le);
+    const double dyds = spline::deval_1d(s, y, yp, s_le);
+    const double dxdd = spline::d2val_1d(s, x, xp, s_le);
+    const double dydd = spline::d2val_1d(s, y, yp, s_le);
+    const double xc = xl - x_te;
+    const double yc = yl - y_te;
+    const double res = xc * dxds + yc * dyds;
+    const double der = dxds * dxds + dyds * dyds + xc * dxdd + yc * dydd;
+    if (std::abs(der) < 1e-20) break;
+    const double limit = 0.02 * std::abs(xc + yc);
+    const double step = std::max(-limit, std::min(-res / der, limit));
+    s_le += step;
+    if (std::abs(step) < dseps) break;
+  }
+  return s_le;
+}
+
+std::expected<AirfoilGeometry, InviscidError> AirfoilGeometry::from_points(std::span<const Point> points) {
+  const std::size_t n = points.size();
+  if (n < kMinNodes) return std::unexpected(InviscidError::insufficient_points(n));
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!std::isfinite(points[i].x) || !std::isfinite(points[i].y))
+      return std::unexpected(InviscidError::spline_failed(text::printf("non-finite coordinate at node %zu", i)));
+  }
+
+  AirfoilGeometry g;
+  g.n = n;
+  g.x.resize(n);
+  g.y.resize(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    g.x[i] = points[i].x;
+    g.y[i] = points[i].y;
+  }
+
+  g.s.assign(n, 0.0);
+  for (std::size_t k = 1; k < n; ++k) {
+    const double dx = g.x[k] - g.x[k - 1];
+    const double dy = g.y[k] - g.y[k - 1];
+    g.s[k] = g.s[k - 1] + std::sqrt(dx * dx + dy * dy);
+  }
+  // Coincident consecutive nodes would give zero-length spline intervals.
+  for (std::size_t j = 0; j + 1 < n; ++j) {
+    if (std::abs(g.s[j + 1] - g.s[j]) < 1e-12) return std::unexpected(InviscidError::duplicate_points(j));
+  }
+
+  g.xp = spline::segspl(g.s, g.x);
+  g.yp = spline::segspl(g.s, g.y);
+
+  g.nx.resize(n);
+  g.ny.resize(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const double m = std::sqrt(g.xp[i] * g.xp[i] + g.yp[i] * g.yp[i]);
+    if (m < 1e-12) {
+      g.nx[i] = -1.0;
+      g.ny[i] = 0.0;
+    } else {
+      g.nx[i] = g.yp[i] / m;
+      g.ny[i] = -g.xp[i] / m;
+    }
+  }
+
+  g.apanel.resize(n);
+  for (std::size_t i = 0; i + 1 < n; ++i) {
+    const double dx = g.x[i + 1] - g.x[i];
+    const double dy = g.y[i + 1] - g.y[i];
+    if (std::abs(dx) < 1e-12 && std::abs(dy) < 1e-12) {
+      g.apanel[i] = std::atan2(-g.ny[i], -g.nx[i]);
+    } else {
+      g.apanel[i] = std::atan2(dx, -dy);
+    }
+  }
+  g.apanel[n - 1] = std::atan2(-(g.x[0] - g.x[n - 1]), g.y[0] - g.y[n - 1]) + std::numbers::pi;
+
+  g.x_te = (g.x[0] + g.x[n - 1]) / 2.0;
+  g.y_te = (g.y[0] + g.y[n - 1]) / 2.0;
+  const double gx = g.x[n - 1] - g.x[0];
+  const double gy = g.y[n - 1] - g.y[0];
+  g.dste = std::sqrt(gx * gx + gy * gy);
+  // Bisector direction from the first and last airfoil panels.
+  const double a = (std::sin(g.apanel[0]) - std::sin(g.apanel[n - 2])) / 2.0;
+  const double b = (std::cos(g.apanel[n - 2]) - std::cos(g.apanel[0])) / 2.0;
+  g.ante = gy * a - gx * b;
+  g.aste = b * gy + a * gx;
+
+  g.s_le = find_leading_edge_arc(g.s, g.x, g.y, g.xp, g.yp, g.x_te, g.y_te);
+  g.x_le = spline::seval_1d(g.s, g.x, g.xp, g.s_le);
+  g.y_le = spline::seval_1d(g.s, g.y, g.yp, g.s_le);
+
+  g.chord = std::sqrt((g.x_te - g.x_le) * (g.x_te - g.x_le) + (g.y_te - g.y_le) * (g.y_te - g.y_le));
+  if (g.chord == 0.0 || !std::isfinite(g.chord)) return std::unexpected(InviscidError::invalid_chord(g.chord));
+  g.sharp = 0.0001 * g.chord > g.dste;
+  return g;
+}
+
+std::optional<BisectorControl> sharp_te_bisector_control(const AirfoilGeometry& geom) {
+  const std::size_t n = geom.n;
+  if (n <= 2 || !geom.sharp) return std::nullopt;
+  const double bx = geom.xp[n - 1] - geom.xp[0];
+  const double by = geom.yp[n - 1] - geom.yp[0];
+  const double len = std::max(std::sqrt(bx * bx + by * by), 1e-12);
+  const double cb = bx / len;
+  const double sb = by / len;
+  const double fx = geom.x[1] - geom.x[0], fy = geom.y[1] - geom.y[0];
+  const double lx = geom.x[n - 1] - geom.x[n - 2], ly = geom.y[n - 1] - geom.y[n - 2];
+  const double d_first = std::sqrt(fx * fx + fy * fy);
+  const double d_last = std::sqrt(lx * lx + ly * ly);
+  const double dmin = 0.1 * std::fmin(d_first, d_last);
+  return BisectorControl{geom.x_te - dmin * cb, geom.y_te - dmin * sb, -sb, cb};
+}
+
+}  // namespace velaro

@@ -1,0 +1,64 @@
+#pragma once
+// Panel description of one airfoil contour for the stream-function panel
+// method: nodes, arc length, spline slopes, outward normals, panel angles and
+// the trailing-edge (TE) and leading-edge (LE) quantities.
+//
+// Nodes run from the upper TE point (node 0) round the LE to the lower TE
+// point (node n-1). Angles are in radians.
+#include <cstddef>
+#include <expected>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "geometry/point.h"
+#include "inviscid/inviscid_error.h"
+
+namespace velaro {
+
+struct AirfoilGeometry {
+  std::vector<double> x, y;    // node coordinates
+  std::vector<double> s;       // polygon arc length, s[0] = 0
+  std::vector<double> xp, yp;  // dx/ds, dy/ds of the contour spline
+  std::vector<double> nx, ny;  // unit outward normal at each node
+  std::vector<double> apanel;  // angle of panel i (node i -> i+1); entry n-1 is the TE panel (n-1 -> 0)
+  double x_te = 0.0, y_te = 0.0;  // TE point: midpoint of nodes 0 and n-1
+  double dste = 0.0;              // TE gap length
+  double ante = 0.0;              // TE gap projected normal to the TE bisector
+  double aste = 0.0;              // TE gap projected along the TE bisector
+  double x_le = 0.0, y_le = 0.0;  // LE point: contour point normal to the line from the TE
+  double s_le = 0.0;              // arc length of the LE point
+  std::size_t n = 0;              // node count
+  double chord = 0.0;             // LE point to TE point
+  bool sharp = false;             // dste < 1e-4 * chord
+
+  // Minimum node count accepted by the construction.
+  static constexpr std::size_t kMinNodes = 10;
+
+  // Builds the geometry from the node list. Fails with InsufficientPoints
+  // (fewer than kMinNodes nodes), SplineFailed (a non-finite coordinate),
+  // DuplicatePoints (consecutive nodes closer than 1e-12 in arc length) or
+  // InvalidChord (zero or non-finite LE-TE distance).
+  static std::expected<AirfoilGeometry, InviscidError> from_points(std::span<const Point> points);
+};
+
+// Arc length of the LE point: Newton search, started near the node where the
+// contour turns back towards the TE point, for the spline point at which the
+// line from (x_te, y_te) is normal to the contour. Never fails; the last
+// iterate is kept.
+double find_leading_edge_arc(std::span<const double> s, std::span<const double> x, std::span<const double> y,
+                             std::span<const double> xp, std::span<const double> yp, double x_te, double y_te);
+
+// Control point just inside a sharp TE, on the bisector, with the unit
+// normal of the velocity condition imposed there.
+struct BisectorControl {
+  double x = 0.0;
+  double y = 0.0;
+  double nx = 0.0;
+  double ny = 0.0;
+};
+
+// Present only for a sharp TE (and n > 2).
+std::optional<BisectorControl> sharp_te_bisector_control(const AirfoilGeometry& geom);
+
+}  // namespace velaro
