@@ -1,0 +1,101 @@
+#include "inviscid/factored_system.h"
+
+#include <cmath>
+#include <limits>
+
+#include "inviscid/influence.h"
+
+namespace velaro {
+
+AirfoilSystemMatrix assemble_airfoil_system(const AirfoilGeometry& geometry,
+                                            const std::optional<BisectorControl>& control) {
+  const std::size_t n = geometry.n;
+  const Eigen::Index m = static_cast<Eigen::Index>(n + 1);
+  AirfoilSystemMatrix sys{Eigen::MatrixXd::Zero(m, m), Eigen::MatrixXd::Zero(m, 2)};
+
+  // Stream function at every node equals the body constant psi0; the free
+  // stream psi = y cos(a) - x sin(a) goes to the right-hand side.
+  for (std::size_t i = 0; i < n; ++i) {
+    const PsilinResult r = psilin_internal(geometry, i, geometry.x[i], geometry.y[i], false);
+    const auto row = static_cast<Eigen::Index>(i);
+    for (std::size_t j = 0; j < n; ++j) sys.a(row, static_cast<Eigen::Index>(j)) = r.dzdg[j];
+    sys.a(row, m - 1) = -1.0;
+    sys.rhs(row, 0) = -geometry.y[i];
+    sys.rhs(row, 1) = geometry.x[i];
+  }
+
+  // Sharp trailing edge: rows 0 and n-1 would state the same condition at
+  // (nearly) the same point; row n-1 instead asks for zero velocity across
+  // the bisector at the control point. The free-stream part of that
+  // velocity component is (-sb, cb).(d/dx, d/dy) psi_inf.
+  if (control && n >= 2) {
+    const PsilinResult r = psilin_with_dqdm(geometry, n, control->x, control->y, control->nx, control->ny);
+    const auto row = static_cast<Eigen::Index>(n - 1);
+    for (std::size_t j = 0; j < n; ++j) sys.a(row, static_cast<Eigen::Index>(j)) = r.dqdg[j];
+    sys.a(row, m - 1) = 0.0;
+    const double cb = control->ny;
+    const double sb = -control->nx;
+    sys.rhs(row, 0) = -cb;
+    sys.rhs(row, 1) = -sb;
+  }
+
+  // Kutta condition.
+  if (n >= 1) {
+    sys.a(m - 1, 0) += 1.0;
+    sys.a(m - 1, static_cast<Eigen::Index>(n - 1)) += 1.0;
+  }
+  return sys;
+}
+
+namespace {
+
+// A pivot is unusable when it is not finite or negligible against the scale
+// of the matrix (a rank deficiency that rounding turned into a tiny value).
+bool factors_singular(const Eigen::PartialPivLU<Eigen::MatrixXd>& lu, double scale) {
+  const auto diag = lu.matrixLU().diagonal();
+  const double tiny = scale * static_cast<double>(diag.size()) * std::numeric_limits<double>::epsilon();
+  for (Eigen::Index i = 0; i < diag.size(); ++i) {
+    const double p = diag(i);
+    if (!std::isfinite(p) || std::abs(p) <= tiny) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::expected<FactorizedSystem, InviscidError> FactorizedSystem::build(AirfoilGeometry geometry) {
+  const std::size_t n = geometry.n;
+  if (n < 2 || geometry.x.size() != n || geometry.y.size() != n) return std::unexpected(InviscidError::singular_matrix());
+
+  FactorizedSystem sys;
+  sys.control = sharp_te_bisector_control(geometry);
+  AirfoilSystemMatrix m = assemble_airfoil_system(geometry, sys.control);
+
+  const double scale = m.a.cwiseAbs().maxCoeff();
+  if (!std::isfinite(scale) || scale == 0.0) return std::unexpected(InviscidError::singular_matrix());
+  sys.lu.compute(m.a);
+  if (factors_singular(sys.lu, scale)) return std::unexpected(InviscidError::singular_matrix());
+
+  sys.geometry = std::move(geometry);
+  auto base = sys.solve(m.rhs);
+  if (!base) return std::unexpected(base.error());
+
+  sys.gamu_0.resize(n);
+  sys.gamu_90.resize(n);
+  for (std::size_t j = 0; j < n; ++j) {
+    sys.gamu_0[j] = (*base)(static_cast<Eigen::Index>(j), 0);
+    sys.gamu_90[j] = (*base)(static_cast<Eigen::Index>(j), 1);
+  }
+  sys.psi0_0 = (*base)(static_cast<Eigen::Index>(n), 0);
+  sys.psi0_90 = (*base)(static_cast<Eigen::Index>(n), 1);
+  return sys;
+}
+
+std::expected<Eigen::MatrixXd, InviscidError> FactorizedSystem::solve(const Eigen::MatrixXd& rhs) const {
+  if (rhs.rows() != lu.rows() || lu.rows() == 0) return std::unexpected(InviscidError::singular_matrix());
+  Eigen::MatrixXd x = lu.solve(rhs);
+  if (!x.allFinite()) return std::unexpected(InviscidError::singular_matrix());
+  return x;
+}
+
+}  // namespace velaro

@@ -1,0 +1,114 @@
+#include "inviscid/mass_defect.h"
+
+#include <vector>
+
+#include "inviscid/influence.h"
+#include "inviscid/wake_influence.h"
+
+namespace velaro {
+
+namespace {
+
+using Eigen::Index;
+
+Index idx(std::size_t i) { return static_cast<Index>(i); }
+
+}  // namespace
+
+std::expected<Eigen::MatrixXd, InviscidError> build_dij(const FactorizedSystem& system) {
+  const AirfoilGeometry& g = system.geometry;
+  const std::size_t n = g.n;
+  if (n == 0) return Eigen::MatrixXd(0, 0);
+
+  // Right-hand sides: minus the stream function each unit nodal mass induces
+  // at each node (the system then restores psi = psi0 with vorticity).
+  Eigen::MatrixXd b = Eigen::MatrixXd::Zero(idx(n + 1), idx(n));
+  for (std::size_t i = 0; i < n; ++i) {
+    const PsilinResult r = psilin_internal(g, i, g.x[i], g.y[i], true);
+    for (std::size_t j = 0; j < n; ++j) b(idx(i), idx(j)) = -r.dzdm[j];
+  }
+  if (system.control) {
+    const BisectorControl& c = *system.control;
+    const PsilinResult r = psilin_with_dqdm(g, n, c.x, c.y, c.nx, c.ny);
+    for (std::size_t j = 0; j < n; ++j) b(idx(n - 1), idx(j)) = -r.dqdm[j];
+  }
+  // Row n (Kutta) stays zero.
+
+  auto sol = system.solve(b);
+  if (!sol) return std::unexpected(sol.error());
+  return Eigen::MatrixXd(sol->topRows(idx(n)));
+}
+
+std::expected<Eigen::MatrixXd, InviscidError> build_dij_with_wake_state(const FactorizedSystem& system,
+                                                                        std::span<const double> wake_x,
+                                                                        std::span<const double> wake_y,
+                                                                        std::span<const double> wake_nx,
+                                                                        std::span<const double> wake_ny,
+                                                                        std::span<const double> wake_apanel) {
+  const std::size_t nw = wake_x.size();
+  // The inviscid error vocabulary has no variant for a caller's malformed
+  // wake; it is reported through the free-text variant rather than stopping
+  // the process.
+  if (wake_y.size() != nw) return std::unexpected(InviscidError::spline_failed("wake_x and wake_y must have the same length"));
+  if (wake_nx.size() != nw) return std::unexpected(InviscidError::spline_failed("wake_x and wake_nx must have the same length"));
+  if (wake_ny.size() != nw) return std::unexpected(InviscidError::spline_failed("wake_x and wake_ny must have the same length"));
+  if (wake_apanel.size() != nw) return std::unexpected(InviscidError::spline_failed("wake_x and wake_apanel must have the same length"));
+
+  auto airfoil = build_dij(system);
+  if (!airfoil || nw == 0) return airfoil;
+
+  const AirfoilGeometry& g = system.geometry;
+  const std::size_t n = g.n;
+  const std::size_t nt = n + nw;
+
+  // Combined node arrays, airfoil then wake.
+  std::vector<double> ax(nt), ay(nt), aap(nt);
+  for (std::size_t i = 0; i < n; ++i) {
+    ax[i] = g.x[i];
+    ay[i] = g.y[i];
+    aap[i] = g.apanel[i];
+  }
+  for (std::size_t k = 0; k < nw; ++k) {
+    ax[n + k] = wake_x[k];
+    ay[n + k] = wake_y[k];
+    aap[n + k] = wake_apanel[k];
+  }
+
+  Eigen::MatrixXd dij = Eigen::MatrixXd::Zero(idx(nt), idx(nt));
+  dij.topLeftCorner(idx(n), idx(n)) = *airfoil;
+
+  // Wake columns: the airfoil vorticity response to each unit wake mass,
+  // all columns in one solve.
+  Eigen::MatrixXd c = Eigen::MatrixXd::Zero(idx(n + 1), idx(nw));
+  for (std::size_t i = 0; i < n; ++i) {
+    const PswlinResult r = pswlin(ax, ay, aap, g.x[i], g.y[i], g.nx[i], g.ny[i], n, i);
+    for (std::size_t k = 0; k < nw; ++k) c(idx(i), idx(k)) = -r.dzdm[n + k];
+  }
+  if (g.sharp) c.row(idx(n - 1)).setZero();
+  auto wake_cols = system.solve(c);
+  if (!wake_cols) return std::unexpected(wake_cols.error());
+  dij.topRightCorner(idx(n), idx(nw)) = wake_cols->topRows(idx(n));
+
+  // Wake rows: the direct source influence on the speed along the wake, and
+  // (through CIJ) the influence of the changed airfoil vorticity.
+  Eigen::MatrixXd cij(idx(nw), idx(n));
+  for (std::size_t k = 0; k < nw; ++k) {
+    const std::size_t w = n + k;
+    const PsilinResult r = psilin_with_dqdm(g, w, wake_x[k], wake_y[k], wake_nx[k], wake_ny[k]);
+    for (std::size_t j = 0; j < n; ++j) {
+      cij(idx(k), idx(j)) = r.dqdg[j];
+      dij(idx(w), idx(j)) = r.dqdm[j];
+    }
+    const PswlinResult rw = pswlin(ax, ay, aap, wake_x[k], wake_y[k], wake_nx[k], wake_ny[k], n, w);
+    for (std::size_t j = 0; j < nw; ++j) dij(idx(w), idx(n + j)) = rw.dqdm[n + j];
+  }
+  dij.bottomRows(idx(nw)).noalias() += cij * dij.topRows(idx(n));
+
+  // The first wake node carries the trailing-edge speed.
+  dij.row(idx(n)) = dij.row(idx(n - 1));
+
+  if (!dij.allFinite()) return std::unexpected(InviscidError::singular_matrix());
+  return dij;
+}
+
+}  // namespace velaro

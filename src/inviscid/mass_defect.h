@@ -1,0 +1,33 @@
+#pragma once
+// The mass-defect influence matrix DIJ: DIJ(i, j) is the change of the edge
+// speed at node i per unit mass defect at node j, for the airfoil nodes
+// 0..n-1 and the wake nodes n..n+nw-1. The viscous coupling obtains edge
+// speeds as qinv + DIJ * mass.
+#include <Eigen/Dense>
+
+#include <expected>
+#include <span>
+
+#include "inviscid/factored_system.h"
+#include "inviscid/inviscid_error.h"
+
+namespace velaro {
+
+// n x n matrix of the airfoil alone: the airfoil sources change the vorticity
+// the airfoil system must carry, and that vorticity is the surface speed.
+std::expected<Eigen::MatrixXd, InviscidError> build_dij(const FactorizedSystem& system);
+
+// (n+nw) x (n+nw) matrix with the wake given by its node coordinates,
+// normals and panel angles (equal lengths nw). Wake rows hold the normal
+// derivative of the stream function (the speed along the wake) including the
+// change of airfoil vorticity; the first wake row equals the lower
+// trailing-edge row. An empty wake returns build_dij's matrix. Vectors of
+// unequal length are refused with an error naming the pair.
+std::expected<Eigen::MatrixXd, InviscidError> build_dij_with_wake_state(const FactorizedSystem& system,
+                                                                        std::span<const double> wake_x,
+                                                                        std::span<const double> wake_y,
+                                                                        std::span<const double> wake_nx,
+                                                                        std::span<const double> wake_ny,
+                                                                        std::span<const double> wake_apanel);
+
+}  // namespace velaro
