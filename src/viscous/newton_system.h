@@ -67,8 +67,18 @@ struct AssemblyState {
   std::vector<Vec3> vs1_dstar, vs1_u, vs1_x;
   std::vector<Vec3> vs2_dstar, vs2_u, vs2_x;
 
-  // Allocates every array for `nsys` lines, all zero.
-  void resize(std::size_t nsys_lines);
+  // Allocates every array for `nsys_lines` lines, all zero.
+  void resize(std::size_t nsys_lines) {
+    nsys = nsys_lines;
+    const std::size_t w = nsys + 1;
+    va.assign(w, Block3{});
+    vb.assign(w, Block3{});
+    vm.assign(w * w * 3, 0.0);
+    vdel1.assign(w, Vec3{});
+    vdel2.assign(w, Vec3{});
+    vz = {};
+    for (auto* c : {&vs1_dstar, &vs1_u, &vs1_x, &vs2_dstar, &vs2_u, &vs2_x}) c->assign(w, Vec3{});
+  }
   // First lower line (b): lower station i is line b + i - 1.
   std::size_t lower_first_line() const { return lower_offset + 1; }
   std::size_t vm_index(std::size_t iv, std::size_t col, std::size_t k) const {
