@@ -1,0 +1,423 @@
+// Interval equations of the integral boundary layer and their Jacobians:
+// regular and similarity intervals, and intervals split by transition.
+#include "boundary_layer/interval_equations.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "boundary_layer/closures.h"
+
+namespace velaro {
+
+namespace {
+
+using Vec5 = std::array<double, 5>;
+
+// Upwinding weights of the shear-lag and shape-parameter averages.
+inline constexpr double UPWIND_HDCON_BOUNDARY_LAYER = 5.0;
+inline constexpr double UPWIND_HDCON_WAKE = 1.0;
+// Dissipation-length factor of the shear-lag equation.
+inline constexpr double DLCON_TURBULENT = 1.0;
+inline constexpr double DLCON_WAKE = 0.9;
+// Numerator of the shear-lag coefficient SCC: 5.6*1.333.
+inline constexpr double SCC_NUMERATOR = 7.464799999999999;
+// Initial shear stress of the turbulent part of a transition interval.
+inline constexpr double TRANSITION_CTR_COEFF = 1.8;
+inline constexpr double TRANSITION_CTR_EXP = 3.3;
+
+Vec5 scaled(const Vec5& v, double a) {
+  Vec5 r;
+  for (int j = 0; j < 5; ++j) r[j] = v[j] * a;
+  return r;
+}
+
+// Derivatives of the secondary quantities of one station with respect to its
+// five variables (first, theta, dstar, u, x).
+struct StationGradients {
+  Vec5 h{}, hk{}, rt{}, hs{}, hc{}, cf{}, us{}, cq{}, de{}, di{};
+};
+
+StationGradients station_gradients(const BlStation& s) {
+  StationGradients g;
+  g.h = {0.0, s.h_theta, s.h_dstar, 0.0, 0.0};
+  g.hk = scaled(g.h, s.hk_h);
+  g.rt = {0.0, s.r_theta / std::max(s.theta, 1e-12), 0.0, s.r_theta / std::max(s.u, 1e-12), 0.0};
+  for (int j = 0; j < 5; ++j) {
+    g.hs[j] = s.hs_hk * g.hk[j] + s.hs_rt * g.rt[j];
+    g.hc[j] = s.hc_hk * g.hk[j];
+    g.cf[j] = s.cf_hk * g.hk[j] + s.cf_rt * g.rt[j];
+  }
+  g.us = {0.0, s.us_theta, s.us_dstar, s.us_u, 0.0};
+  g.cq = {0.0, s.cq_theta, s.cq_dstar, s.cq_u, 0.0};
+  g.de = {0.0, s.de_theta, s.de_dstar, 0.0, 0.0};
+  g.di = {s.di_ctau, s.di_theta, s.di_dstar, s.di_u, 0.0};
+  return g;
+}
+
+// Diagnostic trace point of the shear-lag equation, reached once per
+// turbulent or wake interval with its intermediate terms. Nothing is traced
+// yet; an environment-switched trace line belongs here.
+void trace_shear_lag(const BlStation& /*station1*/, const BlStation& /*station2*/,
+                     const ShearLagTerms& /*terms*/) {}
+
+// Shear-lag row (row 0) of a turbulent or wake interval.
+void shear_lag_row(const BlStation& s1, const BlStation& s2, const StationGradients& g1,
+                   const StationGradients& g2, FlowType flow, double upw, const Vec5& upw_1,
+                   const Vec5& upw_2, double ulog, IntervalEquations& eq, ShearLagTerms& t) {
+  const bool wake = flow == FlowType::Wake;
+  const double ald = wake ? DLCON_WAKE : DLCON_TURBULENT;
+  const double w1 = 1.0 - upw;
+  const double w2 = upw;
+
+  const double sa = w2 * s2.ctau + w1 * s1.ctau;
+  const double cqa = w2 * s2.cq + w1 * s1.cq;
+  const double cfa = w2 * s2.cf + w1 * s1.cf;
+  const double hka = w2 * s2.hk + w1 * s1.hk;
+  const double usa = 0.5 * (s1.us + s2.us);
+  const double rta = 0.5 * (s1.r_theta + s2.r_theta);
+  const double dea = 0.5 * (s1.de + s2.de);
+  const double da = std::max(0.5 * (s1.dstar + s2.dstar), 1e-10);
+
+  // Equilibrium-locus term; its dependence on RTA is not carried into the
+  // Jacobian.
+  double hkc = hka - 1.0;
+  double hkc_hka = 1.0;
+  if (!wake) {
+    hkc = hka - 1.0 - GCCON / std::max(rta, 1.0);
+    if (hkc < 0.01) {
+      hkc = 0.01;
+      hkc_hka = 0.0;
+    }
+  }
+  const double hr = hkc / (GACON * ald * hka);
+  const double uq = (0.5 * cfa - hr * hr) / (GBCON * da);
+  const double uq_hka = -2.0 * hr * (hkc_hka / (GACON * ald * hka) - hr / hka) / (GBCON * da);
+  const double uq_cfa = 0.5 / (GBCON * da);
+  const double uq_da = -uq / da;
+
+  const double scc = SCC_NUMERATOR / (1.0 + usa);
+  const double scc_usa = -scc / (1.0 + usa);
+
+  const double slog = std::log(s2.ctau / std::max(s1.ctau, 1e-20));
+  const double dxi = s2.x - s1.x;
+
+  t.term1 = scc * (cqa - sa * ald) * dxi;
+  t.term2 = -2.0 * dea * slog;
+  t.term3 = 2.0 * dea * (uq * dxi - ulog);
+  t.rezc = t.term1 + t.term2 + t.term3;
+  t.scc = scc;
+  t.ald = ald;
+  t.slog = slog;
+  t.ulog = ulog;
+  t.dxi = dxi;
+  t.s1 = s1.ctau;
+  t.s2 = s2.ctau;
+  t.sa = sa;
+  t.cqa = cqa;
+  t.cfa = cfa;
+  t.hka = hka;
+  t.usa = usa;
+  t.rta = rta;
+  t.dea = dea;
+  t.da = da;
+  t.hkc = hkc;
+  t.hr = hr;
+  t.uq = uq;
+  t.upw = upw;
+
+  // Partials of the residual with respect to the averaged quantities.
+  const double r_sa = -scc * ald * dxi;
+  const double r_slog = -2.0 * dea;
+  const double r_ulog = -2.0 * dea;
+  const double r_dxi = scc * (cqa - sa * ald) + 2.0 * dea * uq;
+  const double r_cqa = scc * dxi;
+  const double r_usa = scc_usa * (cqa - sa * ald) * dxi;
+  const double r_dea = 2.0 * (uq * dxi - ulog) - 2.0 * slog;
+  const double r_uq = 2.0 * dea * dxi;
+  const double r_cfa = r_uq * uq_cfa;
+  const double r_hka = r_uq * uq_hka;
+  const double r_da = r_uq * uq_da;
+  const double r_upw = r_cqa * (s2.cq - s1.cq) + r_sa * (s2.ctau - s1.ctau) +
+                       r_cfa * (s2.cf - s1.cf) + r_hka * (s2.hk - s1.hk);
+
+  auto fill = [&](const BlStation& s, const StationGradients& g, double w, const Vec5& upw_v,
+                  double sign, Vec5& row) {
+    for (int j = 0; j < 5; ++j) {
+      row[j] = r_cqa * w * g.cq[j] + r_cfa * w * g.cf[j] + r_hka * w * g.hk[j] +
+               r_upw * upw_v[j] + r_usa * 0.5 * g.us[j] + r_dea * 0.5 * g.de[j];
+    }
+    row[COL_FIRST] += w * r_sa + sign * r_slog / std::max(s.ctau, 1e-20);
+    row[COL_DSTAR] += r_da * 0.5;
+    row[COL_U] += sign * r_ulog / s.u;
+    row[COL_X] += sign * r_dxi;
+  };
+  fill(s1, g1, w1, upw_1, -1.0, eq.vs1[0]);
+  fill(s2, g2, w2, upw_2, 1.0, eq.vs2[0]);
+  eq.vsrez[0] = -t.rezc;
+
+  trace_shear_lag(s1, s2, t);
+}
+
+}  // namespace
+
+IntervalEquationsWithTerms bldif_with_terms_internal(const BlStation& s1, const BlStation& s2,
+                                                     FlowType flow, bool similarity, double msq,
+                                                     double ncrit) {
+  IntervalEquationsWithTerms out;
+  IntervalEquations& eq = out.eq;
+  const StationGradients g1 = station_gradients(s1);
+  const StationGradients g2 = station_gradients(s2);
+
+  // Logarithmic differences; the similarity station replaces them by
+  // constants and drops their derivatives (DDLOG = 0).
+  double xlog = 1.0, ulog = 1.0, tlog = 0.0, hlog = 0.0, ddlog = 0.0;
+  if (!similarity) {
+    xlog = std::log(s2.x / std::max(s1.x, 1e-20));
+    ulog = std::log(s2.u / std::max(s1.u, 1e-20));
+    tlog = std::log(s2.theta / std::max(s1.theta, 1e-20));
+    hlog = std::log(s2.hs / std::max(s1.hs, 1e-20));
+    ddlog = 1.0;
+  }
+
+  // Upwinding weight from the Hk of both ends.
+  const double hdcon =
+      (flow == FlowType::Wake ? UPWIND_HDCON_WAKE : UPWIND_HDCON_BOUNDARY_LAYER) / (s2.hk * s2.hk);
+  const double hl = std::log(std::abs((s2.hk - 1.0) / std::max(s1.hk - 1.0, 1e-6)));
+  const double hlsq = std::min(hl * hl, 15.0);
+  const double ehh = std::exp(-hlsq * hdcon);
+  const double upw = 1.0 - 0.5 * ehh;
+  const double upw_hk1 = -hl * ehh * hdcon / std::max(s1.hk - 1.0, 1e-6);
+  const double upw_hk2 =
+      hl * ehh * hdcon / std::max(s2.hk - 1.0, 1e-6) - 2.0 * hdcon / s2.hk * 0.5 * ehh * hlsq;
+  const Vec5 upw_1 = scaled(g1.hk, upw_hk1);
+  const Vec5 upw_2 = scaled(g2.hk, upw_hk2);
+
+  // ---- Row 0 ----
+  if (flow == FlowType::Laminar) {
+    if (similarity) {
+      // The amplification is held at zero at the similarity station.
+      eq.vsrez[0] = -s2.ampl;
+      eq.vs2[0][COL_FIRST] = 1.0;
+    } else {
+      const AxsetResult ax = axset_full(s1.hk, s1.theta, s1.r_theta, s1.ampl, s2.hk, s2.theta,
+                                        s2.r_theta, s2.ampl, ncrit);
+      const double dx = s2.x - s1.x;
+      const double r0 = s2.ampl - s1.ampl - ax.ax * dx;
+      eq.vsrez[0] = -r0;
+      eq.vs1[0][COL_FIRST] = -1.0 - ax.ax_a1 * dx;
+      eq.vs1[0][COL_THETA] = -dx * (ax.ax_hk1 * s1.hk_h * s1.h_theta + ax.ax_t1 +
+                                    ax.ax_rt1 * s1.r_theta / std::max(s1.theta, 1e-12));
+      eq.vs1[0][COL_DSTAR] = -dx * ax.ax_hk1 * s1.hk_h * s1.h_dstar;
+      eq.vs1[0][COL_U] = -dx * ax.ax_rt1 * s1.r_theta / std::max(s1.u, 1e-12);
+      eq.vs1[0][COL_X] = ax.ax;
+      eq.vs2[0][COL_FIRST] = 1.0 - ax.ax_a2 * dx;
+      eq.vs2[0][COL_THETA] = -dx * (ax.ax_hk2 * s2.hk_h * s2.h_theta + ax.ax_t2 +
+                                    ax.ax_rt2 * s2.r_theta / std::max(s2.theta, 1e-12));
+      eq.vs2[0][COL_DSTAR] = -dx * ax.ax_hk2 * s2.hk_h * s2.h_dstar;
+      eq.vs2[0][COL_U] = -dx * ax.ax_rt2 * s2.r_theta / std::max(s2.u, 1e-12);
+      eq.vs2[0][COL_X] = -ax.ax;
+    }
+  } else {
+    shear_lag_row(s1, s2, g1, g2, flow, upw, upw_1, upw_2, ulog, eq, out.terms);
+  }
+
+  // ---- Row 1: momentum ----
+  const double ha = 0.5 * (s1.h + s2.h);
+  const double ma = 0.5 * msq;
+  const double xa = 0.5 * (s1.x + s2.x);
+  const double ta = 0.5 * (s1.theta + s2.theta);
+  const double hkm = 0.5 * (s1.hk + s2.hk);
+  const double rtm = 0.5 * (s1.r_theta + s2.r_theta);
+
+  CfResult cfm{0.0, 0.0, 0.0, 0.0};
+  if (flow == FlowType::Laminar) {
+    cfm = cf_laminar(hkm, rtm);
+  } else if (flow == FlowType::Turbulent) {
+    const CfResult lam = cf_laminar(hkm, rtm);
+    const CfResult turb = cf_turbulent(hkm, rtm, ma);
+    cfm = lam.cf > turb.cf ? lam : turb;
+  }
+
+  const double cfx = 0.5 * cfm.cf * xa / ta +
+                     0.25 * (s1.cf * s1.x / s1.theta + s2.cf * s2.x / s2.theta);
+  const double hwa = 0.5 * (s1.dw / std::max(s1.theta, 1e-20) + s2.dw / std::max(s2.theta, 1e-20));
+  const double bmom = ha + 2.0 - ma + hwa;
+  const double r1 = tlog + bmom * ulog - 0.5 * xlog * cfx;
+  eq.vsrez[1] = -r1;
+
+  auto momentum = [&](const BlStation& s, const StationGradients& g, double sign, Vec5& row) {
+    const double hwa_t = -0.5 * s.dw / std::max(s.theta * s.theta, 1e-30);
+    Vec5 cfx_v;
+    for (int j = 0; j < 5; ++j) {
+      const double cfm_j = 0.5 * (cfm.cf_hk * g.hk[j] + cfm.cf_rt * g.rt[j]);
+      cfx_v[j] = 0.5 * xa / ta * cfm_j + 0.25 * s.x / s.theta * g.cf[j];
+    }
+    cfx_v[COL_X] += 0.5 * cfm.cf / ta * 0.5 + 0.25 * s.cf / s.theta;
+    cfx_v[COL_THETA] += -0.5 * cfm.cf * xa / (ta * ta) * 0.5 - 0.25 * s.cf * s.x / (s.theta * s.theta);
+    for (int j = 0; j < 5; ++j) row[j] = 0.5 * ulog * g.h[j] - 0.5 * xlog * cfx_v[j];
+    row[COL_THETA] += sign * ddlog / std::max(s.theta, 1e-20) + ulog * hwa_t;
+    row[COL_U] += sign * ddlog / std::max(s.u, 1e-10) * bmom;
+    row[COL_X] += sign * ddlog / std::max(s.x, 1e-20) * (-0.5 * cfx);
+  };
+  momentum(s1, g1, -1.0, eq.vs1[1]);
+  momentum(s2, g2, 1.0, eq.vs2[1]);
+
+  // ---- Row 2: kinetic-energy shape parameter ----
+  const double hsa = 0.5 * (s1.hs + s2.hs);
+  const double hca = 0.5 * (s1.hc + s2.hc);
+  const double w1 = 1.0 - upw;
+  const double w2 = upw;
+  const double dix1 = s1.di * s1.x / s1.theta;
+  const double dix2 = s2.di * s2.x / s2.theta;
+  const double cfx1 = s1.cf * s1.x / s1.theta;
+  const double cfx2 = s2.cf * s2.x / s2.theta;
+  const double dix = w1 * dix1 + w2 * dix2;
+  const double cfxu = w1 * cfx1 + w2 * cfx2;
+  const double ashape = 2.0 * hca / hsa + 1.0 - ha - hwa;
+  const double qsrc = 0.5 * cfxu - dix;
+  const double r2 = hlog + ashape * ulog + xlog * qsrc;
+  eq.vsrez[2] = -r2;
+  const double q_upw = 0.5 * (cfx2 - cfx1) - (dix2 - dix1);
+
+  auto shape = [&](const BlStation& s, const StationGradients& g, double w, const Vec5& upw_v,
+                   double sign, Vec5& row) {
+    const double hwa_t = -0.5 * s.dw / std::max(s.theta * s.theta, 1e-30);
+    for (int j = 0; j < 5; ++j) {
+      const double a_j = (2.0 / hsa) * 0.5 * g.hc[j] - 2.0 * hca / (hsa * hsa) * 0.5 * g.hs[j] -
+                         0.5 * g.h[j];
+      const double q_j = w * (0.5 * s.x / s.theta * g.cf[j] - s.x / s.theta * g.di[j]) +
+                         q_upw * upw_v[j];
+      row[j] = sign * ddlog / std::max(s.hs, 0.01) * g.hs[j] + ulog * a_j + xlog * q_j;
+    }
+    row[COL_THETA] += -ulog * hwa_t +
+                      xlog * w * (-0.5 * s.cf * s.x + s.di * s.x) / (s.theta * s.theta);
+    row[COL_X] += xlog * w * (0.5 * s.cf - s.di) / s.theta;
+    row[COL_U] += sign * ddlog / std::max(s.u, 1e-10) * ashape;
+    row[COL_X] += sign * ddlog / std::max(s.x, 1e-20) * qsrc;
+  };
+  shape(s1, g1, w1, upw_1, -1.0, eq.vs1[2]);
+  shape(s2, g2, w2, upw_2, 1.0, eq.vs2[2]);
+
+  return out;
+}
+
+IntervalEquations bldif_full_simi(const BlStation& station, FlowType flow, double msq) {
+  IntervalEquations eq = bldif_with_terms_internal(station, station, flow, true, msq, 9.0).eq;
+  for (int k = 0; k < 3; ++k) {
+    for (int j = 0; j < 5; ++j) {
+      eq.vs2[k][j] += eq.vs1[k][j];
+      eq.vs1[k][j] = 0.0;
+    }
+  }
+  return eq;
+}
+
+IntervalEquations trdif_full(const BlStation& s1, const BlStation& s2, const TransitionResult& tr,
+                             double ampl_t, double msq, double re) {
+  const double dx = s2.x - s1.x;
+  if (!(dx > 1e-20) || !tr.transition) {
+    return bldif_with_terms_internal(s1, s2, FlowType::Turbulent, false, msq, 9.0).eq;
+  }
+
+  // State at the transition point.
+  const double xt = tr.xt;
+  const double tt = tr.wf1 * s1.theta + tr.wf2 * s2.theta;
+  const double dt = tr.wf1 * s1.dstar + tr.wf2 * s2.dstar;
+  const double ut = tr.wf1 * s1.u + tr.wf2 * s2.u;
+
+  // Laminar part: station1 to the transition point.
+  BlStation lam;
+  lam.x = xt;
+  lam.u = ut;
+  lam.theta = tt;
+  lam.dstar = dt;
+  lam.ampl = ampl_t;
+  lam.ctau = 0.0;
+  lam.is_laminar = true;
+  blvar(lam, FlowType::Laminar, msq, re);
+  const IntervalEquations bl =
+      bldif_with_terms_internal(s1, lam, FlowType::Laminar, false, msq, 9.0).eq;
+
+  // Initial shear stress of the turbulent part from the equilibrium value.
+  BlStation turb = lam;
+  turb.is_laminar = false;
+  turb.is_turbulent = true;
+  turb.ampl = 0.0;
+  turb.ctau = 0.0;
+  blvar(turb, FlowType::Turbulent, msq, re);
+  const double hkm1 = std::max(turb.hk - 1.0, 0.1);
+  const double ctr = TRANSITION_CTR_COEFF * std::exp(-TRANSITION_CTR_EXP / hkm1);
+  const double ctr_hk = ctr * TRANSITION_CTR_EXP / (hkm1 * hkm1);
+  const double st = ctr * turb.cq;
+  const double st_u = ctr * turb.cq_u;
+  const double st_d = turb.cq * ctr_hk * turb.hk_h / std::max(tt, 1e-20) + ctr * turb.cq_dstar;
+  const double st_t = ctr * turb.cq_theta - turb.cq * ctr_hk * turb.hk_h * turb.h / std::max(tt, 1e-20);
+
+  turb.ctau = std::max(st, 1e-4);
+  blvar(turb, FlowType::Turbulent, msq, re);
+  const IntervalEquations bt =
+      bldif_with_terms_internal(turb, s2, FlowType::Turbulent, false, msq, 9.0).eq;
+
+  // Sensitivities of the transition-point variables (columns of bt.vs1:
+  // S, theta, dstar, u, x) to the variables of both interval ends (columns
+  // first, theta, dstar, u, x of each station).
+  std::array<Vec5, 5> dv1{}, dv2{};
+  dv1[COL_X] = {tr.xt_a1, tr.xt_t1, tr.xt_d1, tr.xt_u1, tr.xt_x1};
+  dv1[COL_THETA] = {tr.tt_a1, tr.tt_t1, tr.tt_d1, tr.tt_u1, tr.tt_x1};
+  dv1[COL_DSTAR] = {tr.dt_a1, tr.dt_t1, tr.dt_d1, tr.dt_u1, tr.dt_x1};
+  dv1[COL_U] = {tr.ut_a1, tr.ut_t1, tr.ut_d1, tr.ut_u1, tr.ut_x1};
+  dv2[COL_X] = {0.0, tr.xt_t2, tr.xt_d2, tr.xt_u2, tr.xt_x2};
+  dv2[COL_THETA] = {0.0, tr.tt_t2, tr.tt_d2, tr.tt_u2, tr.tt_x2};
+  dv2[COL_DSTAR] = {0.0, tr.dt_t2, tr.dt_d2, tr.dt_u2, tr.dt_x2};
+  dv2[COL_U] = {0.0, tr.ut_t2, tr.ut_d2, tr.ut_u2, tr.ut_x2};
+  for (int j = 0; j < 5; ++j) {
+    dv1[COL_FIRST][j] = st_t * dv1[COL_THETA][j] + st_d * dv1[COL_DSTAR][j] + st_u * dv1[COL_U][j];
+    dv2[COL_FIRST][j] = st_t * dv2[COL_THETA][j] + st_d * dv2[COL_DSTAR][j] + st_u * dv2[COL_U][j];
+  }
+
+  IntervalEquations eq;
+  eq.vsrez[0] = bt.vsrez[0];
+  eq.vsrez[1] = bl.vsrez[1] + bt.vsrez[1];
+  eq.vsrez[2] = bl.vsrez[2] + bt.vsrez[2];
+  for (int k = 0; k < 3; ++k) {
+    // The laminar amplification row is discarded; the shear-lag row is
+    // the turbulent part's alone.
+    const bool with_laminar = k > 0;
+    for (int j = 0; j < 5; ++j) {
+      double up = with_laminar ? bl.vs1[k][j] : 0.0;
+      double down = bt.vs2[k][j];
+      for (int v = 0; v < 5; ++v) {
+        up += bt.vs1[k][v] * dv1[v][j];
+        down += bt.vs1[k][v] * dv2[v][j];
+        if (with_laminar && v != COL_FIRST) {
+          up += bl.vs2[k][v] * dv1[v][j];
+          down += bl.vs2[k][v] * dv2[v][j];
+        }
+      }
+      eq.vs1[k][j] = up;
+      eq.vs2[k][j] = down;
+    }
+  }
+
+  if (tr.forced) {
+    // Sensitivity to the forced transition location: the transition-point
+    // state moves along the linear interpolation of the interval.
+    Vec5 rate{};
+    rate[COL_THETA] = (s2.theta - s1.theta) / dx;
+    rate[COL_DSTAR] = (s2.dstar - s1.dstar) / dx;
+    rate[COL_U] = (s2.u - s1.u) / dx;
+    rate[COL_X] = 1.0;
+    rate[COL_FIRST] = st_t * rate[COL_THETA] + st_d * rate[COL_DSTAR] + st_u * rate[COL_U];
+    for (int k = 0; k < 3; ++k) {
+      double d = 0.0;
+      for (int v = 0; v < 5; ++v) {
+        d += bt.vs1[k][v] * rate[v];
+        if (k > 0 && v != COL_FIRST) d += bl.vs2[k][v] * rate[v];
+      }
+      eq.further[0][k] = d;
+    }
+  }
+  return eq;
+}
+
+}  // namespace velaro

@@ -1,0 +1,94 @@
+#pragma once
+// Discretised integral boundary-layer equations between two stations.
+//
+// Between an upstream station 1 and a downstream station 2 of one surface or
+// of the wake the boundary layer is described by three residuals:
+//   row 0  amplification (laminar) or shear lag (turbulent, wake),
+//   row 1  momentum,
+//   row 2  kinetic-energy shape parameter.
+// Each routine returns the negated residuals and their Jacobians with respect
+// to the five variables of each station (column order below). Both stations
+// must have been through `blvar`.
+#include <array>
+
+#include "boundary_layer/bl_station.h"
+#include "boundary_layer/flow_type.h"
+#include "boundary_layer/transition.h"
+
+namespace velaro {
+
+// Column order of the station variables in vs1 and vs2: the first variable
+// (ampl on a laminar station, ctau on a turbulent or wake station), theta,
+// dstar, u, x.
+inline constexpr int COL_FIRST = 0;
+inline constexpr int COL_THETA = 1;
+inline constexpr int COL_DSTAR = 2;
+inline constexpr int COL_U = 3;
+inline constexpr int COL_X = 4;
+
+struct IntervalEquations {
+  std::array<double, 3> vsrez{};                  // (-R0, -R1, -R2)
+  std::array<std::array<double, 5>, 3> vs1{};     // dR/d(upstream variables)
+  std::array<std::array<double, 5>, 3> vs2{};     // dR/d(downstream variables)
+  // Three further residual sensitivity vectors (one entry per row). All zero
+  // except further[0] on a forced-transition interval from `trdif_full`: the
+  // derivative of the three residuals with respect to the transition location.
+  std::array<std::array<double, 3>, 3> further{};
+};
+
+// Intermediate quantities of the shear-lag equation (turbulent and wake
+// intervals; all zero on a laminar interval). For diagnostics only.
+struct ShearLagTerms {
+  double term1 = 0.0;  // SCC*(CQA - SA*ALD)*DXI
+  double term2 = 0.0;  // -2*DEA*SLOG
+  double term3 = 0.0;  // 2*DEA*(UQ*DXI - ULOG)
+  double rezc = 0.0;   // term1 + term2 + term3 (the row-0 residual)
+  double scc = 0.0;
+  double ald = 0.0;
+  double slog = 0.0;
+  double ulog = 0.0;
+  double dxi = 0.0;
+  double s1 = 0.0;
+  double s2 = 0.0;
+  double sa = 0.0;
+  double cqa = 0.0;
+  double cfa = 0.0;
+  double hka = 0.0;
+  double usa = 0.0;
+  double rta = 0.0;
+  double dea = 0.0;
+  double da = 0.0;
+  double hkc = 0.0;
+  double hr = 0.0;
+  double uq = 0.0;
+  double upw = 0.0;
+};
+
+struct IntervalEquationsWithTerms {
+  IntervalEquations eq;
+  ShearLagTerms terms;
+};
+
+// Interval equations of one flow regime between station1 and station2.
+// `similarity` selects the similarity form of the first station after the
+// stagnation point (no upstream neighbour; logarithmic differences replaced).
+// `msq` is the edge Mach number squared; `ncrit` enters only the laminar
+// amplification rate.
+IntervalEquationsWithTerms bldif_with_terms_internal(const BlStation& station1,
+                                                     const BlStation& station2, FlowType flow,
+                                                     bool similarity, double msq, double ncrit);
+
+// Equations of the similarity station: the similarity form with the station
+// as both ends, its two Jacobian blocks summed into vs2 (vs1 is zero).
+IntervalEquations bldif_full_simi(const BlStation& station, FlowType flow, double msq);
+
+// Equations of an interval that contains the transition point of `tr`: a
+// laminar part from station1 to the transition point and a turbulent part
+// from there to station2, chained to the interval ends through the transition
+// sensitivities. `ampl_t` is the amplification given to the transition point
+// (it affects only the discarded laminar amplification row). Without a
+// transition (or for an empty interval) this is the turbulent interval.
+IntervalEquations trdif_full(const BlStation& station1, const BlStation& station2,
+                             const TransitionResult& tr, double ampl_t, double msq, double re);
+
+}  // namespace velaro
