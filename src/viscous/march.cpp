@@ -1,0 +1,598 @@
+#include "viscous/march.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+#include "boundary_layer/closures.h"
+#include "boundary_layer/interval_equations.h"
+#include "boundary_layer/transition.h"
+#include "viscous/gauss4.h"
+#include "viscous/station_derivs.h"
+
+namespace velaro {
+
+namespace {
+
+constexpr int kMaxStationIterations = 25;
+constexpr double kUeTolerance = 1e-5;        // direct march, largest normalised change
+constexpr double kDuTolerance = 5e-6;        // mixed march
+constexpr double kRelaxThreshold = 0.3;      // largest normalised change per step
+constexpr double kAcceptUnconverged = 0.1;   // keep an unconverged iterate up to this change
+constexpr double kCtauMin = 1e-7;
+constexpr double kCtauMax = 0.3;
+constexpr double kCtauInitial = 0.03;
+constexpr double kCtauAfterFailure = 0.05;
+constexpr double kHkMaxLaminar = 3.8;        // direct mode limit, laminar
+constexpr double kHkMaxTurbulent = 2.5;      // direct mode limit, turbulent and wake
+constexpr double kHkLimitAirfoil = 1.02;     // dstr limiter
+constexpr double kHkLimitWake = 1.00005;
+constexpr double kHkGrowthLaminar = 0.03;    // inverse-mode targets
+constexpr double kHkDecayTurbulent = 0.15;
+constexpr double kHkFloorWakeTarget = 1.01;
+constexpr double kUeHkWeight = 1000.0;       // mixed-mode Ue-Hk sensitivity weight
+constexpr double kIntervalNcrit = 9.0;       // ncrit handed to the interval equations
+
+double hk_limit(bool wake) { return wake ? kHkLimitWake : kHkLimitAirfoil; }
+
+// Flow type of row r for the current transition index.
+FlowType station_flow(std::size_t r, std::size_t itran, std::size_t iblte) {
+  if (r > iblte) return FlowType::Wake;
+  if (r + 1 >= itran) return FlowType::Turbulent;
+  return FlowType::Laminar;
+}
+
+bool all_finite(std::initializer_list<double> values) {
+  for (double v : values)
+    if (!std::isfinite(v)) return false;
+  return true;
+}
+
+// Combined values of the two trailing-edge rows that start the wake.
+struct TeMerge {
+  double tte = 0.0;  // momentum thickness
+  double dte = 0.0;  // displacement thickness including the TE gap
+  double cte = kCtauInitial;  // momentum-weighted shear variable
+};
+
+TeMerge merge_te(const TeValues& self, const TeValues& other, double ante) {
+  TeMerge m;
+  m.tte = self.theta + other.theta;
+  m.dte = self.dstr + other.dstr + ante;
+  m.cte = m.tte > 0.0 ? (self.ctau * self.theta + other.ctau * other.theta) / m.tte : kCtauInitial;
+  return m;
+}
+
+// Raises dstar so that the kinematic shape factor of the layer (without the
+// wake gap) is at least the limit of the airfoil or the wake.
+void limit_dstar(double& dstar, double theta, double dsw, bool wake) {
+  const double th = std::max(theta, 1e-12);
+  const HkinResult k = hkin((dstar - dsw) / th, 0.0);
+  dstar = dsw + (dstar - dsw) + std::max(hk_limit(wake) - k.hk, 0.0) / std::max(k.hk_h, 1e-12) * th;
+}
+
+// The primary values of the station being solved. dstar includes the wake
+// gap dsw on wake rows.
+struct Working {
+  double xi = 0.0;
+  double ue = 0.0;
+  double theta = 0.0;
+  double dstar = 0.0;
+  double ctau = kCtauInitial;
+  double ampl = 0.0;
+  double dsw = 0.0;
+};
+
+BlStation build(FlowType flow, const Working& w, double re) {
+  return build_and_fill_station(flow, w.xi, w.ue, w.theta, w.dstar - w.dsw, w.dsw, w.ctau, w.ampl, re);
+}
+
+// The three boundary-layer equations of a station as rows of the 4x4 system
+// (columns: first variable, theta, dstar, ue) with their right-hand sides.
+struct StationRows {
+  std::array<std::array<double, 4>, 3> a{};
+  std::array<double, 3> rhs{};
+};
+
+StationRows from_interval(const IntervalEquations& eq) {
+  StationRows s;
+  for (int k = 0; k < 3; ++k) {
+    for (int j = 0; j < 4; ++j) s.a[k][j] = eq.vs2[k][j];
+    s.rhs[k] = eq.vsrez[k];
+  }
+  return s;
+}
+
+// Everything one side's march carries from station to station.
+class SideMarch {
+ public:
+  SideMarch(int side, std::vector<BlRow>& rows, std::size_t row_count, std::size_t nbl,
+            std::size_t iblte, const TeValues& other_te, double ante, double re, double ncrit,
+            MarchDiagnostics* diag)
+      : side_(side),
+        rows_(rows),
+        last_(std::min({nbl, row_count, rows.size()})),
+        nbl_(nbl),
+        iblte_(iblte),
+        other_te_(other_te),
+        ante_(ante),
+        re_(re),
+        ncrit_(ncrit),
+        diag_(diag),
+        itran_(iblte + 1) {}
+
+  MarchResult run_ue();
+  MarchResult run_du(std::size_t itran_old);
+
+ private:
+  bool is_wake(std::size_t r) const { return r > iblte_; }
+  bool first_wake(std::size_t r) const { return r == iblte_ + 1; }
+
+  // Transition check of the interval ending at row r; updates itran and the
+  // amplification, and rebuilds the station when its flow type changed.
+  void check_transition(std::size_t r, Working& w, BlStation& cur, FlowType& flow);
+  StationRows equations(std::size_t r, const BlStation& cur, FlowType flow) const;
+  double inverse_target(std::size_t r, double xi) const;
+  // Replaces a failed station by values extrapolated from upstream.
+  void extrapolate(std::size_t r, Working& w, double ue) const;
+  // Final evaluation, storage and the bookkeeping after a station.
+  void finish_station(std::size_t r, Working& w);
+
+  int side_;
+  std::vector<BlRow>& rows_;
+  std::size_t last_;
+  std::size_t nbl_;
+  std::size_t iblte_;
+  TeValues other_te_;
+  double ante_;
+  double re_;
+  double ncrit_;
+  MarchDiagnostics* diag_;
+
+  std::size_t itran_;
+  double xssitr_ = 0.0;
+  bool turbulent_side_ = false;
+  BlStation prev_{};          // last stored station
+  Working prev_w_{};          // its primary values
+  TransitionResult tr_{};     // last transition check of the current station
+  bool tr_valid_ = false;
+  TeMerge te_{};
+};
+
+void SideMarch::check_transition(std::size_t r, Working& w, BlStation& cur, FlowType& flow) {
+  tr_ = trchek2_full(false, prev_.x, cur.x, prev_.theta, cur.theta, prev_.dstar, cur.dstar, prev_.u,
+                     cur.u, prev_.hk, cur.hk, prev_.r_theta, cur.r_theta, prev_.ampl, ncrit_, 0.0,
+                     0.0, re_);
+  tr_valid_ = true;
+  w.ampl = tr_.ampl2;
+  if (tr_.transition) {
+    itran_ = r + 1;
+    if (w.ctau <= 0.0) w.ctau = kCtauInitial;
+  } else {
+    itran_ = r + 3;
+  }
+  const FlowType next = station_flow(r, itran_, iblte_);
+  if (next != flow) {
+    flow = next;
+    cur = build(flow, w, re_);
+  }
+  cur.ampl = w.ampl;
+  if (diag_) diag_->transition_checked(side_, r + 1, itran_, tr_.transition, tr_.xt, tr_.ampl2);
+}
+
+StationRows SideMarch::equations(std::size_t r, const BlStation& cur, FlowType flow) const {
+  if (first_wake(r)) {
+    // Trailing-edge merging: the first wake station takes the combined
+    // momentum and displacement thickness of both trailing-edge rows and
+    // their momentum-weighted shear variable.
+    StationRows s;
+    s.a[0][0] = 1.0;
+    s.a[1][1] = 1.0;
+    s.a[2][2] = 1.0;
+    s.rhs[0] = te_.cte - cur.ctau;
+    s.rhs[1] = te_.tte - cur.theta;
+    s.rhs[2] = te_.dte - cur.dstar - cur.dw;
+    return s;
+  }
+  if (r == 1) return from_interval(bldif_full_simi(cur, flow, 0.0));
+  if (tr_valid_ && tr_.transition) return from_interval(trdif_full(prev_, cur, tr_, ncrit_, 0.0, re_));
+  return from_interval(bldif_with_terms_internal(prev_, cur, flow, false, 0.0, kIntervalNcrit).eq);
+}
+
+double SideMarch::inverse_target(std::size_t r, double xi) const {
+  const bool have_prev = r > 1;
+  const double hmax = (r + 1 < itran_) ? kHkMaxLaminar : kHkMaxTurbulent;
+  if (!have_prev) return hmax;
+  const double x1 = prev_.x;
+  const double th1 = std::max(prev_.theta, 1e-12);
+  const double hk1 = prev_.hk;
+  const double x2 = xi;
+  const double dx = std::max(x2 - x1, 1e-12);
+  if (is_wake(r)) {
+    // Hk2 + c (Hk2 - 1)^3 = Hk1: the wake shape factor relaxes towards 1.
+    const double c = kHkGrowthLaminar * dx / th1;
+    double hk2 = hk1;
+    for (int i = 0; i < 3; ++i) {
+      const double d = hk2 - 1.0;
+      hk2 -= (hk2 + c * d * d * d - hk1) / (1.0 + 3.0 * c * d * d);
+    }
+    return std::max(hk2, kHkFloorWakeTarget);
+  }
+  double target;
+  if (r + 1 < itran_) {
+    target = hk1 + kHkGrowthLaminar * dx / th1;
+  } else if (r + 1 == itran_ && tr_valid_ && tr_.transition) {
+    const double xt = tr_.xt;
+    target = hk1 + (kHkGrowthLaminar * (xt - x1) - kHkDecayTurbulent * (x2 - xt)) / th1;
+  } else {
+    target = hk1 - kHkDecayTurbulent * dx / th1;
+  }
+  return std::max(target, hmax);
+}
+
+void SideMarch::extrapolate(std::size_t r, Working& w, double ue) const {
+  if (!is_wake(r)) {
+    const double f = std::sqrt(w.xi / std::max(prev_w_.xi, 1e-12));
+    w.theta = prev_w_.theta * f;
+    w.dstar = prev_w_.dstar * f;
+  } else if (first_wake(r)) {
+    w.ctau = te_.cte;
+    w.theta = te_.tte;
+    w.dstar = te_.dte;
+  } else {
+    w.theta = prev_w_.theta;
+    const double l = (w.xi - prev_w_.xi) / (10.0 * std::max(prev_w_.dstar, 1e-12));
+    w.dstar = (prev_w_.dstar + w.theta * l) / (1.0 + l);
+  }
+  if (r + 1 == itran_) {
+    w.ctau = kCtauAfterFailure;
+  } else if (r + 1 > itran_) {
+    w.ctau = rows_[r - 1].ctau;
+  }
+  w.ue = ue;
+}
+
+void SideMarch::finish_station(std::size_t r, Working& w) {
+  const bool wake = is_wake(r);
+  const FlowType flow = station_flow(r, itran_, iblte_);
+  BlStation st = build(flow, w, re_);
+  st.ampl = w.ampl;
+  store_to_row(st, rows_[r], r, itran_, wake, w.dstar, w.ue, w.ctau, w.ampl);
+  if (diag_) diag_->station_stored(side_, r + 1, rows_[r]);
+  const bool transition_here = tr_valid_ && tr_.transition;
+  if (transition_here) xssitr_ = tr_.xt;
+  prev_ = st;
+  prev_w_ = w;
+  if (transition_here) turbulent_side_ = true;
+  if (r == iblte_) {
+    turbulent_side_ = true;
+    te_ = merge_te(TeValues{w.theta, w.dstar, w.ctau}, other_te_, ante_);
+    // Initial guess of the first wake station.
+    w.theta = te_.tte;
+    w.dstar = te_.dte;
+  }
+}
+
+MarchResult SideMarch::run_ue() {
+  if (nbl_ < 2 || last_ < 2) return {iblte_ + 1, 0.0};
+
+  // Similarity station: Thwaites' stagnation-flow estimate.
+  Working w;
+  {
+    const double xi = std::max(rows_[1].x, 1e-12);
+    const double ue = std::max(std::fabs(rows_[1].uedg), 1e-6);
+    w.theta = std::max(std::sqrt(std::max(0.45 * xi / (6.0 * ue * re_), 0.0)), 1e-12);
+    w.dstar = 2.2 * w.theta;
+    w.ampl = 0.0;
+    w.ctau = kCtauInitial;
+  }
+  const Working similarity_start = w;
+
+  for (std::size_t r = 1; r < last_; ++r) {
+    const bool wake = is_wake(r);
+    w.dsw = wake ? rows_[r].dw : 0.0;
+    if (r == 1) {
+      w.xi = std::max(rows_[r].x, 1e-12);
+      w.ue = std::max(std::fabs(rows_[r].uedg), 1e-6);
+    } else {
+      w.xi = rows_[r].x;
+      w.ue = rows_[r].uedg;
+    }
+    tr_valid_ = false;
+    bool direct = true;
+    double hk_target = 0.0;
+    double dmax = 0.0;
+    bool converged = false;
+    bool blew_up = false;
+    Working good = w;
+
+    for (int iter = 1; iter <= kMaxStationIterations; ++iter) {
+      FlowType flow = station_flow(r, itran_, iblte_);
+      BlStation cur = build(flow, w, re_);
+      if (r != 1 && !turbulent_side_) check_transition(r, w, cur, flow);
+      const StationRows eq = equations(r, cur, flow);
+
+      Matrix4 a{};
+      Vector4 b{};
+      for (int k = 0; k < 3; ++k) {
+        for (int j = 0; j < 4; ++j) a[k][j] = eq.a[k][j];
+        b[k] = eq.rhs[k];
+      }
+      if (direct) {
+        a[3] = {0.0, 0.0, 0.0, 1.0};
+        b[3] = 0.0;
+      } else {
+        a[3] = {0.0, cur.hk_h * cur.h_theta, cur.hk_h * cur.h_dstar, 0.0};
+        b[3] = hk_target - cur.hk;
+      }
+      gauss_4x4(a, b);
+      const double d1 = b[0], dth = b[1], dds = b[2], due = b[3];
+      const bool laminar = flow == FlowType::Laminar;
+
+      if (direct) {
+        dmax = std::max(std::fabs(dth / w.theta), std::fabs(dds / w.dstar));
+        dmax = std::max(dmax, laminar ? std::fabs(d1) / 10.0 : std::fabs(d1 / std::max(w.ctau, 1e-12)));
+        const double rlx = dmax > kRelaxThreshold ? kRelaxThreshold / dmax : 1.0;
+        if (!first_wake(r)) {
+          const double hk_test = hkin((w.dstar + rlx * dds) / (w.theta + rlx * dth), 0.0).hk;
+          const double hmax = (r + 1 < itran_) ? kHkMaxLaminar : kHkMaxTurbulent;
+          if (hk_test >= hmax) {
+            // The prescribed edge velocity would separate the layer: solve
+            // for a prescribed shape factor instead.
+            direct = false;
+            hk_target = inverse_target(r, w.xi);
+            continue;
+          }
+        }
+        if (!laminar) w.ctau += rlx * d1;
+        w.theta += rlx * dth;
+        w.dstar += rlx * dds;
+      } else {
+        dmax = std::max({std::fabs(dth / w.theta), std::fabs(dds / w.dstar),
+                         std::fabs(due) / std::max(std::fabs(w.ue), 1e-6)});
+        if (!laminar) dmax = std::max(dmax, std::fabs(d1) / std::max(w.ctau, 1e-12));
+        const double rlx = dmax > kRelaxThreshold ? kRelaxThreshold / dmax : 1.0;
+        if (!laminar) w.ctau += rlx * d1;
+        w.theta += rlx * dth;
+        w.dstar += rlx * dds;
+        w.ue += rlx * due;
+      }
+      if (!laminar) w.ctau = std::clamp(w.ctau, kCtauMin, kCtauMax);
+      limit_dstar(w.dstar, w.theta, w.dsw, wake);
+
+      if (!all_finite({w.theta, w.dstar, w.ue, w.ctau, w.ampl, dmax})) {
+        blew_up = true;
+        break;
+      }
+      good = w;
+      if (diag_) diag_->station_iteration(side_, r + 1, iter, cur, dmax);
+      if (dmax <= kUeTolerance) {
+        converged = true;
+        break;
+      }
+    }
+
+    if (blew_up) w = good;
+    const bool failed = blew_up || (!converged && dmax > kAcceptUnconverged);
+    if (failed && r > 2) {
+      double ue = rows_[r].uedg;
+      if (r + 1 < nbl_ && r + 1 < last_) ue = 0.5 * (rows_[r - 1].uedg + rows_[r + 1].uedg);
+      extrapolate(r, w, ue);
+      FlowType flow = station_flow(r, itran_, iblte_);
+      BlStation cur = build(flow, w, re_);
+      if (!turbulent_side_) check_transition(r, w, cur, flow);
+    } else if (blew_up && r == 1) {
+      w.theta = similarity_start.theta;
+      w.dstar = similarity_start.dstar;
+    }
+    finish_station(r, w);
+  }
+  return {itran_, xssitr_};
+}
+
+MarchResult SideMarch::run_du(std::size_t itran_old) {
+  if (nbl_ < 2 || last_ < 2) return {iblte_ + 1, 0.0};
+
+  Working w;
+  for (std::size_t r = 1; r < last_; ++r) {
+    const bool wake = is_wake(r);
+    BlRow& row = rows_[r];
+    w.dsw = wake ? row.dw : 0.0;
+    w.xi = row.x;
+    w.ue = row.uedg;
+    w.theta = row.theta;
+    w.dstar = row.dstr;
+    if (r + 1 < itran_old) {
+      // The row was laminar: its ctau column carries the amplification.
+      w.ampl = row.ctau;
+      w.ctau = kCtauInitial;
+    } else {
+      w.ctau = row.ctau > 0.0 ? row.ctau : kCtauInitial;
+      w.ampl = row.ampl;
+    }
+    w.dstar = w.dsw + std::max(w.dstar - w.dsw, hk_limit(wake) * w.theta);
+
+    tr_valid_ = false;
+    double ueref = 0.0, hkref = 0.0, sens = 0.0;
+    double dmax = 0.0;
+    bool converged = false;
+    bool blew_up = false;
+    Working good = w;
+
+    for (int iter = 1; iter <= kMaxStationIterations; ++iter) {
+      FlowType flow = station_flow(r, itran_, iblte_);
+      BlStation cur = build(flow, w, re_);
+      if (r != 1 && !turbulent_side_) check_transition(r, w, cur, flow);
+      const StationRows eq = equations(r, cur, flow);
+
+      if (iter == 1) {
+        ueref = cur.u;
+        hkref = cur.hk;
+        if (r + 1 < itran_ && r + 1 >= itran_old) {
+          // Turbulent before, laminar now: take the shape factor upstream.
+          const BlRow& up = rows_[r - 1];
+          hkref = hkin(up.dstr / std::max(up.theta, 1e-12), 0.0).hk;
+        }
+        const bool now_turbulent = (tr_valid_ && tr_.transition) || turbulent_side_;
+        if (r + 1 < itran_old && now_turbulent && !wake) {
+          // Laminar before, turbulent now: restart the shear variable.
+          row.ctau = turbulent_side_ ? rows_[r - 1].ctau : kCtauInitial;
+          w.ctau = row.ctau;
+        }
+      }
+
+      Matrix4 a{};
+      Vector4 b{};
+      for (int k = 0; k < 3; ++k) {
+        for (int j = 0; j < 4; ++j) a[k][j] = eq.a[k][j];
+        b[k] = eq.rhs[k];
+      }
+      const double hk_t = cur.hk_h * cur.h_theta;
+      const double hk_d = cur.hk_h * cur.h_dstar;
+      if (r == 1 || first_wake(r)) {
+        a[3] = {0.0, 0.0, 0.0, 1.0};
+        b[3] = ueref - cur.u;
+      } else {
+        // Response of ue to a unit change of Hk with the three boundary-layer
+        // equations held, which weights the Ue-Hk relation.
+        Matrix4 as = a;
+        as[3] = {0.0, hk_t, hk_d, 0.0};
+        Vector4 bs{0.0, 0.0, 0.0, 1.0};
+        gauss_4x4(as, bs);
+        const double uref = std::max(std::fabs(ueref), 1e-6);
+        const double sens_new = kUeHkWeight * bs[3] * hkref / uref;
+        if (iter <= 5) {
+          sens = sens_new;
+        } else if (iter <= 15) {
+          sens = 0.5 * (sens + sens_new);
+        }
+        const double ueref_f = std::copysign(uref, ueref);
+        a[3] = {0.0, hkref * hk_t, hkref * hk_d, sens / ueref_f};
+        b[3] = -hkref * hkref * (cur.hk / hkref - 1.0) - sens * (cur.u / ueref_f - 1.0);
+      }
+      gauss_4x4(a, b);
+      const double d1 = b[0], dth = b[1], dds = b[2], due = b[3];
+      const bool laminar = flow == FlowType::Laminar;
+
+      dmax = std::max({std::fabs(dth / w.theta), std::fabs(dds / w.dstar),
+                       std::fabs(due) / std::max(std::fabs(w.ue), 1e-6)});
+      if (!laminar) dmax = std::max(dmax, std::fabs(d1) / (10.0 * std::max(w.ctau, 1e-12)));
+      const double rlx = dmax > kRelaxThreshold ? kRelaxThreshold / dmax : 1.0;
+
+      w.ue += rlx * due;
+      w.theta += rlx * dth;
+      w.dstar += rlx * dds;
+      if (laminar) {
+        w.ampl += rlx * d1;
+      } else {
+        w.ctau = std::clamp(w.ctau + rlx * d1, kCtauMin, kCtauMax);
+      }
+      limit_dstar(w.dstar, w.theta, w.dsw, wake);
+
+      if (!all_finite({w.theta, w.dstar, w.ue, w.ctau, w.ampl, dmax})) {
+        blew_up = true;
+        break;
+      }
+      good = w;
+      if (diag_) diag_->station_iteration(side_, r + 1, iter, cur, dmax);
+      if (dmax <= kDuTolerance) {
+        converged = true;
+        break;
+      }
+    }
+
+    if (blew_up) w = good;
+    const bool failed = blew_up || (!converged && dmax > kAcceptUnconverged);
+    if (failed && r > 2) {
+      extrapolate(r, w, rows_[r - 1].uedg);
+      FlowType flow = station_flow(r, itran_, iblte_);
+      BlStation cur = build(flow, w, re_);
+      if (!turbulent_side_) check_transition(r, w, cur, flow);
+    }
+    finish_station(r, w);
+  }
+  return {itran_, xssitr_};
+}
+
+}  // namespace
+
+TeValues te_values_of(const std::vector<BlRow>& rows, std::size_t iblte) {
+  if (iblte >= rows.size()) return TeValues{};
+  const BlRow& te = rows[iblte];
+  return TeValues{te.theta, te.dstr, te.ctau};
+}
+
+BlStation build_and_fill_station(FlowType flow, double xi, double ue, double theta,
+                                 double dstar_no_gap, double gap, double ctau, double ampl,
+                                 double re) {
+  BlStation s;
+  s.x = xi;
+  s.x_coord = 0.0;
+  s.panel = 0;
+  s.u = std::max(std::fabs(ue), 1e-6);
+  s.theta = std::max(theta, 1e-12);
+  s.dstar = std::max(dstar_no_gap, 1e-12);
+  s.ctau = ctau;
+  s.ampl = ampl;
+  s.dw = gap;
+  s.is_laminar = flow == FlowType::Laminar;
+  s.is_turbulent = flow == FlowType::Turbulent || flow == FlowType::Wake;
+  s.is_wake = flow == FlowType::Wake;
+  s.h = s.dstar / s.theta;
+  s.mass = s.is_wake ? s.u * (s.dstar + gap) : s.u * s.dstar;
+  s.hk = 2.0;
+  s.hs = 1.5;
+  s.hc = 0.0;
+  s.r_theta = 1000.0;
+  s.cf = 0.003;
+  s.di = 0.001;
+  s.us = 0.5;
+  s.cq = 0.03;
+  s.de = 0.006;
+  blvar(s, flow, 0.0, re);
+  return s;
+}
+
+bool store_to_row(const BlStation& station, BlRow& row, std::size_t row_index, std::size_t itran,
+                  bool is_wake, double dstar, double ue, double ctau, double ampl) {
+  row.theta = station.theta;
+  row.dstr = dstar;
+  row.dw = is_wake ? std::max(station.dw, 0.0) : 0.0;
+  row.uedg = ue;
+  row.mass = dstar * ue;
+  const bool turbulent = is_wake || row_index + 1 >= itran;
+  row.ctau = turbulent ? ctau : ampl;
+  row.ampl = ampl;
+  row.hk = station.hk;
+  row.h = station.h;
+  row.hs = station.hs;
+  row.hc = station.hc;
+  row.rtheta = station.r_theta;
+  row.cf = station.cf;
+  row.di = station.di;
+  row.us = station.us;
+  row.cq = station.cq;
+  row.de = station.de;
+  row.derivs = pack_station_derivs(station);
+  row.lam = !turbulent;
+  row.turb = turbulent;
+  row.wake = is_wake;
+  return !turbulent;
+}
+
+MarchResult march_ue_side(int side, std::vector<BlRow>& rows, std::size_t row_count,
+                          std::size_t nbl, std::size_t iblte, const TeValues& other_te,
+                          double ante, double re, double ncrit, MarchDiagnostics* diagnostics) {
+  SideMarch m(side, rows, row_count, nbl, iblte, other_te, ante, re, ncrit, diagnostics);
+  return m.run_ue();
+}
+
+MarchResult march_du_side(int side, std::vector<BlRow>& rows, std::size_t row_count,
+                          std::size_t nbl, double ante, double re, double ncrit, std::size_t iblte,
+                          const TeValues& other_te, std::size_t itran_old,
+                          MarchDiagnostics* diagnostics) {
+  SideMarch m(side, rows, row_count, nbl, iblte, other_te, ante, re, ncrit, diagnostics);
+  return m.run_du(itran_old);
+}
+
+}  // namespace velaro

@@ -1,0 +1,85 @@
+#pragma once
+// Station-by-station marching of the integral boundary layer along one side
+// of the airfoil (and, on the lower side, on into the wake). Each station is
+// a 4x4 Newton solve: the three interval equations plus one mode equation.
+//
+// - march_ue_side: edge velocity prescribed (direct mode); a station whose
+//   direct solution would separate is re-solved with a prescribed kinematic
+//   shape factor (inverse mode). Creates the boundary layer on the first
+//   Newton assembly.
+// - march_du_side: mixed mode, edge velocity and Hk tied by one linear
+//   relation; run on every assembly to re-establish the transition location
+//   for the current edge velocities.
+//
+// Both return the side's transition index (1-based, as KelvoState::itran)
+// and the transition arc length. Inside the marches the Mach number is 0.
+#include <cstddef>
+#include <vector>
+
+#include "boundary_layer/bl_station.h"
+#include "boundary_layer/flow_type.h"
+#include "viscous/state.h"
+
+namespace velaro {
+
+// Values of a trailing-edge row handed to the march of the other side.
+struct TeValues {
+  double theta = 0.0;
+  double dstr = 0.0;
+  double ctau = 0.03;
+};
+
+// The trailing-edge values of a side: theta, dstr and ctau of row iblte, or
+// (0, 0, 0.03) when that row does not exist.
+TeValues te_values_of(const std::vector<BlRow>& rows, std::size_t iblte);
+
+// Transition bookkeeping returned by both marches.
+struct MarchResult {
+  std::size_t itran = 0;  // 1-based index of the first turbulent station
+  double xssitr = 0.0;    // arc length of the transition point (0: none found)
+};
+
+// Hooks through which a march reports its progress; every hook does nothing
+// by default. `side` is 1 for the upper and 2 for the lower surface,
+// `ibl` the 1-based station index (row + 1).
+class MarchDiagnostics {
+ public:
+  virtual ~MarchDiagnostics() = default;
+  // A station has been stored into its row.
+  virtual void station_stored(int /*side*/, std::size_t /*ibl*/, const BlRow& /*row*/) {}
+  // One Newton iteration of a station finished (values after the update).
+  virtual void station_iteration(int /*side*/, std::size_t /*ibl*/, int /*iteration*/,
+                                 const BlStation& /*station*/, double /*dmax*/) {}
+  // A transition check of the interval ending at station ibl.
+  virtual void transition_checked(int /*side*/, std::size_t /*ibl*/, std::size_t /*itran*/,
+                                  bool /*transition*/, double /*xt*/, double /*ampl2*/) {}
+};
+
+// Builds a station from its primary values and evaluates it with blvar at
+// M^2 = 0: u = max(|ue|, 1e-6), theta and dstar floored at 1e-12, H, mass
+// and the flags from the flow type; x_coord and panel are 0.
+BlStation build_and_fill_station(FlowType flow, double xi, double ue, double theta,
+                                 double dstar_no_gap, double gap, double ctau, double ampl,
+                                 double re);
+
+// Writes a marched station back into its row (dstar includes the wake gap on
+// wake rows). Returns whether the row is laminar.
+bool store_to_row(const BlStation& station, BlRow& row, std::size_t row_index, std::size_t itran,
+                  bool is_wake, double dstar, double ue, double ctau, double ampl);
+
+// Direct march with prescribed edge velocity over rows 1..nbl-1 of one side.
+// `side` is 1 (upper) or 2 (lower); `other_te` the trailing-edge values of
+// the other side; `row_count` and `nbl` are cut to the rows present.
+MarchResult march_ue_side(int side, std::vector<BlRow>& rows, std::size_t row_count,
+                          std::size_t nbl, std::size_t iblte, const TeValues& other_te,
+                          double ante, double re, double ncrit,
+                          MarchDiagnostics* diagnostics = nullptr);
+
+// Mixed-mode march over rows 1..nbl-1 of one side, starting from the values
+// in the rows; `itran_old` is the side's previous transition index.
+MarchResult march_du_side(int side, std::vector<BlRow>& rows, std::size_t row_count,
+                          std::size_t nbl, double ante, double re, double ncrit, std::size_t iblte,
+                          const TeValues& other_te, std::size_t itran_old,
+                          MarchDiagnostics* diagnostics = nullptr);
+
+}  // namespace velaro
