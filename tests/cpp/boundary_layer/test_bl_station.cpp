@@ -88,7 +88,8 @@ void check(const Case& c, const std::vector<Expect>& expects) {
     const double numeric = difference(c, e.var, e.field);
     // Scale: the field value per unit of the variable, so that derivatives
     // that are nearly zero are compared against a sensible magnitude.
-    const double scale = std::abs(st.*e.field) / std::max(std::abs(base_value(c, e.var)), 1e-3);
+    const double unit = e.var == Var::Msq ? 1.0 : 1e-3;
+    const double scale = std::abs(st.*e.field) / std::max(std::abs(base_value(c, e.var)), unit);
     const double tol = 2e-6 * std::max({std::abs(e.analytic), std::abs(numeric), scale});
     EXPECT_NEAR(e.analytic, numeric, tol) << c.name << ": " << e.what;
   }
