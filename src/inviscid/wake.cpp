@@ -63,7 +63,7 @@ WakeGeometry build_wake(const AirfoilGeometry& geometry, std::span<const double>
   // the two end tangents of the contour.
   const double sx = 0.5 * (geometry.yp[n - 1] - geometry.yp[0]);
   const double sy = 0.5 * (geometry.xp[0] - geometry.xp[n - 1]);
-  const double smod = std::max(std::sqrt(sx * sx + sy * sy), 1e-12);
+  const double smod = std::fmax(std::sqrt(sx * sx + sy * sy), 1e-12);
   w.nx[0] = sx / smod;
   w.ny[0] = sy / smod;
   const double x_te = 0.5 * (geometry.x[0] + geometry.x[n - 1]);
@@ -75,7 +75,7 @@ WakeGeometry build_wake(const AirfoilGeometry& geometry, std::span<const double>
   const double sa = std::sin(alpha);
   for (std::size_t k = 0; k + 1 < nw; ++k) {
     const PsiGradient g = compute_psi_gradient(geometry, n + k, gamma, w.x[k], w.y[k], ca, sa);
-    const double gmod = std::max(std::sqrt(g.psi_x * g.psi_x + g.psi_y * g.psi_y), 1e-12);
+    const double gmod = std::fmax(std::sqrt(g.psi_x * g.psi_x + g.psi_y * g.psi_y), 1e-12);
     w.nx[k + 1] = -g.psi_x / gmod;
     w.ny[k + 1] = -g.psi_y / gmod;
     w.apanel[k] = std::atan2(g.psi_y, g.psi_x);

@@ -38,9 +38,9 @@ PswlinResult pswlin(std::span<const double> x, std::span<const double> y, std::s
     const std::size_t jq = (jp == last) ? jp : jp + 1;
 
     const double dso = std::hypot(x[jp] - x[jo], y[jp] - y[jo]);
-    const double dsio = 1.0 / std::max(dso, 1e-12);
-    const double dsim = 1.0 / std::max(std::hypot(x[jp] - x[jm], y[jp] - y[jm]), 1e-12);
-    const double dsip = 1.0 / std::max(std::hypot(x[jq] - x[jo], y[jq] - y[jo]), 1e-12);
+    const double dsio = 1.0 / std::fmax(dso, 1e-12);
+    const double dsim = 1.0 / std::fmax(std::hypot(x[jp] - x[jm], y[jp] - y[jm]), 1e-12);
+    const double dsip = 1.0 / std::fmax(std::hypot(x[jq] - x[jo], y[jq] - y[jo]), 1e-12);
     const double sx = (x[jp] - x[jo]) * dsio;
     const double sy = (y[jp] - y[jo]) * dsio;
 

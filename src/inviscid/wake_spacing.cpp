@@ -9,7 +9,7 @@ std::vector<double> setexp(std::size_t count, double ds1, double smax) {
   if (count == 0) return {};
   if (count == 1) return {0.0};
 
-  const double sigma = smax / std::max(ds1, 1e-12);
+  const double sigma = smax / std::fmax(ds1, 1e-12);
   const double m = static_cast<double>(count - 1);
 
   // Starting ratio from the series sum truncated after its cubic term.
@@ -19,7 +19,7 @@ std::vector<double> setexp(std::size_t count, double ds1, double smax) {
   } else if (count > 3) {
     const double a = m * (m - 1.0) * (m - 2.0) / 6.0;
     const double b = m * (m - 1.0) / 2.0;
-    const double disc = std::max(0.0, b * b - 4.0 * a * (m - sigma));
+    const double disc = std::fmax(0.0, b * b - 4.0 * a * (m - sigma));
     r = (std::sqrt(disc) - b) / (2.0 * a) + 1.0;
   }
   if (!std::isfinite(r)) r = 1.0;

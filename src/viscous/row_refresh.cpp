@@ -1,0 +1,147 @@
+#include "viscous/row_refresh.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "geometry/text_format.h"
+
+namespace velaro {
+
+void set_stagnation_anchor(KelvoState& state, std::size_t side, bool coords_from_geometry) {
+  auto& rows = state.rows[side];
+  if (rows.size() < 2) return;
+  BlRow& row = rows[0];
+  row.x = 0.0;
+  const std::size_t n = state.node_count();
+  if (coords_from_geometry && n > 0) {
+    const std::size_t i = std::min(n - 1, state.ist + 1);
+    row.x_coord = state.x[i];
+    row.y_coord = state.y[i];
+  } else if (!coords_from_geometry) {
+    row.x_coord = rows[1].x_coord;
+    row.y_coord = rows[1].y_coord;
+  }
+  row.panel = kNoPanel;
+  row.uedg = row.uinv = row.uinv_a = 0.0;
+  row.theta = row.dstr = row.mass = 0.0;
+  row.ctau = row.ampl = 0.0;
+  row.hk = row.h = 2.2;
+  row.hs = 1.5;
+  row.hc = 0.0;
+  row.rtheta = 0.027386127875258306;
+  row.cf = 0.003;
+  row.di = 0.001;
+  row.us = 0.5;
+  row.cq = 0.03;
+  row.de = 0.006;
+  row.dw = 0.0;
+  row.derivs.fill(0.0);
+  row.lam = true;
+  row.turb = false;
+  row.wake = false;
+}
+
+BlRow refresh_or_seed_row(const BlRow* previous, std::size_t node, bool is_wake, double xi, double x, double y,
+                          double uinv, double uinv_a) {
+  BlRow row;
+  if (previous) {
+    row = *previous;
+  } else {
+    const double useed = std::fmax(uinv, 0.01);
+    const double theta = std::fmax(std::sqrt(0.45 * std::fmax(xi, 1e-6) / (6.0 * useed * 1e6)), 1e-12);
+    row.theta = theta;
+    row.uedg = uinv;
+    row.dstr = 2.2 * theta;
+    row.mass = uinv * row.dstr;
+    row.ctau = is_wake ? 0.03 : 0.0;
+    row.ampl = 0.0;
+    row.hk = row.h = 2.2;
+    row.hs = 1.5;
+    row.hc = 0.0;
+    row.rtheta = useed * theta * 1e6;
+    row.cf = is_wake ? 0.0 : 0.003;
+    row.di = is_wake ? 0.0 : 0.001;
+    row.us = 0.5;
+    row.cq = 0.03;
+    row.de = 0.006;
+    row.dw = 0.0;
+    row.derivs.fill(0.0);
+    row.lam = !is_wake;
+    row.turb = is_wake;
+  }
+  row.x = xi;
+  row.x_coord = x;
+  row.y_coord = y;
+  row.panel = node;
+  row.uinv = uinv;
+  row.uinv_a = uinv_a;
+  row.wake = is_wake;
+  if (is_wake) {
+    row.turb = true;
+    row.lam = false;
+  }
+  return row;
+}
+
+void refresh_surface_row_views(std::span<BlRow> rows, std::size_t limit, std::size_t iblte, std::size_t itran) {
+  const std::size_t m = std::min(rows.size(), limit);
+  for (std::size_t r = 1; r < m; ++r) {
+    BlRow& row = rows[r];
+    if (r > iblte) {
+      row.wake = true;
+      row.turb = true;
+      row.lam = false;
+      continue;
+    }
+    if (row.dw != 0.0) {
+      row.dstr = std::fmax(row.dstr - row.dw, 1e-12);
+      row.dw = 0.0;
+    }
+    row.wake = false;
+    row.lam = r + 1 < itran;
+    row.turb = !row.lam;
+    if (row.lam) row.ampl = std::fmax(row.ctau, 0.0);
+  }
+}
+
+namespace {
+
+const char* flag(bool b) { return b ? "true" : "false"; }
+
+void print_row(std::string_view phase, const char* side, std::size_t r, const BlRow& row) {
+  const std::string line = text::printf(
+      "[STMOVE DEBUG] phase=%.*s %s ibl=%zu panel=%zu x=%s uinv=%s uedg=%s theta=%s dstr=%s mass=%s dw=%s "
+      "wake=%s lam=%s turb=%s\n",
+      static_cast<int>(phase.size()), phase.data(), side, r + 1, row.panel, text::scientific(row.x, 8).c_str(),
+      text::scientific(row.uinv, 8).c_str(), text::scientific(row.uedg, 8).c_str(),
+      text::scientific(row.theta, 8).c_str(), text::scientific(row.dstr, 8).c_str(),
+      text::scientific(row.mass, 8).c_str(), text::scientific(row.dw, 8).c_str(), flag(row.wake), flag(row.lam),
+      flag(row.turb));
+  std::fputs(line.c_str(), stderr);
+}
+
+}  // namespace
+
+void maybe_debug_stmove_rows(const KelvoState& state, std::string_view phase, std::size_t old_ist,
+                             std::size_t new_ist) {
+  if (std::getenv("VELARO_STMOVE_DEBUG") == nullptr) return;
+  const std::string head = text::printf(
+      "[STMOVE DEBUG] phase=%.*s old_ist=%zu new_ist=%zu nbl_upper=%zu iblte_upper=%zu nbl_lower=%zu "
+      "iblte_lower=%zu\n",
+      static_cast<int>(phase.size()), phase.data(), old_ist + 1, new_ist + 1, state.nbl[0], state.iblte[0],
+      state.nbl[1], state.iblte[1]);
+  std::fputs(head.c_str(), stderr);
+  for (std::size_t side = 0; side < 2; ++side) {
+    const auto& rows = state.rows[side];
+    const std::size_t m = std::min(rows.size(), state.nbl[side]);
+    const std::size_t tail = m > 6 ? m - 6 : 1;
+    for (std::size_t r = 1; r < m; ++r) {
+      if (r <= 5 || r >= tail) print_row(phase, side == 0 ? "upper" : "lower", r, rows[r]);
+    }
+  }
+}
+
+}  // namespace velaro

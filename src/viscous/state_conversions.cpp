@@ -1,0 +1,136 @@
+#include "viscous/state_conversions.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace velaro {
+
+namespace {
+
+// The derivative fields of a station in their declaration order, as kept in
+// BlRow::derivs.
+constexpr double BlStation::* kDerivFields[] = {
+    &BlStation::h_theta,  &BlStation::h_dstar,  &BlStation::hk_h,     &BlStation::hk_msq,   &BlStation::hs_hk,
+    &BlStation::hs_rt,    &BlStation::hs_msq,   &BlStation::cf_hk,    &BlStation::cf_rt,    &BlStation::cf_msq,
+    &BlStation::di_hk,    &BlStation::di_rt,    &BlStation::di_theta, &BlStation::di_dstar, &BlStation::di_u,
+    &BlStation::di_ctau,  &BlStation::hc_hk,    &BlStation::hc_msq,   &BlStation::us_theta, &BlStation::us_dstar,
+    &BlStation::us_u,     &BlStation::cq_theta, &BlStation::cq_dstar, &BlStation::cq_u,     &BlStation::de_theta,
+    &BlStation::de_dstar,
+};
+static_assert(std::size(kDerivFields) < BlRow::kDerivCount);
+
+}  // namespace
+
+std::vector<BlStation> rows_to_stations(std::span<const BlRow> rows, std::size_t count, std::size_t iblte,
+                                        std::size_t itran, double msq, double re) {
+  count = std::min(count, rows.size());
+  std::vector<BlStation> out;
+  out.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    const BlRow& row = rows[i];
+    BlStation st;
+    st.h = 2.0;
+    st.hk = 2.0;
+    st.hs = 1.5;
+    st.hc = 0.0;
+    st.r_theta = 1000.0;
+    st.cf = 0.003;
+    st.di = 0.001;
+    st.us = 0.5;
+    st.cq = 0.03;
+    st.de = 0.006;
+
+    st.x = row.x;
+    st.x_coord = row.x_coord;
+    st.panel = row.panel;
+    st.u = std::fmax(std::abs(row.uedg), 1e-9);
+    st.theta = std::fmax(row.theta, 1e-12);
+    st.dw = std::fmax(row.dw, 0.0);
+    st.mass = std::fmax(row.mass, 1e-12);
+
+    const bool wake = i > iblte;
+    double dstar = std::fmax(row.dstr, 1e-12);
+    if (wake) dstar = std::fmax(dstar - st.dw, 1e-12);
+    st.dstar = dstar;
+
+    const bool laminar = (i + 1 < itran) && !wake;
+    st.ctau = laminar ? 0.03 : std::fmax(row.ctau, 1e-7);
+    st.ampl = std::fmax(row.ampl, 0.0);
+
+    st.is_laminar = laminar;
+    st.is_wake = wake;
+    st.is_turbulent = !laminar;
+    const FlowType flow = wake ? FlowType::Wake : (i + 1 >= itran ? FlowType::Turbulent : FlowType::Laminar);
+    blvar(st, flow, msq, re);
+    out.push_back(st);
+  }
+  return out;
+}
+
+void sync_rows_from_stations(std::span<BlRow> rows, std::span<const BlStation> stations) {
+  const std::size_t count = std::min(rows.size(), stations.size());
+  for (std::size_t i = 0; i < count; ++i) {
+    BlRow& row = rows[i];
+    const BlStation& st = stations[i];
+    row.uedg = st.u;
+    row.theta = st.theta;
+    if (st.is_wake) {
+      row.dw = std::fmax(st.dw, 0.0);
+      row.dstr = st.dstar + st.dw;
+    } else {
+      row.dw = 0.0;
+      row.dstr = st.dstar;
+    }
+    row.ampl = st.ampl;
+    row.ctau = st.is_laminar ? st.ampl : st.ctau;
+    row.h = st.h;
+    row.hk = st.hk;
+    row.hs = st.hs;
+    row.hc = st.hc;
+    row.rtheta = st.r_theta;
+    row.cf = st.cf;
+    row.di = st.di;
+    row.us = st.us;
+    row.cq = st.cq;
+    row.de = st.de;
+    row.mass = st.mass;
+    row.derivs.fill(0.0);
+    for (std::size_t k = 0; k < std::size(kDerivFields); ++k) row.derivs[k] = st.*kDerivFields[k];
+    row.lam = st.is_laminar;
+    row.turb = st.is_turbulent;
+    row.wake = st.is_wake;
+  }
+}
+
+void rebuild_qvis_from_rows(KelvoState& state) {
+  const std::size_t total = state.node_count() + state.wake_count();
+  state.qvis.assign(total, 0.0);
+  for (std::size_t side = 0; side < 2; ++side) {
+    const double sign = side == 0 ? 1.0 : -1.0;
+    const std::size_t m = std::min({state.rows[side].size(), state.nbl[side], state.ipan[side].size()});
+    for (std::size_t r = 1; r < m; ++r) {
+      const std::size_t node = state.ipan[side][r];
+      if (node < total) state.qvis[node] = sign * state.rows[side][r].uedg;
+    }
+  }
+}
+
+void rebuild_gam_from_qvis(KelvoState& state) {
+  const std::size_t n = state.node_count();
+  state.gam.assign(n, 0.0);
+  state.gam_a.assign(n, 0.0);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (i < state.qvis.size()) state.gam[i] = state.qvis[i];
+    if (i < state.qinv_a.size()) state.gam_a[i] = state.qinv_a[i];
+  }
+}
+
+void recompute_mass_from_state(KelvoState& state) {
+  for (std::size_t side = 0; side < 2; ++side) {
+    auto& rows = state.rows[side];
+    const std::size_t m = std::min(rows.size(), state.nbl[side]);
+    for (std::size_t r = 1; r < m; ++r) rows[r].mass = rows[r].dstr * rows[r].uedg;
+  }
+}
+
+}  // namespace velaro

@@ -1,0 +1,37 @@
+#pragma once
+// Conversions between the compact boundary-layer rows of the viscous state
+// and the station records the boundary-layer equations work on, and the
+// rebuilding of the node speeds and mass defects from the rows.
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "boundary_layer/bl_station.h"
+#include "viscous/state.h"
+
+namespace velaro {
+
+// One station per row (the first `count` rows), with the secondary values
+// recomputed by blvar at Mach^2 `msq` and Reynolds number `re`. Rows beyond
+// iblte are wake stations and carry the displacement thickness without the
+// wake gap; row r is laminar when r + 1 < itran and it is not a wake row.
+std::vector<BlStation> rows_to_stations(std::span<const BlRow> rows, std::size_t count, std::size_t iblte,
+                                        std::size_t itran, double msq, double re);
+
+// Writes the station values back into the first min(rows, stations) rows;
+// node, position and inviscid values of the rows are left alone. Wake rows
+// get the gap added back to their displacement thickness; laminar rows keep
+// the amplification in their ctau column.
+void sync_rows_from_stations(std::span<BlRow> rows, std::span<const BlStation> stations);
+
+// qvis (n + nw values) from the row edge velocities: +uedg on the upper
+// side, -uedg on the lower side and in the wake, 0 at nodes without a row.
+void rebuild_qvis_from_rows(KelvoState& state);
+
+// gam := qvis and gam_a := qinv_a on the n airfoil nodes.
+void rebuild_gam_from_qvis(KelvoState& state);
+
+// mass := dstr * uedg on rows 1..nbl-1 of both sides.
+void recompute_mass_from_state(KelvoState& state);
+
+}  // namespace velaro

@@ -1,0 +1,170 @@
+#include "viscous/station_indexing.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace velaro {
+
+void iblpan(KelvoState& state) {
+  const std::size_t n = state.node_count();
+  const std::size_t nw = state.wake_count();
+  auto& up = state.ipan[0];
+  auto& lo = state.ipan[1];
+  up.assign(1, kNoPanel);
+  lo.assign(1, kNoPanel);
+  if (n < 2) {
+    state.iblte = {0, 0};
+    state.nbl = {1, 1};
+  } else {
+    const std::size_t ist = std::min(state.ist, n - 2);
+    for (std::size_t i = ist + 1; i-- > 0;) up.push_back(i);
+    state.iblte[0] = ist + 1;
+    state.nbl[0] = ist + 2;
+    for (std::size_t i = ist + 1; i < n; ++i) lo.push_back(i);
+    state.iblte[1] = lo.size() - 1;
+    for (std::size_t k = 0; k < nw; ++k) {
+      lo.push_back(n + k);
+      up.push_back(n + k);
+    }
+    state.nbl[1] = lo.size();
+  }
+
+  std::size_t line = 0;
+  for (std::size_t side = 0; side < 2; ++side) {
+    auto& isys = state.isys[side];
+    isys.assign(state.ipan[side].size(), std::nullopt);
+    const std::size_t m = std::min(state.nbl[side], isys.size());
+    for (std::size_t r = 1; r < m; ++r) isys[r] = line++;
+  }
+}
+
+void xicalc_geometry_only(KelvoState& state) {
+  const std::size_t n = state.node_count();
+  const std::size_t nw = state.wake_count();
+  if (n == 0) return;
+  const double eps = 1e-7 * std::abs(state.s[n - 1] - state.s[0]);
+
+  for (std::size_t side = 0; side < 2; ++side) {
+    auto& rows = state.rows[side];
+    if (rows.empty()) continue;
+    rows[0].x = 0.0;
+    rows[0].panel = kNoPanel;
+    if (side == 1) {
+      const std::size_t i = std::min(n - 1, state.ist + 1);
+      rows[0].x_coord = state.x[i];
+      rows[0].y_coord = state.y[i];
+    }
+  }
+
+  for (std::size_t side = 0; side < 2; ++side) {
+    auto& rows = state.rows[side];
+    const auto& ipan = state.ipan[side];
+    const std::size_t last = std::min({state.iblte[side] + 1, rows.size(), ipan.size()});
+    for (std::size_t r = 1; r < last; ++r) {
+      const std::size_t i = ipan[r];
+      if (i >= n) continue;
+      const double d = side == 0 ? state.sst - state.s[i] : state.s[i] - state.sst;
+      BlRow& row = rows[r];
+      row.x = d > eps ? d : eps;  // also eps when d is NaN
+      row.x_coord = state.x[i];
+      row.y_coord = state.y[i];
+      row.panel = i;
+    }
+  }
+
+  for (std::size_t side = 0; side < 2; ++side) {
+    auto& rows = state.rows[side];
+    const std::size_t te = state.iblte[side];
+    double length = te < rows.size() ? rows[te].x : 0.0;
+    for (std::size_t k = 0; k < nw; ++k) {
+      if (k > 0)
+        length += std::hypot(state.wake_x[k] - state.wake_x[k - 1], state.wake_y[k] - state.wake_y[k - 1]);
+      const std::size_t r = te + 1 + k;
+      if (r >= rows.size()) continue;
+      rows[r].x = length;
+      rows[r].x_coord = state.wake_x[k];
+      rows[r].y_coord = state.wake_y[k];
+      rows[r].panel = n + k;
+    }
+  }
+
+  update_wgap(state);
+}
+
+namespace {
+
+void node_speed(const KelvoState& state, std::size_t node, double& q, double& q_a) {
+  const std::size_t n = state.node_count();
+  q = 0.0;
+  q_a = 0.0;
+  if (node < n) {
+    if (node < state.qinv.size()) q = state.qinv[node];
+    if (node < state.qinv_a.size()) q_a = state.qinv_a[node];
+  } else if (node != kNoPanel) {
+    const std::size_t k = node - n;
+    if (k < state.wake_qinv.size()) q = state.wake_qinv[k];
+    if (k < state.wake_qinv_a.size()) q_a = state.wake_qinv_a[k];
+  }
+}
+
+}  // namespace
+
+void uicalc(KelvoState& state) {
+  for (std::size_t side = 0; side < 2; ++side) {
+    auto& rows = state.rows[side];
+    if (rows.empty()) continue;
+    rows[0].uinv = 0.0;
+    rows[0].uinv_a = 0.0;
+    const double sign = side == 0 ? 1.0 : -1.0;
+    const std::size_t m = std::min({rows.size(), state.nbl[side], state.ipan[side].size()});
+    for (std::size_t r = 1; r < m; ++r) {
+      double q = 0.0, q_a = 0.0;
+      node_speed(state, state.ipan[side][r], q, q_a);
+      rows[r].uinv = sign * q;
+      rows[r].uinv_a = sign * q_a;
+    }
+  }
+}
+
+void update_wgap(KelvoState& state) {
+  const std::size_t n = state.node_count();
+  const std::size_t nw = state.wake_count();
+  state.wgap.assign(nw, 0.0);
+  if (nw == 0 || n < 2 || state.sharp_te || !(std::abs(state.ante) > 1e-12)) return;
+
+  const double xp0 = state.xp[0], yp0 = state.yp[0];
+  const double xpn = state.xp[n - 1], ypn = state.yp[n - 1];
+  const double den = std::sqrt((xpn * xpn + ypn * ypn) * (xp0 * xp0 + yp0 * yp0));
+  if (!(den > 1e-12)) return;
+  const double cross = (xp0 * ypn - yp0 * xpn) / den;
+
+  // Slope of the gap at the trailing edge from the angle between the two
+  // end tangents, limited so that the cubic stays monotone.
+  const double dwdx = std::clamp(cross / std::sqrt(std::fmax(1.0 - cross * cross, 1e-12)), -1.2, 1.2);
+  const double aa = 3.0 + 2.5 * dwdx;
+  const double bb = -2.0 - 2.5 * dwdx;
+
+  auto& lower = state.rows[1];
+  auto& upper = state.rows[0];
+  const std::size_t te_lo = state.iblte[1];
+  const std::size_t te_up = state.iblte[0];
+  const double m = te_lo < lower.size() ? lower[te_lo].x : 0.0;
+  for (std::size_t k = 0; k < nw; ++k) {
+    const std::size_t r = te_lo + 1 + k;
+    const double u = r < lower.size() ? lower[r].x : m;
+    const double zn = 1.0 - (u - m) / (2.5 * state.ante);
+    state.wgap[k] = zn >= 0.0 ? state.ante * (aa + bb * zn) * zn * zn : 0.0;
+  }
+
+  auto apply = [&](BlRow& row, double gap) {
+    const double base = row.wake ? row.dstr - row.dw : row.dstr;
+    row.dw = gap;
+    row.dstr = std::fmax(base, 1e-12) + gap;
+  };
+  for (std::size_t k = 0; k < nw; ++k) {
+    if (te_lo + 1 + k < lower.size()) apply(lower[te_lo + 1 + k], state.wgap[k]);
+    if (te_up + 1 + k < upper.size()) apply(upper[te_up + 1 + k], state.wgap[k]);
+  }
+}
+
+}  // namespace velaro

@@ -1,0 +1,31 @@
+#pragma once
+// Numbering of the boundary-layer rows of both sides from the stagnation
+// point, their arc-length coordinates, inviscid edge speeds and the wake gap.
+#include "viscous/state.h"
+
+namespace velaro {
+
+// Rebuilds ipan, isys, nbl and iblte from ist, the node count and the wake
+// node count. Upper rows run from node ist back to node 0, lower rows from
+// node ist+1 to node n-1 and on through the wake; both sides list the wake
+// nodes (the upper copies serve output only). Newton lines number the upper
+// rows 1..nbl[0]-1, then the lower rows 1..nbl[1]-1.
+void iblpan(KelvoState& state);
+
+// Arc length from the stagnation point (floored at 1e-7 of the contour
+// length), position and node of rows 0..iblte and of the wake rows of both
+// sides, then update_wgap.
+void xicalc_geometry_only(KelvoState& state);
+
+// uinv and uinv_a of every row from the node speeds (negated on the lower
+// side); 0 for row 0 and for nodes without a speed.
+void uicalc(KelvoState& state);
+
+// Rebuilds wgap, the thickness of the dead-air region behind a blunt
+// trailing edge, a cubic that decays from the gap to zero over 2.5 gap
+// lengths, and applies it to the wake rows' dw and dstr. A sharp trailing
+// edge, no wake or a vanishing gap give an all-zero wgap and leave the rows
+// alone.
+void update_wgap(KelvoState& state);
+
+}  // namespace velaro
