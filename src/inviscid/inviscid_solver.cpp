@@ -1,0 +1,172 @@
+#include "inviscid/inviscid_solver.h"
+
+#include <Eigen/Dense>
+#include <cmath>
+#include <limits>
+#include <numbers>
+
+#include "geometry/text_format.h"
+#include "inviscid/influence.h"
+
+namespace velaro {
+
+namespace {
+
+// The LU factors are refused when a pivot is zero, non-finite or negligible
+// against the largest entry of U (rank deficiency at working precision).
+bool factors_usable(const Eigen::PartialPivLU<Eigen::MatrixXd>& lu) {
+  const auto diag = lu.matrixLU().diagonal();
+  const double scale = lu.matrixLU().cwiseAbs().maxCoeff();
+  if (!std::isfinite(scale) || scale == 0.0) return false;
+  const double floor = static_cast<double>(diag.size()) * std::numeric_limits<double>::epsilon() * scale;
+  for (Eigen::Index i = 0; i < diag.size(); ++i) {
+    const double p = diag[i];
+    if (!std::isfinite(p) || std::abs(p) <= floor) return false;
+  }
+  return true;
+}
+
+bool all_finite(const Eigen::VectorXd& v) { return v.allFinite(); }
+
+}  // namespace
+
+std::expected<InviscidSolution, SolverError> InviscidSolver::solve(Body body, const FlowConditions& flow) {
+  const std::vector<Panel>& panels = body.panels();
+  const std::size_t npan = panels.size();
+  if (npan <= 2) return std::unexpected(SolverError::insufficient_panels());
+  if (!std::isfinite(flow.alpha))
+    return std::unexpected(SolverError::invalid_flow("angle of attack is " + text::display(flow.alpha)));
+  if (!std::isfinite(flow.v_inf) || flow.v_inf == 0.0)
+    return std::unexpected(SolverError::invalid_flow("free-stream speed is " + text::display(flow.v_inf)));
+
+  // Nodes: panel starts, plus the last end point unless it returns onto the
+  // first point.
+  std::vector<double> x, y;
+  x.reserve(npan + 1);
+  y.reserve(npan + 1);
+  for (const Panel& p : panels) {
+    x.push_back(p.start.x);
+    y.push_back(p.start.y);
+  }
+  const Point last_end = panels.back().end;
+  const bool closed =
+      !(std::abs(last_end.x - panels.front().start.x) >= 1e-10 || std::abs(last_end.y - panels.front().start.y) >= 1e-10);
+  if (!closed) {
+    x.push_back(last_end.x);
+    y.push_back(last_end.y);
+  }
+  const std::size_t n = x.size();
+
+  double perimeter = 0.0;
+  for (const Panel& p : panels) perimeter += p.length;
+  const double seps = 1e-5 * perimeter;
+
+  const Point chord_a = panels[body.te_first_panel()].start;
+  const Point chord_b = panels[std::min(npan - 1, body.le_index())].start;
+  const double chord = std::sqrt((chord_b.x - chord_a.x) * (chord_b.x - chord_a.x) +
+                                 (chord_b.y - chord_a.y) * (chord_b.y - chord_a.y));
+  if (!(chord > 0.0) || !std::isfinite(chord))
+    return std::unexpected(SolverError::invalid_flow("zero reference chord (the first point is the leftmost point)"));
+
+  // Gap-panel weights: uniform source (scs) and vortex (sds) parts of the
+  // gap, from the gap projected across and along the TE bisector.
+  const double gx = x[n - 1] - x[0];
+  const double gy = y[n - 1] - y[0];
+  const double gap = std::sqrt(gx * gx + gy * gy);
+  double scs = 1.0, sds = 0.0;
+  if (!(1e-4 * chord > gap)) {
+    const double a = (panels.front().t.x - panels.back().t.x) / 2.0;
+    const double b = (panels.front().t.y - panels.back().t.y) / 2.0;
+    scs = (a * gy - b * gx) / gap;
+    sds = (b * gy + a * gx) / gap;
+  }
+
+  // (n+1) x (n+1) system: stream function psi(node i) - psi0 = -psi_inf(node i),
+  // plus the trailing-edge condition; right sides for alpha = 0 and 90 deg.
+  const Eigen::Index dim = static_cast<Eigen::Index>(n) + 1;
+  Eigen::MatrixXd A = Eigen::MatrixXd::Zero(dim, dim);
+  Eigen::VectorXd r0(dim), r90(dim);
+  const Eigen::Index nl = static_cast<Eigen::Index>(n) - 1;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double xi = x[i], yi = y[i];
+    const Eigen::Index row = static_cast<Eigen::Index>(i);
+    for (std::size_t j = 0; j < n; ++j) {
+      const std::size_t jp = j + 1 == n ? 0 : j + 1;
+      const double dx = x[jp] - x[j];
+      const double dy = y[jp] - y[j];
+      const double lsq = dx * dx + dy * dy;
+      if (lsq < kNullPanelSq) continue;
+      const bool gap_panel = !closed && j + 1 == n;
+      if (gap_panel && lsq < seps * seps) continue;
+      const PanelFrame f = panel_frame(x[j], y[j], x[jp], y[jp], xi, yi, false, i == j, i == jp);
+      if (!gap_panel) {
+        const VortexTerms vt = vortex_terms(f);
+        const double psid = vt.psid_num / (f.x1 - f.x2);
+        A(row, static_cast<Eigen::Index>(j)) += kQopi * (vt.psis - psid);
+        A(row, static_cast<Eigen::Index>(jp)) += kQopi * (vt.psis + psid);
+      } else {
+        const double apan = std::atan2(-f.sx, f.sy) + std::numbers::pi;
+        const TePanelTerms te = te_panel_terms(f, apan);
+        A(row, nl) -= 0.5 * kHopi * scs * te.psig;
+        A(row, 0) += 0.5 * kHopi * scs * te.psig;
+        A(row, nl) += 0.5 * kHopi * sds * te.pgam;
+        A(row, 0) -= 0.5 * kHopi * sds * te.pgam;
+      }
+    }
+    A(row, dim - 1) = -1.0;
+    r0[row] = -yi;
+    r90[row] = xi;
+  }
+  // Trailing-edge condition: equal and opposite vorticity on the two TE
+  // nodes, or zero vorticity on the single TE node of a closed contour.
+  A(dim - 1, 0) = 1.0;
+  if (!closed) A(dim - 1, nl) = 1.0;
+  r0[dim - 1] = 0.0;
+  r90[dim - 1] = 0.0;
+
+  const Eigen::PartialPivLU<Eigen::MatrixXd> lu(A);
+  if (!factors_usable(lu)) return std::unexpected(SolverError::singular_matrix());
+  const Eigen::VectorXd g0 = lu.solve(r0);
+  const Eigen::VectorXd g90 = lu.solve(r90);
+  if (!all_finite(g0) || !all_finite(g90)) return std::unexpected(SolverError::singular_matrix());
+
+  const double ca = std::cos(flow.alpha);
+  const double sa = std::sin(flow.alpha);
+  InviscidSolution sol;
+  sol.gamma.resize(n);
+  sol.cp.resize(n);
+  for (std::size_t j = 0; j < n; ++j) {
+    const Eigen::Index k = static_cast<Eigen::Index>(j);
+    sol.gamma[j] = ca * g0[k] + sa * g90[k];
+    const double q = sol.gamma[j] / flow.v_inf;
+    sol.cp[j] = 1.0 - q * q;
+  }
+  sol.psi0 = ca * g0[dim - 1] + sa * g90[dim - 1];
+  sol.body_node_counts = {n};
+
+  // Trapezoidal pressure integral round the closed polygon; moment about
+  // (0.25 chord, 0), normalised by the chord.
+  double cl = 0.0, cm_sum = 0.0;
+  for (std::size_t k = 1; k <= n; ++k) {
+    const std::size_t km = k - 1;
+    const std::size_t kk = k == n ? 0 : k;
+    const double dx = x[kk] - x[km];
+    const double dy = y[kk] - y[km];
+    const double DX = dx * ca + dy * sa;
+    const double DY = dy * ca - dx * sa;
+    const double ag = (sol.cp[km] + sol.cp[kk]) / 2.0;
+    const double dg = sol.cp[kk] - sol.cp[km];
+    const double mx = (x[km] + x[kk]) / 2.0 - 0.25 * chord;
+    const double my = (y[km] + y[kk]) / 2.0;
+    const double ax = mx * ca + my * sa;
+    const double ay = my * ca - mx * sa;
+    cl += DX * ag;
+    cm_sum += ag * (DX * ax + DY * ay) / chord + dg * (DX * DX) / (12.0 * chord) + dg * (DY * DY) / (12.0 * chord);
+  }
+  sol.cl = cl;
+  sol.cm = -cm_sum;
+  if (!std::isfinite(sol.cl) || !std::isfinite(sol.cm)) return std::unexpected(SolverError::singular_matrix());
+  return sol;
+}
+
+}  // namespace velaro
