@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "viscous/state_conversions.h"
+#include "viscous/station_derivs.h"
+
 namespace velaro {
 
 PanelForces compute_panel_forces_from_gamma(std::span<const double> x, std::span<const double> y,
@@ -103,6 +106,154 @@ double squire_young_drag(std::span<const ViscousRow> upper, std::span<const Visc
     }
   }
   return std::max(trailing_edge_drag(upper, lower), 1e-6);
+}
+
+ViscousRow viscous_row_from_station(const BlStation& s) {
+  ViscousRow r;
+  r.x = s.x;
+  r.x_coord = s.x_coord;
+  r.ue = s.u;
+  r.theta = s.theta;
+  r.dstar = s.dstar;
+  r.first_var = s.is_laminar ? s.ampl : s.ctau;
+  r.ctau = s.ctau;
+  r.ampl = s.ampl;
+  r.mass = s.mass;
+  r.h = s.h;
+  r.hk = s.hk;
+  r.hs = s.hs;
+  r.hc = s.hc;
+  r.r_theta = s.r_theta;
+  r.cf = s.cf;
+  r.di = s.di;
+  r.us = s.us;
+  r.cq = s.cq;
+  r.de = s.de;
+  r.dw = std::max(s.dw, 0.0);
+  r.derivs = pack_station_derivs(s);
+  r.laminar = s.is_laminar;
+  r.turbulent = s.is_turbulent;
+  r.wake = s.is_wake;
+  return r;
+}
+
+namespace {
+
+// A row nothing has been marched into: no wake, node 0, no thickness, no
+// edge speed.
+bool is_empty_row(const BlRow& r) {
+  return !r.wake && r.panel == 0 && r.theta <= 1e-12 && r.dstr <= 1e-12 && std::fabs(r.uedg) <= 1e-12;
+}
+
+}  // namespace
+
+std::size_t active_force_len(std::span<const BlRow> rows, std::size_t count, std::size_t nbl) {
+  const std::size_t m = std::min(count, rows.size());
+  const std::size_t floor_len = std::min(m, nbl);
+  std::size_t k = m;
+  while (k > 0 && is_empty_row(rows[k - 1])) --k;
+  return (k > 0 && k >= floor_len) ? k : floor_len;
+}
+
+KelvoLikeViscousState build_force_view(const KelvoState& state, double mach, double re_eff) {
+  KelvoLikeViscousState view;
+  view.gam = state.gam;
+  view.gam_a = state.gam_a;
+  const double msq = mach * mach;
+  for (std::size_t side = 0; side < 2; ++side) {
+    const auto& rows = state.rows[side];
+    const std::size_t len = active_force_len(rows, rows.size(), state.nbl[side]);
+    const auto stations = rows_to_stations(rows, len, state.iblte[side], state.itran[side], msq, re_eff);
+    view.rows[side].reserve(stations.size());
+    for (const BlStation& st : stations) view.rows[side].push_back(viscous_row_from_station(st));
+  }
+  return view;
+}
+
+ForceCoefficients evaluate_forces(const KelvoState& state, double mach, double re_eff) {
+  ForceCoefficients f;
+  const PanelForces p = compute_panel_forces_from_gamma(state.x, state.y, state.gam, state.alpha);
+  f.cl = p.cl;
+  f.cm = p.cm;
+  const KelvoLikeViscousState view = build_force_view(state, mach, re_eff);
+  f.cd_friction = compute_row_friction_drag(view.rows[0]) + compute_row_friction_drag(view.rows[1]);
+  f.cd = squire_young_drag(view.rows[0], view.rows[1]);
+  f.cd_pressure = f.cd - f.cd_friction;
+  return f;
+}
+
+void store_forces(KelvoState& state, const ForceCoefficients& f) {
+  state.cl = f.cl;
+  state.cm = f.cm;
+  state.cd = f.cd;
+  state.cd_friction = f.cd_friction;
+  state.cd_pressure = f.cd_pressure;
+}
+
+double transition_x(const KelvoState& state, std::size_t side) {
+  if (side > 1) return 1.0;
+  const auto& rows = state.rows[side];
+  const double xs = state.xssitr[side];
+  if (state.itran[side] >= state.iblte[side] || !(xs > 0.0) || !std::isfinite(xs) || rows.size() <= 1 ||
+      state.x.empty())
+    return 1.0;
+  const std::size_t last = std::min(rows.size() - 1, state.iblte[side]);
+  double px = rows[last].x_coord;
+  double py = rows[last].y_coord;
+  if (xs <= rows[0].x) {
+    px = rows[0].x_coord;
+    py = rows[0].y_coord;
+  } else {
+    for (std::size_t i = 1; i <= last; ++i) {
+      if (xs > rows[i].x) continue;
+      const BlRow& a = rows[i - 1];
+      const BlRow& b = rows[i];
+      const double ds = b.x - a.x;
+      if (std::fabs(ds) <= 1e-12) {
+        px = b.x_coord;
+        py = b.y_coord;
+      } else {
+        const double f = (xs - a.x) / ds;
+        px = a.x_coord + f * (b.x_coord - a.x_coord);
+        py = a.y_coord + f * (b.y_coord - a.y_coord);
+      }
+      break;
+    }
+  }
+  if (!std::isfinite(px) || !std::isfinite(py)) return 1.0;
+  const double cx = state.x_te - state.x_le;
+  const double cy = state.y_te - state.y_le;
+  const double c2 = cx * cx + cy * cy;
+  if (!(c2 > 1e-12) || !std::isfinite(c2)) return 1.0;
+  double t = ((px - state.x_le) * cx + (py - state.y_le) * cy) / c2;
+  if (t < 0.0) t = 0.0;
+  if (t > 1.0 || !std::isfinite(t)) return 1.0;
+  return t;
+}
+
+std::optional<double> separation_x(const KelvoState& state, std::size_t side, double mach, double re_eff) {
+  if (side > 1) return std::nullopt;
+  const auto& rows = state.rows[side];
+  const std::size_t count = std::min(rows.size(), state.nbl[side]);
+  const auto stations =
+      rows_to_stations(rows, count, state.iblte[side], state.itran[side], mach * mach, re_eff);
+  for (const BlStation& st : stations)
+    if (!st.is_wake && st.cf <= 0.0) return st.x_coord;
+  return std::nullopt;
+}
+
+SurfaceStateArrays surface_state(std::span<const BlStation> stations) {
+  SurfaceStateArrays a;
+  for (const BlStation& s : stations) {
+    a.x.push_back(s.x);
+    a.theta.push_back(s.theta);
+    a.dstar.push_back(s.dstar);
+    a.ue.push_back(s.u);
+    a.hk.push_back(s.hk);
+    a.cf.push_back(s.cf);
+    a.mass.push_back(s.mass);
+  }
+  return a;
 }
 
 }  // namespace velaro

@@ -9,6 +9,9 @@
 #include <span>
 #include <vector>
 
+#include "boundary_layer/bl_station.h"
+#include "viscous/state.h"
+
 namespace velaro {
 
 // Lift and moment coefficients of a pressure integration.
@@ -53,6 +56,26 @@ struct ViscousRow {
   bool wake = false;
 };
 
+// The view of an operating point the force stage works on: copies of the
+// vortex strengths and their alpha-derivatives, and the viscous rows of both
+// sides (0 upper, 1 lower with the wake).
+struct KelvoLikeViscousState {
+  std::vector<double> gam, gam_a;
+  std::array<std::vector<ViscousRow>, 2> rows;
+};
+
+// A viscous row from a boundary-layer station.
+ViscousRow viscous_row_from_station(const BlStation& station);
+
+// Number of rows of one side to use for forces: trailing rows that are
+// empty (not wake, node 0, theta, dstr and |uedg| all <= 1e-12) are dropped,
+// but never below min(row count, nbl).
+std::size_t active_force_len(std::span<const BlRow> rows, std::size_t count, std::size_t nbl);
+
+// Builds the force view of a state: per side, the first active_force_len
+// rows converted to stations at M^2 = mach^2 and re_eff.
+KelvoLikeViscousState build_force_view(const KelvoState& state, double mach, double re_eff);
+
 // Skin-friction drag contribution of one side: the trapezoidal sum of
 // Ue^2 * Cf * dx over the airfoil intervals from row 3 on (Cf clamped to
 // [0, 0.02], Ue raised to at least 0.01). Pairs touching a wake row, a row
@@ -70,6 +93,33 @@ double trailing_edge_drag(std::span<const ViscousRow> upper, std::span<const Vis
 // positive value.
 double squire_young_drag(std::span<const ViscousRow> upper, std::span<const ViscousRow> lower);
 
+// Force coefficients of one evaluation.
+struct ForceCoefficients {
+  double cl = 0.0;
+  double cm = 0.0;
+  double cd = 0.0;
+  double cd_friction = 0.0;
+  double cd_pressure = 0.0;  // cd - cd_friction; may be negative
+};
+
+// Lift and moment from gam at the state's alpha, friction and total drag
+// from the rows (M^2 = mach^2, Reynolds number re_eff).
+ForceCoefficients evaluate_forces(const KelvoState& state, double mach, double re_eff);
+
+// Stores the coefficients in the state's cl, cm, cd, cd_friction and
+// cd_pressure.
+void store_forces(KelvoState& state, const ForceCoefficients& forces);
+
+// Transition position of side 0 (upper) or 1 (lower) as a chord fraction:
+// the point at arc length xssitr projected on the chord line from the LE to
+// the TE point; 1.0 when the side has no transition on the airfoil or the
+// point cannot be located, 0 for a point ahead of the LE.
+double transition_x(const KelvoState& state, std::size_t side);
+
+// x of the first airfoil station of a side with Cf <= 0, if any (rows
+// converted at M^2 = mach^2 and re_eff).
+std::optional<double> separation_x(const KelvoState& state, std::size_t side, double mach, double re_eff);
+
 // The profile arrays of one surface carried by a full-state diagnostic
 // snapshot.
 struct SurfaceStateArrays {
@@ -81,5 +131,8 @@ struct SurfaceStateArrays {
   std::vector<double> cf;
   std::vector<double> mass;
 };
+
+// Per-station x, theta, dstar, ue, hk, cf and mass of a station list.
+SurfaceStateArrays surface_state(std::span<const BlStation> stations);
 
 }  // namespace velaro
