@@ -446,19 +446,34 @@ TEST(ClosureDissipationWake, LaminarWakeBranch) {
 }
 
 TEST(ClosureDissipationWake, TieUsesOuterLayerValue) {
-  // Find the shear stress for which the laminar wake value equals DD + DDL
-  // exactly enough that the strict test is decided by the tie-break.
-  const double hk = 2.0, rt = 50.0, hs = 1.7, us = 0.3;
-  const WakeDissipationResult base = dissipation_wake(hk, rt, hs, us, 0.0);
-  const double need = base.dilw - base.ddl;  // DD required
-  const double s = std::sqrt(need / ((0.995 - us) * 2.0 / hs));
-  const WakeDissipationResult r = dissipation_wake(hk, rt, hs, us, s);
-  if (r.dilw == r.dd + r.ddl) {
-    EXPECT_FALSE(r.laminar_chosen);
+  // With S = 0 the outer-layer value is DDL alone; pick H* so that DDL equals
+  // the laminar wake value to the last bit (search a few ulps around the
+  // analytic solution), then the strict test must keep the outer value.
+  const double hk = 2.0, rt = 50.0, us = 0.3;
+  const double rcd = 1.1 * 0.25 / 2.0;
+  const double hsl = hs_laminar(hk).hs;
+  double hs = 0.15 * (0.995 - us) * (0.995 - us) * hsl / rcd;
+  bool tie = false;
+  double lo = hs, hi = hs;
+  for (int i = 0; i < 400 && !tie; ++i) {
+    for (double cand : {lo, hi}) {
+      const WakeDissipationResult r = dissipation_wake(hk, rt, cand, us, 0.0);
+      if (r.dilw == r.dd + r.ddl) {
+        tie = true;
+        hs = cand;
+        break;
+      }
+    }
+    lo = std::nextafter(lo, 0.0);
+    hi = std::nextafter(hi, 10.0);
   }
-  // Slightly more stress: outer layer; slightly less: laminar wake value.
-  EXPECT_FALSE(dissipation_wake(hk, rt, hs, us, s * (1 + 1e-9)).laminar_chosen);
-  EXPECT_TRUE(dissipation_wake(hk, rt, hs, us, s * (1 - 1e-9)).laminar_chosen);
+  ASSERT_TRUE(tie);
+  const WakeDissipationResult r = dissipation_wake(hk, rt, hs, us, 0.0);
+  EXPECT_FALSE(r.laminar_chosen);
+  EXPECT_EQ(r.di, 2.0 * r.ddl);
+  // A slightly thinner outer layer (larger H*) hands over to the laminar value.
+  EXPECT_TRUE(dissipation_wake(hk, rt, hs * (1 + 1e-9), us, 0.0).laminar_chosen);
+  EXPECT_FALSE(dissipation_wake(hk, rt, hs * (1 - 1e-9), us, 0.0).laminar_chosen);
 }
 
 // ---- layer thickness --------------------------------------------------------
