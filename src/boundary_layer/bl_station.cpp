@@ -152,17 +152,18 @@ void blvar(BlStation& st, FlowType flow, double msq, double re) {
         st.di_ctau = 0.0;
         break;
       }
-      // The H* slope enters through Hk only, as the model defines it.
+      // H* of a wake station moves with both Hk and Rtheta; both paths enter
+      // the totals so the Newton Jacobian matches the residual.
       const double total = d.dd + d.ddl;
       const double di_hs = -total / st.hs;
       const double di_us = d.ddl_us + d.dd_us;
       st.di = 2.0 * total;
       st.di_hk = 0.0;
       st.di_rt = 2.0 * d.ddl_rt;
-      st.di_theta = 2.0 * (rt_theta * d.ddl_rt + hk_theta * st.hs_hk * di_hs +
+      st.di_theta = 2.0 * (rt_theta * d.ddl_rt + (hk_theta * st.hs_hk + rt_theta * st.hs_rt) * di_hs +
                            st.us_theta * di_us);
       st.di_dstar = 2.0 * (hk_dstar * st.hs_hk * di_hs + st.us_dstar * di_us);
-      st.di_u = 2.0 * (rt_u * d.ddl_rt + st.us_u * di_us);
+      st.di_u = 2.0 * (rt_u * d.ddl_rt + rt_u * st.hs_rt * di_hs + st.us_u * di_us);
       st.di_ctau = 2.0 * 4.0 * s * (DISSIPATION_US_REF - st.us) / st.hs;
       break;
     }

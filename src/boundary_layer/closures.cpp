@@ -292,12 +292,13 @@ WakeDissipationResult dissipation_wake(double hk, double rt, double hs, double u
   r.ddl_us = o.ddl_us;
   r.ddl_hs = o.ddl_hs;
 
-  // Laminar wake value, with the laminar H* at the wake Hk. The Hk slope of
-  // RCD is the model's own expression (its first term carries a minus sign).
+  // Laminar wake value, with the laminar H* at the wake Hk. RCD = 1.1 w^2/Hk
+  // with w = 1 - 1/Hk, so dRCD/dHk = 2.2 w/Hk^3 - RCD/Hk (the first term is
+  // positive: w grows with Hk).
   const KineticEnergyShapeResult hsl = hs_laminar(hk);
   const double w = 1.0 - 1.0 / hk;
   const double rcd = 1.1 * w * w / hk;
-  const double rcd_hk = -1.1 * w * 2.0 / (hk * hk * hk) - rcd / hk;
+  const double rcd_hk = 1.1 * w * 2.0 / (hk * hk * hk) - rcd / hk;
   r.dilw = 2.0 * rcd / (hsl.hs * rt);
   r.dilw_hk = 2.0 * rcd_hk / (hsl.hs * rt) - (r.dilw / hsl.hs) * hsl.hs_hk;
   r.dilw_rt = -r.dilw / rt;
