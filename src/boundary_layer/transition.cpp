@@ -110,6 +110,7 @@ struct Interval {
 // The transition-point state for one trial downstream amplification a2.
 struct TrialPoint {
   double ampt, ampt_a2;              // amplification at the transition point
+  double sfa;                        // weight of the ncrit crossing (1 without one)
   double wf1, wf2;                   // interpolation weights
   double wf2_a1, wf2_a2, wf2_x1, wf2_x2;
   bool uses_sfa;                     // wf2 is the amplification weight, not the forced one
@@ -149,6 +150,7 @@ TrialPoint evaluate_trial(const Interval& iv, double a2) {
     }
   }
 
+  p.sfa = sfa;
   if (sfa < iv.sfx) {
     p.uses_sfa = true;
     p.wf2 = sfa;
@@ -359,8 +361,12 @@ TransitionResult trchek2_full(bool forced_enabled, double x1, double x2, double 
   r.wf1 = last.wf1;
   r.wf2 = last.wf2;
 
+  // The forced point wins when there is no free crossing or when it lies
+  // strictly before the free crossing. The iterate's own xt cannot decide
+  // the second case: its weight is already capped at the forced one, so
+  // the crossing weight itself is compared.
   const bool forced_outcome = forced_enabled && x1 < x_forced && x_forced <= x2 &&
-                              (a2 < ncrit || x_forced < last.xt);
+                              (a2 < ncrit || iv.sfx < last.sfa);
   if (forced_outcome) {
     // Transition at the prescribed point; the interpolated state moves with
     // the interval ends at the fixed weight SFX.
