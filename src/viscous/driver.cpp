@@ -1,0 +1,249 @@
+// The global Newton iteration of one viscous operating point: set-up of the
+// wake, the row layout and the mass-defect influence matrix, then per
+// iteration assembly, residual, elimination, relaxed update, stagnation-point
+// move, forces and the convergence test.
+#include "viscous/driver.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "inviscid/mass_defect.h"
+#include "inviscid/wake.h"
+#include "viscous/forces.h"
+#include "viscous/newton_system.h"
+#include "viscous/setup.h"
+#include "viscous/stagnation.h"
+#include "viscous/state_conversions.h"
+#include "viscous/station_indexing.h"
+
+namespace velaro {
+
+namespace {
+
+// Wake geometry is reused while alpha stays within this distance (radians).
+constexpr double kWakeAlphaTolerance = 1e-5;
+// |CL| below which the CL-scaled Reynolds numbers fall back to the base one.
+constexpr double kMinClForScaledRe = 1e-6;
+
+bool valid_utf8(const char* text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  while (*p) {
+    const unsigned char c = *p;
+    std::size_t extra = 0;
+    std::uint32_t cp = 0;
+    if (c < 0x80) {
+      ++p;
+      continue;
+    } else if ((c & 0xE0) == 0xC0) {
+      extra = 1;
+      cp = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+      extra = 2;
+      cp = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+      extra = 3;
+      cp = c & 0x07;
+    } else {
+      return false;
+    }
+    for (std::size_t k = 1; k <= extra; ++k) {
+      if ((p[k] & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (p[k] & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+    static constexpr std::uint32_t kMin[4] = {0, 0x80, 0x800, 0x10000};
+    if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    p += extra + 1;
+  }
+  return true;
+}
+
+bool all_finite(const OperPointResult& r) {
+  const double values[] = {r.alpha_deg,   r.cl,          r.cd,       r.cm,          r.x_tr_upper, r.x_tr_lower,
+                           r.residual,    r.cd_friction, r.cd_pressure, r.reynolds_eff};
+  for (double v : values)
+    if (!std::isfinite(v)) return false;
+  return !r.x_sep || std::isfinite(*r.x_sep);
+}
+
+OperPointResult assemble_result(const KelvoState& state, const ViscousConfig& config) {
+  OperPointResult r;
+  r.reynolds_eff = effective_reynolds(config, state.cl);
+  r.x_tr_upper = transition_x(state, 0);
+  r.x_tr_lower = transition_x(state, 1);
+  r.x_sep = separation_x(state, 0, config.mach, r.reynolds_eff);
+  if (!r.x_sep) r.x_sep = separation_x(state, 1, config.mach, r.reynolds_eff);
+  r.alpha_deg = state.alpha * kRadToDeg;
+  r.cl = state.cl;
+  r.cd = state.cd;
+  r.cm = state.cm;
+  r.iterations = state.iterations;
+  r.residual = state.residual;
+  r.cd_friction = state.cd_friction;
+  r.cd_pressure = state.cd_pressure;
+  r.converged = state.converged;
+  return r;
+}
+
+}  // namespace
+
+DriverOptions driver_options_from_environment() {
+  DriverOptions options;
+  const char* value = std::getenv("VELARO_DISABLE_STMOVE");
+  if (value != nullptr && valid_utf8(value)) options.stagnation_move = false;
+  return options;
+}
+
+double effective_reynolds(const ViscousConfig& config, double cl) {
+  const double a = std::abs(cl);
+  if (a >= kMinClForScaledRe) {
+    if (config.re_type == ReynoldsType::Type2) return config.reynolds / std::sqrt(a);
+    if (config.re_type == ReynoldsType::Type3) return config.reynolds / a;
+  }
+  return config.reynolds;
+}
+
+double newton_residual_norm(std::span<const std::array<double, 3>> rhs, std::size_t nsys) {
+  if (rhs.empty()) return std::sqrt(0.0 / static_cast<double>(3 * nsys));
+  const std::size_t last = std::min(nsys, rhs.size() - 1);
+  double sum = 0.0;
+  for (std::size_t iv = 1; iv <= last; ++iv)
+    for (double v : rhs[iv]) sum += v * v;
+  // nsys = 0 gives 0/0: no equation, so nothing can be called converged.
+  return std::sqrt(sum / static_cast<double>(3 * nsys));
+}
+
+void refresh_wake(KelvoState& state, const FactorizedSystem& system, const ViscousConfig& config) {
+  const std::size_t n = state.node_count();
+  const double alpha = state.alpha;
+  const bool stale = !state.wake_built || !(std::abs(alpha - state.wake_alpha) <= kWakeAlphaTolerance);
+  if (stale) {
+    WakeGeometry wake;
+    const std::size_t nw = wake_node_count(n, config.wake_length);
+    if (nw > 0) {
+      std::vector<double> gamma;
+      if (state.gam.size() >= n) {
+        gamma.assign(state.gam.begin(), state.gam.begin() + static_cast<std::ptrdiff_t>(n));
+      } else {
+        const double c = std::cos(alpha), s = std::sin(alpha);
+        gamma.resize(n);
+        for (std::size_t i = 0; i < n; ++i) gamma[i] = c * system.gamu_0[i] + s * system.gamu_90[i];
+        gamma[n - 1] = 0.0;
+      }
+      wake = build_wake(system.geometry, gamma, alpha, nw, config.wake_length);
+    }
+    state.wake_x = std::move(wake.x);
+    state.wake_y = std::move(wake.y);
+    state.wake_s = std::move(wake.s);
+    state.wake_nx = std::move(wake.nx);
+    state.wake_ny = std::move(wake.ny);
+    state.wake_apanel = std::move(wake.apanel);
+    state.wake_built = true;
+    state.wake_alpha = alpha;
+    state.dij_current = false;
+  }
+
+  // Inviscid speeds along the wake for both base solutions, combined at alpha.
+  if (n >= 2 && state.wake_count() > 0) {
+    WakeGeometry wake;
+    wake.x = state.wake_x;
+    wake.y = state.wake_y;
+    wake.s = state.wake_s;
+    wake.nx = state.wake_nx;
+    wake.ny = state.wake_ny;
+    wake.apanel = state.wake_apanel;
+    WakeBaseSpeeds base = wake_base_speeds(system.geometry, wake, state.gamu_0, state.gamu_90,
+                                           state.qinvu_0[n - 1], state.qinvu_90[n - 1]);
+    state.wake_qinvu_0 = std::move(base.qinvu_0);
+    state.wake_qinvu_90 = std::move(base.qinvu_90);
+    const double c = std::cos(alpha), s = std::sin(alpha);
+    const std::size_t m = std::min(state.wake_qinvu_0.size(), state.wake_qinvu_90.size());
+    state.wake_qinv.assign(m, 0.0);
+    state.wake_qinv_a.assign(m, 0.0);
+    for (std::size_t k = 0; k < m; ++k) {
+      state.wake_qinv[k] = c * state.wake_qinvu_0[k] + s * state.wake_qinvu_90[k];
+      state.wake_qinv_a[k] = c * state.wake_qinvu_90[k] - s * state.wake_qinvu_0[k];
+    }
+  }
+}
+
+std::expected<OperPointResult, KelvoError> solve_operating_point_from_state(KelvoState& state,
+                                                                           const FactorizedSystem& system,
+                                                                           const ViscousConfig& config,
+                                                                           const DriverOptions& options) {
+  // The set-up has validated these already; a direct caller may not have.
+  // max_iterations = 0 is allowed here: it asks for the set-up result alone.
+  ViscousConfig checked = config;
+  checked.max_iterations = 1;
+  if (auto bad = validate_oper_point(checked, state.alpha * kRadToDeg)) return std::unexpected(*bad);
+  const std::size_t n = state.node_count();
+  if (n < 2 || n != system.node_count() || state.y.size() != n || state.s.size() != n ||
+      state.gamu_0.size() != n || state.gamu_90.size() != n || state.qinvu_0.size() != n ||
+      state.qinvu_90.size() != n || state.xp.size() != n || state.yp.size() != n)
+    return std::unexpected(KelvoError::message("viscous state does not match its factored system"));
+
+  // Set-up: inviscid solution at alpha, wake, row layout, influence matrix.
+  specal(state, state.alpha);
+  refresh_wake(state, system, config);
+  state.cl = compute_panel_forces_from_gamma(state.x, state.y, state.qinv, state.alpha).cl;
+  rebuild_rows_for_numbering(state);
+  if (!(state.dij_built && state.dij_current)) {
+    auto dij = build_dij_with_wake_state(system, state.wake_x, state.wake_y, state.wake_nx, state.wake_ny,
+                                         state.wake_apanel);
+    if (!dij) return std::unexpected(KelvoError::from(dij.error()));
+    state.dij = std::move(*dij);
+    state.dij_built = true;
+    state.dij_current = true;
+  }
+
+  for (std::uint64_t iteration = 1; iteration <= config.max_iterations; ++iteration) {
+    const double re_eff = effective_reynolds(config, state.cl);
+    const auto it_arg = static_cast<unsigned>(std::min<std::uint64_t>(iteration, UINT_MAX));
+    const AssemblyState system_lines = setbl(state, it_arg, re_eff, config.ncrit, config.mach);
+    const double residual = newton_residual_norm(system_lines.vdel1, system_lines.nsys);
+
+    const SolveState solution = block_solve(system_lines);
+    StationPair updated = update_state_from_solution(state, system_lines, solution, config.mach, re_eff);
+    sync_rows_from_stations(state.rows[0], updated.upper);
+    sync_rows_from_stations(state.rows[1], updated.lower);
+    copy_wake_rows_to_upper(state);
+    rebuild_qvis_from_rows(state);
+    rebuild_gam_from_qvis(state);
+
+    if (state.mode == OperMode::PrescribedCl) {
+      specal(state, state.alpha + state.dac);
+      uicalc(state);
+    }
+    rebuild_qvis_from_rows(state);
+    rebuild_gam_from_qvis(state);
+
+    if (options.stagnation_move) move_stagnation_point(state);
+
+    store_forces(state, evaluate_forces(state, config.mach, re_eff));
+    state.iterations = iteration;
+    state.residual = residual;
+    state.converged = residual <= config.tolerance;  // false for NaN
+    // A residual that is no longer finite never recovers: stop iterating.
+    if (state.converged || !std::isfinite(residual)) break;
+  }
+
+  OperPointResult result = assemble_result(state, config);
+  if (!all_finite(result))
+    return std::unexpected(KelvoError::message("viscous iteration diverged: non-finite result"));
+  return result;
+}
+
+std::expected<OperPointResult, KelvoError> solve_body_oper_point(const Body& body, const ViscousConfig& config,
+                                                                 double alpha_deg, const DriverOptions& options) {
+  const std::vector<Point> nodes = coords_from_body(body.panels());
+  auto setup = build_state_from_coords(body.name(), nodes, config, alpha_deg);
+  if (!setup) return std::unexpected(setup.error());
+  return solve_operating_point_from_state(setup->state, setup->system, config, options);
+}
+
+}  // namespace velaro

@@ -1,0 +1,97 @@
+#pragma once
+// The viscous iteration driver: converges one operating point of the coupled
+// boundary-layer / inviscid system by a global Newton iteration, and the
+// composite entry that builds the operating point from a body first.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <span>
+
+#include "geometry/body.h"
+#include "inviscid/factored_system.h"
+#include "viscous/kelvo_error.h"
+#include "viscous/state.h"
+
+namespace velaro {
+
+// Integrated result of one viscous operating point.
+struct OperPointResult {
+  std::optional<double> x_sep;  // x of the first separated station (upper side first)
+  double alpha_deg = 0.0;
+  double cl = 0.0;
+  double cd = 0.0;
+  double cm = 0.0;
+  double x_tr_upper = 1.0;  // transition positions as chord fractions
+  double x_tr_lower = 1.0;
+  std::uint64_t iterations = 0;
+  double residual = 0.0;  // rms Newton residual of the last iteration
+  double cd_friction = 0.0;
+  double cd_pressure = 0.0;
+  double reynolds_eff = 0.0;
+  bool converged = false;
+};
+
+// Switches of the driver that come from the process environment. They are
+// read once by the caller, on the thread that owns the environment (the
+// Python entry points read them with the interpreter lock held), and handed
+// to the driver, which never looks at the environment itself: worker threads
+// reading the environment while another thread changes it is a data race.
+struct DriverOptions {
+  // Move the stagnation point (and shift the boundary layer with it) after
+  // every update; VELARO_DISABLE_STMOVE switches this off.
+  bool stagnation_move = true;
+};
+
+// Reads VELARO_DISABLE_STMOVE: set (present with a valid UTF-8 value, empty
+// included) disables the stagnation-point move. Call it only where nothing
+// can change the environment concurrently.
+DriverOptions driver_options_from_environment();
+
+// Effective Reynolds number for the lift coefficient cl: the base number for
+// Type1 and whenever |cl| < 1e-6; reynolds / sqrt(|cl|) for Type2 and
+// reynolds / |cl| for Type3.
+double effective_reynolds(const ViscousConfig& config, double cl);
+
+// rms of the three right-hand-side components of system lines
+// 1 .. min(nsys, rhs.size() - 1), divided by 3 * nsys.
+double newton_residual_norm(std::span<const std::array<double, 3>> rhs, std::size_t nsys);
+
+// Converges the operating point held by `state` (built by
+// build_state_from_coords for `system`). On return the state holds the final
+// boundary layer, forces and bookkeeping. Non-convergence is not an error
+// (converged = false); a diverged iteration whose residual or forces are no
+// longer finite is reported as an error rather than as a result.
+std::expected<OperPointResult, KelvoError> solve_operating_point_from_state(KelvoState& state,
+                                                                           const FactorizedSystem& system,
+                                                                           const ViscousConfig& config,
+                                                                           const DriverOptions& options = {});
+
+// Set-up and iteration of one operating point of `body` at alpha_deg.
+std::expected<OperPointResult, KelvoError> solve_body_oper_point(const Body& body, const ViscousConfig& config,
+                                                                 double alpha_deg, const DriverOptions& options = {});
+
+// ---- Pieces of the iteration, exposed for testing --------------------------
+
+// Lays out the wake when it is stale (never built, or built for an alpha more
+// than 1e-5 rad away), then recomputes the inviscid wake speeds at the
+// state's alpha. Rebuilding the wake marks the influence matrix stale.
+void refresh_wake(KelvoState& state, const FactorizedSystem& system, const ViscousConfig& config);
+
+// Locates the stagnation point, renumbers the rows of both sides and rebuilds
+// them for the new numbering (reusing the old row at the same index where
+// there is one), anchors row 0, applies the wake gap and sets the edge
+// velocity of every row to its inviscid value.
+void rebuild_rows_for_numbering(KelvoState& state);
+
+// Copies the lower wake rows onto the upper side's wake copies (kept for
+// output only), flagged wake and turbulent.
+void copy_wake_rows_to_upper(KelvoState& state);
+
+// Moves the stagnation point to the current vorticity distribution and, when
+// it changed panels, renumbers the rows and shifts the boundary layer with
+// it (rows near the new stagnation point are extrapolated).
+void move_stagnation_point(KelvoState& state);
+
+}  // namespace velaro

@@ -1,0 +1,94 @@
+// Boundary-layer rows laid out for a stagnation point: the rebuild of both
+// sides for a new row numbering, and the upper side's copies of the wake.
+#include <algorithm>
+#include <cmath>
+#include <utility>
+#include <vector>
+
+#include "viscous/driver.h"
+#include "viscous/row_refresh.h"
+#include "viscous/stagnation.h"
+#include "viscous/station_indexing.h"
+
+namespace velaro {
+
+namespace {
+
+double value_or_zero(const std::vector<double>& v, std::size_t i) { return i < v.size() ? v[i] : 0.0; }
+
+}  // namespace
+
+void rebuild_rows_for_numbering(KelvoState& state) {
+  stfind(state);
+  iblpan(state);
+
+  const std::size_t n = state.node_count();
+  const std::size_t nw = state.wake_count();
+  const double eps = n > 0 ? 1e-7 * std::abs(state.s[n - 1] - state.s[0]) : 0.0;
+
+  for (std::size_t side = 0; side < 2; ++side) {
+    // Lower-side rows carry the speeds with the opposite sign (uedg = -q).
+    const double sign = side == 0 ? 1.0 : -1.0;
+    const std::vector<BlRow> old = std::move(state.rows[side]);
+    const auto previous = [&old](std::size_t r) { return r < old.size() ? &old[r] : nullptr; };
+    const auto& ipan = state.ipan[side];
+    const std::size_t iblte = std::min(state.iblte[side], ipan.empty() ? 0 : ipan.size() - 1);
+
+    std::vector<BlRow> rows;
+    rows.reserve(iblte + 1 + nw);
+    rows.push_back(old.empty() ? BlRow{} : old[0]);
+    for (std::size_t r = 1; r <= iblte; ++r) {
+      const std::size_t i = ipan[r];
+      double q = 0.0, q_a = 0.0;
+      if (i < n) {
+        q = state.qinv[i];
+        q_a = state.qinv_a[i];
+      } else {
+        q = value_or_zero(state.wake_qinv, i - n);
+        q_a = value_or_zero(state.wake_qinv_a, i - n);
+      }
+      const double d = i < n ? (side == 0 ? state.sst - state.s[i] : state.s[i] - state.sst) : eps;
+      const double xi = d > eps ? d : eps;  // also eps when d is NaN
+      const double px = i < n ? state.x[i] : value_or_zero(state.wake_x, i - n);
+      const double py = i < n ? state.y[i] : value_or_zero(state.wake_y, i - n);
+      rows.push_back(refresh_or_seed_row(previous(r), i, false, xi, px, py, sign * q, sign * q_a));
+    }
+
+    // Wake rows continue the arc length from the last airfoil row.
+    double length = rows.back().x;
+    for (std::size_t k = 0; k < nw; ++k) {
+      if (k > 0) length += std::hypot(state.wake_x[k] - state.wake_x[k - 1], state.wake_y[k] - state.wake_y[k - 1]);
+      const std::size_t r = iblte + 1 + k;
+      rows.push_back(refresh_or_seed_row(previous(r), n + k, true, length, state.wake_x[k], state.wake_y[k],
+                                         sign * value_or_zero(state.wake_qinv, k),
+                                         sign * value_or_zero(state.wake_qinv_a, k)));
+    }
+    state.rows[side] = std::move(rows);
+  }
+
+  set_stagnation_anchor(state, 0, true);
+  set_stagnation_anchor(state, 1, true);
+  update_wgap(state);
+  uicalc(state);
+  for (auto& rows : state.rows)
+    for (std::size_t r = 1; r < rows.size(); ++r) rows[r].uedg = rows[r].uinv;
+}
+
+void copy_wake_rows_to_upper(KelvoState& state) {
+  auto& upper = state.rows[0];
+  const auto& lower = state.rows[1];
+  for (std::size_t k = 0; k < state.wake_count(); ++k) {
+    const std::size_t lo = state.iblte[1] + 1 + k;
+    const std::size_t up = state.nbl[0] + k;
+    if (lo >= lower.size() || up >= upper.size()) break;
+    BlRow copy = lower[lo];
+    copy.x_coord = upper[up].x_coord;
+    copy.panel = upper[up].panel;
+    copy.wake = true;
+    copy.turb = true;
+    copy.lam = false;
+    upper[up] = copy;
+  }
+}
+
+}  // namespace velaro

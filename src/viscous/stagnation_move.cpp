@@ -1,0 +1,104 @@
+// The stagnation-point move of the viscous iteration: when the updated
+// vorticity puts the stagnation point on another panel, the rows of both
+// sides are renumbered and the boundary layer is shifted with the point.
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <vector>
+
+#include "viscous/driver.h"
+#include "viscous/row_refresh.h"
+#include "viscous/stagnation.h"
+#include "viscous/state_conversions.h"
+#include "viscous/station_indexing.h"
+
+namespace velaro {
+
+namespace {
+
+// Edge speed given to rows whose speed has vanished or reversed.
+constexpr double kMinEdgeSpeed = 1e-7;
+
+std::size_t minus_floor0(std::size_t a, std::size_t b) { return a > b ? a - b : 0; }
+
+void take_profile(BlRow& dst, const BlRow& src) {
+  dst.ctau = src.ctau;
+  dst.theta = src.theta;
+  dst.dstr = src.dstr;
+  dst.uedg = src.uedg;
+}
+
+}  // namespace
+
+void move_stagnation_point(KelvoState& state) {
+  const std::size_t ist_old = state.ist;
+  stfind(state);
+  const std::size_t ist = state.ist;
+  if (ist == ist_old) {
+    xicalc_geometry_only(state);
+    return;
+  }
+
+  // The side the stagnation point moves into loses d rows, the other gains d;
+  // their transition rows move by the same count.
+  const std::size_t d = ist > ist_old ? ist - ist_old : ist_old - ist;
+  const std::size_t grows = ist > ist_old ? 0 : 1;
+  const std::size_t shrinks = 1 - grows;
+  state.itran[grows] += d;
+  state.itran[shrinks] = minus_floor0(state.itran[shrinks], d);
+
+  const std::array<std::vector<BlRow>, 2> old = state.rows;
+  iblpan(state);
+  for (std::size_t side = 0; side < 2; ++side) state.rows[side].resize(state.ipan[side].size());
+  uicalc(state);
+  xicalc_geometry_only(state);
+
+  // Growing side: rows move downstream by d; the d rows next to the new
+  // stagnation point take the profile of the first shifted row with a speed
+  // that falls linearly to zero at the stagnation point.
+  {
+    auto& rows = state.rows[grows];
+    const auto& prev = old[grows];
+    const std::size_t nb = std::min(state.nbl[grows], rows.size());
+    for (std::size_t r = nb; r-- > d + 1;)
+      if (r - d < prev.size()) take_profile(rows[r], prev[r - d]);
+    if (d + 1 < nb) {
+      const BlRow ref = rows[d + 1];
+      for (std::size_t r = d; r >= 1; --r) {
+        rows[r].ctau = ref.ctau;
+        rows[r].theta = ref.theta;
+        rows[r].dstr = ref.dstr;
+        rows[r].uedg = std::abs(ref.x) > 1e-12 ? rows[r].x * (ref.uedg / ref.x) : 0.0;
+      }
+    }
+  }
+  // Shrinking side: rows move upstream by d.
+  {
+    auto& rows = state.rows[shrinks];
+    const auto& prev = old[shrinks];
+    const std::size_t nb = std::min(state.nbl[shrinks], rows.size());
+    for (std::size_t r = 1; r < nb; ++r)
+      if (r + d < prev.size()) take_profile(rows[r], prev[r + d]);
+  }
+
+  // No row may be left with a vanishing or reversed edge speed.
+  for (std::size_t side = 0; side < 2; ++side) {
+    const double sign = side == 0 ? 1.0 : -1.0;
+    auto& rows = state.rows[side];
+    const std::size_t nb = std::min(state.nbl[side], rows.size());
+    for (std::size_t r = 1; r < nb; ++r) {
+      if (!(rows[r].uedg > kMinEdgeSpeed)) {
+        rows[r].uedg = kMinEdgeSpeed;
+        const std::size_t node = rows[r].panel;
+        if (node < state.qvis.size()) state.qvis[node] = sign * kMinEdgeSpeed;
+        if (node < state.gam.size()) state.gam[node] = sign * kMinEdgeSpeed;
+      }
+    }
+  }
+
+  for (std::size_t side = 0; side < 2; ++side)
+    refresh_surface_row_views(state.rows[side], state.nbl[side], state.iblte[side], state.itran[side]);
+  recompute_mass_from_state(state);
+}
+
+}  // namespace velaro
