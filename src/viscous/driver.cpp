@@ -13,20 +13,18 @@
 #include <vector>
 
 #include "inviscid/mass_defect.h"
-#include "inviscid/wake.h"
 #include "viscous/forces.h"
 #include "viscous/newton_system.h"
 #include "viscous/setup.h"
 #include "viscous/stagnation.h"
 #include "viscous/state_conversions.h"
 #include "viscous/station_indexing.h"
+#include "viscous/wake_setup.h"
 
 namespace velaro {
 
 namespace {
 
-// Wake geometry is reused while alpha stays within this distance (radians).
-constexpr double kWakeAlphaTolerance = 1e-5;
 // |CL| below which the CL-scaled Reynolds numbers fall back to the base one.
 constexpr double kMinClForScaledRe = 1e-6;
 
@@ -118,60 +116,6 @@ double newton_residual_norm(std::span<const std::array<double, 3>> rhs, std::siz
   return std::sqrt(sum / static_cast<double>(3 * nsys));
 }
 
-void refresh_wake(KelvoState& state, const FactorizedSystem& system, const ViscousConfig& config) {
-  const std::size_t n = state.node_count();
-  const double alpha = state.alpha;
-  const bool stale = !state.wake_built || !(std::abs(alpha - state.wake_alpha) <= kWakeAlphaTolerance);
-  if (stale) {
-    WakeGeometry wake;
-    const std::size_t nw = wake_node_count(n, config.wake_length);
-    if (nw > 0) {
-      std::vector<double> gamma;
-      if (state.gam.size() >= n) {
-        gamma.assign(state.gam.begin(), state.gam.begin() + static_cast<std::ptrdiff_t>(n));
-      } else {
-        const double c = std::cos(alpha), s = std::sin(alpha);
-        gamma.resize(n);
-        for (std::size_t i = 0; i < n; ++i) gamma[i] = c * system.gamu_0[i] + s * system.gamu_90[i];
-        gamma[n - 1] = 0.0;
-      }
-      wake = build_wake(system.geometry, gamma, alpha, nw, config.wake_length);
-    }
-    state.wake_x = std::move(wake.x);
-    state.wake_y = std::move(wake.y);
-    state.wake_s = std::move(wake.s);
-    state.wake_nx = std::move(wake.nx);
-    state.wake_ny = std::move(wake.ny);
-    state.wake_apanel = std::move(wake.apanel);
-    state.wake_built = true;
-    state.wake_alpha = alpha;
-    state.dij_current = false;
-  }
-
-  // Inviscid speeds along the wake for both base solutions, combined at alpha.
-  if (n >= 2 && state.wake_count() > 0) {
-    WakeGeometry wake;
-    wake.x = state.wake_x;
-    wake.y = state.wake_y;
-    wake.s = state.wake_s;
-    wake.nx = state.wake_nx;
-    wake.ny = state.wake_ny;
-    wake.apanel = state.wake_apanel;
-    WakeBaseSpeeds base = wake_base_speeds(system.geometry, wake, state.gamu_0, state.gamu_90,
-                                           state.qinvu_0[n - 1], state.qinvu_90[n - 1]);
-    state.wake_qinvu_0 = std::move(base.qinvu_0);
-    state.wake_qinvu_90 = std::move(base.qinvu_90);
-    const double c = std::cos(alpha), s = std::sin(alpha);
-    const std::size_t m = std::min(state.wake_qinvu_0.size(), state.wake_qinvu_90.size());
-    state.wake_qinv.assign(m, 0.0);
-    state.wake_qinv_a.assign(m, 0.0);
-    for (std::size_t k = 0; k < m; ++k) {
-      state.wake_qinv[k] = c * state.wake_qinvu_0[k] + s * state.wake_qinvu_90[k];
-      state.wake_qinv_a[k] = c * state.wake_qinvu_90[k] - s * state.wake_qinvu_0[k];
-    }
-  }
-}
-
 std::expected<OperPointResult, KelvoError> solve_operating_point_from_state(KelvoState& state,
                                                                            const FactorizedSystem& system,
                                                                            const ViscousConfig& config,
@@ -189,7 +133,8 @@ std::expected<OperPointResult, KelvoError> solve_operating_point_from_state(Kelv
 
   // Set-up: inviscid solution at alpha, wake, row layout, influence matrix.
   specal(state, state.alpha);
-  refresh_wake(state, system, config);
+  refresh_wake_geometry(state, system, config);
+  compute_wake_inviscid_speeds(state, system);
   state.cl = compute_panel_forces_from_gamma(state.x, state.y, state.qinv, state.alpha).cl;
   rebuild_rows_for_numbering(state);
   if (!(state.dij_built && state.dij_current)) {

@@ -74,11 +74,6 @@ std::expected<OperPointResult, KelvoError> solve_body_oper_point(const Body& bod
 
 // ---- Pieces of the iteration, exposed for testing --------------------------
 
-// Lays out the wake when it is stale (never built, or built for an alpha more
-// than 1e-5 rad away), then recomputes the inviscid wake speeds at the
-// state's alpha. Rebuilding the wake marks the influence matrix stale.
-void refresh_wake(KelvoState& state, const FactorizedSystem& system, const ViscousConfig& config);
-
 // Locates the stagnation point, renumbers the rows of both sides and rebuilds
 // them for the new numbering (reusing the old row at the same index where
 // there is one), anchors row 0, applies the wake gap and sets the edge
