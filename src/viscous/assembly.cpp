@@ -1,0 +1,323 @@
+// Assembly of the global Newton system: one three-equation line per
+// boundary-layer station beyond the stagnation point of each side, with the
+// edge velocity tied to all mass defects through the influence matrix DIJ.
+//
+// Unknowns of a line: the first variable (amplification or sqrt(Ctau)), theta
+// and the mass defect m = u (dstar + dw). The station's edge velocity and
+// displacement thickness follow from the masses:
+//   u_i = uinv_i + sum_j c_ij m_j,  c_ij = -vti_i vti_j DIJ(panel_i, panel_j),
+//   dstar_i + dw_i = m_i / u_i,
+// and the arc length of every station moves with the stagnation point, which
+// in turn moves with the edge velocities of the first station of each side.
+#include <algorithm>
+#include <cmath>
+
+#include "boundary_layer/interval_equations.h"
+#include "boundary_layer/transition.h"
+#include "viscous/newton_system.h"
+
+namespace velaro {
+
+namespace {
+
+double finite_or_zero(double v) { return std::isfinite(v) ? v : 0.0; }
+
+FlowType flow_of(const BlStation& s) {
+  if (s.is_wake) return FlowType::Wake;
+  if (s.is_laminar) return FlowType::Laminar;
+  return FlowType::Turbulent;
+}
+
+double vti_of(int side) { return side == 0 ? 1.0 : -1.0; }
+
+// -m/u^2: change of dstar (+gap) per unit change of u at fixed mass.
+double dstar_per_u(const BlStation& s) { return -s.mass / (s.u * s.u); }
+
+// The equations of one line as built from the interval (or junction)
+// equations, before the mass coupling is formed.
+struct LineCoefficients {
+  Vec3 vsrez{};
+  Block3 va{}, vb{};
+  Vec3 vs1_dstar{}, vs1_u{}, vs1_x{}, vs2_dstar{}, vs2_u{}, vs2_x{};
+};
+
+LineCoefficients from_interval(const IntervalEquations& eq) {
+  LineCoefficients c;
+  for (int k = 0; k < 3; ++k) {
+    c.vsrez[k] = finite_or_zero(eq.vsrez[k]);
+    c.va[k] = {finite_or_zero(eq.vs2[k][COL_FIRST]), finite_or_zero(eq.vs2[k][COL_THETA]), 0.0};
+    c.vb[k] = {finite_or_zero(eq.vs1[k][COL_FIRST]), finite_or_zero(eq.vs1[k][COL_THETA]), 0.0};
+    c.vs1_dstar[k] = finite_or_zero(eq.vs1[k][COL_DSTAR]);
+    c.vs1_u[k] = finite_or_zero(eq.vs1[k][COL_U]);
+    c.vs1_x[k] = finite_or_zero(eq.vs1[k][COL_X]);
+    c.vs2_dstar[k] = finite_or_zero(eq.vs2[k][COL_DSTAR]);
+    c.vs2_u[k] = finite_or_zero(eq.vs2[k][COL_U]);
+    // The forced-transition column moves with the downstream arc length.
+    c.vs2_x[k] = finite_or_zero(eq.vs2[k][COL_X] + eq.further[0][k]);
+  }
+  return c;
+}
+
+// Junction conditions of the first wake station w fed by both TE stations:
+// S_w = CTE, theta_w = TTE, dstar_w + dw_w = DTE.
+LineCoefficients from_junction(const TeWakeTerms& te, const BlStation& w) {
+  LineCoefficients c;
+  c.vsrez = {finite_or_zero(te.cte - w.ctau), finite_or_zero(te.tte - w.theta),
+             finite_or_zero(te.dte - (w.dstar + w.dw))};
+  c.va[0][0] = 1.0;
+  c.va[1][1] = 1.0;
+  c.vb[0][0] = finite_or_zero(-te.cte_s_lo);
+  c.vb[0][1] = finite_or_zero(-te.cte_th_lo);
+  c.vb[1][1] = -1.0;
+  c.vs1_dstar = {0.0, 0.0, -1.0};
+  c.vs2_dstar = {0.0, 0.0, 1.0};
+  return c;
+}
+
+// Equations of the interval ending at station i of one side.
+IntervalEquations interval_equations(std::span<const BlStation> st, std::size_t i, std::size_t iblte, double msq,
+                                     double re, double ncrit) {
+  const BlStation& s2 = st[i];
+  const FlowType flow2 = flow_of(s2);
+  if (i == 1) return bldif_full_simi(s2, flow2, msq);
+  const BlStation& s1 = st[i - 1];
+  if (s1.is_laminar && flow2 == FlowType::Turbulent) {
+    // Transition interval; transition is forced at the TE at the latest.
+    const bool te_exists = iblte < st.size();
+    const double x_forced = te_exists ? st[iblte].x : 0.0;
+    const TransitionResult tr =
+        trchek2_full(te_exists, s1.x, s2.x, s1.theta, s2.theta, s1.dstar, s2.dstar, s1.u, s2.u, s1.hk, s2.hk,
+                     s1.r_theta, s2.r_theta, s1.ampl, ncrit, x_forced, msq, re);
+    return trdif_full(s1, s2, tr, ncrit, msq, re);
+  }
+  return bldif_with_terms_internal(s1, s2, flow2, false, msq, ncrit).eq;
+}
+
+}  // namespace
+
+double coupled_uedg(std::size_t panel_i, std::size_t n_airfoil, std::span<const MassSource> sources, DijView dij,
+                    double uinv_i, double vti_i) {
+  (void)n_airfoil;  // the bounds of DIJ decide which terms exist
+  double sum = 0.0;
+  if (panel_i < dij.rows)
+    for (const MassSource& src : sources)
+      if (src.panel < dij.cols) sum += src.vti * dij.at(panel_i, src.panel) * src.mass;
+  return uinv_i - vti_i * sum;
+}
+
+std::vector<double> compute_ue_from_mass_both(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
+                                              int side) {
+  const SurfaceInput& target = side == 0 ? upper : lower;
+  const double vti_i = vti_of(side);
+  std::vector<MassSource> sources;
+  sources.reserve(upper.stations.size() + lower.stations.size());
+  for (int s = 0; s < 2; ++s) {
+    const SurfaceInput& src = s == 0 ? upper : lower;
+    for (std::size_t j = 1; j < src.stations.size(); ++j)
+      sources.push_back({vti_of(s), src.stations[j].panel, src.stations[j].mass});
+  }
+  std::vector<double> ue(target.stations.size(), 0.0);
+  for (std::size_t i = 0; i < ue.size(); ++i) {
+    const double uinv = i < target.uinv.size() ? target.uinv[i] : 0.0;
+    ue[i] = coupled_uedg(target.stations[i].panel, 0, sources, dij, uinv, vti_i);
+  }
+  return ue;
+}
+
+bool te_wake_terms(const GlobalNewtonSystem& sys, const SurfaceInput& upper, const SurfaceInput& lower,
+                   TeWakeTerms& out) {
+  const std::size_t iu = sys.a.ivte1;
+  const std::size_t il = sys.iblte_lower;
+  if (iu == 0 || iu >= upper.stations.size() || il + 1 >= lower.stations.size()) return false;
+  const BlStation& up = upper.stations[iu];
+  const BlStation& lo = lower.stations[il];
+  TeWakeTerms t;
+  t.tte = std::max(up.theta + lo.theta, 1e-12);
+  t.dte = up.dstar + lo.dstar + sys.ante;
+  t.cte = (lo.theta * lo.ctau + up.theta * up.ctau) / t.tte;
+  const double uu = std::max(up.u, 1e-12);
+  const double ul = std::max(lo.u, 1e-12);
+  t.dte_m_up = 1.0 / uu;
+  t.dte_u_up = -up.dstar / uu;
+  t.dte_m_lo = 1.0 / ul;
+  t.dte_u_lo = -lo.dstar / ul;
+  t.cte_s_up = up.theta / t.tte;
+  t.cte_s_lo = lo.theta / t.tte;
+  t.cte_th_up = (up.ctau - t.cte) / t.tte;
+  t.cte_th_lo = (lo.ctau - t.cte) / t.tte;
+  out = t;
+  return true;
+}
+
+GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
+                                       double ante, double xi_ule1, double xi_ule2, double msq, double re,
+                                       double ncrit) {
+  const std::array<const SurfaceInput*, 2> sides{&upper, &lower};
+  const std::size_t nu = upper.stations.size();
+  const std::size_t nl = lower.stations.size();
+  const std::size_t lines_u = nu > 0 ? nu - 1 : 0;
+  const std::size_t lines_l = nl > 0 ? nl - 1 : 0;
+
+  GlobalNewtonSystem sys;
+  AssemblyState& a = sys.a;
+  a.resize(lines_u + lines_l);
+  const std::size_t nsys = a.nsys;
+  a.lower_offset = lines_u;
+  a.span = 1.0;
+  a.ivte1 = (upper.iblte >= 1 && upper.iblte < nu) ? upper.iblte : 0;
+  a.ivz = lines_u + lower.iblte + 1;
+  if (a.ivz > nsys || lower.iblte + 1 >= nl) a.ivz = nsys + 1;
+  sys.upper_count = nu;
+  sys.iblte_lower = lower.iblte;
+  sys.ante = ante;
+  sys.xi_ule1 = finite_or_zero(xi_ule1);
+  sys.xi_ule2 = finite_or_zero(xi_ule2);
+  sys.msq = msq;
+  sys.re = re;
+  sys.ncrit = ncrit;
+  if (nsys == 0) return sys;
+
+  auto line_of = [&](int side, std::size_t i) { return side == 0 ? i : lines_u + i; };
+  auto station_of = [&](std::size_t line) -> const BlStation& {
+    return line <= lines_u ? upper.stations[line] : lower.stations[line - lines_u];
+  };
+
+  // Edge-velocity offsets from the mass-implied values.
+  std::array<std::vector<double>, 2> due;
+  for (int s = 0; s < 2; ++s) {
+    const std::vector<double> ue_mass = compute_ue_from_mass_both(upper, lower, dij, s);
+    due[s].resize(ue_mass.size());
+    for (std::size_t i = 0; i < ue_mass.size(); ++i) due[s][i] = sides[s]->stations[i].u - ue_mass[i];
+  }
+
+  // Edge-velocity sensitivity of the station of every line to every mass
+  // unknown, cpl[line * w + L]; line 0 (the stagnation point) stays zero.
+  const std::size_t w = nsys + 1;
+  std::vector<double> cpl(w * w, 0.0);
+  for (std::size_t line = 1; line <= nsys; ++line) {
+    const std::size_t pi = station_of(line).panel;
+    if (pi >= dij.rows) continue;
+    const double vi = line <= lines_u ? 1.0 : -1.0;
+    for (std::size_t L = 1; L <= nsys; ++L) {
+      const std::size_t pj = station_of(L).panel;
+      if (pj >= dij.cols) continue;
+      const double vj = L <= lines_u ? 1.0 : -1.0;
+      cpl[line * w + L] = -vi * vj * dij.at(pi, pj);
+    }
+  }
+  // The first station of each side carries the stagnation point's movement.
+  const std::size_t ule1_line = nu >= 2 ? 1 : 0;
+  const std::size_t ule2_line = nl >= 2 ? lines_u + 1 : 0;
+  const double* ule1 = cpl.data() + ule1_line * w;
+  const double* ule2 = cpl.data() + ule2_line * w;
+  const double dule1 = nu >= 2 ? due[0][1] : 0.0;
+  const double dule2 = nl >= 2 ? due[1][1] : 0.0;
+  const double ua1 = upper.uinv_a.size() >= 2 && nu >= 2 ? upper.uinv_a[1] : 0.0;
+  const double ua2 = lower.uinv_a.size() >= 2 && nl >= 2 ? lower.uinv_a[1] : 0.0;
+
+  TeWakeTerms te;
+  const bool has_junction = te_wake_terms(sys, upper, lower, te) && a.ivz <= nsys;
+  const std::size_t lower_te_line = lines_u + lower.iblte;
+
+  for (int side = 0; side < 2; ++side) {
+    const SurfaceInput& in = *sides[side];
+    const std::span<const BlStation> st = in.stations;
+    const double sigma = side == 0 ? 1.0 : -1.0;
+    for (std::size_t i = 1; i < st.size(); ++i) {
+      const std::size_t iv = line_of(side, i);
+      const bool junction = side == 1 && has_junction && iv == a.ivz;
+      const LineCoefficients c = junction ? from_junction(te, st[i])
+                                          : from_interval(interval_equations(st, i, in.iblte, msq, re, ncrit));
+      a.va[iv] = c.va;
+      a.vb[iv] = c.vb;
+      a.vs1_dstar[iv] = c.vs1_dstar;
+      a.vs1_u[iv] = c.vs1_u;
+      a.vs1_x[iv] = c.vs1_x;
+      a.vs2_dstar[iv] = c.vs2_dstar;
+      a.vs2_u[iv] = c.vs2_u;
+      a.vs2_x[iv] = c.vs2_x;
+
+      const BlStation& s2 = st[i];
+      const BlStation& s1 = st[i - 1];
+      const bool first = i == 1;
+      const double d2u = dstar_per_u(s2);
+      const double d1u = first ? 0.0 : dstar_per_u(s1);
+      Vec3 xsum;
+      for (int k = 0; k < 3; ++k) xsum[k] = sigma * (c.vs1_x[k] + c.vs2_x[k]);
+
+      // Mass coupling.
+      const double* u2m = cpl.data() + iv * w;
+      const double* u1m = cpl.data() + (first ? 0 : iv - 1) * w;
+      const double* ute1 = cpl.data() + (junction ? a.ivte1 : 0) * w;
+      const double* ute2 = cpl.data() + (junction ? lower_te_line : 0) * w;
+      for (std::size_t L = 1; L <= nsys; ++L) {
+        const double U2 = u2m[L];
+        const double D2 = d2u * U2 + (L == iv ? 1.0 / s2.u : 0.0);
+        double U1 = 0.0, D1 = 0.0;
+        if (junction) {
+          D1 = te.dte_u_up * ute1[L] + te.dte_u_lo * ute2[L];
+          if (L == a.ivte1) D1 += te.dte_m_up;
+          if (L == lower_te_line) D1 += te.dte_m_lo;
+        } else if (!first) {
+          U1 = u1m[L];
+          D1 = d1u * U1 + (L == iv - 1 ? 1.0 / s1.u : 0.0);
+        }
+        const double xs = sys.xi_ule1 * ule1[L] - sys.xi_ule2 * ule2[L];
+        for (int k = 0; k < 3; ++k)
+          a.vm_at(iv, L, k) = finite_or_zero(c.vs1_dstar[k] * D1 + c.vs1_u[k] * U1 + c.vs2_dstar[k] * D2 +
+                                             c.vs2_u[k] * U2 + xsum[k] * xs);
+      }
+
+      // Sensitivity to the extra global unknown (inviscid edge velocities
+      // change with it).
+      {
+        const double u2a = i < in.uinv_a.size() ? in.uinv_a[i] : 0.0;
+        const double d2 = std::fabs(s2.u) <= 1e-20 ? 0.0 : d2u;
+        double u1a = 0.0, dds1_a = 0.0;
+        if (junction) {
+          const double uate = a.ivte1 < upper.uinv_a.size() ? upper.uinv_a[a.ivte1] : 0.0;
+          const double lote = lower.iblte < lower.uinv_a.size() ? lower.uinv_a[lower.iblte] : 0.0;
+          dds1_a = te.dte_u_up * uate + te.dte_u_lo * lote;
+        } else if (!first) {
+          u1a = i - 1 < in.uinv_a.size() ? in.uinv_a[i - 1] : 0.0;
+          dds1_a = (std::fabs(s1.u) <= 1e-20 ? 0.0 : d1u) * u1a;
+        }
+        const double xs = sys.xi_ule1 * ua1 - sys.xi_ule2 * ua2;
+        for (int k = 0; k < 3; ++k)
+          a.vdel2[iv][k] = finite_or_zero(c.vs1_u[k] * u1a + c.vs1_dstar[k] * dds1_a + c.vs2_u[k] * u2a +
+                                          c.vs2_dstar[k] * d2 * u2a + xsum[k] * xs);
+      }
+
+      // Forced changes: the residual is taken at the mass-implied edge
+      // velocities, linearised from the current ones.
+      {
+        const double due2 = due[side][i];
+        const double dds2 = d2u * due2;
+        double due1 = 0.0, dds1 = 0.0;
+        if (junction) {
+          const double due_up = a.ivte1 < due[0].size() ? due[0][a.ivte1] : 0.0;
+          const double due_lo = lower.iblte < due[1].size() ? due[1][lower.iblte] : 0.0;
+          dds1 = te.dte_u_up * due_up + te.dte_u_lo * due_lo;
+        } else if (!first) {
+          due1 = due[side][i - 1];
+          dds1 = d1u * due1;
+        }
+        const double xs = sys.xi_ule1 * dule1 - sys.xi_ule2 * dule2;
+        for (int k = 0; k < 3; ++k) {
+          const double fc = c.vs1_dstar[k] * dds1 + c.vs1_u[k] * due1 + c.vs2_dstar[k] * dds2 +
+                            c.vs2_u[k] * due2 + xsum[k] * xs;
+          a.vdel1[iv][k] = finite_or_zero(c.vsrez[k] + finite_or_zero(fc));
+        }
+      }
+    }
+  }
+
+  if (has_junction) {
+    a.vz[0][0] = finite_or_zero(-te.cte_s_up);
+    a.vz[0][1] = finite_or_zero(-te.cte_th_up);
+    a.vz[1][1] = -1.0;
+  }
+  return sys;
+}
+
+}  // namespace velaro
