@@ -378,3 +378,72 @@ TEST(TransitionInterval, JacobiansMatchCentralDifferences) {
     }
   }
 }
+
+TEST(TransitionInterval, WithoutTransitionIsTheTurbulentInterval) {
+  const double re = 2e6;
+  const BlStation s1 = make_station(FlowType::Laminar, {3.0, 4.0e-4, 1.04e-3, 1.00, 0.30}, re, 0.0);
+  const BlStation s2 = make_station(FlowType::Turbulent, {0.05, 4.4e-4, 1.16e-3, 0.98, 0.36}, re, 0.0);
+  auto same = [](const IntervalEquations& a, const IntervalEquations& b) {
+    EXPECT_EQ(a.vsrez, b.vsrez);
+    EXPECT_EQ(a.vs1, b.vs1);
+    EXPECT_EQ(a.vs2, b.vs2);
+    EXPECT_EQ(a.further, b.further);
+  };
+  const IntervalEquations turb =
+      bldif_with_terms_internal(s1, s2, FlowType::Turbulent, false, 0.0, 9.0).eq;
+  TransitionResult none;
+  none.xt = 0.33;
+  none.wf1 = none.wf2 = 0.5;
+  same(trdif_full(s1, s2, none, 9.0, 0.0, re), turb);
+
+  // An empty interval is the turbulent interval even with a transition flag.
+  BlStation s2_at_s1 = s2;
+  s2_at_s1.x = s1.x;
+  TransitionResult flagged = none;
+  flagged.transition = true;
+  same(trdif_full(s1, s2_at_s1, flagged, 9.0, 0.0, re),
+       bldif_with_terms_internal(s1, s2_at_s1, FlowType::Turbulent, false, 0.0, 9.0).eq);
+}
+
+TEST(TransitionInterval, InitialShearStressAtTheTransitionPoint) {
+  const double re = 2e6;
+  auto turbulent_part_r0 = [&](const BlStation& s1, const BlStation& s2, double wf2, double ctau) {
+    const double tt = (1 - wf2) * s1.theta + wf2 * s2.theta;
+    const double dt = (1 - wf2) * s1.dstar + wf2 * s2.dstar;
+    const double ut = (1 - wf2) * s1.u + wf2 * s2.u;
+    const double xt = (1 - wf2) * s1.x + wf2 * s2.x;
+    BlStation t = make_station(FlowType::Turbulent, {ctau, tt, dt, ut, xt}, re, 0.0);
+    if (ctau < 0.0) {
+      // Equilibrium-based value 1.8*exp(-3.3/(Hk - 1))*CQ.
+      t = make_station(FlowType::Turbulent,
+                       {1.8 * std::exp(-3.3 / (t.hk - 1.0)) * t.cq, tt, dt, ut, xt}, re, 0.0);
+    }
+    return bldif_with_terms_internal(t, s2, FlowType::Turbulent, false, 0.0, 9.0).eq.vsrez[0];
+  };
+  TransitionResult tr;
+  tr.transition = true;
+  tr.wf1 = 0.6;
+  tr.wf2 = 0.4;
+
+  // Regular layer: S at the transition point from the equilibrium stress.
+  {
+    const BlStation s1 = make_station(FlowType::Laminar, {8.8, 4.0e-4, 1.04e-3, 1.00, 0.30}, re, 0.0);
+    const BlStation s2 = make_station(FlowType::Turbulent, {0.05, 4.4e-4, 1.16e-3, 0.98, 0.36}, re, 0.0);
+    tr.xt = 0.6 * s1.x + 0.4 * s2.x;
+    const IntervalEquations eq = trdif_full(s1, s2, tr, 9.0, 0.0, re);
+    EXPECT_DOUBLE_EQ(eq.vsrez[0], turbulent_part_r0(s1, s2, 0.4, -1.0));
+  }
+  // Nearly uniform profile (Hk close to 1): Hk - 1 is floored at 0.1 and S at
+  // 1e-4; the equations stay finite.
+  {
+    const BlStation s1 = make_station(FlowType::Laminar, {8.8, 4.0e-4, 4.2e-4, 1.00, 0.30}, re, 0.0);
+    const BlStation s2 = make_station(FlowType::Turbulent, {0.05, 4.4e-4, 4.6e-4, 0.98, 0.36}, re, 0.0);
+    tr.xt = 0.6 * s1.x + 0.4 * s2.x;
+    const IntervalEquations eq = trdif_full(s1, s2, tr, 9.0, 0.0, re);
+    EXPECT_DOUBLE_EQ(eq.vsrez[0], turbulent_part_r0(s1, s2, 0.4, 1e-4));
+    for (const auto& row : eq.vs1)
+      for (double v : row) EXPECT_TRUE(std::isfinite(v));
+    for (const auto& row : eq.vs2)
+      for (double v : row) EXPECT_TRUE(std::isfinite(v));
+  }
+}
