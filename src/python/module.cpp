@@ -11,6 +11,10 @@ PYBIND11_MODULE(_velaro, m) {
   m.doc() = "";
 
   using namespace velaro::python;
+  register_analyze_inviscid(m);
+  register_analyze_inviscid_batch(m);
   register_generate_naca4(m);
+  register_repanel_kelvo(m);
+  register_deflect_flap(m);
   register_parse_dat_file(m);
 }
