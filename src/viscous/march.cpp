@@ -133,6 +133,15 @@ class SideMarch {
   void check_transition(std::size_t r, Working& w, BlStation& cur, FlowType& flow);
   StationRows equations(std::size_t r, const BlStation& cur, FlowType flow) const;
   double inverse_target(std::size_t r, double xi) const;
+  // `ue` when finite, else the first finite of the row's own edge velocity,
+  // the previous station's, and the speed floor 1e-6: a failed station never
+  // stores a non-finite edge velocity.
+  double finite_speed(std::size_t r, double ue) const {
+    if (std::isfinite(ue)) return ue;
+    if (std::isfinite(rows_[r].uedg)) return rows_[r].uedg;
+    if (r > 1 && std::isfinite(prev_w_.ue)) return prev_w_.ue;
+    return 1e-6;
+  }
   // Replaces a failed station by values extrapolated from upstream.
   void extrapolate(std::size_t r, Working& w, double ue) const;
   // Final evaluation, storage and the bookkeeping after a station.
@@ -374,16 +383,17 @@ MarchResult SideMarch::run_ue() {
 
     if (blew_up) w = good;
     const bool failed = blew_up || (!converged && dmax > kAcceptUnconverged);
-    if (failed && r > 2) {
+    if ((failed && r > 2) || (blew_up && r == 2)) {
       double ue = rows_[r].uedg;
       if (r + 1 < nbl_ && r + 1 < last_) ue = 0.5 * (rows_[r - 1].uedg + rows_[r + 1].uedg);
-      extrapolate(r, w, ue);
+      extrapolate(r, w, finite_speed(r, ue));
       FlowType flow = station_flow(r, itran_, iblte_);
       BlStation cur = build(flow, w, re_);
       if (!turbulent_side_) check_transition(r, w, cur, flow);
     } else if (blew_up && r == 1) {
-      w.theta = similarity_start.theta;
-      w.dstar = similarity_start.dstar;
+      w = similarity_start;
+      w.xi = std::fmax(rows_[r].x, 1e-12);
+      w.ue = finite_speed(r, rows_[r].uedg);
     }
     finish_station(r, w);
   }
@@ -503,11 +513,17 @@ MarchResult SideMarch::run_du(std::size_t itran_old) {
 
     if (blew_up) w = good;
     const bool failed = blew_up || (!converged && dmax > kAcceptUnconverged);
-    if (failed && r > 2) {
-      extrapolate(r, w, rows_[r - 1].uedg);
+    if ((failed && r > 2) || (blew_up && r == 2)) {
+      extrapolate(r, w, finite_speed(r, rows_[r - 1].uedg));
       FlowType flow = station_flow(r, itran_, iblte_);
       BlStation cur = build(flow, w, re_);
       if (!turbulent_side_) check_transition(r, w, cur, flow);
+    } else if (blew_up && r == 1) {
+      w.ue = finite_speed(r, w.ue);
+      w.theta = std::isfinite(w.theta) && w.theta > 0.0 ? w.theta : 1e-12;
+      w.dstar = std::isfinite(w.dstar) && w.dstar > 0.0 ? w.dstar : 2.2 * w.theta;
+      w.ctau = std::isfinite(w.ctau) ? w.ctau : kCtauInitial;
+      w.ampl = std::isfinite(w.ampl) ? w.ampl : 0.0;
     }
     finish_station(r, w);
   }
@@ -519,7 +535,10 @@ MarchResult SideMarch::run_du(std::size_t itran_old) {
 TeValues te_values_of(const std::vector<BlRow>& rows, std::size_t iblte) {
   if (iblte >= rows.size()) return TeValues{};
   const BlRow& te = rows[iblte];
-  return TeValues{te.theta, te.dstr, te.ctau};
+  // A laminar trailing-edge row keeps its amplification in the ctau column;
+  // the wake starts from the initial shear variable instead.
+  const double ctau = (te.lam && !te.wake) ? kCtauInitial : te.ctau;
+  return TeValues{te.theta, te.dstr, ctau};
 }
 
 BlStation build_and_fill_station(FlowType flow, double xi, double ue, double theta,

@@ -30,7 +30,9 @@ struct TeValues {
 };
 
 // The trailing-edge values of a side: theta, dstr and ctau of row iblte, or
-// (0, 0, 0.03) when that row does not exist.
+// (0, 0, 0.03) when that row does not exist. A laminar trailing-edge row
+// hands on the initial shear variable 0.03 (its ctau column holds the
+// amplification).
 TeValues te_values_of(const std::vector<BlRow>& rows, std::size_t iblte);
 
 // Transition bookkeeping returned by both marches.

@@ -49,3 +49,440 @@ TEST(Gauss4, AllZeroAndNaNPivotsStayFinite) {
   EXPECT_EQ(c[0], 0.0);
   EXPECT_DOUBLE_EQ(c[3], 4.0);
 }
+
+// ---------------------------------------------------------------------------
+// Station builder and row storage
+
+#include <algorithm>
+#include <vector>
+
+#include "boundary_layer/closures.h"
+#include "boundary_layer/interval_equations.h"
+#include "viscous/forces.h"
+#include "viscous/march.h"
+#include "viscous/state_conversions.h"
+#include "marched_state.h"
+
+using velaro::BlRow;
+using velaro::BlStation;
+using velaro::FlowType;
+using velaro::KelvoState;
+using velaro::MarchResult;
+using velaro::TeValues;
+using velaro::build_and_fill_station;
+using velaro::march_du_side;
+using velaro::march_ue_side;
+using velaro::store_to_row;
+using velaro::testing::march_both_du;
+using velaro::testing::march_both_ue;
+using velaro::testing::prepared_naca;
+
+namespace {
+
+bool row_finite(const BlRow& r) {
+  return std::isfinite(r.uedg) && std::isfinite(r.theta) && std::isfinite(r.dstr) && std::isfinite(r.ctau) &&
+         std::isfinite(r.ampl) && std::isfinite(r.mass) && std::isfinite(r.hk) && std::isfinite(r.cf);
+}
+
+// Thwaites' laminar momentum thickness on the rows' own edge velocity:
+// theta^2 = 0.45 / (Re Ue^6) * integral of Ue^5 dxi from the stagnation
+// point (trapezoidal on the row arc lengths, Ue = 0 at xi = 0).
+std::vector<double> thwaites_theta(const std::vector<BlRow>& rows, std::size_t last, double re) {
+  std::vector<double> th(last + 1, 0.0);
+  double integral = 0.0;
+  for (std::size_t r = 1; r <= last; ++r) {
+    const double u1 = r == 1 ? 0.0 : std::fabs(rows[r - 1].uedg);
+    const double u2 = std::fabs(rows[r].uedg);
+    const double x1 = r == 1 ? 0.0 : rows[r - 1].x;
+    integral += 0.5 * (std::pow(u1, 5) + std::pow(u2, 5)) * (rows[r].x - x1);
+    th[r] = std::sqrt(0.45 * integral / (re * std::pow(u2, 6)));
+  }
+  return th;
+}
+
+}  // namespace
+
+TEST(MarchStation, BuilderFloorsAndWakeMass) {
+  const BlStation s = build_and_fill_station(FlowType::Wake, 1.5, -0.8, 0.0, 0.0, 0.002, 0.05, 3.0, 1e6);
+  EXPECT_DOUBLE_EQ(s.u, 0.8);
+  EXPECT_DOUBLE_EQ(s.theta, 1e-12);
+  EXPECT_DOUBLE_EQ(s.dstar, 1e-12);
+  EXPECT_DOUBLE_EQ(s.x, 1.5);
+  EXPECT_EQ(s.panel, 0u);
+  EXPECT_EQ(s.x_coord, 0.0);
+  EXPECT_NEAR(s.mass, 0.8 * (1e-12 + 0.002), 1e-18);
+  EXPECT_TRUE(s.is_wake && s.is_turbulent && !s.is_laminar);
+  EXPECT_DOUBLE_EQ(s.ampl, 3.0);
+
+  const BlStation l = build_and_fill_station(FlowType::Laminar, 0.1, 1e-9, 1e-4, 2.6e-4, 0.0, 0.03, 1.0, 1e6);
+  EXPECT_DOUBLE_EQ(l.u, 1e-6);
+  EXPECT_NEAR(l.h, 2.6, 1e-12);
+  EXPECT_NEAR(l.mass, 1e-6 * 2.6e-4, 1e-20);
+  EXPECT_TRUE(l.is_laminar && !l.is_turbulent && !l.is_wake);
+  EXPECT_NEAR(l.r_theta, 1e6 * 1e-6 * 1e-4, 1e-15);  // blvar ran
+}
+
+TEST(MarchStation, StoreToRowColumnsAndFlags) {
+  const BlStation s = build_and_fill_station(FlowType::Laminar, 0.2, 1.1, 2e-4, 5e-4, 0.0, 0.03, 4.5, 1e6);
+  BlRow row;
+  row.dw = 0.7;  // an airfoil row loses any gap
+  const bool lam = store_to_row(s, row, 5, 10, false, 5e-4, 1.1, 0.03, 4.5);
+  EXPECT_TRUE(lam);
+  EXPECT_TRUE(row.lam && !row.turb && !row.wake);
+  EXPECT_DOUBLE_EQ(row.ctau, 4.5);  // laminar rows carry the amplification
+  EXPECT_DOUBLE_EQ(row.ampl, 4.5);
+  EXPECT_EQ(row.dw, 0.0);
+  EXPECT_DOUBLE_EQ(row.mass, 5e-4 * 1.1);
+  EXPECT_DOUBLE_EQ(row.hk, s.hk);
+  EXPECT_DOUBLE_EQ(row.rtheta, s.r_theta);
+  EXPECT_DOUBLE_EQ(row.derivs[0], s.h_theta);
+  EXPECT_DOUBLE_EQ(row.derivs[25], s.de_dstar);
+
+  // Row index 9 with itran 10 is the first turbulent row.
+  EXPECT_FALSE(store_to_row(s, row, 9, 10, false, 5e-4, 1.1, 0.07, 4.5));
+  EXPECT_DOUBLE_EQ(row.ctau, 0.07);
+  EXPECT_TRUE(row.turb && !row.lam);
+
+  const BlStation w = build_and_fill_station(FlowType::Wake, 1.2, 0.9, 2e-3, 3e-3, 0.001, 0.04, 9.0, 1e6);
+  EXPECT_FALSE(store_to_row(w, row, 3, 100, true, 4e-3, 0.9, 0.04, 9.0));
+  EXPECT_DOUBLE_EQ(row.dw, 0.001);
+  EXPECT_DOUBLE_EQ(row.dstr, 4e-3);
+  EXPECT_DOUBLE_EQ(row.mass, 4e-3 * 0.9);
+  EXPECT_TRUE(row.wake && row.turb && !row.lam);
+}
+
+TEST(MarchStation, TrailingEdgeValuesOfASide) {
+  std::vector<BlRow> rows(4);
+  rows[3].theta = 2e-3;
+  rows[3].dstr = 3e-3;
+  rows[3].ctau = 0.06;
+  rows[3].turb = true;
+  TeValues te = velaro::te_values_of(rows, 3);
+  EXPECT_DOUBLE_EQ(te.theta, 2e-3);
+  EXPECT_DOUBLE_EQ(te.dstr, 3e-3);
+  EXPECT_DOUBLE_EQ(te.ctau, 0.06);
+  rows[3].lam = true;
+  rows[3].turb = false;
+  rows[3].ctau = 7.5;  // amplification in the ctau column
+  EXPECT_DOUBLE_EQ(velaro::te_values_of(rows, 3).ctau, 0.03);
+  te = velaro::te_values_of(rows, 4);
+  EXPECT_EQ(te.theta, 0.0);
+  EXPECT_EQ(te.dstr, 0.0);
+  EXPECT_EQ(te.ctau, 0.03);
+}
+
+// ---------------------------------------------------------------------------
+// Marches on real edge-velocity distributions
+
+TEST(MarchUe, TooFewRowsReturnsAtOnce) {
+  std::vector<BlRow> rows(1);
+  rows[0].theta = 0.5;
+  const MarchResult r = march_ue_side(1, rows, 1, 1, 7, TeValues{}, 0.0, 1e6, 9.0);
+  EXPECT_EQ(r.itran, 8u);
+  EXPECT_EQ(r.xssitr, 0.0);
+  EXPECT_EQ(rows[0].theta, 0.5);
+  const MarchResult d = march_du_side(1, rows, 1, 1, 0.0, 1e6, 9.0, 7, TeValues{}, 3);
+  EXPECT_EQ(d.itran, 8u);
+}
+
+TEST(MarchUe, LaminarMomentumThicknessAgreesWithThwaites) {
+  const double re = 1e6;
+  auto setup = prepared_naca(12, 0.0, re);
+  ASSERT_TRUE(setup);
+  KelvoState& st = setup->state;
+  march_both_ue(st, re, 9.0);
+  for (int side = 0; side < 2; ++side) {
+    const auto& rows = st.rows[side];
+    const std::size_t last_laminar = st.itran[side] - 2;
+    const auto thw = thwaites_theta(rows, last_laminar, re);
+    int checked = 0;
+    for (std::size_t r = 1; r <= last_laminar; ++r) {
+      // Leave out the start-up from the stagnation-point estimate (first 2%
+      // of chord) and the last laminar rows, where the amplification has
+      // nearly reached ncrit and Hk approaches laminar separation values
+      // that Thwaites' one-parameter correlation does not follow.
+      if (rows[r].x_coord < 0.02 || rows[r].x_coord > 0.5) continue;
+      // Thwaites' correlation reproduces exact similarity solutions to a few
+      // per cent in favourable and mild adverse gradients, and the
+      // two-equation laminar closure differs from its linearised shear and
+      // shape relations by a similar amount: 5% covers both.
+      EXPECT_NEAR(rows[r].theta / thw[r], 1.0, 0.05) << "side " << side << " row " << r;
+      EXPECT_TRUE(rows[r].lam);
+      ++checked;
+    }
+    EXPECT_GT(checked, 20);
+  }
+}
+
+TEST(MarchUe, ThinSectionApproachesBlasius) {
+  // NACA 0002 at alpha = 0: between 10% and 60% chord the edge velocity
+  // stays within 2% of 1.03, so theta * sqrt(Re Ue / xi) should approach the
+  // Blasius value 0.664. The residual mild adverse gradient raises the value
+  // by up to 3% there; tolerance 5%.
+  const double re = 1e6;
+  auto setup = prepared_naca(2, 0.0, re);
+  ASSERT_TRUE(setup);
+  KelvoState& st = setup->state;
+  march_both_ue(st, re, 9.0);
+  const auto& rows = st.rows[0];  // the side that does not start on the leading-edge node
+  int checked = 0;
+  for (std::size_t r = 1; r < st.nbl[0]; ++r) {
+    if (rows[r].x_coord < 0.1 || rows[r].x_coord > 0.6) continue;
+    ASSERT_TRUE(rows[r].lam);
+    const double blasius = rows[r].theta * std::sqrt(re * std::fabs(rows[r].uedg) / rows[r].x);
+    EXPECT_NEAR(blasius, 0.664, 0.05 * 0.664) << "row " << r;
+    ++checked;
+  }
+  EXPECT_GT(checked, 20);
+}
+
+TEST(MarchUe, StationsSatisfyTheirIntervalEquations) {
+  // Independent of the march's Newton loop: rebuild the stored laminar and
+  // turbulent stations and evaluate the interval equations between them.
+  // Each converged station leaves a residual of the order of its last
+  // normalised change (1e-5) times the equation's scale; 1e-3 is far below
+  // the O(1) residuals of an unconverged step.
+  const double re = 1e6;
+  auto setup = prepared_naca(12, 0.0, re);
+  ASSERT_TRUE(setup);
+  KelvoState& st = setup->state;
+  march_both_ue(st, re, 9.0);
+  const auto& rows = st.rows[0];
+  const std::size_t itran = st.itran[0];
+  auto station = [&](std::size_t r) {
+    const FlowType f = r + 1 < itran ? FlowType::Laminar : FlowType::Turbulent;
+    const double first = f == FlowType::Laminar ? 0.03 : rows[r].ctau;
+    BlStation s = build_and_fill_station(f, rows[r].x, rows[r].uedg, rows[r].theta, rows[r].dstr, 0.0, first,
+                                         rows[r].ampl, re);
+    return s;
+  };
+  int checked = 0;
+  for (std::size_t r = 5; r + 3 < st.iblte[0]; ++r) {
+    if (r + 1 == itran || r + 2 == itran) continue;  // transition interval
+    if (std::fabs(rows[r].hk - 3.8) < 1e-9 || std::fabs(rows[r].hk - 2.5) < 1e-9) continue;  // inverse
+    const FlowType f = r + 1 < itran ? FlowType::Laminar : FlowType::Turbulent;
+    const auto eq = velaro::bldif_with_terms_internal(station(r - 1), station(r), f, false, 0.0, 9.0).eq;
+    for (int k = (f == FlowType::Laminar ? 1 : 0); k < 3; ++k)
+      EXPECT_LT(std::fabs(eq.vsrez[k]), 1e-3) << "row " << r << " eq " << k;
+    ++checked;
+  }
+  EXPECT_GT(checked, 50);
+}
+
+TEST(MarchUe, Naca0012TransitionAndSquireYoungDrag) {
+  const double re = 1e6;
+  auto run = [&](double ncrit) {
+    auto setup = prepared_naca(12, 0.0, re, ncrit);
+    EXPECT_TRUE(setup);
+    KelvoState& st = setup->state;
+    march_both_ue(st, re, ncrit);
+    const auto f = velaro::evaluate_forces(st, 0.0, re);
+    return std::array<double, 4>{velaro::transition_x(st, 0), velaro::transition_x(st, 1), f.cd, f.cd_friction};
+  };
+  const auto n9 = run(9.0);
+  // Symmetric section at alpha = 0: the same transition point on both sides
+  // (the sides differ only by the stagnation point's place inside its panel).
+  EXPECT_NEAR(n9[0], n9[1], 1e-3);
+  EXPECT_GT(n9[0], 0.5);
+  EXPECT_LT(n9[0], 0.9);
+  // Measured drag of this section near Re = 1e6 lies between 0.004 and 0.007.
+  EXPECT_GT(n9[2], 0.004);
+  EXPECT_LT(n9[2], 0.007);
+  // Attached flow: friction is positive and smaller than the total drag.
+  EXPECT_GT(n9[3], 0.0);
+  EXPECT_LT(n9[3], n9[2]);
+
+  const auto n4 = run(4.0);  // a noisier free stream: earlier transition, more drag
+  EXPECT_LT(n4[0], n9[0] - 0.05);
+  EXPECT_LT(n4[1], n9[1] - 0.05);
+  EXPECT_GT(n4[2], n9[2]);
+}
+
+TEST(MarchUe, TransitionMovesForwardAsReynoldsRises) {
+  double previous = 2.0;
+  for (double re : {3e5, 1e6, 3e6, 1e7}) {
+    auto setup = prepared_naca(12, 2.0, re);
+    ASSERT_TRUE(setup);
+    KelvoState& st = setup->state;
+    march_both_ue(st, re, 9.0);
+    const double xtr = velaro::transition_x(st, 0);
+    EXPECT_LT(xtr, previous) << "Re " << re;
+    previous = xtr;
+  }
+}
+
+TEST(MarchUe, SymmetricSectionGivesSymmetricLayers) {
+  // Tolerance: the lower side starts on the leading-edge node, 1e-7 of
+  // contour length from the stagnation point, with one more row than the
+  // upper side; after the start-up the two layers coincide to well under
+  // 1e-3 (relative TE theta) and 1e-3 chord (transition).
+  for (std::uint32_t naca : {12u, 15u}) {
+    const double re = 2e6;
+    auto setup = prepared_naca(naca, 0.0, re);
+    ASSERT_TRUE(setup);
+    KelvoState& st = setup->state;
+    march_both_ue(st, re, 9.0);
+    EXPECT_NEAR(velaro::transition_x(st, 0), velaro::transition_x(st, 1), 1e-3) << naca;
+    const double th_u = st.rows[0][st.iblte[0]].theta;
+    const double th_l = st.rows[1][st.iblte[1]].theta;
+    EXPECT_NEAR(th_u / th_l, 1.0, 1e-3) << naca;
+  }
+}
+
+TEST(MarchUe, WakeStartsFromMergedTrailingEdgeAndStaysBounded) {
+  const double re = 1e6;
+  auto setup = prepared_naca(12, 3.0, re);
+  ASSERT_TRUE(setup);
+  KelvoState& st = setup->state;
+  march_both_ue(st, re, 9.0);
+  const BlRow& tu = st.rows[0][st.iblte[0]];
+  const BlRow& tl = st.rows[1][st.iblte[1]];
+  const BlRow& w1 = st.rows[1][st.iblte[1] + 1];
+  EXPECT_TRUE(w1.wake);
+  EXPECT_NEAR(w1.theta, tu.theta + tl.theta, 1e-12);
+  EXPECT_NEAR(w1.dstr, tu.dstr + tl.dstr + st.ante, 1e-12);
+  EXPECT_NEAR(w1.ctau, (tu.ctau * tu.theta + tl.ctau * tl.theta) / (tu.theta + tl.theta), 1e-9);
+
+  for (int side = 0; side < 2; ++side) {
+    for (std::size_t r = 1; r < st.nbl[side]; ++r) {
+      const BlRow& row = st.rows[side][r];
+      ASSERT_TRUE(row_finite(row)) << side << " " << r;
+      EXPECT_GT(row.theta, 0.0);
+      const double h = (row.dstr - row.dw) / row.theta;
+      EXPECT_GE(h, (row.wake ? 1.00005 : 1.02) - 1e-9) << side << " " << r;
+      if (row.turb) {
+        EXPECT_GE(row.ctau, 1e-7);
+        EXPECT_LE(row.ctau, 0.3);
+      }
+      EXPECT_NEAR(row.mass, row.dstr * row.uedg, 1e-15);
+    }
+  }
+}
+
+TEST(MarchUe, SeparatingEdgeVelocitySwitchesToInverseMode) {
+  // A deceleration (edge velocity cut by 20% between 30% and 50% chord) that
+  // the laminar layer cannot follow attached: the march must switch those
+  // stations to a prescribed shape factor, change their edge velocity, and
+  // carry on to the trailing edge and through the wake with finite values.
+  const double re = 1e6;
+  auto setup = prepared_naca(12, 0.0, re);
+  ASSERT_TRUE(setup);
+  KelvoState& st = setup->state;
+  auto& rows = st.rows[0];
+  std::vector<double> prescribed(rows.size());
+  for (std::size_t r = 1; r < rows.size(); ++r) {
+    const double xc = rows[r].x_coord;
+    const double f = xc < 0.3 ? 1.0 : (xc > 0.5 ? 0.8 : 1.0 - 0.2 * (xc - 0.3) / 0.2);
+    rows[r].uedg *= f;
+    prescribed[r] = rows[r].uedg;
+  }
+  march_both_ue(st, re, 9.0);
+  int inverse = 0;
+  for (std::size_t r = 1; r < st.nbl[0]; ++r) {
+    ASSERT_TRUE(row_finite(rows[r])) << r;
+    if (std::fabs(rows[r].uedg - prescribed[r]) > 1e-9) {
+      ++inverse;
+      // Inverse-mode targets never go below the direct-mode limits.
+      EXPECT_GE(rows[r].hk, (rows[r].lam ? 3.8 : 2.5) - 1e-6) << r;
+    }
+  }
+  EXPECT_GT(inverse, 0);
+  for (std::size_t r = 1; r < st.nbl[1]; ++r) ASSERT_TRUE(row_finite(st.rows[1][r])) << r;
+  const auto f = velaro::evaluate_forces(st, 0.0, re);
+  EXPECT_TRUE(std::isfinite(f.cd));
+  EXPECT_GT(f.cd, 0.0);
+  // The separated region shows up as the first station with Cf <= 0.
+  const auto xs = velaro::separation_x(st, 0, 0.0, re);
+  ASSERT_TRUE(xs.has_value());
+  EXPECT_GT(*xs, 0.28);
+  EXPECT_LT(*xs, 0.45);
+}
+
+TEST(MarchDu, MixedMarchKeepsTheDirectSolution) {
+  // Run on the rows the direct march produced, the mixed march's Ue-Hk
+  // relation is satisfied at the reference values it starts from, so it
+  // must return the same layer (to its convergence tolerance) and the same
+  // transition station.
+  const double re = 1e6;
+  auto setup = prepared_naca(12, 2.0, re);
+  ASSERT_TRUE(setup);
+  KelvoState& st = setup->state;
+  march_both_ue(st, re, 9.0);
+  const auto before = st.rows;
+  const auto itran = st.itran;
+  march_both_du(st, re, 9.0);
+  EXPECT_EQ(st.itran[0], itran[0]);
+  EXPECT_EQ(st.itran[1], itran[1]);
+  for (int side = 0; side < 2; ++side) {
+    for (std::size_t r = 1; r < st.nbl[side]; ++r) {
+      const BlRow& a = before[side][r];
+      const BlRow& b = st.rows[side][r];
+      ASSERT_TRUE(row_finite(b));
+      EXPECT_NEAR(b.theta / a.theta, 1.0, 2e-3) << side << " " << r;
+      EXPECT_NEAR(b.uedg, a.uedg, 2e-3 * std::fabs(a.uedg) + 1e-9) << side << " " << r;
+    }
+  }
+}
+
+TEST(MarchDu, FollowsAChangedEdgeVelocity) {
+  // Raising the edge velocity over the whole upper surface thins the
+  // laminar layer (theta ~ 1/sqrt(Ue) for a uniform scale); the mixed
+  // march moves Ue and Hk together, so theta must fall, though by less
+  // than the full direct-march response.
+  const double re = 1e6;
+  auto setup = prepared_naca(12, 0.0, re);
+  ASSERT_TRUE(setup);
+  KelvoState& st = setup->state;
+  march_both_ue(st, re, 9.0);
+  const std::size_t probe = 30;
+  const double theta0 = st.rows[0][probe].theta;
+  for (std::size_t r = 1; r < st.nbl[0]; ++r) st.rows[0][r].uedg *= 1.2;
+  march_both_du(st, re, 9.0);
+  const double theta1 = st.rows[0][probe].theta;
+  EXPECT_LT(theta1, theta0);
+  EXPECT_GT(theta1, theta0 / std::sqrt(1.2) * 0.98);
+  for (std::size_t r = 1; r < st.nbl[0]; ++r) ASSERT_TRUE(row_finite(st.rows[0][r]));
+}
+
+namespace {
+
+struct CountingDiagnostics : velaro::MarchDiagnostics {
+  std::size_t stored = 0;
+  std::size_t checks = 0;
+  void station_stored(int, std::size_t, const BlRow&) override { ++stored; }
+  void transition_checked(int, std::size_t, std::size_t, bool, double, double) override { ++checks; }
+};
+
+}  // namespace
+
+TEST(MarchUe, ReportsEveryStoredStation) {
+  const double re = 1e6;
+  auto setup = prepared_naca(12, 0.0, re);
+  ASSERT_TRUE(setup);
+  KelvoState& st = setup->state;
+  CountingDiagnostics diag;
+  march_ue_side(2, st.rows[1], st.rows[1].size(), st.nbl[1], st.iblte[1], TeValues{}, st.ante, re, 9.0, &diag);
+  EXPECT_EQ(diag.stored, st.nbl[1] - 1);
+  EXPECT_GT(diag.checks, 10u);
+}
+
+TEST(MarchUe, HostileRowsStayFinite) {
+  // Non-finite or zero edge velocities, a zero arc length and an nbl beyond
+  // the rows: nothing may crash or leave a non-finite row behind.
+  const double re = 1e6;
+  auto setup = prepared_naca(12, 0.0, re);
+  ASSERT_TRUE(setup);
+  KelvoState& st = setup->state;
+  auto& up = st.rows[0];
+  up[20].uedg = std::numeric_limits<double>::quiet_NaN();
+  up[40].uedg = 0.0;
+  up[41].uedg = std::numeric_limits<double>::infinity();
+  up[50].x = up[49].x;  // empty interval
+  const MarchResult r = march_ue_side(1, up, up.size(), up.size() + 50, st.iblte[0], TeValues{}, st.ante, re, 9.0);
+  EXPECT_LE(r.itran, st.iblte[0] + 3);
+  for (std::size_t i = 1; i < st.nbl[0]; ++i) EXPECT_TRUE(row_finite(up[i])) << i;
+  const MarchResult d = march_du_side(1, up, up.size(), up.size() + 50, st.ante, re, 9.0, st.iblte[0], TeValues{},
+                                      r.itran);
+  EXPECT_LE(d.itran, st.iblte[0] + 3);
+  for (std::size_t i = 1; i < st.nbl[0]; ++i) EXPECT_TRUE(row_finite(up[i])) << i;
+}
