@@ -14,7 +14,10 @@
 
 #include "boundary_layer/interval_equations.h"
 #include "boundary_layer/transition.h"
+#include "viscous/march.h"
 #include "viscous/newton_system.h"
+#include "viscous/state.h"
+#include "viscous/state_conversions.h"
 
 namespace velaro {
 
@@ -318,6 +321,71 @@ GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceI
     a.vz[1][1] = -1.0;
   }
   return sys;
+}
+
+AssemblyState setbl(KelvoState& state, unsigned iteration, double re_eff, double ncrit, double mach) {
+  (void)iteration;  // the assembly is the same on every iteration
+  const double msq = mach * mach;
+  std::vector<BlRow>& upper_rows = state.rows[0];
+  std::vector<BlRow>& lower_rows = state.rows[1];
+
+  // 1. Marching: the direct march creates the boundary layer once; the mixed
+  // march re-establishes the transition points on every call. The upper side
+  // goes first so that the lower side's wake starts from its TE values.
+  if (!state.bl_initialised) {
+    const MarchResult mu = march_ue_side(1, upper_rows, upper_rows.size(), state.nbl[0], state.iblte[0],
+                                         te_values_of(lower_rows, state.iblte[1]), state.ante, re_eff, ncrit);
+    state.itran[0] = mu.itran;
+    state.xssitr[0] = mu.xssitr;
+    const MarchResult ml = march_ue_side(2, lower_rows, lower_rows.size(), state.nbl[1], state.iblte[1],
+                                         te_values_of(upper_rows, state.iblte[0]), state.ante, re_eff, ncrit);
+    state.itran[1] = ml.itran;
+    state.xssitr[1] = ml.xssitr;
+    state.bl_initialised = true;
+  }
+  {
+    const MarchResult mu =
+        march_du_side(1, upper_rows, upper_rows.size(), state.nbl[0], state.ante, re_eff, ncrit, state.iblte[0],
+                      te_values_of(lower_rows, state.iblte[1]), state.itran[0]);
+    state.itran[0] = mu.itran;
+    state.xssitr[0] = mu.xssitr;
+    const MarchResult ml =
+        march_du_side(2, lower_rows, lower_rows.size(), state.nbl[1], state.ante, re_eff, ncrit, state.iblte[1],
+                      te_values_of(upper_rows, state.iblte[0]), state.itran[1]);
+    state.itran[1] = ml.itran;
+    state.xssitr[1] = ml.xssitr;
+  }
+
+  // 2. Mass defects from the marched rows.
+  recompute_mass_from_state(state);
+
+  // 3. Stations of both sides at the operating point's Mach number.
+  std::array<std::vector<BlStation>, 2> stations;
+  std::array<std::vector<double>, 2> uinv, uinv_a;
+  const bool prescribed_cl = state.mode == OperMode::PrescribedCl;
+  for (int side = 0; side < 2; ++side) {
+    const std::vector<BlRow>& rows = state.rows[side];
+    const std::size_t count = std::min(state.nbl[side], rows.size());
+    stations[side] = rows_to_stations(rows, count, state.iblte[side], state.itran[side], msq, re_eff);
+    uinv[side].assign(stations[side].size(), 0.0);
+    uinv_a[side].assign(stations[side].size(), 0.0);
+    for (std::size_t i = 0; i < stations[side].size(); ++i) {
+      uinv[side][i] = rows[i].uinv;
+      // The inviscid speeds move with the extra unknown only when alpha is
+      // free.
+      if (prescribed_cl) uinv_a[side][i] = rows[i].uinv_a;
+    }
+  }
+
+  // 4-5. The system. The edge velocities implied by the masses enter through
+  // their differences from the current ones.
+  const SurfaceInput upper{stations[0], uinv[0], uinv_a[0], state.iblte[0]};
+  const SurfaceInput lower{stations[1], uinv[1], uinv_a[1], state.iblte[1]};
+  const DijView dij{state.dij.data(), static_cast<std::size_t>(state.dij.rows()),
+                    static_cast<std::size_t>(state.dij.cols())};
+  GlobalNewtonSystem sys =
+      build_global_system(upper, lower, dij, state.ante, state.sst_go, state.sst_gp, msq, re_eff, ncrit);
+  return std::move(sys.a);
 }
 
 }  // namespace velaro

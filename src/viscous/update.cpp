@@ -1,0 +1,336 @@
+// The relaxed Newton update: predicted edge speeds through the mass-defect
+// influence matrix, the change of the extra global unknown from a CL
+// balance, one under-relaxation factor for the whole system from limits on
+// the normalised changes, and the station-by-station application with the
+// minimum-shape-factor limiter.
+#include <algorithm>
+#include <cmath>
+
+#include "boundary_layer/closures.h"
+#include "geometry/text_format.h"
+#include "viscous/forces.h"
+#include "viscous/newton_system.h"
+#include "viscous/state.h"
+#include "viscous/state_conversions.h"
+
+namespace velaro {
+
+namespace {
+
+// Half a degree in radians: the largest alpha change of one update.
+constexpr double kHalfDegree = 0.008726646259971648;
+// Limits of the normalised changes.
+constexpr double kDhi = 1.5;
+constexpr double kDlo = -0.5;
+
+FlowType flow_of(const BlStation& s) {
+  if (s.is_wake) return FlowType::Wake;
+  return s.is_laminar ? FlowType::Laminar : FlowType::Turbulent;
+}
+
+double value_or(std::span<const double> v, std::size_t i, double fallback) { return i < v.size() ? v[i] : fallback; }
+
+// Line of station i of a side; b is the first lower line.
+std::size_t line_of(int side, std::size_t i, std::size_t b) { return side == 0 ? i : b + i - 1; }
+
+double lift_of(std::span<const double> x, std::span<const double> y, std::span<const double> q, double alpha) {
+  return compute_panel_forces_from_gamma(x, y, q, alpha).cl;
+}
+
+// The changes of one station for the chosen dac, before relaxation.
+struct StationChange {
+  bool active = false;
+  double d1 = 0.0, d_theta = 0.0, d_mass = 0.0;
+  double du = 0.0;
+  double dstar_t = 0.0;  // displacement thickness including the wake gap
+};
+
+}  // namespace
+
+UePreview preview_global_update_ue(std::span<const BlStation> upper, std::span<const BlStation> lower,
+                                   const SolveState& sol, std::size_t b, DijView dij,
+                                   std::span<const double> uinv_upper, std::span<const double> uinv_lower,
+                                   std::span<const double> base_upper, std::span<const double> base_lower) {
+  const std::array<std::span<const BlStation>, 2> st{upper, lower};
+  const std::array<std::span<const double>, 2> uinv{uinv_upper, uinv_lower};
+  const std::array<std::span<const double>, 2> base{base_upper, base_lower};
+
+  // Sources: every station j >= 1 of both sides inside DIJ's columns, with
+  // its current mass plus the solved change (column 1) and the change's
+  // sensitivity (column 2); vti_j is +1 upper, -1 lower.
+  struct Source {
+    std::size_t panel;
+    double vti;
+    double m_new;
+    double dm2;
+  };
+  std::vector<Source> sources;
+  sources.reserve(upper.size() + lower.size());
+  for (int s = 0; s < 2; ++s)
+    for (std::size_t j = 1; j < st[s].size(); ++j) {
+      const std::size_t pj = st[s][j].panel;
+      if (pj >= dij.cols) continue;
+      const std::size_t line = line_of(s, j, b);
+      const bool solved = line >= 1 && line < sol.col1.size();
+      const double dm1 = solved ? sol.col1[line][2] : 0.0;
+      const double dm2 = solved && line < sol.col2.size() ? sol.col2[line][2] : 0.0;
+      sources.push_back({pj, s == 0 ? 1.0 : -1.0, st[s][j].mass + dm1, dm2});
+    }
+
+  UePreview out;
+  std::array<std::vector<double>*, 2> unew{&out.unew_upper, &out.unew_lower};
+  std::array<std::vector<double>*, 2> uac{&out.u_ac_upper, &out.u_ac_lower};
+  for (int s = 0; s < 2; ++s) {
+    const double vti = s == 0 ? 1.0 : -1.0;
+    unew[s]->assign(st[s].size(), 0.0);
+    uac[s]->assign(st[s].size(), 0.0);
+    if (!st[s].empty()) (*unew[s])[0] = st[s][0].u;
+    for (std::size_t i = 1; i < st[s].size(); ++i) {
+      const std::size_t pi = st[s][i].panel;
+      if (pi >= dij.rows) {
+        (*unew[s])[i] = st[s][i].u;
+        continue;
+      }
+      double u = value_or(uinv[s], i, st[s][i].u);
+      double ua = value_or(base[s], i, 0.0);
+      for (const Source& src : sources) {
+        const double d = dij.at(pi, src.panel);
+        const double sign = vti * src.vti;  // +1 for same side
+        u -= sign * d * src.m_new;
+        ua += sign * d * src.dm2;
+      }
+      (*unew[s])[i] = u;
+      (*uac[s])[i] = ua;
+    }
+  }
+  return out;
+}
+
+std::vector<double> build_panel_values_from_surface_values(std::span<const BlStation> upper,
+                                                           std::span<const BlStation> lower,
+                                                           std::span<const double> values_upper,
+                                                           std::span<const double> values_lower, std::size_t n) {
+  std::vector<double> q(n, 0.0);
+  for (int s = 0; s < 2; ++s) {
+    const std::span<const BlStation> st = s == 0 ? upper : lower;
+    const std::span<const double> v = s == 0 ? values_upper : values_lower;
+    const double sign = s == 0 ? 1.0 : -1.0;
+    for (std::size_t i = 0; i < st.size() && i < v.size(); ++i)
+      if (!st[i].is_wake && st[i].panel < n) q[st[i].panel] = sign * v[i];
+  }
+  if (n > 0) q[n - 1] = 0.0;
+  return q;
+}
+
+void apply_dslim_like_kelvo(BlStation& station, double msq) {
+  const double hklim = station.is_wake ? 1.00005 : 1.02;
+  const double th = std::max(station.theta, 1e-12);
+  const HkinResult hk = hkin(station.dstar / th, msq);
+  if (std::fabs(hk.hk_h) > 1e-12) station.dstar += th * std::max(hklim - hk.hk, 0.0) / hk.hk_h;
+}
+
+void refresh_secondary_vars(std::span<BlStation> stations, double msq, double re) {
+  for (std::size_t i = 1; i < stations.size(); ++i) blvar(stations[i], flow_of(stations[i]), msq, re);
+}
+
+std::vector<double> flatten_surface_values(std::size_t nsys, std::size_t b, std::span<const double> upper,
+                                           std::span<const double> lower) {
+  std::vector<double> out(nsys + 1, 0.0);
+  for (std::size_t i = 1; i < upper.size() && i <= nsys; ++i) out[i] = upper[i];
+  for (std::size_t i = 1; i < lower.size(); ++i) {
+    const std::size_t line = b + i - 1;
+    if (line <= nsys) out[line] = lower[i];
+  }
+  return out;
+}
+
+UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlStation>& lower,
+                                  const SolveState& sol, const UpdateInputs& in) {
+  UpdateSummary r;
+  const std::size_t n = std::min(in.x.size(), in.y.size());
+  const UePreview pv = preview_global_update_ue(upper, lower, sol, in.b, in.dij, in.uinv_upper, in.uinv_lower,
+                                                in.base_upper, in.base_lower);
+
+  // Lift of the predicted speeds and its sensitivities.
+  r.qnew = build_panel_values_from_surface_values(upper, lower, pv.unew_upper, pv.unew_lower, n);
+  r.q_ac = build_panel_values_from_surface_values(upper, lower, pv.u_ac_upper, pv.u_ac_lower, n);
+  r.cl_new = lift_of(in.x, in.y, r.qnew, in.alpha);
+  r.cl_a = (lift_of(in.x, in.y, r.qnew, in.alpha + 1e-6) - lift_of(in.x, in.y, r.qnew, in.alpha - 1e-6)) / 2e-6;
+  const bool any_qac = std::any_of(r.q_ac.begin(), r.q_ac.end(), [](double v) { return v != 0.0; });
+  if (any_qac) {
+    std::vector<double> qp(std::min(r.qnew.size(), r.q_ac.size()));
+    for (std::size_t i = 0; i < qp.size(); ++i) qp[i] = r.qnew[i] + 1e-6 * r.q_ac[i];
+    r.cl_ac = (lift_of(in.x, in.y, qp, in.alpha) - r.cl_new) / 1e-6;
+  }
+
+  // Change of the extra unknown and the relaxation it allows.
+  double lo, hi;
+  if (in.prescribed_cl) {
+    const double den = r.cl_a + r.cl_ac;
+    r.dac = std::fabs(den) >= 1e-12 ? std::clamp((r.cl_new - in.cl_spec) / -den, -kHalfDegree, kHalfDegree) : 0.0;
+    lo = -kHalfDegree;
+    hi = kHalfDegree;
+  } else {
+    const double den = 1.0 - r.cl_ac;
+    r.dac = std::fabs(den) >= 1e-12 ? (r.cl_new - in.cl_current) / den : 0.0;
+    lo = -0.5;
+    hi = 0.5;
+  }
+  // A lift that cannot be evaluated (non-finite speeds) must not spread
+  // into every station through dac * column 2.
+  if (!std::isfinite(r.dac)) r.dac = 0.0;
+  double rlx = 1.0;
+  if (std::fabs(r.dac) > 1e-12) {
+    double f = r.dac > hi ? hi / r.dac : 1.0;
+    if (f * r.dac < lo) f = lo / r.dac;
+    rlx = std::clamp(f, 0.0, 1.0);
+  }
+  r.rlx_cl = rlx;
+
+  // Normalised changes: one relaxation factor for every station.
+  std::array<std::vector<BlStation>*, 2> sides{&upper, &lower};
+  std::array<const std::vector<double>*, 2> unew{&pv.unew_upper, &pv.unew_lower};
+  std::array<const std::vector<double>*, 2> uac{&pv.u_ac_upper, &pv.u_ac_lower};
+  std::array<std::vector<StationChange>, 2> changes;
+  double sum = 0.0;
+  std::size_t count = 0;
+  double largest = 0.0;
+  static constexpr const char* kVar[4] = {"ctau", "theta", "dstar", "Ue"};
+  static constexpr const char* kDn[4] = {"dn1", "dn2", "dn3", "dn4"};
+  for (int s = 0; s < 2; ++s) {
+    std::vector<BlStation>& st = *sides[s];
+    changes[s].assign(st.size(), StationChange{});
+    for (std::size_t i = 1; i < st.size(); ++i) {
+      const std::size_t line = line_of(s, i, in.b);
+      if (line >= sol.col1.size()) continue;
+      const BlStation& t = st[i];
+      StationChange& c = changes[s][i];
+      c.active = true;
+      const Vec3 c2 = line < sol.col2.size() ? sol.col2[line] : Vec3{};
+      c.d1 = sol.col1[line][0] - r.dac * c2[0];
+      c.d_theta = sol.col1[line][1] - r.dac * c2[1];
+      c.d_mass = sol.col1[line][2] - r.dac * c2[2];
+      const double scale1 = t.is_laminar ? 10.0 : (std::fabs(t.ctau) <= 1e-10 ? 0.03 : t.ctau);
+      const double dn1 = c.d1 / scale1;
+      const double un = i < unew[s]->size() ? (*unew[s])[i] : t.u;
+      const double ua = i < uac[s]->size() ? (*uac[s])[i] : 0.0;
+      c.du = un + r.dac * ua - t.u;
+      c.dstar_t = t.is_wake ? t.dstar + t.dw : t.dstar;
+      const double dn2 = std::fabs(t.theta) <= 1e-12 ? 0.0 : c.d_theta / t.theta;
+      const double d_dstar = (c.d_mass - c.du * c.dstar_t) / std::max(t.u, 1e-12);
+      const double dn3 = std::fabs(c.dstar_t) <= 1e-12 ? 0.0 : d_dstar / c.dstar_t;
+      const double dn4 = 4.0 * std::fabs(c.du);
+      const double dn[4] = {dn1, dn2, dn3, dn4};
+      for (int v = 0; v < 3; ++v) {
+        if (rlx * dn[v] > kDhi) {
+          rlx = kDhi / dn[v];
+        } else if (rlx * dn[v] < kDlo) {
+          rlx = kDlo / dn[v];
+        } else {
+          continue;
+        }
+        r.limiter = text::printf("%s station %zu %s (%s)", s == 0 ? "upper" : "lower", i, kVar[v], kDn[v]);
+      }
+      if (rlx * dn4 > 1.5) {
+        rlx = 1.5 / dn4;
+        r.limiter = text::printf("%s station %zu %s (%s)", s == 0 ? "upper" : "lower", i, kVar[3], kDn[3]);
+      }
+      sum += dn1 * dn1 + dn2 * dn2 + dn3 * dn3 + dn4 * dn4;
+      ++count;
+      for (double d : dn) largest = std::max(largest, std::fabs(d));
+    }
+  }
+  rlx = std::clamp(rlx, 0.0, 1.0);  // a NaN rlx stays NaN and is caught below
+  if (std::isnan(rlx)) rlx = 0.0;
+  r.rlx = rlx;
+  r.rms_change = count > 0 ? std::sqrt(sum / (4.0 * static_cast<double>(count))) : 0.0;
+  r.max_change = largest;
+  if (!(rlx < 0.99 * r.rlx_cl)) r.limiter.clear();
+
+  // Application with the common relaxation factor.
+  for (int s = 0; s < 2; ++s) {
+    std::vector<BlStation>& st = *sides[s];
+    for (std::size_t i = 1; i < st.size(); ++i) {
+      const StationChange& c = changes[s][i];
+      if (!c.active) continue;
+      BlStation& t = st[i];
+      if (t.is_laminar)
+        t.ampl += rlx * c.d1;
+      else
+        t.ctau = std::min(t.ctau + rlx * c.d1, 0.25);
+      t.theta += rlx * c.d_theta;
+      const double d_dstar = (c.d_mass - c.du * c.dstar_t) / t.u;  // old ue; stations carry ue >= 1e-9
+      t.u += rlx * c.du;
+      // The limiter works on the thickness without the wake gap taken off
+      // twice; the gap is added back once afterwards.
+      t.dstar = c.dstar_t + rlx * d_dstar - t.dw - (t.is_wake ? t.dw : 0.0);
+      apply_dslim_like_kelvo(t, in.msq);
+      t.dstar += t.dw;
+      t.h = std::fabs(t.theta) <= 1e-20 ? 2.0 : t.dstar / t.theta;
+      t.mass = (t.is_wake ? t.dstar + t.dw : t.dstar) * t.u;
+    }
+  }
+  refresh_secondary_vars(upper, in.msq, in.re);
+  refresh_secondary_vars(lower, in.msq, in.re);
+
+  r.unew_flat = flatten_surface_values(in.nsys, in.b, pv.unew_upper, pv.unew_lower);
+  r.u_ac_flat = flatten_surface_values(in.nsys, in.b, pv.u_ac_upper, pv.u_ac_lower);
+  return r;
+}
+
+StationPair update_state_from_solution(KelvoState& state, const AssemblyState& a, const SolveState& sol,
+                                       double mach, double re_eff) {
+  const double msq = mach * mach;
+  StationPair out;
+  std::array<std::vector<double>, 2> uinv, base;
+  const bool prescribed_cl = state.mode == OperMode::PrescribedCl;
+  for (int side = 0; side < 2; ++side) {
+    const std::vector<BlRow>& rows = state.rows[side];
+    const std::size_t count = std::min(state.nbl[side], rows.size());
+    std::vector<BlStation> st = rows_to_stations(rows, count, state.iblte[side], state.itran[side], msq, re_eff);
+    uinv[side].resize(st.size());
+    base[side].assign(st.size(), 0.0);
+    for (std::size_t i = 0; i < st.size(); ++i) {
+      uinv[side][i] = rows[i].uinv;
+      if (prescribed_cl) base[side][i] = rows[i].uinv_a;
+    }
+    (side == 0 ? out.upper : out.lower) = std::move(st);
+  }
+
+  UpdateInputs in;
+  in.prescribed_cl = prescribed_cl;
+  in.cl_spec = state.cl_spec;
+  in.cl_current = state.cl;
+  in.alpha = state.alpha;
+  in.x = state.x;
+  in.y = state.y;
+  in.dij = DijView{state.dij.data(), static_cast<std::size_t>(state.dij.rows()),
+                   static_cast<std::size_t>(state.dij.cols())};
+  in.uinv_upper = uinv[0];
+  in.uinv_lower = uinv[1];
+  in.base_upper = base[0];
+  in.base_lower = base[1];
+  in.nsys = a.nsys;
+  in.b = a.lower_first_line();
+  in.msq = msq;
+  in.re = re_eff;
+  out.summary = apply_global_update(out.upper, out.lower, sol, in);
+
+  const UpdateSummary& r = out.summary;
+  state.dac = r.dac;
+  state.rlx = r.rlx;
+  state.rms_change = r.rms_change;
+  state.max_change = r.max_change;
+  state.cl_new = r.cl_new;
+  state.cl_a = r.cl_a;
+  state.cl_ac = r.cl_ac;
+  state.cl_spare = 0.0;
+  state.qnew = r.qnew;
+  state.q_ac = r.q_ac;
+  state.unew_flat = r.unew_flat;
+  state.u_ac_flat = r.u_ac_flat;
+  state.residual = r.rms_change;  // replaced by the iteration's Newton residual
+  return out;
+}
+
+}  // namespace velaro
