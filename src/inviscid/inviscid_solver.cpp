@@ -66,7 +66,8 @@ std::expected<InviscidSolution, SolverError> InviscidSolver::solve(Body body, co
   const double chord = std::sqrt((chord_b.x - chord_a.x) * (chord_b.x - chord_a.x) +
                                  (chord_b.y - chord_a.y) * (chord_b.y - chord_a.y));
   if (!(chord > 0.0) || !std::isfinite(chord))
-    return std::unexpected(SolverError::invalid_flow("zero reference chord (the first point is the leftmost point)"));
+    return std::unexpected(SolverError::invalid_flow("reference chord from the first point to the leftmost point is " +
+                                                     text::display(chord)));
 
   // Gap-panel weights: uniform source (scs) and vortex (sds) parts of the
   // gap, from the gap projected across and along the TE bisector.

@@ -35,7 +35,8 @@ class InviscidSolver {
   // gamma_0 + gamma_{n-1} = 0.
   //
   // Fails with InsufficientPanels (fewer than 3 panels), InvalidFlow
-  // (non-finite angle, non-finite or zero speed, zero reference chord) or
+  // (non-finite angle, non-finite or zero speed, zero or non-finite
+  // reference chord) or
   // SingularMatrix (singular system or a non-finite solution).
   static std::expected<InviscidSolution, SolverError> solve(Body body, const FlowConditions& flow);
 };
