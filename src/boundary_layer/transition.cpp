@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 
 #include "boundary_layer/closures.h"
 
@@ -308,6 +309,15 @@ TransitionResult trchek2_full(bool forced_enabled, double x1, double x2, double 
   // Empty (or inverted, or non-finite) interval: nothing to check.
   if (!(dx > 1e-20)) return r;
   r.ncrit = ncrit;
+  // Non-finite state: report an unconverged check with a non-finite
+  // amplification rather than a result that looks valid.
+  for (double v : {x1, x2, t1, t2, d1, d2, u1, u2, hk1, hk2, rt1, rt2, a1, ncrit, msq, re}) {
+    if (!std::isfinite(v)) {
+      r.ampl2 = std::numeric_limits<double>::quiet_NaN();
+      r.xt = std::numeric_limits<double>::quiet_NaN();
+      return r;
+    }
+  }
 
   Interval iv{x1, x2, t1, t2, d1, d2, u1, u2, hk1, hk2, rt1, rt2, a1, ncrit, msq, re, dx,
               1.0, 0.0, 0.0};

@@ -374,12 +374,25 @@ TEST(Trchek2, TransitionPointStaysInsideTheInterval) {
   EXPECT_TRUE(std::isfinite(f.ampl2));
 }
 
-TEST(Trchek2, NonFiniteInputTerminates) {
+TEST(Trchek2, NonFiniteInputIsNotReportedAsConverged) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  const TransitionResult r = trchek2_full(false, 0.3, 0.36, nan, 4.4e-4, 1.04e-3, 1.16e-3, 1.0,
-                                          0.98, 2.6, 2.6, nan, 880.0, 8.6, 9.0, 0.0, 0.0, 2e6);
-  EXPECT_LE(r.iterations, 30);
-  EXPECT_FALSE(r.transition && !std::isfinite(r.xt));
+  const double inf = std::numeric_limits<double>::infinity();
+  for (double bad : {nan, inf}) {
+    const TransitionResult r = trchek2_full(false, 0.3, 0.36, bad, 4.4e-4, 1.04e-3, 1.16e-3, 1.0,
+                                            0.98, 2.6, 2.6, 800.0, 880.0, 8.6, 9.0, 0.0, 0.0, 2e6);
+    EXPECT_FALSE(r.converged);
+    EXPECT_FALSE(r.transition);
+    EXPECT_TRUE(std::isnan(r.ampl2));
+    const TransitionResult r2 = trchek2_full(false, 0.3, 0.36, 4e-4, 4.4e-4, 1.04e-3, 1.16e-3, 1.0,
+                                             0.98, 2.6, 2.6, 800.0, 880.0, 8.6, 9.0, 0.0, 0.0, bad);
+    EXPECT_FALSE(r2.converged);
+    EXPECT_FALSE(r2.transition);
+  }
+  // An infinite forced location simply never forces.
+  const TransitionResult r3 = trchek2_full(true, 0.3, 0.36, 4e-4, 4.4e-4, 1.04e-3, 1.16e-3, 1.0,
+                                           0.98, 2.6, 2.6, 800.0, 880.0, 3.0, 9.0, inf, 0.0, 2e6);
+  EXPECT_TRUE(r3.converged);
+  EXPECT_FALSE(r3.forced);
 }
 
 TEST(Trchek2, FlatPlateTransitionReynoldsNumber) {
