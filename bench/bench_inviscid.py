@@ -34,7 +34,7 @@ def main():
     naca = flat(_velaro.generate_naca4(2412))  # 245 points
     contours = {"245 nodes": naca}
     if hasattr(_velaro, "repanel_kelvo"):
-        repaneled = _velaro.repanel_kelvo(naca, 159)
+        repaneled = _velaro.repanel_kelvo(naca, 160)
         contours[f"{len(repaneled)} nodes (repaneled)"] = flat(repaneled)
     else:
         contours["161 nodes"] = flat(_velaro.generate_naca4(2412, 81))
