@@ -160,3 +160,258 @@ TEST(SquireYoung, FallsBackToTrailingEdgeEstimate) {
   std::vector<ViscousRow> nan_rows{airfoil_row(1.0, 1.0, std::nan(""), 0.0)};
   EXPECT_EQ(squire_young_drag(nan_rows, {}), 1e-6);
 }
+
+// ---------------------------------------------------------------------------
+// Forces of real states
+
+#include <numbers>
+
+#include "geometry/body.h"
+#include "inviscid/inviscid_solver.h"
+#include "viscous/state_conversions.h"
+#include "marched_state.h"
+
+using velaro::BlRow;
+using velaro::BlStation;
+using velaro::KelvoState;
+using velaro::active_force_len;
+using velaro::testing::march_both_ue;
+using velaro::testing::prepared_naca;
+using velaro::testing::prepared_state;
+
+TEST(PanelForces, VorticityOfTheViscousSetUpReproducesInviscidLift) {
+  // The lift integral on the set-up's vortex strengths against the
+  // standalone inviscid solver on the same contour: two separate solutions
+  // of the same panel problem, which differ only in how the trailing-edge
+  // gap panel enters (1e-4 in CL); 5e-4 leaves margin.
+  for (std::uint32_t naca : {12u, 2412u, 4415u}) {
+    for (double alpha : {-3.0, 0.0, 4.0}) {
+      const auto pts = velaro::generate_naca4(naca, 81);
+      auto setup = prepared_state(pts, alpha, 1e6);
+      ASSERT_TRUE(setup);
+      const KelvoState& st = setup->state;
+      const auto f = compute_panel_forces_from_gamma(st.x, st.y, st.gam, st.alpha);
+      auto body = velaro::Body::from_points(pts);
+      ASSERT_TRUE(body);
+      const auto sol = velaro::InviscidSolver::solve(*body, velaro::FlowConditions{alpha * velaro::kDegToRad, 1.0});
+      ASSERT_TRUE(sol);
+      EXPECT_NEAR(f.cl, sol->cl, 5e-4) << naca << " " << alpha;
+      EXPECT_NEAR(f.cm, sol->cm, 5e-4) << naca << " " << alpha;
+    }
+  }
+  // Thin-airfoil theory with the first-order thickness correction:
+  // dCL/dalpha = 2 pi (1 + 0.77 t/c) for a symmetric section; the panel
+  // result agrees to about 1%, tolerance 2%.
+  auto setup = prepared_naca(12, 4.0, 1e6);
+  ASSERT_TRUE(setup);
+  const KelvoState& st = setup->state;
+  const double cl = compute_panel_forces_from_gamma(st.x, st.y, st.gam, st.alpha).cl;
+  const double theory = 2.0 * std::numbers::pi * (1.0 + 0.77 * 0.12) * st.alpha;
+  EXPECT_NEAR(cl / theory, 1.0, 0.02);
+}
+
+TEST(ForceEvaluation, AttachedFlowDragSplit) {
+  // NACA 0012 at alpha = 0 and 3 degrees, Re = 1e6, after the direct march:
+  // friction is positive and below the total; the pressure part is the
+  // difference. The only stations with Cf <= 0 belong to the short laminar
+  // bubble just ahead of transition.
+  for (double alpha : {0.0, 3.0}) {
+    const double re = 1e6;
+    auto setup = prepared_naca(12, alpha, re);
+    ASSERT_TRUE(setup);
+    KelvoState& st = setup->state;
+    march_both_ue(st, re, 9.0);
+    const auto f = velaro::evaluate_forces(st, 0.0, re);
+    EXPECT_GT(f.cd_friction, 0.0);
+    EXPECT_LT(f.cd_friction, f.cd);
+    EXPECT_DOUBLE_EQ(f.cd_pressure, f.cd - f.cd_friction);
+    EXPECT_NEAR(f.cl, compute_panel_forces_from_gamma(st.x, st.y, st.gam, st.alpha).cl, 0.0);
+    for (std::size_t side = 0; side < 2; ++side) {
+      const auto xs = velaro::separation_x(st, side, 0.0, re);
+      if (xs) {
+        EXPECT_LT(*xs, velaro::transition_x(st, side) + 0.01);
+        EXPECT_GT(*xs, velaro::transition_x(st, side) - 0.1);
+      }
+    }
+    velaro::store_forces(st, f);
+    EXPECT_EQ(st.cd, f.cd);
+    EXPECT_EQ(st.cd_friction, f.cd_friction);
+    EXPECT_EQ(st.cd_pressure, f.cd_pressure);
+    EXPECT_EQ(st.cl, f.cl);
+    EXPECT_EQ(st.cm, f.cm);
+
+    // The force view: upper rows stop at the trailing edge, the lower rows
+    // run on through the wake.
+    const auto view = velaro::build_force_view(st, 0.0, re);
+    EXPECT_EQ(view.gam, st.gam);
+    ASSERT_EQ(view.rows[1].size(), st.nbl[1]);
+    EXPECT_TRUE(view.rows[1].back().wake);
+    EXPECT_FALSE(view.rows[1][st.iblte[1]].wake);
+  }
+}
+
+TEST(ForceEvaluation, ActiveRowCount) {
+  std::vector<BlRow> rows(8);
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    rows[i].panel = i;
+    rows[i].theta = 1e-3;
+    rows[i].dstr = 2e-3;
+    rows[i].uedg = 1.0;
+  }
+  EXPECT_EQ(active_force_len(rows, 8, 8), 8u);
+  // Two trailing empty rows beyond nbl are dropped, but never below nbl.
+  BlRow empty;
+  empty.panel = 0;
+  rows[6] = empty;
+  rows[7] = empty;
+  EXPECT_EQ(active_force_len(rows, 8, 5), 6u);
+  EXPECT_EQ(active_force_len(rows, 8, 7), 7u);
+  // A wake row is never empty.
+  rows[7].wake = true;
+  EXPECT_EQ(active_force_len(rows, 8, 5), 8u);
+  // Nothing but empty rows (row 0 has no node and counts as not empty).
+  std::vector<BlRow> none(4, empty);
+  EXPECT_EQ(active_force_len(none, 4, 3), 3u);
+  EXPECT_EQ(active_force_len(none, 10, 20), 4u);  // counts beyond the rows are cut
+  EXPECT_EQ(active_force_len({}, 3, 3), 0u);
+}
+
+namespace {
+
+// A state whose upper side runs along the chord line y = 0 from x = 0 (the
+// LE) to x = 1, with rows every 0.1 in arc length.
+KelvoState straight_side_state() {
+  KelvoState st;
+  st.x = {1.0, 0.0, 1.0};
+  st.y = {0.0, 0.0, 0.0};
+  st.x_le = 0.0;
+  st.y_le = 0.0;
+  st.x_te = 1.0;
+  st.y_te = 0.0;
+  st.rows[0].resize(11);
+  for (std::size_t r = 0; r < 11; ++r) {
+    st.rows[0][r].x = 0.1 * r;
+    st.rows[0][r].x_coord = 0.1 * r;
+    st.rows[0][r].y_coord = 0.0;
+  }
+  st.iblte = {10, 0};
+  st.nbl = {11, 0};
+  st.itran = {6, 0};
+  st.xssitr = {0.55, 0.0};
+  return st;
+}
+
+}  // namespace
+
+TEST(TransitionPosition, InterpolatesAndProjectsOnTheChord) {
+  KelvoState st = straight_side_state();
+  EXPECT_NEAR(velaro::transition_x(st, 0), 0.55, 1e-12);
+  // Rows carrying a vertical offset: the projection ignores it.
+  for (auto& r : st.rows[0]) r.y_coord = 0.3;
+  EXPECT_NEAR(velaro::transition_x(st, 0), 0.55, 1e-12);
+  // Coincident arc lengths take the downstream row's node.
+  st.rows[0][6].x = st.rows[0][5].x;
+  st.xssitr[0] = 0.5;
+  EXPECT_NEAR(velaro::transition_x(st, 0), 0.5, 1e-12);
+}
+
+TEST(TransitionPosition, FallsBackToOneOrZero) {
+  KelvoState st = straight_side_state();
+  st.itran[0] = 10;  // itran >= iblte: laminar to the trailing edge
+  EXPECT_EQ(velaro::transition_x(st, 0), 1.0);
+  st = straight_side_state();
+  st.xssitr[0] = 0.0;
+  EXPECT_EQ(velaro::transition_x(st, 0), 1.0);
+  st.xssitr[0] = std::nan("");
+  EXPECT_EQ(velaro::transition_x(st, 0), 1.0);
+  st = straight_side_state();
+  st.xssitr[0] = 5.0;  // beyond the last row: the TE row's node
+  EXPECT_NEAR(velaro::transition_x(st, 0), 1.0, 1e-12);
+  st.x_le = 0.5;  // a chord from 0.5 to 1: a point at x = 0.25 projects ahead of the LE
+  st.xssitr[0] = 0.25;
+  EXPECT_EQ(velaro::transition_x(st, 0), 0.0);
+  st.x_le = 0.0;
+  st.x_te = 0.5;  // a point at 0.75 projects beyond the TE
+  st.xssitr[0] = 0.75;
+  EXPECT_EQ(velaro::transition_x(st, 0), 1.0);
+  st.x_te = 0.0;  // degenerate chord
+  EXPECT_EQ(velaro::transition_x(st, 0), 1.0);
+  st = straight_side_state();
+  st.x.clear();  // no airfoil
+  EXPECT_EQ(velaro::transition_x(st, 0), 1.0);
+  EXPECT_EQ(velaro::transition_x(st, 1), 1.0);  // side without rows
+  EXPECT_EQ(velaro::transition_x(st, 7), 1.0);  // no such side
+}
+
+TEST(SurfaceState, SevenProfilesPerStation) {
+  std::vector<BlStation> stations(3);
+  for (std::size_t i = 0; i < 3; ++i) {
+    stations[i].x = 0.1 * i;
+    stations[i].theta = 1e-3 * i;
+    stations[i].dstar = 2e-3 * i;
+    stations[i].u = 1.0 + i;
+    stations[i].hk = 2.0 + i;
+    stations[i].cf = 3e-3 * i;
+    stations[i].mass = 4e-3 * i;
+  }
+  const auto a = velaro::surface_state(stations);
+  ASSERT_EQ(a.x.size(), 3u);
+  EXPECT_EQ(a.x[2], 0.2);
+  EXPECT_EQ(a.theta[2], 2e-3);
+  EXPECT_EQ(a.dstar[1], 2e-3);
+  EXPECT_EQ(a.ue[1], 2.0);
+  EXPECT_EQ(a.hk[0], 2.0);
+  EXPECT_EQ(a.cf[2], 6e-3);
+  EXPECT_EQ(a.mass[1], 4e-3);
+  EXPECT_TRUE(velaro::surface_state({}).x.empty());
+}
+
+TEST(ViscousRowView, FirstVariableFollowsTheRegime) {
+  BlStation s;
+  s.is_laminar = true;
+  s.ampl = 4.0;
+  s.ctau = 0.03;
+  s.dw = -0.1;
+  s.h_theta = 7.0;
+  s.de_dstar = 9.0;
+  auto r = velaro::viscous_row_from_station(s);
+  EXPECT_EQ(r.first_var, 4.0);
+  EXPECT_EQ(r.dw, 0.0);
+  EXPECT_TRUE(r.laminar);
+  EXPECT_EQ(r.derivs[0], 7.0);
+  EXPECT_EQ(r.derivs[25], 9.0);
+  s.is_laminar = false;
+  s.is_turbulent = true;
+  r = velaro::viscous_row_from_station(s);
+  EXPECT_EQ(r.first_var, 0.03);
+}
+
+TEST(SeparationPoint, FirstAirfoilStationWithoutSkinFriction) {
+  // Laminar rows at H = 2.6 (attached, Cf > 0) and one at H = 6 (Cf < 0 by
+  // the laminar closure); wake rows never count.
+  KelvoState st;
+  st.rows[0].resize(8);
+  for (std::size_t r = 1; r < 8; ++r) {
+    BlRow& row = st.rows[0][r];
+    row.x = 0.1 * r;
+    row.x_coord = 0.1 * r;
+    row.panel = r;
+    row.uedg = 1.0;
+    row.theta = 1e-4;
+    row.dstr = 2.6e-4;
+  }
+  st.iblte = {5, 0};
+  st.nbl = {8, 0};
+  st.itran = {100, 0};
+  EXPECT_FALSE(velaro::separation_x(st, 0, 0.0, 1e6).has_value());
+  st.rows[0][6].dstr = 6e-4;  // a wake row: ignored
+  EXPECT_FALSE(velaro::separation_x(st, 0, 0.0, 1e6).has_value());
+  st.rows[0][4].dstr = 6e-4;
+  st.rows[0][5].dstr = 6e-4;
+  const auto xs = velaro::separation_x(st, 0, 0.0, 1e6);
+  ASSERT_TRUE(xs.has_value());
+  EXPECT_DOUBLE_EQ(*xs, 0.4);
+  st.nbl[0] = 4;  // rows beyond nbl are not scanned
+  EXPECT_FALSE(velaro::separation_x(st, 0, 0.0, 1e6).has_value());
+  EXPECT_FALSE(velaro::separation_x(st, 1, 0.0, 1e6).has_value());
+}
