@@ -232,18 +232,20 @@ std::vector<Point> kelvo_flap(std::span<const Point> points, double hinge_x_frac
   using Index = std::ptrdiff_t;
   const Index last = static_cast<Index>(n) - 1;
   Index it1 = 1, it2 = 1, ib1 = 1, ib2 = 1;
+  bool found_t1 = false, found_t2 = false, found_b1 = false, found_b2 = false;
   for (Index i = 0; i < last; ++i) {
-    if (s[i] <= st1 && st1 < s[i + 1]) it1 = i + 1;
-    if (s[i] < st2 && st2 <= s[i + 1]) it2 = i;
-    if (s[i] <= sb1 && sb1 < s[i + 1]) ib1 = i;
-    if (s[i] < sb2 && sb2 <= s[i + 1]) ib2 = i + 1;
+    if (s[i] <= st1 && st1 < s[i + 1]) it1 = i + 1, found_t1 = true;
+    if (s[i] < st2 && st2 <= s[i + 1]) it2 = i, found_t2 = true;
+    if (s[i] <= sb1 && sb1 < s[i + 1]) ib1 = i, found_b1 = true;
+    if (s[i] < sb2 && sb2 <= s[i + 1]) ib2 = i + 1, found_b2 = true;
   }
-  // A hinge that does not cut both surfaces in contour order (outside the
-  // section, or a contour the breaks cannot be placed on) has no flap to
-  // deflect; the caller gets an empty list rather than scrambled points.
+  // A break that falls off the contour (a hinge at or beyond the trailing
+  // edge, ahead of the nose, or a contour the splines cannot follow) leaves
+  // no flap to deflect: the caller gets an empty list rather than a contour
+  // rotated about an arbitrary node.
   const bool finite = std::isfinite(xbf) && std::isfinite(ybf) && std::isfinite(pt1.x) && std::isfinite(pt1.y) &&
-                      std::isfinite(pb1.x) && std::isfinite(pb1.y) && std::isfinite(st2) && std::isfinite(sb2);
-  if (!finite || !(0 <= it2 && it2 < it1 && it1 <= ib1 && ib1 < ib2 && ib2 <= last)) return {};
+                      std::isfinite(pb1.x) && std::isfinite(pb1.y);
+  if (!finite || !(found_t1 && found_t2 && found_b1 && found_b2)) return {};
 
   BreakNeighbour top_fixed, top_flap, bot_fixed, bot_flap;
   if (atop != 0.0) {
@@ -273,6 +275,20 @@ std::vector<Point> kelvo_flap(std::span<const Point> points, double hinge_x_frac
     if (i < it1 || i > ib1) pts[i] = rotate(pts[i]);
   }
 
+  // On a badly shaped contour the break indices can come out of order
+  // (the lower breaks ahead of the upper ones, or crossed), and the
+  // deletions and insertions below would then reach outside the list. Every
+  // such edit is checked; one that does not fit abandons the deflection.
+  const auto size = [&pts] { return static_cast<Index>(pts.size()); };
+  bool fits = true;
+  const auto put = [&](Index i, const Point& p) {
+    if (i >= 0 && i < size()) {
+      pts[i] = p;
+    } else {
+      fits = false;
+    }
+  };
+
   // Drop the surface buried between the break points.
   if (const Index cnt = it1 - it2 - 1; cnt > 0) {
     pts.erase(pts.begin() + it2 + 1, pts.begin() + it1);
@@ -281,38 +297,42 @@ std::vector<Point> kelvo_flap(std::span<const Point> points, double hinge_x_frac
     ib2 -= cnt;
   }
   if (const Index cnt = ib2 - ib1 - 1; cnt > 0) {
+    if (ib1 + 1 < 0 || ib2 > size()) return {};
     pts.erase(pts.begin() + ib1 + 1, pts.begin() + ib2);
     ib2 = ib1 + 1;
   }
 
   if (atop != 0.0) {
     const Index npadd = 1 + (top_fixed.is_new ? 1 : 0) + (top_flap.is_new ? 1 : 0);
+    if (it1 < 0 || it1 > size()) return {};
     pts.insert(pts.begin() + it1, static_cast<std::size_t>(npadd), Point{});
     it1 += npadd;
     ib1 += npadd;
     ib2 += npadd;
     if (top_fixed.is_new) {
-      pts[it1 - 1] = top_fixed.p;
-      pts[it1 - 2] = pt1;
+      put(it1 - 1, top_fixed.p);
+      put(it1 - 2, pt1);
     } else {
-      pts[it1] = top_fixed.p;
-      pts[it1 - 1] = pt1;
+      put(it1, top_fixed.p);
+      put(it1 - 1, pt1);
     }
-    pts[top_flap.is_new ? it2 + 1 : it2] = rotate(top_flap.p);
+    put(top_flap.is_new ? it2 + 1 : it2, rotate(top_flap.p));
   }
   if (abot != 0.0) {
     const Index npadd = 1 + (bot_fixed.is_new ? 1 : 0) + (bot_flap.is_new ? 1 : 0);
+    if (ib2 < 0 || ib2 > size()) return {};
     pts.insert(pts.begin() + ib2, static_cast<std::size_t>(npadd), Point{});
     ib2 += npadd;
     if (bot_fixed.is_new) {
-      pts[ib1 + 1] = bot_fixed.p;
-      pts[ib1 + 2] = pb1;
+      put(ib1 + 1, bot_fixed.p);
+      put(ib1 + 2, pb1);
     } else {
-      pts[ib1] = bot_fixed.p;
-      pts[ib1 + 1] = pb1;
+      put(ib1, bot_fixed.p);
+      put(ib1 + 1, pb1);
     }
-    pts[bot_flap.is_new ? ib2 - 1 : ib2] = rotate(bot_flap.p);
+    put(bot_flap.is_new ? ib2 - 1 : ib2, rotate(bot_flap.p));
   }
+  if (!fits) return {};
 
   merge_short_panels(pts);
   return pts;

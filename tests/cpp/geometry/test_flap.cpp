@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <numbers>
 #include <vector>
@@ -253,5 +254,26 @@ TEST(Flap, BadInputNeverYieldsNonFinitePoints) {
         for (const Point& p : out) ASSERT_TRUE(std::isfinite(p.x) && std::isfinite(p.y));
       }
     }
+  }
+}
+
+TEST(Flap, RandomContoursNeverCrashOrLeakNonFinitePoints) {
+  // Perturbed and scrambled sections with random hinges and angles: every
+  // index the routine computes must stay inside the point list.
+  std::uint64_t state = 0x9e3779b97f4a7c15ull;
+  const auto uniform = [&state](double lo, double hi) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return lo + (hi - lo) * static_cast<double>(state >> 11) / 9007199254740992.0;
+  };
+  const auto base = flatten(velaro::generate_naca4(2412, 30));
+  for (int trial = 0; trial < 400; ++trial) {
+    auto c = base;
+    const double noise = (trial % 4 == 0) ? 0.3 : 0.002;
+    for (double& v : c) v += uniform(-noise, noise);
+    if (trial % 7 == 0) std::swap(c[10], c[40]);
+    const auto out = velaro::deflect_flap(c, uniform(-0.2, 1.2), uniform(-90.0, 90.0), uniform(-0.5, 1.5));
+    for (const Point& p : out) ASSERT_TRUE(std::isfinite(p.x) && std::isfinite(p.y)) << trial;
   }
 }

@@ -256,3 +256,25 @@ TEST(Repanel, ResamplerFromASplineUsesItsDefaults) {
   ASSERT_EQ(direct->size(), 160u);
   EXPECT_EQ(*direct, *module);
 }
+
+TEST(Repanel, RandomContoursNeverCrashOrLeakNonFinitePoints) {
+  std::uint64_t state = 0x2545f4914f6cdd1dull;
+  const auto uniform = [&state](double lo, double hi) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return lo + (hi - lo) * static_cast<double>(state >> 11) / 9007199254740992.0;
+  };
+  const auto base = flatten(velaro::generate_naca4(4412, 25));
+  for (int trial = 0; trial < 200; ++trial) {
+    auto c = base;
+    const double noise = (trial % 3 == 0) ? 0.5 : 0.003;
+    for (double& v : c) v += uniform(-noise, noise);
+    const RepanelParams prm{uniform(-1.0, 5.0), uniform(-1.0, 2.0), uniform(-0.5, 2.0)};
+    const auto n = static_cast<std::uint64_t>(uniform(0.0, 90.0));
+    auto out = velaro::repanel_kelvo(c, n, prm);
+    ASSERT_TRUE(out);
+    EXPECT_TRUE(out->empty() || out->size() == std::max<std::uint64_t>(n, 2)) << trial;
+    EXPECT_TRUE(all_finite(*out)) << trial;
+  }
+}
