@@ -30,6 +30,9 @@ SssResidual sss_residual(const Spline1D& xspl, const Spline1D& yspl, double sg, 
 // (positive moves the trailing edge down). The hinge height is
 // hinge_y_frac (clamped to [0, 1]) of the way from the lower to the upper
 // surface. Fewer than six points or a negligible angle return the input.
+// An empty list means the flap could not be placed: a break point fell off
+// the contour (hinge at or behind the trailing edge) or was not finite, or
+// the break nodes came out in an order that cannot be spliced.
 std::vector<Point> kelvo_flap(std::span<const Point> points, double hinge_x_frac, double hinge_y_frac,
                               double deflection_deg);
 

@@ -237,6 +237,9 @@ TEST(Flap, BadInputNeverYieldsNonFinitePoints) {
     EXPECT_TRUE(velaro::deflect_flap(coords, 0.7, bad).empty());
     EXPECT_TRUE(velaro::deflect_flap(coords, 0.7, 10.0, bad).empty());
   }
+  // A hinge at or behind the trailing edge leaves no flap to deflect.
+  EXPECT_TRUE(velaro::deflect_flap(coords, 1.0, 10.0).empty());
+  EXPECT_TRUE(velaro::deflect_flap(coords, 1.3, -10.0).empty());
   // Duplicate consecutive points, hinges outside the section and odd
   // shapes: the result is either empty or finite, and the call returns.
   auto dup = coords;
