@@ -48,14 +48,6 @@ def test_repanel_output_feeds_back_after_flattening():
     assert math.isclose(min(p[0] for p in twice), min(p[0] for p in once), abs_tol=1e-4)
 
 
-@pytest.mark.parametrize("n", [0, 1, 2])
-def test_repanel_few_nodes_give_the_two_ends(naca0012, n):
-    pts = _velaro.repanel_kelvo(naca0012, n)
-    assert len(pts) == 2
-    assert pts[0] == (naca0012[0], naca0012[1])
-    assert math.isclose(pts[1][0], naca0012[-2], abs_tol=1e-12)
-
-
 @pytest.mark.parametrize(
     "coords",
     [
@@ -97,12 +89,6 @@ def test_repanel_argument_errors(naca0012):
 def test_repanel_absurd_node_counts_raise_memory_error(naca0012, n):
     with pytest.raises(MemoryError, match="too large"):
         _velaro.repanel_kelvo(naca0012, n)
-
-
-def test_repanel_self_intersecting_contour_returns():
-    bow_tie = [0, 0, 1, 1, 1, 0, 0, 1, 0, 0, 1, 1, 0.5, 0.5]
-    pts = _velaro.repanel_kelvo(bow_tie, 40)
-    assert pts == [] or (len(pts) == 40 and all(math.isfinite(v) for p in pts for v in p))
 
 
 # --- deflect_flap -----------------------------------------------------------
@@ -164,9 +150,3 @@ def test_flap_argument_errors(naca0012):
     with pytest.raises(TypeError, match="argument 'coords'"):
         _velaro.deflect_flap(_velaro.generate_naca4(12), 0.7, 10.0)
 
-
-def test_flap_chains_into_repanel(naca0012):
-    flapped = _velaro.deflect_flap(naca0012, 0.7, 15.0)
-    pts = _velaro.repanel_kelvo(flat(flapped), 140)
-    assert len(pts) == 140
-    assert all(math.isfinite(v) for p in pts for v in p)
