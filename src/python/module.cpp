@@ -11,10 +11,13 @@ PYBIND11_MODULE(_velaro, m) {
   m.doc() = "";
 
   using namespace velaro::python;
+  register_analyze_faithful(m);
   register_analyze_inviscid(m);
+  register_analyze_faithful_batch(m);
   register_analyze_inviscid_batch(m);
   register_generate_naca4(m);
   register_repanel_kelvo(m);
   register_deflect_flap(m);
   register_parse_dat_file(m);
+  register_get_bl_distribution(m);
 }

@@ -5,11 +5,14 @@
 
 namespace velaro::python {
 
+void register_analyze_faithful(pybind11::module_& m);
 void register_analyze_inviscid(pybind11::module_& m);
+void register_analyze_faithful_batch(pybind11::module_& m);
 void register_analyze_inviscid_batch(pybind11::module_& m);
 void register_generate_naca4(pybind11::module_& m);
 void register_repanel_kelvo(pybind11::module_& m);
 void register_deflect_flap(pybind11::module_& m);
 void register_parse_dat_file(pybind11::module_& m);
+void register_get_bl_distribution(pybind11::module_& m);
 
 }  // namespace velaro::python
