@@ -254,12 +254,18 @@ UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlS
       const StationChange& c = changes[s][i];
       if (!c.active) continue;
       BlStation& t = st[i];
+      const double d_dstar = (c.d_mass - c.du * c.dstar_t) / t.u;  // old ue; stations carry ue >= 1e-9
+      // A change that is not finite (a NaN passes the limits untouched, an
+      // infinite one has set rlx to 0, and 0 * inf is NaN) would poison the
+      // station: such a station keeps its values.
+      if (!std::isfinite(rlx * c.d1) || !std::isfinite(rlx * c.d_theta) || !std::isfinite(rlx * d_dstar) ||
+          !std::isfinite(rlx * c.du))
+        continue;
       if (t.is_laminar)
         t.ampl += rlx * c.d1;
       else
         t.ctau = std::min(t.ctau + rlx * c.d1, 0.25);
       t.theta += rlx * c.d_theta;
-      const double d_dstar = (c.d_mass - c.du * c.dstar_t) / t.u;  // old ue; stations carry ue >= 1e-9
       t.u += rlx * c.du;
       // The limiter works on the thickness without the wake gap taken off
       // twice; the gap is added back once afterwards.

@@ -1,0 +1,393 @@
+#include <gtest/gtest.h>
+
+#include <Eigen/Dense>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "boundary_layer/bl_station.h"
+#include "boundary_layer/closures.h"
+#include "geometry/naca.h"
+#include "viscous/driver.h"
+#include "viscous/forces.h"
+#include "viscous/newton_system.h"
+#include "viscous/setup.h"
+#include "viscous/state_conversions.h"
+
+using namespace velaro;
+
+namespace {
+
+constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+
+BlStation station(FlowType flow, std::size_t panel, double u, double theta, double h, double first,
+                  double dw = 0.0) {
+  BlStation s;
+  s.x = 0.1 * static_cast<double>(panel + 1);
+  s.panel = panel;
+  s.u = u;
+  s.theta = theta;
+  s.dstar = h * theta;
+  s.dw = dw;
+  s.is_laminar = flow == FlowType::Laminar;
+  s.is_wake = flow == FlowType::Wake;
+  s.is_turbulent = !s.is_laminar;
+  if (s.is_laminar) {
+    s.ampl = first;
+    s.ctau = 0.03;
+  } else {
+    s.ctau = first;
+  }
+  blvar(s, flow, 0.0, 1e6);
+  return s;
+}
+
+BlStation placeholder() {
+  BlStation s;
+  s.panel = kNone;
+  s.u = 1e-9;
+  s.theta = 1e-12;
+  s.dstar = 1e-12;
+  s.is_laminar = true;
+  return s;
+}
+
+// Upper: stagnation + two laminar stations + a turbulent TE station (nodes
+// 2, 1, 0). Lower: stagnation + three airfoil stations (nodes 3, 4, 5) + two
+// wake stations (nodes 6, 7). Lines: upper 1..3, lower 4..8 (b = 4).
+struct Sides {
+  std::vector<BlStation> up, lo;
+  std::vector<double> uinv_u, uinv_l;
+  Eigen::MatrixXd dij = Eigen::MatrixXd::Zero(8, 8);
+
+  Sides() {
+    up = {placeholder(), station(FlowType::Laminar, 2, 0.8, 1e-4, 2.4, 1.0),
+          station(FlowType::Laminar, 1, 1.1, 3e-4, 2.5, 3.0), station(FlowType::Turbulent, 0, 0.95, 2e-3, 1.8, 0.08)};
+    lo = {placeholder(),
+          station(FlowType::Laminar, 3, 0.7, 1.2e-4, 2.5, 2.0),
+          station(FlowType::Turbulent, 4, 0.9, 8e-4, 1.6, 0.06),
+          station(FlowType::Turbulent, 5, 0.93, 1.5e-3, 1.7, 0.07),
+          station(FlowType::Wake, 6, 0.92, 3.4e-3, 1.9, 0.05, 0.002),
+          station(FlowType::Wake, 7, 0.95, 3.3e-3, 1.5, 0.04, 0.001)};
+    uinv_u.resize(up.size());
+    uinv_l.resize(lo.size());
+    for (std::size_t i = 0; i < up.size(); ++i) uinv_u[i] = up[i].u;
+    for (std::size_t i = 0; i < lo.size(); ++i) uinv_l[i] = lo[i].u;
+  }
+  DijView view() const {
+    return {dij.data(), static_cast<std::size_t>(dij.rows()), static_cast<std::size_t>(dij.cols())};
+  }
+  // Inputs with no airfoil contour (so the lift terms are all 0) and alpha
+  // prescribed.
+  UpdateInputs inputs() const {
+    UpdateInputs in;
+    in.dij = view();
+    in.uinv_upper = uinv_u;
+    in.uinv_lower = uinv_l;
+    in.nsys = 8;
+    in.b = 4;
+    in.re = 1e6;
+    return in;
+  }
+  static SolveState zero_solution(std::size_t nsys = 8) { return {std::vector<Vec3>(nsys + 1), std::vector<Vec3>(nsys + 1)}; }
+};
+
+}  // namespace
+
+TEST(Update, FlattenMapsStationsToSystemLines) {
+  const std::vector<double> up{9.0, 1.0, 2.0, 3.0};
+  const std::vector<double> lo{9.0, 4.0, 5.0, 6.0, 7.0};
+  const std::vector<double> flat = flatten_surface_values(7, 4, up, lo);
+  const std::vector<double> expect{0.0, 1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0};
+  EXPECT_EQ(flat, expect);
+  // Entries beyond nsys are dropped, missing ones stay 0.
+  const std::vector<double> short_flat = flatten_surface_values(5, 4, up, lo);
+  EXPECT_EQ(short_flat, (std::vector<double>{0.0, 1.0, 2.0, 3.0, 4.0, 5.0}));
+  EXPECT_EQ(flatten_surface_values(3, 4, {}, lo), (std::vector<double>{0.0, 0.0, 0.0, 0.0}));
+}
+
+TEST(Update, PanelValuesCarryTheSideSignAndSkipTheWake) {
+  const Sides s;
+  const std::vector<double> vu{7.0, 0.5, 0.6, 0.7};
+  const std::vector<double> vl{7.0, 0.2, 0.3, 0.4, 0.9, 0.9};
+  const std::vector<double> q = build_panel_values_from_surface_values(s.up, s.lo, vu, vl, 6);
+  ASSERT_EQ(q.size(), 6u);
+  EXPECT_EQ(q[2], 0.5);
+  EXPECT_EQ(q[1], 0.6);
+  EXPECT_EQ(q[0], 0.7);
+  EXPECT_EQ(q[3], -0.2);
+  EXPECT_EQ(q[4], -0.3);
+  EXPECT_EQ(q[5], 0.0);  // last node cleared
+  EXPECT_TRUE(build_panel_values_from_surface_values(s.up, s.lo, vu, vl, 0).empty());
+}
+
+TEST(Update, ThicknessLimiterRaisesShapeFactor) {
+  // At M = 0, Hk = H, so the limiter brings dstar to 1.02 theta on the
+  // airfoil and to 1.00005 theta in the wake; thicker layers are untouched.
+  BlStation a = station(FlowType::Turbulent, 1, 1.0, 1e-3, 1.5, 0.05);
+  a.dstar = 0.9e-3;
+  apply_dslim_like_kelvo(a, 0.0);
+  EXPECT_NEAR(a.dstar, 1.02e-3, 1e-15);
+  BlStation w = station(FlowType::Wake, 6, 1.0, 1e-3, 1.5, 0.05, 0.001);
+  w.dstar = 0.5e-3;
+  apply_dslim_like_kelvo(w, 0.0);
+  EXPECT_NEAR(w.dstar, 1.00005e-3, 1e-15);
+  BlStation ok = station(FlowType::Laminar, 1, 1.0, 1e-3, 2.5, 1.0);
+  const double before = ok.dstar;
+  apply_dslim_like_kelvo(ok, 0.0);
+  EXPECT_EQ(ok.dstar, before);
+  // With compressibility Hk < H, so the raise is to Hk = 1.02, not H.
+  BlStation c = station(FlowType::Turbulent, 1, 1.0, 1e-3, 1.5, 0.05);
+  c.dstar = 0.9e-3;
+  apply_dslim_like_kelvo(c, 0.25);
+  EXPECT_NEAR(hkin(c.dstar / c.theta, 0.25).hk, 1.02, 1e-9);
+}
+
+TEST(Update, PreviewAddsSolvedMassChangesThroughTheInfluenceMatrix) {
+  Sides s;
+  std::mt19937 gen(3);
+  std::uniform_real_distribution<double> r(-0.2, 0.2);
+  for (Eigen::Index i = 0; i < 8; ++i)
+    for (Eigen::Index j = 0; j < 8; ++j) s.dij(i, j) = r(gen);
+  SolveState sol = Sides::zero_solution();
+  for (std::size_t iv = 1; iv <= 8; ++iv) {
+    sol.col1[iv][2] = 1e-4 * static_cast<double>(iv);
+    sol.col2[iv][2] = -2e-4 * static_cast<double>(iv);
+  }
+  const std::vector<double> base_u{0.0, 0.3, 0.2, 0.1};
+  const std::vector<double> base_l{0.0, -0.1, -0.2, -0.3, -0.4, -0.5};
+  const UePreview pv = preview_global_update_ue(s.up, s.lo, sol, 4, s.view(), s.uinv_u, s.uinv_l, base_u, base_l);
+  // Reference: u_i = uinv_i - vti_i sum_j vti_j DIJ(i, j) (m_j + dm_j), the
+  // coupling of the assembly evaluated at the new masses.
+  auto expected = [&](int side, std::size_t i, bool sens) {
+    const std::vector<BlStation>& t = side == 0 ? s.up : s.lo;
+    const double vi = side == 0 ? 1.0 : -1.0;
+    double u = sens ? (side == 0 ? base_u : base_l)[i] : (side == 0 ? s.uinv_u : s.uinv_l)[i];
+    for (int sj = 0; sj < 2; ++sj) {
+      const std::vector<BlStation>& src = sj == 0 ? s.up : s.lo;
+      const double vj = sj == 0 ? 1.0 : -1.0;
+      for (std::size_t j = 1; j < src.size(); ++j) {
+        const std::size_t line = sj == 0 ? j : 4 + j - 1;
+        const double d = s.dij(static_cast<Eigen::Index>(t[i].panel), static_cast<Eigen::Index>(src[j].panel));
+        if (sens)
+          u += vi * vj * d * sol.col2[line][2];
+        else
+          u -= vi * vj * d * (src[j].mass + sol.col1[line][2]);
+      }
+    }
+    return u;
+  };
+  for (std::size_t i = 1; i < s.up.size(); ++i) {
+    EXPECT_NEAR(pv.unew_upper[i], expected(0, i, false), 1e-14);
+    EXPECT_NEAR(pv.u_ac_upper[i], expected(0, i, true), 1e-14);
+  }
+  for (std::size_t i = 1; i < s.lo.size(); ++i) {
+    EXPECT_NEAR(pv.unew_lower[i], expected(1, i, false), 1e-14);
+    EXPECT_NEAR(pv.u_ac_lower[i], expected(1, i, true), 1e-14);
+  }
+  // Station 0 keeps its speed; a station outside DIJ keeps its own.
+  EXPECT_EQ(pv.unew_upper[0], s.up[0].u);
+  EXPECT_EQ(pv.u_ac_upper[0], 0.0);
+  s.lo[5].panel = 40;
+  const UePreview p2 = preview_global_update_ue(s.up, s.lo, sol, 4, s.view(), s.uinv_u, s.uinv_l, {}, {});
+  EXPECT_EQ(p2.unew_lower[5], s.lo[5].u);
+  EXPECT_EQ(p2.u_ac_lower[5], 0.0);
+}
+
+TEST(Update, LaminarAmplificationChangeOf25LowersRelaxationTo06) {
+  Sides s;
+  SolveState sol = Sides::zero_solution();
+  sol.col1[2][0] = 25.0;  // upper station 2 is laminar: dn1 = 25 / 10 = 2.5
+  const double ampl0 = s.up[2].ampl;
+  const UpdateSummary r = apply_global_update(s.up, s.lo, sol, s.inputs());
+  EXPECT_EQ(r.dac, 0.0);
+  EXPECT_EQ(r.rlx_cl, 1.0);
+  EXPECT_DOUBLE_EQ(r.rlx, 0.6);
+  EXPECT_DOUBLE_EQ(s.up[2].ampl, ampl0 + 15.0);
+  EXPECT_DOUBLE_EQ(r.max_change, 2.5);
+  // rms over 8 stations of four changes each, one of them 2.5.
+  EXPECT_DOUBLE_EQ(r.rms_change, std::sqrt(2.5 * 2.5 / 32.0));
+  EXPECT_NE(r.limiter.find("upper station 2 ctau"), std::string::npos);
+}
+
+TEST(Update, NegativeChangesAreLimitedToMinusHalf) {
+  Sides s;
+  SolveState sol = Sides::zero_solution();
+  sol.col1[5][1] = -0.8 * s.lo[2].theta;  // dn2 = -0.8 -> rlx = 0.625
+  const double th0 = s.lo[2].theta;
+  const UpdateSummary r = apply_global_update(s.up, s.lo, sol, s.inputs());
+  EXPECT_DOUBLE_EQ(r.rlx, 0.625);
+  EXPECT_NEAR(s.lo[2].theta, th0 * 0.5, 1e-18);
+}
+
+TEST(Update, TurbulentShearIsCappedAndThicknessLimited) {
+  Sides s;
+  SolveState sol = Sides::zero_solution();
+  sol.col1[3][0] = 0.1;  // upper TE: dn1 = 0.1 / 0.08 = 1.25, within the limit
+  const UpdateSummary r = apply_global_update(s.up, s.lo, sol, s.inputs());
+  EXPECT_EQ(r.rlx, 1.0);
+  EXPECT_NEAR(s.up[3].ctau, 0.18, 1e-15);
+  Sides t;
+  t.up[3].ctau = 0.2;
+  blvar(t.up[3], FlowType::Turbulent, 0.0, 1e6);
+  SolveState sol2 = Sides::zero_solution();
+  sol2.col1[3][0] = 0.1;  // dn1 = 0.5: not limited, but 0.3 > 0.25
+  apply_global_update(t.up, t.lo, sol2, t.inputs());
+  EXPECT_EQ(t.up[3].ctau, 0.25);
+  // A mass change that would drive H of an airfoil station below 1.02 is
+  // limited (dn3 = -0.45 keeps rlx at 1; H would become 0.99).
+  Sides v;
+  SolveState sol3 = Sides::zero_solution();
+  const BlStation& st = v.lo[3];
+  sol3.col1[6][2] = -0.45 * st.dstar * st.u;
+  apply_global_update(v.up, v.lo, sol3, v.inputs());
+  EXPECT_NEAR(v.lo[3].dstar / v.lo[3].theta, 1.02, 1e-12);
+  EXPECT_NEAR(v.lo[3].mass, v.lo[3].dstar * v.lo[3].u, 1e-18);
+}
+
+TEST(Update, WakeStationKeepsItsGapAndMass) {
+  // A small change of a wake station's mass defect: the station thickness
+  // (without the gap) takes the whole change, the gap is unchanged and the
+  // mass defect is u (dstar + dw).
+  Sides s;
+  SolveState sol = Sides::zero_solution();
+  BlStation& w = s.lo[4];
+  const double dstar0 = w.dstar, dw = w.dw, u = w.u;
+  sol.col1[7][2] = 1e-5;
+  apply_global_update(s.up, s.lo, sol, s.inputs());
+  EXPECT_EQ(w.dw, dw);
+  EXPECT_NEAR(w.dstar, dstar0 + 1e-5 / u, 1e-15);
+  EXPECT_NEAR(w.mass, (w.dstar + dw) * u, 1e-16);
+}
+
+TEST(Update, FewerThanTwoLinesStillRelaxFromDac) {
+  // nsys < 2: the elimination returns a zero solution, the stations do not
+  // move, and rlx comes from dac alone (alpha prescribed: dac = CL change,
+  // limited to 0.5 by rlx).
+  AssemblyState a;
+  a.resize(1);
+  const SolveState sol = block_solve(a);
+  Sides s;
+  UpdateInputs in = s.inputs();
+  in.nsys = 1;
+  in.cl_current = -2.0;  // no contour: cl_new = 0, so dac = 2
+  const BlStation before = s.lo[2];
+  const UpdateSummary r = apply_global_update(s.up, s.lo, sol, in);
+  EXPECT_DOUBLE_EQ(r.dac, 2.0);
+  EXPECT_DOUBLE_EQ(r.rlx, 0.25);
+  EXPECT_DOUBLE_EQ(r.rlx_cl, 0.25);
+  EXPECT_EQ(s.lo[2].theta, before.theta);
+  EXPECT_EQ(s.lo[2].u, before.u);
+  EXPECT_EQ(r.unew_flat.size(), 2u);
+}
+
+TEST(Update, NonFiniteChangesDoNotSpreadIntoRelaxation) {
+  Sides s;
+  SolveState sol = Sides::zero_solution();
+  sol.col1[2][1] = std::numeric_limits<double>::quiet_NaN();
+  const UpdateSummary r = apply_global_update(s.up, s.lo, sol, s.inputs());
+  EXPECT_EQ(r.rlx, 1.0);  // NaN fails every comparison
+  Sides t;
+  SolveState inf = Sides::zero_solution();
+  inf.col1[5][1] = std::numeric_limits<double>::infinity();
+  const BlStation keep = t.lo[2];
+  const UpdateSummary ri = apply_global_update(t.up, t.lo, inf, t.inputs());
+  EXPECT_EQ(ri.rlx, 0.0);  // an infinite change drives rlx to 0
+  // ... and its station keeps its values instead of taking 0 * inf.
+  EXPECT_EQ(t.lo[2].theta, keep.theta);
+  EXPECT_TRUE(std::isfinite(t.lo[2].mass));
+  // A lift that cannot be evaluated gives dac = 0 instead of NaN changes.
+  Sides u;
+  UpdateInputs in = u.inputs();
+  const std::vector<double> x{1.0, 0.5, 0.0, 0.5, 1.0, 1.0}, y{0.0, 0.05, 0.0, -0.05, 0.0, 0.0};
+  in.x = x;
+  in.y = y;
+  u.uinv_u[1] = std::numeric_limits<double>::quiet_NaN();
+  in.uinv_upper = u.uinv_u;
+  const UpdateSummary rn = apply_global_update(u.up, u.lo, Sides::zero_solution(), in);
+  EXPECT_EQ(rn.dac, 0.0);
+  EXPECT_TRUE(std::isfinite(u.lo[3].theta));
+}
+
+TEST(Update, PrescribedAlphaWithoutSensitivitiesHasZeroLiftSensitivity) {
+  // Alpha prescribed and no solution column 2: q_ac is identically zero, so
+  // cl_ac is exactly 0 and dac is the plain CL change of the predicted
+  // speeds. cl_a is the angle derivative of the pressure integral of qnew.
+  Sides s;
+  UpdateInputs in = s.inputs();
+  const std::vector<double> x{1.0, 0.5, 0.0, 0.5, 1.0, 1.0}, y{0.0, 0.06, 0.0, -0.04, 0.0, 0.0};
+  in.x = x;
+  in.y = y;
+  in.alpha = 0.05;
+  in.cl_current = 0.3;
+  const UpdateSummary r = apply_global_update(s.up, s.lo, Sides::zero_solution(), in);
+  EXPECT_EQ(r.cl_ac, 0.0);
+  for (double v : r.q_ac) EXPECT_EQ(v, 0.0);
+  const double cl = compute_panel_forces_from_gamma(x, y, r.qnew, 0.05).cl;
+  EXPECT_EQ(r.cl_new, cl);
+  EXPECT_DOUBLE_EQ(r.dac, cl - 0.3);
+  const double h = 1e-4;
+  const double cla = (compute_panel_forces_from_gamma(x, y, r.qnew, 0.05 + h).cl -
+                      compute_panel_forces_from_gamma(x, y, r.qnew, 0.05 - h).cl) /
+                     (2 * h);
+  EXPECT_NEAR(r.cl_a, cla, 1e-6);
+}
+
+TEST(Update, PrescribedClLimitsAlphaChangeToHalfDegree) {
+  Sides s;
+  UpdateInputs in = s.inputs();
+  const std::vector<double> x{1.0, 0.5, 0.0, 0.5, 1.0, 1.0}, y{0.0, 0.06, 0.0, -0.04, 0.0, 0.0};
+  in.x = x;
+  in.y = y;
+  in.prescribed_cl = true;
+  in.cl_spec = 5.0;  // far above anything the speeds give
+  const std::vector<double> base_u{0.0, 0.5, 0.5, 0.5}, base_l{0.0, -0.5, -0.5, -0.5, 0.0, 0.0};
+  in.base_upper = base_u;
+  in.base_lower = base_l;
+  const UpdateSummary r = apply_global_update(s.up, s.lo, Sides::zero_solution(), in);
+  EXPECT_NE(r.cl_ac, 0.0);
+  EXPECT_EQ(std::fabs(r.dac), 0.008726646259971648);
+  EXPECT_EQ(r.rlx_cl, 1.0);  // a clamped dac lies inside the limits
+}
+
+TEST(Update, RelaxedChangesRespectTheLimitsOnARealState) {
+  // NACA 2412 at 4 degrees, Re = 1e6: the first Newton step from the marched
+  // boundary layer. After relaxation every normalised change lies inside
+  // [-0.5, 1.5] (Ue within 1.5 units of 0.25), and when rlx < 1 one of them
+  // sits on its limit.
+  ViscousConfig cfg;
+  cfg.reynolds = 1e6;
+  cfg.max_iterations = 1;
+  auto setup = build_state_from_coords("naca2412", generate_naca4(2412, 81), cfg, 4.0);
+  ASSERT_TRUE(setup.has_value());
+  ASSERT_TRUE(solve_operating_point_from_state(setup->state, setup->system, cfg).has_value());
+  KelvoState& st = setup->state;
+  const AssemblyState a = setbl(st, 2, cfg.reynolds, cfg.ncrit, 0.0);
+  const SolveState sol = block_solve(a);
+  const std::vector<BlStation> up0 = rows_to_stations(st.rows[0], st.nbl[0], st.iblte[0], st.itran[0], 0.0, 1e6);
+  const std::vector<BlStation> lo0 = rows_to_stations(st.rows[1], st.nbl[1], st.iblte[1], st.itran[1], 0.0, 1e6);
+  const StationPair out = update_state_from_solution(st, a, sol, 0.0, cfg.reynolds);
+  const double rlx = out.summary.rlx;
+  EXPECT_EQ(st.rlx, rlx);
+  EXPECT_EQ(st.residual, out.summary.rms_change);
+  EXPECT_EQ(st.unew_flat.size(), a.nsys + 1);
+  double closest = 0.0;
+  for (int side = 0; side < 2; ++side) {
+    const std::vector<BlStation>& before = side == 0 ? up0 : lo0;
+    const std::vector<BlStation>& after = side == 0 ? out.upper : out.lower;
+    for (std::size_t i = 1; i < before.size(); ++i) {
+      const std::size_t line = side == 0 ? i : a.lower_first_line() + i - 1;
+      const Vec3& d = sol.col1[line];
+      const double c = before[i].is_laminar ? 10.0 : before[i].ctau;
+      const double dn[3] = {rlx * d[0] / c, rlx * d[1] / before[i].theta,
+                            4.0 * std::fabs(after[i].u - before[i].u)};
+      for (double v : dn) {
+        EXPECT_LE(v, 1.5 + 1e-9);
+        EXPECT_GE(v, -0.5 - 1e-9);
+        closest = std::max(closest, std::max(v / 1.5, -v / 0.5));
+      }
+    }
+  }
+  if (rlx < 1.0) EXPECT_GT(closest, 0.5);  // the dstar change may be the binding one
+}
