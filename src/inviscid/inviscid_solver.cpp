@@ -1,6 +1,7 @@
 #include "inviscid/inviscid_solver.h"
 
 #include <Eigen/Dense>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -88,9 +89,12 @@ std::expected<InviscidSolution, SolverError> InviscidSolver::solve(Body body, co
   Eigen::MatrixXd A = Eigen::MatrixXd::Zero(dim, dim);
   Eigen::VectorXd r0(dim), r90(dim);
   const Eigen::Index nl = static_cast<Eigen::Index>(n) - 1;
+  // Each row is accumulated in a contiguous buffer, then stored (the matrix
+  // is column-major, so row-wise accumulation in place would stride).
+  std::vector<double> coef(n);
   for (std::size_t i = 0; i < n; ++i) {
     const double xi = x[i], yi = y[i];
-    const Eigen::Index row = static_cast<Eigen::Index>(i);
+    std::fill(coef.begin(), coef.end(), 0.0);
     for (std::size_t j = 0; j < n; ++j) {
       const std::size_t jp = j + 1 == n ? 0 : j + 1;
       const double dx = x[jp] - x[j];
@@ -103,17 +107,19 @@ std::expected<InviscidSolution, SolverError> InviscidSolver::solve(Body body, co
       if (!gap_panel) {
         const VortexTerms vt = vortex_terms(f);
         const double psid = vt.psid_num / (f.x1 - f.x2);
-        A(row, static_cast<Eigen::Index>(j)) += kQopi * (vt.psis - psid);
-        A(row, static_cast<Eigen::Index>(jp)) += kQopi * (vt.psis + psid);
+        coef[j] += kQopi * (vt.psis - psid);
+        coef[jp] += kQopi * (vt.psis + psid);
       } else {
         const double apan = std::atan2(-f.sx, f.sy) + std::numbers::pi;
         const TePanelTerms te = te_panel_terms(f, apan);
-        A(row, nl) -= 0.5 * kHopi * scs * te.psig;
-        A(row, 0) += 0.5 * kHopi * scs * te.psig;
-        A(row, nl) += 0.5 * kHopi * sds * te.pgam;
-        A(row, 0) -= 0.5 * kHopi * sds * te.pgam;
+        coef[n - 1] -= 0.5 * kHopi * scs * te.psig;
+        coef[0] += 0.5 * kHopi * scs * te.psig;
+        coef[n - 1] += 0.5 * kHopi * sds * te.pgam;
+        coef[0] -= 0.5 * kHopi * sds * te.pgam;
       }
     }
+    const Eigen::Index row = static_cast<Eigen::Index>(i);
+    for (std::size_t j = 0; j < n; ++j) A(row, static_cast<Eigen::Index>(j)) = coef[j];
     A(row, dim - 1) = -1.0;
     r0[row] = -yi;
     r90[row] = xi;
