@@ -50,14 +50,14 @@ SolveState block_solve(const AssemblyState& a, const BlockSolveOptions& options)
   std::copy_n(a.vdel1.begin(), width, d1.begin());
   std::copy_n(a.vdel2.begin(), width, d2.begin());
 
-  // Row k of line iv starts at column 0 with stride 3.
-  auto row = [&](std::size_t iv, std::size_t k) { return vm.data() + iv * width * 3 + k; };
-  // r_dst[L] -= t * r_src[L] for L = from .. nsys (stride 3).
-  auto axpy = [&](double* dst, const double* src, double t, std::size_t from) {
-    for (std::size_t L = from; L <= nsys; ++L) dst[L * 3] -= t * src[L * 3];
+  // Equation k of line iv: its mass couplings are one contiguous row.
+  auto row = [&](std::size_t iv, std::size_t k) { return vm.data() + (iv * 3 + k) * width; };
+  // dst[L] -= t * src[L] for L = from .. nsys.
+  auto axpy = [&](double* __restrict dst, const double* __restrict src, double t, std::size_t from) {
+    for (std::size_t L = from; L <= nsys; ++L) dst[L] -= t * src[L];
   };
   auto scale = [&](double* r, double p, std::size_t from) {
-    for (std::size_t L = from; L <= nsys; ++L) r[L * 3] *= p;
+    for (std::size_t L = from; L <= nsys; ++L) r[L] *= p;
   };
 
   for (std::size_t iv = 1; iv <= nsys; ++iv) {
@@ -95,18 +95,16 @@ SolveState block_solve(const AssemblyState& a, const BlockSolveOptions& options)
       r2[2] -= t * r2[1];
     }
     // 5. Normalise the third equation on the line's own mass.
-    p = pivot_reciprocal(m3[iv * 3]);
+    p = pivot_reciprocal(m3[iv]);
     scale(m3, p, iv + 1);
     r1[2] *= p;
     r2[2] *= p;
     // 6. Remove the own mass from equations 1 and 2.
     {
-      const double t1 = m1[iv * 3];
-      const double t2 = m2[iv * 3];
-      for (std::size_t L = iv + 1; L <= nsys; ++L) {
-        m1[L * 3] -= t1 * m3[L * 3];
-        m2[L * 3] -= t2 * m3[L * 3];
-      }
+      const double t1 = m1[iv];
+      const double t2 = m2[iv];
+      axpy(m1, m3, t1, iv + 1);
+      axpy(m2, m3, t2, iv + 1);
       r1[0] -= t1 * r1[2];
       r2[0] -= t1 * r2[2];
       r1[1] -= t2 * r1[2];
@@ -129,10 +127,9 @@ SolveState block_solve(const AssemblyState& a, const BlockSolveOptions& options)
       for (std::size_t k = 0; k < 3; ++k) {
         const double t1 = B[k][0];
         const double t2 = B[k][1];
-        double* dst = row(nx, k);
-        const double t3 = dst[iv * 3];
-        for (std::size_t L = iv + 1; L <= nsys; ++L)
-          dst[L * 3] -= t1 * m1[L * 3] + t2 * m2[L * 3] + t3 * m3[L * 3];
+        double* __restrict dst = row(nx, k);
+        const double t3 = dst[iv];
+        for (std::size_t L = iv + 1; L <= nsys; ++L) dst[L] -= t1 * m1[L] + t2 * m2[L] + t3 * m3[L];
         d1[nx][k] -= t1 * r1[0] + t2 * r1[1] + t3 * r1[2];
         d2[nx][k] -= t1 * r2[0] + t2 * r2[1] + t3 * r2[2];
       }
@@ -143,8 +140,8 @@ SolveState block_solve(const AssemblyState& a, const BlockSolveOptions& options)
       for (std::size_t k = 0; k < 3; ++k) {
         const double t1 = a.vz[k][0];
         const double t2 = a.vz[k][1];
-        double* dst = row(z, k);
-        for (std::size_t L = iv + 1; L <= nsys; ++L) dst[L * 3] -= t1 * m1[L * 3] + t2 * m2[L * 3];
+        double* __restrict dst = row(z, k);
+        for (std::size_t L = iv + 1; L <= nsys; ++L) dst[L] -= t1 * m1[L] + t2 * m2[L];
         d1[z][k] -= t1 * r1[0] + t2 * r1[1];
         d2[z][k] -= t1 * r2[0] + t2 * r2[1];
       }
@@ -156,7 +153,7 @@ SolveState block_solve(const AssemblyState& a, const BlockSolveOptions& options)
       for (std::size_t kv = iv + 2; kv <= nsys; ++kv) {
         for (std::size_t k = 0; k < 3; ++k) {
           double* dst = row(kv, k);
-          const double t = dst[iv * 3];
+          const double t = dst[iv];
           if (!(std::fabs(t) > thresholds[k])) continue;
           axpy(dst, m3, t, iv + 1);
           d1[kv][k] -= t * r1[2];
@@ -172,7 +169,7 @@ SolveState block_solve(const AssemblyState& a, const BlockSolveOptions& options)
     const double dm2 = d2[iv][2];
     for (std::size_t kv = iv - 1; kv >= 1; --kv) {
       for (std::size_t k = 0; k < 3; ++k) {
-        const double c = row(kv, k)[iv * 3];
+        const double c = row(kv, k)[iv];
         d1[kv][k] -= c * dm1;
         d2[kv][k] -= c * dm2;
       }

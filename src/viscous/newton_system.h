@@ -52,8 +52,10 @@ struct AssemblyState {
 
   std::vector<Block3> va;  // own first two unknowns (columns 0 and 1; column 2 stays 0)
   std::vector<Block3> vb;  // first two unknowns of the previous line (columns 0 and 1)
-  // Mass coupling, one contiguous array indexed [line][column][equation]:
-  // vm[(iv * (nsys + 1) + L) * 3 + k] = d(equation k of line iv)/d(m of line L).
+  // Mass coupling, one contiguous array indexed [line][equation][column]:
+  // vm[(iv * 3 + k) * (nsys + 1) + L] = d(equation k of line iv)/d(m of line L),
+  // so that each equation's couplings form one contiguous row for the
+  // elimination to stream through.
   std::vector<double> vm;
   std::vector<Vec3> vdel1;  // right-hand side: negated residual plus forced changes
   std::vector<Vec3> vdel2;  // right-hand side: sensitivity to the extra global unknown
@@ -82,7 +84,7 @@ struct AssemblyState {
   // First lower line (b): lower station i is line b + i - 1.
   std::size_t lower_first_line() const { return lower_offset + 1; }
   std::size_t vm_index(std::size_t iv, std::size_t col, std::size_t k) const {
-    return (iv * (nsys + 1) + col) * 3 + k;
+    return (iv * 3 + k) * (nsys + 1) + col;
   }
   double& vm_at(std::size_t iv, std::size_t col, std::size_t k) { return vm[vm_index(iv, col, k)]; }
   double vm_at(std::size_t iv, std::size_t col, std::size_t k) const { return vm[vm_index(iv, col, k)]; }
