@@ -13,27 +13,31 @@ using Eigen::Index;
 
 Index idx(std::size_t i) { return static_cast<Index>(i); }
 
-}  // namespace
-
-std::expected<Eigen::MatrixXd, InviscidError> build_dij(const FactorizedSystem& system) {
+// Right-hand sides of the airfoil columns: minus the stream function each
+// unit nodal mass induces at each node (the system then restores psi = psi0
+// with vorticity); at a sharp edge row n-1 takes minus the source velocity
+// across the bisector at the control point. Row n (Kutta) stays zero.
+void airfoil_mass_rhs(const FactorizedSystem& system, Eigen::MatrixXd& rhs) {
   const AirfoilGeometry& g = system.geometry;
   const std::size_t n = g.n;
-  if (n == 0) return Eigen::MatrixXd(0, 0);
-
-  // Right-hand sides: minus the stream function each unit nodal mass induces
-  // at each node (the system then restores psi = psi0 with vorticity).
-  Eigen::MatrixXd b = Eigen::MatrixXd::Zero(idx(n + 1), idx(n));
   for (std::size_t i = 0; i < n; ++i) {
     const PsilinResult r = psilin_internal(g, i, g.x[i], g.y[i], true);
-    for (std::size_t j = 0; j < n; ++j) b(idx(i), idx(j)) = -r.dzdm[j];
+    for (std::size_t j = 0; j < n; ++j) rhs(idx(i), idx(j)) = -r.dzdm[j];
   }
   if (system.control) {
     const BisectorControl& c = *system.control;
     const PsilinResult r = psilin_with_dqdm(g, n, c.x, c.y, c.nx, c.ny);
-    for (std::size_t j = 0; j < n; ++j) b(idx(n - 1), idx(j)) = -r.dqdm[j];
+    for (std::size_t j = 0; j < n; ++j) rhs(idx(n - 1), idx(j)) = -r.dqdm[j];
   }
-  // Row n (Kutta) stays zero.
+}
 
+}  // namespace
+
+std::expected<Eigen::MatrixXd, InviscidError> build_dij(const FactorizedSystem& system) {
+  const std::size_t n = system.geometry.n;
+  if (n == 0) return Eigen::MatrixXd(0, 0);
+  Eigen::MatrixXd b = Eigen::MatrixXd::Zero(idx(n + 1), idx(n));
+  airfoil_mass_rhs(system, b);
   auto sol = system.solve(b);
   if (!sol) return std::unexpected(sol.error());
   return Eigen::MatrixXd(sol->topRows(idx(n)));
@@ -54,12 +58,12 @@ std::expected<Eigen::MatrixXd, InviscidError> build_dij_with_wake_state(const Fa
   if (wake_ny.size() != nw) return std::unexpected(InviscidError::spline_failed("wake_x and wake_ny must have the same length"));
   if (wake_apanel.size() != nw) return std::unexpected(InviscidError::spline_failed("wake_x and wake_apanel must have the same length"));
 
-  auto airfoil = build_dij(system);
-  if (!airfoil || nw == 0) return airfoil;
+  if (nw == 0) return build_dij(system);
 
   const AirfoilGeometry& g = system.geometry;
   const std::size_t n = g.n;
   const std::size_t nt = n + nw;
+  if (n == 0) return Eigen::MatrixXd(0, 0);
 
   // Combined node arrays, airfoil then wake.
   std::vector<double> ax(nt), ay(nt), aap(nt);
@@ -74,20 +78,22 @@ std::expected<Eigen::MatrixXd, InviscidError> build_dij_with_wake_state(const Fa
     aap[n + k] = wake_apanel[k];
   }
 
-  Eigen::MatrixXd dij = Eigen::MatrixXd::Zero(idx(nt), idx(nt));
-  dij.topLeftCorner(idx(n), idx(n)) = *airfoil;
-
-  // Wake columns: the airfoil vorticity response to each unit wake mass,
-  // all columns in one solve.
-  Eigen::MatrixXd c = Eigen::MatrixXd::Zero(idx(n + 1), idx(nw));
+  // Airfoil rows of every column, airfoil and wake masses alike, in one
+  // solve with the stored factors. A wake column's right-hand side is minus
+  // the stream function of the unit wake mass at each airfoil node; the
+  // sharp-edge row and the Kutta row stay zero.
+  Eigen::MatrixXd b = Eigen::MatrixXd::Zero(idx(n + 1), idx(nt));
+  airfoil_mass_rhs(system, b);
   for (std::size_t i = 0; i < n; ++i) {
     const PswlinResult r = pswlin(ax, ay, aap, g.x[i], g.y[i], g.nx[i], g.ny[i], n, i);
-    for (std::size_t k = 0; k < nw; ++k) c(idx(i), idx(k)) = -r.dzdm[n + k];
+    for (std::size_t k = 0; k < nw; ++k) b(idx(i), idx(n + k)) = -r.dzdm[n + k];
   }
-  if (g.sharp) c.row(idx(n - 1)).setZero();
-  auto wake_cols = system.solve(c);
-  if (!wake_cols) return std::unexpected(wake_cols.error());
-  dij.topRightCorner(idx(n), idx(nw)) = wake_cols->topRows(idx(n));
+  if (g.sharp) b.block(idx(n - 1), idx(n), 1, idx(nw)).setZero();
+  auto sol = system.solve(b);
+  if (!sol) return std::unexpected(sol.error());
+
+  Eigen::MatrixXd dij(idx(nt), idx(nt));
+  dij.topRows(idx(n)) = sol->topRows(idx(n));
 
   // Wake rows: the direct source influence on the speed along the wake, and
   // (through CIJ) the influence of the changed airfoil vorticity.
