@@ -16,6 +16,7 @@
 #include "boundary_layer/transition.h"
 #include "viscous/march.h"
 #include "viscous/newton_system.h"
+#include "viscous/newton_trace.h"
 #include "viscous/state.h"
 #include "viscous/state_conversions.h"
 
@@ -94,6 +95,34 @@ IntervalEquations interval_equations(std::span<const BlStation> st, std::size_t 
     return trdif_full(s1, s2, tr, ncrit, msq, re);
   }
   return bldif_with_terms_internal(s1, s2, flow2, false, msq, ncrit).eq;
+}
+
+// Diagnostic switches of the assembly, looked up once per assembly.
+struct AssemblyTraces {
+  bool newton = newton_trace::enabled("VELARO_NEWTON_DEBUG");
+  bool newton_cmp = newton_trace::enabled("VELARO_NEWTON_CMP");
+  bool raw_res = newton_trace::enabled("VELARO_RAW_RES_DEBUG");
+  bool trans = newton_trace::enabled("VELARO_TRANS_DEBUG");
+  bool due = newton_trace::enabled("VELARO_DUE_DEBUG");
+  bool forced = newton_trace::enabled("VELARO_FORCED_DEBUG");
+  bool fc = newton_trace::enabled("VELARO_FC_DEBUG");
+  bool tesys = newton_trace::enabled("VELARO_TESYS_DEBUG");
+  bool setbl_vdel = newton_trace::enabled("VELARO_SETBL_VDEL_DEBUG");
+  bool vm_focus = newton_trace::enabled("VELARO_VM_FOCUS_DEBUG");
+};
+
+const char* side_name(int side) { return side == 0 ? "upper" : "lower"; }
+
+std::string block_rows(const Block3& b) {
+  return text::printf("%s %s %s", newton_trace::vec(b[0]).c_str(), newton_trace::vec(b[1]).c_str(),
+                      newton_trace::vec(b[2]).c_str());
+}
+
+// One row of a 3x5 interval Jacobian rebuilt from the stored columns.
+std::string jacobian_row(double first, double theta, double dstar, double u, double x) {
+  using newton_trace::num;
+  return text::printf("  [%s, %s, %s, %s, %s]", num(first).c_str(), num(theta).c_str(), num(dstar).c_str(),
+                      num(u).c_str(), num(x).c_str());
 }
 
 }  // namespace
@@ -185,12 +214,24 @@ GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceI
     return line <= lines_u ? upper.stations[line] : lower.stations[line - lines_u];
   };
 
+  const AssemblyTraces trace;
+  using newton_trace::num;
+  using newton_trace::vec;
+
   // Edge-velocity offsets from the mass-implied values.
   std::array<std::vector<double>, 2> due;
   for (int s = 0; s < 2; ++s) {
     const std::vector<double> ue_mass = compute_ue_from_mass_both(upper, lower, dij, s);
     due[s].resize(ue_mass.size());
     for (std::size_t i = 0; i < ue_mass.size(); ++i) due[s][i] = sides[s]->stations[i].u - ue_mass[i];
+    if (trace.due) {
+      newton_trace::line(s == 0 ? "[DUE DEBUG] Upper surface DUE at first stations:"
+                                : "[DUE DEBUG] Lower surface DUE at first stations:");
+      for (std::size_t i = 1; i < ue_mass.size() && i <= 5; ++i)
+        newton_trace::line(text::printf("  %s[%zu] ue_curr=%s ue_mass=%s DUE=%s", s == 0 ? "Upper" : "Lower", i,
+                                        num(sides[s]->stations[i].u).c_str(), num(ue_mass[i]).c_str(),
+                                        num(due[s][i]).c_str()));
+    }
   }
 
   // Edge-velocity sensitivity of the station of every line to every mass
@@ -221,6 +262,18 @@ GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceI
   TeWakeTerms te;
   const bool has_junction = te_wake_terms(sys, upper, lower, te) && a.ivz <= nsys;
   const std::size_t lower_te_line = lines_u + lower.iblte;
+  if (trace.tesys && has_junction) {
+    const BlStation& ut = upper.stations[a.ivte1];
+    const BlStation& lt = lower.stations[lower.iblte];
+    newton_trace::line(text::printf(
+        "[TESYS DEBUG] iv=%zu wake_ibl=%zu upper_te: theta=%s dstar=%s ctau=%s ue=%s lower_te: theta=%s dstar=%s "
+        "ctau=%s ue=%s tte=%s dte=%s cte=%s",
+        a.ivz, lower.iblte + 2, num(ut.theta).c_str(), num(ut.dstar).c_str(), num(ut.ctau).c_str(),
+        num(ut.u).c_str(), num(lt.theta).c_str(), num(lt.dstar).c_str(), num(lt.ctau).c_str(), num(lt.u).c_str(),
+        num(te.tte).c_str(), num(te.dte).c_str(), num(te.cte).c_str()));
+  }
+  std::vector<Vec3> raw_vdel;  // right-hand sides before the forced changes (diagnostics)
+  if (trace.newton) raw_vdel.assign(nsys + 1, Vec3{});
 
   for (int side = 0; side < 2; ++side) {
     const SurfaceInput& in = *sides[side];
@@ -242,6 +295,35 @@ GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceI
 
       const BlStation& s2 = st[i];
       const BlStation& s1 = st[i - 1];
+      if (trace.newton || trace.newton_cmp || trace.raw_res || trace.trans) {
+        if (trace.raw_res)
+          newton_trace::line(text::printf("[RAW RES] side=%s station=%zu IV=%zu res=%s", side_name(side), i, iv,
+                                          vec(c.vsrez).c_str()));
+        if (trace.trans) {
+          const bool transition = i > 1 && !junction && s1.is_laminar && !s2.is_laminar && !s2.is_wake;
+          newton_trace::line(text::printf("[VSREZ DEBUG] side=%s station=%zu res=%s ctau=%s cq=%s%s", side_name(side),
+                                          i, vec(c.vsrez).c_str(), num(s2.ctau).c_str(), num(s2.cq).c_str(),
+                                          transition ? " <-- TRANSITION" : ""));
+        }
+        if (trace.newton) {
+          raw_vdel[iv] = c.vsrez;
+          newton_trace::line(text::printf("[NEWTON DEBUG] %s IBL=%zu IV=%zu", side_name(side), i + 1, iv));
+          newton_trace::labelled("  VA (stored in system): ", block_rows(c.va));
+          newton_trace::labelled("  VB (stored in system): ", block_rows(c.vb));
+          newton_trace::labelled("  VSREZ (raw residuals): ", vec(c.vsrez));
+        }
+        if (trace.newton_cmp && side == 0 && i == 2) {
+          newton_trace::line("=== Velaro Newton System at i=2 (KELVO IBL=3) ===");
+          newton_trace::line("VS1 (upstream Jacobian, 3x5):");
+          for (int k = 0; k < 3; ++k)
+            newton_trace::line(jacobian_row(c.vb[k][0], c.vb[k][1], c.vs1_dstar[k], c.vs1_u[k], c.vs1_x[k]));
+          newton_trace::line("VS2 (downstream Jacobian, 3x5):");
+          for (int k = 0; k < 3; ++k)
+            newton_trace::line(jacobian_row(c.va[k][0], c.va[k][1], c.vs2_dstar[k], c.vs2_u[k], c.vs2_x[k]));
+          newton_trace::line("VDEL (raw residuals):");
+          newton_trace::labelled("  ", vec(c.vsrez));
+        }
+      }
       const bool first = i == 1;
       const double d2u = dstar_per_u(s2);
       const double d1u = first ? 0.0 : dstar_per_u(s1);
@@ -306,10 +388,32 @@ GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceI
           dds1 = d1u * due1;
         }
         const double xs = sys.xi_ule1 * dule1 - sys.xi_ule2 * dule2;
+        Vec3 fc;
         for (int k = 0; k < 3; ++k) {
-          const double fc = c.vs1_dstar[k] * dds1 + c.vs1_u[k] * due1 + c.vs2_dstar[k] * dds2 +
-                            c.vs2_u[k] * due2 + xsum[k] * xs;
-          a.vdel1[iv][k] = finite_or_zero(c.vsrez[k] + finite_or_zero(fc));
+          fc[k] = c.vs1_dstar[k] * dds1 + c.vs1_u[k] * due1 + c.vs2_dstar[k] * dds2 + c.vs2_u[k] * due2 +
+                  xsum[k] * xs;
+          a.vdel1[iv][k] = finite_or_zero(c.vsrez[k] + finite_or_zero(fc[k]));
+        }
+        if (trace.fc) {
+          newton_trace::line(text::printf("[FC DEBUG] %s[%zu] due1=%s due2=%s dds1=%s dds2=%s", side_name(side), i,
+                                          num(due1).c_str(), num(due2).c_str(), num(dds1).c_str(),
+                                          num(dds2).c_str()));
+          newton_trace::labelled("[FC DEBUG]   vs1_ue=", vec(c.vs1_u));
+          newton_trace::labelled("[FC DEBUG]   vs2_ue=", vec(c.vs2_u));
+          newton_trace::labelled("[FC DEBUG]   forced_change=", vec(fc));
+        }
+        if (trace.forced) {
+          const char* tag = side == 0 ? "" : " LOWER";
+          const double ue1 = first ? 0.0 : s1.u;
+          const double ue1_mass = first ? 0.0 : s1.u - due[side][i - 1];
+          newton_trace::line(text::printf("[FORCED DEBUG%s] %s[%zu] due1=%s due2=%s dds1=%s dds2=%s fc=%s", tag,
+                                          side_name(side), i, num(due1).c_str(), num(due2).c_str(),
+                                          num(dds1).c_str(), num(dds2).c_str(), vec(fc).c_str()));
+          newton_trace::line(text::printf("[FORCED DEBUG UE%s] %s[%zu] ue_prev=%s ue_prev_mass=%s ue=%s ue_mass=%s",
+                                          tag, side_name(side), i, num(ue1).c_str(), num(ue1_mass).c_str(),
+                                          num(s2.u).c_str(), num(s2.u - due2).c_str()));
+          newton_trace::line(text::printf("[FORCED DEBUG XI%s] %s[%zu] vs_x=%s xi_term=%s", tag, side_name(side), i,
+                                          vec(xsum).c_str(), num(xs).c_str()));
         }
       }
     }
@@ -320,6 +424,31 @@ GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceI
     a.vz[0][1] = finite_or_zero(-te.cte_th_up);
     a.vz[1][1] = -1.0;
   }
+
+  if (trace.newton) {
+    for (int pass = 0; pass < 2; ++pass) {
+      newton_trace::line(pass == 0 ? "[NEWTON DEBUG] Before forced changes:"
+                                   : "[NEWTON DEBUG] After forced changes (FINAL VDEL):");
+      for (std::size_t iv = 1; iv <= nsys; ++iv) {
+        const bool up = iv <= lines_u;
+        const std::size_t i = up ? iv : iv - lines_u;
+        newton_trace::line(text::printf("  %s IBL=%zu IV=%zu vdel=%s", up ? "upper" : "lower", i + 1, iv,
+                                        vec(pass == 0 ? raw_vdel[iv] : a.vdel1[iv]).c_str()));
+      }
+    }
+  }
+  if (trace.setbl_vdel)
+    for (std::size_t iv : {27u, 28u, 29u, 30u, 159u, 160u, 161u, 162u, 163u})
+      if (iv <= nsys) newton_trace::line(text::printf("[NATIVE SETBL VDEL] iv=%zu vdel=%s", iv, vec(a.vdel1[iv]).c_str()));
+  if (trace.vm_focus)
+    for (std::size_t iv : {24u, 25u, 26u}) {
+      if (iv > nsys) continue;
+      for (std::size_t L = 1; L <= nsys; ++L) {
+        const Vec3 v{a.vm_at(iv, L, 0), a.vm_at(iv, L, 1), a.vm_at(iv, L, 2)};
+        if (std::fabs(v[0]) > 1e-6 || std::fabs(v[1]) > 1e-6 || std::fabs(v[2]) > 1e-6)
+          newton_trace::line(text::printf("[VM FOCUS ENTRY] row=%zu col=%zu vals=%s", iv, L, vec(v).c_str()));
+      }
+    }
   return sys;
 }
 

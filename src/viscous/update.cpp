@@ -10,6 +10,7 @@
 #include "geometry/text_format.h"
 #include "viscous/forces.h"
 #include "viscous/newton_system.h"
+#include "viscous/newton_trace.h"
 #include "viscous/state.h"
 #include "viscous/state_conversions.h"
 
@@ -77,6 +78,7 @@ UePreview preview_global_update_ue(std::span<const BlStation> upper, std::span<c
       sources.push_back({pj, s == 0 ? 1.0 : -1.0, st[s][j].mass + dm1, dm2});
     }
 
+  const bool le_trace = newton_trace::enabled("VELARO_LE_UPDATE_DEBUG");
   UePreview out;
   std::array<std::vector<double>*, 2> unew{&out.unew_upper, &out.unew_lower};
   std::array<std::vector<double>*, 2> uac{&out.u_ac_upper, &out.u_ac_lower};
@@ -101,6 +103,13 @@ UePreview preview_global_update_ue(std::span<const BlStation> upper, std::span<c
       }
       (*unew[s])[i] = u;
       (*uac[s])[i] = ua;
+      if (le_trace && i <= 3) {
+        const double ui = value_or(uinv[s], i, st[s][i].u);
+        newton_trace::line(text::printf("[DEBUG compute_new_ue] %s i=%zu uinv=%s dui=%s ue_new=%s current_u=%s",
+                                        s == 0 ? "upper" : "lower", i, newton_trace::num(ui).c_str(),
+                                        newton_trace::num(u - ui).c_str(), newton_trace::num(u).c_str(),
+                                        newton_trace::num(st[s][i].u).c_str()));
+      }
     }
   }
   return out;
@@ -246,6 +255,11 @@ UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlS
   r.rms_change = count > 0 ? std::sqrt(sum / (4.0 * static_cast<double>(count))) : 0.0;
   r.max_change = largest;
   if (!(rlx < 0.99 * r.rlx_cl)) r.limiter.clear();
+  if (newton_trace::enabled("VELARO_UPDATE_DEBUG"))
+    newton_trace::line(text::printf("[UPDATE DEBUG] cl_new=%s cl_a=%s cl_ac=%s dac=%s rlx=%s",
+                                    newton_trace::num(r.cl_new).c_str(), newton_trace::num(r.cl_a).c_str(),
+                                    newton_trace::num(r.cl_ac).c_str(), newton_trace::num(r.dac).c_str(),
+                                    newton_trace::num(r.rlx).c_str()));
 
   // Application with the common relaxation factor.
   for (int s = 0; s < 2; ++s) {

@@ -583,3 +583,31 @@ TEST(Assembly, JacobianMatchesCentralDifferencesOnNaca2412) {
                                        b + f.iblte_l, b + f.iblte_l + 1, b + f.iblte_l + 2, f.nsys()};
   EXPECT_EQ(check_columns_by_differences(f, lines), 3 * static_cast<int>(lines.size()));
 }
+
+TEST(Assembly, TraceSwitchesPrintWithoutChangingTheSystem) {
+  const Fixture f;
+  const AssemblyState quiet = f.build().a;
+  const char* switches[] = {"VELARO_NEWTON_DEBUG", "VELARO_DUE_DEBUG",    "VELARO_TESYS_DEBUG",
+                            "VELARO_FC_DEBUG",     "VELARO_FORCED_DEBUG", "VELARO_RAW_RES_DEBUG",
+                            "VELARO_TRANS_DEBUG",  "VELARO_NEWTON_CMP",   "VELARO_VM_FOCUS_DEBUG",
+                            "VELARO_FINAL_DELTA_DEBUG"};
+  for (const char* s : switches) setenv(s, "", 1);  // an empty value counts as set
+  ::testing::internal::CaptureStderr();
+  const AssemblyState loud = f.build().a;
+  block_solve(loud);
+  const std::string out = ::testing::internal::GetCapturedStderr();
+  for (const char* s : switches) unsetenv(s);
+  EXPECT_EQ(loud.vm, quiet.vm);
+  for (std::size_t iv = 0; iv <= quiet.nsys; ++iv) EXPECT_EQ(loud.vdel1[iv], quiet.vdel1[iv]);
+  for (const char* prefix :
+       {"[NEWTON DEBUG] Before forced changes:", "[NEWTON DEBUG] After forced changes (FINAL VDEL):",
+        "  VA (stored in system):", "[DUE DEBUG] Upper surface DUE at first stations:", "[TESYS DEBUG] iv=22",
+        "[FC DEBUG] upper[", "[FC DEBUG]   forced_change=[", "[FORCED DEBUG LOWER] lower[", "[RAW RES] ",
+        " <-- TRANSITION", "=== Velaro Newton System at i=2 (KELVO IBL=3) ===", "[VM FOCUS ENTRY] row=24",
+        "[NATIVE FINAL DELTA] iv=26"})
+    EXPECT_NE(out.find(prefix), std::string::npos) << prefix;
+  // Unset switches print nothing.
+  ::testing::internal::CaptureStderr();
+  f.build();
+  EXPECT_TRUE(::testing::internal::GetCapturedStderr().empty());
+}
