@@ -146,7 +146,7 @@ std::expected<OperPointResult, KelvoError> solve_operating_point_from_state(Kelv
     state.dij_current = true;
   }
 
-  for (std::uint64_t iteration = 1; iteration <= config.max_iterations; ++iteration) {
+  for (std::uint64_t iteration = 1; config.max_iterations > 0; ++iteration) {
     const double re_eff = effective_reynolds(config, state.cl);
     const auto it_arg = static_cast<unsigned>(std::min<std::uint64_t>(iteration, UINT_MAX));
     const AssemblyState system_lines = setbl(state, it_arg, re_eff, config.ncrit, config.mach);
@@ -174,7 +174,7 @@ std::expected<OperPointResult, KelvoError> solve_operating_point_from_state(Kelv
     state.residual = residual;
     state.converged = residual <= config.tolerance;  // false for NaN
     // A residual that is no longer finite never recovers: stop iterating.
-    if (state.converged || !std::isfinite(residual)) break;
+    if (state.converged || !std::isfinite(residual) || iteration >= config.max_iterations) break;
   }
 
   OperPointResult result = assemble_result(state, config);
