@@ -2,7 +2,9 @@
 
 #include <cmath>
 #include <numbers>
+#include <cstdlib>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "geometry/naca.h"
@@ -379,4 +381,27 @@ TEST(RowRefresh, SurfaceRowViews) {
   EXPECT_EQ(rows[5].dstr, 0.01);
   EXPECT_FALSE(rows[7].wake);  // beyond the limit
   EXPECT_FALSE(rows[0].lam);   // row 0 untouched
+}
+
+TEST(RowRefresh, StagnationMoveTraceOnlyWhenSwitchedOn) {
+  OperPointSetup op = laid_out(generate_naca4(12, 31), 1.0);
+  const KelvoState& st = op.state;
+  unsetenv("VELARO_STMOVE_DEBUG");
+  testing::internal::CaptureStderr();
+  maybe_debug_stmove_rows(st, "after_stfind", 3, 4);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+
+  setenv("VELARO_STMOVE_DEBUG", "", 1);  // an empty value also counts as set
+  testing::internal::CaptureStderr();
+  maybe_debug_stmove_rows(st, "after_stfind", 3, 4);
+  const std::string out = testing::internal::GetCapturedStderr();
+  unsetenv("VELARO_STMOVE_DEBUG");
+  EXPECT_EQ(out.rfind("[STMOVE DEBUG] phase=after_stfind old_ist=4 new_ist=5 nbl_upper=", 0), 0u) << out;
+  EXPECT_NE(out.find(" upper ibl=2 panel="), std::string::npos);
+  EXPECT_NE(out.find(" lower ibl=2 panel="), std::string::npos);
+  // Rows 1-5 and the last six below nbl of each side, each once, plus the header.
+  std::size_t lines = 0;
+  for (char c : out) lines += c == '\n';
+  const auto per_side = [](std::size_t nbl) { return std::min<std::size_t>(nbl - 1, 11); };
+  EXPECT_EQ(lines, 1 + per_side(st.nbl[0]) + per_side(st.nbl[1]));
 }
