@@ -241,7 +241,8 @@ double SideMarch::inverse_target(std::size_t r, double xi) const {
 
 void SideMarch::extrapolate(std::size_t r, Working& w, double ue) const {
   if (!is_wake(r)) {
-    const double f = std::sqrt(w.xi / std::max(prev_w_.xi, 1e-12));
+    double f = std::sqrt(w.xi / std::max(prev_w_.xi, 1e-12));
+    if (!std::isfinite(f)) f = 1.0;  // a station upstream of its predecessor
     w.theta = prev_w_.theta * f;
     w.dstar = prev_w_.dstar * f;
   } else if (first_wake(r)) {
