@@ -159,6 +159,8 @@ class SideMarch {
   MarchDiagnostics* diag_;
 
   std::size_t itran_;
+  MarchKind kind_ = MarchKind::Direct;
+  std::size_t itran_old_ = 0;  // mixed march: the previous assembly's index
   double xssitr_ = 0.0;
   bool turbulent_side_ = false;
   BlStation prev_{};          // last stored station
@@ -186,7 +188,7 @@ void SideMarch::check_transition(std::size_t r, Working& w, BlStation& cur, Flow
     cur = build(flow, w, re_);
   }
   cur.ampl = w.ampl;
-  if (diag_) diag_->transition_checked(side_, r + 1, itran_, tr_.transition, tr_.xt, tr_.ampl2);
+  if (diag_) diag_->transition_checked(kind_, side_, r + 1, itran_old_, itran_, prev_, cur, tr_);
 }
 
 StationRows SideMarch::equations(std::size_t r, const BlStation& cur, FlowType flow) const {
@@ -268,7 +270,7 @@ void SideMarch::finish_station(std::size_t r, Working& w) {
   BlStation st = build(flow, w, re_);
   st.ampl = w.ampl;
   store_to_row(st, rows_[r], r, itran_, wake, w.dstar, w.ue, w.ctau, w.ampl);
-  if (diag_) diag_->station_stored(side_, r + 1, rows_[r]);
+  if (diag_) diag_->station_stored(kind_, side_, r + 1, rows_[r]);
   const bool transition_here = tr_valid_ && tr_.transition;
   if (transition_here) xssitr_ = tr_.xt;
   prev_ = st;
@@ -285,6 +287,8 @@ void SideMarch::finish_station(std::size_t r, Working& w) {
 
 MarchResult SideMarch::run_ue() {
   if (nbl_ < 2 || last_ < 2) return {iblte_ + 1, 0.0};
+  kind_ = MarchKind::Direct;
+  itran_old_ = itran_;
 
   // Similarity station: Thwaites' stagnation-flow estimate.
   Working w;
@@ -375,7 +379,7 @@ MarchResult SideMarch::run_ue() {
         break;
       }
       good = w;
-      if (diag_) diag_->station_iteration(side_, r + 1, iter, cur, dmax);
+      if (diag_) diag_->station_iteration(kind_, side_, r + 1, iter, cur, dmax, !direct);
       if (dmax <= kUeTolerance) {
         converged = true;
         break;
@@ -403,6 +407,8 @@ MarchResult SideMarch::run_ue() {
 
 MarchResult SideMarch::run_du(std::size_t itran_old) {
   if (nbl_ < 2 || last_ < 2) return {iblte_ + 1, 0.0};
+  kind_ = MarchKind::Mixed;
+  itran_old_ = itran_old;
 
   Working w;
   for (std::size_t r = 1; r < last_; ++r) {
@@ -505,7 +511,7 @@ MarchResult SideMarch::run_du(std::size_t itran_old) {
         break;
       }
       good = w;
-      if (diag_) diag_->station_iteration(side_, r + 1, iter, cur, dmax);
+      if (diag_) diag_->station_iteration(kind_, side_, r + 1, iter, cur, dmax, false);
       if (dmax <= kDuTolerance) {
         converged = true;
         break;

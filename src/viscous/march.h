@@ -18,6 +18,7 @@
 
 #include "boundary_layer/bl_station.h"
 #include "boundary_layer/flow_type.h"
+#include "boundary_layer/transition.h"
 #include "viscous/state.h"
 
 namespace velaro {
@@ -41,20 +42,30 @@ struct MarchResult {
   double xssitr = 0.0;    // arc length of the transition point (0: none found)
 };
 
-// Hooks through which a march reports its progress; every hook does nothing
-// by default. `side` is 1 for the upper and 2 for the lower surface,
-// `ibl` the 1-based station index (row + 1).
+// Which of the two marches is reporting.
+enum class MarchKind { Direct, Mixed };
+
+// Hooks through which a march reports its progress, the place for its trace
+// lines and debug events; every hook does nothing by default. `side` is 1
+// for the upper and 2 for the lower surface, `ibl` the 1-based station index
+// (row + 1).
 class MarchDiagnostics {
  public:
   virtual ~MarchDiagnostics() = default;
   // A station has been stored into its row.
-  virtual void station_stored(int /*side*/, std::size_t /*ibl*/, const BlRow& /*row*/) {}
-  // One Newton iteration of a station finished (values after the update).
-  virtual void station_iteration(int /*side*/, std::size_t /*ibl*/, int /*iteration*/,
-                                 const BlStation& /*station*/, double /*dmax*/) {}
-  // A transition check of the interval ending at station ibl.
-  virtual void transition_checked(int /*side*/, std::size_t /*ibl*/, std::size_t /*itran*/,
-                                  bool /*transition*/, double /*xt*/, double /*ampl2*/) {}
+  virtual void station_stored(MarchKind /*kind*/, int /*side*/, std::size_t /*ibl*/, const BlRow& /*row*/) {}
+  // One Newton iteration of a station finished; `station` is the state the
+  // iteration started from, `dmax` its largest normalised change, `inverse`
+  // tells that Hk was prescribed (direct march only).
+  virtual void station_iteration(MarchKind /*kind*/, int /*side*/, std::size_t /*ibl*/, int /*iteration*/,
+                                 const BlStation& /*station*/, double /*dmax*/, bool /*inverse*/) {}
+  // A transition check of the interval from `upstream` to `downstream`
+  // (station ibl), with the transition index before (itran_old: the
+  // previous assembly's for the mixed march) and after it.
+  virtual void transition_checked(MarchKind /*kind*/, int /*side*/, std::size_t /*ibl*/,
+                                  std::size_t /*itran_old*/, std::size_t /*itran*/,
+                                  const BlStation& /*upstream*/, const BlStation& /*downstream*/,
+                                  const TransitionResult& /*result*/) {}
 };
 
 // Builds a station from its primary values and evaluates it with blvar at

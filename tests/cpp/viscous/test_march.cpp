@@ -477,8 +477,22 @@ namespace {
 struct CountingDiagnostics : velaro::MarchDiagnostics {
   std::size_t stored = 0;
   std::size_t checks = 0;
-  void station_stored(int, std::size_t, const BlRow&) override { ++stored; }
-  void transition_checked(int, std::size_t, std::size_t, bool, double, double) override { ++checks; }
+  std::size_t transitions = 0;
+  void station_stored(velaro::MarchKind, int side, std::size_t, const BlRow&) override {
+    EXPECT_EQ(side, 2);
+    ++stored;
+  }
+  void transition_checked(velaro::MarchKind kind, int, std::size_t ibl, std::size_t, std::size_t itran,
+                          const BlStation& up, const BlStation& down,
+                          const velaro::TransitionResult& tr) override {
+    EXPECT_EQ(kind, velaro::MarchKind::Direct);
+    EXPECT_LT(up.x, down.x);
+    if (tr.transition) {
+      ++transitions;
+      EXPECT_EQ(itran, ibl);
+    }
+    ++checks;
+  }
 };
 
 }  // namespace
@@ -492,6 +506,7 @@ TEST(MarchUe, ReportsEveryStoredStation) {
   march_ue_side(2, st.rows[1], st.rows[1].size(), st.nbl[1], st.iblte[1], TeValues{}, st.ante, re, 9.0, &diag);
   EXPECT_EQ(diag.stored, st.nbl[1] - 1);
   EXPECT_GT(diag.checks, 10u);
+  EXPECT_GT(diag.transitions, 0u);
 }
 
 TEST(MarchUe, HostileRowsStayFinite) {
