@@ -252,6 +252,8 @@ py::dict get_bl_distribution(py::object coords, py::object alpha_deg, py::object
 
   const ViscousConfig config = make_config(a.reynolds, a.mach, a.ncrit, a.max_iterations, a.re_type);
   const std::vector<Point> nodes = coords_from_body(body->panels());
+  if (auto bad = validate_oper_point(config, alpha)) return failure_dict(bad->to_string());
+  if (auto too_big = check_viscous_size(nodes.size(), config)) return failure_dict(too_big->to_string());
   auto setup = build_state_from_coords("airfoil", nodes, config, alpha);
   if (!setup) return failure_dict(setup.error().to_string());
   KelvoState& state = setup->state;

@@ -12,7 +12,11 @@
 #include <utility>
 #include <vector>
 
+#include <unistd.h>
+
+#include "geometry/text_format.h"
 #include "inviscid/mass_defect.h"
+#include "inviscid/wake.h"
 #include "viscous/forces.h"
 #include "viscous/newton_system.h"
 #include "viscous/setup.h"
@@ -97,6 +101,25 @@ DriverOptions driver_options_from_environment() {
   return options;
 }
 
+double viscous_memory_estimate(std::size_t n, const ViscousConfig& config) {
+  const double airfoil = static_cast<double>(n) + 1.0;
+  const double nodes = static_cast<double>(n) + static_cast<double>(wake_node_count(n, config.wake_length));
+  // Matrix and factors; influence matrix and its right-hand sides; mass
+  // coupling (three values per line pair) and the elimination's copy.
+  return 8.0 * (2.0 * airfoil * airfoil + 2.0 * nodes * nodes + 6.0 * (nodes + 1.0) * (nodes + 1.0));
+}
+
+std::optional<KelvoError> check_viscous_size(std::size_t n, const ViscousConfig& config) {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long page_size = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || page_size <= 0) return std::nullopt;
+  const double physical = static_cast<double>(pages) * static_cast<double>(page_size);
+  const double need = viscous_memory_estimate(n, config);
+  if (need <= 0.5 * physical) return std::nullopt;
+  return KelvoError::message(text::printf("Too many nodes for the viscous analysis: %zu nodes need about %.1f GB",
+                                          n, need / 1e9));
+}
+
 double effective_reynolds(const ViscousConfig& config, double cl) {
   const double a = std::abs(cl);
   if (a >= kMinClForScaledRe) {
@@ -130,6 +153,7 @@ std::expected<OperPointResult, KelvoError> solve_operating_point_from_state(Kelv
       state.gamu_0.size() != n || state.gamu_90.size() != n || state.qinvu_0.size() != n ||
       state.qinvu_90.size() != n || state.xp.size() != n || state.yp.size() != n)
     return std::unexpected(KelvoError::message("viscous state does not match its factored system"));
+  if (auto too_big = check_viscous_size(n, config)) return std::unexpected(*too_big);
 
   // Set-up: inviscid solution at alpha, wake, row layout, influence matrix.
   specal(state, state.alpha);
@@ -186,6 +210,10 @@ std::expected<OperPointResult, KelvoError> solve_operating_point_from_state(Kelv
 std::expected<OperPointResult, KelvoError> solve_body_oper_point(const Body& body, const ViscousConfig& config,
                                                                  double alpha_deg, const DriverOptions& options) {
   const std::vector<Point> nodes = coords_from_body(body.panels());
+  // The configuration is checked first so that its messages come before
+  // any complaint about the size.
+  if (auto bad = validate_oper_point(config, alpha_deg)) return std::unexpected(*bad);
+  if (auto too_big = check_viscous_size(nodes.size(), config)) return std::unexpected(*too_big);
   auto setup = build_state_from_coords(body.name(), nodes, config, alpha_deg);
   if (!setup) return std::unexpected(setup.error());
   return solve_operating_point_from_state(setup->state, setup->system, config, options);

@@ -49,6 +49,17 @@ struct DriverOptions {
 // can change the environment concurrently.
 DriverOptions driver_options_from_environment();
 
+// Rough peak memory (bytes) of one viscous operating point of n airfoil
+// nodes: the airfoil matrix and its factors, the mass-defect influence
+// matrix of airfoil and wake, and the dense mass coupling of the Newton
+// system with the elimination's working copy.
+double viscous_memory_estimate(std::size_t n, const ViscousConfig& config);
+
+// Refuses operating points whose dense matrices would take more than half of
+// the machine's physical memory: such a contour would otherwise end in an
+// allocation failure or in the process being killed part-way.
+std::optional<KelvoError> check_viscous_size(std::size_t n, const ViscousConfig& config);
+
 // Effective Reynolds number for the lift coefficient cl: the base number for
 // Type1 and whenever |cl| < 1e-6; reynolds / sqrt(|cl|) for Type2 and
 // reynolds / |cl| for Type3.

@@ -307,3 +307,17 @@ def test_disabled_stagnation_move_still_solves(n2412, monkeypatch):
     assert_finite_success(d)
     monkeypatch.delenv("VELARO_DISABLE_STMOVE")
     assert _velaro.analyze_faithful(n2412, 4.0)["success"] is True
+
+
+def test_contour_too_large_for_memory_is_refused():
+    n = 200000
+    coords = []
+    for i in range(n):
+        t = 2.0 * math.pi * i / n
+        coords += [0.5 + 0.5 * math.cos(t), 0.06 * math.sin(t)]
+    for fn in (_velaro.analyze_faithful, _velaro.get_bl_distribution):
+        d = fn(coords, 2.0)
+        assert d["success"] is False
+        assert d["error"].startswith("Too many nodes for the viscous analysis: 200000 nodes")
+    (b,) = _velaro.analyze_faithful_batch(coords, [2.0])
+    assert b["success"] is False and b["error"].startswith("Too many nodes")

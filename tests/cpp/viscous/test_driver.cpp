@@ -516,3 +516,27 @@ TEST(DriverContract, PrescribedLiftMovesTheAngleOfAttack) {
 
 }  // namespace
 }  // namespace velaro
+
+namespace velaro {
+namespace {
+
+TEST(DriverContract, ContoursTooLargeForMemoryAreRefusedBeforeAllocating) {
+  // 200000 nodes would need terabytes of dense matrices: refused at once.
+  std::vector<Point> pts;
+  const std::size_t n = 200000;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double t = 2.0 * M_PI * static_cast<double>(i) / static_cast<double>(n);
+    pts.push_back({0.5 + 0.5 * std::cos(t), 0.06 * std::sin(t)});
+  }
+  auto body = Body::from_points(pts);
+  ASSERT_TRUE(body.has_value());
+  EXPECT_GT(viscous_memory_estimate(n, config_at(1e6)), 1e12);
+  auto r = solve_body_oper_point(*body, config_at(1e6), 2.0, {});
+  ASSERT_FALSE(r.has_value());
+  EXPECT_EQ(r.error().to_string().rfind("Too many nodes for the viscous analysis: 200000 nodes need about ", 0), 0u);
+  // A 160-node section is nowhere near the limit.
+  EXPECT_FALSE(check_viscous_size(160, config_at(1e6)).has_value());
+}
+
+}  // namespace
+}  // namespace velaro
