@@ -172,7 +172,6 @@ TEST(SquireYoung, FallsBackToTrailingEdgeEstimate) {
 #include "marched_state.h"
 
 using velaro::BlRow;
-using velaro::BlStation;
 using velaro::KelvoState;
 using velaro::active_force_len;
 using velaro::testing::march_both_ue;
@@ -341,49 +340,6 @@ TEST(TransitionPosition, FallsBackToOneOrZero) {
   EXPECT_EQ(velaro::transition_x(st, 0), 1.0);
   EXPECT_EQ(velaro::transition_x(st, 1), 1.0);  // side without rows
   EXPECT_EQ(velaro::transition_x(st, 7), 1.0);  // no such side
-}
-
-TEST(SurfaceState, SevenProfilesPerStation) {
-  std::vector<BlStation> stations(3);
-  for (std::size_t i = 0; i < 3; ++i) {
-    stations[i].x = 0.1 * i;
-    stations[i].theta = 1e-3 * i;
-    stations[i].dstar = 2e-3 * i;
-    stations[i].u = 1.0 + i;
-    stations[i].hk = 2.0 + i;
-    stations[i].cf = 3e-3 * i;
-    stations[i].mass = 4e-3 * i;
-  }
-  const auto a = velaro::surface_state(stations);
-  ASSERT_EQ(a.x.size(), 3u);
-  EXPECT_EQ(a.x[2], 0.2);
-  EXPECT_EQ(a.theta[2], 2e-3);
-  EXPECT_EQ(a.dstar[1], 2e-3);
-  EXPECT_EQ(a.ue[1], 2.0);
-  EXPECT_EQ(a.hk[0], 2.0);
-  EXPECT_EQ(a.cf[2], 6e-3);
-  EXPECT_EQ(a.mass[1], 4e-3);
-  EXPECT_TRUE(velaro::surface_state({}).x.empty());
-}
-
-TEST(ViscousRowView, FirstVariableFollowsTheRegime) {
-  BlStation s;
-  s.is_laminar = true;
-  s.ampl = 4.0;
-  s.ctau = 0.03;
-  s.dw = -0.1;
-  s.h_theta = 7.0;
-  s.de_dstar = 9.0;
-  auto r = velaro::viscous_row_from_station(s);
-  EXPECT_EQ(r.first_var, 4.0);
-  EXPECT_EQ(r.dw, 0.0);
-  EXPECT_TRUE(r.laminar);
-  EXPECT_EQ(r.derivs[0], 7.0);
-  EXPECT_EQ(r.derivs[25], 9.0);
-  s.is_laminar = false;
-  s.is_turbulent = true;
-  r = velaro::viscous_row_from_station(s);
-  EXPECT_EQ(r.first_var, 0.03);
 }
 
 TEST(SeparationPoint, FirstAirfoilStationWithoutSkinFriction) {

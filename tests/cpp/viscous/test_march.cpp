@@ -134,11 +134,6 @@ TEST(MarchStation, StoreToRowColumnsAndFlags) {
   EXPECT_DOUBLE_EQ(row.ampl, 4.5);
   EXPECT_EQ(row.dw, 0.0);
   EXPECT_DOUBLE_EQ(row.mass, 5e-4 * 1.1);
-  EXPECT_DOUBLE_EQ(row.hk, s.hk);
-  EXPECT_DOUBLE_EQ(row.rtheta, s.r_theta);
-  EXPECT_DOUBLE_EQ(row.derivs[0], s.h_theta);
-  EXPECT_DOUBLE_EQ(row.derivs[25], s.de_dstar);
-
   // Row index 9 with itran 10 is the first turbulent row.
   EXPECT_FALSE(store_to_row(s, row, 9, 10, false, 5e-4, 1.1, 0.07, 4.5));
   EXPECT_DOUBLE_EQ(row.ctau, 0.07);
