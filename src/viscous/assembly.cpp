@@ -160,7 +160,7 @@ bool te_wake_terms(const GlobalNewtonSystem& sys, const SurfaceInput& upper, con
                    TeWakeTerms& out) {
   const std::size_t iu = sys.a.ivte1;
   const std::size_t il = sys.iblte_lower;
-  if (iu == 0 || iu >= upper.stations.size() || il + 1 >= lower.stations.size()) return false;
+  if (iu == 0 || iu >= upper.stations.size() || il == 0 || il + 1 >= lower.stations.size()) return false;
   const BlStation& up = upper.stations[iu];
   const BlStation& lo = lower.stations[il];
   TeWakeTerms t;

@@ -391,3 +391,59 @@ TEST(Update, RelaxedChangesRespectTheLimitsOnARealState) {
   }
   if (rlx < 1.0) EXPECT_GT(closest, 0.5);  // the dstar change may be the binding one
 }
+
+TEST(Update, DegenerateInputsNeverCrashTheNewtonStep) {
+  // Stations with zero, negative, huge and non-finite values, panels outside
+  // the influence matrix, an empty matrix, mismatched side arrays: the
+  // assembly, the elimination and the update must run through and leave a
+  // finite system.
+  std::mt19937 gen(17);
+  std::uniform_int_distribution<int> pick(0, 9);
+  std::uniform_real_distribution<double> r(0.0, 1.0);
+  const double specials[] = {0.0, -1.0, 1e-300, 1e300, std::numeric_limits<double>::quiet_NaN(),
+                             std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+  auto value = [&](double normal) {
+    const int p = pick(gen);
+    return p < 7 ? normal : specials[static_cast<std::size_t>(pick(gen)) % 7];
+  };
+  for (int round = 0; round < 40; ++round) {
+    Sides s;
+    for (auto* side : {&s.up, &s.lo})
+      for (std::size_t i = 1; i < side->size(); ++i) {
+        BlStation& t = (*side)[i];
+        t.u = value(t.u);
+        t.theta = value(t.theta);
+        t.dstar = value(t.dstar);
+        t.ctau = value(t.ctau);
+        t.ampl = value(t.ampl);
+        t.x = value(t.x);
+        if (pick(gen) == 0) t.panel = 1000;
+        blvar(t, t.is_wake ? FlowType::Wake : (t.is_laminar ? FlowType::Laminar : FlowType::Turbulent), 0.0, 1e6);
+        t.mass = value(t.mass);
+      }
+    if (round % 3 == 0) s.dij.resize(0, 0);
+    else
+      for (Eigen::Index i = 0; i < s.dij.rows(); ++i)
+        for (Eigen::Index j = 0; j < s.dij.cols(); ++j) s.dij(i, j) = value(r(gen) - 0.5);
+    if (round % 5 == 1) s.uinv_l.resize(2);
+    const std::vector<double> ua_u(s.up.size(), value(0.1)), ua_l(s.lo.size(), 0.0);
+    const GlobalNewtonSystem sys =
+        build_global_system(SurfaceInput{s.up, s.uinv_u, ua_u, 3}, SurfaceInput{s.lo, s.uinv_l, ua_l, 3}, s.view(),
+                            value(0.002), value(0.1), value(-0.1), 0.0, 1e6, 9.0);
+    for (double v : sys.a.vm) ASSERT_TRUE(std::isfinite(v));
+    for (std::size_t iv = 0; iv <= sys.a.nsys; ++iv)
+      for (int k = 0; k < 3; ++k) ASSERT_TRUE(std::isfinite(sys.a.vdel1[iv][k]) && std::isfinite(sys.a.vdel2[iv][k]));
+    const SolveState sol = block_solve(sys.a);
+    ASSERT_EQ(sol.col1.size(), sys.a.nsys + 1);
+    UpdateInputs in = s.inputs();
+    const std::vector<double> x{1.0, 0.5, 0.0, 0.5, 1.0, 1.0}, y{0.0, 0.06, 0.0, -0.04, 0.0, 0.0};
+    in.x = x;
+    in.y = y;
+    in.prescribed_cl = round % 2 == 1;
+    in.cl_spec = 0.4;
+    const UpdateSummary u = apply_global_update(s.up, s.lo, sol, in);
+    EXPECT_GE(u.rlx, 0.0);
+    EXPECT_LE(u.rlx, 1.0);
+    EXPECT_TRUE(std::isfinite(u.dac));
+  }
+}
