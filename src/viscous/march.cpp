@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <initializer_list>
 
 #include "boundary_layer/closures.h"
 #include "boundary_layer/interval_equations.h"
