@@ -125,6 +125,57 @@ std::string jacobian_row(double first, double theta, double dstar, double u, dou
                       num(u).c_str(), num(x).c_str());
 }
 
+// Diagnostics of the mass-implied edge velocities of one side: the upper
+// and lower source contributions per station (VELARO_DUI_DEBUG, with a
+// running breakdown of the first upper station) and the contributions to the
+// first station (VELARO_UESET_FIRST_DEBUG).
+void trace_mass_implied_speeds(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij, int side,
+                               std::span<const double> ue) {
+  const bool dui = newton_trace::enabled("VELARO_DUI_DEBUG");
+  const bool first = newton_trace::enabled("VELARO_UESET_FIRST_DEBUG");
+  if (!dui && !first) return;
+  using newton_trace::num;
+  const SurfaceInput& target = side == 0 ? upper : lower;
+  const double vti_i = vti_of(side);
+  for (std::size_t i = 1; i < target.stations.size(); ++i) {
+    const std::size_t pi = target.stations[i].panel;
+    double part[2] = {0.0, 0.0};
+    for (int s = 0; s < 2; ++s) {
+      const SurfaceInput& src = s == 0 ? upper : lower;
+      const bool breakdown = dui && side == 0 && i == 1 && s == 0;
+      if (breakdown) newton_trace::line("[DUI TRACE] Breaking down upper[1] DIJ sum:");
+      for (std::size_t j = 1; j < src.stations.size(); ++j) {
+        const std::size_t pj = src.stations[j].panel;
+        if (!dij.contains(pi, pj)) continue;
+        const double c = -vti_i * vti_of(s) * dij.at(pi, pj) * src.stations[j].mass;
+        part[s] += c;
+        if (breakdown && j % 20 == 0)
+          newton_trace::line(text::printf("  ... cumulative after j=%zu: %s", j, num(part[0]).c_str()));
+        if (first && i == 1)
+          newton_trace::line(text::printf("[UESET FIRST] %s j=%zu panel_j=%zu dij=%s mass=%s contrib=%s",
+                                          s == 0 ? "upper" : "lower", j, pj, num(dij.at(pi, pj)).c_str(),
+                                          num(src.stations[j].mass).c_str(), num(c).c_str()));
+      }
+      if (breakdown) {
+        newton_trace::line(text::printf("  TOTAL dui_upper: %s", num(part[0]).c_str()));
+      }
+    }
+    if (dui && side == 0 && i == 1) newton_trace::line(text::printf("  TOTAL dui_lower: %s", num(part[1]).c_str()));
+    const double uinv = i < target.uinv.size() ? target.uinv[i] : 0.0;
+    if (dui)
+      newton_trace::line(text::printf("[DUI DEBUG] %s[%zu] ue_inv=%s dui_upper=%s dui_lower=%s dui_total=%s dij_diag=%s",
+                                      side == 0 ? "upper" : "lower", i, num(uinv).c_str(), num(part[0]).c_str(),
+                                      num(part[1]).c_str(), num(part[0] + part[1]).c_str(),
+                                      num(dij.at(pi, pi)).c_str()));
+    if (first && i == 1)
+      newton_trace::line(text::printf("[UESET FIRST] panel_i=%zu side=%s ue_inv=%s dui_upper=%s dui_lower=%s ue_after=%s "
+                                      "mass=%s",
+                                      pi, side == 0 ? "upper" : "lower", num(uinv).c_str(), num(part[0]).c_str(),
+                                      num(part[1]).c_str(), num(ue[i]).c_str(),
+                                      num(target.stations[i].mass).c_str()));
+  }
+}
+
 }  // namespace
 
 double coupled_uedg(std::size_t panel_i, std::size_t n_airfoil, std::span<const MassSource> sources, DijView dij,
@@ -153,6 +204,7 @@ std::vector<double> compute_ue_from_mass_both(const SurfaceInput& upper, const S
     const double uinv = i < target.uinv.size() ? target.uinv[i] : 0.0;
     ue[i] = coupled_uedg(target.stations[i].panel, 0, sources, dij, uinv, vti_i);
   }
+  trace_mass_implied_speeds(upper, lower, dij, side, ue);
   return ue;
 }
 
@@ -452,8 +504,85 @@ GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceI
   return sys;
 }
 
+namespace {
+
+// VELARO_SETBL_DEBUG: station values of selected stations (the first three
+// upper stations, the upper transition station, the middle lower station
+// and the last three lower stations).
+void trace_setbl_stations(const KelvoState& state, const std::array<std::vector<BlStation>, 2>& stations,
+                          unsigned iteration) {
+  if (!newton_trace::enabled("VELARO_SETBL_DEBUG")) return;
+  using newton_trace::num;
+  auto emit = [&](const char* label, int side, std::size_t i, bool exact, bool tail) {
+    if (i == 0 || i >= stations[side].size()) return;
+    const BlStation& s = stations[side][i];
+    if (exact)
+      newton_trace::line(text::printf("[SETBL DEBUG EXACT%s] iter=%u %s i=%zu x=%.17e u=%.17e theta=%.17e dstar=%.17e "
+                                      "mass=%.17e dw=%.17e",
+                                      tail ? " TAIL" : "", iteration, label, i, s.x, s.u, s.theta, s.dstar, s.mass, s.dw));
+    else
+      newton_trace::line(text::printf("[SETBL DEBUG] iter=%u %s i=%zu x=%s u=%s theta=%s dstar=%s mass=%s dw=%s",
+                                      iteration, label, i, num(s.x).c_str(), num(s.u).c_str(), num(s.theta).c_str(),
+                                      num(s.dstar).c_str(), num(s.mass).c_str(), num(s.dw).c_str()));
+  };
+  for (std::size_t i = 1; i <= 3; ++i) emit("upper", 0, i, false, false);
+  if (state.itran[0] >= 2) emit("upper_transition", 0, state.itran[0] - 1, false, false);
+  const std::size_t nl = stations[1].size();
+  emit("lower_mid", 1, nl / 2, false, false);
+  for (std::size_t k = 3; k >= 1; --k)
+    if (nl > k) emit("lower_tail", 1, nl - k, false, false);
+  emit("upper", 0, 1, true, false);
+  if (nl > 1) emit("lower_tail", 1, nl - 1, true, true);
+}
+
+// VELARO_UESET_STATE_DEBUG / VELARO_UESET_DETAIL_DEBUG: every row's edge
+// velocity from the mass defects of the rows of both sides, split into the
+// upper, lower-airfoil and lower-wake contributions.
+void trace_coupled_rows(const KelvoState& state, DijView dij) {
+  using newton_trace::num;
+  const bool detail = newton_trace::enabled("VELARO_UESET_DETAIL_DEBUG");
+  const bool summary = newton_trace::enabled("VELARO_UESET_STATE_DEBUG");
+  std::vector<MassSource> sources;
+  std::vector<int> group;  // 0 upper, 1 lower airfoil, 2 wake
+  for (int side = 0; side < 2; ++side) {
+    const std::vector<BlRow>& rows = state.rows[side];
+    const std::size_t count = std::min(state.nbl[side], rows.size());
+    for (std::size_t r = 1; r < count; ++r) {
+      sources.push_back({vti_of(side), rows[r].panel, rows[r].mass});
+      group.push_back(side == 0 ? 0 : (r > state.iblte[1] ? 2 : 1));
+    }
+  }
+  static constexpr const char* kDetail[3] = {"[STATE UESET DETAIL UPPER]", "[STATE UESET DETAIL LOWER]",
+                                             "[STATE UESET DETAIL WAKE]"};
+  for (int side = 0; side < 2; ++side) {
+    const std::vector<BlRow>& rows = state.rows[side];
+    const std::size_t count = std::min(state.nbl[side], rows.size());
+    const double vti = vti_of(side);
+    for (std::size_t r = 1; r < count; ++r) {
+      const std::size_t pi = rows[r].panel;
+      double part[3] = {0.0, 0.0, 0.0};
+      for (std::size_t k = 0; k < sources.size(); ++k) {
+        if (!dij.contains(pi, sources[k].panel)) continue;
+        const double d = dij.at(pi, sources[k].panel);
+        const double c = -vti * sources[k].vti * d * sources[k].mass;
+        part[group[k]] += c;
+        if (detail)
+          newton_trace::line(text::printf("%s panel=%zu other_panel=%zu dij=%s mass=%s contrib=%s", kDetail[group[k]],
+                                          pi, sources[k].panel, num(d).c_str(), num(sources[k].mass).c_str(),
+                                          num(c).c_str()));
+      }
+      const double uedg = coupled_uedg(pi, state.node_count(), sources, dij, rows[r].uinv, vti);
+      if (summary)
+        newton_trace::line(text::printf("[STATE UESET] panel=%zu vti=%s uinv=%s upper=%s lower=%s wake=%s uedg=%s", pi,
+                                        num(vti).c_str(), num(rows[r].uinv).c_str(), num(part[0]).c_str(),
+                                        num(part[1]).c_str(), num(part[2]).c_str(), num(uedg).c_str()));
+    }
+  }
+}
+
+}  // namespace
+
 AssemblyState setbl(KelvoState& state, unsigned iteration, double re_eff, double ncrit, double mach) {
-  (void)iteration;  // the assembly is the same on every iteration
   const double msq = mach * mach;
   std::vector<BlRow>& upper_rows = state.rows[0];
   std::vector<BlRow>& lower_rows = state.rows[1];
@@ -471,6 +600,15 @@ AssemblyState setbl(KelvoState& state, unsigned iteration, double re_eff, double
     state.itran[1] = ml.itran;
     state.xssitr[1] = ml.xssitr;
     state.bl_initialised = true;
+    if (newton_trace::enabled("VELARO_SETBL_HANDOFF_DEBUG"))
+      for (std::size_t r = 1; r < std::min(state.nbl[0], upper_rows.size()); ++r) {
+        const BlRow& w = upper_rows[r];
+        newton_trace::line(text::printf("[SETBL AFTER MRCHUE] upper[%zu] panel=%zu x=%s ue=%s theta=%s dstr=%s mass=%s "
+                                        "ampl=%s",
+                                        r, w.panel, newton_trace::num(w.x).c_str(), newton_trace::num(w.uedg).c_str(),
+                                        newton_trace::num(w.theta).c_str(), newton_trace::num(w.dstr).c_str(),
+                                        newton_trace::num(w.mass).c_str(), newton_trace::num(w.ampl).c_str()));
+      }
   }
   {
     const MarchResult mu =
@@ -506,12 +644,20 @@ AssemblyState setbl(KelvoState& state, unsigned iteration, double re_eff, double
     }
   }
 
-  // 4-5. The system. The edge velocities implied by the masses enter through
+  const DijView dij{state.dij.data(), static_cast<std::size_t>(state.dij.rows()),
+                    static_cast<std::size_t>(state.dij.cols())};
+  trace_setbl_stations(state, stations, iteration);
+
+  // 4. The edge velocity each row would have from the mass defects (on a
+  // working copy: the system below takes it only through the difference
+  // from the current velocity). Computed only for its trace lines.
+  if (newton_trace::enabled("VELARO_UESET_STATE_DEBUG") || newton_trace::enabled("VELARO_UESET_DETAIL_DEBUG"))
+    trace_coupled_rows(state, dij);
+
+  // 5. The system. The edge velocities implied by the masses enter through
   // their differences from the current ones.
   const SurfaceInput upper{stations[0], uinv[0], uinv_a[0], state.iblte[0]};
   const SurfaceInput lower{stations[1], uinv[1], uinv_a[1], state.iblte[1]};
-  const DijView dij{state.dij.data(), static_cast<std::size_t>(state.dij.rows()),
-                    static_cast<std::size_t>(state.dij.cols())};
   GlobalNewtonSystem sys =
       build_global_system(upper, lower, dij, state.ante, state.sst_go, state.sst_gp, msq, re_eff, ncrit);
   return std::move(sys.a);

@@ -590,7 +590,7 @@ TEST(Assembly, TraceSwitchesPrintWithoutChangingTheSystem) {
   const char* switches[] = {"VELARO_NEWTON_DEBUG", "VELARO_DUE_DEBUG",    "VELARO_TESYS_DEBUG",
                             "VELARO_FC_DEBUG",     "VELARO_FORCED_DEBUG", "VELARO_RAW_RES_DEBUG",
                             "VELARO_TRANS_DEBUG",  "VELARO_NEWTON_CMP",   "VELARO_VM_FOCUS_DEBUG",
-                            "VELARO_FINAL_DELTA_DEBUG"};
+                            "VELARO_FINAL_DELTA_DEBUG", "VELARO_DUI_DEBUG", "VELARO_UESET_FIRST_DEBUG"};
   for (const char* s : switches) setenv(s, "", 1);  // an empty value counts as set
   ::testing::internal::CaptureStderr();
   const AssemblyState loud = f.build().a;
@@ -604,10 +604,34 @@ TEST(Assembly, TraceSwitchesPrintWithoutChangingTheSystem) {
         "  VA (stored in system):", "[DUE DEBUG] Upper surface DUE at first stations:", "[TESYS DEBUG] iv=22",
         "[FC DEBUG] upper[", "[FC DEBUG]   forced_change=[", "[FORCED DEBUG LOWER] lower[", "[RAW RES] ",
         " <-- TRANSITION", "=== Velaro Newton System at i=2 (KELVO IBL=3) ===", "[VM FOCUS ENTRY] row=24",
-        "[NATIVE FINAL DELTA] iv=26"})
+        "[NATIVE FINAL DELTA] iv=26", "[DUI DEBUG] upper[1]", "[DUI TRACE] Breaking down upper[1] DIJ sum:",
+        "  TOTAL dui_lower: ", "[UESET FIRST] panel_i="})
     EXPECT_NE(out.find(prefix), std::string::npos) << prefix;
   // Unset switches print nothing.
   ::testing::internal::CaptureStderr();
   f.build();
   EXPECT_TRUE(::testing::internal::GetCapturedStderr().empty());
+}
+
+TEST(Assembly, SetblTracesLeaveTheSystemUnchanged) {
+  ViscousConfig cfg;
+  cfg.reynolds = 1e6;
+  cfg.max_iterations = 1;
+  auto setup = build_state_from_coords("naca2412", generate_naca4(2412, 61), cfg, 4.0);
+  ASSERT_TRUE(setup.has_value());
+  ASSERT_TRUE(solve_operating_point_from_state(setup->state, setup->system, cfg).has_value());
+  KelvoState quiet_state = setup->state;
+  const AssemblyState quiet = setbl(quiet_state, 2, cfg.reynolds, cfg.ncrit, 0.0);
+  const char* switches[] = {"VELARO_SETBL_DEBUG", "VELARO_UESET_STATE_DEBUG", "VELARO_UESET_DETAIL_DEBUG"};
+  for (const char* s : switches) setenv(s, "1", 1);
+  ::testing::internal::CaptureStderr();
+  KelvoState loud_state = setup->state;
+  const AssemblyState loud = setbl(loud_state, 2, cfg.reynolds, cfg.ncrit, 0.0);
+  const std::string out = ::testing::internal::GetCapturedStderr();
+  for (const char* s : switches) unsetenv(s);
+  EXPECT_EQ(loud.vm, quiet.vm);
+  for (const char* prefix : {"[SETBL DEBUG] iter=2 upper i=1", "[SETBL DEBUG] iter=2 upper_transition",
+                             "[SETBL DEBUG EXACT] iter=2", "[SETBL DEBUG EXACT TAIL] iter=2", "[STATE UESET] panel=",
+                             "[STATE UESET DETAIL WAKE] panel="})
+    EXPECT_NE(out.find(prefix), std::string::npos) << prefix;
 }
