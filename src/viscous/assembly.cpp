@@ -79,11 +79,64 @@ LineCoefficients from_junction(const TeWakeTerms& te, const BlStation& w) {
 }
 
 // Equations of the interval ending at station i of one side.
+// Switches of the per-interval trace lines.
+struct IntervalTraces {
+  bool bldif = newton_trace::enabled("VELARO_BLDIF_DEBUG");
+  bool branch = newton_trace::enabled("VELARO_TRANSITION_BRANCH_DEBUG");
+  bool block = newton_trace::enabled("VELARO_TRANSITION_BLOCK_DEBUG");
+};
+
+std::string jacobian_text(const std::array<double, 5>& r) {
+  using newton_trace::num;
+  return text::printf("[%s, %s, %s, %s, %s]", num(r[0]).c_str(), num(r[1]).c_str(), num(r[2]).c_str(),
+                      num(r[3]).c_str(), num(r[4]).c_str());
+}
+
+void trace_interval(const IntervalTraces& t, const BlStation& s1, const BlStation& s2, FlowType flow,
+                    const IntervalEquations& eq, const TransitionResult* tr) {
+  using newton_trace::num;
+  if (t.bldif) {
+    newton_trace::line(text::printf("[BLDIF DEBUG] flow=%s x1=%s x2=%s ampl1=%s ampl2=%s ctau1=%s ctau2=%s theta1=%s "
+                                    "theta2=%s dstar1=%s dstar2=%s u1=%s u2=%s res=%s",
+                                    flow_type_name(flow), num(s1.x).c_str(), num(s2.x).c_str(), num(s1.ampl).c_str(),
+                                    num(s2.ampl).c_str(), num(s1.ctau).c_str(), num(s2.ctau).c_str(),
+                                    num(s1.theta).c_str(), num(s2.theta).c_str(), num(s1.dstar).c_str(),
+                                    num(s2.dstar).c_str(), num(s1.u).c_str(), num(s2.u).c_str(),
+                                    newton_trace::vec(eq.vsrez).c_str()));
+    for (int k = 0; k < 3; ++k)
+      newton_trace::line(text::printf("[BLDIF DEBUG FULL] row=%d VS1=%s VS2=%s", k, jacobian_text(eq.vs1[k]).c_str(),
+                                      jacobian_text(eq.vs2[k]).c_str()));
+  }
+  if (tr == nullptr) return;
+  if (t.branch) {
+    newton_trace::line(text::printf("[TRANSITION BRANCH] flow=%s has_transition=%s transition_flag=%s "
+                                    "live_transition=%s xt=%s ampl2=%s",
+                                    flow_type_name(flow), tr->transition ? "true" : "false",
+                                    tr->forced ? "forced" : "free",
+                                    tr->transition && s2.x - s1.x > 1e-20 ? "true" : "false", num(tr->xt).c_str(),
+                                    num(tr->ampl2).c_str()));
+    newton_trace::line(text::printf("[TRANSITION DERIVS] xt_x1=%s xt_x2=%s tt_x2=%s dt_x2=%s ut_x2=%s",
+                                    num(tr->xt_x1).c_str(), num(tr->xt_x2).c_str(), num(tr->tt_x2).c_str(),
+                                    num(tr->dt_x2).c_str(), num(tr->ut_x2).c_str()));
+  }
+  if (t.block) {
+    newton_trace::line(text::printf("[NATIVE TRANSITION REGION BLOCK] res=%s", newton_trace::vec(eq.vsrez).c_str()));
+    for (int k = 0; k < 3; ++k)
+      newton_trace::line(text::printf("[NATIVE TRANSITION REGION BLOCK] row=%d VS1=%s VS2=%s", k,
+                                      jacobian_text(eq.vs1[k]).c_str(), jacobian_text(eq.vs2[k]).c_str()));
+  }
+}
+
 IntervalEquations interval_equations(std::span<const BlStation> st, std::size_t i, std::size_t iblte, double msq,
-                                     double re, double ncrit) {
+                                     double re, double ncrit, const IntervalTraces& traces) {
   const BlStation& s2 = st[i];
   const FlowType flow2 = flow_of(s2);
-  if (i == 1) return bldif_full_simi(s2, flow2, msq);
+  const bool any = traces.bldif || traces.branch || traces.block;
+  if (i == 1) {
+    const IntervalEquations eq = bldif_full_simi(s2, flow2, msq);
+    if (any) trace_interval(traces, s2, s2, flow2, eq, nullptr);
+    return eq;
+  }
   const BlStation& s1 = st[i - 1];
   if (s1.is_laminar && flow2 == FlowType::Turbulent) {
     // Transition interval; transition is forced at the TE at the latest.
@@ -92,9 +145,13 @@ IntervalEquations interval_equations(std::span<const BlStation> st, std::size_t 
     const TransitionResult tr =
         trchek2_full(te_exists, s1.x, s2.x, s1.theta, s2.theta, s1.dstar, s2.dstar, s1.u, s2.u, s1.hk, s2.hk,
                      s1.r_theta, s2.r_theta, s1.ampl, ncrit, x_forced, msq, re);
-    return trdif_full(s1, s2, tr, ncrit, msq, re);
+    const IntervalEquations eq = trdif_full(s1, s2, tr, ncrit, msq, re);
+    if (any) trace_interval(traces, s1, s2, flow2, eq, &tr);
+    return eq;
   }
-  return bldif_with_terms_internal(s1, s2, flow2, false, msq, ncrit).eq;
+  const IntervalEquations eq = bldif_with_terms_internal(s1, s2, flow2, false, msq, ncrit).eq;
+  if (any) trace_interval(traces, s1, s2, flow2, eq, nullptr);
+  return eq;
 }
 
 // Diagnostic switches of the assembly, looked up once per assembly.
@@ -267,6 +324,7 @@ GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceI
   };
 
   const AssemblyTraces trace;
+  const IntervalTraces interval_trace;
   using newton_trace::num;
   using newton_trace::vec;
 
@@ -335,7 +393,7 @@ GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceI
       const std::size_t iv = line_of(side, i);
       const bool junction = side == 1 && has_junction && iv == a.ivz;
       const LineCoefficients c = junction ? from_junction(te, st[i])
-                                          : from_interval(interval_equations(st, i, in.iblte, msq, re, ncrit));
+                                          : from_interval(interval_equations(st, i, in.iblte, msq, re, ncrit, interval_trace));
       a.va[iv] = c.va;
       a.vb[iv] = c.vb;
       a.vs1_dstar[iv] = c.vs1_dstar;
@@ -660,6 +718,13 @@ AssemblyState setbl(KelvoState& state, unsigned iteration, double re_eff, double
   const SurfaceInput lower{stations[1], uinv[1], uinv_a[1], state.iblte[1]};
   GlobalNewtonSystem sys =
       build_global_system(upper, lower, dij, state.ante, state.sst_go, state.sst_gp, msq, re_eff, ncrit);
+  if (newton_trace::enabled("VELARO_SETBL_FULL_VM")) {
+    AssemblyState& a = sys.a;
+    std::vector<std::vector<Vec3>> full(a.nsys + 1, std::vector<Vec3>(a.nsys + 1));
+    for (std::size_t iv = 0; iv <= a.nsys; ++iv)
+      for (std::size_t L = 0; L <= a.nsys; ++L) full[iv][L] = {a.vm_at(iv, L, 0), a.vm_at(iv, L, 1), a.vm_at(iv, L, 2)};
+    a.full_vm = std::move(full);
+  }
   return std::move(sys.a);
 }
 

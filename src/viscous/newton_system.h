@@ -15,6 +15,7 @@
 // of VA, VB, VM and VZ.
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -68,6 +69,10 @@ struct AssemblyState {
   // includes the forced-transition column.
   std::vector<Vec3> vs1_dstar, vs1_u, vs1_x;
   std::vector<Vec3> vs2_dstar, vs2_u, vs2_x;
+
+  // Diagnostics only (VELARO_SETBL_FULL_VM): a dense copy of VM, one list of
+  // 3-value entries (columns 0 .. nsys) per system line.
+  std::optional<std::vector<std::vector<Vec3>>> full_vm;
 
   // Allocates every array for `nsys_lines` lines, all zero.
   void resize(std::size_t nsys_lines) {

@@ -622,7 +622,8 @@ TEST(Assembly, SetblTracesLeaveTheSystemUnchanged) {
   ASSERT_TRUE(solve_operating_point_from_state(setup->state, setup->system, cfg).has_value());
   KelvoState quiet_state = setup->state;
   const AssemblyState quiet = setbl(quiet_state, 2, cfg.reynolds, cfg.ncrit, 0.0);
-  const char* switches[] = {"VELARO_SETBL_DEBUG", "VELARO_UESET_STATE_DEBUG", "VELARO_UESET_DETAIL_DEBUG"};
+  const char* switches[] = {"VELARO_SETBL_DEBUG", "VELARO_UESET_STATE_DEBUG", "VELARO_UESET_DETAIL_DEBUG",
+                            "VELARO_SETBL_FULL_VM", "VELARO_BLDIF_DEBUG", "VELARO_TRANSITION_BRANCH_DEBUG"};
   for (const char* s : switches) setenv(s, "1", 1);
   ::testing::internal::CaptureStderr();
   KelvoState loud_state = setup->state;
@@ -630,7 +631,12 @@ TEST(Assembly, SetblTracesLeaveTheSystemUnchanged) {
   const std::string out = ::testing::internal::GetCapturedStderr();
   for (const char* s : switches) unsetenv(s);
   EXPECT_EQ(loud.vm, quiet.vm);
-  for (const char* prefix : {"[SETBL DEBUG] iter=2 upper i=1", "[SETBL DEBUG] iter=2 upper_transition",
+  EXPECT_FALSE(quiet.full_vm.has_value());
+  ASSERT_TRUE(loud.full_vm.has_value());
+  ASSERT_EQ(loud.full_vm->size(), loud.nsys + 1);
+  EXPECT_EQ((*loud.full_vm)[5][7][2], loud.vm_at(5, 7, 2));
+  for (const char* prefix : {"[BLDIF DEBUG] flow=Laminar", "[BLDIF DEBUG FULL] row=2", "[TRANSITION BRANCH] ",
+                             "[TRANSITION DERIVS] xt_x1=", "[SETBL DEBUG] iter=2 upper i=1", "[SETBL DEBUG] iter=2 upper_transition",
                              "[SETBL DEBUG EXACT] iter=2", "[SETBL DEBUG EXACT TAIL] iter=2", "[STATE UESET] panel=",
                              "[STATE UESET DETAIL WAKE] panel="})
     EXPECT_NE(out.find(prefix), std::string::npos) << prefix;
