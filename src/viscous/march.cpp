@@ -32,7 +32,6 @@ constexpr double kHkGrowthLaminar = 0.03;    // inverse-mode targets
 constexpr double kHkDecayTurbulent = 0.15;
 constexpr double kHkFloorWakeTarget = 1.01;
 constexpr double kUeHkWeight = 1000.0;       // mixed-mode Ue-Hk sensitivity weight
-constexpr double kIntervalNcrit = 9.0;       // ncrit handed to the interval equations
 
 double hk_limit(bool wake) { return wake ? kHkLimitWake : kHkLimitAirfoil; }
 
@@ -208,7 +207,10 @@ StationRows SideMarch::equations(std::size_t r, const BlStation& cur, FlowType f
   }
   if (r == 1) return from_interval(bldif_full_simi(cur, flow, 0.0));
   if (tr_valid_ && tr_.transition) return from_interval(trdif_full(prev_, cur, tr_, ncrit_, 0.0, re_));
-  return from_interval(bldif_with_terms_internal(prev_, cur, flow, false, 0.0, kIntervalNcrit).eq);
+  // The operating point's ncrit, as in the Newton assembly: with a different
+  // value here the march and the assembly solve different amplification
+  // equations and the Newton iteration stalls whenever ncrit is not 9.
+  return from_interval(bldif_with_terms_internal(prev_, cur, flow, false, 0.0, ncrit_).eq);
 }
 
 double SideMarch::inverse_target(std::size_t r, double xi) const {
