@@ -158,7 +158,7 @@ TEST(Update, PreviewAddsSolvedMassChangesThroughTheInfluenceMatrix) {
   const std::vector<double> base_u{0.0, 0.3, 0.2, 0.1};
   const std::vector<double> base_l{0.0, -0.1, -0.2, -0.3, -0.4, -0.5};
   const UePreview pv = preview_global_update_ue(s.up, s.lo, sol, 4, s.view(), s.uinv_u, s.uinv_l, base_u, base_l);
-  // Reference: u_i = uinv_i - vti_i sum_j vti_j DIJ(i, j) (m_j + dm_j), the
+  // Expected: u_i = uinv_i - vti_i sum_j vti_j DIJ(i, j) (m_j + dm_j), the
   // coupling of the assembly evaluated at the new masses.
   auto expected = [&](int side, std::size_t i, bool sens) {
     const std::vector<BlStation>& t = side == 0 ? s.up : s.lo;
