@@ -650,11 +650,11 @@ AssemblyState setbl(KelvoState& state, unsigned iteration, double re_eff, double
   // goes first so that the lower side's wake starts from its TE values.
   if (!state.bl_initialised) {
     const MarchResult mu = march_ue_side(1, upper_rows, upper_rows.size(), state.nbl[0], state.iblte[0],
-                                         te_values_of(lower_rows, state.iblte[1]), state.ante, re_eff, ncrit);
+                                         te_values_of(lower_rows, state.iblte[1]), state.ante, re_eff, ncrit, msq);
     state.itran[0] = mu.itran;
     state.xssitr[0] = mu.xssitr;
     const MarchResult ml = march_ue_side(2, lower_rows, lower_rows.size(), state.nbl[1], state.iblte[1],
-                                         te_values_of(upper_rows, state.iblte[0]), state.ante, re_eff, ncrit);
+                                         te_values_of(upper_rows, state.iblte[0]), state.ante, re_eff, ncrit, msq);
     state.itran[1] = ml.itran;
     state.xssitr[1] = ml.xssitr;
     state.bl_initialised = true;
@@ -671,12 +671,12 @@ AssemblyState setbl(KelvoState& state, unsigned iteration, double re_eff, double
   {
     const MarchResult mu =
         march_du_side(1, upper_rows, upper_rows.size(), state.nbl[0], state.ante, re_eff, ncrit, state.iblte[0],
-                      te_values_of(lower_rows, state.iblte[1]), state.itran[0]);
+                      te_values_of(lower_rows, state.iblte[1]), state.itran[0], msq);
     state.itran[0] = mu.itran;
     state.xssitr[0] = mu.xssitr;
     const MarchResult ml =
         march_du_side(2, lower_rows, lower_rows.size(), state.nbl[1], state.ante, re_eff, ncrit, state.iblte[1],
-                      te_values_of(upper_rows, state.iblte[0]), state.itran[1]);
+                      te_values_of(upper_rows, state.iblte[0]), state.itran[1], msq);
     state.itran[1] = ml.itran;
     state.xssitr[1] = ml.xssitr;
   }

@@ -65,9 +65,9 @@ TeMerge merge_te(const TeValues& self, const TeValues& other, double ante) {
 
 // Raises dstar so that the kinematic shape factor of the layer (without the
 // wake gap) is at least the limit of the airfoil or the wake.
-void limit_dstar(double& dstar, double theta, double dsw, bool wake) {
+void limit_dstar(double& dstar, double theta, double dsw, bool wake, double msq) {
   const double th = std::max(theta, 1e-12);
-  const HkinResult k = hkin((dstar - dsw) / th, 0.0);
+  const HkinResult k = hkin((dstar - dsw) / th, msq);
   dstar = dsw + (dstar - dsw) + std::max(hk_limit(wake) - k.hk, 0.0) / std::max(k.hk_h, 1e-12) * th;
 }
 
@@ -83,8 +83,8 @@ struct Working {
   double dsw = 0.0;
 };
 
-BlStation build(FlowType flow, const Working& w, double re) {
-  return build_and_fill_station(flow, w.xi, w.ue, w.theta, w.dstar - w.dsw, w.dsw, w.ctau, w.ampl, re);
+BlStation build(FlowType flow, const Working& w, double re, double msq) {
+  return build_and_fill_station(flow, w.xi, w.ue, w.theta, w.dstar - w.dsw, w.dsw, w.ctau, w.ampl, re, msq);
 }
 
 // The three boundary-layer equations of a station as rows of the 4x4 system
@@ -108,7 +108,7 @@ class SideMarch {
  public:
   SideMarch(int side, std::vector<BlRow>& rows, std::size_t row_count, std::size_t nbl,
             std::size_t iblte, const TeValues& other_te, double ante, double re, double ncrit,
-            MarchDiagnostics* diag)
+            double msq, MarchDiagnostics* diag)
       : side_(side),
         rows_(rows),
         last_(std::min({nbl, row_count, rows.size()})),
@@ -118,6 +118,7 @@ class SideMarch {
         ante_(ante),
         re_(re),
         ncrit_(ncrit),
+        msq_(msq),
         diag_(diag),
         itran_(iblte + 1) {}
 
@@ -156,6 +157,7 @@ class SideMarch {
   double ante_;
   double re_;
   double ncrit_;
+  double msq_;
   MarchDiagnostics* diag_;
 
   std::size_t itran_;
@@ -173,7 +175,7 @@ class SideMarch {
 void SideMarch::check_transition(std::size_t r, Working& w, BlStation& cur, FlowType& flow) {
   tr_ = trchek2_full(false, prev_.x, cur.x, prev_.theta, cur.theta, prev_.dstar, cur.dstar, prev_.u,
                      cur.u, prev_.hk, cur.hk, prev_.r_theta, cur.r_theta, prev_.ampl, ncrit_, 0.0,
-                     0.0, re_);
+                     msq_, re_);
   tr_valid_ = true;
   w.ampl = tr_.ampl2;
   if (tr_.transition) {
@@ -185,7 +187,7 @@ void SideMarch::check_transition(std::size_t r, Working& w, BlStation& cur, Flow
   const FlowType next = station_flow(r, itran_, iblte_);
   if (next != flow) {
     flow = next;
-    cur = build(flow, w, re_);
+    cur = build(flow, w, re_, msq_);
   }
   cur.ampl = w.ampl;
   if (diag_) diag_->transition_checked(kind_, side_, r + 1, itran_old_, itran_, prev_, cur, tr_);
@@ -205,12 +207,12 @@ StationRows SideMarch::equations(std::size_t r, const BlStation& cur, FlowType f
     s.rhs[2] = te_.dte - cur.dstar - cur.dw;
     return s;
   }
-  if (r == 1) return from_interval(bldif_full_simi(cur, flow, 0.0));
-  if (tr_valid_ && tr_.transition) return from_interval(trdif_full(prev_, cur, tr_, ncrit_, 0.0, re_));
+  if (r == 1) return from_interval(bldif_full_simi(cur, flow, msq_));
+  if (tr_valid_ && tr_.transition) return from_interval(trdif_full(prev_, cur, tr_, ncrit_, msq_, re_));
   // The operating point's ncrit, as in the Newton assembly: with a different
   // value here the march and the assembly solve different amplification
   // equations and the Newton iteration stalls whenever ncrit is not 9.
-  return from_interval(bldif_with_terms_internal(prev_, cur, flow, false, 0.0, ncrit_).eq);
+  return from_interval(bldif_with_terms_internal(prev_, cur, flow, false, msq_, ncrit_).eq);
 }
 
 double SideMarch::inverse_target(std::size_t r, double xi) const {
@@ -270,7 +272,7 @@ void SideMarch::extrapolate(std::size_t r, Working& w, double ue) const {
 void SideMarch::finish_station(std::size_t r, Working& w) {
   const bool wake = is_wake(r);
   const FlowType flow = station_flow(r, itran_, iblte_);
-  BlStation st = build(flow, w, re_);
+  BlStation st = build(flow, w, re_, msq_);
   st.ampl = w.ampl;
   store_to_row(st, rows_[r], r, itran_, wake, w.dstar, w.ue, w.ctau, w.ampl);
   if (diag_) diag_->station_stored(kind_, side_, r + 1, rows_[r]);
@@ -325,7 +327,7 @@ MarchResult SideMarch::run_ue() {
 
     for (int iter = 1; iter <= kMaxStationIterations; ++iter) {
       FlowType flow = station_flow(r, itran_, iblte_);
-      BlStation cur = build(flow, w, re_);
+      BlStation cur = build(flow, w, re_, msq_);
       if (r != 1 && !turbulent_side_) check_transition(r, w, cur, flow);
       const StationRows eq = equations(r, cur, flow);
 
@@ -351,7 +353,7 @@ MarchResult SideMarch::run_ue() {
         dmax = std::max(dmax, laminar ? std::fabs(d1) / 10.0 : std::fabs(d1 / std::max(w.ctau, 1e-12)));
         const double rlx = dmax > kRelaxThreshold ? kRelaxThreshold / dmax : 1.0;
         if (!first_wake(r)) {
-          const double hk_test = hkin((w.dstar + rlx * dds) / (w.theta + rlx * dth), 0.0).hk;
+          const double hk_test = hkin((w.dstar + rlx * dds) / (w.theta + rlx * dth), msq_).hk;
           const double hmax = (r + 1 < itran_) ? kHkMaxLaminar : kHkMaxTurbulent;
           if (hk_test >= hmax) {
             // The prescribed edge velocity would separate the layer: solve
@@ -375,7 +377,7 @@ MarchResult SideMarch::run_ue() {
         w.ue += rlx * due;
       }
       if (!laminar) w.ctau = std::clamp(w.ctau, kCtauMin, kCtauMax);
-      limit_dstar(w.dstar, w.theta, w.dsw, wake);
+      limit_dstar(w.dstar, w.theta, w.dsw, wake, msq_);
 
       if (!all_finite({w.theta, w.dstar, w.ue, w.ctau, w.ampl, dmax})) {
         blew_up = true;
@@ -396,7 +398,7 @@ MarchResult SideMarch::run_ue() {
       if (r + 1 < nbl_ && r + 1 < last_) ue = 0.5 * (rows_[r - 1].uedg + rows_[r + 1].uedg);
       extrapolate(r, w, finite_speed(r, ue));
       FlowType flow = station_flow(r, itran_, iblte_);
-      BlStation cur = build(flow, w, re_);
+      BlStation cur = build(flow, w, re_, msq_);
       if (!turbulent_side_) check_transition(r, w, cur, flow);
     } else if (blew_up && r == 1) {
       w = similarity_start;
@@ -441,7 +443,7 @@ MarchResult SideMarch::run_du(std::size_t itran_old) {
 
     for (int iter = 1; iter <= kMaxStationIterations; ++iter) {
       FlowType flow = station_flow(r, itran_, iblte_);
-      BlStation cur = build(flow, w, re_);
+      BlStation cur = build(flow, w, re_, msq_);
       if (r != 1 && !turbulent_side_) check_transition(r, w, cur, flow);
       const StationRows eq = equations(r, cur, flow);
 
@@ -451,7 +453,7 @@ MarchResult SideMarch::run_du(std::size_t itran_old) {
         if (r + 1 < itran_ && r + 1 >= itran_old) {
           // Turbulent before, laminar now: take the shape factor upstream.
           const BlRow& up = rows_[r - 1];
-          hkref = hkin(up.dstr / std::max(up.theta, 1e-12), 0.0).hk;
+          hkref = hkin(up.dstr / std::max(up.theta, 1e-12), msq_).hk;
         }
         const bool now_turbulent = (tr_valid_ && tr_.transition) || turbulent_side_;
         if (r + 1 < itran_old && now_turbulent && !wake) {
@@ -507,7 +509,7 @@ MarchResult SideMarch::run_du(std::size_t itran_old) {
       } else {
         w.ctau = std::clamp(w.ctau + rlx * d1, kCtauMin, kCtauMax);
       }
-      limit_dstar(w.dstar, w.theta, w.dsw, wake);
+      limit_dstar(w.dstar, w.theta, w.dsw, wake, msq_);
 
       if (!all_finite({w.theta, w.dstar, w.ue, w.ctau, w.ampl, dmax})) {
         blew_up = true;
@@ -526,7 +528,7 @@ MarchResult SideMarch::run_du(std::size_t itran_old) {
     if ((failed && r > 2) || (blew_up && r == 2)) {
       extrapolate(r, w, finite_speed(r, rows_[r - 1].uedg));
       FlowType flow = station_flow(r, itran_, iblte_);
-      BlStation cur = build(flow, w, re_);
+      BlStation cur = build(flow, w, re_, msq_);
       if (!turbulent_side_) check_transition(r, w, cur, flow);
     } else if (blew_up && r == 1) {
       w.ue = finite_speed(r, w.ue);
@@ -553,7 +555,7 @@ TeValues te_values_of(const std::vector<BlRow>& rows, std::size_t iblte) {
 
 BlStation build_and_fill_station(FlowType flow, double xi, double ue, double theta,
                                  double dstar_no_gap, double gap, double ctau, double ampl,
-                                 double re) {
+                                 double re, double msq) {
   BlStation s;
   s.x = xi;
   s.x_coord = 0.0;
@@ -578,7 +580,7 @@ BlStation build_and_fill_station(FlowType flow, double xi, double ue, double the
   s.us = 0.5;
   s.cq = 0.03;
   s.de = 0.006;
-  blvar(s, flow, 0.0, re);
+  blvar(s, flow, msq, re);
   return s;
 }
 
@@ -611,16 +613,16 @@ bool store_to_row(const BlStation& station, BlRow& row, std::size_t row_index, s
 
 MarchResult march_ue_side(int side, std::vector<BlRow>& rows, std::size_t row_count,
                           std::size_t nbl, std::size_t iblte, const TeValues& other_te,
-                          double ante, double re, double ncrit, MarchDiagnostics* diagnostics) {
-  SideMarch m(side, rows, row_count, nbl, iblte, other_te, ante, re, ncrit, diagnostics);
+                          double ante, double re, double ncrit, double msq, MarchDiagnostics* diagnostics) {
+  SideMarch m(side, rows, row_count, nbl, iblte, other_te, ante, re, ncrit, msq, diagnostics);
   return m.run_ue();
 }
 
 MarchResult march_du_side(int side, std::vector<BlRow>& rows, std::size_t row_count,
                           std::size_t nbl, double ante, double re, double ncrit, std::size_t iblte,
-                          const TeValues& other_te, std::size_t itran_old,
+                          const TeValues& other_te, std::size_t itran_old, double msq,
                           MarchDiagnostics* diagnostics) {
-  SideMarch m(side, rows, row_count, nbl, iblte, other_te, ante, re, ncrit, diagnostics);
+  SideMarch m(side, rows, row_count, nbl, iblte, other_te, ante, re, ncrit, msq, diagnostics);
   return m.run_du(itran_old);
 }
 

@@ -12,7 +12,7 @@
 //   for the current edge velocities.
 //
 // Both return the side's transition index (1-based, as KelvoState::itran)
-// and the transition arc length. Inside the marches the Mach number is 0.
+// and the transition arc length.
 #include <cstddef>
 #include <vector>
 
@@ -69,30 +69,36 @@ class MarchDiagnostics {
 };
 
 // Builds a station from its primary values and evaluates it with blvar at
-// M^2 = 0: u = max(|ue|, 1e-6), theta and dstar floored at 1e-12, H, mass
-// and the flags from the flow type; x_coord and panel are 0.
+// the edge Mach number squared msq: u = max(|ue|, 1e-6), theta and dstar
+// floored at 1e-12, H, mass and the flags from the flow type; x_coord and
+// panel are 0.
 BlStation build_and_fill_station(FlowType flow, double xi, double ue, double theta,
                                  double dstar_no_gap, double gap, double ctau, double ampl,
-                                 double re);
+                                 double re, double msq = 0.0);
 
 // Writes a marched station back into its row (dstar includes the wake gap on
 // wake rows). Returns whether the row is laminar.
 bool store_to_row(const BlStation& station, BlRow& row, std::size_t row_index, std::size_t itran,
                   bool is_wake, double dstar, double ue, double ctau, double ampl);
 
+// The marches evaluate stations, transition checks and interval equations
+// at the operating point's Mach number squared msq, the same value the Newton
+// assembly uses: with different values the converged Newton state would not
+// be a fixed point of the march that re-runs on every assembly.
+//
 // Direct march with prescribed edge velocity over rows 1..nbl-1 of one side.
 // `side` is 1 (upper) or 2 (lower); `other_te` the trailing-edge values of
 // the other side; `row_count` and `nbl` are cut to the rows present.
 MarchResult march_ue_side(int side, std::vector<BlRow>& rows, std::size_t row_count,
                           std::size_t nbl, std::size_t iblte, const TeValues& other_te,
-                          double ante, double re, double ncrit,
+                          double ante, double re, double ncrit, double msq = 0.0,
                           MarchDiagnostics* diagnostics = nullptr);
 
 // Mixed-mode march over rows 1..nbl-1 of one side, starting from the values
 // in the rows; `itran_old` is the side's previous transition index.
 MarchResult march_du_side(int side, std::vector<BlRow>& rows, std::size_t row_count,
                           std::size_t nbl, double ante, double re, double ncrit, std::size_t iblte,
-                          const TeValues& other_te, std::size_t itran_old,
+                          const TeValues& other_te, std::size_t itran_old, double msq = 0.0,
                           MarchDiagnostics* diagnostics = nullptr);
 
 }  // namespace velaro

@@ -498,7 +498,7 @@ TEST(MarchUe, ReportsEveryStoredStation) {
   ASSERT_TRUE(setup);
   KelvoState& st = setup->state;
   CountingDiagnostics diag;
-  march_ue_side(2, st.rows[1], st.rows[1].size(), st.nbl[1], st.iblte[1], TeValues{}, st.ante, re, 9.0, &diag);
+  march_ue_side(2, st.rows[1], st.rows[1].size(), st.nbl[1], st.iblte[1], TeValues{}, st.ante, re, 9.0, 0.0, &diag);
   EXPECT_EQ(diag.stored, st.nbl[1] - 1);
   EXPECT_GT(diag.checks, 10u);
   EXPECT_GT(diag.transitions, 0u);
