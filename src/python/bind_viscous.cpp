@@ -64,6 +64,20 @@ FlowArgs convert_flow_args(py::handle reynolds, py::handle mach, py::handle ncri
   return a;
 }
 
+// Driver options of a single-point call: the environment switches as they
+// are when the call begins, and a poll of the interpreter's pending signals
+// (the interpreter lock is held throughout), so that Ctrl-C stops a long run.
+DriverOptions single_call_options() {
+  DriverOptions options = driver_options_from_environment();
+  options.should_stop = [] { return PyErr_CheckSignals() != 0; };
+  return options;
+}
+
+// Raises the exception a signal handler left pending (KeyboardInterrupt).
+void raise_pending_signal() {
+  if (PyErr_Occurred()) throw py::error_already_set();
+}
+
 py::dict failure_dict(const std::string& error) {
   py::dict d;
   d["success"] = false;
@@ -154,7 +168,8 @@ py::dict analyze_faithful(py::object coords, py::object alpha_deg, py::object re
   if (!body) return failure_dict("Geometry error: " + body.error().to_string());
 
   const ViscousConfig config = make_config(a.reynolds, a.mach, a.ncrit, a.max_iterations, a.re_type);
-  const auto solved = solve_body_oper_point(*body, config, alpha, driver_options_from_environment());
+  const auto solved = solve_body_oper_point(*body, config, alpha, single_call_options());
+  raise_pending_signal();
   if (!solved) return failure_dict(solved.error().to_string());
 
   const OperPointResult& s = *solved;
@@ -257,8 +272,8 @@ py::dict get_bl_distribution(py::object coords, py::object alpha_deg, py::object
   auto setup = build_state_from_coords("airfoil", nodes, config, alpha);
   if (!setup) return failure_dict(setup.error().to_string());
   KelvoState& state = setup->state;
-  const auto solved =
-      solve_operating_point_from_state(state, setup->system, config, driver_options_from_environment());
+  const auto solved = solve_operating_point_from_state(state, setup->system, config, single_call_options());
+  raise_pending_signal();
   if (!solved) return failure_dict(solved.error().to_string());
 
   const double msq = config.mach * config.mach;

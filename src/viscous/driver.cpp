@@ -171,6 +171,8 @@ std::expected<OperPointResult, KelvoError> solve_operating_point_from_state(Kelv
   }
 
   for (std::uint64_t iteration = 1; config.max_iterations > 0; ++iteration) {
+    if (options.should_stop && options.should_stop())
+      return std::unexpected(KelvoError::message("viscous analysis interrupted"));
     const double re_eff = effective_reynolds(config, state.cl);
     const auto it_arg = static_cast<unsigned>(std::min<std::uint64_t>(iteration, UINT_MAX));
     const AssemblyState system_lines = setbl(state, it_arg, re_eff, config.ncrit, config.mach);

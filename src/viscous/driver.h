@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <functional>
 #include <optional>
 #include <span>
 
@@ -42,6 +43,11 @@ struct DriverOptions {
   // Move the stagnation point (and shift the boundary layer with it) after
   // every update; VELARO_DISABLE_STMOVE switches this off.
   bool stagnation_move = true;
+  // Polled once per Newton iteration when set; answering true stops the
+  // iteration and the call fails with "viscous analysis interrupted". Lets a
+  // caller honour a user's interrupt during a long run (a large
+  // max_iterations on a point that does not converge).
+  std::function<bool()> should_stop;
 };
 
 // Reads VELARO_DISABLE_STMOVE: set (present with a valid UTF-8 value, empty

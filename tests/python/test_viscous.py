@@ -321,3 +321,25 @@ def test_contour_too_large_for_memory_is_refused():
         assert d["error"].startswith("Too many nodes for the viscous analysis: 200000 nodes")
     (b,) = _velaro.analyze_faithful_batch(coords, [2.0])
     assert b["success"] is False and b["error"].startswith("Too many nodes")
+
+
+def test_interrupt_stops_a_long_single_point_run(n0012):
+    # NACA 0012 at 40 degrees never converges; with an iteration limit of
+    # 10**12 only the user's interrupt can end the call. A real signal
+    # (here SIGALRM whose handler raises KeyboardInterrupt, as Ctrl-C's
+    # does) is delivered while the call holds the interpreter lock.
+    import signal
+
+    def interrupt(signum, frame):
+        raise KeyboardInterrupt
+
+    previous = signal.signal(signal.SIGALRM, interrupt)
+    signal.setitimer(signal.ITIMER_REAL, 0.5)
+    t0 = time.perf_counter()
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            _velaro.analyze_faithful(n0012, 40.0, max_iterations=10**12)
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+    assert time.perf_counter() - t0 < 10.0
