@@ -540,3 +540,22 @@ TEST(DriverContract, ContoursTooLargeForMemoryAreRefusedBeforeAllocating) {
 
 }  // namespace
 }  // namespace velaro
+
+namespace velaro {
+namespace {
+
+TEST(DriverContract, StopRequestEndsTheIterationWithAnError) {
+  const Body body = naca_body(12);
+  auto setup = build_state_from_coords("airfoil", coords_from_body(body.panels()), config_at(1e6), 40.0);
+  ASSERT_TRUE(setup.has_value());
+  int polls = 0;
+  DriverOptions options;
+  options.should_stop = [&polls] { return ++polls > 3; };
+  auto r = solve_operating_point_from_state(setup->state, setup->system, config_at(1e6, 9.0, 1000000), options);
+  ASSERT_FALSE(r.has_value());
+  EXPECT_EQ(r.error().to_string(), "viscous analysis interrupted");
+  EXPECT_EQ(setup->state.iterations, 3u);
+}
+
+}  // namespace
+}  // namespace velaro
