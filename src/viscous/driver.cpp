@@ -32,39 +32,6 @@ namespace {
 // |CL| below which the CL-scaled Reynolds numbers fall back to the base one.
 constexpr double kMinClForScaledRe = 1e-6;
 
-bool valid_utf8(const char* text) {
-  const auto* p = reinterpret_cast<const unsigned char*>(text);
-  while (*p) {
-    const unsigned char c = *p;
-    std::size_t extra = 0;
-    std::uint32_t cp = 0;
-    if (c < 0x80) {
-      ++p;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      extra = 1;
-      cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      extra = 2;
-      cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      extra = 3;
-      cp = c & 0x07;
-    } else {
-      return false;
-    }
-    for (std::size_t k = 1; k <= extra; ++k) {
-      if ((p[k] & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (p[k] & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-    static constexpr std::uint32_t kMin[4] = {0, 0x80, 0x800, 0x10000};
-    if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    p += extra + 1;
-  }
-  return true;
-}
-
 bool all_finite(const OperPointResult& r) {
   const double values[] = {r.alpha_deg,   r.cl,          r.cd,       r.cm,          r.x_tr_upper, r.x_tr_lower,
                            r.residual,    r.cd_friction, r.cd_pressure, r.reynolds_eff};
@@ -96,8 +63,8 @@ OperPointResult assemble_result(const KelvoState& state, const ViscousConfig& co
 
 DriverOptions driver_options_from_environment() {
   DriverOptions options;
-  const char* value = std::getenv("VELARO_DISABLE_STMOVE");
-  if (value != nullptr && valid_utf8(value)) options.stagnation_move = false;
+  options.switches = DiagnosticSwitches::from_environment();
+  options.stagnation_move = !options.switches->is_set("VELARO_DISABLE_STMOVE");
   return options;
 }
 
@@ -143,6 +110,8 @@ std::expected<OperPointResult, KelvoError> solve_operating_point_from_state(Kelv
                                                                            const FactorizedSystem& system,
                                                                            const ViscousConfig& config,
                                                                            const DriverOptions& options) {
+  // Every trace point of this call answers from the caller's snapshot.
+  const InstalledSwitches switches(options.switches ? &*options.switches : nullptr);
   // The set-up has validated these already; a direct caller may not have.
   // max_iterations = 0 is allowed here: it asks for the set-up result alone.
   ViscousConfig checked = config;
@@ -211,6 +180,7 @@ std::expected<OperPointResult, KelvoError> solve_operating_point_from_state(Kelv
 
 std::expected<OperPointResult, KelvoError> solve_body_oper_point(const Body& body, const ViscousConfig& config,
                                                                  double alpha_deg, const DriverOptions& options) {
+  const InstalledSwitches switches(options.switches ? &*options.switches : nullptr);
   const std::vector<Point> nodes = coords_from_body(body.panels());
   // The configuration is checked first so that its messages come before
   // any complaint about the size.

@@ -10,6 +10,7 @@
 #include <optional>
 #include <span>
 
+#include "boundary_layer/diagnostics.h"
 #include "geometry/body.h"
 #include "inviscid/factored_system.h"
 #include "viscous/kelvo_error.h"
@@ -48,11 +49,17 @@ struct DriverOptions {
   // caller honour a user's interrupt during a long run (a large
   // max_iterations on a point that does not converge).
   std::function<bool()> should_stop;
+  // The diagnostic trace switches of this call. When present, the driver
+  // installs them on its thread for the duration of the call, so that no
+  // trace point reads the environment; when absent, trace points read the
+  // environment themselves (only safe where nothing changes it meanwhile).
+  std::optional<DiagnosticSwitches> switches;
 };
 
-// Reads VELARO_DISABLE_STMOVE: set (present with a valid UTF-8 value, empty
-// included) disables the stagnation-point move. Call it only where nothing
-// can change the environment concurrently.
+// Takes one snapshot of every diagnostic switch from the environment and
+// derives the stagnation move from it: VELARO_DISABLE_STMOVE set (present
+// with a valid UTF-8 value, empty included) disables the move. Call it only
+// where nothing can change the environment concurrently.
 DriverOptions driver_options_from_environment();
 
 // Rough peak memory (bytes) of one viscous operating point of n airfoil

@@ -1,53 +1,21 @@
 #pragma once
 // Diagnostic trace lines of the Newton system (assembly, elimination and
-// update). Each switch is an environment variable looked up when its trace
-// point is reached; it counts as set when present with a valid UTF-8 value
-// (an empty value included). Lines go to standard error and never influence
-// the numbers.
+// update). Each switch is an environment variable, consulted when its trace
+// point is reached through the snapshot of boundary_layer/diagnostics.h; it
+// counts as set when present with a valid UTF-8 value (an empty value
+// included). Lines go to standard error and never influence the numbers.
 #include <array>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
+#include "boundary_layer/diagnostics.h"
 #include "geometry/text_format.h"
 
 namespace velaro::newton_trace {
 
-inline bool valid_utf8(const char* s) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s);
-  while (*p != 0) {
-    int extra;
-    unsigned min;
-    if (*p < 0x80) {
-      ++p;
-      continue;
-    } else if ((*p & 0xE0) == 0xC0) {
-      extra = 1;
-      min = 0x80;
-    } else if ((*p & 0xF0) == 0xE0) {
-      extra = 2;
-      min = 0x800;
-    } else if ((*p & 0xF8) == 0xF0) {
-      extra = 3;
-      min = 0x10000;
-    } else {
-      return false;
-    }
-    unsigned cp = *p & (0x3F >> extra);
-    ++p;
-    for (int i = 0; i < extra; ++i, ++p) {
-      if ((*p & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (*p & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-  }
-  return true;
-}
-
-inline bool enabled(const char* name) {
-  const char* v = std::getenv(name);
-  return v != nullptr && valid_utf8(v);
-}
+// Whether a diagnostic switch is on: from the snapshot the running analysis
+// installed on this thread, or from the environment when none is installed.
+inline bool enabled(const char* name) { return diagnostic_switch_enabled(name); }
 
 inline std::string num(double v) { return text::display(v); }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "geometry/text_format.h"
+#include "viscous/newton_trace.h"
 
 namespace velaro {
 
@@ -127,7 +128,7 @@ void print_row(std::string_view phase, const char* side, std::size_t r, const Bl
 
 void maybe_debug_stmove_rows(const KelvoState& state, std::string_view phase, std::size_t old_ist,
                              std::size_t new_ist) {
-  if (std::getenv("VELARO_STMOVE_DEBUG") == nullptr) return;
+  if (!newton_trace::enabled("VELARO_STMOVE_DEBUG")) return;
   const std::string head = text::printf(
       "[STMOVE DEBUG] phase=%.*s old_ist=%zu new_ist=%zu nbl_upper=%zu iblte_upper=%zu nbl_lower=%zu "
       "iblte_lower=%zu\n",
