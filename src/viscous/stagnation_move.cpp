@@ -21,11 +21,18 @@ constexpr double kMinEdgeSpeed = 1e-7;
 
 std::size_t minus_floor0(std::size_t a, std::size_t b) { return a > b ? a - b : 0; }
 
+// Moves the boundary-layer profile of `src` into `dst`. The wake gap goes
+// with it: dstr of a wake row includes its gap, that of an airfoil row does
+// not, and the row views later take dw off the dstr of every airfoil row.
+// A row that turns from wake into airfoil row (or back) must therefore not
+// keep the gap of its old role, or the trailing-edge station of the growing
+// side would lose the whole gap from its displacement thickness.
 void take_profile(BlRow& dst, const BlRow& src) {
   dst.ctau = src.ctau;
   dst.theta = src.theta;
   dst.dstr = src.dstr;
   dst.uedg = src.uedg;
+  dst.dw = src.dw;
 }
 
 }  // namespace
@@ -68,6 +75,7 @@ void move_stagnation_point(KelvoState& state) {
         rows[r].ctau = ref.ctau;
         rows[r].theta = ref.theta;
         rows[r].dstr = ref.dstr;
+        rows[r].dw = ref.dw;
         rows[r].uedg = std::abs(ref.x) > 1e-12 ? rows[r].x * (ref.uedg / ref.x) : 0.0;
       }
     }

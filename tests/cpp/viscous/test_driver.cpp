@@ -238,6 +238,35 @@ TEST(DriverStagnationMove, MoveTowardsTheUpperSideMirrorsTheShift) {
   for (std::size_t r = 1; r < st.nbl[0]; ++r) EXPECT_EQ(st.rows[0][r].theta, c.before[0][r + d].theta) << r;
 }
 
+TEST(DriverStagnationMove, DisplacementThicknessTravelsWithItsRowPastTheTrailingEdge) {
+  // When the stagnation point moves, the side that grows turns its first
+  // wake rows into trailing-edge rows and the other side turns trailing-edge
+  // rows into wake rows. The section has a blunt trailing edge, so the wake
+  // rows carry a gap; a shifted row must bring its own dstr and gap along
+  // (the shifted trailing-edge rows used to lose the whole gap from dstr).
+  for (const long shift : {2L, -3L}) {
+    MoveCase c = move_by(shift);
+    const KelvoState& st = c.s.state;
+    ASSERT_GT(st.wgap.at(0), 1e-4) << "needs a blunt trailing edge";
+    const std::size_t d = static_cast<std::size_t>(std::labs(shift));
+    const std::size_t grows = shift > 0 ? 0 : 1;
+    const std::size_t shrinks = 1 - grows;
+    for (std::size_t r = d + 1; r < st.nbl[grows]; ++r) {
+      const BlRow& row = st.rows[grows][r];
+      const BlRow& src = c.before[grows][r - d];
+      EXPECT_EQ(row.dstr, src.dstr) << "shift " << shift << " row " << r;
+      EXPECT_EQ(row.dw, r <= st.iblte[grows] ? 0.0 : src.dw) << "shift " << shift << " row " << r;
+    }
+    for (std::size_t r = 1; r < st.nbl[shrinks]; ++r) {
+      const BlRow& row = st.rows[shrinks][r];
+      const BlRow& src = c.before[shrinks][r + d];
+      EXPECT_EQ(row.dstr, src.dstr) << "shift " << shift << " row " << r;
+      EXPECT_EQ(row.dw, src.dw) << "shift " << shift << " row " << r;
+      EXPECT_EQ(row.wake, r > st.iblte[shrinks]);
+    }
+  }
+}
+
 TEST(DriverStagnationMove, UnchangedPanelOnlyRecomputesArcLengths) {
   MoveCase c = move_by(0);
   const KelvoState& st = c.s.state;
