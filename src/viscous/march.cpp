@@ -173,8 +173,15 @@ class SideMarch {
 };
 
 void SideMarch::check_transition(std::size_t r, Working& w, BlStation& cur, FlowType& flow) {
-  tr_ = trchek2_full(false, prev_.x, cur.x, prev_.theta, cur.theta, prev_.dstar, cur.dstar, prev_.u,
-                     cur.u, prev_.hk, cur.hk, prev_.r_theta, cur.r_theta, prev_.ampl, ncrit_, 0.0,
+  // Transition is forced at the trailing edge at the latest, exactly as the
+  // Newton assembly checks the interval: a march that left the trailing-edge
+  // station laminar would hand the assembly an interval it never checks, and
+  // a trailing-edge amplification close to ncrit would then flip the station
+  // between laminar and turbulent from one iteration to the next.
+  const bool te_exists = iblte_ < last_;
+  const double x_forced = te_exists ? rows_[iblte_].x : 0.0;
+  tr_ = trchek2_full(te_exists, prev_.x, cur.x, prev_.theta, cur.theta, prev_.dstar, cur.dstar, prev_.u,
+                     cur.u, prev_.hk, cur.hk, prev_.r_theta, cur.r_theta, prev_.ampl, ncrit_, x_forced,
                      msq_, re_);
   tr_valid_ = true;
   w.ampl = tr_.ampl2;
@@ -450,8 +457,16 @@ MarchResult SideMarch::run_du(std::size_t itran_old) {
       if (iter == 1) {
         ueref = cur.u;
         hkref = cur.hk;
-        if (r + 1 < itran_ && r + 1 >= itran_old) {
-          // Turbulent before, laminar now: take the shape factor upstream.
+        if (r + 1 < itran_ && r + 1 > itran_old) {
+          // Turbulent before, laminar now: the row holds a turbulent shape
+          // factor, too low for a laminar layer, so the reference is taken
+          // from the laminar row upstream. The previous transition station
+          // (r + 1 == itran_old) is exempt: its interval was laminar up to
+          // the old transition point, its shape factor is a laminar one, and
+          // raising the reference to the upstream value pushes the
+          // amplification back across ncrit, so that march and Newton update
+          // undo each other's change of this station from one iteration to
+          // the next.
           const BlRow& up = rows_[r - 1];
           hkref = hkin(up.dstr / std::max(up.theta, 1e-12), msq_).hk;
         }
