@@ -210,8 +210,9 @@ py::list analyze_faithful_batch(py::object coords, py::object alphas, py::object
   }
 
   const ViscousConfig config = make_config(a.reynolds, a.mach, a.ncrit, a.max_iterations, a.re_type);
-  // The environment is read here, with the interpreter lock held, and the
-  // same switches go to every angle: the workers never read it themselves.
+  // The environment is read here, once, with the interpreter lock held; the
+  // same switch snapshot goes to every angle, and each analysis installs it
+  // on its worker thread, so the workers never read the environment.
   const DriverOptions options = driver_options_from_environment();
   std::vector<FaithfulResult> results(angles.size());
   {
@@ -266,13 +267,16 @@ py::dict get_bl_distribution(py::object coords, py::object alpha_deg, py::object
   if (!body) return failure_dict("Geometry error: " + body.error().to_string());
 
   const ViscousConfig config = make_config(a.reynolds, a.mach, a.ncrit, a.max_iterations, a.re_type);
+  // One snapshot of the switches serves the set-up and the iteration alike.
+  const DriverOptions options = single_call_options();
+  const InstalledSwitches switches(options.switches ? &*options.switches : nullptr);
   const std::vector<Point> nodes = coords_from_body(body->panels());
   if (auto bad = validate_oper_point(config, alpha)) return failure_dict(bad->to_string());
   if (auto too_big = check_viscous_size(nodes.size(), config)) return failure_dict(too_big->to_string());
   auto setup = build_state_from_coords("airfoil", nodes, config, alpha);
   if (!setup) return failure_dict(setup.error().to_string());
   KelvoState& state = setup->state;
-  const auto solved = solve_operating_point_from_state(state, setup->system, config, single_call_options());
+  const auto solved = solve_operating_point_from_state(state, setup->system, config, options);
   raise_pending_signal();
   if (!solved) return failure_dict(solved.error().to_string());
 
