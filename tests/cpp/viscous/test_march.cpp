@@ -524,3 +524,93 @@ TEST(MarchUe, HostileRowsStayFinite) {
   EXPECT_LE(d.itran, st.iblte[0] + 3);
   for (std::size_t i = 1; i < st.nbl[0]; ++i) EXPECT_TRUE(row_finite(up[i])) << i;
 }
+
+// ---------------------------------------------------------------------------
+// Transition bookkeeping shared with the Newton assembly
+
+TEST(MarchUe, TransitionIsForcedAtTheTrailingEdgeAtTheLatest) {
+  // With ncrit far above what the attached layer of a thin section reaches,
+  // no free transition occurs; the trailing-edge interval must then carry a
+  // forced transition at the trailing-edge station, as the Newton assembly
+  // builds it, so that the trailing-edge station is turbulent in both.
+  const double re = 1e6;
+  const double ncrit = 200.0;  // beyond the amplification even a separated laminar layer reaches
+  auto setup = prepared_naca(12, 0.0, re);
+  ASSERT_TRUE(setup);
+  KelvoState& st = setup->state;
+  march_both_ue(st, re, ncrit);
+  for (int side = 0; side < 2; ++side) {
+    const std::size_t te = st.iblte[side];
+    const BlRow& row = st.rows[side][te];
+    EXPECT_LT(row.ampl, ncrit) << side;
+    EXPECT_EQ(st.itran[side], te + 1) << side;
+    EXPECT_DOUBLE_EQ(st.xssitr[side], row.x) << side;
+    EXPECT_TRUE(row.turb) << side;
+    EXPECT_FALSE(row.lam) << side;
+    EXPECT_GE(row.ctau, 1e-7) << side;
+    EXPECT_LE(row.ctau, 0.3) << side;
+    EXPECT_TRUE(st.rows[side][te - 1].lam) << side;
+    // The laminar rows upstream keep their amplification in the ctau column.
+    EXPECT_DOUBLE_EQ(st.rows[side][te - 1].ctau, st.rows[side][te - 1].ampl) << side;
+  }
+
+  // The mixed march on the same rows keeps the forced transition.
+  const auto itran = st.itran;
+  march_both_du(st, re, ncrit);
+  EXPECT_EQ(st.itran[0], itran[0]);
+  EXPECT_EQ(st.itran[1], itran[1]);
+
+  // And the assembly's equations of the trailing-edge interval (forced
+  // transition check, then the split interval equations) hold at the
+  // marched stations: the residuals are of the order of the march's
+  // convergence tolerance, far below the O(1e-1) that a laminar trailing-edge
+  // station would leave in the turbulent shear-lag equation.
+  const std::size_t te = st.iblte[0];
+  auto stations = velaro::rows_to_stations(st.rows[0], st.nbl[0], te, st.itran[0], 0.0, re);
+  const BlStation& s1 = stations[te - 1];
+  const BlStation& s2 = stations[te];
+  ASSERT_TRUE(s1.is_laminar);
+  ASSERT_FALSE(s2.is_laminar);
+  const auto tr = velaro::trchek2_full(true, s1.x, s2.x, s1.theta, s2.theta, s1.dstar, s2.dstar, s1.u, s2.u, s1.hk,
+                                       s2.hk, s1.r_theta, s2.r_theta, s1.ampl, ncrit, s2.x, 0.0, re);
+  EXPECT_TRUE(tr.transition);
+  EXPECT_TRUE(tr.forced);
+  const auto eq = velaro::trdif_full(s1, s2, tr, ncrit, 0.0, re);
+  for (int k = 0; k < 3; ++k) EXPECT_LT(std::fabs(eq.vsrez[k]), 1e-4) << k;
+}
+
+TEST(MarchDu, PreviousTransitionStationTurningLaminarKeepsItsLayer) {
+  // A converged laminar layer, marched again with the transition index of
+  // the previous assembly one station past a mid-chord row r0: row r0 was
+  // that assembly's first turbulent station but its interval was laminar, so
+  // nothing about it has changed and the mixed march must leave it (and
+  // everything upstream) where it is. Taking the shape-factor reference
+  // from the row upstream instead would move it along the Ue-Hk relation.
+  const double re = 1e6;
+  const double ncrit = 200.0;  // beyond the amplification even a separated laminar layer reaches
+  auto setup = prepared_naca(12, 0.0, re);
+  ASSERT_TRUE(setup);
+  KelvoState& st = setup->state;
+  march_both_ue(st, re, ncrit);
+  auto& rows = st.rows[0];
+  std::size_t r0 = 0;
+  for (std::size_t r = 1; r < st.iblte[0]; ++r)
+    if (rows[r].x_coord > 0.6) {
+      r0 = r;
+      break;
+    }
+  ASSERT_GT(r0, 10u);
+  // Downstream of the pressure minimum the laminar shape factor grows, so
+  // the row upstream has a lower Hk than r0 itself.
+  ASSERT_LT(rows[r0 - 1].hk, rows[r0].hk - 1e-3);
+  const auto before = rows;
+  const MarchResult d = march_du_side(1, rows, rows.size(), st.nbl[0], st.ante, re, ncrit, st.iblte[0],
+                                      velaro::te_values_of(st.rows[1], st.iblte[1]), r0 + 1);
+  EXPECT_EQ(d.itran, st.itran[0]);
+  for (std::size_t r = 1; r <= r0; ++r) {
+    EXPECT_NEAR(rows[r].theta / before[r].theta, 1.0, 1e-4) << r;
+    EXPECT_NEAR(rows[r].dstr / before[r].dstr, 1.0, 1e-4) << r;
+    EXPECT_NEAR(rows[r].uedg / before[r].uedg, 1.0, 1e-5) << r;
+    EXPECT_TRUE(rows[r].lam) << r;
+  }
+}
