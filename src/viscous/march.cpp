@@ -401,7 +401,15 @@ MarchResult SideMarch::run_ue() {
     if (blew_up) w = good;
     const bool failed = blew_up || (!converged && dmax > kAcceptUnconverged);
     if ((failed && r > 2) || (blew_up && r == 2)) {
-      double ue = rows_[r].uedg;
+      // Edge velocity of the replacement station: the mean of both
+      // neighbours, or, at the last row of the side (the upper trailing
+      // edge), the upstream neighbour's. The row's own prescribed value does
+      // not fit the thicknesses carried on from upstream there: at a
+      // trailing edge it lies well below the upstream speed, and the mixed
+      // march would take that inconsistent state as the reference of its
+      // Ue-Hk relation and settle on a spurious, massively thickened
+      // trailing-edge station.
+      double ue = rows_[r - 1].uedg;
       if (r + 1 < nbl_ && r + 1 < last_) ue = 0.5 * (rows_[r - 1].uedg + rows_[r + 1].uedg);
       extrapolate(r, w, finite_speed(r, ue));
       FlowType flow = station_flow(r, itran_, iblte_);
