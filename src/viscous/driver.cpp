@@ -138,6 +138,9 @@ std::expected<OperPointResult, KelvoError> solve_operating_point_from_state(Kelv
     state.dij_built = true;
     state.dij_current = true;
   }
+  // With the influence matrix at hand, a first station held at the
+  // stagnation point also gets the matching inviscid part.
+  hold_first_station_speeds(state);
 
   for (std::uint64_t iteration = 1; config.max_iterations > 0; ++iteration) {
     if (options.should_stop && options.should_stop())

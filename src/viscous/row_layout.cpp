@@ -72,6 +72,7 @@ void rebuild_rows_for_numbering(KelvoState& state) {
   uicalc(state);
   for (auto& rows : state.rows)
     for (std::size_t r = 1; r < rows.size(); ++r) rows[r].uedg = rows[r].uinv;
+  hold_first_station_speeds(state);
 }
 
 void copy_wake_rows_to_upper(KelvoState& state) {

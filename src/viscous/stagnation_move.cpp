@@ -43,6 +43,7 @@ void move_stagnation_point(KelvoState& state) {
   const std::size_t ist = state.ist;
   if (ist == ist_old) {
     xicalc_geometry_only(state);
+    hold_first_station_speeds(state);
     return;
   }
 
@@ -103,6 +104,8 @@ void move_stagnation_point(KelvoState& state) {
       }
     }
   }
+
+  hold_first_station_speeds(state);
 
   for (std::size_t side = 0; side < 2; ++side)
     refresh_surface_row_views(state.rows[side], state.nbl[side], state.iblte[side], state.itran[side]);

@@ -126,6 +126,74 @@ void uicalc(KelvoState& state) {
   }
 }
 
+namespace {
+
+// Edge speed that the mass defects of all rows induce at `node` on a row of
+// side sign `vi` (the mass-defect part of the coupled edge speed).
+double induced_speed(const KelvoState& state, std::size_t node, double vi) {
+  const auto& dij = state.dij;
+  if (node >= static_cast<std::size_t>(dij.rows())) return 0.0;
+  double sum = 0.0;
+  for (std::size_t side = 0; side < 2; ++side) {
+    const double vj = side == 0 ? 1.0 : -1.0;
+    const auto& rows = state.rows[side];
+    const std::size_t m = std::min(rows.size(), state.nbl[side]);
+    for (std::size_t r = 1; r < m; ++r) {
+      const std::size_t pj = rows[r].panel;
+      if (pj >= static_cast<std::size_t>(dij.cols())) continue;
+      sum += vj * dij(static_cast<Eigen::Index>(node), static_cast<Eigen::Index>(pj)) * rows[r].mass;
+    }
+  }
+  return -vi * sum;
+}
+
+}  // namespace
+
+std::size_t hold_first_station_speeds(KelvoState& state) {
+  const std::size_t n = state.node_count();
+  if (n < 2 || state.s.size() < n) return 0;
+  const double eps = 1e-7 * std::abs(state.s[n - 1] - state.s[0]);
+  std::size_t changed = 0;
+  for (std::size_t side = 0; side < 2; ++side) {
+    auto& rows = state.rows[side];
+    if (rows.size() < 2 || state.iblte[side] < 1 || state.ipan[side].size() < 2) continue;
+    const std::size_t node = state.ipan[side][1];
+    if (node >= n) continue;
+    const double sign = side == 0 ? 1.0 : -1.0;
+    BlRow& row = rows[1];
+    const double inviscid = node < state.qinv.size() ? sign * state.qinv[node] : 0.0;
+    const double d = side == 0 ? state.sst - state.s[node] : state.s[node] - state.sst;
+    // Only where the floor on x is active: elsewhere x and ue follow the
+    // interpolated stagnation point together, and the row keeps the
+    // inviscid speed of its node.
+    if (!(d < eps)) {
+      row.uinv = inviscid;
+      continue;
+    }
+    const double slope = side == 0 ? state.sst_go : state.sst_gp;  // d x / d ue of this station
+    double ue = 0.0;
+    if (std::isfinite(slope) && slope > 1e-12) {
+      ue = row.x / slope;
+    } else if (state.iblte[side] >= 2 && rows.size() > 2 && rows[2].x > row.x) {
+      ue = row.x * (rows[2].uedg / rows[2].x);
+    }
+    if (!std::isfinite(ue) || !(ue > 0.0)) {
+      row.uinv = inviscid;
+      continue;
+    }
+    row.uedg = ue;
+    row.mass = row.dstr * ue;
+    // The mass defects would pull the speed back towards zero at every
+    // update; the row's inviscid part absorbs the difference so that the
+    // coupled speed of this row is the held one.
+    row.uinv = state.dij.size() > 0 ? ue - induced_speed(state, node, sign) : inviscid;
+    if (node < state.qvis.size()) state.qvis[node] = sign * ue;
+    if (node < state.gam.size()) state.gam[node] = sign * ue;
+    ++changed;
+  }
+  return changed;
+}
+
 void update_wgap(KelvoState& state) {
   const std::size_t n = state.node_count();
   const std::size_t nw = state.wake_count();

@@ -21,6 +21,19 @@ void xicalc_geometry_only(KelvoState& state);
 // side); 0 for row 0 and for nodes without a speed.
 void uicalc(KelvoState& state);
 
+// Keeps the first station of each side consistent with its arc length when
+// the stagnation point sits (almost) on that station's node, closer than the
+// arc-length floor: the station then keeps x at the floor while its edge
+// speed, interpolated from a vanishing vorticity, would go to zero, and the
+// similarity station (which sees only the ratio x/ue) degenerates. Its edge
+// speed is raised to the value that linear stagnation flow gives at the
+// floored x: x / (d sst / d gam) with the stagnation point's sensitivity to
+// the node's vorticity (ue_2 * x / x_2 from the next station when that is not
+// available). The node's qvis and gam follow (with the side's sign), and the
+// row's mass is recomputed. Rows whose speed is already at least that value
+// are left alone. Returns the number of rows changed.
+std::size_t hold_first_station_speeds(KelvoState& state);
+
 // Rebuilds wgap, the thickness of the dead-air region behind a blunt
 // trailing edge, a cubic that decays from the gap to zero over 2.5 gap
 // lengths, and applies it to the wake rows' dw and dstr. A sharp trailing
