@@ -11,6 +11,7 @@ of an undisturbed run.
 """
 
 import os
+import sys
 import threading
 import time
 
@@ -151,3 +152,35 @@ def test_switch_snapshot_is_taken_when_the_call_starts(n2412, clean_environment)
     for b, s in zip(batch, singles):
         for key in s:
             assert b[key] == s[key], key
+
+
+def test_switch_set_during_a_batch_is_not_seen_by_the_workers(n2412, clean_environment, capfd):
+    # A long switch interval keeps the calling thread on the interpreter lock
+    # until the batch releases it, which it does only after taking its switch
+    # snapshot. The setter thread can therefore only run once the snapshot is
+    # taken, and sets the update trace while the workers iterate: a worker
+    # that read the environment would start writing trace lines.
+    go = threading.Event()
+    set_during_call = []
+
+    def setter():
+        go.wait()
+        os.environ["VELARO_UPDATE_DEBUG"] = "1"
+        set_during_call.append(True)
+
+    old_interval = sys.getswitchinterval()
+    thread = threading.Thread(target=setter, daemon=True)
+    thread.start()
+    try:
+        capfd.readouterr()
+        sys.setswitchinterval(30.0)
+        go.set()
+        results = _velaro.analyze_faithful_batch(n2412, ALPHAS)
+    finally:
+        sys.setswitchinterval(old_interval)
+        go.set()
+        thread.join(timeout=10.0)
+        os.environ.pop("VELARO_UPDATE_DEBUG", None)
+    assert set_during_call == [True]
+    assert all(d["success"] for d in results)
+    assert "[UPDATE DEBUG]" not in capfd.readouterr().err
