@@ -440,6 +440,22 @@ TEST(DriverStagnationOnNode, FirstStationOnTheStagnationNodeIsHeldConsistently) 
   EXPECT_NEAR(st.gam[122], (held == 0 ? 1.0 : -1.0) * row.uedg, 1e-18);
   EXPECT_DOUBLE_EQ(row.mass, row.dstr * row.uedg);
 
+  // Once the influence matrix exists, the row's inviscid part makes the speed
+  // implied by the mass defects equal to the held one, so that the Newton
+  // step does not pull it back to zero.
+  ASSERT_TRUE(solve_operating_point_from_state(st, setup->system, config_at(1e6, 9.0, 0)).has_value());
+  ASSERT_GT(st.dij.size(), 0);
+  const BlRow& held_row = st.rows[held][1];
+  double coupled = held_row.uinv;
+  const double vi = held == 0 ? 1.0 : -1.0;
+  for (std::size_t side = 0; side < 2; ++side)
+    for (std::size_t r = 1; r < st.nbl[side]; ++r)
+      coupled -= vi * (side == 0 ? 1.0 : -1.0) *
+                 st.dij(static_cast<Eigen::Index>(held_row.panel), static_cast<Eigen::Index>(st.rows[side][r].panel)) *
+                 st.rows[side][r].mass;
+  EXPECT_NEAR(coupled, held_row.uedg, 1e-15);
+  EXPECT_GT(held_row.uedg, 1e-5);
+
   // Away from the node nothing is held and every row keeps its node's
   // inviscid speed.
   OperPointSetup away = prepared(12, 2.0);
