@@ -121,7 +121,7 @@ struct TurbulentDissipationResult {
   double di_turb;           // DIW*DFAC + DD + DDL
   DissipationResult laminar;  // laminar closure at (Hk, rt)
   CfResult cf2t;            // turbulent skin friction of the wall part
-  double diw;               // wall part 0.5*CF2T*Us*2/H*
+  double diw;               // wall contribution 0.5*CF2T*Us*2/H*
   double diw_cf;
   double diw_us;
   double diw_hs;
