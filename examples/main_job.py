@@ -3,8 +3,7 @@
 import _velaro
 
 raw = [v for p in _velaro.generate_naca4(2412) for v in p]
-points = _velaro.repanel_kelvo(raw, 160) if hasattr(_velaro, "repanel_kelvo") else []
-coords = [v for p in points for v in p] if points else raw
+coords = [v for p in _velaro.repanel_kelvo(raw, 160) for v in p]
 
 alphas = [float(a) for a in range(-4, 13)]
 polar = _velaro.analyze_faithful_batch(coords, alphas, reynolds=1.0e6, ncrit=9.0)
