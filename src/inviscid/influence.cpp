@@ -136,46 +136,28 @@ PsilinResult psilin_core(const AirfoilGeometry& g, std::size_t io, double xi, do
 
     // Half panel 1-0.
     {
-      const double psum = x0 * (t0 - apan) - x1 * (t1 - apan) + 0.5 * yy * (g1 - g0);
-      const double dxinv10 = guarded_inverse(x1 - x0);
-      const double pdif = ((x1 + x0) * psum + f.rs1 * (t1 - apan) - rs0 * (t0 - apan) + (x0 - x1) * yy) * dxinv10;
-      r.dzdm[jm] += kQopi * (pdif - psum) * dsim;
-      r.dzdm[j] += kQopi * (-psum - pdif) * dsio;
-      r.dzdm[jp] += kQopi * (psum * (dsio + dsim) + pdif * (dsio - dsim));
+      const SourceHalfPanel h = source_half_panel(x1, x0, yy, g1, g0, t1, t0, f.rs1, rs0, apan,
+                                                  guarded_inverse(x1 - x0), vel.active, x1i, yyi);
+      r.dzdm[jm] += kQopi * (h.pdif - h.psum) * dsim;
+      r.dzdm[j] += kQopi * (-h.psum - h.pdif) * dsio;
+      r.dzdm[jp] += kQopi * (h.psum * (dsio + dsim) + h.pdif * (dsio - dsim));
       if (vel.active) {
-        const double psx1 = -(t1 - apan);
-        const double psx0 = t0 - apan;
-        const double psyy = 0.5 * (g1 - g0);
-        const double pdx1 = ((x1 + x0) * psx1 + psum + 2.0 * x1 * (t1 - apan) - pdif) * dxinv10;
-        const double pdx0 = ((x1 + x0) * psx0 + psum - 2.0 * x0 * (t0 - apan) + pdif) * dxinv10;
-        const double pdyy = ((x1 + x0) * psyy + 2.0 * (x0 - x1 + yy * (t1 - t0))) * dxinv10;
-        const double psni = psx1 * x1i + psx0 * x1i + psyy * yyi;
-        const double pdni = pdx1 * x1i + pdx0 * x1i + pdyy * yyi;
-        r.dqdm[jm] += kQopi * (pdni - psni) * dsim;
-        r.dqdm[j] += kQopi * (-psni - pdni) * dsio;
-        r.dqdm[jp] += kQopi * (psni * (dsio + dsim) + pdni * (dsio - dsim));
+        r.dqdm[jm] += kQopi * (h.pdni - h.psni) * dsim;
+        r.dqdm[j] += kQopi * (-h.psni - h.pdni) * dsio;
+        r.dqdm[jp] += kQopi * (h.psni * (dsio + dsim) + h.pdni * (dsio - dsim));
       }
     }
     // Half panel 0-2.
     {
-      const double psum = x2 * (t2 - apan) - x0 * (t0 - apan) + 0.5 * yy * (g0 - g2);
-      const double dxinv02 = guarded_inverse(x0 - x2);
-      const double pdif = ((x0 + x2) * psum + rs0 * (t0 - apan) - f.rs2 * (t2 - apan) + (x2 - x0) * yy) * dxinv02;
-      r.dzdm[j] += kQopi * (-psum * (dsip + dsio) - pdif * (dsip - dsio));
-      r.dzdm[jp] += kQopi * (psum - pdif) * dsio;
-      r.dzdm[jq] += kQopi * (psum + pdif) * dsip;
+      const SourceHalfPanel h = source_half_panel(x0, x2, yy, g0, g2, t0, t2, rs0, f.rs2, apan,
+                                                  guarded_inverse(x0 - x2), vel.active, x1i, yyi);
+      r.dzdm[j] += kQopi * (-h.psum * (dsip + dsio) - h.pdif * (dsip - dsio));
+      r.dzdm[jp] += kQopi * (h.psum - h.pdif) * dsio;
+      r.dzdm[jq] += kQopi * (h.psum + h.pdif) * dsip;
       if (vel.active) {
-        const double psx0 = -(t0 - apan);
-        const double psx2 = t2 - apan;
-        const double psyy = 0.5 * (g0 - g2);
-        const double pdx0 = ((x0 + x2) * psx0 + psum + 2.0 * x0 * (t0 - apan) - pdif) * dxinv02;
-        const double pdx2 = ((x0 + x2) * psx2 + psum - 2.0 * x2 * (t2 - apan) + pdif) * dxinv02;
-        const double pdyy = ((x0 + x2) * psyy + 2.0 * (x2 - x0 + yy * (t0 - t2))) * dxinv02;
-        const double psni = psx0 * x1i + psx2 * x1i + psyy * yyi;
-        const double pdni = pdx0 * x1i + pdx2 * x1i + pdyy * yyi;
-        r.dqdm[j] += kQopi * (-psni * (dsip + dsio) - pdni * (dsip - dsio));
-        r.dqdm[jp] += kQopi * (psni - pdni) * dsio;
-        r.dqdm[jq] += kQopi * (psni + pdni) * dsip;
+        r.dqdm[j] += kQopi * (-h.psni * (dsip + dsio) - h.pdni * (dsip - dsio));
+        r.dqdm[jp] += kQopi * (h.psni - h.pdni) * dsio;
+        r.dqdm[jq] += kQopi * (h.psni + h.pdni) * dsip;
       }
     }
   }

@@ -82,4 +82,37 @@ struct TePanelTerms {
 };
 TePanelTerms te_panel_terms(const PanelFrame& f, double apan);
 
+// One half of a linear-source panel, from its end a to its end b (the panel
+// end and the midpoint, in either order), in the panel frame: tangential
+// coordinates xa, xb, normal coordinate yy, logs ga, gb and angles ta, tb of
+// the squared distances rsa, rsb, and the panel angle apan. dxinv is
+// 1 / (xa - xb) as the caller guards it. psum and pdif are the symmetric and
+// antisymmetric stream-function parts; psni and pdni their derivatives along
+// the direction whose panel-frame components are x1i, yyi (computed only
+// when with_velocity is set, else 0).
+struct SourceHalfPanel {
+  double psum;
+  double pdif;
+  double psni = 0.0;
+  double pdni = 0.0;
+};
+inline SourceHalfPanel source_half_panel(double xa, double xb, double yy, double ga, double gb, double ta, double tb,
+                                         double rsa, double rsb, double apan, double dxinv, bool with_velocity,
+                                         double x1i = 0.0, double yyi = 0.0) {
+  SourceHalfPanel h;
+  h.psum = xb * (tb - apan) - xa * (ta - apan) + 0.5 * yy * (ga - gb);
+  h.pdif = ((xa + xb) * h.psum + rsa * (ta - apan) - rsb * (tb - apan) + (xb - xa) * yy) * dxinv;
+  if (with_velocity) {
+    const double psxa = -(ta - apan);
+    const double psxb = tb - apan;
+    const double psyy = 0.5 * (ga - gb);
+    const double pdxa = ((xa + xb) * psxa + h.psum + 2.0 * xa * (ta - apan) - h.pdif) * dxinv;
+    const double pdxb = ((xa + xb) * psxb + h.psum - 2.0 * xb * (tb - apan) + h.pdif) * dxinv;
+    const double pdyy = ((xa + xb) * psyy + 2.0 * (xb - xa + yy * (ta - tb))) * dxinv;
+    h.psni = psxa * x1i + psxb * x1i + psyy * yyi;
+    h.pdni = pdxa * x1i + pdxb * x1i + pdyy * yyi;
+  }
+  return h;
+}
+
 }  // namespace velaro

@@ -72,46 +72,26 @@ PswlinResult pswlin(std::span<const double> x, std::span<const double> y, std::s
 
     // Half panel from end 1 to the midpoint.
     {
-      const double dxinv = 1.0 / (x1 - x0);
-      const double psum = x0 * (t0 - apan) - x1 * (t1 - apan) + 0.5 * yy * (g1 - g0);
-      const double pdif = ((x1 + x0) * psum + rs1 * (t1 - apan) - rs0 * (t0 - apan) + (x0 - x1) * yy) * dxinv;
-      out.dzdm[jm] += kQopi * (pdif - psum) * dsim;
-      out.dzdm[jo] += kQopi * (-psum - pdif) * dsio;
-      out.dzdm[jp] += kQopi * (psum * (dsio + dsim) + pdif * (dsio - dsim));
-
-      const double psx1 = -(t1 - apan);
-      const double psx0 = t0 - apan;
-      const double psyy = 0.5 * (g1 - g0);
-      const double pdx1 = ((x1 + x0) * psx1 + psum + 2.0 * x1 * (t1 - apan) - pdif) * dxinv;
-      const double pdx0 = ((x1 + x0) * psx0 + psum - 2.0 * x0 * (t0 - apan) + pdif) * dxinv;
-      const double pdyy = ((x1 + x0) * psyy + 2.0 * (x0 - x1 + yy * (t1 - t0))) * dxinv;
-      const double psni = psx1 * x1i + psx0 * x1i + psyy * yyi;
-      const double pdni = pdx1 * x1i + pdx0 * x1i + pdyy * yyi;
-      out.dqdm[jm] += kQopi * (pdni - psni) * dsim;
-      out.dqdm[jo] += kQopi * (-psni - pdni) * dsio;
-      out.dqdm[jp] += kQopi * (psni * (dsio + dsim) + pdni * (dsio - dsim));
+      const SourceHalfPanel h =
+          source_half_panel(x1, x0, yy, g1, g0, t1, t0, rs1, rs0, apan, 1.0 / (x1 - x0), true, x1i, yyi);
+      out.dzdm[jm] += kQopi * (h.pdif - h.psum) * dsim;
+      out.dzdm[jo] += kQopi * (-h.psum - h.pdif) * dsio;
+      out.dzdm[jp] += kQopi * (h.psum * (dsio + dsim) + h.pdif * (dsio - dsim));
+      out.dqdm[jm] += kQopi * (h.pdni - h.psni) * dsim;
+      out.dqdm[jo] += kQopi * (-h.psni - h.pdni) * dsio;
+      out.dqdm[jp] += kQopi * (h.psni * (dsio + dsim) + h.pdni * (dsio - dsim));
     }
 
     // Half panel from the midpoint to end 2.
     {
-      const double dxinv = 1.0 / (x0 - x2);
-      const double psum = x2 * (t2 - apan) - x0 * (t0 - apan) + 0.5 * yy * (g0 - g2);
-      const double pdif = ((x0 + x2) * psum + rs0 * (t0 - apan) - rs2 * (t2 - apan) + (x2 - x0) * yy) * dxinv;
-      out.dzdm[jo] += kQopi * (-psum * (dsip + dsio) - pdif * (dsip - dsio));
-      out.dzdm[jp] += kQopi * (psum - pdif) * dsio;
-      out.dzdm[jq] += kQopi * (psum + pdif) * dsip;
-
-      const double psx0 = -(t0 - apan);
-      const double psx2 = t2 - apan;
-      const double psyy = 0.5 * (g0 - g2);
-      const double pdx0 = ((x0 + x2) * psx0 + psum + 2.0 * x0 * (t0 - apan) - pdif) * dxinv;
-      const double pdx2 = ((x0 + x2) * psx2 + psum - 2.0 * x2 * (t2 - apan) + pdif) * dxinv;
-      const double pdyy = ((x0 + x2) * psyy + 2.0 * (x2 - x0 + yy * (t0 - t2))) * dxinv;
-      const double psni = psx0 * x1i + psx2 * x1i + psyy * yyi;
-      const double pdni = pdx0 * x1i + pdx2 * x1i + pdyy * yyi;
-      out.dqdm[jo] += kQopi * (-psni * (dsip + dsio) - pdni * (dsip - dsio));
-      out.dqdm[jp] += kQopi * (psni - pdni) * dsio;
-      out.dqdm[jq] += kQopi * (psni + pdni) * dsip;
+      const SourceHalfPanel h =
+          source_half_panel(x0, x2, yy, g0, g2, t0, t2, rs0, rs2, apan, 1.0 / (x0 - x2), true, x1i, yyi);
+      out.dzdm[jo] += kQopi * (-h.psum * (dsip + dsio) - h.pdif * (dsip - dsio));
+      out.dzdm[jp] += kQopi * (h.psum - h.pdif) * dsio;
+      out.dzdm[jq] += kQopi * (h.psum + h.pdif) * dsip;
+      out.dqdm[jo] += kQopi * (-h.psni * (dsip + dsio) - h.pdni * (dsip - dsio));
+      out.dqdm[jp] += kQopi * (h.psni - h.pdni) * dsio;
+      out.dqdm[jq] += kQopi * (h.psni + h.pdni) * dsip;
     }
   }
   return out;
