@@ -229,6 +229,20 @@ OuterLayer outer_layer(double rt, double hs, double us, double s) {
   return o;
 }
 
+// Copies the outer-layer pieces into a turbulent or wake dissipation record
+// (both carry them under the same names).
+template <typename Result>
+void take_outer_layer(Result& r, const OuterLayer& o) {
+  r.dd = o.dd;
+  r.dd_us = o.dd_us;
+  r.dd_hs = o.dd_hs;
+  r.dd_s = o.dd_s;
+  r.ddl = o.ddl;
+  r.ddl_rt = o.ddl_rt;
+  r.ddl_us = o.ddl_us;
+  r.ddl_hs = o.ddl_hs;
+}
+
 }  // namespace
 
 TurbulentDissipationResult dissipation_turbulent(double hk, double rt, double msq, double hs,
@@ -250,15 +264,7 @@ TurbulentDissipationResult dissipation_turbulent(double hk, double rt, double ms
   r.dfac_hk = 0.5 * (1.0 - tfl * tfl) / (hmin - 1.0);
   r.dfac_rt = 0.5 * (1.0 - tfl * tfl) * fl / (hmin - 1.0) * 2.1 / (lnrt * lnrt * rt);
 
-  const OuterLayer o = outer_layer(rt, hs, us, s);
-  r.dd = o.dd;
-  r.dd_us = o.dd_us;
-  r.dd_hs = o.dd_hs;
-  r.dd_s = o.dd_s;
-  r.ddl = o.ddl;
-  r.ddl_rt = o.ddl_rt;
-  r.ddl_us = o.ddl_us;
-  r.ddl_hs = o.ddl_hs;
+  take_outer_layer(r, outer_layer(rt, hs, us, s));
 
   r.di_turb = r.diw * r.dfac + r.dd + r.ddl;
   r.laminar = dissipation_laminar(hk, rt);
@@ -282,15 +288,7 @@ TurbulentDissipationResult dissipation_turbulent(double hk, double rt, double ms
 
 WakeDissipationResult dissipation_wake(double hk, double rt, double hs, double us, double s) {
   WakeDissipationResult r{};
-  const OuterLayer o = outer_layer(rt, hs, us, s);
-  r.dd = o.dd;
-  r.dd_us = o.dd_us;
-  r.dd_hs = o.dd_hs;
-  r.dd_s = o.dd_s;
-  r.ddl = o.ddl;
-  r.ddl_rt = o.ddl_rt;
-  r.ddl_us = o.ddl_us;
-  r.ddl_hs = o.ddl_hs;
+  take_outer_layer(r, outer_layer(rt, hs, us, s));
 
   // Laminar wake value, with the laminar H* at the wake Hk. RCD = 1.1 w^2/Hk
   // with w = 1 - 1/Hk, so dRCD/dHk = 2.2 w/Hk^3 - RCD/Hk (the first term is

@@ -18,15 +18,6 @@ namespace {
 
 constexpr double kDegToRad = 0.017453292519943295;
 
-bool valid_coordinate_count(std::size_t count) { return count >= 6 && count % 2 == 0; }
-
-py::dict failure_dict(const std::string& error) {
-  py::dict d;
-  d["success"] = false;
-  d["error"] = error;
-  return d;
-}
-
 // A non-finite angle cannot give a meaningful flow; it is reported as a
 // failure of that angle instead of a result full of NaN.
 std::optional<std::string> angle_error(double alpha_deg) {
@@ -71,11 +62,7 @@ py::dict result_dict(const InviscidResult& r) {
   d["cp"] = to_py_list(r.cp);
   d["cp_x"] = to_py_list(r.cp_x);
   d["success"] = r.success;
-  if (r.error) {
-    d["error"] = *r.error;
-  } else {
-    d["error"] = py::none();
-  }
+  d["error"] = error_value(r.error);
   return d;
 }
 

@@ -21,8 +21,6 @@
 namespace velaro::python {
 namespace {
 
-bool valid_coordinate_count(std::size_t count) { return count >= 6 && count % 2 == 0; }
-
 ReynoldsType reynolds_type(std::uint8_t code) {
   if (code == 2) return ReynoldsType::Type2;
   if (code == 3) return ReynoldsType::Type3;
@@ -76,13 +74,6 @@ DriverOptions single_call_options() {
 // Raises the exception a signal handler left pending (KeyboardInterrupt).
 void raise_pending_signal() {
   if (PyErr_Occurred()) throw py::error_already_set();
-}
-
-py::dict failure_dict(const std::string& error) {
-  py::dict d;
-  d["success"] = false;
-  d["error"] = error;
-  return d;
 }
 
 // Outcome of one angle of a batch; filled on a worker thread, turned into a
@@ -149,11 +140,7 @@ py::dict batch_dict(const FaithfulResult& r) {
   d["cd_pressure"] = r.cd_pressure;
   d["reynolds_eff"] = r.reynolds_eff;
   d["success"] = r.success;
-  if (r.error) {
-    d["error"] = *r.error;
-  } else {
-    d["error"] = py::none();
-  }
+  d["error"] = error_value(r.error);
   return d;
 }
 

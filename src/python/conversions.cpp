@@ -123,4 +123,16 @@ py::list to_py_list(const std::vector<double>& values) {
   return out;
 }
 
+py::dict failure_dict(const std::string& error) {
+  py::dict d;
+  d["success"] = false;
+  d["error"] = error;
+  return d;
+}
+
+py::object error_value(const std::optional<std::string>& error) {
+  if (error) return py::str(*error);
+  return py::none();
+}
+
 }  // namespace velaro::python

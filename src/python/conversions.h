@@ -38,4 +38,14 @@ py::list to_point_list(const PointRange& points) {
 
 py::list to_py_list(const std::vector<double>& values);
 
+// The analysis functions accept a coordinate list of at least three points
+// (six values) and an even count.
+inline bool valid_coordinate_count(std::size_t count) { return count >= 6 && count % 2 == 0; }
+
+// The two-key dictionary {"success": False, "error": error}.
+py::dict failure_dict(const std::string& error);
+
+// The "error" value of a result dictionary: the text, or None.
+py::object error_value(const std::optional<std::string>& error);
+
 }  // namespace velaro::python
