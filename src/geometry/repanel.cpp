@@ -8,13 +8,13 @@
 
 #include "geometry/kelvo_spline.h"
 #include "geometry/natural_spline.h"
+#include "geometry/spline_kernels.h"
 #include "geometry/text_format.h"
 
 namespace velaro {
 namespace {
 
 constexpr std::size_t kOversampling = 5;
-constexpr int kLeadingEdgeSteps = 50;
 constexpr int kDistributionIterations = 20;
 constexpr double kDistributionTolerance = 0.001;
 
@@ -46,46 +46,10 @@ std::size_t solve_tridiagonal(Tridiagonal& sys) {
 // Arc position of the leading edge: the point whose tangent is normal to
 // the chord line from the trailing-edge midpoint.
 double find_leading_edge(const KelvoSpline& ks) {
-  const auto& s = ks.s();
   const auto& x = ks.x();
   const auto& y = ks.y();
-  const std::size_t n = s.size();
-  const double xte = 0.5 * (x[0] + x[n - 1]);
-  const double yte = 0.5 * (y[0] + y[n - 1]);
-
-  std::size_t start = n / 2;
-  if (n > 4) {
-    for (std::size_t i = 2; i + 3 <= n; ++i) {
-      const double dot = (x[i] - xte) * (x[i + 1] - x[i]) + (y[i] - yte) * (y[i + 1] - y[i]);
-      if (dot < 0.0) {
-        start = i;
-        break;
-      }
-    }
-  }
-  double sle = s[start];
-  if (start != 0 && !(std::abs(s[start] - s[start - 1]) >= 1e-12)) return sle;
-
-  const double span = s[n - 1] - s[0];
-  for (int it = 0; it < kLeadingEdgeSteps; ++it) {
-    const double xl = KelvoSpline::seval_1d(s, x, ks.xs(), sle);
-    const double yl = KelvoSpline::seval_1d(s, y, ks.ys(), sle);
-    const double xd = KelvoSpline::deval_1d(s, x, ks.xs(), sle);
-    const double yd = KelvoSpline::deval_1d(s, y, ks.ys(), sle);
-    const double xdd = KelvoSpline::d2val_1d(s, x, ks.xs(), sle);
-    const double ydd = KelvoSpline::d2val_1d(s, y, ks.ys(), sle);
-    const double cx = xl - xte;
-    const double cy = yl - yte;
-    const double res = cx * xd + cy * yd;
-    const double ress = xd * xd + yd * yd + cx * xdd + cy * ydd;
-    if (std::abs(ress) < 1e-20) break;
-    const double limit = 0.02 * std::abs(cx + cy);
-    const double step = std::clamp(-res / ress, -limit, limit);
-    sle += step;
-    // A non-finite step cannot improve the estimate; stop rather than spin.
-    if (!(std::abs(step) >= 1e-5 * span)) break;
-  }
-  return sle;
+  const std::size_t n = ks.s().size();
+  return spline::leading_edge_arc(ks.s(), x, ks.xs(), y, ks.ys(), 0.5 * (x[0] + x[n - 1]), 0.5 * (y[0] + y[n - 1]));
 }
 
 // Smooths the knot curvatures w (already holding the trailing-edge values)

@@ -1,5 +1,8 @@
 #include "geometry/spline_kernels.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace velaro::spline {
 
 std::vector<double> segspl(std::span<const double> s, std::span<const double> x) {
@@ -88,6 +91,42 @@ double d2val_1d(std::span<const double> s, std::span<const double> x, std::span<
   const auto h = hermite_interval(s, x, xs, i, u);
   const double t = h.t;
   return ((6.0 * t - 4.0) * h.cx1 + (6.0 * t - 2.0) * h.cx2) / (h.ds * h.ds);
+}
+
+double leading_edge_arc(std::span<const double> s, std::span<const double> x, std::span<const double> xs,
+                        std::span<const double> y, std::span<const double> ys, double x_te, double y_te) {
+  const std::size_t n = s.size();
+  if (n == 0) return 0.0;
+
+  std::size_t start = n / 2;
+  for (std::size_t k = 2; k + 3 <= n; ++k) {
+    const double dot = (x[k] - x_te) * (x[k + 1] - x[k]) + (y[k] - y_te) * (y[k + 1] - y[k]);
+    if (dot < 0.0) {
+      start = k;
+      break;
+    }
+  }
+  double sle = s[start];
+  if (start != 0 && !(std::abs(s[start] - s[start - 1]) >= 1e-12)) return sle;
+
+  const double tolerance = 1e-5 * (s[n - 1] - s[0]);
+  for (int iter = 0; iter < 50; ++iter) {
+    const double xc = seval_1d(s, x, xs, sle) - x_te;
+    const double yc = seval_1d(s, y, ys, sle) - y_te;
+    const double xd = deval_1d(s, x, xs, sle);
+    const double yd = deval_1d(s, y, ys, sle);
+    const double xdd = d2val_1d(s, x, xs, sle);
+    const double ydd = d2val_1d(s, y, ys, sle);
+    const double res = xc * xd + yc * yd;
+    const double der = xd * xd + yd * yd + xc * xdd + yc * ydd;
+    if (std::abs(der) < 1e-20) break;
+    const double limit = 0.02 * std::abs(xc + yc);
+    const double step = std::clamp(-res / der, -limit, limit);
+    sle += step;
+    // A non-finite step cannot improve the estimate; stop rather than spin.
+    if (!(std::abs(step) >= tolerance)) break;
+  }
+  return sle;
 }
 
 }  // namespace velaro::spline

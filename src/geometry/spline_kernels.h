@@ -39,4 +39,15 @@ struct HermiteInterval {
 HermiteInterval hermite_interval(std::span<const double> s, std::span<const double> x, std::span<const double> xs,
                                  std::size_t i, double u);
 
+// Arc position of the leading edge of a contour splined as (x(s), y(s)): the
+// spline point at which the line from the trailing-edge point (x_te, y_te)
+// is normal to the contour. The start is the first node k = 2 .. n-3 past
+// which the contour heads back towards the trailing edge (n/2 when there is
+// none); Newton steps on r(s) = (p(s) - p_te) . p'(s), each limited to
+// 0.02 |xc + yc|, refine it, at most 50 of them, until a step is below
+// 1e-5 of the total arc length, the derivative of r vanishes (below 1e-20)
+// or a step is not finite. A start on coincident knots is returned as it is.
+double leading_edge_arc(std::span<const double> s, std::span<const double> x, std::span<const double> xs,
+                        std::span<const double> y, std::span<const double> ys, double x_te, double y_te);
+
 }  // namespace velaro::spline

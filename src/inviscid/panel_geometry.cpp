@@ -9,44 +9,6 @@
 
 namespace velaro {
 
-double find_leading_edge_arc(std::span<const double> s, std::span<const double> x, std::span<const double> y,
-                             std::span<const double> xp, std::span<const double> yp, double x_te, double y_te) {
-  const std::size_t n = s.size();
-  if (n == 0) return 0.0;
-
-  // Start at the first node past which the contour heads back towards the TE.
-  std::size_t k0 = n / 2;
-  for (std::size_t k = 2; k + 3 <= n; ++k) {
-    const double dot = (x[k] - x_te) * (x[k + 1] - x[k]) + (y[k] - y_te) * (y[k + 1] - y[k]);
-    if (dot < 0.0) {
-      k0 = k;
-      break;
-    }
-  }
-  double s_le = s[k0];
-
-  // Newton iteration on r(s) = (p(s) - p_te) . p'(s) = 0.
-  const double dseps = 1e-5 * (s[n - 1] - s[0]);
-  for (int iter = 0; iter < 50; ++iter) {
-    const double xl = spline::seval_1d(s, x, xp, s_le);
-    const double yl = spline::seval_1d(s, y, yp, s_le);
-    const double dxds = spline::deval_1d(s, x, xp, s_le);
-    const double dyds = spline::deval_1d(s, y, yp, s_le);
-    const double dxdd = spline::d2val_1d(s, x, xp, s_le);
-    const double dydd = spline::d2val_1d(s, y, yp, s_le);
-    const double xc = xl - x_te;
-    const double yc = yl - y_te;
-    const double res = xc * dxds + yc * dyds;
-    const double der = dxds * dxds + dyds * dyds + xc * dxdd + yc * dydd;
-    if (std::abs(der) < 1e-20) break;
-    const double limit = 0.02 * std::abs(xc + yc);
-    const double step = std::max(-limit, std::min(-res / der, limit));
-    s_le += step;
-    if (std::abs(step) < dseps) break;
-  }
-  return s_le;
-}
-
 std::expected<AirfoilGeometry, InviscidError> AirfoilGeometry::from_points(std::span<const Point> points) {
   const std::size_t n = points.size();
   if (n < kMinNodes) return std::unexpected(InviscidError::insufficient_points(n));
@@ -114,7 +76,7 @@ std::expected<AirfoilGeometry, InviscidError> AirfoilGeometry::from_points(std::
   g.ante = gy * a - gx * b;
   g.aste = b * gy + a * gx;
 
-  g.s_le = find_leading_edge_arc(g.s, g.x, g.y, g.xp, g.yp, g.x_te, g.y_te);
+  g.s_le = spline::leading_edge_arc(g.s, g.x, g.xp, g.y, g.yp, g.x_te, g.y_te);
   g.x_le = spline::seval_1d(g.s, g.x, g.xp, g.s_le);
   g.y_le = spline::seval_1d(g.s, g.y, g.yp, g.s_le);
 

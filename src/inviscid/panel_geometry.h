@@ -42,13 +42,6 @@ struct AirfoilGeometry {
   static std::expected<AirfoilGeometry, InviscidError> from_points(std::span<const Point> points);
 };
 
-// Arc length of the LE point: Newton search, started near the node where the
-// contour turns back towards the TE point, for the spline point at which the
-// line from (x_te, y_te) is normal to the contour. Never fails; the last
-// iterate is kept.
-double find_leading_edge_arc(std::span<const double> s, std::span<const double> x, std::span<const double> y,
-                             std::span<const double> xp, std::span<const double> yp, double x_te, double y_te);
-
 // Control point just inside a sharp TE, on the bisector, with the unit
 // normal of the velocity condition imposed there.
 struct BisectorControl {
