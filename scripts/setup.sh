@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 need=()
-for pkg in g++ cmake ninja-build libeigen3-dev libtbb-dev libgtest-dev; do
+for pkg in g++ cmake ninja-build ccache libeigen3-dev libtbb-dev libgtest-dev; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")
 done
 # cmake and ninja may come from pip instead of Debian; accept either.
