@@ -42,6 +42,13 @@ inline constexpr double HKC_FLOOR = 0.01;
 inline constexpr double CQ_DERIVATIVE_THRESHOLD = 1e-12;
 // Outer-layer dissipation reference slip velocity.
 inline constexpr double DISSIPATION_US_REF = 0.995;
+// sqrt(Ctau) of a shear layer that starts without a history: a station that
+// turns turbulent, and the first wake station behind a laminar trailing edge.
+inline constexpr double INITIAL_SHEAR = 0.03;
+// Smallest Hk the displacement-thickness limiter of the march and the update
+// lets a station reach, on the airfoil and in the wake.
+inline constexpr double HK_LIMIT_AIRFOIL = 1.02;
+inline constexpr double HK_LIMIT_WAKE = 1.00005;
 
 // Hk floor for a flow type.
 constexpr double hk_floor(FlowType flow) {
