@@ -1,0 +1,623 @@
+"""The one place where the package calls the compiled engine.
+
+Everything else in :mod:`velaro` talks to the engine through the functions
+and records of this module, never to an extension module directly.  Today the
+engine is the flat module ``_velaro`` (lists in, dictionaries out, one cold
+start per angle).  A richer engine module, ``velaro._engine``, is planned;
+when it exists, only this file changes.
+
+What the engine must provide
+============================
+The package relies on exactly the functions below, with these shapes.  Points
+are float64 arrays of shape ``(N, 2)`` in contour order (upper trailing edge,
+upper surface, leading edge, lower surface, lower trailing edge); angles are
+in degrees; the reference length is the chord.
+
+Geometry
+    ``naca4(designation, points_per_side) -> (N, 2) array``
+    ``repanel(points, nodes, curvature, te_le_ratio, te_spacing_ratio) -> (nodes, 2) array``
+    ``deflect_flap(points, hinge_x, deflection_deg, hinge_y) -> (M, 2) array``
+    Each raises ``ValueError`` instead of returning an empty or collapsed list.
+
+Inviscid
+    ``inviscid_at_alpha(points, alpha) -> InviscidRecord``: lift and moment
+    coefficients and the pressure coefficient at every surface node.
+
+Viscous, one operating point
+    ``point_at_alpha(points, alpha, conditions, distributions) -> PointRecord``
+    ``point_at_cl(points, cl, conditions, distributions) -> PointRecord``
+    ``conditions`` is a :class:`Conditions` (Reynolds number, Mach number,
+    critical amplification exponent, trip positions per side as chord
+    fractions with 1 meaning free transition, iteration limit).  With
+    ``distributions`` the record carries the boundary layer of both sides
+    from the first real station (not the stagnation placeholder) to the
+    trailing edge, and the surface pressure at every node.
+
+Viscous, sweeps
+    ``sweep(task, progress, cancel) -> SweepRecord``: one ordered list of
+    angles or of lift coefficients at one set of conditions.  The engine is
+    expected to march from near zero lift outward in both directions, warm
+    starting each point from the last converged one, retrying a failed point
+    with sub-steps and then cold, and to record per point how it was reached
+    (``"warm"``, ``"substep"``, ``"cold"``, ``"failed"``).  Results come back
+    in input order.
+    ``sweeps(tasks, workers, progress) -> list[SweepRecord]``: independent
+    sweeps (several Reynolds or Mach numbers, several contours) run in
+    parallel, the interpreter lock released for the whole computation.
+    ``progress(n)`` is called (from any thread) with the number of points
+    just finished; ``cancel`` is a :class:`threading.Event` that stops the
+    remaining work.  A Ctrl-C in the calling thread must stop the run
+    promptly and raise ``KeyboardInterrupt``.
+
+Conventions of every viscous record: ``converged`` is the engine's own
+verdict; the coefficients are those of the final iterate (the package turns
+them into NaN when the point did not converge); ``error`` holds the text of a
+failure (invalid input, solver breakdown), in which case ``converged`` is
+False.
+
+Capabilities
+    :data:`FORCED_TRANSITION` and :data:`WARM_START` tell the package what the
+    engine in use can do.
+
+How the present engine (``_velaro``) is used
+============================================
+* Every viscous evaluation goes through ``analyze_faithful_batch``, even a
+  single point, because the batch releases the interpreter lock.
+* A prescribed lift coefficient is reached by solving for the angle: a
+  safeguarded secant iteration on converged points, kept inside a bracket as
+  soon as one is found, and with failed points answered by halving the step
+  back toward the nearest converged angle.  All pending targets of a sweep
+  advance together, one batch per round, so they run in parallel.
+* Sweeps are cut into chunks so that progress can be reported and a cancel
+  honoured between chunks; every point is a cold start.
+* Boundary-layer arrays come from ``get_bl_distribution``, which solves the
+  point again.  Its first row per side is a placeholder at the stagnation
+  point and is dropped; the arc length is measured along the panels from the
+  stagnation point, which is placed between the two nodes that straddle it
+  by linear interpolation of the edge velocity.
+* Forced transition is not available: any trip position other than 1 raises
+  ``NotImplementedError``.
+"""
+
+from __future__ import annotations
+
+import math
+import os
+import threading
+from concurrent.futures import FIRST_COMPLETED, ThreadPoolExecutor, wait
+from dataclasses import dataclass, field, replace
+from typing import Callable, Literal, Optional, Sequence
+
+import numpy as np
+
+import _velaro
+
+#: Name of the engine module in use.
+ENGINE = "_velaro"
+#: Whether trip positions other than 1 (free transition) are honoured.
+FORCED_TRANSITION = False
+#: Whether sweeps warm-start each point from the previous one.
+WARM_START = False
+#: Default tolerance on a prescribed lift coefficient.
+CL_TOLERANCE = 1e-4
+#: Largest number of viscous evaluations spent on one prescribed lift coefficient.
+CL_MAX_EVALUATIONS = 24
+
+ProgressCallback = Optional[Callable[[int], None]]
+Mode = Literal["alpha", "cl"]
+
+
+@dataclass(frozen=True)
+class Conditions:
+    """Operating conditions of a viscous analysis (already validated)."""
+
+    reynolds: float
+    mach: float = 0.0
+    ncrit: float = 9.0
+    xtr_upper: float = 1.0
+    xtr_lower: float = 1.0
+    max_iterations: int = 100
+
+
+@dataclass
+class SideArrays:
+    """Boundary layer of one side, first real station to the trailing edge."""
+
+    s: np.ndarray
+    x: np.ndarray
+    y: np.ndarray
+    ue: np.ndarray
+    theta: np.ndarray
+    delta_star: np.ndarray
+    h: np.ndarray
+    cf: np.ndarray
+    amplification: Optional[np.ndarray] = None
+    shear: Optional[np.ndarray] = None
+
+
+@dataclass
+class Distributions:
+    """Boundary layer of both sides and the surface pressure at the nodes."""
+
+    upper: SideArrays
+    lower: SideArrays
+    x: np.ndarray
+    y: np.ndarray
+    cp: np.ndarray
+
+
+@dataclass
+class PointRecord:
+    """One viscous operating point as the engine reports it."""
+
+    alpha: float
+    cl: float
+    cd: float
+    cm: float
+    cd_friction: float
+    cd_pressure: float
+    x_tr_upper: float
+    x_tr_lower: float
+    iterations: int
+    residual: float
+    converged: bool
+    error: Optional[str] = None
+    start: str = "cold"
+    cl_target: Optional[float] = None
+    distributions: Optional[Distributions] = None
+
+
+_FLOAT_COLUMNS = ("alpha", "cl", "cd", "cm", "cd_friction", "cd_pressure", "x_tr_upper", "x_tr_lower", "residual")
+
+
+@dataclass
+class SweepRecord:
+    """A sweep as the engine reports it: one entry per requested value, in input order."""
+
+    mode: str
+    targets: np.ndarray
+    alpha: np.ndarray
+    cl: np.ndarray
+    cd: np.ndarray
+    cm: np.ndarray
+    cd_friction: np.ndarray
+    cd_pressure: np.ndarray
+    x_tr_upper: np.ndarray
+    x_tr_lower: np.ndarray
+    residual: np.ndarray
+    iterations: np.ndarray
+    converged: np.ndarray
+    errors: list = field(default_factory=list)
+    start: list = field(default_factory=list)
+
+    @classmethod
+    def from_points(cls, mode: str, targets: np.ndarray, points: Sequence[PointRecord]) -> "SweepRecord":
+        cols = {name: np.array([getattr(p, name) for p in points], dtype=np.float64) for name in _FLOAT_COLUMNS}
+        return cls(
+            mode=mode,
+            targets=np.asarray(targets, dtype=np.float64),
+            iterations=np.array([p.iterations for p in points], dtype=np.int64),
+            converged=np.array([p.converged for p in points], dtype=bool),
+            errors=[p.error for p in points],
+            start=[p.start for p in points],
+            **cols,
+        )
+
+    def point(self, i: int) -> PointRecord:
+        return PointRecord(
+            **{name: float(getattr(self, name)[i]) for name in _FLOAT_COLUMNS},
+            iterations=int(self.iterations[i]),
+            converged=bool(self.converged[i]),
+            error=self.errors[i],
+            start=self.start[i],
+            cl_target=float(self.targets[i]) if self.mode == "cl" else None,
+        )
+
+
+@dataclass(frozen=True)
+class SweepTask:
+    """One sweep to run: a contour, a list of angles or lift coefficients, conditions."""
+
+    points: np.ndarray
+    mode: str
+    values: np.ndarray
+    conditions: Conditions
+
+
+@dataclass
+class InviscidRecord:
+    """Inviscid solution at one angle: coefficients and nodal pressure."""
+
+    alpha: float
+    cl: float
+    cm: float
+    x: np.ndarray
+    y: np.ndarray
+    cp: np.ndarray
+    error: Optional[str] = None
+
+
+# ---------------------------------------------------------------------------
+# Geometry
+
+
+def _flat(points: np.ndarray) -> list:
+    return np.ascontiguousarray(points, dtype=np.float64).ravel().tolist()
+
+
+def _array(point_list: list) -> np.ndarray:
+    return np.array(point_list, dtype=np.float64).reshape(-1, 2)
+
+
+def naca4(designation: int, points_per_side: int) -> np.ndarray:
+    """NACA 4-series contour (open, blunt trailing edge)."""
+    return _array(_velaro.generate_naca4(int(designation), int(points_per_side)))
+
+
+def repanel(
+    points: np.ndarray, nodes: int, curvature: float, te_le_ratio: float, te_spacing_ratio: float
+) -> np.ndarray:
+    """New nodes along the contour's spline, clustered by curvature.
+
+    Raises
+    ------
+    ValueError
+        When the spline cannot be built (coincident points) or the result has
+        the wrong size.
+    """
+    out = _array(_velaro.repanel_kelvo(_flat(points), int(nodes), float(curvature), float(te_le_ratio), float(te_spacing_ratio)))
+    if len(out) != nodes:
+        raise ValueError(
+            f"repaneling failed ({len(out)} points returned for {nodes} requested): "
+            "the contour has coincident consecutive points or cannot be splined"
+        )
+    if not np.isfinite(out).all():
+        raise ValueError("repaneling failed: the result is not finite")
+    return out
+
+
+def deflect_flap(points: np.ndarray, hinge_x: float, deflection_deg: float, hinge_y: float) -> np.ndarray:
+    """Contour with the part aft of the hinge rotated (positive: trailing edge down).
+
+    Raises
+    ------
+    ValueError
+        When the engine returns nothing or a contour that lost most of its
+        points (a failure of the flap routine, not a valid result).
+    """
+    out = _array(_velaro.deflect_flap(_flat(points), float(hinge_x), float(deflection_deg), float(hinge_y)))
+    if len(out) == 0:
+        raise ValueError("flap deflection failed: the contour needs at least 4 points")
+    # The flap routine removes only the few points that the rotation buries;
+    # a result with under half the points is a collapse, not a flap.
+    if len(out) < max(4, len(points) // 2) or not np.isfinite(out).all():
+        raise ValueError(
+            f"flap deflection failed: {len(points)} points came back as {len(out)}; "
+            "try fewer points (repanel first) or a smaller deflection"
+        )
+    return out
+
+
+# ---------------------------------------------------------------------------
+# Inviscid
+
+
+def inviscid_at_alpha(points: np.ndarray, alpha: float) -> InviscidRecord:
+    """Inviscid panel solution at one angle (degrees)."""
+    d = _velaro.analyze_inviscid_batch(_flat(points), [float(alpha)])[0]
+    if not d["success"]:
+        empty = np.empty(0)
+        return InviscidRecord(float(alpha), math.nan, math.nan, empty, empty, empty, error=d["error"])
+    cp = np.array(d["cp"], dtype=np.float64)
+    nodes = points[: len(cp)]  # one value per node; a closed contour's last node repeats the first
+    return InviscidRecord(float(alpha), float(d["cl"]), float(d["cm"]), nodes[:, 0].copy(), nodes[:, 1].copy(), cp)
+
+
+def _inviscid_line(points: np.ndarray) -> tuple[float, float]:
+    """Zero-lift angle (deg) and lift slope (per deg) of the inviscid solution."""
+    a, b = _velaro.analyze_inviscid_batch(_flat(points), [0.0, 4.0])
+    if not (a["success"] and b["success"]) or b["cl"] == a["cl"]:
+        return 0.0, 0.1
+    slope = (b["cl"] - a["cl"]) / 4.0
+    return -a["cl"] / slope, slope
+
+
+# ---------------------------------------------------------------------------
+# Viscous
+
+
+def _check_conditions(c: Conditions) -> None:
+    if (c.xtr_upper, c.xtr_lower) != (1.0, 1.0) and not FORCED_TRANSITION:
+        raise NotImplementedError(
+            f"forced transition (xtr={c.xtr_upper:g}, {c.xtr_lower:g}) is not available in the engine "
+            f"in use ({ENGINE}); only free transition, xtr=(1, 1), can be analysed"
+        )
+
+
+def _record_from_dict(d: dict, alpha: float) -> PointRecord:
+    if not d["success"]:
+        return PointRecord(
+            alpha=float(alpha), cl=math.nan, cd=math.nan, cm=math.nan, cd_friction=math.nan,
+            cd_pressure=math.nan, x_tr_upper=math.nan, x_tr_lower=math.nan, iterations=int(d["iterations"]),
+            residual=math.nan, converged=False, error=str(d["error"]), start="failed",
+        )
+    return PointRecord(
+        alpha=float(d["alpha_deg"]), cl=d["cl"], cd=d["cd"], cm=d["cm"], cd_friction=d["cd_friction"],
+        cd_pressure=d["cd_pressure"], x_tr_upper=d["x_tr_upper"], x_tr_lower=d["x_tr_lower"],
+        iterations=int(d["iterations"]), residual=d["residual"], converged=bool(d["converged"]),
+        start="cold",
+    )
+
+
+def _batch(points: np.ndarray, alphas: Sequence[float], c: Conditions) -> list[PointRecord]:
+    if len(alphas) == 0:
+        return []
+    out = _velaro.analyze_faithful_batch(
+        _flat(points), [float(a) for a in alphas], reynolds=c.reynolds, mach=c.mach, ncrit=c.ncrit,
+        max_iterations=c.max_iterations, re_type=1,
+    )
+    return [_record_from_dict(d, a) for d, a in zip(out, alphas)]
+
+
+def _side(d: dict, side: str, nodes: np.ndarray, s_nodes: np.ndarray) -> SideArrays:
+    cols = {k: np.array(d[f"{k}_{side}"], dtype=np.float64)[1:] for k in ("x", "theta", "delta_star", "h", "cf", "ue")}
+    return SideArrays(s=s_nodes, x=cols["x"], y=nodes[:, 1].copy(), ue=cols["ue"], theta=cols["theta"],
+                      delta_star=cols["delta_star"], h=cols["h"], cf=cols["cf"])
+
+
+def _distributions(points: np.ndarray, alpha: float, c: Conditions) -> Optional[Distributions]:
+    d = _velaro.get_bl_distribution(
+        _flat(points), float(alpha), reynolds=c.reynolds, mach=c.mach, ncrit=c.ncrit,
+        max_iterations=c.max_iterations, re_type=1,
+    )
+    if not d["success"]:
+        return None
+    # Row k >= 1 of the upper side is node n_up - k, row k of the lower side
+    # is node n_up + k - 1 (row 0 of each side is the stagnation placeholder).
+    n_up = len(d["x_upper"]) - 1
+    n_lo = len(d["x_lower"]) - 1
+    if n_up < 1 or n_lo < 1 or n_up + n_lo > len(points):
+        return None
+    up_nodes = points[n_up - 1 :: -1] if n_up > 0 else points[:0]
+    lo_nodes = points[n_up : n_up + n_lo]
+    ue_up = np.array(d["ue_upper"][1:], dtype=np.float64)
+    ue_lo = np.array(d["ue_lower"][1:], dtype=np.float64)
+    if not (np.allclose(up_nodes[:, 0], d["x_upper"][1:], rtol=0, atol=1e-12)
+            and np.allclose(lo_nodes[:, 0], d["x_lower"][1:], rtol=0, atol=1e-12)):
+        return None  # rows do not sit on the nodes as expected; refuse to guess
+    # Stagnation point between the first node of each side, where the edge
+    # velocity (positive along each side) changes sign.
+    a, b = abs(ue_up[0]), abs(ue_lo[0])
+    f = a / (a + b) if a + b > 0 else 0.5
+    stag = up_nodes[0] + f * (lo_nodes[0] - up_nodes[0])
+
+    def arc(nodes: np.ndarray) -> np.ndarray:
+        steps = np.hypot(*np.diff(np.vstack([stag, nodes]), axis=0).T)
+        return np.cumsum(steps)
+
+    upper = _side(d, "upper", up_nodes, arc(up_nodes))
+    lower = _side(d, "lower", lo_nodes, arc(lo_nodes))
+    # Surface pressure at the nodes, in contour order (free-stream speed 1).
+    node_x = np.concatenate([up_nodes[::-1, 0], lo_nodes[:, 0]])
+    node_y = np.concatenate([up_nodes[::-1, 1], lo_nodes[:, 1]])
+    ue = np.concatenate([ue_up[::-1], ue_lo])
+    return Distributions(upper=upper, lower=lower, x=node_x, y=node_y, cp=1.0 - ue * ue)
+
+
+def point_at_alpha(points: np.ndarray, alpha: float, conditions: Conditions, distributions: bool = False) -> PointRecord:
+    """Viscous solution at one angle of attack (degrees)."""
+    _check_conditions(conditions)
+    rec = _batch(points, [alpha], conditions)[0]
+    if distributions and rec.converged:
+        rec.distributions = _distributions(points, alpha, conditions)
+    return rec
+
+
+class _ClSolve:
+    """Angle search for one prescribed lift coefficient.
+
+    Proposes angles, is told the result of each, and stops when a converged
+    point lies within the tolerance of the target, when the target is shown
+    to be out of reach, or when the evaluation budget is spent.
+    """
+
+    def __init__(self, target: float, guess: float, slope: float, tol: float, budget: int):
+        self.target = target
+        self.guess = guess
+        self.slope = slope if slope > 1e-3 else 0.1
+        self.tol = tol
+        self.budget = budget
+        self.good: list[PointRecord] = []  # converged evaluations
+        self.failed: list[float] = []  # angles that did not converge
+        self.evaluations = 0
+        self.done: Optional[PointRecord] = None
+        self.reason: Optional[str] = None
+
+    def _seen(self, a: float) -> bool:
+        return any(abs(a - p.alpha) < 1e-9 for p in self.good) or any(abs(a - f) < 1e-9 for f in self.failed)
+
+    def propose(self) -> list[float]:
+        if self.done is not None or self.reason is not None:
+            return []
+        if self.evaluations >= self.budget:
+            self.reason = f"no converged angle found within {self.budget} evaluations"
+            return []
+        t = self.target
+        if not self.good:
+            if not self.failed:
+                return [self.guess, self.guess + (1.0 if t >= 0.0 else -1.0)]
+            # Walk outward from the guess in alternating half-degree steps.
+            k = len(self.failed)
+            a = self.guess + 0.5 * ((k + 1) // 2) * (1 if k % 2 else -1)
+            return [a]
+        pts = sorted(self.good, key=lambda p: p.alpha)
+        best = min(pts, key=lambda p: abs(p.cl - t))
+        # Bracket: adjacent converged angles whose lift straddles the target.
+        brackets = [(p, q) for p, q in zip(pts, pts[1:]) if (p.cl - t) * (q.cl - t) < 0]
+        if brackets:
+            lo, hi = min(brackets, key=lambda pq: abs(pq[0].alpha - best.alpha) + abs(pq[1].alpha - best.alpha))
+            a = lo.alpha + (t - lo.cl) * (hi.alpha - lo.alpha) / (hi.cl - lo.cl)
+            width = hi.alpha - lo.alpha
+            # Regula falsi, with a bisection when it hugs one end (slow side)
+            # or lands on an angle already tried.
+            if not (lo.alpha + 0.05 * width < a < hi.alpha - 0.05 * width) or self._seen(a):
+                a = 0.5 * (lo.alpha + hi.alpha)
+            if any(lo.alpha < f < hi.alpha for f in self.failed):
+                # A failure inside the bracket: approach from the side of the best point.
+                a = 0.5 * (best.alpha + min((f for f in self.failed if lo.alpha < f < hi.alpha),
+                                            key=lambda f: abs(f - best.alpha)))
+            if self._seen(a) or width < 1e-7:
+                self.reason = "the lift coefficient cannot be resolved more finely"
+                return []
+            return [a]
+        # No bracket: secant through the two points nearest the target, or
+        # the assumed slope with a single point; steps are capped at 2 deg.
+        if len(pts) >= 2:
+            near = sorted(pts, key=lambda p: abs(p.cl - t))[:2]
+            da = near[0].alpha - near[1].alpha
+            slope = (near[0].cl - near[1].cl) / da if da != 0 else 0.0
+        else:
+            slope = self.slope
+        top = max(pts, key=lambda p: p.cl)
+        bottom = min(pts, key=lambda p: p.cl)
+        if slope <= 1e-3:
+            # Flat or falling lift: past the maximum (or minimum) of the curve.
+            if t > top.cl and len(pts) >= 3:
+                self.reason = f"target cl {t:g} is above the largest lift found (cl {top.cl:.4f} at alpha {top.alpha:.3f} deg)"
+                return []
+            if t < bottom.cl and len(pts) >= 3:
+                self.reason = f"target cl {t:g} is below the smallest lift found (cl {bottom.cl:.4f} at alpha {bottom.alpha:.3f} deg)"
+                return []
+            slope = self.slope
+        step = (t - best.cl) / slope
+        step = max(-2.0, min(2.0, step))
+        a = best.alpha + step
+        # Do not jump beyond a failed angle: halve the way toward it instead.
+        beyond = [f for f in self.failed if (f - best.alpha) * step > 0 and abs(f - best.alpha) <= abs(step) + 1e-12]
+        if beyond:
+            a = 0.5 * (best.alpha + min(beyond, key=lambda f: abs(f - best.alpha)))
+        if self._seen(a):
+            a = 0.5 * (a + best.alpha)
+        if self._seen(a):
+            self.reason = "the angle search stalled"
+            return []
+        return [a]
+
+    def record(self, rec: PointRecord) -> None:
+        self.evaluations += 1
+        if rec.converged and np.isfinite(rec.cl):
+            self.good.append(rec)
+            if abs(rec.cl - self.target) <= self.tol and (
+                self.done is None or abs(rec.cl - self.target) < abs(self.done.cl - self.target)
+            ):
+                self.done = rec
+        else:
+            self.failed.append(rec.alpha)
+
+    def result(self) -> PointRecord:
+        if self.done is not None:
+            return replace(self.done, cl_target=self.target)
+        reason = self.reason or "the angle search did not finish"
+        return PointRecord(
+            alpha=math.nan, cl=math.nan, cd=math.nan, cm=math.nan, cd_friction=math.nan, cd_pressure=math.nan,
+            x_tr_upper=math.nan, x_tr_lower=math.nan, iterations=0, residual=math.nan, converged=False,
+            error=f"prescribed cl {self.target:g} not reached: {reason}", start="failed", cl_target=self.target,
+        )
+
+
+def _solve_cls(
+    points: np.ndarray, targets: Sequence[float], c: Conditions, tol: float,
+    progress: ProgressCallback = None, cancel: Optional[threading.Event] = None,
+) -> list[PointRecord]:
+    """Angles for several lift coefficients; all targets advance together, one batch per round."""
+    alpha0, slope = _inviscid_line(points)
+    slope *= 0.9  # the boundary layer lowers the lift slope a little
+    solves = [_ClSolve(t, alpha0 + t / slope, slope, tol, CL_MAX_EVALUATIONS) for t in targets]
+    finished = [False] * len(solves)
+    while True:
+        if cancel is not None and cancel.is_set():
+            break
+        jobs: list[tuple[int, float]] = []
+        for i, s in enumerate(solves):
+            for a in s.propose():
+                jobs.append((i, a))
+        for i, s in enumerate(solves):
+            if not finished[i] and not any(j == i for j, _ in jobs):
+                finished[i] = True
+                if progress:
+                    progress(1)
+        if not jobs:
+            break
+        for (i, _), rec in zip(jobs, _batch(points, [a for _, a in jobs], c)):
+            solves[i].record(rec)
+    return [s.result() for s in solves]
+
+
+def point_at_cl(
+    points: np.ndarray, cl: float, conditions: Conditions, distributions: bool = False, tolerance: float = CL_TOLERANCE
+) -> PointRecord:
+    """Viscous solution at a prescribed lift coefficient.
+
+    The converged point found lies within ``tolerance`` of ``cl``; otherwise
+    the record has ``converged`` False and an error saying why.
+    """
+    _check_conditions(conditions)
+    rec = _solve_cls(points, [cl], conditions, tolerance)[0]
+    if distributions and rec.converged:
+        rec.distributions = _distributions(points, rec.alpha, conditions)
+    return rec
+
+
+def _chunk_size() -> int:
+    return max(8, 4 * (os.cpu_count() or 1))
+
+
+def sweep(task: SweepTask, progress: ProgressCallback = None, cancel: Optional[threading.Event] = None) -> SweepRecord:
+    """Run one sweep (see the module notes); results in input order."""
+    _check_conditions(task.conditions)
+    values = np.asarray(task.values, dtype=np.float64)
+    if task.mode == "cl":
+        recs = _solve_cls(task.points, values.tolist(), task.conditions, CL_TOLERANCE, progress, cancel)
+        return SweepRecord.from_points("cl", values, recs)
+    recs: list[PointRecord] = []
+    size = _chunk_size()
+    for lo in range(0, len(values), size):
+        if cancel is not None and cancel.is_set():
+            break
+        chunk = values[lo : lo + size].tolist()
+        recs.extend(_batch(task.points, chunk, task.conditions))
+        if progress:
+            progress(len(chunk))
+    if len(recs) < len(values):  # cancelled: mark what was not run
+        for a in values[len(recs):]:
+            recs.append(_record_from_dict({"success": False, "error": "cancelled", "iterations": 0}, a))
+    return SweepRecord.from_points("alpha", values, recs)
+
+
+def sweeps(tasks: Sequence[SweepTask], workers: Optional[int] = None, progress: ProgressCallback = None) -> list[SweepRecord]:
+    """Run independent sweeps in parallel threads; results in task order.
+
+    The engine releases the interpreter lock while it computes, so the
+    threads run concurrently.  The calling thread only waits, in short
+    intervals, so that Ctrl-C reaches it at once: it then cancels the
+    remaining chunks and re-raises ``KeyboardInterrupt``.
+    """
+    for t in tasks:
+        _check_conditions(t.conditions)
+    if not tasks:
+        return []
+    n = workers or min(len(tasks), max(1, os.cpu_count() or 1))
+    cancel = threading.Event()
+    pool = ThreadPoolExecutor(max_workers=max(1, n), thread_name_prefix="velaro-sweep")
+    try:
+        futures = [pool.submit(sweep, t, progress, cancel) for t in tasks]
+        pending = set(futures)
+        while pending:
+            _, pending = wait(pending, timeout=0.1, return_when=FIRST_COMPLETED)
+        return [f.result() for f in futures]
+    except BaseException:
+        cancel.set()
+        pool.shutdown(wait=False, cancel_futures=True)
+        raise
+    finally:
+        pool.shutdown(wait=False)
