@@ -1,0 +1,306 @@
+"""What every subcommand shares: argument types, sections, progress, files."""
+
+from __future__ import annotations
+
+import argparse
+import contextlib
+import math
+import os
+import re
+import sys
+import tempfile
+import warnings
+from pathlib import Path
+from typing import Any, Callable, Iterator, Optional
+
+import numpy as np
+
+
+class CliError(Exception):
+    """A usage or input error: reported as one line on stderr, exit code 2."""
+
+
+#: Exit codes.
+EXIT_OK = 0
+EXIT_UNCONVERGED = 1
+EXIT_USAGE = 2
+EXIT_INTERRUPTED = 130
+
+#: Most points one range may hold; more is a typing slip, not a polar.
+MAX_RANGE_POINTS = 10000
+
+
+# ---------------------------------------------------------------------------
+# Argument types (raise argparse.ArgumentTypeError with a plain message)
+
+
+def _float(text: str, what: str) -> float:
+    try:
+        v = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{what} must be a number, got {text!r}") from None
+    if not math.isfinite(v):
+        raise argparse.ArgumentTypeError(f"{what} must be a finite number, got {text!r}")
+    return v
+
+
+def finite(what: str) -> Callable[[str], float]:
+    def parse(text: str) -> float:
+        return _float(text, what)
+
+    parse.__name__ = what  # argparse names the type in some messages
+    return parse
+
+
+def positive(what: str) -> Callable[[str], float]:
+    def parse(text: str) -> float:
+        v = _float(text, what)
+        if v <= 0:
+            raise argparse.ArgumentTypeError(f"{what} must be positive, got {text}")
+        return v
+
+    parse.__name__ = what
+    return parse
+
+
+def non_negative(what: str) -> Callable[[str], float]:
+    def parse(text: str) -> float:
+        v = _float(text, what)
+        if v < 0:
+            raise argparse.ArgumentTypeError(f"{what} must not be negative, got {text}")
+        return v
+
+    parse.__name__ = what
+    return parse
+
+
+def mach_number(text: str) -> float:
+    v = _float(text, "Mach number")
+    if not 0.0 <= v < 1.0:
+        raise argparse.ArgumentTypeError(f"Mach number must be in [0, 1), got {text}")
+    return v
+
+
+def count(what: str, low: int, high: int) -> Callable[[str], int]:
+    def parse(text: str) -> int:
+        try:
+            v = int(text)
+        except ValueError:
+            raise argparse.ArgumentTypeError(f"{what} must be a whole number, got {text!r}") from None
+        if not low <= v <= high:
+            raise argparse.ArgumentTypeError(f"{what} must be in [{low}, {high}], got {v}")
+        return v
+
+    parse.__name__ = what
+    return parse
+
+
+def values(what: str) -> Callable[[str], np.ndarray]:
+    """Parse ``START:STOP:STEP`` (STOP included), ``A,B,C`` or a single value."""
+
+    def parse(text: str) -> np.ndarray:
+        spec = text.strip()
+        if ":" in spec:
+            parts = spec.split(":")
+            if len(parts) != 3 or not all(p.strip() for p in parts):
+                raise argparse.ArgumentTypeError(
+                    f"malformed {what} range {text!r}: expected START:STOP:STEP such as -4:16:0.5"
+                )
+            start, stop, step = (_float(p, f"{what} range {text!r}:") for p in parts)
+            if step == 0:
+                raise argparse.ArgumentTypeError(f"malformed {what} range {text!r}: the step must not be zero")
+            if (stop - start) * step < 0:
+                raise argparse.ArgumentTypeError(
+                    f"malformed {what} range {text!r}: a step of {step:g} never reaches {stop:g} from {start:g}"
+                )
+            n = math.floor((stop - start) / step + 1e-9) + 1
+            if n > MAX_RANGE_POINTS:
+                raise argparse.ArgumentTypeError(f"{what} range {text!r} has {n} points; at most {MAX_RANGE_POINTS}")
+            # start + k*step rather than accumulated sums: -4:16:0.5 gives
+            # exactly -4.0, -3.5, ... 16.0.
+            out = start + step * np.arange(n, dtype=np.float64)
+            return np.round(out, 12)
+        parts = [p for p in spec.split(",")]
+        if not spec or not all(p.strip() for p in parts):
+            raise argparse.ArgumentTypeError(f"malformed {what} {text!r}: expected a value, A,B,C or START:STOP:STEP")
+        return np.array([_float(p, what) for p in parts], dtype=np.float64)
+
+    parse.__name__ = what
+    return parse
+
+
+def join_values(chunks: Optional[list]) -> Optional[np.ndarray]:
+    """The values of an option given as one or more ranges or lists."""
+    if not chunks:
+        return None
+    return np.concatenate([np.atleast_1d(c) for c in chunks])
+
+
+# ---------------------------------------------------------------------------
+# Sections
+
+_NACA = re.compile(r"(?:naca)?[\s_-]*(\d{4})", re.IGNORECASE)
+
+
+def looks_like_file(spec: str) -> bool:
+    return (
+        os.sep in spec
+        or (os.altsep is not None and os.altsep in spec)
+        or Path(spec).suffix.lower() in (".dat", ".txt", ".csv")
+        or Path(spec).exists()
+    )
+
+
+def load_section(spec: str) -> Any:
+    """An :class:`velaro.Airfoil` from a NACA designation or a coordinate file."""
+    from velaro import Airfoil
+
+    if _NACA.fullmatch(spec.strip()) and not Path(spec).exists():
+        try:
+            return Airfoil.naca(spec)
+        except ValueError as exc:
+            raise CliError(f"section {spec!r}: {exc}") from None
+    if looks_like_file(spec):
+        try:
+            return Airfoil.from_dat(spec)
+        except FileNotFoundError:
+            raise CliError(f"section file not found: {spec}") from None
+        except IsADirectoryError:
+            raise CliError(f"section {spec}: is a directory, not a coordinate file") from None
+        except OSError as exc:
+            raise CliError(f"section {spec}: cannot read: {exc.strerror or exc}") from None
+        except ValueError as exc:
+            raise CliError(f"section {spec}: {exc}") from None
+    raise CliError(
+        f"unknown section {spec!r}: give a NACA 4-digit designation (naca2412, 0012) or a .dat coordinate file"
+    )
+
+
+# ---------------------------------------------------------------------------
+# Messages and progress
+
+
+class Console:
+    """Where the command's messages go.
+
+    Tables go to stdout; notes, warnings and progress to stderr.  Progress
+    bars appear only when stderr is a terminal and ``--quiet`` is not given,
+    so piped or logged runs stay clean.
+    """
+
+    def __init__(self, quiet: bool = False, stdout: Any = None, stderr: Any = None) -> None:
+        self.quiet = quiet
+        self.out = stdout or sys.stdout
+        self.err = stderr or sys.stderr
+
+    @property
+    def progress(self) -> bool:
+        if self.quiet:
+            return False
+        try:
+            return bool(self.err.isatty())
+        except (AttributeError, ValueError):
+            return False
+
+    def print(self, text: str = "") -> None:
+        print(text, file=self.out)
+
+    def note(self, text: str) -> None:
+        """An informational line on stderr (suppressed by --quiet)."""
+        if not self.quiet:
+            print(f"velaro: {text}", file=self.err, flush=True)
+
+    def warn(self, text: str) -> None:
+        """A line on stderr that is always shown."""
+        print(f"velaro: {text}", file=self.err, flush=True)
+
+
+@contextlib.contextmanager
+def package_warnings(console: Console) -> Iterator[None]:
+    """Show the package's warnings (a reordered contour ...) as one-line notes."""
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        try:
+            yield
+        finally:
+            seen = set()
+            for w in caught:
+                if issubclass(w.category, (DeprecationWarning, PendingDeprecationWarning)):
+                    continue
+                text = str(w.message).splitlines()[0] if str(w.message) else w.category.__name__
+                if text not in seen:
+                    seen.add(text)
+                    console.note(f"note: {text}")
+
+
+# ---------------------------------------------------------------------------
+# Output files
+
+
+def output_kind(path: str, allowed: tuple[str, ...], option: str = "--out") -> str:
+    """The file kind from the extension (lower case, without the dot)."""
+    ext = Path(path).suffix.lower().lstrip(".")
+    if ext not in allowed:
+        shown = ", ".join("." + a for a in allowed)
+        got = f"'.{ext}'" if ext else "no extension"
+        raise CliError(f"{option} {path}: unknown file type ({got}); use one of {shown}")
+    parent = Path(path).resolve().parent
+    if not parent.is_dir():
+        raise CliError(f"{option} {path}: the folder {parent} does not exist")
+    if Path(path).is_dir():
+        raise CliError(f"{option} {path}: is a directory")
+    return ext
+
+
+def require_pyarrow(option: str = "--out") -> None:
+    try:
+        import pyarrow  # noqa: F401
+        import pyarrow.parquet  # noqa: F401
+    except ImportError:
+        raise CliError(
+            f"{option}: writing Parquet needs pyarrow, an optional dependency; "
+            "install it (pip install pyarrow, or pip install 'velaro[pandas]') or write .csv or .json instead"
+        ) from None
+
+
+def write_atomic(path: str, write: Callable[[str], None]) -> None:
+    """Write through a temporary file in the same folder, then rename.
+
+    A reader (or a Ctrl-C) sees either the old file, or none, or the whole
+    new one, never a half-written file.
+    """
+    target = Path(path)
+    fd, tmp = tempfile.mkstemp(prefix=f".{target.name}.", suffix=".part", dir=str(target.resolve().parent))
+    os.close(fd)
+    try:
+        write(tmp)
+        os.replace(tmp, target)
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.unlink(tmp)
+        raise
+
+
+def fmt(v: Any, spec: str) -> str:
+    """A table cell: the number formatted, or '-' for NaN/None."""
+    if v is None:
+        return "-"
+    try:
+        f = float(v)
+    except (TypeError, ValueError):
+        return str(v)
+    if not math.isfinite(f):
+        return "-"
+    return format(f, spec)
+
+
+def compact(v: float) -> str:
+    """1e6 rather than 1000000.0; 2.5e5; 0.15."""
+    if v == 0:
+        return "0"
+    exp = math.floor(math.log10(abs(v)))
+    if abs(exp) >= 4:
+        mant = v / 10.0**exp
+        m = f"{mant:.6g}"
+        return f"{m}e{exp}"
+    return f"{v:g}"
