@@ -185,7 +185,7 @@ def _contour_axes(ax: Any, coordinates: np.ndarray) -> None:
 @_styled
 def pressure_figure(
     coordinates: np.ndarray,
-    viscous: Optional[Any] = None,
+    viscous: Sequence[tuple[str, Any]] = (),
     inviscid: Optional[Any] = None,
     title: Optional[str] = None,
 ) -> Figure:
@@ -195,9 +195,11 @@ def pressure_figure(
     ----------
     coordinates : numpy.ndarray
         ``(N, 2)`` contour drawn below the pressure plot.
-    viscous, inviscid : SurfacePressure, optional
-        Distributions with ``x`` and ``cp`` arrays in contour order; either
-        may be missing (a viscous point that did not converge).
+    viscous : sequence of (label, SurfacePressure)
+        Viscous distributions (``x`` and ``cp`` arrays in contour order),
+        one per condition; may be empty (no viscous point converged).
+    inviscid : SurfacePressure, optional
+        The inviscid distribution.
     title : str, optional
         Figure title.
     """
@@ -205,13 +207,13 @@ def pressure_figure(
     ax_cp, ax_geo = fig.subplots(2, 1, sharex=True, gridspec_kw={"height_ratios": [3, 1]})
     if inviscid is not None:
         ax_cp.plot(inviscid.x, inviscid.cp, color="0.45", lw=1.2, ls="--", label="inviscid")
-    if viscous is not None:
-        ax_cp.plot(viscous.x, viscous.cp, color="C0", lw=1.6, label="viscous")
+    for k, (label, pressure) in enumerate(viscous):
+        ax_cp.plot(pressure.x, pressure.cp, color=f"C{k % 10}", lw=1.6, label=label)
     ax_cp.invert_yaxis()
     ax_cp.axhline(0.0, color="0.5", lw=0.6)
     ax_cp.set_ylabel("Pressure coefficient Cp (negative up)")
     ax_cp.set_title("Surface pressure")
-    if viscous is not None or inviscid is not None:
+    if viscous or inviscid is not None:
         ax_cp.legend(loc="best")
     ax_cp.tick_params(labelbottom=True)
     ax_cp.set_xlabel("x/c")
@@ -278,14 +280,20 @@ def boundary_layer_figure(
     for (name, side, colour), xt in zip(sides, x_tr):
         if xt is not None and math.isfinite(xt) and xt < 1.0:
             for ax in axes:
-                ax.axvline(xt, color=colour, lw=0.9, ls=":")
-            axes[0].annotate(f"transition ({name}) x/c = {xt:.3f}", xy=(xt, 1.0), xycoords=("data", "axes fraction"),
-                             xytext=(3, -12 if name == "upper" else -24), textcoords="offset points",
-                             fontsize=7, color=colour)
+                ax.axvline(xt, color=colour, lw=0.9, ls=":",
+                           label=f"transition ({name}) x/c = {xt:.3f}" if ax is axes[0] else None)
         for k, (x0, x1) in enumerate(separated_spans(side.x, side.cf)):
             for ax in axes:
                 ax.axvspan(x0, max(x1, x0 + 1e-3), color=colour, alpha=0.12, lw=0,
-                           label=f"separated ({name})" if (ax is axes[3] and k == 0) else None)
+                           label=f"separated ({name}, cf < 0)" if (ax is axes[3] and k == 0) else None)
+    # Near the stagnation point cf is large (the edge speed tends to zero);
+    # scale the axis to the rest of the surface so the distribution shows.
+    cf_all = np.concatenate([np.asarray(s.cf, float)[np.asarray(s.x, float) > 0.05] for _, s, _ in sides])
+    cf_all = cf_all[np.isfinite(cf_all)]
+    if cf_all.size:
+        top = 1.3 * max(float(cf_all.max()), 1e-6)
+        low = min(float(cf_all.min()) * 1.3, -0.1 * top)
+        axes[3].set_ylim(low, top)
     axes[0].legend(loc="upper left")
     axes[3].legend(loc="best")
     axes[3].set_xlabel("x/c")

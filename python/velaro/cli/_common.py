@@ -11,7 +11,7 @@ import sys
 import tempfile
 import warnings
 from pathlib import Path
-from typing import Any, Callable, Iterator, Optional
+from typing import Any, Callable, Iterator, Optional, Sequence
 
 import numpy as np
 
@@ -176,6 +176,44 @@ def load_section(spec: str) -> Any:
     )
 
 
+def prepare_section(spec: str, panels: int, flap: Optional[Sequence[float]] = None) -> Any:
+    """The section as analysed: loaded, repaneled to ``panels`` nodes, then flapped."""
+    af = load_section(spec)
+    try:
+        af = af.repanel(panels)
+        if flap:
+            af = af.with_flap(flap[0], flap[1])
+    except ValueError as exc:
+        raise CliError(f"section {spec}: {exc}") from None
+    return af
+
+
+def add_geometry_arguments(p: argparse.ArgumentParser, default_panels: Optional[int] = 160) -> None:
+    geo = p.add_argument_group("geometry")
+    geo.add_argument("--panels", type=count("panel node count", 3, 2000), default=default_panels, metavar="N",
+                     help="repanel the section to N nodes before the analysis (default 160)")
+    geo.add_argument("--flap", nargs=2, type=finite("flap value"), metavar=("HINGE_X", "DEFLECTION"),
+                     help="plain flap: hinge at x/c, deflection in degrees (positive trailing edge down)")
+
+
+def add_condition_arguments(p: argparse.ArgumentParser, several_re: bool) -> Any:
+    cond = p.add_argument_group("conditions")
+    if several_re:
+        cond.add_argument("--re", nargs="+", type=positive("Reynolds number"), default=[1e6], metavar="RE",
+                          help="chord Reynolds number(s) (default 1e6)")
+    else:
+        cond.add_argument("--re", type=positive("Reynolds number"), default=1e6, metavar="RE",
+                          help="chord Reynolds number (default 1e6)")
+    cond.add_argument("--mach", type=mach_number, default=0.0, help="free-stream Mach number (default 0)")
+    cond.add_argument("--ncrit", type=non_negative("ncrit"), default=9.0,
+                      help="critical amplification exponent of the e^N transition model (default 9)")
+    cond.add_argument("--xtr", nargs=2, type=finite("trip position"), metavar=("UPPER", "LOWER"),
+                      default=(1.0, 1.0), help="trip positions x/c per side (default 1 1: free transition)")
+    cond.add_argument("--iterations", type=count("iteration limit", 1, 10000), default=100, metavar="N",
+                      help="Newton iteration limit per point (default 100)")
+    return cond
+
+
 # ---------------------------------------------------------------------------
 # Messages and progress
 
@@ -291,7 +329,10 @@ def fmt(v: Any, spec: str) -> str:
         return str(v)
     if not math.isfinite(f):
         return "-"
-    return format(f, spec)
+    s = format(f, spec)
+    if f < 0 and float(s) == 0.0:  # no "-0.0000" for a tiny negative value
+        s = format(0.0, spec)
+    return s
 
 
 def compact(v: float) -> str:

@@ -33,32 +33,19 @@ PLOT_KINDS = ("png", "pdf", "svg")
 
 def add_arguments(p: argparse.ArgumentParser) -> None:
     p.add_argument("sections", nargs="+", metavar="SECTION", help="NACA designation or .dat file")
-    cond = p.add_argument_group("conditions")
-    cond.add_argument("--re", nargs="+", type=c.positive("Reynolds number"), default=[1e6], metavar="RE",
-                      help="chord Reynolds number(s) (default 1e6)")
-    cond.add_argument("--mach", type=c.mach_number, default=0.0, help="free-stream Mach number (default 0)")
-    cond.add_argument("--ncrit", type=c.non_negative("ncrit"), default=9.0,
-                      help="critical amplification exponent of the e^N transition model (default 9)")
+    cond = c.add_condition_arguments(p, several_re=True)
     sweep = cond.add_mutually_exclusive_group()
     sweep.add_argument("--alpha", nargs="+", type=c.values("alpha"), metavar="RANGE",
                        help="angles of attack in degrees (default -5:20:0.25)")
     sweep.add_argument("--cl", nargs="+", type=c.values("cl"), metavar="RANGE",
                        help="lift coefficients instead of angles (each solved for its angle)")
-    cond.add_argument("--xtr", nargs=2, type=c.finite("trip position"), metavar=("UPPER", "LOWER"),
-                      default=(1.0, 1.0), help="trip positions x/c per side (default 1 1: free transition)")
-    geo = p.add_argument_group("geometry")
-    geo.add_argument("--panels", type=c.count("panel node count", 3, 2000), default=160, metavar="N",
-                     help="repanel each section to N nodes before the analysis (default 160)")
-    geo.add_argument("--flap", nargs=2, type=c.finite("flap value"), metavar=("HINGE_X", "DEFLECTION"),
-                     help="plain flap: hinge at x/c, deflection in degrees (positive trailing edge down)")
+    c.add_geometry_arguments(p)
     out = p.add_argument_group("output")
     out.add_argument("--out", metavar="FILE", help="write the polars to FILE: .csv, .json or .parquet")
     out.add_argument("--plot", metavar="FILE", help="draw cl-alpha, cl-cd, cm-alpha and transition to FILE: "
                      ".png, .pdf or .svg")
     out.add_argument("--compare", action="append", default=[], metavar="FILE",
                      help="overlay a polar from a CSV or whitespace-column text file (repeatable)")
-    p.add_argument("--iterations", type=c.count("iteration limit", 1, 10000), default=100, metavar="N",
-                   help="Newton iteration limit per point (default 100)")
 
 
 @dataclass
@@ -68,18 +55,6 @@ class Run:
     source: str
     nodes: int
     polar: Any
-
-
-def prepare(spec: str, panels: int, flap: Optional[tuple[float, float]]) -> Any:
-    """The section as analysed: repaneled, then flapped."""
-    af = c.load_section(spec)
-    try:
-        af = af.repanel(panels)
-        if flap is not None:
-            af = af.with_flap(flap[0], flap[1])
-    except ValueError as exc:
-        raise c.CliError(f"section {spec}: {exc}") from None
-    return af
 
 
 # ---------------------------------------------------------------------------
@@ -299,7 +274,7 @@ def run(args: argparse.Namespace, console: c.Console) -> int:
         except ValueError as exc:
             raise c.CliError(f"--compare: {exc}") from None
     with c.package_warnings(console):
-        sections = [(spec, prepare(spec, args.panels, tuple(args.flap) if args.flap else None))
+        sections = [(spec, c.prepare_section(spec, args.panels, args.flap))
                     for spec in args.sections]
 
     runs: list[Run] = []
