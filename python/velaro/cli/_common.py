@@ -170,7 +170,8 @@ def load_section(spec: str) -> Any:
         except OSError as exc:
             raise CliError(f"section {spec}: cannot read: {exc.strerror or exc}") from None
         except ValueError as exc:
-            raise CliError(f"section {spec}: {exc}") from None
+            text = str(exc)
+            raise CliError(text if spec in text else f"section {spec}: {text}") from None
     raise CliError(
         f"unknown section {spec!r}: give a NACA 4-digit designation (naca2412, 0012) or a .dat coordinate file"
     )
