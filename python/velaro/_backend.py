@@ -341,8 +341,10 @@ def _record_from_dict(d: dict, alpha: float) -> PointRecord:
             cd_pressure=math.nan, x_tr_upper=math.nan, x_tr_lower=math.nan, iterations=int(d["iterations"]),
             residual=math.nan, converged=False, error=str(d["error"]), start="failed",
         )
+    # The requested angle, not the engine's echo of it (which may differ in
+    # the last bit after its conversion to radians and back).
     return PointRecord(
-        alpha=float(d["alpha_deg"]), cl=d["cl"], cd=d["cd"], cm=d["cm"], cd_friction=d["cd_friction"],
+        alpha=float(alpha), cl=d["cl"], cd=d["cd"], cm=d["cm"], cd_friction=d["cd_friction"],
         cd_pressure=d["cd_pressure"], x_tr_upper=d["x_tr_upper"], x_tr_lower=d["x_tr_lower"],
         iterations=int(d["iterations"]), residual=d["residual"], converged=bool(d["converged"]),
         start="cold",

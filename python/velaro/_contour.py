@@ -119,7 +119,10 @@ def order_contour(points: np.ndarray) -> OrderedContour:
     if abs(area) <= 1e-12 * size * size:
         raise ContourError("coordinates: the contour encloses no area")
     if area < 0.0:
-        ring = ring[::-1]
+        # Reverse the list as given, so that a contour that merely ran the
+        # wrong way keeps its start point.
+        points = points[::-1]
+        ring = points[:-1] if closed else points
         changes.append("reversed the point order (the contour ran clockwise)")
 
     m = len(ring)
@@ -192,13 +195,16 @@ def order_contour(points: np.ndarray) -> OrderedContour:
     return OrderedContour(ordered, tuple(changes))
 
 
-def find_self_intersection(points: np.ndarray) -> tuple[int, int] | None:
+def find_self_intersection(points: np.ndarray, te_radius: float = 0.002) -> tuple[int, int] | None:
     """First pair of crossing segments of the closed polygon, or None.
 
     The polygon includes the closing segment from the last point to the first
     (the trailing-edge base or gap).  Only proper crossings count: segments
-    that merely touch, or share an end point, do not.  Segments are sorted by
-    their smallest x so that each is tested only against those whose x range
+    that merely touch, or share an end point, do not.  Crossings within
+    ``te_radius`` chords of the trailing edge are ignored: published files
+    whose coordinates are rounded near a sharp trailing edge often cross
+    there by a few millionths of the chord.  Segments are sorted by their
+    smallest x so that each is tested only against those whose x range
     overlaps its own.
     """
     ring = points[:-1] if np.array_equal(points[-1], points[0]) else points
@@ -211,6 +217,8 @@ def find_self_intersection(points: np.ndarray) -> tuple[int, int] | None:
     ymax = np.maximum(a[:, 1], b[:, 1])
     order = np.argsort(xmin, kind="stable")
     xmin_sorted = xmin[order]
+    te = 0.5 * (ring[0] + ring[-1])
+    chord = float(np.max(np.hypot(*(ring - te).T)))
 
     def orient(p: np.ndarray, q: np.ndarray, r: np.ndarray) -> np.ndarray:
         return (q[..., 0] - p[..., 0]) * (r[..., 1] - p[..., 1]) - (q[..., 1] - p[..., 1]) * (r[..., 0] - p[..., 0])
@@ -232,8 +240,12 @@ def find_self_intersection(points: np.ndarray) -> tuple[int, int] | None:
         o4 = orient(a[cand], b[cand], b[k])
         hit = (o1 * o2 < 0) & (o3 * o4 < 0)
         if hit.any():
-            j = int(cand[np.argmax(hit)])
-            return (min(int(k), j), max(int(k), j))
+            t = o3[hit] / (o3[hit] - o4[hit])
+            where = a[k] + np.outer(t, b[k] - a[k])
+            far = np.hypot(*(where - te).T) > te_radius * chord
+            if far.any():
+                j = int(cand[hit][np.argmax(far)])
+                return (min(int(k), j), max(int(k), j))
     return None
 
 
