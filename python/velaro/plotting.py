@@ -132,10 +132,8 @@ def polar_figure(
         ax_cl.plot(a, cl, label=label, **kw)
         ax_drag.plot(cd, cl, label=label, **kw)
         ax_cm.plot(a, cm, label=label, **kw)
-        ax_tr.plot(a, np.asarray(p.x_tr_upper, float), color=colour, lw=1.4, marker=".", ms=3,
-                   label=f"{label}, upper")
-        ax_tr.plot(a, np.asarray(p.x_tr_lower, float), color=colour, lw=1.2, ls="--", marker=".", ms=3,
-                   label=f"{label}, lower")
+        ax_tr.plot(a, np.asarray(p.x_tr_upper, float), color=colour, lw=1.4, marker=".", ms=3)
+        ax_tr.plot(a, np.asarray(p.x_tr_lower, float), color=colour, lw=1.2, ls="--", marker=".", ms=3)
     for k, (label, ref) in enumerate(compare):
         colour = "black" if len(compare) == 1 else f"C{(len(polars) + k) % 10}"
         marker = _MARKERS[k % len(_MARKERS)]
@@ -147,10 +145,10 @@ def polar_figure(
         if ref.has("cm"):
             ax_cm.plot(ref.alpha, ref.cm, label=label, **kw)
         if ref.has("x_tr_upper"):
-            ax_tr.plot(ref.alpha, ref.x_tr_upper, label=f"{label}, upper", **kw)
+            ax_tr.plot(ref.alpha, ref.x_tr_upper, **kw)
         if ref.has("x_tr_lower"):
             kw_lo = dict(kw, mfc=colour, ms=3)
-            ax_tr.plot(ref.alpha, ref.x_tr_lower, label=f"{label}, lower", **kw_lo)
+            ax_tr.plot(ref.alpha, ref.x_tr_lower, **kw_lo)
 
     ax_cl.set(xlabel="Angle of attack α (deg)", ylabel="Lift coefficient cl", title="Lift")
     ax_drag.set(xlabel="Drag coefficient cd", ylabel="Lift coefficient cl", title="Drag polar")
@@ -163,7 +161,14 @@ def polar_figure(
     ax_cm.axvline(0.0, color="0.5", lw=0.6)
     if polars or compare:
         ax_cl.legend(loc="best")
-        ax_tr.legend(loc="best", ncol=2 if len(polars) + len(compare) > 2 else 1)
+        # The colours are named in the lift legend; this one says which side is which.
+        from matplotlib.lines import Line2D
+
+        sides = [
+            Line2D([], [], color="0.3", lw=1.4, marker="o" if compare else None, mfc="none", ms=5, label="upper side"),
+            Line2D([], [], color="0.3", lw=1.2, ls="--", marker="o" if compare else None, ms=3, label="lower side"),
+        ]
+        ax_tr.legend(handles=sides, loc="best")
     if title:
         fig.suptitle(title, fontsize=12)
     return fig
