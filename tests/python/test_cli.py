@@ -242,6 +242,28 @@ def test_unconverged_points_are_marked_and_give_exit_code_1(tmp_path):
     assert pol["summary"]["cl_max"] == (max(converged_cl) if converged_cl else None)
 
 
+def test_unconverged_single_points_give_exit_code_1_and_no_files(tmp_path):
+    r = run("bl", "naca0012", "--alpha", "2", "--iterations", "1", "--out", tmp_path / "bl.csv")
+    assert r.returncode == 1 and "NOT CONVERGED" in r.stdout and "not converged" in r.stderr
+    assert not (tmp_path / "bl.csv").exists()
+    r = run("cp", "naca0012", "--alpha", "2", "--iterations", "1", "--out", tmp_path / "cp.json")
+    assert r.returncode == 1 and "viscous Re 1e6: NOT CONVERGED" in r.stdout
+    doc = json.loads((tmp_path / "cp.json").read_text())
+    assert doc["viscous"][0]["converged"] is False and doc["viscous"][0]["cp"] == []
+    assert len(doc["inviscid"]["cp"]) == 160  # the inviscid solution is still there
+
+
+def test_polar_at_prescribed_lift(tmp_path):
+    r = run("polar", "naca0012", "--cl", "0.1,0.3", "--re", "1e6")
+    assert r.returncode == 0, r.stderr
+    block = table_blocks(r.stdout)[0]
+    assert block["columns"] == ["cl_target"] + TABLE_COLUMNS
+    rows = [row.split() for row in block["rows"]]
+    assert [float(row[0]) for row in rows] == [0.1, 0.3]
+    assert [abs(float(row[2]) - float(row[0])) <= 1e-4 for row in rows] == [True, True]
+    assert 0.5 < float(rows[0][1]) < 1.5 and float(rows[1][1]) > float(rows[0][1])  # alpha of cl 0.1, 0.3
+
+
 def test_several_reynolds_numbers_overlaid_with_compare_data(tmp_path):
     classic = DATA / "polar_classic_handwritten.txt"
     published = DATA / "e61_re5e5_published.csv"

@@ -288,6 +288,8 @@ def output_kind(path: str, allowed: tuple[str, ...], option: str = "--out") -> s
         raise CliError(f"{option} {path}: the folder {parent} does not exist")
     if Path(path).is_dir():
         raise CliError(f"{option} {path}: is a directory")
+    if not os.access(parent, os.W_OK | os.X_OK) or (Path(path).exists() and not os.access(path, os.W_OK)):
+        raise CliError(f"{option} {path}: no permission to write there")
     return ext
 
 
