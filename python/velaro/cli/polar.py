@@ -278,6 +278,7 @@ def run(args: argparse.Namespace, console: c.Console) -> int:
                     for spec in args.sections]
 
     runs: list[Run] = []
+    saved = 0  # polars in the --out file
     total = len(sections) * len(args.re)
     try:
         for spec, af in sections:
@@ -291,13 +292,17 @@ def run(args: argparse.Namespace, console: c.Console) -> int:
                 if args.out:
                     # Rewritten after every polar, so an interrupted run keeps what it finished.
                     save(args.out, out_kind, runs)
+                    saved = len(runs)
                 for line in table_lines(runs[-1]):
                     console.print(line)
                 console.print()
     except KeyboardInterrupt:
-        done = sum(len(r.polar) for r in runs)
-        where = f", kept in {args.out}" if args.out and runs else ""
-        console.warn(f"interrupted: {len(runs)} of {total} polars finished ({done} points){where}")
+        if args.out:
+            kept = sum(len(r.polar) for r in runs[:saved])
+            where = f"; {saved} ({kept} points) kept in {args.out}" if saved else f"; nothing written to {args.out}"
+        else:
+            where = ""
+        console.warn(f"interrupted: {len(runs)} of {total} polars finished{where}")
         return c.EXIT_INTERRUPTED
 
     if args.out:
