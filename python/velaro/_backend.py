@@ -31,7 +31,13 @@ Viscous, one operating point
     fractions with 1 meaning free transition, iteration limit).  With
     ``distributions`` the record carries the boundary layer of both sides
     from the first real station (not the stagnation placeholder) to the
-    trailing edge, and the surface pressure at every node.
+    trailing edge, and the surface pressure at every node: per side the arc
+    length from the stagnation point, x, y, edge velocity, θ, δ*, H, cf and
+    the first boundary-layer variable (ñ at laminar stations, √Cτ at
+    turbulent ones; :class:`SideArrays` ``amplification`` and ``shear``,
+    which ``_velaro`` cannot supply).  ``point_at_cl`` returns a converged
+    point within ``tolerance`` of the target, or an unconverged record whose
+    ``error`` says why.
 
 Viscous, sweeps
     ``sweep(task, progress, cancel) -> SweepRecord``: one ordered list of
@@ -63,11 +69,12 @@ How the present engine (``_velaro``) is used
 ============================================
 * Every viscous evaluation goes through ``analyze_faithful_batch``, even a
   single point, because the batch releases the interpreter lock.
-* A prescribed lift coefficient is reached by solving for the angle: a
-  safeguarded secant iteration on converged points, kept inside a bracket as
-  soon as one is found, and with failed points answered by halving the step
-  back toward the nearest converged angle.  All pending targets of a sweep
-  advance together, one batch per round, so they run in parallel.
+* A prescribed lift coefficient is reached by solving for the angle with
+  converged points only (see :class:`_ClSolve`): secant steps, then
+  regula falsi with bisection safeguards once a bracket is found, spread
+  retries around angles that failed to converge, and a parabolic search for
+  the lift maximum when the target may lie beyond it.  All pending targets of
+  a sweep advance together, one batch per round, so they run in parallel.
 * Sweeps are cut into chunks so that progress can be reported and a cancel
   honoured between chunks; every point is a cold start.
 * Boundary-layer arrays come from ``get_bl_distribution``, which solves the
