@@ -139,6 +139,14 @@ class TestSweeps:
         one = paneled.polar(alpha=[0.0], re=[1e6])
         assert isinstance(one, velaro.PolarSet) and len(one) == 1
 
+    def test_unconverged_rows_from_the_engine(self, paneled):
+        p = paneled.polar(alpha=[2.0, 4.0], max_iterations=1)
+        assert not p.converged.any() and (p.iterations == 1).all()
+        for col in (p.cl, p.cd, p.cm, p.cd_friction, p.cd_pressure, p.x_tr_upper, p.x_tr_lower):
+            assert np.isnan(col).all()
+        np.testing.assert_array_equal(p.alpha, [2.0, 4.0])
+        assert np.isfinite(p.residual).all() and all(e is None for e in p.errors)
+
     def test_prescribed_lift_sweep(self, paneled):
         targets = [0.2, 0.6, 1.0]
         p = paneled.polar(cl=targets, re=1e6)
