@@ -412,6 +412,8 @@ class Airfoil:
             n = int(repanel)
         else:
             raise ValueError(f"repanel must be None, True, False or a node count, got {repanel!r}")
+        if n == DEFAULT_PANELS:
+            return self._default_panels
         if n is not None:
             return self.repanel(n).coordinates
         if len(self._points) > MAX_ANALYSIS_NODES:
@@ -420,6 +422,10 @@ class Airfoil:
                 "(repanel the contour)"
             )
         return self._points
+
+    @cached_property
+    def _default_panels(self) -> np.ndarray:
+        return self.repanel(DEFAULT_PANELS).coordinates
 
     @staticmethod
     def _conditions(re: Any, mach: Any, ncrit: Any, xtr: Any, max_iterations: Any) -> _backend.Conditions:
