@@ -217,3 +217,25 @@ class TestAirfoil:
         assert all(np.any(np.all(flapped.coordinates == p, axis=1)) for p in front)
         # A flap down raises the lift at a given angle.
         assert flapped.analyze_inviscid(0.0).cl > base.analyze_inviscid(0.0).cl + 0.3
+
+
+@settings(max_examples=200, deadline=None)
+@given(
+    st.lists(
+        st.tuples(st.floats(allow_nan=True, allow_infinity=True, width=32), st.floats(allow_nan=True, width=32)),
+        max_size=12,
+    )
+)
+def test_arbitrary_points_give_an_airfoil_or_a_clear_error(points):
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", velaro.ContourOrderWarning)
+        try:
+            af = velaro.Airfoil(np.array(points, dtype=np.float64).reshape(-1, 2))
+        except ValueError:
+            return
+    pts = af.coordinates
+    assert np.isfinite(pts).all() and len(pts) >= 3
+    # What is accepted is in the expected order: counter-clockwise.
+    ring = pts[:-1] if np.array_equal(pts[0], pts[-1]) else pts
+    area = 0.5 * np.sum(ring[:, 0] * np.roll(ring[:, 1], -1) - np.roll(ring[:, 0], -1) * ring[:, 1])
+    assert area > 0

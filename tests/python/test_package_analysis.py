@@ -136,6 +136,17 @@ class TestDistributions:
         laminar = up.x < point.x_tr_upper - 0.05
         assert np.median(up.H[laminar & (up.x > 0.1)]) > 2.0
 
+    def test_sharp_trailing_edge(self):
+        import pathlib
+
+        af = velaro.Airfoil.from_dat(pathlib.Path(__file__).resolve().parents[1] / "data" / "mh32.dat").repanel(160)
+        p = af.analyze(3.0, re=5e5, distributions=True)
+        bl = p.boundary_layer
+        assert p.converged and bl is not None
+        # The closed contour's 160 nodes (the trailing edge twice) are all stations.
+        assert len(bl.upper.x) + len(bl.lower.x) == 160 == len(p.pressure.cp)
+        assert (bl.upper.x[-1], bl.upper.y[-1]) == (bl.lower.x[-1], bl.lower.y[-1]) == (1.0, 0.0)
+
     def test_unconverged_point_carries_no_distributions(self, paneled):
         p = paneled.analyze(4.0, max_iterations=1, distributions=True)
         assert not p.converged and p.boundary_layer is None and p.pressure is None
@@ -252,3 +263,55 @@ class TestForcedTransition:
         t = 0.12
         estimate = 2 * 0.074 * (0.95e6) ** -0.2 * 0.95 * (1 + 2 * t + 60 * t**4)
         assert p.converged and p.cd == pytest.approx(estimate, rel=0.15)
+
+
+class TestAngleSearch:
+    """The prescribed-lift search of the adapter, driven by model lift curves."""
+
+    @staticmethod
+    def run(curve, target, fails=lambda a: False, tol=1e-4):
+        def evaluate(a):
+            ok = not fails(a)
+            return _backend.PointRecord(alpha=a, cl=curve(a), cd=0.01, cm=0.0, cd_friction=0.005, cd_pressure=0.005,
+                                        x_tr_upper=0.5, x_tr_lower=0.5, iterations=10, residual=1e-5, converged=ok)
+
+        solve = _backend._ClSolve(target, guess=target / 0.1, slope=0.1, tol=tol, budget=_backend.CL_MAX_EVALUATIONS)
+        while True:
+            angles = solve.propose()
+            if not angles:
+                return solve.result(), solve.evaluations
+            for a in angles:
+                solve.record(evaluate(a))
+
+    @staticmethod
+    def stalling(a):
+        # Linear to 10 degrees, then rounding over smoothly to cl_max = 1.54
+        # at 14 degrees, and falling beyond.
+        return 0.11 * (a + 2.0) if a < 10 else 1.32 + 0.11 * (a - 10.0) - 0.01375 * (a - 10.0) ** 2
+
+    @pytest.mark.parametrize("target", [-0.5, 0.0, 0.4, 1.0, 1.25, 1.5, 1.539])
+    def test_reaches_reachable_targets(self, target):
+        rec, n = self.run(self.stalling, target)
+        assert rec.converged and abs(rec.cl - target) <= 1e-4 and n <= 16
+        assert abs(self.stalling(rec.alpha) - rec.cl) < 1e-15  # the reported alpha gives the reported cl
+
+    def test_failed_evaluations_are_worked_around(self):
+        # Every angle between 2 and 5.5 degrees fails to converge except a
+        # narrow window around the answer (cl 0.6 at 3.4545 degrees).
+        fails = lambda a: 2.0 < a < 5.5 and abs(a - 3.4545) > 0.3
+        rec, _ = self.run(self.stalling, 0.6, fails=fails)
+        assert rec.converged and abs(rec.cl - 0.6) <= 1e-4
+
+    def test_target_above_the_maximum(self):
+        rec, n = self.run(self.stalling, 1.7)
+        assert not rec.converged and math.isnan(rec.alpha) and math.isnan(rec.cl)
+        assert "1.5400" in rec.error and n <= _backend.CL_MAX_EVALUATIONS
+
+    def test_jump_in_the_lift_curve(self):
+        jump = lambda a: 0.1 * a + (0.2 if a > 5.0 else 0.0)  # no angle gives cl 0.6
+        rec, _ = self.run(jump, 0.6)
+        assert not rec.converged and "jumps" in rec.error
+
+    def test_nothing_converges(self):
+        rec, n = self.run(self.stalling, 0.5, fails=lambda a: True)
+        assert not rec.converged and n <= _backend.CL_MAX_EVALUATIONS and "no angle converged" in rec.error
