@@ -454,9 +454,17 @@ def test_ctrl_c_keeps_the_finished_polars(tmp_path):
     assert proc.returncode == 130, stderr
     assert "interrupted" in stderr and "Traceback" not in stderr
     table = read_csv_table(out)
-    finished = sorted(set(float(v) for v in table["re"]))
-    assert 1 <= len(finished) < len(res)
-    assert len(table["alpha"]) == 7 * len(finished)  # whole polars only
+    re_kept = sorted(set(float(v) for v in table["re"]))
+    assert 1 <= len(re_kept) < len(res)
+    assert len(table["alpha"]) == 7 * len(re_kept)  # every polar with all its rows
+    # Finished polars are whole; a polar cut short has its missing points
+    # marked as not converged, with the reason.
+    for i, re in enumerate(re_kept):
+        rows = [k for k, v in enumerate(table["re"]) if float(v) == re]
+        for k in rows:
+            assert table["converged"][k] == "true" or table["error"][k] != ""
+        if i < len(re_kept) - 1:
+            assert all(table["error"][k] != "cancelled" for k in rows)
     assert not list(tmp_path.glob(".*part"))  # no half-written temporary file left
 
 

@@ -280,29 +280,43 @@ def run(args: argparse.Namespace, console: c.Console) -> int:
     runs: list[Run] = []
     saved = 0  # polars in the --out file
     total = len(sections) * len(args.re)
+
+    def finish(run: Run) -> None:
+        nonlocal saved
+        runs.append(run)
+        if args.out:
+            # Rewritten after every polar, so an interrupted run keeps what it finished.
+            save(args.out, out_kind, runs)
+            saved = len(runs)
+        for line in table_lines(run):
+            console.print(line)
+        console.print()
+
     try:
         for spec, af in sections:
             for re in args.re:
-                with c.package_warnings(console):
-                    polar = af.polar(
-                        alpha=alpha, cl=cl, re=re, mach=args.mach, ncrit=args.ncrit, xtr=tuple(args.xtr),
-                        max_iterations=args.iterations, progress=console.progress,
-                    )
-                runs.append(Run(source=spec, nodes=len(af), polar=polar))
-                if args.out:
-                    # Rewritten after every polar, so an interrupted run keeps what it finished.
-                    save(args.out, out_kind, runs)
-                    saved = len(runs)
-                for line in table_lines(runs[-1]):
-                    console.print(line)
-                console.print()
+                try:
+                    with c.package_warnings(console):
+                        polar = af.polar(
+                            alpha=alpha, cl=cl, re=re, mach=args.mach, ncrit=args.ncrit, xtr=tuple(args.xtr),
+                            max_iterations=args.iterations, progress=console.progress,
+                        )
+                except KeyboardInterrupt as stop:
+                    # The package hands over the points it finished; the
+                    # others are marked not converged ("cancelled").
+                    partial = getattr(stop, "polars", None)
+                    if partial is not None and len(partial) and np.any(partial.converged):
+                        finish(Run(source=spec, nodes=len(af), polar=partial))
+                    raise
+                finish(Run(source=spec, nodes=len(af), polar=polar))
     except KeyboardInterrupt:
         if args.out:
-            kept = sum(len(r.polar) for r in runs[:saved])
-            where = f"; {saved} ({kept} points) kept in {args.out}" if saved else f"; nothing written to {args.out}"
+            kept = sum(int(np.count_nonzero(r.polar.converged)) for r in runs[:saved])
+            where = (f"; {kept} converged points of {saved} polars kept in {args.out}" if saved
+                     else f"; nothing written to {args.out}")
         else:
             where = ""
-        console.warn(f"interrupted: {len(runs)} of {total} polars finished{where}")
+        console.warn(f"interrupted{where}")
         return c.EXIT_INTERRUPTED
 
     if args.out:
