@@ -516,3 +516,10 @@ def test_geometry_prints_properties_and_round_trips_the_contour(tmp_path):
     back = velaro.Airfoil.from_dat(tmp_path / "g.dat")
     assert np.allclose(back.coordinates, ref.coordinates, atol=1e-9)
     assert_pdf(tmp_path / "g.pdf", (720, 288))
+    # A flap after the repaneling: trailing edge down by about sin(10 deg) of the flap chord.
+    r = run("geometry", "naca2412", "--repanel", "120", "--flap", "0.75", "10", "--out", tmp_path / "f.json")
+    assert r.returncode == 0, r.stderr
+    sec = json.loads((tmp_path / "f.json").read_text())["sections"][0]
+    assert "flap +10" in sec["section"] and r.stdout.startswith(sec["section"])
+    te_y = 0.5 * (sec["y"][0] + sec["y"][-1])
+    assert abs(te_y - (-0.25 * math.sin(math.radians(10)))) < 0.01
