@@ -489,6 +489,17 @@ def test_cp_prints_writes_and_plots_both_analyses(tmp_path):
     assert_png_not_blank(tmp_path / "cp.png", (800, 700))
 
 
+def test_cp_of_a_dat_file_as_given_inviscid_only(tmp_path):
+    dat = DATA / "mh32.dat"
+    r = run("cp", dat, "--alpha", "2", "--panels", "0", "--inviscid", "--out", tmp_path / "cp.json")
+    assert r.returncode == 0, r.stderr
+    ref = velaro.Airfoil.from_dat(dat).analyze_inviscid(2.0, repanel=False)
+    assert r.stdout.splitlines()[0].endswith(", 68 nodes")  # the file's own points
+    assert f"inviscid: cl {ref.cl:.4f}, cm {ref.cm:.4f}" in r.stdout and "viscous" not in r.stdout
+    doc = json.loads((tmp_path / "cp.json").read_text())
+    assert doc["viscous"] == [] and same(doc["inviscid"]["cp"], ref.pressure.cp)
+
+
 def test_bl_writes_both_sides_and_plots(tmp_path):
     r = run("bl", "naca0012", "--alpha", "0", "--re", "1e6", "--out", tmp_path / "bl.json", "--plot", tmp_path / "bl.svg")
     assert r.returncode == 0, r.stderr

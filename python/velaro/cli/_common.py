@@ -178,10 +178,12 @@ def load_section(spec: str) -> Any:
 
 
 def prepare_section(spec: str, panels: int, flap: Optional[Sequence[float]] = None) -> Any:
-    """The section as analysed: loaded, repaneled to ``panels`` nodes, then flapped."""
+    """The section as analysed: loaded, repaneled to ``panels`` nodes (0: as
+    given), then flapped."""
     af = load_section(spec)
     try:
-        af = af.repanel(panels)
+        if panels:
+            af = af.repanel(panels)
         if flap:
             af = af.with_flap(flap[0], flap[1])
     except ValueError as exc:
@@ -189,10 +191,23 @@ def prepare_section(spec: str, panels: int, flap: Optional[Sequence[float]] = No
     return af
 
 
+def panel_count(text: str) -> int:
+    n = count("panel node count", 0, 2000)(text)
+    if 0 < n < 3:
+        raise argparse.ArgumentTypeError(f"panel node count must be 0 (as given) or in [3, 2000], got {n}")
+    return n
+
+
+def repanel_option(args: argparse.Namespace) -> Optional[bool]:
+    """What the analyses are told about paneling: False keeps the contour as given."""
+    return False if args.panels == 0 else None
+
+
 def add_geometry_arguments(p: argparse.ArgumentParser, default_panels: Optional[int] = 160) -> None:
     geo = p.add_argument_group("geometry")
-    geo.add_argument("--panels", type=count("panel node count", 3, 2000), default=default_panels, metavar="N",
-                     help="repanel the section to N nodes before the analysis (default 160)")
+    geo.add_argument("--panels", type=panel_count, default=default_panels, metavar="N",
+                     help="repanel the section to N nodes before the analysis (default 160; 0 analyses the "
+                     "contour as given)")
     geo.add_argument("--flap", nargs=2, type=finite("flap value"), metavar=("HINGE_X", "DEFLECTION"),
                      help="plain flap: hinge at x/c, deflection in degrees (positive trailing edge down)")
 

@@ -109,7 +109,8 @@ def run(args: argparse.Namespace, console: c.Console) -> int:
     with c.package_warnings(console):
         af = c.prepare_section(args.section, args.panels, args.flap)
         point = af.analyze(alpha=args.alpha, re=args.re, mach=args.mach, ncrit=args.ncrit, xtr=tuple(args.xtr),
-                           max_iterations=args.iterations, distributions=True)
+                           max_iterations=args.iterations, distributions=True,
+                           repanel=c.repanel_option(args))
     for line in lines(af, args, point):
         console.print(line)
     if not point.converged or point.boundary_layer is None:

@@ -167,7 +167,7 @@ def run(args: argparse.Namespace, console: c.Console) -> int:
 
     inviscid: Optional[Any] = None
     try:
-        inviscid = af.analyze_inviscid(args.alpha, mach=args.mach)
+        inviscid = af.analyze_inviscid(args.alpha, mach=args.mach, repanel=c.repanel_option(args))
     except NotImplementedError as exc:
         console.warn(f"no inviscid solution: {exc}")
     viscous: list[Viscous] = []
@@ -175,7 +175,8 @@ def run(args: argparse.Namespace, console: c.Console) -> int:
         for re in args.re:
             with c.package_warnings(console):
                 point = af.analyze(alpha=args.alpha, re=re, mach=args.mach, ncrit=args.ncrit, xtr=tuple(args.xtr),
-                                   max_iterations=args.iterations, distributions=True)
+                                   max_iterations=args.iterations, distributions=True,
+                                   repanel=c.repanel_option(args))
             viscous.append(Viscous(re=re, point=point))
 
     for line in summary_lines(af, args, inviscid, viscous):

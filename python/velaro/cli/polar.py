@@ -300,6 +300,7 @@ def run(args: argparse.Namespace, console: c.Console) -> int:
                         polar = af.polar(
                             alpha=alpha, cl=cl, re=re, mach=args.mach, ncrit=args.ncrit, xtr=tuple(args.xtr),
                             max_iterations=args.iterations, progress=console.progress,
+                            repanel=c.repanel_option(args),
                         )
                 except KeyboardInterrupt as stop:
                     # The package hands over the points it finished; the
