@@ -99,9 +99,9 @@ def values(what: str) -> Callable[[str], np.ndarray]:
     """Parse ``START:STOP:STEP`` (STOP included), ``A,B,C`` or a single value."""
 
     def parse(text: str) -> np.ndarray:
-        spec = text.strip()
-        if ":" in spec:
-            parts = spec.split(":")
+        given = text.strip()
+        if ":" in given:
+            parts = given.split(":")
             if len(parts) != 3 or not all(p.strip() for p in parts):
                 raise argparse.ArgumentTypeError(
                     f"malformed {what} range {text!r}: expected START:STOP:STEP such as -4:16:0.5"
@@ -120,8 +120,8 @@ def values(what: str) -> Callable[[str], np.ndarray]:
             # exactly -4.0, -3.5, ... 16.0.
             out = start + step * np.arange(n, dtype=np.float64)
             return np.round(out, 12)
-        parts = [p for p in spec.split(",")]
-        if not spec or not all(p.strip() for p in parts):
+        parts = [p for p in given.split(",")]
+        if not given or not all(p.strip() for p in parts):
             raise argparse.ArgumentTypeError(f"malformed {what} {text!r}: expected a value, A,B,C or START:STOP:STEP")
         return np.array([_float(p, what) for p in parts], dtype=np.float64)
 
@@ -142,52 +142,52 @@ def join_values(chunks: Optional[list]) -> Optional[np.ndarray]:
 _NACA = re.compile(r"(?:naca)?[\s_-]*(\d{4})", re.IGNORECASE)
 
 
-def looks_like_file(spec: str) -> bool:
+def looks_like_file(given: str) -> bool:
     return (
-        os.sep in spec
-        or (os.altsep is not None and os.altsep in spec)
-        or Path(spec).suffix.lower() in (".dat", ".txt", ".csv")
-        or Path(spec).exists()
+        os.sep in given
+        or (os.altsep is not None and os.altsep in given)
+        or Path(given).suffix.lower() in (".dat", ".txt", ".csv")
+        or Path(given).exists()
     )
 
 
-def load_section(spec: str) -> Any:
+def load_section(given: str) -> Any:
     """An :class:`velaro.Airfoil` from a NACA designation or a coordinate file."""
     from velaro import Airfoil
 
-    if _NACA.fullmatch(spec.strip()) and not Path(spec).exists():
+    if _NACA.fullmatch(given.strip()) and not Path(given).exists():
         try:
-            return Airfoil.naca(spec)
+            return Airfoil.naca(given)
         except ValueError as exc:
-            raise CliError(f"section {spec!r}: {exc}") from None
-    if looks_like_file(spec):
+            raise CliError(f"section {given!r}: {exc}") from None
+    if looks_like_file(given):
         try:
-            return Airfoil.from_dat(spec)
+            return Airfoil.from_dat(given)
         except FileNotFoundError:
-            raise CliError(f"section file not found: {spec}") from None
+            raise CliError(f"section file not found: {given}") from None
         except IsADirectoryError:
-            raise CliError(f"section {spec}: is a directory, not a coordinate file") from None
+            raise CliError(f"section {given}: is a directory, not a coordinate file") from None
         except OSError as exc:
-            raise CliError(f"section {spec}: cannot read: {exc.strerror or exc}") from None
+            raise CliError(f"section {given}: cannot read: {exc.strerror or exc}") from None
         except ValueError as exc:
             text = str(exc)
-            raise CliError(text if spec in text else f"section {spec}: {text}") from None
+            raise CliError(text if given in text else f"section {given}: {text}") from None
     raise CliError(
-        f"unknown section {spec!r}: give a NACA 4-digit designation (naca2412, 0012) or a .dat coordinate file"
+        f"unknown section {given!r}: give a NACA 4-digit designation (naca2412, 0012) or a .dat coordinate file"
     )
 
 
-def prepare_section(spec: str, panels: int, flap: Optional[Sequence[float]] = None) -> Any:
+def prepare_section(given: str, panels: int, flap: Optional[Sequence[float]] = None) -> Any:
     """The section as analysed: loaded, repaneled to ``panels`` nodes (0: as
     given), then flapped."""
-    af = load_section(spec)
+    af = load_section(given)
     try:
         if panels:
             af = af.repanel(panels)
         if flap:
             af = af.with_flap(flap[0], flap[1])
     except ValueError as exc:
-        raise CliError(f"section {spec}: {exc}") from None
+        raise CliError(f"section {given}: {exc}") from None
     return af
 
 
@@ -337,7 +337,7 @@ def write_atomic(path: str, write: Callable[[str], None]) -> None:
         raise
 
 
-def fmt(v: Any, spec: str) -> str:
+def fmt(v: Any, given: str) -> str:
     """A table cell: the number formatted, or '-' for NaN/None."""
     if v is None:
         return "-"
@@ -347,9 +347,9 @@ def fmt(v: Any, spec: str) -> str:
         return str(v)
     if not math.isfinite(f):
         return "-"
-    s = format(f, spec)
+    s = format(f, given)
     if f < 0 and float(s) == 0.0:  # no "-0.0000" for a tiny negative value
-        s = format(0.0, spec)
+        s = format(0.0, given)
     return s
 
 

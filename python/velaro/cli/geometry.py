@@ -35,15 +35,15 @@ def add_arguments(p: argparse.ArgumentParser) -> None:
     out.add_argument("--plot", metavar="FILE", help="draw the contour(s) to FILE: .png, .pdf or .svg")
 
 
-def prepare(spec: str, args: argparse.Namespace) -> Any:
-    af = c.load_section(spec)
+def prepare(given: str, args: argparse.Namespace) -> Any:
+    af = c.load_section(given)
     try:
         if args.repanel:
             af = af.repanel(args.repanel)
         if args.flap:
             af = af.with_flap(args.flap[0], args.flap[1])
     except ValueError as exc:
-        raise c.CliError(f"section {spec}: {exc}") from None
+        raise c.CliError(f"section {given}: {exc}") from None
     return af
 
 
@@ -56,9 +56,9 @@ def lines(af: Any) -> list[str]:
     ]
 
 
-def properties(af: Any, spec: str) -> dict:
+def properties(af: Any, given: str) -> dict:
     return {
-        "section": af.name, "source": spec, "points": len(af), "max_thickness": af.max_thickness,
+        "section": af.name, "source": given, "points": len(af), "max_thickness": af.max_thickness,
         "max_thickness_x": af.max_thickness_x, "max_camber": af.max_camber, "max_camber_x": af.max_camber_x,
         "trailing_edge_gap": af.trailing_edge_gap,
     }
@@ -71,8 +71,8 @@ def run(args: argparse.Namespace, console: c.Console) -> int:
     if args.plot:
         c.output_kind(args.plot, PLOT_KINDS, "--plot")
     with c.package_warnings(console):
-        sections = [(spec, prepare(spec, args)) for spec in args.sections]
-    for spec, af in sections:
+        sections = [(given, prepare(given, args)) for given in args.sections]
+    for given, af in sections:
         for line in lines(af):
             console.print(line)
     if args.out:
@@ -82,15 +82,15 @@ def run(args: argparse.Namespace, console: c.Console) -> int:
             from velaro import __version__
 
             cols: dict[str, list] = {"section": [], "index": [], "x": [], "y": []}
-            for spec, af in sections:
+            for given, af in sections:
                 xy = af.coordinates
                 cols["section"] += [af.name] * len(xy)
                 cols["index"] += list(range(len(xy)))
                 cols["x"] += [float(v) for v in xy[:, 0]]
                 cols["y"] += [float(v) for v in xy[:, 1]]
             doc = {"velaro_version": __version__, "command": "geometry",
-                   "sections": [dict(properties(af, spec), x=af.coordinates[:, 0], y=af.coordinates[:, 1])
-                                for spec, af in sections]}
+                   "sections": [dict(properties(af, given), x=af.coordinates[:, 0], y=af.coordinates[:, 1])
+                                for given, af in sections]}
             write_table(args.out, out_kind, cols, {"section": "string", "index": "int64"}, doc)
         console.note(f"contour written to {args.out}")
     if args.plot:

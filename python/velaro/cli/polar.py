@@ -274,8 +274,8 @@ def run(args: argparse.Namespace, console: c.Console) -> int:
         except ValueError as exc:
             raise c.CliError(f"--compare: {exc}") from None
     with c.package_warnings(console):
-        sections = [(spec, c.prepare_section(spec, args.panels, args.flap))
-                    for spec in args.sections]
+        sections = [(given, c.prepare_section(given, args.panels, args.flap))
+                    for given in args.sections]
 
     runs: list[Run] = []
     saved = 0  # polars in the --out file
@@ -293,7 +293,7 @@ def run(args: argparse.Namespace, console: c.Console) -> int:
         console.print()
 
     try:
-        for spec, af in sections:
+        for given, af in sections:
             for re in args.re:
                 try:
                     with c.package_warnings(console):
@@ -307,9 +307,9 @@ def run(args: argparse.Namespace, console: c.Console) -> int:
                     # others are marked not converged ("cancelled").
                     partial = getattr(stop, "polars", None)
                     if partial is not None and len(partial) and np.any(partial.converged):
-                        finish(Run(source=spec, nodes=len(af), polar=partial))
+                        finish(Run(source=given, nodes=len(af), polar=partial))
                     raise
-                finish(Run(source=spec, nodes=len(af), polar=polar))
+                finish(Run(source=given, nodes=len(af), polar=polar))
     except KeyboardInterrupt:
         if args.out:
             kept = sum(int(np.count_nonzero(r.polar.converged)) for r in runs[:saved])
