@@ -257,7 +257,18 @@ class Console:
             return False
 
     def print(self, text: str = "") -> None:
-        print(text, file=self.out)
+        try:
+            print(text, file=self.out)
+        except BrokenPipeError:
+            # The reader went away (velaro polar ... | head): stop printing
+            # but finish the run, so --out and --plot files are still written.
+            devnull = os.open(os.devnull, os.O_WRONLY)
+            try:
+                os.dup2(devnull, self.out.fileno())
+            except (AttributeError, OSError, ValueError):
+                pass
+            finally:
+                os.close(devnull)
 
     def note(self, text: str) -> None:
         """An informational line on stderr (suppressed by --quiet)."""
