@@ -1,0 +1,923 @@
+"""Polar databases: many sections × conditions, computed on Dask, kept as Parquet.
+
+:func:`build` turns a list of sections (coordinate files, folders and globs
+of ``.dat`` files, NACA designations) and lists of Reynolds numbers, Mach
+numbers and ncrit values into a folder of Parquet files, one per *task*: one
+viscous polar sweep of one section at one condition.  :func:`load` reads the
+folder back as one pandas DataFrame.
+
+How a run keeps its promises:
+
+* Each task has a key, the SHA-256 of its section identity (the file stem or
+  the NACA designation), the SHA-256 of the section's file, its conditions
+  and its angles.  The task's file name is made from that key, so a second
+  run with the same arguments finds the files of the tasks already done and
+  skips them (resume).
+* Workers only compute; the calling process writes every file, to a hidden
+  temporary name in the folder that is renamed to the final name once it is
+  complete.  A file therefore exists whole or not at all, and a task that a
+  dying worker leaves behind is simply run again elsewhere by Dask and
+  written once.
+* A section that cannot be read and a sweep that raises are recorded, with
+  their error, in ``failures.jsonl`` in the folder, and the run goes on.
+  Records are appended one line at a time while the run goes; at the end of
+  a complete run the file is rewritten (atomically) to hold the failures of
+  this run plus those of earlier runs about tasks this run did not consider.
+* Ctrl-C cancels the pending tasks, closes the cluster it started and leaves
+  no temporary file: the finished tasks are kept for the next run.
+
+dask[distributed], pyarrow and pandas are optional dependencies
+(``pip install 'velaro[database]'``); this module imports them only when it
+needs them, so the rest of the package works without them.
+"""
+
+from __future__ import annotations
+
+import argparse
+import contextlib
+import glob as _glob
+import hashlib
+import json
+import logging
+import math
+import os
+import re as _re
+import socket
+import sys
+import time
+import uuid
+import warnings
+from dataclasses import dataclass, field
+from pathlib import Path
+from typing import Any, Iterable, Iterator, Optional, Sequence, Union
+
+import numpy as np
+
+__all__ = [
+    "FAILURES_FILE",
+    "BuildInterrupted",
+    "BuildResult",
+    "MissingDependencyError",
+    "add_subcommand",
+    "build",
+    "load",
+    "main",
+    "parse_angles",
+    "run",
+]
+
+PathLike = Union[str, "os.PathLike[str]"]
+
+FAILURES_FILE = "failures.jsonl"
+INSTALL_HINT = "pip install 'velaro[database]'"
+
+# Columns that describe the task; the polar's own columns follow them, then
+# the package version and the task key.
+_LEADING = ("section", "source", "source_sha256", "re", "mach", "ncrit")
+_TRAILING = ("velaro_version", "task")
+_TEXT = ("section", "source", "source_sha256", "start", "error", "velaro_version", "task")
+
+_NACA = _re.compile(r"(?i)\s*(?:naca[\s_-]*)?(\d{4,5})\s*")
+_GLOB_CHARS = _re.compile(r"[*?\[]")
+
+
+class MissingDependencyError(ImportError):
+    """An optional dependency of the database is not installed."""
+
+
+def _require(*modules: str) -> None:
+    missing = []
+    for name in modules:
+        try:
+            __import__(name)
+        except ImportError:
+            missing.append(name)
+    if missing:
+        raise MissingDependencyError(
+            f"velaro database needs {', '.join(missing)}, which {'is' if len(missing) == 1 else 'are'} "
+            f"not installed; install the optional dependencies with: {INSTALL_HINT}"
+        )
+
+
+# ---------------------------------------------------------------------------
+# Sections and tasks
+
+
+@dataclass(frozen=True)
+class _Section:
+    """A section that was read: what a worker needs, and what names it."""
+
+    name: str  # the airfoil's name (title of the file, "NACA 2412")
+    ident: str  # identity in task keys and file names (file stem, "naca2412")
+    source: Optional[str]  # absolute path of the file; None for a generated section
+    sha256: Optional[str]  # SHA-256 of the file's bytes
+    coordinates: np.ndarray = field(repr=False, compare=False)
+    origin: str = ""  # key of the section in the failures file
+
+
+@dataclass(frozen=True)
+class _Task:
+    key: str
+    filename: str
+    section: _Section
+    re: float
+    mach: float
+    ncrit: float
+
+
+def _sha256_file(path: Path) -> str:
+    h = hashlib.sha256()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            h.update(block)
+    return h.hexdigest()
+
+
+def _error_text(exc: BaseException) -> str:
+    text = str(exc)
+    return f"{type(exc).__name__}: {text}" if text else type(exc).__name__
+
+
+def _read_file(path: Path) -> _Section:
+    from . import Airfoil
+
+    sha = _sha256_file(path)
+    with warnings.catch_warnings():
+        # A contour put into analysis order is no reason to stop; the order
+        # used is the one stored with the airfoil.
+        warnings.simplefilter("ignore")
+        af = Airfoil.from_dat(path)
+    source = str(path.resolve())
+    return _Section(af.name or path.stem, path.stem, source, sha, af.coordinates, origin=f"file:{source}")
+
+
+def _read_naca(spec: str, digits: str) -> _Section:
+    from . import Airfoil
+
+    af = Airfoil.naca(digits)
+    return _Section(af.name, f"naca{digits}", None, None, af.coordinates, origin=f"naca:{digits}")
+
+
+def _dat_files(folder: Path) -> list[Path]:
+    return sorted(
+        p for p in folder.iterdir() if p.suffix.lower() == ".dat" and not p.name.startswith(".") and p.is_file()
+    )
+
+
+def _resolve_sections(specs: Iterable[PathLike]) -> tuple[list[_Section], list[dict], set[str]]:
+    """Read every section named by ``specs``.
+
+    Returns the sections (duplicates dropped), failure records for what
+    could not be read, and the failure-file keys of everything considered.
+    """
+    sections: list[_Section] = []
+    failures: list[dict] = []
+    considered: set[str] = set()
+    seen: set[tuple[str, Optional[str]]] = set()
+
+    def fail(origin: str, spec: str, source: Optional[str], error: str) -> None:
+        failures.append({"kind": "section", "key": origin, "section": spec, "source": source, "error": error})
+
+    def add_file(path: Path, spec: str) -> None:
+        origin = f"file:{path.resolve()}"
+        considered.add(origin)
+        try:
+            sec = _read_file(path)
+        except Exception as exc:  # any unreadable section is recorded, not fatal
+            fail(origin, spec, str(path.resolve()), _error_text(exc))
+            return
+        if (sec.ident, sec.sha256) not in seen:
+            seen.add((sec.ident, sec.sha256))
+            sections.append(sec)
+
+    if isinstance(specs, (str, os.PathLike)):
+        specs = [specs]
+    for raw in specs:
+        spec = os.fspath(raw)
+        path = Path(spec).expanduser()
+        if path.is_dir():
+            files = _dat_files(path)
+            if not files:
+                origin = f"folder:{path.resolve()}"
+                considered.add(origin)
+                fail(origin, spec, str(path.resolve()), "the folder holds no .dat file")
+            for f in files:
+                add_file(f, spec)
+        elif path.exists():
+            add_file(path, spec)
+        elif _GLOB_CHARS.search(spec):
+            matches = sorted(_glob.glob(os.path.expanduser(spec), recursive=True))
+            files = []
+            for m in map(Path, matches):
+                if m.is_dir():
+                    files.extend(_dat_files(m))
+                elif m.is_file():
+                    files.append(m)
+            if not files:
+                origin = f"glob:{spec}"
+                considered.add(origin)
+                fail(origin, spec, None, "no file matches this pattern")
+            for f in files:
+                add_file(f, spec)
+        elif (m := _NACA.fullmatch(spec)) is not None:
+            origin = f"naca:{m.group(1)}"
+            considered.add(origin)
+            try:
+                sec = _read_naca(spec, m.group(1))
+            except Exception as exc:
+                fail(origin, spec, None, _error_text(exc))
+                continue
+            if (sec.ident, None) not in seen:
+                seen.add((sec.ident, None))
+                sections.append(sec)
+        else:
+            origin = f"arg:{spec}"
+            considered.add(origin)
+            fail(origin, spec, None, "no such file or folder, no file matches, and not a NACA designation")
+    return sections, failures, considered
+
+
+def _slug(text: str) -> str:
+    s = _re.sub(r"[^A-Za-z0-9._-]+", "-", text).strip("-.")
+    return s[:60] or "section"
+
+
+def _number(v: float, digits: int = 6) -> str:
+    return f"{v:.{digits}g}".replace("+", "")
+
+
+def _task(section: _Section, re: float, mach: float, ncrit: float, alpha: np.ndarray) -> _Task:
+    ident = {
+        "section": section.ident,
+        "sha256": section.sha256,
+        "re": re,
+        "mach": mach,
+        "ncrit": ncrit,
+        "alpha": [float(a) for a in alpha],
+    }
+    key = hashlib.sha256(json.dumps(ident, sort_keys=True).encode()).hexdigest()
+    name = f"{_slug(section.ident)}_re{_number(re, 3)}_m{_number(mach)}_n{_number(ncrit)}_{key[:16]}.parquet"
+    return _Task(key, name, section, re, mach, ncrit)
+
+
+def _floats(name: str, values: Any, check: Any, what: str) -> list[float]:
+    arr = np.atleast_1d(np.asarray(values, dtype=np.float64)).reshape(-1)
+    if arr.size == 0:
+        raise ValueError(f"{name}: give at least one value")
+    out: list[float] = []
+    for v in arr.tolist():
+        if not math.isfinite(v) or not check(v):
+            raise ValueError(f"{name} must be {what}, got {v!r}")
+        v += 0.0  # -0.0 and 0.0 are the same condition
+        if v not in out:
+            out.append(v)
+    return out
+
+
+def parse_angles(tokens: Union[str, Sequence[str]]) -> np.ndarray:
+    """Angles from command-line tokens: numbers and ``START:STOP:STEP`` ranges.
+
+    A range includes STOP when it falls on the grid (``-5:15:0.5`` gives 41
+    angles).  Values are rounded to 1e-10 degree so that a decimal step
+    gives the same angles, and therefore the same task keys, every time.
+
+    Raises
+    ------
+    ValueError
+        For a token that is neither, a zero or wrongly signed step, or a
+        non-finite value.
+    """
+    if isinstance(tokens, str):
+        tokens = tokens.replace(",", " ").split()
+    out: list[float] = []
+    for tok in tokens:
+        for part in tok.replace(",", " ").split():
+            pieces = part.split(":")
+            try:
+                nums = [float(p) for p in pieces]
+            except ValueError:
+                raise ValueError(f"angle {part!r}: expected a number or START:STOP:STEP") from None
+            if not all(math.isfinite(x) for x in nums):
+                raise ValueError(f"angle {part!r}: values must be finite")
+            if len(nums) == 1:
+                out.append(nums[0])
+            elif len(nums) == 3:
+                start, stop, step = nums
+                if step == 0 or (stop - start) * step < 0:
+                    raise ValueError(f"angle range {part!r}: the step must be non-zero and lead from START to STOP")
+                n = int(math.floor((stop - start) / step + 1e-9)) + 1
+                if n > 100_000:
+                    raise ValueError(f"angle range {part!r}: {n} angles is too many")
+                out.extend(start + step * np.arange(n))
+            else:
+                raise ValueError(f"angle {part!r}: expected a number or START:STOP:STEP")
+    if not out:
+        raise ValueError("give at least one angle")
+    return np.round(np.asarray(out, dtype=np.float64), 10) + 0.0
+
+
+# ---------------------------------------------------------------------------
+# Worker side
+
+_PINNED = False
+
+
+def _pin_to_one_cpu() -> None:
+    """Keep this worker, and the engine's thread pool inside it, on one CPU.
+
+    The engine runs the angles of a batch on a process-wide pool sized by
+    the CPUs the process may use.  A local cluster already runs one worker
+    per CPU, so each worker is restricted to its own CPU before the pool is
+    made (on its first task); the pool then has a single thread and the
+    workers do not compete for the same cores.
+    """
+    global _PINNED
+    if _PINNED:
+        return
+    _PINNED = True
+    try:
+        from distributed import get_worker
+
+        name = get_worker().name
+        cpus = sorted(os.sched_getaffinity(0))
+        index = int(name) if str(name).lstrip("-").isdigit() else int(hashlib.sha256(str(name).encode()).hexdigest(), 16)
+        os.sched_setaffinity(0, {cpus[index % len(cpus)]})
+    except Exception:  # no affinity control here (not Linux, not in a worker): run unpinned
+        pass
+
+
+def _sweep(coordinates: np.ndarray, name: str, alpha: np.ndarray, re: float, mach: float, ncrit: float, pin: bool) -> Any:
+    """One task: the polar of one section at one condition, as a DataFrame."""
+    from . import Airfoil, __version__
+
+    if pin:
+        _pin_to_one_cpu()
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        af = Airfoil(coordinates, name=name)
+    polar = af.polar(alpha=alpha, re=re, mach=mach, ncrit=ncrit)
+    frame = polar.to_pandas()
+    start = getattr(polar, "start", None)
+    if "start" not in frame.columns and start is not None:
+        frame.insert(frame.columns.get_loc("converged") + 1, "start", list(start))
+    frame.attrs.clear()
+    frame.attrs["velaro_version"] = __version__
+    return frame
+
+
+def _worker_identity() -> tuple[str, str]:
+    import velaro
+
+    return velaro.__file__, velaro.__version__
+
+
+# ---------------------------------------------------------------------------
+# Storage
+
+
+def _temporary(out: Path, filename: str) -> Path:
+    return out / f".{filename}.{socket.gethostname()}.{os.getpid()}.{uuid.uuid4().hex[:8]}.tmp"
+
+
+def _remove_stale_temporaries(out: Path) -> None:
+    """Remove temporary files left by a run on this host that no longer runs."""
+    host = socket.gethostname()
+    for p in out.glob(".*.tmp"):
+        parts = p.name.rsplit(".", 4)  # [.final-name, host, pid, random, "tmp"]
+        if len(parts) != 5 or parts[1] != host or not parts[2].isdigit():
+            continue
+        try:
+            os.kill(int(parts[2]), 0)
+            continue  # that process still runs
+        except ProcessLookupError:
+            pass
+        except PermissionError:
+            continue
+        with contextlib.suppress(FileNotFoundError):
+            p.unlink()
+
+
+def _write_task(out: Path, task: _Task, frame: Any) -> Path:
+    import pyarrow as pa
+    import pyarrow.parquet as pq
+
+    version = frame.attrs.get("velaro_version")
+    frame = frame.copy()
+    frame.attrs.clear()
+    n = len(frame)
+    lead = {
+        "section": [task.section.name] * n,
+        "source": [task.section.source] * n,
+        "source_sha256": [task.section.sha256] * n,
+        "re": np.full(n, task.re),
+        "mach": np.full(n, task.mach),
+        "ncrit": np.full(n, task.ncrit),
+    }
+    for i, (k, v) in enumerate(lead.items()):
+        frame.insert(i, k, v)
+    frame["velaro_version"] = [version] * n
+    frame["task"] = [task.key] * n
+    table = pa.Table.from_pandas(frame, preserve_index=False)
+    # One type for text in every file, whether pandas stored it as objects
+    # or as its string type, and even when every value of it is missing.
+    for i, f in enumerate(table.schema):
+        if pa.types.is_large_string(f.type) or (pa.types.is_null(f.type) and f.name in _TEXT):
+            table = table.set_column(i, f.name, table.column(i).cast(pa.string()))
+    table = table.replace_schema_metadata(None)
+
+    final = out / task.filename
+    tmp = _temporary(out, task.filename)
+    try:
+        with open(tmp, "wb") as f:
+            pq.write_table(table, f)
+            f.flush()
+            os.fsync(f.fileno())
+        os.replace(tmp, final)
+    finally:
+        with contextlib.suppress(FileNotFoundError):
+            tmp.unlink()
+    return final
+
+
+class _FailureLog:
+    """The failures file: appended per record while running, tidied at the end."""
+
+    def __init__(self, out: Path):
+        self.path = out / FAILURES_FILE
+        self.records: list[dict] = []
+
+    def add(self, record: dict) -> None:
+        record = {"time": time.strftime("%Y-%m-%dT%H:%M:%S%z"), **record}
+        self.records.append(record)
+        line = (json.dumps(record, default=str) + "\n").encode()
+        # One write on a file opened for appending: records of concurrent
+        # writers do not interleave within a line.
+        fd = os.open(self.path, os.O_WRONLY | os.O_APPEND | os.O_CREAT, 0o644)
+        try:
+            os.write(fd, line)
+        finally:
+            os.close(fd)
+
+    def finish(self, considered: set[str]) -> None:
+        """Keep this run's records and older ones about things not considered now."""
+        kept: list[str] = []
+        if self.path.exists():
+            for line in self.path.read_text(encoding="utf-8", errors="replace").splitlines():
+                try:
+                    rec = json.loads(line)
+                except ValueError:
+                    continue
+                if isinstance(rec, dict) and rec.get("key") not in considered:
+                    kept.append(line)
+        kept.extend(json.dumps(r, default=str) for r in self.records)
+        if not kept:
+            with contextlib.suppress(FileNotFoundError):
+                self.path.unlink()
+            return
+        tmp = _temporary(self.path.parent, self.path.name)
+        try:
+            tmp.write_text("\n".join(kept) + "\n", encoding="utf-8")
+            os.replace(tmp, self.path)
+        finally:
+            with contextlib.suppress(FileNotFoundError):
+                tmp.unlink()
+
+
+def load(out: PathLike, columns: Optional[Sequence[str]] = None) -> Any:
+    """Read a polar database folder as one pandas DataFrame.
+
+    Parameters
+    ----------
+    out : path
+        The folder :func:`build` wrote.
+    columns : sequence of str, optional
+        Read only these columns.
+
+    Returns
+    -------
+    pandas.DataFrame
+        One row per angle of every finished task, ordered by file name
+        (section, then conditions).  Columns: ``section``, ``source``,
+        ``source_sha256``, ``re``, ``mach``, ``ncrit``, the polar columns
+        (``alpha`` in degrees, ``cl``, ``cd``, ``cm``, ``cd_friction``,
+        ``cd_pressure``, ``x_tr_upper``, ``x_tr_lower`` as x/c,
+        ``iterations``, ``residual``, ``converged``, ``start``, ``error``),
+        ``velaro_version`` and ``task`` (the task key).  Coefficients of
+        points that did not converge are NaN.
+
+    Raises
+    ------
+    FileNotFoundError
+        When the folder does not exist.
+    MissingDependencyError
+        When pyarrow or pandas is missing.
+    """
+    _require("pyarrow", "pandas")
+    import pandas as pd
+    import pyarrow as pa
+    import pyarrow.parquet as pq
+
+    folder = Path(out)
+    if not folder.is_dir():
+        raise FileNotFoundError(f"no polar database folder at {folder}")
+    files = sorted(p for p in folder.glob("*.parquet") if not p.name.startswith("."))
+    if not files:
+        return pd.DataFrame(columns=list(columns) if columns else list(_LEADING + _TRAILING))
+    tables = [pq.read_table(p, columns=list(columns) if columns else None) for p in files]
+    table = pa.concat_tables(tables, promote_options="permissive")
+    return table.to_pandas().reset_index(drop=True)
+
+
+# ---------------------------------------------------------------------------
+# Running
+
+
+@dataclass
+class BuildResult:
+    """What one :func:`build` call did.
+
+    Attributes
+    ----------
+    out : pathlib.Path
+        The database folder.
+    tasks : int
+        Distinct tasks of this run (sections read × conditions).
+    skipped : int
+        Tasks whose file was already there.
+    written : list of pathlib.Path
+        Files written by this run, one per task computed.
+    failures : list of dict
+        This run's records in the failures file: sections that could not be
+        read (``kind`` "section") and sweeps that failed (``kind`` "sweep"),
+        each with its ``error``.
+    """
+
+    out: Path
+    tasks: int = 0
+    skipped: int = 0
+    written: list[Path] = field(default_factory=list)
+    failures: list[dict] = field(default_factory=list)
+
+    @property
+    def computed(self) -> int:
+        """Tasks computed and written by this run."""
+        return len(self.written)
+
+    @property
+    def ok(self) -> bool:
+        """True when nothing failed."""
+        return not self.failures
+
+    @property
+    def failures_file(self) -> Path:
+        return self.out / FAILURES_FILE
+
+    def summary(self) -> str:
+        text = (
+            f"{self.tasks} tasks: {self.computed} computed, {self.skipped} already in {self.out}, "
+            f"{sum(1 for f in self.failures if f['kind'] == 'sweep')} failed"
+        )
+        bad = sum(1 for f in self.failures if f["kind"] == "section")
+        if bad:
+            text += f"; {bad} section{'s' if bad != 1 else ''} could not be read"
+        if self.failures:
+            text += f" (see {self.failures_file})"
+        return text
+
+
+class BuildInterrupted(KeyboardInterrupt):
+    """Ctrl-C during :func:`build`; ``result`` tells what had been done."""
+
+    def __init__(self, result: BuildResult):
+        super().__init__("interrupted")
+        self.result = result
+
+
+def _cpu_count() -> int:
+    try:
+        return max(1, len(os.sched_getaffinity(0)))
+    except AttributeError:  # not Linux
+        return max(1, os.cpu_count() or 1)
+
+
+@contextlib.contextmanager
+def _client(scheduler: Any, workers: Optional[int]) -> Iterator[tuple[Any, bool]]:
+    """A Dask client: to the given scheduler, or to a local cluster made here.
+
+    Yields the client and whether the workers should pin themselves to one
+    CPU each (only in the local cluster, which has one worker per CPU).
+    """
+    from distributed import Client, LocalCluster
+
+    if scheduler is not None and not isinstance(scheduler, str):
+        yield scheduler, False  # a Client the caller made and keeps
+        return
+    cluster = None
+    client = None
+    try:
+        if scheduler is None:
+            n = workers or _cpu_count()
+            # Worker processes are spawned: they get this process's
+            # environment and sys.path, hence the same velaro and _velaro.
+            cluster = LocalCluster(
+                n_workers=n,
+                threads_per_worker=1,
+                processes=True,
+                dashboard_address=None,
+                scheduler_port=0,
+                silence_logs=logging.ERROR,
+            )
+            client = Client(cluster, set_as_default=False)
+        else:
+            try:
+                client = Client(scheduler, set_as_default=False, timeout="20s")
+            except OSError as exc:
+                raise OSError(f"cannot reach the Dask scheduler at {scheduler}: {exc}") from exc
+        _check_workers(client, local=cluster is not None)
+        yield client, cluster is not None
+    finally:
+        if client is not None:
+            with contextlib.suppress(Exception):
+                client.close()
+        if cluster is not None:
+            with contextlib.suppress(Exception):
+                cluster.close()
+
+
+def _check_workers(client: Any, local: bool) -> None:
+    """Make sure the workers import velaro, and the same one as here."""
+    import velaro
+
+    if not local:
+        client.wait_for_workers(1, timeout=60)
+    try:
+        seen = client.run(_worker_identity)
+    except Exception as exc:
+        raise RuntimeError(
+            f"the Dask workers cannot import velaro ({_error_text(exc)}); install velaro (with "
+            f"{INSTALL_HINT}) where the workers run, or start them with PYTHONPATH set to its folder"
+        ) from exc
+    for address, (path, version) in seen.items():
+        if version != velaro.__version__ or (local and os.path.realpath(path) != os.path.realpath(velaro.__file__)):
+            warnings.warn(
+                f"worker {address} runs velaro {version} from {path}, "
+                f"this process velaro {velaro.__version__} from {velaro.__file__}",
+                RuntimeWarning,
+                stacklevel=4,
+            )
+
+
+def _progress_bar(total: int, initial: int, progress: Optional[bool]) -> Any:
+    show = sys.stderr.isatty() if progress is None else bool(progress)
+    if not show:
+        return None
+    try:
+        from tqdm import tqdm
+    except ImportError:
+        return None
+    return tqdm(total=total, initial=initial, unit="task", desc="polars", file=sys.stderr, dynamic_ncols=True)
+
+
+def build(
+    sections: Union[PathLike, Sequence[PathLike]],
+    *,
+    re: Union[float, Sequence[float]],
+    alpha: Any,
+    out: PathLike,
+    mach: Union[float, Sequence[float]] = 0.0,
+    ncrit: Union[float, Sequence[float]] = 9.0,
+    scheduler: Any = None,
+    workers: Optional[int] = None,
+    progress: Optional[bool] = None,
+) -> BuildResult:
+    """Compute the polars of many sections at many conditions into a folder.
+
+    One task is the polar sweep of one section at one (re, mach, ncrit)
+    combination over the angles ``alpha``; tasks run on a Dask cluster and
+    each finished one is stored as one Parquet file in ``out``.  Tasks whose
+    file exists are skipped, so running the same call again resumes an
+    interrupted or partly failed run.  Read the result with :func:`load`.
+
+    By default the contour is repaneled to 160 nodes before the analysis,
+    as :meth:`velaro.Airfoil.polar` does.
+
+    Parameters
+    ----------
+    sections : path, str, or sequence of them
+        Coordinate files, folders (their ``*.dat`` files), glob patterns, and
+        NACA designations such as ``"2412"`` or ``"naca0012"``.  An existing
+        file or folder wins over a designation of the same name.
+    re : float or sequence of float
+        Chord Reynolds numbers, > 0.
+    alpha : array_like
+        Angles of attack, degrees (the same for every task).
+    out : path
+        Database folder; made when missing.
+    mach : float or sequence of float
+        Free-stream Mach numbers, in [0, 1).
+    ncrit : float or sequence of float
+        Critical amplification exponents of the e^N transition model, > 0.
+    scheduler : str or distributed.Client, optional
+        Address of a running Dask scheduler (``"tcp://host:8786"``) or a
+        client to use.  With None, a local cluster with one single-threaded
+        worker process per CPU is started and closed at the end; a script
+        that calls this needs the usual ``if __name__ == "__main__":`` guard,
+        since worker processes import the main module.
+    workers : int, optional
+        Worker processes of the local cluster (default: one per CPU).
+    progress : bool, optional
+        Progress bar over the tasks on standard error; by default only when
+        standard error is a terminal.
+
+    Returns
+    -------
+    BuildResult
+        Counts, files written and failures; ``result.ok`` is False when a
+        section could not be read or a sweep failed.
+
+    Raises
+    ------
+    ValueError
+        For bad conditions or angles.
+    MissingDependencyError
+        When dask[distributed], pyarrow or pandas is missing.
+    BuildInterrupted
+        On Ctrl-C, after cancelling the pending tasks and closing the
+        cluster; the finished tasks are kept.
+    """
+    _require("distributed", "pyarrow", "pandas")
+    angles = np.asarray(alpha, dtype=np.float64).reshape(-1) + 0.0
+    if angles.size == 0 or not np.isfinite(angles).all():
+        raise ValueError("alpha: give at least one angle, all finite")
+    res = _floats("re", re, lambda v: v > 0, "positive")
+    machs = _floats("mach", mach, lambda v: 0 <= v < 1, "in [0, 1)")
+    ncrits = _floats("ncrit", ncrit, lambda v: v > 0, "positive")
+    if workers is not None and (isinstance(workers, bool) or not isinstance(workers, int) or workers < 1):
+        raise ValueError(f"workers must be a positive integer, got {workers!r}")
+
+    folder = Path(out)
+    folder.mkdir(parents=True, exist_ok=True)
+    _remove_stale_temporaries(folder)
+    result = BuildResult(out=folder)
+    log = _FailureLog(folder)
+
+    found, bad, considered = _resolve_sections(sections)
+    for rec in bad:
+        log.add(rec)
+    result.failures.extend(bad)
+
+    tasks: dict[str, _Task] = {}
+    for sec in found:
+        for r in res:
+            for m in machs:
+                for n in ncrits:
+                    t = _task(sec, r, m, n, angles)
+                    tasks.setdefault(t.key, t)
+    considered.update(tasks)
+    todo = [t for t in tasks.values() if not (folder / t.filename).exists()]
+    result.tasks = len(tasks)
+    result.skipped = len(tasks) - len(todo)
+
+    if todo:
+        bar = _progress_bar(len(tasks), result.skipped, progress)
+        try:
+            with _client(scheduler, workers) as (client, pin):
+                _run(client, todo, angles, pin, folder, log, result, bar)
+        except KeyboardInterrupt as exc:
+            raise BuildInterrupted(result) from exc
+        finally:
+            if bar is not None:
+                bar.close()
+    log.finish(considered)
+    return result
+
+
+def _run(client: Any, todo: list[_Task], angles: np.ndarray, pin: bool, folder: Path,
+         log: _FailureLog, result: BuildResult, bar: Any) -> None:
+    from distributed import as_completed
+
+    pending = {}
+    try:
+        for t in todo:
+            fut = client.submit(
+                _sweep, t.section.coordinates, t.section.name, angles, t.re, t.mach, t.ncrit, pin,
+                key=f"velaro-polar-{t.key}",
+            )
+            pending[fut] = t
+        for fut in as_completed(list(pending), loop=client.loop):
+            t = pending.pop(fut)
+            if fut.status == "finished":
+                result.written.append(_write_task(folder, t, fut.result()))
+            else:
+                if fut.status == "cancelled":
+                    error = "the task was cancelled (the cluster lost it)"
+                else:
+                    exc = fut.exception()
+                    error = _error_text(exc)
+                    if type(exc).__name__ == "KilledWorker":
+                        error = f"the worker process died each time it ran this sweep ({error})"
+                rec = {
+                    "kind": "sweep", "key": t.key, "section": t.section.name, "source": t.section.source,
+                    "source_sha256": t.section.sha256, "re": t.re, "mach": t.mach, "ncrit": t.ncrit,
+                    "file": t.filename, "error": error,
+                }
+                log.add(rec)
+                result.failures.append(rec)
+            fut.release()
+            if bar is not None:
+                bar.update(1)
+    except BaseException:
+        with contextlib.suppress(Exception):
+            client.cancel(list(pending), force=True)
+        raise
+
+
+# ---------------------------------------------------------------------------
+# Command line
+
+
+def add_subcommand(subparsers: Any) -> argparse.ArgumentParser:
+    """Add the ``database`` subcommand to an argparse subparsers object.
+
+    The parser's default ``func`` is :func:`run`.
+    """
+    p = subparsers.add_parser(
+        "database",
+        help="polars of many sections at many conditions, on Dask, into a Parquet folder",
+        description=(
+            "Compute the polar of every section at every combination of Reynolds number, Mach number "
+            "and ncrit, one task per polar, on a local Dask cluster (one worker per CPU) or on the "
+            "cluster at --scheduler, and store one Parquet file per task in --out. Running the same "
+            "command again computes only the tasks whose file is missing. Sections that cannot be read "
+            f"and sweeps that fail are listed in OUT/{FAILURES_FILE}; the exit status is then 1. "
+            "Read the folder with velaro.database.load(OUT)."
+        ),
+    )
+    _add_arguments(p)
+    p.set_defaults(func=run)
+    return p
+
+
+def _add_arguments(p: argparse.ArgumentParser) -> None:
+    p.add_argument("sections", nargs="+", metavar="SECTION",
+                   help=".dat files, folders of .dat files, glob patterns (quoted) and NACA designations (2412, naca0012)")
+    p.add_argument("--re", nargs="+", type=float, required=True, metavar="RE", help="chord Reynolds numbers")
+    p.add_argument("--alpha", nargs="+", required=True, metavar="A",
+                   help="angles of attack in degrees: values and START:STOP:STEP ranges, stop included "
+                        "(write --alpha=-5:15:0.5 when the range starts with a minus sign)")
+    p.add_argument("--mach", nargs="+", type=float, default=[0.0], metavar="M", help="Mach numbers (default 0)")
+    p.add_argument("--ncrit", nargs="+", type=float, default=[9.0], metavar="N",
+                   help="critical amplification exponents of the e^N transition model (default 9)")
+    p.add_argument("--out", "-o", required=True, metavar="DIR", help="database folder")
+    p.add_argument("--scheduler", metavar="ADDRESS",
+                   help="address of a running Dask scheduler, e.g. tcp://host:8786 (default: a local cluster)")
+    p.add_argument("--workers", type=int, metavar="N", help="worker processes of the local cluster (default: one per CPU)")
+    p.add_argument("--progress", action=argparse.BooleanOptionalAction, default=None,
+                   help="progress bar on standard error (default: when it is a terminal)")
+
+
+def run(args: argparse.Namespace) -> int:
+    """Run the ``database`` subcommand.
+
+    Returns the exit status: 0 when every section was read and every sweep
+    finished, 1 when some failed (see the failures file), 2 for bad
+    arguments or missing dependencies, 130 when interrupted.
+    """
+    prog = "velaro database"
+    try:
+        angles = parse_angles(args.alpha)
+        result = build(
+            args.sections, re=args.re, alpha=angles, out=args.out, mach=args.mach, ncrit=args.ncrit,
+            scheduler=args.scheduler, workers=args.workers, progress=args.progress,
+        )
+    except MissingDependencyError as exc:
+        print(f"{prog}: {exc}", file=sys.stderr)
+        return 2
+    except BuildInterrupted as exc:
+        r = exc.result
+        print(f"{prog}: interrupted; {r.skipped + r.computed} of {r.tasks} tasks are in {r.out}; "
+              "run the same command again to compute the rest", file=sys.stderr)
+        return 130
+    except (ValueError, OSError, RuntimeError) as exc:
+        print(f"{prog}: {exc}", file=sys.stderr)
+        return 2
+    print(result.summary())
+    return 0 if result.ok else 1
+
+
+def main(argv: Optional[Sequence[str]] = None) -> int:
+    """``python -m velaro.database SECTION… --re … --alpha … --out DIR``."""
+    parser = argparse.ArgumentParser(
+        prog="python -m velaro.database",
+        description="Polars of many sections at many conditions, on Dask, into a folder of Parquet files.",
+    )
+    _add_arguments(parser)
+    return run(parser.parse_args(argv))
+
+
+if __name__ == "__main__":
+    # Through the package module, so that the functions Dask sends to the
+    # workers are found there by name, not sent as code of __main__.
+    from velaro.database import main as _main
+
+    sys.exit(_main())
