@@ -35,6 +35,7 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import fnmatch
 import glob as _glob
 import hashlib
 import json
@@ -164,15 +165,40 @@ def _dat_files(folder: Path) -> list[Path]:
     )
 
 
-def _resolve_sections(specs: Iterable[PathLike]) -> tuple[list[_Section], list[dict], set[str]]:
+@dataclass
+class _Scope:
+    """What a run looked at: the failure records it answers for.
+
+    A record of an earlier run is replaced when this run considered the
+    same key (section or task), or when the record is about a file in a
+    folder or glob this run read again (the file may be gone or renamed).
+    """
+
+    keys: set[str] = field(default_factory=set)
+    folders: set[str] = field(default_factory=set)
+    patterns: set[str] = field(default_factory=set)
+
+    def add(self, key: str) -> None:
+        self.keys.add(key)
+
+    def covers(self, record: dict) -> bool:
+        if record.get("key") in self.keys:
+            return True
+        source = record.get("source")
+        if record.get("kind") != "section" or not isinstance(source, str):
+            return False
+        return os.path.dirname(source) in self.folders or any(fnmatch.fnmatchcase(source, p) for p in self.patterns)
+
+
+def _resolve_sections(specs: Iterable[PathLike]) -> tuple[list[_Section], list[dict], _Scope]:
     """Read every section named by ``specs``.
 
     Returns the sections (duplicates dropped), failure records for what
-    could not be read, and the failure-file keys of everything considered.
+    could not be read, and the scope of what was considered.
     """
     sections: list[_Section] = []
     failures: list[dict] = []
-    considered: set[str] = set()
+    considered = _Scope()
     seen: set[tuple[str, Optional[str]]] = set()
 
     def fail(origin: str, spec: str, source: Optional[str], error: str) -> None:
@@ -196,6 +222,7 @@ def _resolve_sections(specs: Iterable[PathLike]) -> tuple[list[_Section], list[d
         spec = os.fspath(raw)
         path = Path(spec).expanduser()
         if path.is_dir():
+            considered.folders.add(str(path.resolve()))
             files = _dat_files(path)
             if not files:
                 origin = f"folder:{path.resolve()}"
@@ -206,6 +233,7 @@ def _resolve_sections(specs: Iterable[PathLike]) -> tuple[list[_Section], list[d
         elif path.exists():
             add_file(path, spec)
         elif _GLOB_CHARS.search(spec):
+            considered.patterns.add(os.path.abspath(os.path.expanduser(spec)))
             matches = sorted(_glob.glob(os.path.expanduser(spec), recursive=True))
             files = []
             for m in map(Path, matches):
@@ -319,39 +347,10 @@ def parse_angles(tokens: Union[str, Sequence[str]]) -> np.ndarray:
 # ---------------------------------------------------------------------------
 # Worker side
 
-_PINNED = False
-
-
-def _pin_to_one_cpu() -> None:
-    """Keep this worker, and the engine's thread pool inside it, on one CPU.
-
-    The engine runs the angles of a batch on a process-wide pool sized by
-    the CPUs the process may use.  A local cluster already runs one worker
-    per CPU, so each worker is restricted to its own CPU before the pool is
-    made (on its first task); the pool then has a single thread and the
-    workers do not compete for the same cores.
-    """
-    global _PINNED
-    if _PINNED:
-        return
-    _PINNED = True
-    try:
-        from distributed import get_worker
-
-        name = get_worker().name
-        cpus = sorted(os.sched_getaffinity(0))
-        index = int(name) if str(name).lstrip("-").isdigit() else int(hashlib.sha256(str(name).encode()).hexdigest(), 16)
-        os.sched_setaffinity(0, {cpus[index % len(cpus)]})
-    except Exception:  # no affinity control here (not Linux, not in a worker): run unpinned
-        pass
-
-
-def _sweep(coordinates: np.ndarray, name: str, alpha: np.ndarray, re: float, mach: float, ncrit: float, pin: bool) -> Any:
+def _sweep(coordinates: np.ndarray, name: str, alpha: np.ndarray, re: float, mach: float, ncrit: float) -> Any:
     """One task: the polar of one section at one condition, as a DataFrame."""
     from . import Airfoil, __version__
 
-    if pin:
-        _pin_to_one_cpu()
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
         af = Airfoil(coordinates, name=name)
@@ -458,7 +457,7 @@ class _FailureLog:
         finally:
             os.close(fd)
 
-    def finish(self, considered: set[str]) -> None:
+    def finish(self, considered: _Scope) -> None:
         """Keep this run's records and older ones about things not considered now."""
         kept: list[str] = []
         if self.path.exists():
@@ -467,7 +466,7 @@ class _FailureLog:
                     rec = json.loads(line)
                 except ValueError:
                     continue
-                if isinstance(rec, dict) and rec.get("key") not in considered:
+                if isinstance(rec, dict) and not considered.covers(rec):
                     kept.append(line)
         kept.extend(json.dumps(r, default=str) for r in self.records)
         if not kept:
@@ -601,16 +600,12 @@ def _cpu_count() -> int:
 
 
 @contextlib.contextmanager
-def _client(scheduler: Any, workers: Optional[int]) -> Iterator[tuple[Any, bool]]:
-    """A Dask client: to the given scheduler, or to a local cluster made here.
-
-    Yields the client and whether the workers should pin themselves to one
-    CPU each (only in the local cluster, which has one worker per CPU).
-    """
+def _client(scheduler: Any, workers: Optional[int]) -> Iterator[Any]:
+    """A Dask client: to the given scheduler, or to a local cluster made here."""
     from distributed import Client, LocalCluster
 
     if scheduler is not None and not isinstance(scheduler, str):
-        yield scheduler, False  # a Client the caller made and keeps
+        yield scheduler  # a Client the caller made and keeps
         return
     cluster = None
     client = None
@@ -626,6 +621,7 @@ def _client(scheduler: Any, workers: Optional[int]) -> Iterator[tuple[Any, bool]
                 dashboard_address=None,
                 scheduler_port=0,
                 silence_logs=logging.ERROR,
+                preload=["velaro._database_worker"],
             )
             client = Client(cluster, set_as_default=False)
         else:
@@ -634,7 +630,7 @@ def _client(scheduler: Any, workers: Optional[int]) -> Iterator[tuple[Any, bool]
             except OSError as exc:
                 raise OSError(f"cannot reach the Dask scheduler at {scheduler}: {exc}") from exc
         _check_workers(client, local=cluster is not None)
-        yield client, cluster is not None
+        yield client
     finally:
         if client is not None:
             with contextlib.suppress(Exception):
@@ -773,7 +769,7 @@ def build(
                 for n in ncrits:
                     t = _task(sec, r, m, n, angles)
                     tasks.setdefault(t.key, t)
-    considered.update(tasks)
+    considered.keys.update(tasks)
     todo = [t for t in tasks.values() if not (folder / t.filename).exists()]
     result.tasks = len(tasks)
     result.skipped = len(tasks) - len(todo)
@@ -781,8 +777,8 @@ def build(
     if todo:
         bar = _progress_bar(len(tasks), result.skipped, progress)
         try:
-            with _client(scheduler, workers) as (client, pin):
-                _run(client, todo, angles, pin, folder, log, result, bar)
+            with _client(scheduler, workers) as client:
+                _run(client, todo, angles, folder, log, result, bar)
         except KeyboardInterrupt as exc:
             raise BuildInterrupted(result) from exc
         finally:
@@ -792,7 +788,7 @@ def build(
     return result
 
 
-def _run(client: Any, todo: list[_Task], angles: np.ndarray, pin: bool, folder: Path,
+def _run(client: Any, todo: list[_Task], angles: np.ndarray, folder: Path,
          log: _FailureLog, result: BuildResult, bar: Any) -> None:
     from distributed import as_completed
 
@@ -800,7 +796,7 @@ def _run(client: Any, todo: list[_Task], angles: np.ndarray, pin: bool, folder: 
     try:
         for t in todo:
             fut = client.submit(
-                _sweep, t.section.coordinates, t.section.name, angles, t.re, t.mach, t.ncrit, pin,
+                _sweep, t.section.coordinates, t.section.name, angles, t.re, t.mach, t.ncrit,
                 key=f"velaro-polar-{t.key}",
             )
             pending[fut] = t
