@@ -19,6 +19,11 @@ def dask_setup(worker: Any) -> None:
     # closes the cluster); the workers leave it to that process.
     signal.signal(signal.SIGINT, signal.SIG_IGN)
     _pin_to_one_cpu(worker.name)
+    # What every task needs, loaded while the cluster starts rather than
+    # by the first task of each worker.
+    import pandas  # noqa: F401
+
+    import velaro.database  # noqa: F401
 
 
 def _pin_to_one_cpu(name: Any) -> None:
