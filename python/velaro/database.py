@@ -76,7 +76,6 @@ INSTALL_HINT = "pip install 'velaro[database]'"
 # the package version and the task key.
 _LEADING = ("section", "source", "source_sha256", "re", "mach", "ncrit")
 _TRAILING = ("velaro_version", "task")
-_TEXT = ("section", "source", "source_sha256", "start", "error", "velaro_version", "task")
 
 _NACA = _re.compile(r"(?i)\s*(?:naca[\s_-]*)?(\d{4,5})\s*")
 _GLOB_CHARS = _re.compile(r"[*?\[]")
@@ -347,8 +346,13 @@ def parse_angles(tokens: Union[str, Sequence[str]]) -> np.ndarray:
 # ---------------------------------------------------------------------------
 # Worker side
 
-def _sweep(coordinates: np.ndarray, name: str, alpha: np.ndarray, re: float, mach: float, ncrit: float) -> Any:
-    """One task: the polar of one section at one condition, as a DataFrame."""
+def _sweep(coordinates: np.ndarray, name: str, alpha: np.ndarray, re: float, mach: float, ncrit: float) -> dict:
+    """One task: the polar of one section at one condition.
+
+    Returns the polar's columns (numpy arrays; text columns as lists) in the
+    order of :meth:`velaro.Polar.to_pandas`, with ``start`` after
+    ``converged``, and the package version that computed them.
+    """
     from . import Airfoil, __version__
 
     with warnings.catch_warnings():
@@ -356,12 +360,13 @@ def _sweep(coordinates: np.ndarray, name: str, alpha: np.ndarray, re: float, mac
         af = Airfoil(coordinates, name=name)
     polar = af.polar(alpha=alpha, re=re, mach=mach, ncrit=ncrit)
     frame = polar.to_pandas()
-    start = getattr(polar, "start", None)
-    if "start" not in frame.columns and start is not None:
-        frame.insert(frame.columns.get_loc("converged") + 1, "start", list(start))
-    frame.attrs.clear()
-    frame.attrs["velaro_version"] = __version__
-    return frame
+    columns: dict[str, Any] = {}
+    for col in frame.columns:
+        values = frame[col].to_numpy()
+        columns[col] = [None if v is None or v != v else str(v) for v in values] if values.dtype.kind in "OUT" else values
+        if col == "converged" and "start" not in frame.columns and getattr(polar, "start", None) is not None:
+            columns["start"] = [None if v is None else str(v) for v in polar.start]
+    return {"columns": columns, "version": __version__}
 
 
 def _worker_identity() -> tuple[str, str]:
@@ -396,33 +401,27 @@ def _remove_stale_temporaries(out: Path) -> None:
             p.unlink()
 
 
-def _write_task(out: Path, task: _Task, frame: Any) -> Path:
+def _write_task(out: Path, task: _Task, computed: dict) -> Path:
     import pyarrow as pa
     import pyarrow.parquet as pq
 
-    version = frame.attrs.get("velaro_version")
-    frame = frame.copy()
-    frame.attrs.clear()
-    n = len(frame)
-    lead = {
-        "section": [task.section.name] * n,
-        "source": [task.section.source] * n,
-        "source_sha256": [task.section.sha256] * n,
-        "re": np.full(n, task.re),
-        "mach": np.full(n, task.mach),
-        "ncrit": np.full(n, task.ncrit),
+    polar = computed["columns"]
+    n = len(next(iter(polar.values()))) if polar else 0
+    text = pa.string()
+    columns: dict[str, Any] = {
+        "section": pa.array([task.section.name] * n, text),
+        "source": pa.array([task.section.source] * n, text),
+        "source_sha256": pa.array([task.section.sha256] * n, text),
+        "re": pa.array(np.full(n, task.re)),
+        "mach": pa.array(np.full(n, task.mach)),
+        "ncrit": pa.array(np.full(n, task.ncrit)),
     }
-    for i, (k, v) in enumerate(lead.items()):
-        frame.insert(i, k, v)
-    frame["velaro_version"] = [version] * n
-    frame["task"] = [task.key] * n
-    table = pa.Table.from_pandas(frame, preserve_index=False)
-    # One type for text in every file, whether pandas stored it as objects
-    # or as its string type, and even when every value of it is missing.
-    for i, f in enumerate(table.schema):
-        if pa.types.is_large_string(f.type) or (pa.types.is_null(f.type) and f.name in _TEXT):
-            table = table.set_column(i, f.name, table.column(i).cast(pa.string()))
-    table = table.replace_schema_metadata(None)
+    for k, v in polar.items():
+        # Text is one type in every file, even when every value is missing.
+        columns[k] = pa.array(v, text) if isinstance(v, list) else pa.array(v)
+    columns["velaro_version"] = pa.array([computed.get("version")] * n, text)
+    columns["task"] = pa.array([task.key] * n, text)
+    table = pa.table(columns)
 
     final = out / task.filename
     tmp = _temporary(out, task.filename)
