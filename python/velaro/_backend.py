@@ -341,8 +341,10 @@ def _record_from_dict(d: dict, alpha: float) -> PointRecord:
             cd_pressure=math.nan, x_tr_upper=math.nan, x_tr_lower=math.nan, iterations=int(d["iterations"]),
             residual=math.nan, converged=False, error=str(d["error"]), start="failed",
         )
+    # The requested angle, not the engine's echo of it (which may differ in
+    # the last bit after its conversion to radians and back).
     return PointRecord(
-        alpha=float(d["alpha_deg"]), cl=d["cl"], cd=d["cd"], cm=d["cm"], cd_friction=d["cd_friction"],
+        alpha=float(alpha), cl=d["cl"], cd=d["cd"], cm=d["cm"], cd_friction=d["cd_friction"],
         cd_pressure=d["cd_pressure"], x_tr_upper=d["x_tr_upper"], x_tr_lower=d["x_tr_lower"],
         iterations=int(d["iterations"]), residual=d["residual"], converged=bool(d["converged"]),
         start="cold",
@@ -419,6 +421,21 @@ class _ClSolve:
     Proposes angles, is told the result of each, and stops when a converged
     point lies within the tolerance of the target, when the target is shown
     to be out of reach, or when the evaluation budget is spent.
+
+    * With two converged angles whose lift straddles the target, the next
+      angle comes from linear interpolation inside that bracket (bisection
+      when the interpolation hugs an end or keeps moving the same end).
+    * Without a bracket, a secant step from the converged point nearest the
+      target (the assumed slope with a single point), at most 2 degrees.
+    * After a round in which every proposal failed to converge, two angles
+      are tried on either side of the estimate, further apart each time
+      (0.25, 0.5, 1 degree ...): a cold start that fails at one angle often
+      converges at a neighbouring one.
+    * Where the lift stops rising, the maximum is located (outward steps of
+      a degree until it is bracketed, then the vertex of the parabola
+      through the three best points); a target above the largest lift found
+      there, and 1 and 2 degrees beyond it, is reported as out of reach
+      (likewise below the minimum).
     """
 
     def __init__(self, target: float, guess: float, slope: float, tol: float, budget: int):
@@ -432,46 +449,72 @@ class _ClSolve:
         self.evaluations = 0
         self.done: Optional[PointRecord] = None
         self.reason: Optional[str] = None
+        self._streak = 0  # consecutive rounds without a converged evaluation
+        self._round_converged: Optional[bool] = None
+        self._jumped = False  # looked beyond a maximum or minimum
+        self._bracket: Optional[tuple[float, float]] = None  # last bracket used
+        self._one_sided = 0  # bracket steps in a row that kept one end
 
     def _seen(self, a: float) -> bool:
-        return any(abs(a - p.alpha) < 1e-9 for p in self.good) or any(abs(a - f) < 1e-9 for f in self.failed)
+        return any(abs(a - p.alpha) < 1e-7 for p in self.good) or any(abs(a - f) < 1e-7 for f in self.failed)
+
+    def _fresh(self, angles: list[float]) -> list[float]:
+        out: list[float] = []
+        for a in angles:
+            if not self._seen(a) and all(abs(a - b) >= 1e-7 for b in out):
+                out.append(a)
+        return out[: max(0, self.budget - self.evaluations)]
 
     def propose(self) -> list[float]:
         if self.done is not None or self.reason is not None:
             return []
+        if self._round_converged is not None:
+            self._streak = 0 if self._round_converged else self._streak + 1
+            self._round_converged = None
         if self.evaluations >= self.budget:
-            self.reason = f"no converged angle found within {self.budget} evaluations"
+            self.reason = f"{self.budget} evaluations spent" + self._closest()
             return []
         t = self.target
         if not self.good:
             if not self.failed:
-                return [self.guess, self.guess + (1.0 if t >= 0.0 else -1.0)]
-            # Walk outward from the guess in alternating half-degree steps.
-            k = len(self.failed)
-            a = self.guess + 0.5 * ((k + 1) // 2) * (1 if k % 2 else -1)
-            return [a]
+                return self._fresh([self.guess, self.guess + (1.0 if t >= 0.0 else -1.0)])
+            # Nothing converged yet: spread outward from the guess.
+            k = 0.5 * self._streak
+            return self._fresh([self.guess - k, self.guess + k]) or self._stall()
         pts = sorted(self.good, key=lambda p: p.alpha)
         best = min(pts, key=lambda p: abs(p.cl - t))
-        # Bracket: adjacent converged angles whose lift straddles the target.
         brackets = [(p, q) for p, q in zip(pts, pts[1:]) if (p.cl - t) * (q.cl - t) < 0]
         if brackets:
             lo, hi = min(brackets, key=lambda pq: abs(pq[0].alpha - best.alpha) + abs(pq[1].alpha - best.alpha))
-            a = lo.alpha + (t - lo.cl) * (hi.alpha - lo.alpha) / (hi.cl - lo.cl)
             width = hi.alpha - lo.alpha
-            # Regula falsi, with a bisection when it hugs one end (slow side)
-            # or lands on an angle already tried.
-            if not (lo.alpha + 0.05 * width < a < hi.alpha - 0.05 * width) or self._seen(a):
-                a = 0.5 * (lo.alpha + hi.alpha)
-            if any(lo.alpha < f < hi.alpha for f in self.failed):
-                # A failure inside the bracket: approach from the side of the best point.
-                a = 0.5 * (best.alpha + min((f for f in self.failed if lo.alpha < f < hi.alpha),
-                                            key=lambda f: abs(f - best.alpha)))
-            if self._seen(a) or width < 1e-7:
-                self.reason = "the lift coefficient cannot be resolved more finely"
+            if width < 1e-4:
+                self.reason = (
+                    f"the lift jumps across the target between alpha {lo.alpha:.4f} and {hi.alpha:.4f} deg "
+                    f"(cl {lo.cl:.4f} to {hi.cl:.4f})"
+                )
                 return []
-            return [a]
-        # No bracket: secant through the two points nearest the target, or
-        # the assumed slope with a single point; steps are capped at 2 deg.
+            # Regula falsi; bisection when it hugs an end, or when the same
+            # end has been kept twice running (slow one-sided convergence,
+            # or a jump in the lift curve).
+            kept = (lo.alpha, hi.alpha)
+            if self._bracket is not None and (kept[0] == self._bracket[0] or kept[1] == self._bracket[1]):
+                self._one_sided += 1
+            else:
+                self._one_sided = 0
+            self._bracket = kept
+            a = lo.alpha + (t - lo.cl) * width / (hi.cl - lo.cl)
+            if self._one_sided >= 2 or not (lo.alpha + 0.05 * width < a < hi.alpha - 0.05 * width):
+                a = 0.5 * (lo.alpha + hi.alpha)
+                self._one_sided = 0
+            if self._streak:
+                # Failures inside the bracket: try fresh angles spread over
+                # it, the two nearest the estimate first.
+                spread = lo.alpha + width * np.arange(1, 8) / 8.0
+                spread = sorted(spread, key=lambda b: abs(b - a))
+                return self._fresh([b for b in spread if min((abs(b - f) for f in self.failed), default=1.0) > 1e-3 * width])[:2] or self._stall()
+            return self._fresh([a]) or self._fresh([0.5 * (lo.alpha + hi.alpha)]) or self._stall()
+        # No bracket: secant through the two converged points nearest the
+        # target, or the assumed slope with a single point.
         if len(pts) >= 2:
             near = sorted(pts, key=lambda p: abs(p.cl - t))[:2]
             da = near[0].alpha - near[1].alpha
@@ -480,32 +523,77 @@ class _ClSolve:
             slope = self.slope
         top = max(pts, key=lambda p: p.cl)
         bottom = min(pts, key=lambda p: p.cl)
+        if slope <= 1e-3 and (t > top.cl or t < bottom.cl):
+            # Past the maximum (or minimum) of the lift curve: locate it.
+            sign = 1.0 if t > top.cl else -1.0
+            probe = self._extremum(pts, sign)
+            if probe:
+                return probe
+            if not self._jumped:
+                # A plateau can hide a further rise (low Reynolds numbers):
+                # look once 1 and 2 degrees beyond it.
+                self._jumped = True
+                peak = top if sign > 0 else bottom
+                jump = self._fresh([peak.alpha + sign, peak.alpha + 2.0 * sign])
+                if jump:
+                    return jump
+            return self._stall()
         if slope <= 1e-3:
-            # Flat or falling lift: past the maximum (or minimum) of the curve.
-            if t > top.cl and len(pts) >= 3:
-                self.reason = f"target cl {t:g} is above the largest lift found (cl {top.cl:.4f} at alpha {top.alpha:.3f} deg)"
-                return []
-            if t < bottom.cl and len(pts) >= 3:
-                self.reason = f"target cl {t:g} is below the smallest lift found (cl {bottom.cl:.4f} at alpha {bottom.alpha:.3f} deg)"
-                return []
             slope = self.slope
-        step = (t - best.cl) / slope
-        step = max(-2.0, min(2.0, step))
+        step = max(-2.0, min(2.0, (t - best.cl) / slope))
         a = best.alpha + step
-        # Do not jump beyond a failed angle: halve the way toward it instead.
-        beyond = [f for f in self.failed if (f - best.alpha) * step > 0 and abs(f - best.alpha) <= abs(step) + 1e-12]
-        if beyond:
-            a = 0.5 * (best.alpha + min(beyond, key=lambda f: abs(f - best.alpha)))
-        if self._seen(a):
-            a = 0.5 * (a + best.alpha)
-        if self._seen(a):
-            self.reason = "the angle search stalled"
+        if self._streak:
+            d = min(0.25 * 2 ** (self._streak - 1), 2.0)
+            return self._fresh([a - d, a + d]) or self._stall()
+        return self._fresh([a]) or self._fresh([best.alpha + 0.5 * step]) or self._stall()
+
+    def _extremum(self, pts: list[PointRecord], sign: float) -> list[float]:
+        """Next angle toward the largest (sign +1) or smallest (-1) lift, or
+        [] once it is located to 0.001 degree."""
+        values = [sign * p.cl for p in pts]
+        i = int(np.argmax(values))
+        if i == 0 or i == len(pts) - 1:
+            # At the end of the angles tried: step outward by a degree.
+            step = -1.0 if i == 0 and len(pts) > 1 else 1.0
+            if len(pts) == 1:
+                step = sign
+            return self._fresh([pts[i].alpha + step])
+        (a0, f0), (a1, f1), (a2, f2) = [(pts[j].alpha, values[j]) for j in (i - 1, i, i + 1)]
+        # Vertex of the parabola through the three points around the extremum.
+        den = (a1 - a0) * (f1 - f2) - (a1 - a2) * (f1 - f0)
+        if den == 0:
             return []
-        return [a]
+        vertex = a1 - 0.5 * ((a1 - a0) ** 2 * (f1 - f2) - (a1 - a2) ** 2 * (f1 - f0)) / den
+        lo, hi = a0 + 0.01 * (a1 - a0), a2 - 0.01 * (a2 - a1)
+        vertex = min(max(vertex, lo), hi)
+        if abs(vertex - a1) < 1e-3:
+            return []
+        return self._fresh([vertex])
+
+    def _stall(self) -> list[float]:
+        if self.good:
+            top = max(self.good, key=lambda p: p.cl)
+            bottom = min(self.good, key=lambda p: p.cl)
+            if self.target > top.cl:
+                self.reason = f"the largest lift found is cl {top.cl:.4f} at alpha {top.alpha:.3f} deg"
+                return []
+            if self.target < bottom.cl:
+                self.reason = f"the smallest lift found is cl {bottom.cl:.4f} at alpha {bottom.alpha:.3f} deg"
+                return []
+        self.reason = "the angle search stalled" + self._closest()
+        return []
+
+    def _closest(self) -> str:
+        if not self.good:
+            return "; no angle converged"
+        b = min(self.good, key=lambda p: abs(p.cl - self.target))
+        return f"; closest converged cl {b.cl:.4f} at alpha {b.alpha:.3f} deg"
 
     def record(self, rec: PointRecord) -> None:
         self.evaluations += 1
-        if rec.converged and np.isfinite(rec.cl):
+        ok = bool(rec.converged) and math.isfinite(rec.cl)
+        self._round_converged = bool(self._round_converged) or ok
+        if ok:
             self.good.append(rec)
             if abs(rec.cl - self.target) <= self.tol and (
                 self.done is None or abs(rec.cl - self.target) < abs(self.done.cl - self.target)

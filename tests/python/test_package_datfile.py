@@ -207,3 +207,17 @@ def test_reordered_file_warns(tmp_path):
         warnings.simplefilter("error")
         reference = velaro.Airfoil.from_dat(DATA / "e61.dat")
     np.testing.assert_array_equal(af.coordinates, reference.coordinates)
+
+
+@settings(max_examples=200, deadline=None)
+@given(st.binary(max_size=400) | st.text(alphabet="0123456789.eE+- \t\r\n,#naNifINF-d", max_size=300))
+def test_arbitrary_file_contents_give_an_airfoil_or_a_clear_error(tmp_path_factory, content):
+    path = tmp_path_factory.mktemp("fuzz") / "f.dat"
+    path.write_bytes(content if isinstance(content, bytes) else content.encode())
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", velaro.ContourOrderWarning)
+        try:
+            af = velaro.Airfoil.from_dat(path)
+        except ValueError:
+            return
+    assert np.isfinite(af.coordinates).all() and len(af) >= 3

@@ -1,0 +1,194 @@
+"""The velaro package's Polar: derived quantities, export, parallel sweeps."""
+
+import math
+import sys
+import threading
+
+import numpy as np
+import pytest
+
+import _velaro
+import velaro
+from velaro import _backend
+
+
+def synthetic():
+    """A polar whose derived quantities are known by hand.
+
+    cl = 0.1 (alpha + 2) from -6 to 8 degrees (slope 0.1 per degree, zero
+    lift at -2 degrees); beyond, the curve bends away by 0.05 or more at the
+    first point outside, so the linear range is exactly -6 ... 8 degrees.
+    cl peaks at 1.09 at 11 degrees.  cd = 0.006 + 0.0005 (alpha - 1)^2 has its
+    minimum 0.006 at 1 degree; cl/cd is largest at 3 degrees: 0.5 / 0.008 = 62.5.
+    Two rows did not converge; one carries absurd values that must be ignored.
+    """
+    alpha = np.arange(-10.0, 21.0)
+    cl = np.where(
+        alpha > 8, 1.0 + 0.06 * (alpha - 8) - 0.01 * (alpha - 8) ** 2,
+        np.where(alpha < -6, -0.4 - 0.05 * (-6 - alpha), 0.1 * (alpha + 2)),
+    )
+    cd = 0.006 + 0.0005 * (alpha - 1) ** 2
+    converged = np.ones(alpha.size, dtype=bool)
+    cl[alpha == 6] = 6.96  # an unconverged iterate, as the engine may leave it
+    cd[alpha == 6] = 1e-4
+    converged[alpha == 6] = False
+    converged[alpha == 15] = False
+    return velaro.Polar(alpha=alpha, cl=cl, cd=cd, cm=-0.05 * np.ones_like(alpha), converged=converged,
+                        iterations=np.full(alpha.size, 7), name="synthetic", re=1e6)
+
+
+class TestDerivedQuantities:
+    def test_hand_computed_values(self):
+        p = synthetic()
+        assert p.cl_max == pytest.approx(1.09, abs=1e-12) and p.alpha_cl_max == 11.0
+        assert p.cd_min == pytest.approx(0.006, abs=1e-15) and p.alpha_cd_min == 1.0
+        assert p.ld_max == pytest.approx(62.5, rel=1e-12) and p.alpha_ld_max == 3.0
+        assert p.lift_slope == pytest.approx(0.1, rel=1e-12)
+        assert p.alpha_zero_lift == pytest.approx(-2.0, abs=1e-12)
+        lin = p.linear_range()
+        np.testing.assert_array_equal(p.alpha[lin], [a for a in range(-6, 9) if a != 6])
+        assert set(p.summary()) >= {"cl_max", "alpha_zero_lift", "lift_slope", "cd_min", "ld_max"}
+
+    def test_unconverged_rows_are_nan_and_ignored(self):
+        p = synthetic()
+        bad = ~p.converged
+        assert bad.sum() == 2
+        for col in (p.cl, p.cd, p.cm, p.cd_friction, p.x_tr_upper):
+            assert np.isnan(col[bad]).all()
+        assert p.iterations[bad].tolist() == [7, 7]  # kept
+
+    def test_zero_lift_without_a_sign_change_comes_from_the_fit(self):
+        alpha = np.arange(0.0, 6.0)
+        p = velaro.Polar(alpha=alpha, cl=0.11 * (alpha + 3.0), cd=np.full(6, 0.01))
+        assert p.alpha_zero_lift == pytest.approx(-3.0, abs=1e-12)
+        assert p.lift_slope == pytest.approx(0.11, rel=1e-12)
+
+    def test_noise_within_the_tolerance_keeps_the_range(self):
+        alpha = np.arange(-4.0, 9.0)
+        wiggle = 0.004 * np.where(np.arange(alpha.size) % 2, 1.0, -1.0)
+        p = velaro.Polar(alpha=alpha, cl=0.1 * alpha + wiggle, cd=np.full(alpha.size, 0.01))
+        assert p.linear_range().all()
+        assert p.lift_slope == pytest.approx(0.1, abs=2e-3)
+
+    def test_too_few_converged_points(self):
+        p = velaro.Polar(alpha=[1.0, 2.0, 3.0], cl=[0.1, 0.2, 0.3], cd=[0.01] * 3, converged=[False, True, False])
+        assert p.cl_max == 0.2 and math.isnan(p.lift_slope) and math.isnan(p.alpha_zero_lift)
+        none = velaro.Polar(alpha=[1.0], cl=[0.1], cd=[0.01], converged=[False])
+        assert all(math.isnan(v) for v in none.summary().values())
+
+    def test_columns_are_read_only_and_checked(self):
+        p = synthetic()
+        with pytest.raises(ValueError):
+            p.cl[0] = 1.0
+        with pytest.raises(ValueError):
+            velaro.Polar(alpha=[1.0, 2.0], cl=[0.1], cd=[0.01, 0.01])
+
+
+class TestExport:
+    def test_to_pandas(self):
+        pd = pytest.importorskip("pandas")
+        p = synthetic()
+        df = p.to_pandas()
+        assert isinstance(df, pd.DataFrame)
+        assert list(df.columns[:11]) == ["alpha", "cl", "cd", "cm", "cd_friction", "cd_pressure", "x_tr_upper",
+                                         "x_tr_lower", "iterations", "residual", "converged"]
+        np.testing.assert_array_equal(df["cl"].to_numpy(), p.cl)
+        assert df.attrs["re"] == 1e6 and df.attrs["name"] == "synthetic"
+        both = velaro.PolarSet([p, p]).to_pandas()
+        assert len(both) == 2 * len(p) and {"name", "re", "mach", "ncrit"} <= set(both.columns)
+
+    def test_to_pandas_without_pandas(self, monkeypatch):
+        monkeypatch.setitem(sys.modules, "pandas", None)
+        with pytest.raises(ImportError, match="optional"):
+            synthetic().to_pandas()
+
+    def test_as_dict(self):
+        d = synthetic().as_dict()
+        assert d["name"] == "synthetic" and len(d["alpha"]) == 31 and d["converged"].count(False) == 2
+
+
+@pytest.fixture(scope="module")
+def paneled():
+    return velaro.Airfoil.naca("2412").repanel(160)
+
+
+class TestSweeps:
+    def test_polar_rows_equal_single_points(self, paneled):
+        alphas = [-2.0, 1.0, 4.0, 7.5]
+        p = paneled.polar(alpha=alphas, re=1e6)
+        assert isinstance(p, velaro.Polar) and len(p) == 4 and p.converged.all()
+        raw = _velaro.analyze_faithful_batch(paneled.coordinates.ravel().tolist(), alphas, reynolds=1e6)
+        for i, d in enumerate(raw):
+            assert (p.alpha[i], p.cl[i], p.cd[i], p.cm[i]) == (alphas[i], d["cl"], d["cd"], d["cm"])
+            assert p.iterations[i] == d["iterations"]
+        assert p.point(2).cl == paneled.analyze(4.0).cl
+        assert (p.re, p.mach, p.ncrit, p.xtr, p.name) == (1e6, 0.0, 9.0, (1.0, 1.0), "NACA 2412")
+
+    def test_several_reynolds_numbers_in_parallel(self, paneled):
+        alphas = np.arange(-2.0, 8.1, 2.0)
+        many = paneled.polar(alpha=alphas, re=[2e5, 1e6, 3e6], mach=[0.0, 0.3])
+        assert isinstance(many, velaro.PolarSet) and len(many) == 6
+        assert [(p.re, p.mach) for p in many] == [(r, m) for r in (2e5, 1e6, 3e6) for m in (0.0, 0.3)]
+        for p in many[::2]:  # each equals the same polar run alone
+            alone = paneled.polar(alpha=alphas, re=p.re, mach=p.mach)
+            np.testing.assert_array_equal(p.cl, alone.cl)
+            np.testing.assert_array_equal(p.cd, alone.cd)
+        # Drag falls with Reynolds number at small angles (all converged here).
+        cd0 = [p.cd[1] for p in many[::2]]
+        assert cd0[0] > cd0[1] > cd0[2]
+        one = paneled.polar(alpha=[0.0], re=[1e6])
+        assert isinstance(one, velaro.PolarSet) and len(one) == 1
+
+    def test_prescribed_lift_sweep(self, paneled):
+        targets = [0.2, 0.6, 1.0]
+        p = paneled.polar(cl=targets, re=1e6)
+        np.testing.assert_array_equal(p.cl_target, targets)
+        assert p.converged.all()
+        assert np.max(np.abs(p.cl - targets)) <= 1e-4
+        assert np.all(np.diff(p.alpha) > 0)
+
+    def test_default_angles_and_progress(self, paneled, monkeypatch, capsys):
+        seen = {}
+
+        def fake_sweeps(tasks, workers=None, progress=None):
+            seen["values"] = tasks[0].values
+            if progress:
+                progress(len(tasks[0].values))
+            n = len(tasks[0].values)
+            recs = [_backend.PointRecord(alpha=a, cl=0.1 * a, cd=0.01, cm=0.0, cd_friction=0.005,
+                                         cd_pressure=0.005, x_tr_upper=0.5, x_tr_lower=0.9, iterations=5,
+                                         residual=1e-5, converged=True) for a in tasks[0].values]
+            assert len(recs) == n
+            return [_backend.SweepRecord.from_points("alpha", tasks[0].values, recs)]
+
+        monkeypatch.setattr(_backend, "sweeps", fake_sweeps)
+        p = paneled.polar(progress=True)
+        np.testing.assert_array_equal(seen["values"], np.arange(-5, 20.25, 0.25))
+        assert len(p) == 101 and p.lift_slope == pytest.approx(0.1)
+        assert "101" in capsys.readouterr().err  # the bar reached its total
+
+    def test_cancelled_sweep_marks_the_rest(self, paneled):
+        cancel = threading.Event()
+        cancel.set()
+        task = _backend.SweepTask(points=paneled.coordinates, mode="alpha", values=np.array([0.0, 1.0]),
+                                  conditions=_backend.Conditions(reynolds=1e6))
+        rec = _backend.sweep(task, cancel=cancel)
+        assert not rec.converged.any() and rec.errors == ["cancelled", "cancelled"]
+
+    @pytest.mark.parametrize(
+        "kwargs",
+        [
+            {"alpha": []},
+            {"alpha": [0.0, math.nan]},
+            {"alpha": [0.0], "cl": [0.5]},
+            {"cl": "lots"},
+            {"alpha": [0.0], "re": [1e6, 0.0]},
+            {"alpha": [0.0], "re": []},
+            {"alpha": [0.0], "mach": [0.2, 1.5]},
+            {"alpha": [0.0], "workers": 0},
+            {"alpha": [0.0], "xtr": (1.0, 0.0)},
+        ],
+    )
+    def test_invalid_arguments(self, paneled, kwargs):
+        with pytest.raises(ValueError):
+            paneled.polar(**kwargs)
