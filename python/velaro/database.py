@@ -619,8 +619,9 @@ def _client(scheduler: Any, workers: Optional[int]) -> Iterator[Any]:
                 processes=True,
                 dashboard_address=None,
                 scheduler_port=0,
-                silence_logs=logging.ERROR,
+                silence_logs=logging.CRITICAL,  # the run reports what went wrong itself
                 preload=["velaro._database_worker"],
+                preload_argv=["--ignore-interrupt"],
             )
             client = Client(cluster, set_as_default=False)
         else:

@@ -72,6 +72,7 @@ def client():
         cluster = distributed.LocalCluster(
             n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
             scheduler_port=0, silence_logs=logging.ERROR, preload=["velaro._database_worker"],
+            preload_argv=["--ignore-interrupt"],
         )
         c = distributed.Client(cluster, set_as_default=False)
     yield c
