@@ -112,7 +112,6 @@ class _Section:
     source: Optional[str]  # absolute path of the file; None for a generated section
     sha256: Optional[str]  # SHA-256 of the file's bytes
     coordinates: np.ndarray = field(repr=False, compare=False)
-    origin: str = ""  # key of the section in the failures file
 
 
 @dataclass(frozen=True)
@@ -141,21 +140,20 @@ def _error_text(exc: BaseException) -> str:
 def _read_file(path: Path) -> _Section:
     from . import Airfoil
 
-    sha = _sha256_file(path)
     with warnings.catch_warnings():
         # A contour put into analysis order is no reason to stop; the order
         # used is the one stored with the airfoil.
         warnings.simplefilter("ignore")
-        af = Airfoil.from_dat(path)
-    source = str(path.resolve())
-    return _Section(af.name or path.stem, path.stem, source, sha, af.coordinates, origin=f"file:{source}")
+        af = Airfoil.from_dat(path)  # refuses non-regular and oversized files before reading
+    sha = _sha256_file(path)
+    return _Section(af.name or path.stem, path.stem, str(path.resolve()), sha, af.coordinates)
 
 
 def _read_naca(spec: str, digits: str) -> _Section:
     from . import Airfoil
 
     af = Airfoil.naca(digits)
-    return _Section(af.name, f"naca{digits}", None, None, af.coordinates, origin=f"naca:{digits}")
+    return _Section(af.name, f"naca{digits}", None, None, af.coordinates)
 
 
 def _dat_files(folder: Path) -> list[Path]:
@@ -370,6 +368,8 @@ def _sweep(coordinates: np.ndarray, name: str, alpha: np.ndarray, re: float, mac
 
 
 def _worker_identity() -> tuple[str, str]:
+    import pandas  # noqa: F401  (Polar.to_pandas in every task)
+
     import velaro
 
     return velaro.__file__, velaro.__version__
@@ -604,6 +604,7 @@ def _client(scheduler: Any, workers: Optional[int]) -> Iterator[Any]:
     from distributed import Client, LocalCluster
 
     if scheduler is not None and not isinstance(scheduler, str):
+        _check_workers(scheduler, local=False)
         yield scheduler  # a Client the caller made and keeps
         return
     cluster = None
@@ -645,13 +646,16 @@ def _check_workers(client: Any, local: bool) -> None:
     import velaro
 
     if not local:
-        client.wait_for_workers(1, timeout=60)
+        try:
+            client.wait_for_workers(1, timeout=60)
+        except TimeoutError:
+            raise RuntimeError(f"no Dask worker joined the scheduler at {client.scheduler.address} within 60 s") from None
     try:
         seen = client.run(_worker_identity)
     except Exception as exc:
         raise RuntimeError(
-            f"the Dask workers cannot import velaro ({_error_text(exc)}); install velaro (with "
-            f"{INSTALL_HINT}) where the workers run, or start them with PYTHONPATH set to its folder"
+            f"the Dask workers cannot run velaro tasks ({_error_text(exc)}); install velaro with "
+            f"{INSTALL_HINT} where the workers run"
         ) from exc
     for address, (path, version) in seen.items():
         if version != velaro.__version__ or (local and os.path.realpath(path) != os.path.realpath(velaro.__file__)):
@@ -753,8 +757,20 @@ def build(
 
     folder = Path(out)
     folder.mkdir(parents=True, exist_ok=True)
-    _remove_stale_temporaries(folder)
     result = BuildResult(out=folder)
+    try:
+        _build(sections, angles, res, machs, ncrits, scheduler, workers, progress, result)
+    except BuildInterrupted:
+        raise
+    except KeyboardInterrupt as exc:
+        raise BuildInterrupted(result) from exc
+    return result
+
+
+def _build(sections: Any, angles: np.ndarray, res: list[float], machs: list[float], ncrits: list[float],
+           scheduler: Any, workers: Optional[int], progress: Optional[bool], result: BuildResult) -> None:
+    folder = result.out
+    _remove_stale_temporaries(folder)
     log = _FailureLog(folder)
 
     found, bad, considered = _resolve_sections(sections)
@@ -779,13 +795,10 @@ def build(
         try:
             with _client(scheduler, workers) as client:
                 _run(client, todo, angles, folder, log, result, bar)
-        except KeyboardInterrupt as exc:
-            raise BuildInterrupted(result) from exc
         finally:
             if bar is not None:
                 bar.close()
     log.finish(considered)
-    return result
 
 
 def _run(client: Any, todo: list[_Task], angles: np.ndarray, folder: Path,
