@@ -45,6 +45,7 @@ import os
 import re as _re
 import socket
 import sys
+import textwrap
 import time
 import uuid
 import warnings
@@ -59,6 +60,7 @@ __all__ = [
     "BuildInterrupted",
     "BuildResult",
     "MissingDependencyError",
+    "add_arguments",
     "add_subcommand",
     "build",
     "load",
@@ -845,70 +847,87 @@ def _run(client: Any, todo: list[_Task], angles: np.ndarray, folder: Path,
 # Command line
 
 
-def add_subcommand(subparsers: Any) -> argparse.ArgumentParser:
-    """Add the ``database`` subcommand to an argparse subparsers object.
-
-    The parser's default ``func`` is :func:`run`.
-    """
-    p = subparsers.add_parser(
-        "database",
-        help="polars of many sections at many conditions, on Dask, into a Parquet folder",
-        description=(
-            "Compute the polar of every section at every combination of Reynolds number, Mach number "
-            "and ncrit, one task per polar, on a local Dask cluster (one worker per CPU) or on the "
-            "cluster at --scheduler, and store one Parquet file per task in --out. Running the same "
-            "command again computes only the tasks whose file is missing. Sections that cannot be read "
-            f"and sweeps that fail are listed in OUT/{FAILURES_FILE}; the exit status is then 1. "
-            "Read the folder with velaro.database.load(OUT)."
-        ),
-    )
-    _add_arguments(p)
-    p.set_defaults(func=run)
-    return p
+NAME = "database"
+HELP = "polars of many sections at many conditions, on Dask, into a folder of Parquet files"
+DESCRIPTION = textwrap.fill(
+    "Compute the polar of every section at every combination of Reynolds number, Mach number and "
+    "ncrit, one task per polar, on a local Dask cluster (one worker process per CPU) or on the "
+    "cluster at --scheduler, and store one Parquet file per task in --out.  Running the same command "
+    "again computes only the tasks whose file is missing.  Sections that cannot be read and sweeps "
+    f"that fail are listed in OUT/{FAILURES_FILE}.  Read the folder with velaro.database.load(OUT).",
+    width=78,
+)
+EPILOG = f"""examples:
+  velaro database airfoils/ naca2412 0012 --re 1e5 3e5 1e6 --alpha=-5:15:0.5 --out polars
+  velaro database 'uiuc/*.dat' --re 1e6 --ncrit 5 9 --alpha 0:10:1 --out polars --scheduler tcp://head:8786
+exit status: 0 all done, 1 some section or sweep failed (see OUT/{FAILURES_FILE}), 2 bad arguments or
+missing dependencies ({INSTALL_HINT}), 130 interrupted (finished tasks are kept)."""
 
 
-def _add_arguments(p: argparse.ArgumentParser) -> None:
+def add_arguments(p: argparse.ArgumentParser) -> None:
+    """The arguments of the ``database`` subcommand, added to ``p``."""
     p.add_argument("sections", nargs="+", metavar="SECTION",
                    help=".dat files, folders of .dat files, glob patterns (quoted) and NACA designations (2412, naca0012)")
     p.add_argument("--re", nargs="+", type=float, required=True, metavar="RE", help="chord Reynolds numbers")
     p.add_argument("--alpha", nargs="+", required=True, metavar="A",
-                   help="angles of attack in degrees: values and START:STOP:STEP ranges, stop included "
-                        "(write --alpha=-5:15:0.5 when the range starts with a minus sign)")
+                   help="angles of attack in degrees: values and START:STOP:STEP ranges, STOP included "
+                        "(write --alpha=-5:15:0.5 when the first value is negative)")
     p.add_argument("--mach", nargs="+", type=float, default=[0.0], metavar="M", help="Mach numbers (default 0)")
     p.add_argument("--ncrit", nargs="+", type=float, default=[9.0], metavar="N",
                    help="critical amplification exponents of the e^N transition model (default 9)")
-    p.add_argument("--out", "-o", required=True, metavar="DIR", help="database folder")
+    p.add_argument("--out", "-o", required=True, metavar="DIR", help="database folder (made when missing)")
     p.add_argument("--scheduler", metavar="ADDRESS",
                    help="address of a running Dask scheduler, e.g. tcp://host:8786 (default: a local cluster)")
     p.add_argument("--workers", type=int, metavar="N", help="worker processes of the local cluster (default: one per CPU)")
     p.add_argument("--progress", action=argparse.BooleanOptionalAction, default=None,
-                   help="progress bar on standard error (default: when it is a terminal)")
+                   help="progress bar over the tasks on standard error (default: when it is a terminal)")
 
 
-def run(args: argparse.Namespace) -> int:
-    """Run the ``database`` subcommand.
+def add_subcommand(subparsers: Any) -> argparse.ArgumentParser:
+    """Add the ``database`` subcommand to an argparse subparsers object.
 
-    Returns the exit status: 0 when every section was read and every sweep
-    finished, 1 when some failed (see the failures file), 2 for bad
-    arguments or missing dependencies, 130 when interrupted.
+    The new parser's defaults ``func`` and ``run`` are :func:`run`.
     """
-    prog = "velaro database"
+    p = subparsers.add_parser(NAME, help=HELP, description=DESCRIPTION, epilog=EPILOG,
+                              formatter_class=argparse.RawDescriptionHelpFormatter)
+    add_arguments(p)
+    p.set_defaults(func=run, run=run)
+    return p
+
+
+def run(args: argparse.Namespace, console: Any = None) -> int:
+    """Run the ``database`` subcommand with parsed arguments.
+
+    ``console``, when given, is an object whose ``warn(text)`` shows a note
+    on standard error; ``args.quiet`` (when present) turns the progress bar
+    off.  Returns the exit status: 0 when every section was read and every
+    sweep finished, 1 when some failed (see the failures file), 2 for bad
+    arguments, an unreachable cluster or missing dependencies, 130 when
+    interrupted.
+    """
+    def warn(text: str) -> None:
+        if console is not None and hasattr(console, "warn"):
+            console.warn(text)
+        else:
+            print(f"velaro database: {text}", file=sys.stderr)
+
+    progress = False if getattr(args, "quiet", False) else args.progress
     try:
         angles = parse_angles(args.alpha)
         result = build(
             args.sections, re=args.re, alpha=angles, out=args.out, mach=args.mach, ncrit=args.ncrit,
-            scheduler=args.scheduler, workers=args.workers, progress=args.progress,
+            scheduler=args.scheduler, workers=args.workers, progress=progress,
         )
     except MissingDependencyError as exc:
-        print(f"{prog}: {exc}", file=sys.stderr)
+        warn(f"error: {exc}")
         return 2
     except BuildInterrupted as exc:
         r = exc.result
-        print(f"{prog}: interrupted; {r.skipped + r.computed} of {r.tasks} tasks are in {r.out}; "
-              "run the same command again to compute the rest", file=sys.stderr)
+        warn(f"interrupted; {r.skipped + r.computed} of {r.tasks} tasks are in {r.out}; "
+             "run the same command again to compute the rest")
         return 130
     except (ValueError, OSError, RuntimeError) as exc:
-        print(f"{prog}: {exc}", file=sys.stderr)
+        warn(f"error: {exc}")
         return 2
     print(result.summary())
     return 0 if result.ok else 1
@@ -918,9 +937,11 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     """``python -m velaro.database SECTION… --re … --alpha … --out DIR``."""
     parser = argparse.ArgumentParser(
         prog="python -m velaro.database",
-        description="Polars of many sections at many conditions, on Dask, into a folder of Parquet files.",
+        description=DESCRIPTION,
+        epilog=EPILOG,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    _add_arguments(parser)
+    add_arguments(parser)
     return run(parser.parse_args(argv))
 
 

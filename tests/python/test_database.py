@@ -9,7 +9,6 @@ short (a handful of angles) so that a task takes about a second.
 from __future__ import annotations
 
 import contextlib
-import glob
 import hashlib
 import json
 import logging
