@@ -22,8 +22,6 @@ import sys
 import tempfile
 import time
 
-import numpy as np
-
 from velaro import Airfoil, database
 
 SECTIONS = [
