@@ -16,7 +16,7 @@ the free-stream dynamic pressure.
 """
 
 from ._datfile import MAX_FILE_BYTES
-from .airfoil import DEFAULT_PANELS, MAX_ANALYSIS_NODES, Airfoil, ContourOrderWarning
+from .airfoil import DEFAULT_PANELS, MAX_ANALYSIS_NODES, Airfoil, ContourOrderWarning, PolarInterrupted
 from .results import (
     BoundaryLayer,
     BoundaryLayerSide,
@@ -40,6 +40,7 @@ __all__ = [
     "MAX_FILE_BYTES",
     "OperatingPoint",
     "Polar",
+    "PolarInterrupted",
     "PolarSet",
     "SurfacePressure",
     "__version__",

@@ -31,7 +31,13 @@ Viscous, one operating point
     fractions with 1 meaning free transition, iteration limit).  With
     ``distributions`` the record carries the boundary layer of both sides
     from the first real station (not the stagnation placeholder) to the
-    trailing edge, and the surface pressure at every node.
+    trailing edge, and the surface pressure at every node: per side the arc
+    length from the stagnation point, x, y, edge velocity, θ, δ*, H, cf and
+    the first boundary-layer variable (ñ at laminar stations, √Cτ at
+    turbulent ones; :class:`SideArrays` ``amplification`` and ``shear``,
+    which ``_velaro`` cannot supply).  ``point_at_cl`` returns a converged
+    point within ``tolerance`` of the target, or an unconverged record whose
+    ``error`` says why.
 
 Viscous, sweeps
     ``sweep(task, progress, cancel) -> SweepRecord``: one ordered list of
@@ -63,11 +69,12 @@ How the present engine (``_velaro``) is used
 ============================================
 * Every viscous evaluation goes through ``analyze_faithful_batch``, even a
   single point, because the batch releases the interpreter lock.
-* A prescribed lift coefficient is reached by solving for the angle: a
-  safeguarded secant iteration on converged points, kept inside a bracket as
-  soon as one is found, and with failed points answered by halving the step
-  back toward the nearest converged angle.  All pending targets of a sweep
-  advance together, one batch per round, so they run in parallel.
+* A prescribed lift coefficient is reached by solving for the angle with
+  converged points only (see :class:`_ClSolve`): secant steps, then
+  regula falsi with bisection safeguards once a bracket is found, spread
+  retries around angles that failed to converge, and a parabolic search for
+  the lift maximum when the target may lie beyond it.  All pending targets of
+  a sweep advance together, one batch per round, so they run in parallel.
 * Sweeps are cut into chunks so that progress can be reported and a cancel
   honoured between chunks; every point is a cold start.
 * Boundary-layer arrays come from ``get_bl_distribution``, which solves the
@@ -660,14 +667,52 @@ def _chunk_size() -> int:
     return max(8, 4 * (os.cpu_count() or 1))
 
 
-def sweep(task: SweepTask, progress: ProgressCallback = None, cancel: Optional[threading.Event] = None) -> SweepRecord:
-    """Run one sweep (see the module notes); results in input order."""
+class SweepInterrupted(KeyboardInterrupt):
+    """Ctrl-C during :func:`sweeps`; ``partial`` holds what had finished.
+
+    One :class:`SweepRecord` per task, full length, with the points that had
+    not finished marked ``error="cancelled"``.
+    """
+
+    def __init__(self, partial: list[SweepRecord]):
+        super().__init__("interrupted")
+        self.partial = partial
+
+
+def _cancelled(alpha: float) -> PointRecord:
+    return _record_from_dict({"success": False, "error": "cancelled", "iterations": 0}, alpha)
+
+
+def _completed(task: SweepTask, done: Sequence[PointRecord]) -> SweepRecord:
+    values = np.asarray(task.values, dtype=np.float64)
+    recs = list(done)[: len(values)]
+    if task.mode == "cl":
+        recs = [replace(r, cl_target=float(v)) for r, v in zip(recs, values)]
+        rest = [replace(_cancelled(math.nan), cl_target=float(v)) for v in values[len(recs):]]
+    else:
+        rest = [_cancelled(a) for a in values[len(recs):]]
+    return SweepRecord.from_points(task.mode, values, recs + rest)
+
+
+def sweep(
+    task: SweepTask,
+    progress: ProgressCallback = None,
+    cancel: Optional[threading.Event] = None,
+    sink: Optional[list] = None,
+) -> SweepRecord:
+    """Run one sweep (see the module notes); results in input order.
+
+    ``sink``, when given, receives each finished point as soon as its chunk
+    is done (angle sweeps), so that a caller can keep them on an interrupt.
+    """
     _check_conditions(task.conditions)
     values = np.asarray(task.values, dtype=np.float64)
     if task.mode == "cl":
         recs = _solve_cls(task.points, values.tolist(), task.conditions, CL_TOLERANCE, progress, cancel)
+        if cancel is not None and cancel.is_set():
+            recs = [r if r.converged else replace(r, error="cancelled") for r in recs]
         return SweepRecord.from_points("cl", values, recs)
-    recs: list[PointRecord] = []
+    recs: list[PointRecord] = sink if sink is not None else []
     size = _chunk_size()
     for lo in range(0, len(values), size):
         if cancel is not None and cancel.is_set():
@@ -676,10 +721,7 @@ def sweep(task: SweepTask, progress: ProgressCallback = None, cancel: Optional[t
         recs.extend(_batch(task.points, chunk, task.conditions))
         if progress:
             progress(len(chunk))
-    if len(recs) < len(values):  # cancelled: mark what was not run
-        for a in values[len(recs):]:
-            recs.append(_record_from_dict({"success": False, "error": "cancelled", "iterations": 0}, a))
-    return SweepRecord.from_points("alpha", values, recs)
+    return _completed(task, recs)
 
 
 def sweeps(tasks: Sequence[SweepTask], workers: Optional[int] = None, progress: ProgressCallback = None) -> list[SweepRecord]:
@@ -688,7 +730,9 @@ def sweeps(tasks: Sequence[SweepTask], workers: Optional[int] = None, progress: 
     The engine releases the interpreter lock while it computes, so the
     threads run concurrently.  The calling thread only waits, in short
     intervals, so that Ctrl-C reaches it at once: it then cancels the
-    remaining chunks and re-raises ``KeyboardInterrupt``.
+    remaining chunks and raises :class:`SweepInterrupted` (a
+    ``KeyboardInterrupt``) with the points finished so far.  Chunks already
+    running finish in the background and are discarded.
     """
     for t in tasks:
         _check_conditions(t.conditions)
@@ -696,13 +740,27 @@ def sweeps(tasks: Sequence[SweepTask], workers: Optional[int] = None, progress: 
         return []
     n = workers or min(len(tasks), max(1, os.cpu_count() or 1))
     cancel = threading.Event()
+    sinks: list[list] = [[] for _ in tasks]
+    futures: list = []
     pool = ThreadPoolExecutor(max_workers=max(1, n), thread_name_prefix="velaro-sweep")
     try:
-        futures = [pool.submit(sweep, t, progress, cancel) for t in tasks]
+        for t, sink in zip(tasks, sinks):
+            futures.append(pool.submit(sweep, t, progress, cancel, sink))
         pending = set(futures)
         while pending:
             _, pending = wait(pending, timeout=0.1, return_when=FIRST_COMPLETED)
         return [f.result() for f in futures]
+    except KeyboardInterrupt as exc:
+        cancel.set()
+        pool.shutdown(wait=False, cancel_futures=True)
+        partial = []
+        for i, (t, sink) in enumerate(zip(tasks, sinks)):
+            f = futures[i] if i < len(futures) else None
+            if f is not None and f.done() and not f.cancelled() and f.exception() is None:
+                partial.append(f.result())
+            else:
+                partial.append(_completed(t, list(sink)))
+        raise SweepInterrupted(partial) from exc
     except BaseException:
         cancel.set()
         pool.shutdown(wait=False, cancel_futures=True)

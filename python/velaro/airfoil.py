@@ -25,7 +25,7 @@ from .results import (
     SurfacePressure,
 )
 
-__all__ = ["Airfoil", "ContourOrderWarning", "DEFAULT_PANELS", "MAX_ANALYSIS_NODES"]
+__all__ = ["Airfoil", "ContourOrderWarning", "PolarInterrupted", "DEFAULT_PANELS", "MAX_ANALYSIS_NODES"]
 
 #: Nodes of the contour the analyses use unless told otherwise.
 DEFAULT_PANELS = 160
@@ -35,6 +35,19 @@ MAX_ANALYSIS_NODES = 2000
 MAX_FLAP_POINTS = 10000
 
 Repanel = Union[bool, int, None]
+
+
+class PolarInterrupted(KeyboardInterrupt):
+    """Ctrl-C during :meth:`Airfoil.polar`.
+
+    ``polars`` holds what the call would have returned (a :class:`Polar` or a
+    :class:`PolarSet`), with the points that had not finished marked as not
+    converged and ``"cancelled"`` in ``errors``.
+    """
+
+    def __init__(self, polars: Union[Polar, PolarSet]):
+        super().__init__("polar interrupted")
+        self.polars = polars
 
 
 class ContourOrderWarning(UserWarning):
@@ -399,6 +412,8 @@ class Airfoil:
             n = int(repanel)
         else:
             raise ValueError(f"repanel must be None, True, False or a node count, got {repanel!r}")
+        if n == DEFAULT_PANELS:
+            return self._default_panels
         if n is not None:
             return self.repanel(n).coordinates
         if len(self._points) > MAX_ANALYSIS_NODES:
@@ -407,6 +422,10 @@ class Airfoil:
                 "(repanel the contour)"
             )
         return self._points
+
+    @cached_property
+    def _default_panels(self) -> np.ndarray:
+        return self.repanel(DEFAULT_PANELS).coordinates
 
     @staticmethod
     def _conditions(re: Any, mach: Any, ncrit: Any, xtr: Any, max_iterations: Any) -> _backend.Conditions:
@@ -626,6 +645,12 @@ class Airfoil:
         -------
         Polar or PolarSet
             A :class:`Polar` when re, mach and ncrit are all scalars.
+
+        Raises
+        ------
+        PolarInterrupted
+            On Ctrl-C (a ``KeyboardInterrupt``), carrying the points that had
+            finished.
         """
         if alpha is not None and cl is not None:
             raise ValueError("give alpha or cl, not both")
@@ -655,16 +680,18 @@ class Airfoil:
 
             bar = tqdm(total=len(values) * len(tasks), desc=self._name, unit="pt", leave=False)
             callback = bar.update
+        many = many_re or many_mach or many_n
         try:
             records = _backend.sweeps(tasks, workers=workers, progress=callback)
+        except _backend.SweepInterrupted as stop:
+            partial = [self._polar(rec, c) for rec, c in zip(stop.partial, conds)]
+            raise PolarInterrupted(PolarSet(partial) if many else partial[0]) from None
         finally:
             if bar is not None:
                 bar.close()
 
         polars = [self._polar(rec, c) for rec, c in zip(records, conds)]
-        if many_re or many_mach or many_n:
-            return PolarSet(polars)
-        return polars[0]
+        return PolarSet(polars) if many else polars[0]
 
     def _polar(self, rec: _backend.SweepRecord, cond: _backend.Conditions) -> Polar:
         ok = rec.converged & np.array([e is None for e in rec.errors], dtype=bool)

@@ -448,7 +448,9 @@ class Polar:
         row at a time, toward whichever neighbour lies closer to the
         least-squares line through the rows taken so far, as long as that
         neighbour's lift lies within ``tolerance`` of the line (the line is
-        refitted after each addition).
+        refitted after each addition).  At low Reynolds numbers the lift
+        curve near zero lift can bend (laminar separation near the trailing
+        edge), and the range found is then short.
 
         Parameters
         ----------

@@ -136,6 +136,17 @@ class TestDistributions:
         laminar = up.x < point.x_tr_upper - 0.05
         assert np.median(up.H[laminar & (up.x > 0.1)]) > 2.0
 
+    def test_sharp_trailing_edge(self):
+        import pathlib
+
+        af = velaro.Airfoil.from_dat(pathlib.Path(__file__).resolve().parents[1] / "data" / "mh32.dat").repanel(160)
+        p = af.analyze(3.0, re=5e5, distributions=True)
+        bl = p.boundary_layer
+        assert p.converged and bl is not None
+        # The closed contour's 160 nodes (the trailing edge twice) are all stations.
+        assert len(bl.upper.x) + len(bl.lower.x) == 160 == len(p.pressure.cp)
+        assert (bl.upper.x[-1], bl.upper.y[-1]) == (bl.lower.x[-1], bl.lower.y[-1]) == (1.0, 0.0)
+
     def test_unconverged_point_carries_no_distributions(self, paneled):
         p = paneled.analyze(4.0, max_iterations=1, distributions=True)
         assert not p.converged and p.boundary_layer is None and p.pressure is None

@@ -139,6 +139,14 @@ class TestSweeps:
         one = paneled.polar(alpha=[0.0], re=[1e6])
         assert isinstance(one, velaro.PolarSet) and len(one) == 1
 
+    def test_unconverged_rows_from_the_engine(self, paneled):
+        p = paneled.polar(alpha=[2.0, 4.0], max_iterations=1)
+        assert not p.converged.any() and (p.iterations == 1).all()
+        for col in (p.cl, p.cd, p.cm, p.cd_friction, p.cd_pressure, p.x_tr_upper, p.x_tr_lower):
+            assert np.isnan(col).all()
+        np.testing.assert_array_equal(p.alpha, [2.0, 4.0])
+        assert np.isfinite(p.residual).all() and all(e is None for e in p.errors)
+
     def test_prescribed_lift_sweep(self, paneled):
         targets = [0.2, 0.6, 1.0]
         p = paneled.polar(cl=targets, re=1e6)
@@ -192,3 +200,30 @@ class TestSweeps:
     def test_invalid_arguments(self, paneled, kwargs):
         with pytest.raises(ValueError):
             paneled.polar(**kwargs)
+
+
+def test_interrupt_keeps_the_finished_points(paneled, monkeypatch):
+    import os
+    import signal
+    import time
+
+    monkeypatch.setattr(_backend, "_chunk_size", lambda: 2)
+    alphas = np.arange(-4.0, 12.0, 0.5)
+    timer = threading.Timer(1.5, lambda: os.kill(os.getpid(), signal.SIGINT))
+    start = time.monotonic()
+    timer.start()
+    try:
+        with pytest.raises(velaro.PolarInterrupted) as info:
+            paneled.polar(alpha=alphas, re=[1e6, 2e6])
+    finally:
+        timer.cancel()
+    assert time.monotonic() - start < 4.0  # promptly, not after the whole run
+    polars = info.value.polars
+    assert isinstance(polars, velaro.PolarSet) and len(polars) == 2
+    for p in polars:
+        assert len(p) == len(alphas)
+        done = p.converged | np.array([e is None or e != "cancelled" for e in p.errors])
+        assert 0 < done.sum() < len(alphas)  # some finished, some were cancelled
+        # The finished rows are the real results.
+        alone = paneled.polar(alpha=p.alpha[p.converged], re=p.re)
+        np.testing.assert_array_equal(alone.cl, p.cl[p.converged])
