@@ -14,6 +14,7 @@ import json
 import logging
 import os
 import shutil
+import socket
 import signal
 import subprocess
 import sys
@@ -126,12 +127,32 @@ def test_missing_extra_gets_an_install_hint(monkeypatch, tmp_path, capsys):
     assert velaro.Airfoil.naca("0012").name == "NACA 0012"
 
 
+@needs_dask
 def test_bad_conditions_are_refused_before_anything_runs(tmp_path):
     for kwargs in ({"re": [0.0]}, {"re": [1e6], "mach": [1.2]}, {"re": [1e6], "ncrit": [float("nan")]}):
         with pytest.raises(ValueError):
             database.build(["0012"], alpha=[0.0], out=tmp_path / "db", **kwargs)
     with pytest.raises(ValueError):
         database.build(["0012"], re=[1e6], alpha=[], out=tmp_path / "db")
+
+
+@needs_dask
+def test_leftover_temporaries_of_dead_runs_are_removed_and_never_read(tmp_path):
+    out = tmp_path / "db"
+    out.mkdir()
+    dead = subprocess.run([sys.executable, "-c", "import os; print(os.getpid())"], capture_output=True, text=True)
+    host = socket.gethostname()
+    stale = out / f".a.parquet.{host}.{int(dead.stdout)}.0123abcd.tmp"
+    live = out / f".b.parquet.{host}.{os.getpid()}.0123abcd.tmp"  # a run still writing
+    for p in (stale, live):
+        p.write_bytes(b"PAR1 half a file")
+    assert len(database.load(out)) == 0
+    # A run with nothing to compute (the one section does not exist) still tidies up.
+    result = database.build(["no-such-section.dat"], re=[1e6], alpha=[0.0], out=out)
+    assert not result.ok and result.tasks == 0
+    assert sorted(temporaries(out)) == [live.name]
+    (rec,) = failures(out)
+    assert rec["kind"] == "section" and rec["section"] == "no-such-section.dat"
 
 
 @needs_dask
