@@ -8,7 +8,10 @@ reported apart), the database is built into a fresh temporary folder and
 timed (after one warm-up task per worker), and the cluster is closed.  Then the same sweeps run one after the
 other in this process, on one CPU, with Airfoil.polar; the difference to
 the 1-worker build, per task, is the cost of the cluster (scheduling,
-shipping the contour and the result, writing the Parquet file).
+shipping the contour and the result, writing the Parquet file).  On a
+machine with other load the sweeps themselves run at varying speed, so the
+worker time spent outside the sweeps (build time x workers - time in the
+sweeps, per task) is printed as well: it does not depend on sweep speed.
 
     PYTHONPATH=python python3 bench/bench_database.py            # full case
     PYTHONPATH=python python3 bench/bench_database.py --quick    # 2 sections, 1 Re, 5 angles
@@ -44,7 +47,7 @@ def build_timed(sections, res, alpha, workers):
             elapsed = time.perf_counter() - t1
             frame = database.load(out)
     assert result.ok and result.computed == len(sections) * len(res), result.summary()
-    return startup, elapsed, int(frame["converged"].sum()), len(frame)
+    return startup, elapsed, result.compute_seconds, int(frame["converged"].sum()), len(frame)
 
 
 def in_process_timed(sections, res, alpha):
@@ -82,10 +85,13 @@ def main(argv=None) -> int:
 
     rates = {}
     for n in args.workers:
-        startup, elapsed, conv, rows = build_timed(sections, args.re, alpha, n)
+        startup, elapsed, busy, conv, rows = build_timed(sections, args.re, alpha, n)
         rates[n] = points / elapsed
+        # Worker time not spent in sweeps: scheduling, transfers, writing, idling.
+        overhead = (elapsed * n - busy) / tasks
         print(f"{n} worker{'s' if n > 1 else ' '}: cluster start {startup:6.1f} s, build {elapsed:7.2f} s, "
-              f"{rates[n]:7.1f} points/s, {conv}/{rows} converged")
+              f"{rates[n]:7.1f} points/s, {conv}/{rows} converged; sweeps {busy:7.2f} s of worker time, "
+              f"{overhead * 1e3:7.1f} ms per task outside them")
     if 1 in rates:
         for n in args.workers:
             if n > 1:

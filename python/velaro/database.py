@@ -79,6 +79,8 @@ INSTALL_HINT = "pip install 'velaro[database]'"
 _LEADING = ("section", "source", "source_sha256", "re", "mach", "ncrit")
 _TRAILING = ("velaro_version", "task")
 
+_TRIM_KEY = "distributed.nanny.pre-spawn-environ.MALLOC_TRIM_THRESHOLD_"
+
 _NACA = _re.compile(r"(?i)\s*(?:naca[\s_-]*)?(\d{4,5})\s*")
 _GLOB_CHARS = _re.compile(r"[*?\[]")
 
@@ -351,10 +353,12 @@ def _sweep(coordinates: np.ndarray, name: str, alpha: np.ndarray, re: float, mac
 
     Returns the polar's columns (numpy arrays; text columns as lists) in the
     order of :meth:`velaro.Polar.to_pandas`, with ``start`` after
-    ``converged``, and the package version that computed them.
+    ``converged``, the package version that computed them, and the time
+    the sweep took on the worker.
     """
     from . import Airfoil, __version__
 
+    t0 = time.perf_counter()
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
         af = Airfoil(coordinates, name=name)
@@ -366,7 +370,7 @@ def _sweep(coordinates: np.ndarray, name: str, alpha: np.ndarray, re: float, mac
         columns[col] = [None if v is None or v != v else str(v) for v in values] if values.dtype.kind in "OUT" else values
         if col == "converged" and "start" not in frame.columns and getattr(polar, "start", None) is not None:
             columns["start"] = [None if v is None else str(v) for v in polar.start]
-    return {"columns": columns, "version": __version__}
+    return {"columns": columns, "version": __version__, "seconds": time.perf_counter() - t0}
 
 
 def _worker_identity() -> tuple[str, str]:
@@ -550,6 +554,9 @@ class BuildResult:
         This run's records in the failures file: sections that could not be
         read (``kind`` "section") and sweeps that failed (``kind`` "sweep"),
         each with its ``error``.
+    compute_seconds : float
+        Time the workers spent in the sweeps of the written tasks (wall
+        time on each worker, summed).
     """
 
     out: Path
@@ -557,6 +564,7 @@ class BuildResult:
     skipped: int = 0
     written: list[Path] = field(default_factory=list)
     failures: list[dict] = field(default_factory=list)
+    compute_seconds: float = 0.0
 
     @property
     def computed(self) -> int:
@@ -613,19 +621,27 @@ def _client(scheduler: Any, workers: Optional[int]) -> Iterator[Any]:
     client = None
     try:
         if scheduler is None:
+            import dask
+
             n = workers or _cpu_count()
             # Worker processes are spawned: they get this process's
             # environment and sys.path, hence the same velaro and _velaro.
-            cluster = LocalCluster(
-                n_workers=n,
-                threads_per_worker=1,
-                processes=True,
-                dashboard_address=None,
-                scheduler_port=0,
-                silence_logs=logging.CRITICAL,  # the run reports what went wrong itself
-                preload=["velaro._database_worker"],
-                preload_argv=["--ignore-interrupt"],
-            )
+            # Dask would also set MALLOC_TRIM_THRESHOLD_ in their environment;
+            # with it the allocator returns freed memory to the system at
+            # once, and the engine, which allocates and frees its matrices
+            # at every iteration, runs about 1.5 times slower.  The workers
+            # keep the allocator's default instead (or the caller's setting).
+            with dask.config.set({_TRIM_KEY: None}):
+                cluster = LocalCluster(
+                    n_workers=n,
+                    threads_per_worker=1,
+                    processes=True,
+                    dashboard_address=None,
+                    scheduler_port=0,
+                    silence_logs=logging.CRITICAL,  # the run reports what went wrong itself
+                    preload=["velaro._database_worker"],
+                    preload_argv=["--ignore-interrupt"],
+                )
             client = Client(cluster, set_as_default=False)
         else:
             try:
@@ -818,7 +834,9 @@ def _run(client: Any, todo: list[_Task], angles: np.ndarray, folder: Path,
         for fut in as_completed(list(pending), loop=client.loop):
             t = pending.pop(fut)
             if fut.status == "finished":
-                result.written.append(_write_task(folder, t, fut.result()))
+                computed = fut.result()
+                result.written.append(_write_task(folder, t, computed))
+                result.compute_seconds += float(computed.get("seconds", 0.0))
             else:
                 if fut.status == "cancelled":
                     error = "the task was cancelled (the cluster lost it)"
