@@ -66,18 +66,12 @@ def bounded():
 
 @pytest.fixture(scope="module")
 def client():
-    """Two single-threaded worker processes, as the local default makes them."""
-    distributed = pytest.importorskip("distributed")
-    with time_limit(TIME_LIMIT):
-        cluster = distributed.LocalCluster(
-            n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
-            scheduler_port=0, silence_logs=logging.ERROR, preload=["velaro._database_worker"],
-            preload_argv=["--ignore-interrupt"],
-        )
-        c = distributed.Client(cluster, set_as_default=False)
-    yield c
-    c.close()
-    cluster.close()
+    """The local cluster build() makes by default, with 2 workers."""
+    pytest.importorskip("distributed")
+    with contextlib.ExitStack() as stack:
+        with time_limit(TIME_LIMIT):
+            c = stack.enter_context(database._client(None, 2))
+        yield c
 
 
 def temporaries(folder: Path) -> list[str]:
@@ -218,6 +212,25 @@ def test_local_cluster_builds_every_task_once_with_the_numbers_of_a_direct_polar
             # Same contour, same engine, same angles: the same numbers.
             np.testing.assert_array_equal(rows[col].to_numpy(), direct[col].to_numpy(), err_msg=f"{name} {re} {col}")
     assert frame["converged"].mean() > 0.8
+
+
+def _worker_setup(i):
+    import threading
+
+    return os.sched_getaffinity(0), os.environ.get("MALLOC_TRIM_THRESHOLD_"), threading.current_thread().name
+
+
+@needs_dask
+@pytest.mark.slow
+def test_local_workers_keep_to_one_cpu_each_with_the_default_allocator(client, bounded):
+    """One engine thread per worker, and no allocator setting that slows the engine."""
+    seen = client.gather(client.map(_worker_setup, range(8), key=[f"setup-{i}" for i in range(8)]))
+    by_worker = {thread: frozenset(cpus) for cpus, _, thread in seen}  # one task thread per worker
+    assert all(len(cpus) == 1 for cpus in by_worker.values())
+    if len(os.sched_getaffinity(0)) >= len(by_worker):
+        assert len(set(by_worker.values())) == len(by_worker)  # not on the same CPU
+    if "MALLOC_TRIM_THRESHOLD_" not in os.environ:
+        assert {m for _, m, _ in seen} == {None}
 
 
 @needs_dask
