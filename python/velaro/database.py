@@ -609,8 +609,12 @@ def _cpu_count() -> int:
 
 
 @contextlib.contextmanager
-def _client(scheduler: Any, workers: Optional[int]) -> Iterator[Any]:
-    """A Dask client: to the given scheduler, or to a local cluster made here."""
+def _client(scheduler: Any, workers: Optional[int], tasks: Optional[int] = None) -> Iterator[Any]:
+    """A Dask client: to the given scheduler, or to a local cluster made here.
+
+    The local cluster has ``workers`` processes (default one per CPU), but
+    no more than ``tasks`` when that is given.
+    """
     from distributed import Client, LocalCluster
 
     if scheduler is not None and not isinstance(scheduler, str):
@@ -624,6 +628,8 @@ def _client(scheduler: Any, workers: Optional[int]) -> Iterator[Any]:
             import dask
 
             n = workers or _cpu_count()
+            if tasks is not None:
+                n = max(1, min(n, tasks))
             # Worker processes are spawned: they get this process's
             # environment and sys.path, hence the same velaro and _velaro.
             # Dask would also set MALLOC_TRIM_THRESHOLD_ in their environment;
@@ -811,7 +817,7 @@ def _build(sections: Any, angles: np.ndarray, res: list[float], machs: list[floa
     if todo:
         bar = _progress_bar(len(tasks), result.skipped, progress)
         try:
-            with _client(scheduler, workers) as client:
+            with _client(scheduler, workers, len(todo)) as client:
                 _run(client, todo, angles, folder, log, result, bar)
         finally:
             if bar is not None:
