@@ -385,13 +385,19 @@ def _worker_identity() -> tuple[str, str]:
 # Storage
 
 
+def _host() -> str:
+    return socket.gethostname().replace(".", "_") or "host"
+
+
 def _temporary(out: Path, filename: str) -> Path:
-    return out / f".{filename}.{socket.gethostname()}.{os.getpid()}.{uuid.uuid4().hex[:8]}.tmp"
+    """Hidden name for a file being written: readers of the folder skip it,
+    and it says which process on which host writes it."""
+    return out / f".{filename}.{_host()}.{os.getpid()}.{uuid.uuid4().hex[:8]}.tmp"
 
 
 def _remove_stale_temporaries(out: Path) -> None:
     """Remove temporary files left by a run on this host that no longer runs."""
-    host = socket.gethostname()
+    host = _host()
     for p in out.glob(".*.tmp"):
         parts = p.name.rsplit(".", 4)  # [.final-name, host, pid, random, "tmp"]
         if len(parts) != 5 or parts[1] != host or not parts[2].isdigit():

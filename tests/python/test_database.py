@@ -14,7 +14,6 @@ import json
 import logging
 import os
 import shutil
-import socket
 import signal
 import subprocess
 import sys
@@ -135,7 +134,7 @@ def test_leftover_temporaries_of_dead_runs_are_removed_and_never_read(tmp_path):
     out = tmp_path / "db"
     out.mkdir()
     dead = subprocess.run([sys.executable, "-c", "import os; print(os.getpid())"], capture_output=True, text=True)
-    host = socket.gethostname()
+    host = database._host()
     stale = out / f".a.parquet.{host}.{int(dead.stdout)}.0123abcd.tmp"
     live = out / f".b.parquet.{host}.{os.getpid()}.0123abcd.tmp"  # a run still writing
     for p in (stale, live):
