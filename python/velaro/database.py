@@ -153,7 +153,7 @@ def _read_file(path: Path) -> _Section:
     return _Section(af.name or path.stem, path.stem, str(path.resolve()), sha, af.coordinates)
 
 
-def _read_naca(spec: str, digits: str) -> _Section:
+def _read_naca(digits: str) -> _Section:
     from . import Airfoil
 
     af = Airfoil.naca(digits)
@@ -191,8 +191,8 @@ class _Scope:
         return os.path.dirname(source) in self.folders or any(fnmatch.fnmatchcase(source, p) for p in self.patterns)
 
 
-def _resolve_sections(specs: Iterable[PathLike]) -> tuple[list[_Section], list[dict], _Scope]:
-    """Read every section named by ``specs``.
+def _resolve_sections(items: Iterable[PathLike]) -> tuple[list[_Section], list[dict], _Scope]:
+    """Read every section named by ``items``.
 
     Returns the sections (duplicates dropped), failure records for what
     could not be read, and the scope of what was considered.
@@ -202,40 +202,40 @@ def _resolve_sections(specs: Iterable[PathLike]) -> tuple[list[_Section], list[d
     considered = _Scope()
     seen: set[tuple[str, Optional[str]]] = set()
 
-    def fail(origin: str, spec: str, source: Optional[str], error: str) -> None:
-        failures.append({"kind": "section", "key": origin, "section": spec, "source": source, "error": error})
+    def fail(origin: str, item: str, source: Optional[str], error: str) -> None:
+        failures.append({"kind": "section", "key": origin, "section": item, "source": source, "error": error})
 
-    def add_file(path: Path, spec: str) -> None:
+    def add_file(path: Path, item: str) -> None:
         origin = f"file:{path.resolve()}"
         considered.add(origin)
         try:
             sec = _read_file(path)
         except Exception as exc:  # any unreadable section is recorded, not fatal
-            fail(origin, spec, str(path.resolve()), _error_text(exc))
+            fail(origin, item, str(path.resolve()), _error_text(exc))
             return
         if (sec.ident, sec.sha256) not in seen:
             seen.add((sec.ident, sec.sha256))
             sections.append(sec)
 
-    if isinstance(specs, (str, os.PathLike)):
-        specs = [specs]
-    for raw in specs:
-        spec = os.fspath(raw)
-        path = Path(spec).expanduser()
+    if isinstance(items, (str, os.PathLike)):
+        items = [items]
+    for raw in items:
+        item = os.fspath(raw)
+        path = Path(item).expanduser()
         if path.is_dir():
             considered.folders.add(str(path.resolve()))
             files = _dat_files(path)
             if not files:
                 origin = f"folder:{path.resolve()}"
                 considered.add(origin)
-                fail(origin, spec, str(path.resolve()), "the folder holds no .dat file")
+                fail(origin, item, str(path.resolve()), "the folder holds no .dat file")
             for f in files:
-                add_file(f, spec)
+                add_file(f, item)
         elif path.exists():
-            add_file(path, spec)
-        elif _GLOB_CHARS.search(spec):
-            considered.patterns.add(os.path.abspath(os.path.expanduser(spec)))
-            matches = sorted(_glob.glob(os.path.expanduser(spec), recursive=True))
+            add_file(path, item)
+        elif _GLOB_CHARS.search(item):
+            considered.patterns.add(os.path.abspath(os.path.expanduser(item)))
+            matches = sorted(_glob.glob(os.path.expanduser(item), recursive=True))
             files = []
             for m in map(Path, matches):
                 if m.is_dir():
@@ -243,26 +243,26 @@ def _resolve_sections(specs: Iterable[PathLike]) -> tuple[list[_Section], list[d
                 elif m.is_file():
                     files.append(m)
             if not files:
-                origin = f"glob:{spec}"
+                origin = f"glob:{item}"
                 considered.add(origin)
-                fail(origin, spec, None, "no file matches this pattern")
+                fail(origin, item, None, "no file matches this pattern")
             for f in files:
-                add_file(f, spec)
-        elif (m := _NACA.fullmatch(spec)) is not None:
+                add_file(f, item)
+        elif (m := _NACA.fullmatch(item)) is not None:
             origin = f"naca:{m.group(1)}"
             considered.add(origin)
             try:
-                sec = _read_naca(spec, m.group(1))
+                sec = _read_naca(m.group(1))
             except Exception as exc:
-                fail(origin, spec, None, _error_text(exc))
+                fail(origin, item, None, _error_text(exc))
                 continue
             if (sec.ident, None) not in seen:
                 seen.add((sec.ident, None))
                 sections.append(sec)
         else:
-            origin = f"arg:{spec}"
+            origin = f"arg:{item}"
             considered.add(origin)
-            fail(origin, spec, None, "no such file or folder, no file matches, and not a NACA designation")
+            fail(origin, item, None, "no such file or folder, no file matches, and not a NACA designation")
     return sections, failures, considered
 
 
