@@ -22,4 +22,4 @@ if [ ${#pkgs[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${pkgs[@]}" >/dev/null
 fi
 
-python3 -m pip install --quiet --disable-pip-version-check ".[test,pandas]"
+python3 -m pip install --quiet --disable-pip-version-check ".[test,pandas,database]"

@@ -28,7 +28,7 @@ from ._common import EXIT_INTERRUPTED, EXIT_USAGE, CliError, Console
 __all__ = ["main", "build_parser", "COMMANDS", "CliError"]
 
 #: Subcommand modules of this package, in the order ``velaro --help`` lists them.
-COMMANDS = ["polar", "cp", "bl", "geometry"]
+COMMANDS = ["polar", "cp", "bl", "geometry", "database"]
 
 EXIT_INTERNAL = 3
 
