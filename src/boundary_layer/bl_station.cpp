@@ -9,7 +9,7 @@
 
 namespace velaro {
 
-void blvar(BlStation& st, FlowType flow, double msq, double re) {
+void compute_secondary_variables(BlStation& st, FlowType flow, double msq, double re) {
   const double theta = st.theta;
   const double dstar = st.dstar;
   const double u = st.u;
@@ -20,8 +20,8 @@ void blvar(BlStation& st, FlowType flow, double msq, double re) {
   st.h_theta = -st.h / theta;
   st.h_dstar = 1.0 / theta;
 
-  // Kinematic shape parameter, floored; the stored slopes stay those of hkin.
-  const HkinResult hk = hkin(st.h, msq);
+  // Kinematic shape parameter, floored; the stored slopes stay those of kinematic_shape_parameter.
+  const KinematicShapeResult hk = kinematic_shape_parameter(st.h, msq);
   st.hk = std::max(hk.hk, hk_floor(flow));
   st.hk_h = hk.hk_h;
   st.hk_msq = hk.hk_msq;

@@ -3,7 +3,7 @@
 //
 // Every relation is a pure function of its natural arguments and returns a
 // small record: the value first, then its partial derivatives with respect to
-// those arguments (each partial holds the other arguments fixed). `blvar`
+// those arguments (each partial holds the other arguments fixed). `compute_secondary_variables`
 // (bl_station.h) chains these partials to the primary variables of a station.
 //
 // Notation: H = dstar/theta, Hk kinematic shape parameter, rt = Re*u*theta,
@@ -29,7 +29,7 @@ inline constexpr double HALF_GAMMA_M1 = 0.5 * (GAMMA - 1.0);            // 0.199
 inline constexpr double NEG_QUARTER_GAMMA_M1 = -0.25 * (GAMMA - 1.0);   // -0.09999999999999998
 // Natural logarithm of 10, used for the decimal logarithm of rt.
 inline constexpr double LN10 = 2.302585092994046;
-// Floors of Hk applied by blvar before any closure is evaluated.
+// Floors of Hk applied by compute_secondary_variables before any closure is evaluated.
 inline constexpr double HK_FLOOR_BOUNDARY_LAYER = 1.05;  // Laminar and Turbulent
 inline constexpr double HK_FLOOR_WAKE = 1.00005;         // Wake
 // Slip-velocity limits: above the threshold Us is replaced by the value.
@@ -57,7 +57,7 @@ constexpr double hk_floor(FlowType flow) {
 
 // ---- Result records (value first) -------------------------------------------
 
-struct HkinResult {
+struct KinematicShapeResult {
   double hk;
   double hk_h;
   double hk_msq;
@@ -115,7 +115,7 @@ struct EquilibriumStressResult {
 // msq, H*, Us, S, each holding the others fixed) describe the value the
 // station uses: the turbulent value DI_turb, or the laminar closure when it is
 // strictly larger (`laminar_chosen`). The remaining fields are the pieces of
-// DI_turb, which blvar chains to the primary variables.
+// DI_turb, which compute_secondary_variables chains to the primary variables.
 struct TurbulentDissipationResult {
   double di;
   double di_hk;
@@ -182,7 +182,7 @@ struct LayerThicknessResult {
 // ---- Closures ---------------------------------------------------------------
 
 // Kinematic shape parameter from H and msq.
-HkinResult hkin(double h, double msq);
+KinematicShapeResult kinematic_shape_parameter(double h, double msq);
 
 // Laminar skin friction (cf_msq is always 0).
 CfResult cf_laminar(double hk, double rt);

@@ -151,16 +151,16 @@ void shear_lag_row(const BlStation& s1, const BlStation& s2, const StationGradie
     row[COL_U] += sign * r_ulog / s.u;
     row[COL_X] += sign * r_dxi;
   };
-  fill(s1, g1, w1, upw_1, -1.0, eq.vs1[0]);
-  fill(s2, g2, w2, upw_2, 1.0, eq.vs2[0]);
-  eq.vsrez[0] = -t.rezc;
+  fill(s1, g1, w1, upw_1, -1.0, eq.d_upstream[0]);
+  fill(s2, g2, w2, upw_2, 1.0, eq.d_downstream[0]);
+  eq.neg_residual[0] = -t.rezc;
 
   trace_shear_lag(s1, s2, t);
 }
 
 }  // namespace
 
-IntervalEquationsWithTerms bldif_with_terms_internal(const BlStation& s1, const BlStation& s2,
+IntervalEquationsWithTerms interval_equations(const BlStation& s1, const BlStation& s2,
                                                      FlowType flow, bool similarity, double msq,
                                                      double ncrit) {
   IntervalEquationsWithTerms out;
@@ -196,26 +196,26 @@ IntervalEquationsWithTerms bldif_with_terms_internal(const BlStation& s1, const 
   if (flow == FlowType::Laminar) {
     if (similarity) {
       // The amplification is held at zero at the similarity station.
-      eq.vsrez[0] = -s2.ampl;
-      eq.vs2[0][COL_FIRST] = 1.0;
+      eq.neg_residual[0] = -s2.ampl;
+      eq.d_downstream[0][COL_FIRST] = 1.0;
     } else {
-      const AxsetResult ax = axset_full(s1.hk, s1.theta, s1.r_theta, s1.ampl, s2.hk, s2.theta,
+      const IntervalAmplificationRate ax = interval_amplification_rate(s1.hk, s1.theta, s1.r_theta, s1.ampl, s2.hk, s2.theta,
                                         s2.r_theta, s2.ampl, ncrit);
       const double dx = s2.x - s1.x;
       const double r0 = s2.ampl - s1.ampl - ax.ax * dx;
-      eq.vsrez[0] = -r0;
-      eq.vs1[0][COL_FIRST] = -1.0 - ax.ax_a1 * dx;
-      eq.vs1[0][COL_THETA] = -dx * (ax.ax_hk1 * s1.hk_h * s1.h_theta + ax.ax_t1 +
+      eq.neg_residual[0] = -r0;
+      eq.d_upstream[0][COL_FIRST] = -1.0 - ax.ax_a1 * dx;
+      eq.d_upstream[0][COL_THETA] = -dx * (ax.ax_hk1 * s1.hk_h * s1.h_theta + ax.ax_t1 +
                                     ax.ax_rt1 * s1.r_theta / std::max(s1.theta, 1e-12));
-      eq.vs1[0][COL_DSTAR] = -dx * ax.ax_hk1 * s1.hk_h * s1.h_dstar;
-      eq.vs1[0][COL_U] = -dx * ax.ax_rt1 * s1.r_theta / std::max(s1.u, 1e-12);
-      eq.vs1[0][COL_X] = ax.ax;
-      eq.vs2[0][COL_FIRST] = 1.0 - ax.ax_a2 * dx;
-      eq.vs2[0][COL_THETA] = -dx * (ax.ax_hk2 * s2.hk_h * s2.h_theta + ax.ax_t2 +
+      eq.d_upstream[0][COL_DSTAR] = -dx * ax.ax_hk1 * s1.hk_h * s1.h_dstar;
+      eq.d_upstream[0][COL_U] = -dx * ax.ax_rt1 * s1.r_theta / std::max(s1.u, 1e-12);
+      eq.d_upstream[0][COL_X] = ax.ax;
+      eq.d_downstream[0][COL_FIRST] = 1.0 - ax.ax_a2 * dx;
+      eq.d_downstream[0][COL_THETA] = -dx * (ax.ax_hk2 * s2.hk_h * s2.h_theta + ax.ax_t2 +
                                     ax.ax_rt2 * s2.r_theta / std::max(s2.theta, 1e-12));
-      eq.vs2[0][COL_DSTAR] = -dx * ax.ax_hk2 * s2.hk_h * s2.h_dstar;
-      eq.vs2[0][COL_U] = -dx * ax.ax_rt2 * s2.r_theta / std::max(s2.u, 1e-12);
-      eq.vs2[0][COL_X] = -ax.ax;
+      eq.d_downstream[0][COL_DSTAR] = -dx * ax.ax_hk2 * s2.hk_h * s2.h_dstar;
+      eq.d_downstream[0][COL_U] = -dx * ax.ax_rt2 * s2.r_theta / std::max(s2.u, 1e-12);
+      eq.d_downstream[0][COL_X] = -ax.ax;
     }
   } else {
     shear_lag_row(s1, s2, g1, g2, flow, upw, upw_1, upw_2, ulog, eq, out.terms);
@@ -243,7 +243,7 @@ IntervalEquationsWithTerms bldif_with_terms_internal(const BlStation& s1, const 
   const double hwa = 0.5 * (s1.dw / std::max(s1.theta, 1e-20) + s2.dw / std::max(s2.theta, 1e-20));
   const double bmom = ha + 2.0 - ma + hwa;
   const double r1 = tlog + bmom * ulog - 0.5 * xlog * cfx;
-  eq.vsrez[1] = -r1;
+  eq.neg_residual[1] = -r1;
 
   auto momentum = [&](const BlStation& s, const StationGradients& g, double sign, Vec5& row) {
     const double hwa_t = -0.5 * s.dw / std::max(s.theta * s.theta, 1e-30);
@@ -259,8 +259,8 @@ IntervalEquationsWithTerms bldif_with_terms_internal(const BlStation& s1, const 
     row[COL_U] += sign * ddlog / std::max(s.u, 1e-10) * bmom;
     row[COL_X] += sign * ddlog / std::max(s.x, 1e-20) * (-0.5 * cfx);
   };
-  momentum(s1, g1, -1.0, eq.vs1[1]);
-  momentum(s2, g2, 1.0, eq.vs2[1]);
+  momentum(s1, g1, -1.0, eq.d_upstream[1]);
+  momentum(s2, g2, 1.0, eq.d_downstream[1]);
 
   // ---- Row 2: kinetic-energy shape parameter ----
   const double hsa = 0.5 * (s1.hs + s2.hs);
@@ -276,7 +276,7 @@ IntervalEquationsWithTerms bldif_with_terms_internal(const BlStation& s1, const 
   const double ashape = 2.0 * hca / hsa + 1.0 - ha - hwa;
   const double qsrc = 0.5 * cfxu - dix;
   const double r2 = hlog + ashape * ulog + xlog * qsrc;
-  eq.vsrez[2] = -r2;
+  eq.neg_residual[2] = -r2;
   const double q_upw = 0.5 * (cfx2 - cfx1) - (dix2 - dix1);
 
   auto shape = [&](const BlStation& s, const StationGradients& g, double w, const Vec5& upw_v,
@@ -295,28 +295,28 @@ IntervalEquationsWithTerms bldif_with_terms_internal(const BlStation& s1, const 
     row[COL_U] += sign * ddlog / std::max(s.u, 1e-10) * ashape;
     row[COL_X] += sign * ddlog / std::max(s.x, 1e-20) * qsrc;
   };
-  shape(s1, g1, w1, upw_1, -1.0, eq.vs1[2]);
-  shape(s2, g2, w2, upw_2, 1.0, eq.vs2[2]);
+  shape(s1, g1, w1, upw_1, -1.0, eq.d_upstream[2]);
+  shape(s2, g2, w2, upw_2, 1.0, eq.d_downstream[2]);
 
   return out;
 }
 
-IntervalEquations bldif_full_simi(const BlStation& station, FlowType flow, double msq) {
-  IntervalEquations eq = bldif_with_terms_internal(station, station, flow, true, msq, 9.0).eq;
+IntervalEquations similarity_station_equations(const BlStation& station, FlowType flow, double msq) {
+  IntervalEquations eq = interval_equations(station, station, flow, true, msq, 9.0).eq;
   for (int k = 0; k < 3; ++k) {
     for (int j = 0; j < 5; ++j) {
-      eq.vs2[k][j] += eq.vs1[k][j];
-      eq.vs1[k][j] = 0.0;
+      eq.d_downstream[k][j] += eq.d_upstream[k][j];
+      eq.d_upstream[k][j] = 0.0;
     }
   }
   return eq;
 }
 
-IntervalEquations trdif_full(const BlStation& s1, const BlStation& s2, const TransitionResult& tr,
+IntervalEquations transition_interval_equations(const BlStation& s1, const BlStation& s2, const TransitionResult& tr,
                              double ampl_t, double msq, double re) {
   const double dx = s2.x - s1.x;
   if (!(dx > 1e-20) || !tr.transition) {
-    return bldif_with_terms_internal(s1, s2, FlowType::Turbulent, false, msq, 9.0).eq;
+    return interval_equations(s1, s2, FlowType::Turbulent, false, msq, 9.0).eq;
   }
 
   // State at the transition point.
@@ -334,9 +334,9 @@ IntervalEquations trdif_full(const BlStation& s1, const BlStation& s2, const Tra
   lam.ampl = ampl_t;
   lam.ctau = 0.0;
   lam.is_laminar = true;
-  blvar(lam, FlowType::Laminar, msq, re);
+  compute_secondary_variables(lam, FlowType::Laminar, msq, re);
   const IntervalEquations bl =
-      bldif_with_terms_internal(s1, lam, FlowType::Laminar, false, msq, 9.0).eq;
+      interval_equations(s1, lam, FlowType::Laminar, false, msq, 9.0).eq;
 
   // Initial shear stress of the turbulent part from the equilibrium value.
   BlStation turb = lam;
@@ -344,7 +344,7 @@ IntervalEquations trdif_full(const BlStation& s1, const BlStation& s2, const Tra
   turb.is_turbulent = true;
   turb.ampl = 0.0;
   turb.ctau = 0.0;
-  blvar(turb, FlowType::Turbulent, msq, re);
+  compute_secondary_variables(turb, FlowType::Turbulent, msq, re);
   const double hkm1 = std::max(turb.hk - 1.0, 0.1);
   const double ctr = TRANSITION_CTR_COEFF * std::exp(-TRANSITION_CTR_EXP / hkm1);
   const double ctr_hk = ctr * TRANSITION_CTR_EXP / (hkm1 * hkm1);
@@ -354,11 +354,11 @@ IntervalEquations trdif_full(const BlStation& s1, const BlStation& s2, const Tra
   const double st_t = ctr * turb.cq_theta - turb.cq * ctr_hk * turb.hk_h * turb.h / std::max(tt, 1e-20);
 
   turb.ctau = std::max(st, 1e-4);
-  blvar(turb, FlowType::Turbulent, msq, re);
+  compute_secondary_variables(turb, FlowType::Turbulent, msq, re);
   const IntervalEquations bt =
-      bldif_with_terms_internal(turb, s2, FlowType::Turbulent, false, msq, 9.0).eq;
+      interval_equations(turb, s2, FlowType::Turbulent, false, msq, 9.0).eq;
 
-  // Sensitivities of the transition-point variables (columns of bt.vs1:
+  // Sensitivities of the transition-point variables (columns of bt.d_upstream:
   // S, theta, dstar, u, x) to the variables of both interval ends (columns
   // first, theta, dstar, u, x of each station).
   std::array<Vec5, 5> dv1{}, dv2{};
@@ -376,26 +376,26 @@ IntervalEquations trdif_full(const BlStation& s1, const BlStation& s2, const Tra
   }
 
   IntervalEquations eq;
-  eq.vsrez[0] = bt.vsrez[0];
-  eq.vsrez[1] = bl.vsrez[1] + bt.vsrez[1];
-  eq.vsrez[2] = bl.vsrez[2] + bt.vsrez[2];
+  eq.neg_residual[0] = bt.neg_residual[0];
+  eq.neg_residual[1] = bl.neg_residual[1] + bt.neg_residual[1];
+  eq.neg_residual[2] = bl.neg_residual[2] + bt.neg_residual[2];
   for (int k = 0; k < 3; ++k) {
     // The laminar amplification row is discarded; the shear-lag row is
     // the turbulent part's alone.
     const bool with_laminar = k > 0;
     for (int j = 0; j < 5; ++j) {
-      double up = with_laminar ? bl.vs1[k][j] : 0.0;
-      double down = bt.vs2[k][j];
+      double up = with_laminar ? bl.d_upstream[k][j] : 0.0;
+      double down = bt.d_downstream[k][j];
       for (int v = 0; v < 5; ++v) {
-        up += bt.vs1[k][v] * dv1[v][j];
-        down += bt.vs1[k][v] * dv2[v][j];
+        up += bt.d_upstream[k][v] * dv1[v][j];
+        down += bt.d_upstream[k][v] * dv2[v][j];
         if (with_laminar && v != COL_FIRST) {
-          up += bl.vs2[k][v] * dv1[v][j];
-          down += bl.vs2[k][v] * dv2[v][j];
+          up += bl.d_downstream[k][v] * dv1[v][j];
+          down += bl.d_downstream[k][v] * dv2[v][j];
         }
       }
-      eq.vs1[k][j] = up;
-      eq.vs2[k][j] = down;
+      eq.d_upstream[k][j] = up;
+      eq.d_downstream[k][j] = down;
     }
   }
 
@@ -411,10 +411,10 @@ IntervalEquations trdif_full(const BlStation& s1, const BlStation& s2, const Tra
     for (int k = 0; k < 3; ++k) {
       double d = 0.0;
       for (int v = 0; v < 5; ++v) {
-        d += bt.vs1[k][v] * rate[v];
-        if (k > 0 && v != COL_FIRST) d += bl.vs2[k][v] * rate[v];
+        d += bt.d_upstream[k][v] * rate[v];
+        if (k > 0 && v != COL_FIRST) d += bl.d_downstream[k][v] * rate[v];
       }
-      eq.further[0][k] = d;
+      eq.d_forced_transition[k] = d;
     }
   }
   return eq;

@@ -26,21 +26,21 @@ void expect_slope(double analytic, double numeric, double scale, const char* wha
 
 }  // namespace
 
-// ---- hkin -------------------------------------------------------------------
+// ---- kinematic_shape_parameter -------------------------------------------------------------------
 
-TEST(ClosureHkin, PartialsMatchDifferences) {
+TEST(ClosureKinematicShape, PartialsMatchDifferences) {
   for (double h : {1.3, 2.59, 4.2}) {
     for (double msq : {0.0, 0.25, 0.5}) {
-      const HkinResult r = hkin(h, msq);
-      expect_slope(r.hk_h, central([&](double v) { return hkin(v, msq).hk; }, h), 1.0, "hk_h");
-      expect_slope(r.hk_msq, central([&](double v) { return hkin(h, v).hk; }, msq, 1e-5), 1.0,
+      const KinematicShapeResult r = kinematic_shape_parameter(h, msq);
+      expect_slope(r.hk_h, central([&](double v) { return kinematic_shape_parameter(v, msq).hk; }, h), 1.0, "hk_h");
+      expect_slope(r.hk_msq, central([&](double v) { return kinematic_shape_parameter(h, v).hk; }, msq, 1e-5), 1.0,
                    "hk_msq");
     }
   }
 }
 
-TEST(ClosureHkin, IncompressibleIsIdentity) {
-  const HkinResult r = hkin(2.3, 0.0);
+TEST(ClosureKinematicShape, IncompressibleIsIdentity) {
+  const KinematicShapeResult r = kinematic_shape_parameter(2.3, 0.0);
   EXPECT_EQ(r.hk, 2.3);
   EXPECT_EQ(r.hk_h, 1.0);
   EXPECT_DOUBLE_EQ(r.hk_msq, -0.29 - 0.113 * 2.3);
