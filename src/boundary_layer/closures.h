@@ -49,6 +49,19 @@ inline constexpr double INITIAL_SHEAR = 0.03;
 // lets a station reach, on the airfoil and in the wake.
 inline constexpr double HK_LIMIT_AIRFOIL = 1.02;
 inline constexpr double HK_LIMIT_WAKE = 1.00005;
+// Scale of the Hk-driven upwinding of the interval averages (divided by Hk^2
+// of the downstream station).
+inline constexpr double UPWIND_HDCON_BOUNDARY_LAYER = 5.0;
+inline constexpr double UPWIND_HDCON_WAKE = 1.0;
+// Dissipation-length factor of the shear-lag equation.
+inline constexpr double DLCON_TURBULENT = 1.0;
+inline constexpr double DLCON_WAKE = 0.9;
+// Numerator of the shear-lag rate coefficient SCC: 5.6*1.333.
+inline constexpr double SCC_NUMERATOR = 7.464799999999999;
+// sqrt(Ctau) at a transition point: CTR*CQ with
+// CTR = TRANSITION_CTR_COEFF*exp(-TRANSITION_CTR_EXP/(Hk - 1)).
+inline constexpr double TRANSITION_CTR_COEFF = 1.8;
+inline constexpr double TRANSITION_CTR_EXP = 3.3;
 
 // Hk floor for a flow type.
 constexpr double hk_floor(FlowType flow) {

@@ -13,17 +13,11 @@ namespace {
 
 using Vec5 = std::array<double, 5>;
 
-// Upwinding weights of the shear-lag and shape-parameter averages.
-inline constexpr double UPWIND_HDCON_BOUNDARY_LAYER = 5.0;
-inline constexpr double UPWIND_HDCON_WAKE = 1.0;
-// Dissipation-length factor of the shear-lag equation.
-inline constexpr double DLCON_TURBULENT = 1.0;
-inline constexpr double DLCON_WAKE = 0.9;
-// Numerator of the shear-lag coefficient SCC: 5.6*1.333.
-inline constexpr double SCC_NUMERATOR = 7.464799999999999;
-// Initial shear stress of the turbulent part of a transition interval.
-inline constexpr double TRANSITION_CTR_COEFF = 1.8;
-inline constexpr double TRANSITION_CTR_EXP = 3.3;
+// Critical amplification exponent passed where it has no effect: only the
+// laminar amplification row uses ncrit, and the intervals that pass this
+// value either fix that row (similarity station), discard it (laminar part
+// of a transition interval) or have none (turbulent intervals).
+inline constexpr double NCRIT_WITHOUT_EFFECT = 9.0;
 
 Vec5 scaled(const Vec5& v, double a) {
   Vec5 r;
@@ -84,8 +78,8 @@ void shear_lag_row(const BlStation& s1, const BlStation& s2, const StationGradie
   double hkc_hka = 1.0;
   if (!wake) {
     hkc = hka - 1.0 - GCCON / std::max(rta, 1.0);
-    if (hkc < 0.01) {
-      hkc = 0.01;
+    if (hkc < HKC_FLOOR) {
+      hkc = HKC_FLOOR;
       hkc_hka = 0.0;
     }
   }
@@ -302,7 +296,7 @@ IntervalEquationsWithTerms interval_equations(const BlStation& s1, const BlStati
 }
 
 IntervalEquations similarity_station_equations(const BlStation& station, FlowType flow, double msq) {
-  IntervalEquations eq = interval_equations(station, station, flow, true, msq, 9.0).eq;
+  IntervalEquations eq = interval_equations(station, station, flow, true, msq, NCRIT_WITHOUT_EFFECT).eq;
   for (int k = 0; k < 3; ++k) {
     for (int j = 0; j < 5; ++j) {
       eq.d_downstream[k][j] += eq.d_upstream[k][j];
@@ -316,7 +310,7 @@ IntervalEquations transition_interval_equations(const BlStation& s1, const BlSta
                              double ampl_t, double msq, double re) {
   const double dx = s2.x - s1.x;
   if (!(dx > 1e-20) || !tr.transition) {
-    return interval_equations(s1, s2, FlowType::Turbulent, false, msq, 9.0).eq;
+    return interval_equations(s1, s2, FlowType::Turbulent, false, msq, NCRIT_WITHOUT_EFFECT).eq;
   }
 
   // State at the transition point.
@@ -336,7 +330,7 @@ IntervalEquations transition_interval_equations(const BlStation& s1, const BlSta
   lam.is_laminar = true;
   compute_secondary_variables(lam, FlowType::Laminar, msq, re);
   const IntervalEquations bl =
-      interval_equations(s1, lam, FlowType::Laminar, false, msq, 9.0).eq;
+      interval_equations(s1, lam, FlowType::Laminar, false, msq, NCRIT_WITHOUT_EFFECT).eq;
 
   // Initial shear stress of the turbulent part from the equilibrium value.
   BlStation turb = lam;
@@ -356,7 +350,7 @@ IntervalEquations transition_interval_equations(const BlStation& s1, const BlSta
   turb.ctau = std::max(st, 1e-4);
   compute_secondary_variables(turb, FlowType::Turbulent, msq, re);
   const IntervalEquations bt =
-      interval_equations(turb, s2, FlowType::Turbulent, false, msq, 9.0).eq;
+      interval_equations(turb, s2, FlowType::Turbulent, false, msq, NCRIT_WITHOUT_EFFECT).eq;
 
   // Sensitivities of the transition-point variables (columns of bt.d_upstream:
   // S, theta, dstar, u, x) to the variables of both interval ends (columns

@@ -96,6 +96,14 @@ IntervalAmplificationRate interval_amplification_rate(double hk1, double t1, dou
 
 namespace {
 
+// Newton iteration for the downstream amplification: it stops once a step is
+// below AMPLIFICATION_TOLERANCE, or after MAX_TRANSITION_ITERATIONS
+// evaluations; each step moves the transition point by at most
+// MAX_TRANSITION_STEP of the interval length.
+inline constexpr double AMPLIFICATION_TOLERANCE = 5e-5;
+inline constexpr std::int64_t MAX_TRANSITION_ITERATIONS = 30;
+inline constexpr double MAX_TRANSITION_STEP = 0.05;
+
 // Parameters of the transition sensitivities, in the order of the theta,
 // dstar and edge-velocity sensitivities of TransitionResult.
 enum Param { A1, X1, X2, T1, T2, D1, D2, U1, U2, MS, RE, NPARAM };
@@ -346,8 +354,10 @@ TransitionResult check_interval_for_transition(bool forced_enabled, double x1, d
     }
     const double da = -last.res / std::max(last.res_a2, 1e-20);
     const double dxt = dx * last.wf2_a2 * da;
-    const double relaxation = std::abs(dxt) / dx > 0.05 ? 0.05 * dx / std::max(std::abs(dxt), 1e-20) : 1.0;
-    if (std::abs(da) < 5e-5) {
+    const double relaxation = std::abs(dxt) / dx > MAX_TRANSITION_STEP
+                                  ? MAX_TRANSITION_STEP * dx / std::max(std::abs(dxt), 1e-20)
+                                  : 1.0;
+    if (std::abs(da) < AMPLIFICATION_TOLERANCE) {
       converged = true;
       break;
     }
@@ -355,8 +365,8 @@ TransitionResult check_interval_for_transition(bool forced_enabled, double x1, d
     if ((a2 < ncrit && next > ncrit) || (a2 > ncrit && next < ncrit)) next = ncrit;
     ++count;
     a2 = next;
-    if (count >= 31) {
-      count = 30;
+    if (count > MAX_TRANSITION_ITERATIONS) {
+      count = MAX_TRANSITION_ITERATIONS;
       break;
     }
   }

@@ -366,7 +366,7 @@ TEST(SecondaryVariableEdgeCases, DegenerateBuilderStationStaysFinite) {
     s.u = 1e-6;
     s.theta = 1e-12;
     s.dstar = 1e-12;
-    s.ctau = 0.03;
+    s.ctau = INITIAL_SHEAR;
     s.is_wake = flow == FlowType::Wake;
     compute_secondary_variables(s, flow, 0.0, 1e6);
     for (double v : {s.h, s.hk, s.hs, s.hc, s.r_theta, s.cf, s.di, s.us, s.cq, s.de, s.mass,
