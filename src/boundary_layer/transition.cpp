@@ -52,8 +52,9 @@ AmplificationRate amplification_rate(double hk, double theta, double rt) {
   return r;
 }
 
-IntervalAmplificationRate interval_amplification_rate(double hk1, double t1, double rt1, double a1, double hk2, double t2,
-                       double rt2, double a2, double ncrit) {
+IntervalAmplificationRate interval_amplification_rate(double hk1, double t1, double rt1,
+                                                      double a1, double hk2, double t2,
+                                                      double rt2, double a2, double ncrit) {
   const AmplificationRate r1 = amplification_rate(hk1, t1, rt1);
   const AmplificationRate r2 = amplification_rate(hk2, t2, rt2);
 
@@ -191,7 +192,8 @@ TrialPoint evaluate_trial(const Interval& iv, double a2) {
   p.rtt = p.tt * iv.re * p.ut;
   const double rtt_wf2 = iv.re * (p.ut * (iv.t2 - iv.t1) + p.tt * (iv.u2 - iv.u1));
 
-  p.ax = interval_amplification_rate(iv.hk1, iv.t1, iv.rt1, iv.a1, p.hkt.hk, p.tt, p.rtt, p.ampl_t, iv.ncrit);
+  p.ax = interval_amplification_rate(iv.hk1, iv.t1, iv.rt1, iv.a1, p.hkt.hk, p.tt, p.rtt,
+                                     p.ampl_t, iv.ncrit);
   p.ax_wf2 = p.ax.ax_hk2 * hkt_wf2 + p.ax.ax_t2 * (iv.t2 - iv.t1) + p.ax.ax_rt2 * rtt_wf2;
 
   p.res = a2 - iv.a1 - p.ax.ax * iv.dx;
@@ -203,7 +205,8 @@ TrialPoint evaluate_trial(const Interval& iv, double a2) {
 // Sensitivities of a free transition point from the implicit relation
 // res(a2, params) = 0 at the final trial point.
 void free_transition_sensitivities(const Interval& iv, const TrialPoint& p, TransitionResult& r) {
-  const KinematicShapeResult hk1d = kinematic_shape_parameter(iv.d1 / std::max(iv.t1, 1e-20), iv.msq);
+  const KinematicShapeResult hk1d =
+      kinematic_shape_parameter(iv.d1 / std::max(iv.t1, 1e-20), iv.msq);
   const double h1 = iv.d1 / std::max(iv.t1, 1e-20);
 
   ParamVec hk1_p{}, rt1_p{};
@@ -304,12 +307,80 @@ void free_transition_sensitivities(const Interval& iv, const TrialPoint& p, Tran
         r.ut_ms, r.ut_re);
 }
 
+// Outcome of the Newton iteration for the downstream amplification.
+struct AmplificationIteration {
+  double a2;             // last iterate
+  TrialPoint last;       // trial point of the last evaluated iterate
+  bool converged;
+  std::int64_t count;    // number of evaluations
+};
+
+// Solves a2 - a1 - ax(a2)*dx = 0, starting from `a2`. Steps are limited so
+// that the transition point moves by at most MAX_TRANSITION_STEP of the
+// interval and the amplification by at most 1, and they stop at ncrit when
+// they would cross it.
+AmplificationIteration solve_downstream_amplification(const Interval& iv, double a2) {
+  AmplificationIteration it{a2, {}, false, 1};
+  while (true) {
+    it.last = evaluate_trial(iv, it.a2);
+    if (it.last.ax.ax <= 0.0) {
+      it.converged = true;
+      break;
+    }
+    const double da = -it.last.res / std::max(it.last.res_a2, 1e-20);
+    const double dxt = iv.dx * it.last.wf2_a2 * da;
+    const double relaxation = std::abs(dxt) / iv.dx > MAX_TRANSITION_STEP
+                                  ? MAX_TRANSITION_STEP * iv.dx / std::max(std::abs(dxt), 1e-20)
+                                  : 1.0;
+    if (std::abs(da) < AMPLIFICATION_TOLERANCE) {
+      it.converged = true;
+      break;
+    }
+    double next = it.a2 + da * (relaxation * std::abs(da) > 1.0 ? 1.0 / std::abs(da) : relaxation);
+    if ((it.a2 < iv.ncrit && next > iv.ncrit) || (it.a2 > iv.ncrit && next < iv.ncrit)) {
+      next = iv.ncrit;
+    }
+    ++it.count;
+    it.a2 = next;
+    if (it.count > MAX_TRANSITION_ITERATIONS) {
+      it.count = MAX_TRANSITION_ITERATIONS;
+      break;
+    }
+  }
+  return it;
+}
+
+// Transition at the prescribed point x_forced; the interpolated state moves
+// with the interval ends at the fixed forced weight.
+void set_forced_transition(const Interval& iv, double x_forced, TransitionResult& r) {
+  r.transition = true;
+  r.forced = true;
+  r.xt = x_forced;
+  r.wf2 = iv.forced_weight;
+  r.wf1 = 1.0 - iv.forced_weight;
+  const double sx1 = (iv.forced_weight - 1.0) / iv.dx;
+  const double sx2 = -iv.forced_weight / iv.dx;
+  r.tt_x1 = (iv.t2 - iv.t1) * sx1;
+  r.tt_x2 = (iv.t2 - iv.t1) * sx2;
+  r.tt_t1 = r.wf1;
+  r.tt_t2 = r.wf2;
+  r.dt_x1 = (iv.d2 - iv.d1) * sx1;
+  r.dt_x2 = (iv.d2 - iv.d1) * sx2;
+  r.dt_d1 = r.wf1;
+  r.dt_d2 = r.wf2;
+  r.ut_x1 = (iv.u2 - iv.u1) * sx1;
+  r.ut_x2 = (iv.u2 - iv.u1) * sx2;
+  r.ut_u1 = r.wf1;
+  r.ut_u2 = r.wf2;
+}
+
 }  // namespace
 
-TransitionResult check_interval_for_transition(bool forced_enabled, double x1, double x2, double t1, double t2,
-                              double d1, double d2, double u1, double u2, double hk1, double hk2,
-                              double rt1, double rt2, double a1, double ncrit, double x_forced,
-                              double msq, double re) {
+TransitionResult check_interval_for_transition(bool forced_enabled, double x1, double x2,
+                                               double t1, double t2, double d1, double d2,
+                                               double u1, double u2, double hk1, double hk2,
+                                               double rt1, double rt2, double a1, double ncrit,
+                                               double x_forced, double msq, double re) {
   TransitionResult r;
   const double dx = x2 - x1;
   // Empty (or inverted, or non-finite) interval: nothing to check.
@@ -340,64 +411,27 @@ TransitionResult check_interval_for_transition(bool forced_enabled, double x1, d
   }
 
   // Initial guess from the rate with the upstream amplification at both ends.
-  const IntervalAmplificationRate ax0 = interval_amplification_rate(hk1, t1, rt1, a1, hk2, t2, rt2, a1, ncrit);
-  double a2 = a1 + ax0.ax * dx;
-
-  TrialPoint last{};
-  bool converged = false;
-  std::int64_t count = 1;
-  while (true) {
-    last = evaluate_trial(iv, a2);
-    if (last.ax.ax <= 0.0) {
-      converged = true;
-      break;
-    }
-    const double da = -last.res / std::max(last.res_a2, 1e-20);
-    const double dxt = dx * last.wf2_a2 * da;
-    const double relaxation = std::abs(dxt) / dx > MAX_TRANSITION_STEP
-                                  ? MAX_TRANSITION_STEP * dx / std::max(std::abs(dxt), 1e-20)
-                                  : 1.0;
-    if (std::abs(da) < AMPLIFICATION_TOLERANCE) {
-      converged = true;
-      break;
-    }
-    double next = a2 + da * (relaxation * std::abs(da) > 1.0 ? 1.0 / std::abs(da) : relaxation);
-    if ((a2 < ncrit && next > ncrit) || (a2 > ncrit && next < ncrit)) next = ncrit;
-    ++count;
-    a2 = next;
-    if (count > MAX_TRANSITION_ITERATIONS) {
-      count = MAX_TRANSITION_ITERATIONS;
-      break;
-    }
-  }
+  const IntervalAmplificationRate ax0 =
+      interval_amplification_rate(hk1, t1, rt1, a1, hk2, t2, rt2, a1, ncrit);
+  const AmplificationIteration it = solve_downstream_amplification(iv, a1 + ax0.ax * dx);
+  const double a2 = it.a2;
 
   r.ampl2 = a2;
-  r.ax = last.ax.ax;
-  r.iterations = count;
-  r.converged = converged;
-  r.xt = last.xt;
-  r.wf1 = last.wf1;
-  r.wf2 = last.wf2;
+  r.ax = it.last.ax.ax;
+  r.iterations = it.count;
+  r.converged = it.converged;
+  r.xt = it.last.xt;
+  r.wf1 = it.last.wf1;
+  r.wf2 = it.last.wf2;
 
   // The forced point wins when there is no free crossing or when it lies
   // strictly before the free crossing. The iterate's own xt cannot decide
   // the second case: its weight is already capped at the forced one, so
   // the crossing weight itself is compared.
   const bool forced_outcome = forced_enabled && x1 < x_forced && x_forced <= x2 &&
-                              (a2 < ncrit || iv.forced_weight < last.crossing_weight);
+                              (a2 < ncrit || iv.forced_weight < it.last.crossing_weight);
   if (forced_outcome) {
-    // Transition at the prescribed point; the interpolated state moves with
-    // the interval ends at the fixed forced weight.
-    r.transition = true;
-    r.forced = true;
-    r.xt = x_forced;
-    r.wf2 = iv.forced_weight;
-    r.wf1 = 1.0 - iv.forced_weight;
-    const double sx1 = (iv.forced_weight - 1.0) / dx;
-    const double sx2 = -iv.forced_weight / dx;
-    r.tt_x1 = (t2 - t1) * sx1; r.tt_x2 = (t2 - t1) * sx2; r.tt_t1 = r.wf1; r.tt_t2 = r.wf2;
-    r.dt_x1 = (d2 - d1) * sx1; r.dt_x2 = (d2 - d1) * sx2; r.dt_d1 = r.wf1; r.dt_d2 = r.wf2;
-    r.ut_x1 = (u2 - u1) * sx1; r.ut_x2 = (u2 - u1) * sx2; r.ut_u1 = r.wf1; r.ut_u2 = r.wf2;
+    set_forced_transition(iv, x_forced, r);
     return r;
   }
   if (!(a2 >= ncrit)) return r;  // no crossing (a NaN iterate also lands here)
