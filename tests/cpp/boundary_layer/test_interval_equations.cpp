@@ -1,3 +1,6 @@
+// Interval equations: Jacobians of regular, similarity and transition
+// intervals against central differences, branch choices, and the Blasius
+// flat plate.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -9,34 +12,17 @@
 #include "boundary_layer/bl_station.h"
 #include "boundary_layer/closures.h"
 #include "boundary_layer/interval_equations.h"
+#include "boundary_layer/station_fixtures.h"
 #include "boundary_layer/transition.h"
 
 using namespace velaro;
+using bl_test::evaluated_station;
 
 namespace {
 
-using Vars = std::array<double, 5>;  // first, theta, dstar, u, x
+using Vars = bl_test::StationVars;
 using Rows = std::array<double, 3>;
 using Block = std::array<std::array<double, 5>, 3>;
-
-BlStation make_station(FlowType flow, const Vars& v, double re, double msq, double dw = 0.0) {
-  BlStation s;
-  s.x = v[COL_X];
-  s.u = v[COL_U];
-  s.theta = v[COL_THETA];
-  s.dstar = v[COL_DSTAR];
-  if (flow == FlowType::Laminar) {
-    s.ampl = v[COL_FIRST];
-  } else {
-    s.ctau = v[COL_FIRST];
-  }
-  s.dw = dw;
-  s.is_laminar = flow == FlowType::Laminar;
-  s.is_wake = flow == FlowType::Wake;
-  s.is_turbulent = flow != FlowType::Laminar;
-  compute_secondary_variables(s, flow, msq, re);
-  return s;
-}
 
 Rows residuals(const IntervalEquations& eq) {
   return {-eq.neg_residual[0], -eq.neg_residual[1], -eq.neg_residual[2]};
@@ -131,8 +117,8 @@ std::vector<IntervalCase> regime_cases() {
 }
 
 Rows interval_residuals(const IntervalCase& c, const Vars& v1, const Vars& v2) {
-  const BlStation s1 = make_station(c.flow, v1, c.re, c.msq, c.dw1);
-  const BlStation s2 = make_station(c.flow, v2, c.re, c.msq, c.dw2);
+  const BlStation s1 = evaluated_station(c.flow, v1, c.re, c.msq, c.dw1);
+  const BlStation s2 = evaluated_station(c.flow, v2, c.re, c.msq, c.dw2);
   return residuals(interval_equations(s1, s2, c.flow, false, c.msq, c.ncrit).eq);
 }
 
@@ -141,8 +127,8 @@ Rows interval_residuals(const IntervalCase& c, const Vars& v1, const Vars& v2) {
 TEST(IntervalEquations, JacobiansMatchCentralDifferences) {
   for (const IntervalCase& c : regime_cases()) {
     SCOPED_TRACE(c.name);
-    const BlStation s1 = make_station(c.flow, c.v1, c.re, c.msq, c.dw1);
-    const BlStation s2 = make_station(c.flow, c.v2, c.re, c.msq, c.dw2);
+    const BlStation s1 = evaluated_station(c.flow, c.v1, c.re, c.msq, c.dw1);
+    const BlStation s2 = evaluated_station(c.flow, c.v2, c.re, c.msq, c.dw2);
     const IntervalEquationsWithTerms r =
         interval_equations(s1, s2, c.flow, false, c.msq, c.ncrit);
     Block a1 = r.eq.d_upstream, a2 = r.eq.d_downstream;
@@ -187,11 +173,11 @@ TEST(IntervalEquations, SimilarityStationJacobians) {
       {FlowType::Turbulent, {0.07, 1.0e-4, 1.5e-4, 0.30, 0.012}, 0.0}};
   for (const Case& c : cases) {
     const double re = 3e6;
-    const IntervalEquations eq = similarity_station_equations(make_station(c.flow, c.v, re, c.msq), c.flow, c.msq);
+    const IntervalEquations eq = similarity_station_equations(evaluated_station(c.flow, c.v, re, c.msq), c.flow, c.msq);
     for (const auto& row : eq.d_upstream)
       for (double v : row) EXPECT_EQ(v, 0.0);
     auto f = [&](const Vars&, const Vars& v) {
-      return residuals(similarity_station_equations(make_station(c.flow, v, re, c.msq), c.flow, c.msq));
+      return residuals(similarity_station_equations(evaluated_station(c.flow, v, re, c.msq), c.flow, c.msq));
     };
     const FdJacobian fd = central_jacobian(f, c.v, c.v);
     compare_jacobians(eq.d_upstream, eq.d_downstream, fd, c.v, c.v, 1e-5, 1e-7);
@@ -204,22 +190,22 @@ TEST(IntervalEquations, SimilarityStationJacobians) {
   // A non-zero amplification at the similarity station is driven to zero.
   const Vars v{0.7, 6.0e-5, 1.32e-4, 0.20, 0.010};
   const IntervalEquations eq =
-      similarity_station_equations(make_station(FlowType::Laminar, v, 3e6, 0.0), FlowType::Laminar, 0.0);
+      similarity_station_equations(evaluated_station(FlowType::Laminar, v, 3e6, 0.0), FlowType::Laminar, 0.0);
   EXPECT_EQ(eq.neg_residual[0], -0.7);
 }
 
 TEST(IntervalEquations, EdgeCasesOfTheBranchChoices) {
   // Laminar interval of zero length: R0 = ampl2 - ampl1.
   {
-    const BlStation s1 = make_station(FlowType::Laminar, {2.0, 4e-4, 1.04e-3, 1.0, 0.3}, 2e6, 0.0);
-    const BlStation s2 = make_station(FlowType::Laminar, {2.5, 4e-4, 1.10e-3, 1.0, 0.3}, 2e6, 0.0);
+    const BlStation s1 = evaluated_station(FlowType::Laminar, {2.0, 4e-4, 1.04e-3, 1.0, 0.3}, 2e6, 0.0);
+    const BlStation s2 = evaluated_station(FlowType::Laminar, {2.5, 4e-4, 1.10e-3, 1.0, 0.3}, 2e6, 0.0);
     const IntervalEquations eq = interval_equations(s1, s2, FlowType::Laminar, false, 0.0, 9.0).eq;
     EXPECT_DOUBLE_EQ(eq.neg_residual[0], -(2.5 - 2.0));
   }
   // Equal Hk at both ends: HL = 0, EHH = 1, UPW = 0.5.
   {
-    const BlStation s1 = make_station(FlowType::Turbulent, {0.06, 1.0e-3, 1.5e-3, 1.0, 0.5}, 2e6, 0.0);
-    const BlStation s2 = make_station(FlowType::Turbulent, {0.07, 1.2e-3, 1.8e-3, 0.98, 0.55}, 2e6, 0.0);
+    const BlStation s1 = evaluated_station(FlowType::Turbulent, {0.06, 1.0e-3, 1.5e-3, 1.0, 0.5}, 2e6, 0.0);
+    const BlStation s2 = evaluated_station(FlowType::Turbulent, {0.07, 1.2e-3, 1.8e-3, 0.98, 0.55}, 2e6, 0.0);
     ASSERT_DOUBLE_EQ(s1.hk, s2.hk);
     const auto r = interval_equations(s1, s2, FlowType::Turbulent, false, 0.0, 9.0);
     EXPECT_EQ(r.terms.upw, 0.5);
@@ -228,13 +214,13 @@ TEST(IntervalEquations, EdgeCasesOfTheBranchChoices) {
   // Turbulent interval with HKA - 1 - 18/RTA below 0.01 uses HKC = 0.01;
   // the wake has no Rtheta term and no floor.
   {
-    const BlStation s1 = make_station(FlowType::Turbulent, {0.06, 1.0e-4, 1.3e-4, 0.3, 0.05}, 2e6, 0.0);
-    const BlStation s2 = make_station(FlowType::Turbulent, {0.06, 1.0e-4, 1.3e-4, 0.3, 0.06}, 2e6, 0.0);
+    const BlStation s1 = evaluated_station(FlowType::Turbulent, {0.06, 1.0e-4, 1.3e-4, 0.3, 0.05}, 2e6, 0.0);
+    const BlStation s2 = evaluated_station(FlowType::Turbulent, {0.06, 1.0e-4, 1.3e-4, 0.3, 0.06}, 2e6, 0.0);
     ASSERT_LT(s1.hk - 1.0 - 18.0 / s1.r_theta, 0.01);
     const auto r = interval_equations(s1, s2, FlowType::Turbulent, false, 0.0, 9.0);
     EXPECT_EQ(r.terms.hkc, 0.01);
-    const BlStation w1 = make_station(FlowType::Wake, {0.04, 3e-3, 3.3e-3, 0.9, 1.1}, 2e6, 0.0);
-    const BlStation w2 = make_station(FlowType::Wake, {0.04, 3e-3, 3.3e-3, 0.9, 1.2}, 2e6, 0.0);
+    const BlStation w1 = evaluated_station(FlowType::Wake, {0.04, 3e-3, 3.3e-3, 0.9, 1.1}, 2e6, 0.0);
+    const BlStation w2 = evaluated_station(FlowType::Wake, {0.04, 3e-3, 3.3e-3, 0.9, 1.2}, 2e6, 0.0);
     const auto rw = interval_equations(w1, w2, FlowType::Wake, false, 0.0, 9.0);
     EXPECT_DOUBLE_EQ(rw.terms.hkc, rw.terms.hka - 1.0);
     EXPECT_EQ(rw.terms.ald, 0.9);
@@ -242,8 +228,8 @@ TEST(IntervalEquations, EdgeCasesOfTheBranchChoices) {
   // The diagnostic terms add up to the shear-lag residual.
   {
     const IntervalCase c = regime_cases()[4];
-    const BlStation s1 = make_station(c.flow, c.v1, c.re, c.msq);
-    const BlStation s2 = make_station(c.flow, c.v2, c.re, c.msq);
+    const BlStation s1 = evaluated_station(c.flow, c.v1, c.re, c.msq);
+    const BlStation s2 = evaluated_station(c.flow, c.v2, c.re, c.msq);
     const auto r = interval_equations(s1, s2, c.flow, false, c.msq, c.ncrit);
     EXPECT_DOUBLE_EQ(r.terms.term1 + r.terms.term2 + r.terms.term3, -r.eq.neg_residual[0]);
     EXPECT_EQ(r.terms.rezc, -r.eq.neg_residual[0]);
@@ -261,8 +247,8 @@ TEST(IntervalEquations, BlasiusFlatPlateResidualsNearZero) {
   auto theta = [&](double x) { return 0.664 * x / std::sqrt(re * x); };
   for (double x1 : {0.1, 0.3, 0.6}) {
     const double x2 = x1 * 1.05;
-    const BlStation s1 = make_station(FlowType::Laminar, {0.0, theta(x1), h * theta(x1), 1.0, x1}, re, 0.0);
-    const BlStation s2 = make_station(FlowType::Laminar, {0.0, theta(x2), h * theta(x2), 1.0, x2}, re, 0.0);
+    const BlStation s1 = evaluated_station(FlowType::Laminar, {0.0, theta(x1), h * theta(x1), 1.0, x1}, re, 0.0);
+    const BlStation s2 = evaluated_station(FlowType::Laminar, {0.0, theta(x2), h * theta(x2), 1.0, x2}, re, 0.0);
     const IntervalEquations eq = interval_equations(s1, s2, FlowType::Laminar, false, 0.0, 9.0).eq;
     const double tlog = std::log(theta(x2) / theta(x1));
     const double xlog = std::log(x2 / x1);
@@ -290,8 +276,8 @@ struct TransitionEval {
 
 TransitionEval transition_interval(const TransitionCase& c, const Vars& v1, const Vars& v2,
                                    double x_forced) {
-  const BlStation s1 = make_station(FlowType::Laminar, v1, c.re, c.msq);
-  const BlStation s2 = make_station(FlowType::Turbulent, v2, c.re, c.msq);
+  const BlStation s1 = evaluated_station(FlowType::Laminar, v1, c.re, c.msq);
+  const BlStation s2 = evaluated_station(FlowType::Turbulent, v2, c.re, c.msq);
   TransitionEval out;
   out.tr = check_interval_for_transition(c.forced, s1.x, s2.x, s1.theta, s2.theta, s1.dstar, s2.dstar, s1.u, s2.u,
                         s1.hk, s2.hk, s1.r_theta, s2.r_theta, s1.ampl, c.ncrit, x_forced, c.msq,
@@ -337,15 +323,15 @@ TEST(TransitionInterval, JacobiansMatchCentralDifferences) {
     Block a1 = base.eq.d_upstream, a2 = base.eq.d_downstream;
     double forced_hkc_term = 0.0;  // the same term in the forced-location derivative of row 0
     {
-      const BlStation s1 = make_station(FlowType::Laminar, c.v1, c.re, c.msq);
-      const BlStation s2 = make_station(FlowType::Turbulent, c.v2, c.re, c.msq);
+      const BlStation s1 = evaluated_station(FlowType::Laminar, c.v1, c.re, c.msq);
+      const BlStation s2 = evaluated_station(FlowType::Turbulent, c.v2, c.re, c.msq);
       const TransitionResult& tr = base.tr;
       const double tt = tr.wf1 * s1.theta + tr.wf2 * s2.theta;
       const double dt = tr.wf1 * s1.dstar + tr.wf2 * s2.dstar;
       const double ut = tr.wf1 * s1.u + tr.wf2 * s2.u;
-      BlStation t = make_station(FlowType::Turbulent, {0.0, tt, dt, ut, tr.xt}, c.re, c.msq);
+      BlStation t = evaluated_station(FlowType::Turbulent, {0.0, tt, dt, ut, tr.xt}, c.re, c.msq);
       const double ctr = 1.8 * std::exp(-3.3 / std::max(t.hk - 1.0, 0.1));
-      t = make_station(FlowType::Turbulent, {std::max(ctr * t.cq, 1e-4), tt, dt, ut, tr.xt}, c.re,
+      t = evaluated_station(FlowType::Turbulent, {std::max(ctr * t.cq, 1e-4), tt, dt, ut, tr.xt}, c.re,
                        c.msq);
       const ShearLagTerms lt =
           interval_equations(t, s2, FlowType::Turbulent, false, c.msq, 9.0).terms;
@@ -386,8 +372,8 @@ TEST(TransitionInterval, JacobiansMatchCentralDifferences) {
 
 TEST(TransitionInterval, WithoutTransitionIsTheTurbulentInterval) {
   const double re = 2e6;
-  const BlStation s1 = make_station(FlowType::Laminar, {3.0, 4.0e-4, 1.04e-3, 1.00, 0.30}, re, 0.0);
-  const BlStation s2 = make_station(FlowType::Turbulent, {0.05, 4.4e-4, 1.16e-3, 0.98, 0.36}, re, 0.0);
+  const BlStation s1 = evaluated_station(FlowType::Laminar, {3.0, 4.0e-4, 1.04e-3, 1.00, 0.30}, re, 0.0);
+  const BlStation s2 = evaluated_station(FlowType::Turbulent, {0.05, 4.4e-4, 1.16e-3, 0.98, 0.36}, re, 0.0);
   auto same = [](const IntervalEquations& a, const IntervalEquations& b) {
     EXPECT_EQ(a.neg_residual, b.neg_residual);
     EXPECT_EQ(a.d_upstream, b.d_upstream);
@@ -417,10 +403,10 @@ TEST(TransitionInterval, InitialShearStressAtTheTransitionPoint) {
     const double dt = (1 - wf2) * s1.dstar + wf2 * s2.dstar;
     const double ut = (1 - wf2) * s1.u + wf2 * s2.u;
     const double xt = (1 - wf2) * s1.x + wf2 * s2.x;
-    BlStation t = make_station(FlowType::Turbulent, {ctau, tt, dt, ut, xt}, re, 0.0);
+    BlStation t = evaluated_station(FlowType::Turbulent, {ctau, tt, dt, ut, xt}, re, 0.0);
     if (ctau < 0.0) {
       // Equilibrium-based value 1.8*exp(-3.3/(Hk - 1))*CQ.
-      t = make_station(FlowType::Turbulent,
+      t = evaluated_station(FlowType::Turbulent,
                        {1.8 * std::exp(-3.3 / (t.hk - 1.0)) * t.cq, tt, dt, ut, xt}, re, 0.0);
     }
     return interval_equations(t, s2, FlowType::Turbulent, false, 0.0, 9.0).eq.neg_residual[0];
@@ -432,8 +418,8 @@ TEST(TransitionInterval, InitialShearStressAtTheTransitionPoint) {
 
   // Regular layer: S at the transition point from the equilibrium stress.
   {
-    const BlStation s1 = make_station(FlowType::Laminar, {8.8, 4.0e-4, 1.04e-3, 1.00, 0.30}, re, 0.0);
-    const BlStation s2 = make_station(FlowType::Turbulent, {0.05, 4.4e-4, 1.16e-3, 0.98, 0.36}, re, 0.0);
+    const BlStation s1 = evaluated_station(FlowType::Laminar, {8.8, 4.0e-4, 1.04e-3, 1.00, 0.30}, re, 0.0);
+    const BlStation s2 = evaluated_station(FlowType::Turbulent, {0.05, 4.4e-4, 1.16e-3, 0.98, 0.36}, re, 0.0);
     tr.xt = 0.6 * s1.x + 0.4 * s2.x;
     const IntervalEquations eq = transition_interval_equations(s1, s2, tr, 9.0, 0.0, re);
     EXPECT_DOUBLE_EQ(eq.neg_residual[0], turbulent_part_r0(s1, s2, 0.4, -1.0));
@@ -441,8 +427,8 @@ TEST(TransitionInterval, InitialShearStressAtTheTransitionPoint) {
   // Nearly uniform profile (Hk close to 1): Hk - 1 is floored at 0.1 and S at
   // 1e-4; the equations stay finite.
   {
-    const BlStation s1 = make_station(FlowType::Laminar, {8.8, 4.0e-4, 4.2e-4, 1.00, 0.30}, re, 0.0);
-    const BlStation s2 = make_station(FlowType::Turbulent, {0.05, 4.4e-4, 4.6e-4, 0.98, 0.36}, re, 0.0);
+    const BlStation s1 = evaluated_station(FlowType::Laminar, {8.8, 4.0e-4, 4.2e-4, 1.00, 0.30}, re, 0.0);
+    const BlStation s2 = evaluated_station(FlowType::Turbulent, {0.05, 4.4e-4, 4.6e-4, 0.98, 0.36}, re, 0.0);
     tr.xt = 0.6 * s1.x + 0.4 * s2.x;
     const IntervalEquations eq = transition_interval_equations(s1, s2, tr, 9.0, 0.0, re);
     EXPECT_DOUBLE_EQ(eq.neg_residual[0], turbulent_part_r0(s1, s2, 0.4, 1e-4));

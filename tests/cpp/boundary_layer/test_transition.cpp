@@ -1,3 +1,6 @@
+// Amplification rate, its interval average and the transition check:
+// partials and sensitivities against central differences, the branch
+// guards, and the flat-plate transition Reynolds number.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -7,23 +10,12 @@
 #include <vector>
 
 #include "boundary_layer/closures.h"
+#include "boundary_layer/station_fixtures.h"
 #include "boundary_layer/transition.h"
 
 using namespace velaro;
-
-namespace {
-
-// Central difference of f at v with a relative step.
-double central(const std::function<double(double)>& f, double v, double rel = 1e-6) {
-  const double h = rel * std::max(std::abs(v), 1e-3);
-  return (f(v + h) - f(v - h)) / (2.0 * h);
-}
-
-void expect_close(double analytic, double fd, double rel, double abs_tol, const char* what) {
-  EXPECT_NEAR(analytic, fd, rel * std::max(std::abs(analytic), std::abs(fd)) + abs_tol) << what;
-}
-
-}  // namespace
+using bl_test::central_difference;
+using bl_test::expect_close;
 
 // ---- amplification_rate ----------------------------------------------------
 
@@ -86,12 +78,12 @@ TEST(AmplificationRate, PartialsMatchCentralDifferences) {
     const double hk = s[0], th = s[1], rt = s[2];
     const AmplificationRate r = amplification_rate(hk, th, rt);
     ASSERT_GT(r.ax, 0.0) << hk << " " << rt;
-    expect_close(r.ax_hk, central([&](double v) { return amplification_rate(v, th, rt).ax; }, hk),
+    expect_close(r.ax_hk, central_difference([&](double v) { return amplification_rate(v, th, rt).ax; }, hk),
                  1e-6, 1e-9, "ax_hk");
     expect_close(r.ax_theta,
-                 central([&](double v) { return amplification_rate(hk, v, rt).ax; }, th), 1e-6,
+                 central_difference([&](double v) { return amplification_rate(hk, v, rt).ax; }, th), 1e-6,
                  1e-9, "ax_theta");
-    expect_close(r.ax_rt, central([&](double v) { return amplification_rate(hk, th, v).ax; }, rt),
+    expect_close(r.ax_rt, central_difference([&](double v) { return amplification_rate(hk, th, v).ax; }, rt),
                  1e-6, 1e-12, "ax_rt");
   }
 }
@@ -151,7 +143,7 @@ TEST(IntervalAmplificationRate, PartialsMatchCentralDifferences) {
         v[k] = x;
         return eval(v).ax;
       };
-      expect_close(an[k], central(f, c.v[k]), 1e-6, 1e-8, "axset partial");
+      expect_close(an[k], central_difference(f, c.v[k]), 1e-6, 1e-8, "axset partial");
     }
   }
 }
