@@ -1,9 +1,9 @@
 // Micro-benchmark of the boundary-layer station and interval evaluation:
-// the cost of one interval = compute_secondary_variables on the downstream station plus the
-// interval equations, for a laminar and a turbulent interval. Prints the
-// median over repeated batches of the time per interval in nanoseconds, as
-// wall-clock time and as CPU time of the calling thread (the latter is less
-// disturbed by other load on the machine).
+// the cost of one interval = the secondary variables of the downstream
+// station plus the interval equations, for a laminar and a turbulent
+// interval. Prints the median over repeated batches of the time per interval
+// in nanoseconds, as wall-clock time and as CPU time of the calling thread
+// (the latter is less disturbed by other load on the machine).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -93,9 +93,11 @@ int main() {
 
   const Medians lam = median_ns_per_interval(FlowType::Laminar, l1, l2, re);
   const Medians turb = median_ns_per_interval(FlowType::Turbulent, t1, t2, re);
-  std::printf("laminar interval (compute_secondary_variables + bldif):   median %.1f ns wall, %.1f ns cpu\n", lam.wall_ns,
-              lam.cpu_ns);
-  std::printf("turbulent interval (compute_secondary_variables + bldif): median %.1f ns wall, %.1f ns cpu\n", turb.wall_ns,
-              turb.cpu_ns);
+  std::printf("laminar interval (secondary variables + interval equations):   median %.1f ns wall, "
+              "%.1f ns cpu\n",
+              lam.wall_ns, lam.cpu_ns);
+  std::printf("turbulent interval (secondary variables + interval equations): median %.1f ns wall, "
+              "%.1f ns cpu\n",
+              turb.wall_ns, turb.cpu_ns);
   return 0;
 }

@@ -92,7 +92,7 @@ void shear_lag_row(const BlStation& s1, const BlStation& s2, const StationGradie
   t.term1 = scc * (cqa - sa * ald) * dxi;
   t.term2 = -2.0 * dea * slog;
   t.term3 = 2.0 * dea * (uq * dxi - ulog);
-  t.rezc = t.term1 + t.term2 + t.term3;
+  t.residual = t.term1 + t.term2 + t.term3;
   t.scc = scc;
   t.ald = ald;
   t.slog = slog;
@@ -141,7 +141,7 @@ void shear_lag_row(const BlStation& s1, const BlStation& s2, const StationGradie
   };
   fill(s1, g1, w1, upw_1, -1.0, eq.d_upstream[0]);
   fill(s2, g2, w2, upw_2, 1.0, eq.d_downstream[0]);
-  eq.neg_residual[0] = -t.rezc;
+  eq.neg_residual[0] = -t.residual;
 }
 
 // Logarithmic differences across the interval; the similarity station

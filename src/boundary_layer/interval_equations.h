@@ -44,7 +44,7 @@ struct ShearLagTerms {
   double term1 = 0.0;  // SCC*(CQA - SA*ALD)*DXI
   double term2 = 0.0;  // -2*DEA*SLOG
   double term3 = 0.0;  // 2*DEA*(UQ*DXI - ULOG)
-  double rezc = 0.0;   // term1 + term2 + term3 (the row-0 residual)
+  double residual = 0.0;   // term1 + term2 + term3 (the row-0 residual)
   double scc = 0.0;
   double ald = 0.0;
   double slog = 0.0;

@@ -232,7 +232,7 @@ TEST(IntervalEquations, EdgeCasesOfTheBranchChoices) {
     const BlStation s2 = evaluated_station(c.flow, c.v2, c.re, c.msq);
     const auto r = interval_equations(s1, s2, c.flow, false, c.msq, c.ncrit);
     EXPECT_DOUBLE_EQ(r.terms.term1 + r.terms.term2 + r.terms.term3, -r.eq.neg_residual[0]);
-    EXPECT_EQ(r.terms.rezc, -r.eq.neg_residual[0]);
+    EXPECT_EQ(r.terms.residual, -r.eq.neg_residual[0]);
   }
 }
 

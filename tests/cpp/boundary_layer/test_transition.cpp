@@ -143,7 +143,7 @@ TEST(IntervalAmplificationRate, PartialsMatchCentralDifferences) {
         v[k] = x;
         return eval(v).ax;
       };
-      expect_close(an[k], central_difference(f, c.v[k]), 1e-6, 1e-8, "axset partial");
+      expect_close(an[k], central_difference(f, c.v[k]), 1e-6, 1e-8, "interval rate partial");
     }
   }
 }
