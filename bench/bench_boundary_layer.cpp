@@ -1,9 +1,9 @@
 // Micro-benchmark of the boundary-layer station and interval evaluation:
-// the cost of one interval = blvar on the downstream station plus the
-// interval equations, for a laminar and a turbulent interval. Prints the
-// median over repeated batches of the time per interval in nanoseconds, as
-// wall-clock time and as CPU time of the calling thread (the latter is less
-// disturbed by other load on the machine).
+// the cost of one interval = the secondary variables of the downstream
+// station plus the interval equations, for a laminar and a turbulent
+// interval. Prints the median over repeated batches of the time per interval
+// in nanoseconds, as wall-clock time and as CPU time of the calling thread
+// (the latter is less disturbed by other load on the machine).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -32,7 +32,7 @@ BlStation station(FlowType flow, double first, double theta, double dstar, doubl
   s.is_laminar = flow == FlowType::Laminar;
   s.is_turbulent = flow != FlowType::Laminar;
   s.is_wake = flow == FlowType::Wake;
-  blvar(s, flow, 0.0, re);
+  compute_secondary_variables(s, flow, 0.0, re);
   return s;
 }
 
@@ -69,9 +69,9 @@ Medians median_ns_per_interval(FlowType flow, const BlStation& s1, const BlStati
     for (int i = 0; i < kBatch; ++i) {
       // Vary the downstream state slightly so no work can be hoisted.
       s2.theta = s2_template.theta * (1.0 + 1e-9 * (i & 15));
-      blvar(s2, flow, 0.0, re);
-      const IntervalEquationsWithTerms r = bldif_with_terms_internal(s1, s2, flow, false, 0.0, 9.0);
-      acc += r.eq.vsrez[1] + r.eq.vs2[2][COL_THETA];
+      compute_secondary_variables(s2, flow, 0.0, re);
+      const IntervalEquationsWithTerms r = interval_equations(s1, s2, flow, false, 0.0, 9.0);
+      acc += r.eq.neg_residual[1] + r.eq.d_downstream[2][COL_THETA];
     }
     const auto t1 = std::chrono::steady_clock::now();
     const double c1 = thread_cpu_ns();
@@ -93,9 +93,11 @@ int main() {
 
   const Medians lam = median_ns_per_interval(FlowType::Laminar, l1, l2, re);
   const Medians turb = median_ns_per_interval(FlowType::Turbulent, t1, t2, re);
-  std::printf("laminar interval (blvar + bldif):   median %.1f ns wall, %.1f ns cpu\n", lam.wall_ns,
-              lam.cpu_ns);
-  std::printf("turbulent interval (blvar + bldif): median %.1f ns wall, %.1f ns cpu\n", turb.wall_ns,
-              turb.cpu_ns);
+  std::printf("laminar interval (secondary variables + interval equations):   median %.1f ns wall, "
+              "%.1f ns cpu\n",
+              lam.wall_ns, lam.cpu_ns);
+  std::printf("turbulent interval (secondary variables + interval equations): median %.1f ns wall, "
+              "%.1f ns cpu\n",
+              turb.wall_ns, turb.cpu_ns);
   return 0;
 }

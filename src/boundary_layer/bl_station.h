@@ -8,7 +8,7 @@ namespace velaro {
 
 // State of a boundary-layer station. Fields marked "caller" are the primary
 // variables and bookkeeping set by whoever builds the station; everything else
-// is written by `blvar`. Total derivatives (suffixes _theta, _dstar, _u,
+// is written by `compute_secondary_variables`. Total derivatives (suffixes _theta, _dstar, _u,
 // _ctau) are with respect to the primary variables; the other suffixes are
 // partials with respect to the named closure argument.
 struct BlStation {
@@ -67,6 +67,6 @@ struct BlStation {
 // theta, dstar, ctau and dw (and is_wake for the mass defect), for the given
 // flow type, edge Mach number squared `msq` and reference Reynolds number
 // `re`. Leaves x, x_coord, panel, ampl and the flags untouched.
-void blvar(BlStation& station, FlowType flow, double msq, double re);
+void compute_secondary_variables(BlStation& station, FlowType flow, double msq, double re);
 
 }  // namespace velaro

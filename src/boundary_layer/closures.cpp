@@ -7,7 +7,7 @@
 
 namespace velaro {
 
-HkinResult hkin(double h, double msq) {
+KinematicShapeResult kinematic_shape_parameter(double h, double msq) {
   const double d = 1.0 + 0.113 * msq;
   const double hk = (h - 0.29 * msq) / d;
   return {hk, 1.0 / d, (-0.29 - 0.113 * hk) / d};

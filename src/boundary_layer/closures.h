@@ -3,7 +3,7 @@
 //
 // Every relation is a pure function of its natural arguments and returns a
 // small record: the value first, then its partial derivatives with respect to
-// those arguments (each partial holds the other arguments fixed). `blvar`
+// those arguments (each partial holds the other arguments fixed). `compute_secondary_variables`
 // (bl_station.h) chains these partials to the primary variables of a station.
 //
 // Notation: H = dstar/theta, Hk kinematic shape parameter, rt = Re*u*theta,
@@ -29,7 +29,7 @@ inline constexpr double HALF_GAMMA_M1 = 0.5 * (GAMMA - 1.0);            // 0.199
 inline constexpr double NEG_QUARTER_GAMMA_M1 = -0.25 * (GAMMA - 1.0);   // -0.09999999999999998
 // Natural logarithm of 10, used for the decimal logarithm of rt.
 inline constexpr double LN10 = 2.302585092994046;
-// Floors of Hk applied by blvar before any closure is evaluated.
+// Floors of Hk applied by compute_secondary_variables before any closure is evaluated.
 inline constexpr double HK_FLOOR_BOUNDARY_LAYER = 1.05;  // Laminar and Turbulent
 inline constexpr double HK_FLOOR_WAKE = 1.00005;         // Wake
 // Slip-velocity limits: above the threshold Us is replaced by the value.
@@ -49,6 +49,19 @@ inline constexpr double INITIAL_SHEAR = 0.03;
 // lets a station reach, on the airfoil and in the wake.
 inline constexpr double HK_LIMIT_AIRFOIL = 1.02;
 inline constexpr double HK_LIMIT_WAKE = 1.00005;
+// Scale of the Hk-driven upwinding of the interval averages (divided by Hk^2
+// of the downstream station).
+inline constexpr double UPWIND_HDCON_BOUNDARY_LAYER = 5.0;
+inline constexpr double UPWIND_HDCON_WAKE = 1.0;
+// Dissipation-length factor of the shear-lag equation.
+inline constexpr double DLCON_TURBULENT = 1.0;
+inline constexpr double DLCON_WAKE = 0.9;
+// Numerator of the shear-lag rate coefficient SCC: 5.6*1.333.
+inline constexpr double SCC_NUMERATOR = 7.464799999999999;
+// sqrt(Ctau) at a transition point: CTR*CQ with
+// CTR = TRANSITION_CTR_COEFF*exp(-TRANSITION_CTR_EXP/(Hk - 1)).
+inline constexpr double TRANSITION_CTR_COEFF = 1.8;
+inline constexpr double TRANSITION_CTR_EXP = 3.3;
 
 // Hk floor for a flow type.
 constexpr double hk_floor(FlowType flow) {
@@ -57,7 +70,7 @@ constexpr double hk_floor(FlowType flow) {
 
 // ---- Result records (value first) -------------------------------------------
 
-struct HkinResult {
+struct KinematicShapeResult {
   double hk;
   double hk_h;
   double hk_msq;
@@ -115,7 +128,7 @@ struct EquilibriumStressResult {
 // msq, H*, Us, S, each holding the others fixed) describe the value the
 // station uses: the turbulent value DI_turb, or the laminar closure when it is
 // strictly larger (`laminar_chosen`). The remaining fields are the pieces of
-// DI_turb, which blvar chains to the primary variables.
+// DI_turb, which compute_secondary_variables chains to the primary variables.
 struct TurbulentDissipationResult {
   double di;
   double di_hk;
@@ -182,7 +195,7 @@ struct LayerThicknessResult {
 // ---- Closures ---------------------------------------------------------------
 
 // Kinematic shape parameter from H and msq.
-HkinResult hkin(double h, double msq);
+KinematicShapeResult kinematic_shape_parameter(double h, double msq);
 
 // Laminar skin friction (cf_msq is always 0).
 CfResult cf_laminar(double hk, double rt);

@@ -52,8 +52,9 @@ AmplificationRate amplification_rate(double hk, double theta, double rt) {
   return r;
 }
 
-AxsetResult axset_full(double hk1, double t1, double rt1, double a1, double hk2, double t2,
-                       double rt2, double a2, double ncrit) {
+IntervalAmplificationRate interval_amplification_rate(double hk1, double t1, double rt1,
+                                                      double a1, double hk2, double t2,
+                                                      double rt2, double a2, double ncrit) {
   const AmplificationRate r1 = amplification_rate(hk1, t1, rt1);
   const AmplificationRate r2 = amplification_rate(hk2, t2, rt2);
 
@@ -81,7 +82,7 @@ AxsetResult axset_full(double hk1, double t1, double rt1, double a1, double hk2,
     dax_a = 0.002 * exn_a / tsum;
   }
 
-  AxsetResult r;
+  IntervalAmplificationRate r;
   r.ax = axa + dax;
   r.ax_hk1 = axa_ax1 * r1.ax_hk;
   r.ax_t1 = axa_ax1 * r1.ax_theta + dax_t;
@@ -96,6 +97,14 @@ AxsetResult axset_full(double hk1, double t1, double rt1, double a1, double hk2,
 
 namespace {
 
+// Newton iteration for the downstream amplification: it stops once a step is
+// below AMPLIFICATION_TOLERANCE, or after MAX_TRANSITION_ITERATIONS
+// evaluations; each step moves the transition point by at most
+// MAX_TRANSITION_STEP of the interval length.
+inline constexpr double AMPLIFICATION_TOLERANCE = 5e-5;
+inline constexpr std::int64_t MAX_TRANSITION_ITERATIONS = 30;
+inline constexpr double MAX_TRANSITION_STEP = 0.05;
+
 // Parameters of the transition sensitivities, in the order of the theta,
 // dstar and edge-velocity sensitivities of TransitionResult.
 enum Param { A1, X1, X2, T1, T2, D1, D2, U1, U2, MS, RE, NPARAM };
@@ -105,64 +114,61 @@ using ParamVec = std::array<double, NPARAM>;
 struct Interval {
   double x1, x2, t1, t2, d1, d2, u1, u2, hk1, hk2, rt1, rt2, a1, ncrit, msq, re;
   double dx;
-  double sfx;              // forced-transition weight (1 when not forced)
-  double sfx_x1, sfx_x2;   // its partials (0 when not forced)
+  double forced_weight;              // forced-transition weight (1 when not forced)
+  double forced_weight_x1, forced_weight_x2;   // its partials (0 when not forced)
 };
 
 // The transition-point state for one trial downstream amplification a2.
 struct TrialPoint {
-  double ampt, ampt_a2;              // amplification at the transition point
-  double sfa;                        // weight of the ncrit crossing (1 without one)
+  double ampl_t, ampl_t_a2;              // amplification at the transition point
+  double crossing_weight;                        // weight of the ncrit crossing (1 without one)
   double wf1, wf2;                   // interpolation weights
   double wf2_a1, wf2_a2, wf2_x1, wf2_x2;
-  bool uses_sfa;                     // wf2 is the amplification weight, not the forced one
   double xt, tt, dt, ut;
   bool ratio_form;                   // Hkt from dt/tt (false: from interpolated Hk)
-  HkinResult hkt;
+  KinematicShapeResult hkt;
   double ht;
   double rtt;
-  AxsetResult ax;
+  IntervalAmplificationRate ax;
   double ax_wf2;                     // d ax / d wf2 at fixed amplifications
   double res, res_a2;                // residual a2 - a1 - ax*dx and its derivative
 };
 
 TrialPoint evaluate_trial(const Interval& iv, double a2) {
   TrialPoint p{};
-  double sfa = 1.0, sfa_a1 = 0.0, sfa_a2 = 0.0;
+  double crossing_weight = 1.0, crossing_weight_a1 = 0.0, crossing_weight_a2 = 0.0;
   if (a2 <= iv.ncrit) {
-    p.ampt = a2;
-    p.ampt_a2 = 1.0;
+    p.ampl_t = a2;
+    p.ampl_t_a2 = 1.0;
   } else {
-    p.ampt = iv.ncrit;
-    p.ampt_a2 = 0.0;
+    p.ampl_t = iv.ncrit;
+    p.ampl_t_a2 = 0.0;
     const double span = a2 - iv.a1;
     const double den = std::max(span, 1e-20);
-    sfa = (iv.ncrit - iv.a1) / den;
+    crossing_weight = (iv.ncrit - iv.a1) / den;
     if (span > 1e-20) {
-      sfa_a1 = (sfa - 1.0) / den;
-      sfa_a2 = -sfa / den;
+      crossing_weight_a1 = (crossing_weight - 1.0) / den;
+      crossing_weight_a2 = -crossing_weight / den;
     } else {
-      sfa_a1 = -1.0 / den;
+      crossing_weight_a1 = -1.0 / den;
     }
     // An upstream amplification already past ncrit would put the crossing
     // upstream of x1; the transition point is held at x1 instead.
-    if (sfa < 0.0) {
-      sfa = 0.0;
-      sfa_a1 = sfa_a2 = 0.0;
+    if (crossing_weight < 0.0) {
+      crossing_weight = 0.0;
+      crossing_weight_a1 = crossing_weight_a2 = 0.0;
     }
   }
 
-  p.sfa = sfa;
-  if (sfa < iv.sfx) {
-    p.uses_sfa = true;
-    p.wf2 = sfa;
-    p.wf2_a1 = sfa_a1;
-    p.wf2_a2 = sfa_a2;
+  p.crossing_weight = crossing_weight;
+  if (crossing_weight < iv.forced_weight) {
+    p.wf2 = crossing_weight;
+    p.wf2_a1 = crossing_weight_a1;
+    p.wf2_a2 = crossing_weight_a2;
   } else {
-    p.uses_sfa = false;
-    p.wf2 = iv.sfx;
-    p.wf2_x1 = iv.sfx_x1;
-    p.wf2_x2 = iv.sfx_x2;
+    p.wf2 = iv.forced_weight;
+    p.wf2_x1 = iv.forced_weight_x1;
+    p.wf2_x2 = iv.forced_weight_x2;
   }
   p.wf1 = 1.0 - p.wf2;
 
@@ -175,22 +181,23 @@ TrialPoint evaluate_trial(const Interval& iv, double a2) {
   if (p.tt > 1e-20) {
     p.ratio_form = true;
     p.ht = p.dt / p.tt;
-    p.hkt = hkin(p.ht, iv.msq);
+    p.hkt = kinematic_shape_parameter(p.ht, iv.msq);
     hkt_wf2 = p.hkt.hk_h * ((iv.d2 - iv.d1) - p.ht * (iv.t2 - iv.t1)) / p.tt;
   } else {
     p.ratio_form = false;
     p.ht = 0.0;
-    p.hkt = hkin(iv.hk1 * p.wf1 + iv.hk2 * p.wf2, iv.msq);
+    p.hkt = kinematic_shape_parameter(iv.hk1 * p.wf1 + iv.hk2 * p.wf2, iv.msq);
     hkt_wf2 = p.hkt.hk_h * (iv.hk2 - iv.hk1);
   }
   p.rtt = p.tt * iv.re * p.ut;
   const double rtt_wf2 = iv.re * (p.ut * (iv.t2 - iv.t1) + p.tt * (iv.u2 - iv.u1));
 
-  p.ax = axset_full(iv.hk1, iv.t1, iv.rt1, iv.a1, p.hkt.hk, p.tt, p.rtt, p.ampt, iv.ncrit);
+  p.ax = interval_amplification_rate(iv.hk1, iv.t1, iv.rt1, iv.a1, p.hkt.hk, p.tt, p.rtt,
+                                     p.ampl_t, iv.ncrit);
   p.ax_wf2 = p.ax.ax_hk2 * hkt_wf2 + p.ax.ax_t2 * (iv.t2 - iv.t1) + p.ax.ax_rt2 * rtt_wf2;
 
   p.res = a2 - iv.a1 - p.ax.ax * iv.dx;
-  const double ax_a2 = p.ax_wf2 * p.wf2_a2 + p.ax.ax_a2 * p.ampt_a2;
+  const double ax_a2 = p.ax_wf2 * p.wf2_a2 + p.ax.ax_a2 * p.ampl_t_a2;
   p.res_a2 = 1.0 - ax_a2 * iv.dx;
   return p;
 }
@@ -198,7 +205,8 @@ TrialPoint evaluate_trial(const Interval& iv, double a2) {
 // Sensitivities of a free transition point from the implicit relation
 // res(a2, params) = 0 at the final trial point.
 void free_transition_sensitivities(const Interval& iv, const TrialPoint& p, TransitionResult& r) {
-  const HkinResult hk1d = hkin(iv.d1 / std::max(iv.t1, 1e-20), iv.msq);
+  const KinematicShapeResult hk1d =
+      kinematic_shape_parameter(iv.d1 / std::max(iv.t1, 1e-20), iv.msq);
   const double h1 = iv.d1 / std::max(iv.t1, 1e-20);
 
   ParamVec hk1_p{}, rt1_p{};
@@ -213,7 +221,7 @@ void free_transition_sensitivities(const Interval& iv, const TrialPoint& p, Tran
   ParamVec hk2_p{};
   if (!p.ratio_form) {
     const double h2 = iv.d2 / std::max(iv.t2, 1e-20);
-    const HkinResult hk2d = hkin(h2, iv.msq);
+    const KinematicShapeResult hk2d = kinematic_shape_parameter(h2, iv.msq);
     hk2_p[T2] = hk2d.hk_h * (-h2 / std::max(iv.t2, 1e-20));
     hk2_p[D2] = hk2d.hk_h / std::max(iv.t2, 1e-20);
     hk2_p[MS] = hk2d.hk_msq;
@@ -299,12 +307,80 @@ void free_transition_sensitivities(const Interval& iv, const TrialPoint& p, Tran
         r.ut_ms, r.ut_re);
 }
 
+// Outcome of the Newton iteration for the downstream amplification.
+struct AmplificationIteration {
+  double a2;             // last iterate
+  TrialPoint last;       // trial point of the last evaluated iterate
+  bool converged;
+  std::int64_t count;    // number of evaluations
+};
+
+// Solves a2 - a1 - ax(a2)*dx = 0, starting from `a2`. Steps are limited so
+// that the transition point moves by at most MAX_TRANSITION_STEP of the
+// interval and the amplification by at most 1, and they stop at ncrit when
+// they would cross it.
+AmplificationIteration solve_downstream_amplification(const Interval& iv, double a2) {
+  AmplificationIteration it{a2, {}, false, 1};
+  while (true) {
+    it.last = evaluate_trial(iv, it.a2);
+    if (it.last.ax.ax <= 0.0) {
+      it.converged = true;
+      break;
+    }
+    const double da = -it.last.res / std::max(it.last.res_a2, 1e-20);
+    const double dxt = iv.dx * it.last.wf2_a2 * da;
+    const double relaxation = std::abs(dxt) / iv.dx > MAX_TRANSITION_STEP
+                                  ? MAX_TRANSITION_STEP * iv.dx / std::max(std::abs(dxt), 1e-20)
+                                  : 1.0;
+    if (std::abs(da) < AMPLIFICATION_TOLERANCE) {
+      it.converged = true;
+      break;
+    }
+    double next = it.a2 + da * (relaxation * std::abs(da) > 1.0 ? 1.0 / std::abs(da) : relaxation);
+    if ((it.a2 < iv.ncrit && next > iv.ncrit) || (it.a2 > iv.ncrit && next < iv.ncrit)) {
+      next = iv.ncrit;
+    }
+    ++it.count;
+    it.a2 = next;
+    if (it.count > MAX_TRANSITION_ITERATIONS) {
+      it.count = MAX_TRANSITION_ITERATIONS;
+      break;
+    }
+  }
+  return it;
+}
+
+// Transition at the prescribed point x_forced; the interpolated state moves
+// with the interval ends at the fixed forced weight.
+void set_forced_transition(const Interval& iv, double x_forced, TransitionResult& r) {
+  r.transition = true;
+  r.forced = true;
+  r.xt = x_forced;
+  r.wf2 = iv.forced_weight;
+  r.wf1 = 1.0 - iv.forced_weight;
+  const double sx1 = (iv.forced_weight - 1.0) / iv.dx;
+  const double sx2 = -iv.forced_weight / iv.dx;
+  r.tt_x1 = (iv.t2 - iv.t1) * sx1;
+  r.tt_x2 = (iv.t2 - iv.t1) * sx2;
+  r.tt_t1 = r.wf1;
+  r.tt_t2 = r.wf2;
+  r.dt_x1 = (iv.d2 - iv.d1) * sx1;
+  r.dt_x2 = (iv.d2 - iv.d1) * sx2;
+  r.dt_d1 = r.wf1;
+  r.dt_d2 = r.wf2;
+  r.ut_x1 = (iv.u2 - iv.u1) * sx1;
+  r.ut_x2 = (iv.u2 - iv.u1) * sx2;
+  r.ut_u1 = r.wf1;
+  r.ut_u2 = r.wf2;
+}
+
 }  // namespace
 
-TransitionResult trchek2_full(bool forced_enabled, double x1, double x2, double t1, double t2,
-                              double d1, double d2, double u1, double u2, double hk1, double hk2,
-                              double rt1, double rt2, double a1, double ncrit, double x_forced,
-                              double msq, double re) {
+TransitionResult check_interval_for_transition(bool forced_enabled, double x1, double x2,
+                                               double t1, double t2, double d1, double d2,
+                                               double u1, double u2, double hk1, double hk2,
+                                               double rt1, double rt2, double a1, double ncrit,
+                                               double x_forced, double msq, double re) {
   TransitionResult r;
   const double dx = x2 - x1;
   // Empty (or inverted, or non-finite) interval: nothing to check.
@@ -324,73 +400,38 @@ TransitionResult trchek2_full(bool forced_enabled, double x1, double x2, double 
               1.0, 0.0, 0.0};
   const bool forced_in_range = forced_enabled && x_forced < x2;
   if (forced_in_range) {
-    iv.sfx = (x_forced - x1) / dx;
-    iv.sfx_x1 = (iv.sfx - 1.0) / dx;
-    iv.sfx_x2 = -iv.sfx / dx;
+    iv.forced_weight = (x_forced - x1) / dx;
+    iv.forced_weight_x1 = (iv.forced_weight - 1.0) / dx;
+    iv.forced_weight_x2 = -iv.forced_weight / dx;
     // A forced point upstream of x1 would extrapolate the interval; hold it at x1.
-    if (iv.sfx < 0.0) {
-      iv.sfx = 0.0;
-      iv.sfx_x1 = iv.sfx_x2 = 0.0;
+    if (iv.forced_weight < 0.0) {
+      iv.forced_weight = 0.0;
+      iv.forced_weight_x1 = iv.forced_weight_x2 = 0.0;
     }
   }
 
   // Initial guess from the rate with the upstream amplification at both ends.
-  const AxsetResult ax0 = axset_full(hk1, t1, rt1, a1, hk2, t2, rt2, a1, ncrit);
-  double a2 = a1 + ax0.ax * dx;
-
-  TrialPoint last{};
-  bool converged = false;
-  std::int64_t count = 1;
-  while (true) {
-    last = evaluate_trial(iv, a2);
-    if (last.ax.ax <= 0.0) {
-      converged = true;
-      break;
-    }
-    const double da = -last.res / std::max(last.res_a2, 1e-20);
-    const double dxt = dx * last.wf2_a2 * da;
-    const double rlx = std::abs(dxt) / dx > 0.05 ? 0.05 * dx / std::max(std::abs(dxt), 1e-20) : 1.0;
-    if (std::abs(da) < 5e-5) {
-      converged = true;
-      break;
-    }
-    double cand = a2 + da * (rlx * std::abs(da) > 1.0 ? 1.0 / std::abs(da) : rlx);
-    if ((a2 < ncrit && cand > ncrit) || (a2 > ncrit && cand < ncrit)) cand = ncrit;
-    ++count;
-    a2 = cand;
-    if (count >= 31) {
-      count = 30;
-      break;
-    }
-  }
+  const IntervalAmplificationRate ax0 =
+      interval_amplification_rate(hk1, t1, rt1, a1, hk2, t2, rt2, a1, ncrit);
+  const AmplificationIteration it = solve_downstream_amplification(iv, a1 + ax0.ax * dx);
+  const double a2 = it.a2;
 
   r.ampl2 = a2;
-  r.ax = last.ax.ax;
-  r.iterations = count;
-  r.converged = converged;
-  r.xt = last.xt;
-  r.wf1 = last.wf1;
-  r.wf2 = last.wf2;
+  r.ax = it.last.ax.ax;
+  r.iterations = it.count;
+  r.converged = it.converged;
+  r.xt = it.last.xt;
+  r.wf1 = it.last.wf1;
+  r.wf2 = it.last.wf2;
 
   // The forced point wins when there is no free crossing or when it lies
   // strictly before the free crossing. The iterate's own xt cannot decide
   // the second case: its weight is already capped at the forced one, so
   // the crossing weight itself is compared.
   const bool forced_outcome = forced_enabled && x1 < x_forced && x_forced <= x2 &&
-                              (a2 < ncrit || iv.sfx < last.sfa);
+                              (a2 < ncrit || iv.forced_weight < it.last.crossing_weight);
   if (forced_outcome) {
-    // Transition at the prescribed point; the interpolated state moves with
-    // the interval ends at the fixed weight SFX.
-    r.transition = true;
-    r.forced = true;
-    r.xt = x_forced;
-    r.wf2 = iv.sfx;
-    r.wf1 = 1.0 - iv.sfx;
-    const double sx1 = (iv.sfx - 1.0) / dx;
-    const double sx2 = -iv.sfx / dx;
-    r.tt_x1 = (t2 - t1) * sx1; r.tt_x2 = (t2 - t1) * sx2; r.tt_t1 = r.wf1; r.tt_t2 = r.wf2;
-    r.dt_x1 = (d2 - d1) * sx1; r.dt_x2 = (d2 - d1) * sx2; r.dt_d1 = r.wf1; r.dt_d2 = r.wf2;
-    r.ut_x1 = (u2 - u1) * sx1; r.ut_x2 = (u2 - u1) * sx2; r.ut_u1 = r.wf1; r.ut_u2 = r.wf2;
+    set_forced_transition(iv, x_forced, r);
     return r;
   }
   if (!(a2 >= ncrit)) return r;  // no crossing (a NaN iterate also lands here)

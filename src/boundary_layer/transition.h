@@ -3,11 +3,12 @@
 //
 // The amplification exponent ampl (n~) grows along a laminar layer at a rate
 // that depends on Hk, theta and rt = Re*u*theta; transition happens where it
-// reaches ncrit. `amplification_rate` is the local rate dn/dx at one station,
-// `axset_full` the rate averaged over an interval, and `trchek2_full` solves
-// implicitly for the downstream amplification of an interval and, when it
-// crosses ncrit (or a forced transition point lies in the interval), locates
-// the transition point together with its sensitivities to the interval ends.
+// reaches ncrit. `amplification_rate` is the local rate dn/dx at one
+// station, `interval_amplification_rate` the rate averaged over an interval,
+// and `check_interval_for_transition` solves implicitly for the downstream
+// amplification of an interval and, when it crosses ncrit (or a forced
+// transition point lies in the interval), locates the transition point
+// together with its sensitivities to the interval ends.
 #include <cstdint>
 
 namespace velaro {
@@ -22,7 +23,7 @@ struct AmplificationRate {
 
 // Interval-averaged amplification rate and its partials with respect to the
 // upstream (1) and downstream (2) station arguments.
-struct AxsetResult {
+struct IntervalAmplificationRate {
   double ax = 0.0;
   double ax_hk1 = 0.0;
   double ax_t1 = 0.0;
@@ -70,16 +71,18 @@ AmplificationRate amplification_rate(double hk, double theta, double rt);
 
 // Root-mean-square of the two station rates plus a small term that keeps the
 // amplification growing as the mean exponent approaches ncrit.
-AxsetResult axset_full(double hk1, double t1, double rt1, double a1, double hk2, double t2,
-                       double rt2, double a2, double ncrit);
+IntervalAmplificationRate interval_amplification_rate(double hk1, double t1, double rt1,
+                                                      double a1, double hk2, double t2,
+                                                      double rt2, double a2, double ncrit);
 
 // Transition check of the interval [x1, x2]. hk1, hk2, rt1, rt2 are the
-// station values from blvar; a1 the upstream amplification. Forced transition
+// station values from compute_secondary_variables; a1 the upstream amplification. Forced transition
 // at x_forced applies when forced_enabled and x_forced < x2. `re` relates
 // rt to u*theta.
-TransitionResult trchek2_full(bool forced_enabled, double x1, double x2, double t1, double t2,
-                              double d1, double d2, double u1, double u2, double hk1, double hk2,
-                              double rt1, double rt2, double a1, double ncrit, double x_forced,
-                              double msq, double re);
+TransitionResult check_interval_for_transition(bool forced_enabled, double x1, double x2,
+                                               double t1, double t2, double d1, double d2,
+                                               double u1, double u2, double hk1, double hk2,
+                                               double rt1, double rt2, double a1, double ncrit,
+                                               double x_forced, double msq, double re);
 
 }  // namespace velaro

@@ -48,16 +48,16 @@ struct LineCoefficients {
 LineCoefficients from_interval(const IntervalEquations& eq) {
   LineCoefficients c;
   for (int k = 0; k < 3; ++k) {
-    c.vsrez[k] = finite_or_zero(eq.vsrez[k]);
-    c.va[k] = {finite_or_zero(eq.vs2[k][COL_FIRST]), finite_or_zero(eq.vs2[k][COL_THETA]), 0.0};
-    c.vb[k] = {finite_or_zero(eq.vs1[k][COL_FIRST]), finite_or_zero(eq.vs1[k][COL_THETA]), 0.0};
-    c.vs1_dstar[k] = finite_or_zero(eq.vs1[k][COL_DSTAR]);
-    c.vs1_u[k] = finite_or_zero(eq.vs1[k][COL_U]);
-    c.vs1_x[k] = finite_or_zero(eq.vs1[k][COL_X]);
-    c.vs2_dstar[k] = finite_or_zero(eq.vs2[k][COL_DSTAR]);
-    c.vs2_u[k] = finite_or_zero(eq.vs2[k][COL_U]);
+    c.vsrez[k] = finite_or_zero(eq.neg_residual[k]);
+    c.va[k] = {finite_or_zero(eq.d_downstream[k][COL_FIRST]), finite_or_zero(eq.d_downstream[k][COL_THETA]), 0.0};
+    c.vb[k] = {finite_or_zero(eq.d_upstream[k][COL_FIRST]), finite_or_zero(eq.d_upstream[k][COL_THETA]), 0.0};
+    c.vs1_dstar[k] = finite_or_zero(eq.d_upstream[k][COL_DSTAR]);
+    c.vs1_u[k] = finite_or_zero(eq.d_upstream[k][COL_U]);
+    c.vs1_x[k] = finite_or_zero(eq.d_upstream[k][COL_X]);
+    c.vs2_dstar[k] = finite_or_zero(eq.d_downstream[k][COL_DSTAR]);
+    c.vs2_u[k] = finite_or_zero(eq.d_downstream[k][COL_U]);
     // The forced-transition column moves with the downstream arc length.
-    c.vs2_x[k] = finite_or_zero(eq.vs2[k][COL_X] + eq.further[0][k]);
+    c.vs2_x[k] = finite_or_zero(eq.d_downstream[k][COL_X] + eq.d_forced_transition[k]);
   }
   return c;
 }
@@ -102,10 +102,10 @@ void trace_interval(const IntervalTraces& t, const BlStation& s1, const BlStatio
                                     num(s2.ampl).c_str(), num(s1.ctau).c_str(), num(s2.ctau).c_str(),
                                     num(s1.theta).c_str(), num(s2.theta).c_str(), num(s1.dstar).c_str(),
                                     num(s2.dstar).c_str(), num(s1.u).c_str(), num(s2.u).c_str(),
-                                    newton_trace::vec(eq.vsrez).c_str()));
+                                    newton_trace::vec(eq.neg_residual).c_str()));
     for (int k = 0; k < 3; ++k)
-      newton_trace::line(text::printf("[BLDIF DEBUG FULL] row=%d VS1=%s VS2=%s", k, jacobian_text(eq.vs1[k]).c_str(),
-                                      jacobian_text(eq.vs2[k]).c_str()));
+      newton_trace::line(text::printf("[BLDIF DEBUG FULL] row=%d VS1=%s VS2=%s", k, jacobian_text(eq.d_upstream[k]).c_str(),
+                                      jacobian_text(eq.d_downstream[k]).c_str()));
   }
   if (tr == nullptr) return;
   if (t.branch) {
@@ -120,10 +120,10 @@ void trace_interval(const IntervalTraces& t, const BlStation& s1, const BlStatio
                                     num(tr->dt_x2).c_str(), num(tr->ut_x2).c_str()));
   }
   if (t.block) {
-    newton_trace::line(text::printf("[NATIVE TRANSITION REGION BLOCK] res=%s", newton_trace::vec(eq.vsrez).c_str()));
+    newton_trace::line(text::printf("[NATIVE TRANSITION REGION BLOCK] res=%s", newton_trace::vec(eq.neg_residual).c_str()));
     for (int k = 0; k < 3; ++k)
       newton_trace::line(text::printf("[NATIVE TRANSITION REGION BLOCK] row=%d VS1=%s VS2=%s", k,
-                                      jacobian_text(eq.vs1[k]).c_str(), jacobian_text(eq.vs2[k]).c_str()));
+                                      jacobian_text(eq.d_upstream[k]).c_str(), jacobian_text(eq.d_downstream[k]).c_str()));
   }
 }
 
@@ -133,7 +133,7 @@ IntervalEquations interval_equations(std::span<const BlStation> st, std::size_t 
   const FlowType flow2 = flow_of(s2);
   const bool any = traces.bldif || traces.branch || traces.block;
   if (i == 1) {
-    const IntervalEquations eq = bldif_full_simi(s2, flow2, msq);
+    const IntervalEquations eq = similarity_station_equations(s2, flow2, msq);
     if (any) trace_interval(traces, s2, s2, flow2, eq, nullptr);
     return eq;
   }
@@ -143,13 +143,13 @@ IntervalEquations interval_equations(std::span<const BlStation> st, std::size_t 
     const bool te_exists = iblte < st.size();
     const double x_forced = te_exists ? st[iblte].x : 0.0;
     const TransitionResult tr =
-        trchek2_full(te_exists, s1.x, s2.x, s1.theta, s2.theta, s1.dstar, s2.dstar, s1.u, s2.u, s1.hk, s2.hk,
+        check_interval_for_transition(te_exists, s1.x, s2.x, s1.theta, s2.theta, s1.dstar, s2.dstar, s1.u, s2.u, s1.hk, s2.hk,
                      s1.r_theta, s2.r_theta, s1.ampl, ncrit, x_forced, msq, re);
-    const IntervalEquations eq = trdif_full(s1, s2, tr, ncrit, msq, re);
+    const IntervalEquations eq = transition_interval_equations(s1, s2, tr, ncrit, msq, re);
     if (any) trace_interval(traces, s1, s2, flow2, eq, &tr);
     return eq;
   }
-  const IntervalEquations eq = bldif_with_terms_internal(s1, s2, flow2, false, msq, ncrit).eq;
+  const IntervalEquations eq = interval_equations(s1, s2, flow2, false, msq, ncrit).eq;
   if (any) trace_interval(traces, s1, s2, flow2, eq, nullptr);
   return eq;
 }

@@ -67,7 +67,7 @@ TeMerge merge_te(const TeValues& self, const TeValues& other, double ante) {
 // wake gap) is at least the limit of the airfoil or the wake.
 void limit_dstar(double& dstar, double theta, double dsw, bool wake, double msq) {
   const double th = std::max(theta, 1e-12);
-  const HkinResult k = hkin((dstar - dsw) / th, msq);
+  const KinematicShapeResult k = kinematic_shape_parameter((dstar - dsw) / th, msq);
   dstar = dsw + (dstar - dsw) + std::max(hk_limit(wake) - k.hk, 0.0) / std::max(k.hk_h, 1e-12) * th;
 }
 
@@ -97,8 +97,8 @@ struct StationRows {
 StationRows from_interval(const IntervalEquations& eq) {
   StationRows s;
   for (int k = 0; k < 3; ++k) {
-    for (int j = 0; j < 4; ++j) s.a[k][j] = eq.vs2[k][j];
-    s.rhs[k] = eq.vsrez[k];
+    for (int j = 0; j < 4; ++j) s.a[k][j] = eq.d_downstream[k][j];
+    s.rhs[k] = eq.neg_residual[k];
   }
   return s;
 }
@@ -180,7 +180,7 @@ void SideMarch::check_transition(std::size_t r, Working& w, BlStation& cur, Flow
   // between laminar and turbulent from one iteration to the next.
   const bool te_exists = iblte_ < last_;
   const double x_forced = te_exists ? rows_[iblte_].x : 0.0;
-  tr_ = trchek2_full(te_exists, prev_.x, cur.x, prev_.theta, cur.theta, prev_.dstar, cur.dstar, prev_.u,
+  tr_ = check_interval_for_transition(te_exists, prev_.x, cur.x, prev_.theta, cur.theta, prev_.dstar, cur.dstar, prev_.u,
                      cur.u, prev_.hk, cur.hk, prev_.r_theta, cur.r_theta, prev_.ampl, ncrit_, x_forced,
                      msq_, re_);
   tr_valid_ = true;
@@ -214,12 +214,12 @@ StationRows SideMarch::equations(std::size_t r, const BlStation& cur, FlowType f
     s.rhs[2] = te_.dte - cur.dstar - cur.dw;
     return s;
   }
-  if (r == 1) return from_interval(bldif_full_simi(cur, flow, msq_));
-  if (tr_valid_ && tr_.transition) return from_interval(trdif_full(prev_, cur, tr_, ncrit_, msq_, re_));
+  if (r == 1) return from_interval(similarity_station_equations(cur, flow, msq_));
+  if (tr_valid_ && tr_.transition) return from_interval(transition_interval_equations(prev_, cur, tr_, ncrit_, msq_, re_));
   // The operating point's ncrit, as in the Newton assembly: with a different
   // value here the march and the assembly solve different amplification
   // equations and the Newton iteration stalls whenever ncrit is not 9.
-  return from_interval(bldif_with_terms_internal(prev_, cur, flow, false, msq_, ncrit_).eq);
+  return from_interval(interval_equations(prev_, cur, flow, false, msq_, ncrit_).eq);
 }
 
 double SideMarch::inverse_target(std::size_t r, double xi) const {
@@ -360,7 +360,7 @@ MarchResult SideMarch::run_ue() {
         dmax = std::max(dmax, laminar ? std::fabs(d1) / 10.0 : std::fabs(d1 / std::max(w.ctau, 1e-12)));
         const double rlx = dmax > kRelaxThreshold ? kRelaxThreshold / dmax : 1.0;
         if (!first_wake(r)) {
-          const double hk_test = hkin((w.dstar + rlx * dds) / (w.theta + rlx * dth), msq_).hk;
+          const double hk_test = kinematic_shape_parameter((w.dstar + rlx * dds) / (w.theta + rlx * dth), msq_).hk;
           const double hmax = (r + 1 < itran_) ? kHkMaxLaminar : kHkMaxTurbulent;
           if (hk_test >= hmax) {
             // The prescribed edge velocity would separate the layer: solve
@@ -476,7 +476,7 @@ MarchResult SideMarch::run_du(std::size_t itran_old) {
           // undo each other's change of this station from one iteration to
           // the next.
           const BlRow& up = rows_[r - 1];
-          hkref = hkin(up.dstr / std::max(up.theta, 1e-12), msq_).hk;
+          hkref = kinematic_shape_parameter(up.dstr / std::max(up.theta, 1e-12), msq_).hk;
         }
         const bool now_turbulent = (tr_valid_ && tr_.transition) || turbulent_side_;
         if (r + 1 < itran_old && now_turbulent && !wake) {
@@ -603,7 +603,7 @@ BlStation build_and_fill_station(FlowType flow, double xi, double ue, double the
   s.us = 0.5;
   s.cq = 0.03;
   s.de = 0.006;
-  blvar(s, flow, msq, re);
+  compute_secondary_variables(s, flow, msq, re);
   return s;
 }
 

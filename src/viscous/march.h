@@ -68,7 +68,7 @@ class MarchDiagnostics {
                                   const TransitionResult& /*result*/) {}
 };
 
-// Builds a station from its primary values and evaluates it with blvar at
+// Builds a station from its primary values and evaluates it with compute_secondary_variables at
 // the edge Mach number squared msq: u = max(|ue|, 1e-6), theta and dstar
 // floored at 1e-12, H, mass and the flags from the flow type; x_coord and
 // panel are 0.

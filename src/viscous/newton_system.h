@@ -109,7 +109,7 @@ struct GlobalNewtonSystem {
 };
 
 // One side of the boundary layer as the assembly sees it: stations after
-// `blvar` (station 0 is the stagnation placeholder), their inviscid edge
+// `compute_secondary_variables` (station 0 is the stagnation placeholder), their inviscid edge
 // velocities and the sensitivities of those to the extra global unknown
 // (all zero when alpha is prescribed), and the trailing-edge station index.
 struct SurfaceInput {
@@ -221,7 +221,7 @@ std::vector<double> build_panel_values_from_surface_values(std::span<const BlSta
 // wake station).
 void apply_dslim_like_kelvo(BlStation& station, double msq);
 
-// Recomputes the secondary variables of stations 1.. with `blvar`.
+// Recomputes the secondary variables of stations 1.. with `compute_secondary_variables`.
 void refresh_secondary_vars(std::span<BlStation> stations, double msq, double re);
 
 // Array of length nsys + 1 indexed by system line: entry i = upper[i]

@@ -61,7 +61,7 @@ std::vector<BlStation> rows_to_stations(std::span<const BlRow> rows, std::size_t
     st.is_wake = wake;
     st.is_turbulent = !laminar;
     const FlowType flow = wake ? FlowType::Wake : (i + 1 >= itran ? FlowType::Turbulent : FlowType::Laminar);
-    blvar(st, flow, msq, re);
+    compute_secondary_variables(st, flow, msq, re);
     out.push_back(st);
   }
   return out;

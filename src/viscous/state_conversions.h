@@ -12,7 +12,7 @@
 namespace velaro {
 
 // One station per row (the first `count` rows), with the secondary values
-// recomputed by blvar at Mach^2 `msq` and Reynolds number `re`. Rows beyond
+// recomputed by compute_secondary_variables at Mach^2 `msq` and Reynolds number `re`. Rows beyond
 // iblte are wake stations and carry the displacement thickness without the
 // wake gap; row r is laminar when r + 1 < itran and it is not a wake row.
 std::vector<BlStation> rows_to_stations(std::span<const BlRow> rows, std::size_t count, std::size_t iblte,

@@ -134,12 +134,12 @@ std::vector<double> build_panel_values_from_surface_values(std::span<const BlSta
 void apply_dslim_like_kelvo(BlStation& station, double msq) {
   const double hklim = station.is_wake ? 1.00005 : 1.02;
   const double th = std::max(station.theta, 1e-12);
-  const HkinResult hk = hkin(station.dstar / th, msq);
+  const KinematicShapeResult hk = kinematic_shape_parameter(station.dstar / th, msq);
   if (std::fabs(hk.hk_h) > 1e-12) station.dstar += th * std::max(hklim - hk.hk, 0.0) / hk.hk_h;
 }
 
 void refresh_secondary_vars(std::span<BlStation> stations, double msq, double re) {
-  for (std::size_t i = 1; i < stations.size(); ++i) blvar(stations[i], flow_of(stations[i]), msq, re);
+  for (std::size_t i = 1; i < stations.size(); ++i) compute_secondary_variables(stations[i], flow_of(stations[i]), msq, re);
 }
 
 std::vector<double> flatten_surface_values(std::size_t nsys, std::size_t b, std::span<const double> upper,

@@ -1,3 +1,6 @@
+// Interval equations: Jacobians of regular, similarity and transition
+// intervals against central differences, branch choices, and the Blasius
+// flat plate.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -9,37 +12,20 @@
 #include "boundary_layer/bl_station.h"
 #include "boundary_layer/closures.h"
 #include "boundary_layer/interval_equations.h"
+#include "boundary_layer/station_fixtures.h"
 #include "boundary_layer/transition.h"
 
 using namespace velaro;
+using bl_test::evaluated_station;
 
 namespace {
 
-using Vars = std::array<double, 5>;  // first, theta, dstar, u, x
+using Vars = bl_test::StationVars;
 using Rows = std::array<double, 3>;
 using Block = std::array<std::array<double, 5>, 3>;
 
-BlStation make_station(FlowType flow, const Vars& v, double re, double msq, double dw = 0.0) {
-  BlStation s;
-  s.x = v[COL_X];
-  s.u = v[COL_U];
-  s.theta = v[COL_THETA];
-  s.dstar = v[COL_DSTAR];
-  if (flow == FlowType::Laminar) {
-    s.ampl = v[COL_FIRST];
-  } else {
-    s.ctau = v[COL_FIRST];
-  }
-  s.dw = dw;
-  s.is_laminar = flow == FlowType::Laminar;
-  s.is_wake = flow == FlowType::Wake;
-  s.is_turbulent = flow != FlowType::Laminar;
-  blvar(s, flow, msq, re);
-  return s;
-}
-
 Rows residuals(const IntervalEquations& eq) {
-  return {-eq.vsrez[0], -eq.vsrez[1], -eq.vsrez[2]};
+  return {-eq.neg_residual[0], -eq.neg_residual[1], -eq.neg_residual[2]};
 }
 
 // Characteristic size of each station variable, for the difference step.
@@ -86,12 +72,12 @@ void compare_jacobians(const Block& a1, const Block& a2, const FdJacobian& fd, c
       if (!skip[k][j]) {
         const double tol = rel * std::max(std::abs(a1[k][j]), std::abs(fd.d1[k][j])) +
                            rel_scale * scale / var_size(v1, j) + 1e-12;
-        EXPECT_NEAR(a1[k][j], fd.d1[k][j], tol) << "row " << k << " vs1 col " << j;
+        EXPECT_NEAR(a1[k][j], fd.d1[k][j], tol) << "row " << k << " d_upstream col " << j;
       }
       if (!skip[k][5 + j]) {
         const double tol = rel * std::max(std::abs(a2[k][j]), std::abs(fd.d2[k][j])) +
                            rel_scale * scale / var_size(v2, j) + 1e-12;
-        EXPECT_NEAR(a2[k][j], fd.d2[k][j], tol) << "row " << k << " vs2 col " << j;
+        EXPECT_NEAR(a2[k][j], fd.d2[k][j], tol) << "row " << k << " d_downstream col " << j;
       }
     }
   }
@@ -131,9 +117,9 @@ std::vector<IntervalCase> regime_cases() {
 }
 
 Rows interval_residuals(const IntervalCase& c, const Vars& v1, const Vars& v2) {
-  const BlStation s1 = make_station(c.flow, v1, c.re, c.msq, c.dw1);
-  const BlStation s2 = make_station(c.flow, v2, c.re, c.msq, c.dw2);
-  return residuals(bldif_with_terms_internal(s1, s2, c.flow, false, c.msq, c.ncrit).eq);
+  const BlStation s1 = evaluated_station(c.flow, v1, c.re, c.msq, c.dw1);
+  const BlStation s2 = evaluated_station(c.flow, v2, c.re, c.msq, c.dw2);
+  return residuals(interval_equations(s1, s2, c.flow, false, c.msq, c.ncrit).eq);
 }
 
 }  // namespace
@@ -141,11 +127,11 @@ Rows interval_residuals(const IntervalCase& c, const Vars& v1, const Vars& v2) {
 TEST(IntervalEquations, JacobiansMatchCentralDifferences) {
   for (const IntervalCase& c : regime_cases()) {
     SCOPED_TRACE(c.name);
-    const BlStation s1 = make_station(c.flow, c.v1, c.re, c.msq, c.dw1);
-    const BlStation s2 = make_station(c.flow, c.v2, c.re, c.msq, c.dw2);
+    const BlStation s1 = evaluated_station(c.flow, c.v1, c.re, c.msq, c.dw1);
+    const BlStation s2 = evaluated_station(c.flow, c.v2, c.re, c.msq, c.dw2);
     const IntervalEquationsWithTerms r =
-        bldif_with_terms_internal(s1, s2, c.flow, false, c.msq, c.ncrit);
-    Block a1 = r.eq.vs1, a2 = r.eq.vs2;
+        interval_equations(s1, s2, c.flow, false, c.msq, c.ncrit);
+    Block a1 = r.eq.d_upstream, a2 = r.eq.d_downstream;
     if (c.name == "wake, laminar dissipation") {
       ASSERT_EQ(s1.di_ctau, 0.0);
       ASSERT_EQ(s2.di_ctau, 0.0);
@@ -170,8 +156,7 @@ TEST(IntervalEquations, JacobiansMatchCentralDifferences) {
     const FdJacobian fd = central_jacobian(
         [&](const Vars& v1, const Vars& v2) { return interval_residuals(c, v1, v2); }, c.v1, c.v2);
     compare_jacobians(a1, a2, fd, c.v1, c.v2, 1e-5, 1e-7);
-    for (const auto& f : r.eq.further)
-      for (double v : f) EXPECT_EQ(v, 0.0);
+    for (double v : r.eq.d_forced_transition) EXPECT_EQ(v, 0.0);
   }
 }
 
@@ -188,66 +173,66 @@ TEST(IntervalEquations, SimilarityStationJacobians) {
       {FlowType::Turbulent, {0.07, 1.0e-4, 1.5e-4, 0.30, 0.012}, 0.0}};
   for (const Case& c : cases) {
     const double re = 3e6;
-    const IntervalEquations eq = bldif_full_simi(make_station(c.flow, c.v, re, c.msq), c.flow, c.msq);
-    for (const auto& row : eq.vs1)
+    const IntervalEquations eq = similarity_station_equations(evaluated_station(c.flow, c.v, re, c.msq), c.flow, c.msq);
+    for (const auto& row : eq.d_upstream)
       for (double v : row) EXPECT_EQ(v, 0.0);
     auto f = [&](const Vars&, const Vars& v) {
-      return residuals(bldif_full_simi(make_station(c.flow, v, re, c.msq), c.flow, c.msq));
+      return residuals(similarity_station_equations(evaluated_station(c.flow, v, re, c.msq), c.flow, c.msq));
     };
     const FdJacobian fd = central_jacobian(f, c.v, c.v);
-    compare_jacobians(eq.vs1, eq.vs2, fd, c.v, c.v, 1e-5, 1e-7);
+    compare_jacobians(eq.d_upstream, eq.d_downstream, fd, c.v, c.v, 1e-5, 1e-7);
     if (c.flow == FlowType::Laminar) {
-      EXPECT_EQ(eq.vsrez[0], -c.v[COL_FIRST]);
-      EXPECT_EQ(eq.vs2[0][COL_FIRST], 1.0);
-      for (int j = 1; j < 5; ++j) EXPECT_EQ(eq.vs2[0][j], 0.0);
+      EXPECT_EQ(eq.neg_residual[0], -c.v[COL_FIRST]);
+      EXPECT_EQ(eq.d_downstream[0][COL_FIRST], 1.0);
+      for (int j = 1; j < 5; ++j) EXPECT_EQ(eq.d_downstream[0][j], 0.0);
     }
   }
   // A non-zero amplification at the similarity station is driven to zero.
   const Vars v{0.7, 6.0e-5, 1.32e-4, 0.20, 0.010};
   const IntervalEquations eq =
-      bldif_full_simi(make_station(FlowType::Laminar, v, 3e6, 0.0), FlowType::Laminar, 0.0);
-  EXPECT_EQ(eq.vsrez[0], -0.7);
+      similarity_station_equations(evaluated_station(FlowType::Laminar, v, 3e6, 0.0), FlowType::Laminar, 0.0);
+  EXPECT_EQ(eq.neg_residual[0], -0.7);
 }
 
 TEST(IntervalEquations, EdgeCasesOfTheBranchChoices) {
   // Laminar interval of zero length: R0 = ampl2 - ampl1.
   {
-    const BlStation s1 = make_station(FlowType::Laminar, {2.0, 4e-4, 1.04e-3, 1.0, 0.3}, 2e6, 0.0);
-    const BlStation s2 = make_station(FlowType::Laminar, {2.5, 4e-4, 1.10e-3, 1.0, 0.3}, 2e6, 0.0);
-    const IntervalEquations eq = bldif_with_terms_internal(s1, s2, FlowType::Laminar, false, 0.0, 9.0).eq;
-    EXPECT_DOUBLE_EQ(eq.vsrez[0], -(2.5 - 2.0));
+    const BlStation s1 = evaluated_station(FlowType::Laminar, {2.0, 4e-4, 1.04e-3, 1.0, 0.3}, 2e6, 0.0);
+    const BlStation s2 = evaluated_station(FlowType::Laminar, {2.5, 4e-4, 1.10e-3, 1.0, 0.3}, 2e6, 0.0);
+    const IntervalEquations eq = interval_equations(s1, s2, FlowType::Laminar, false, 0.0, 9.0).eq;
+    EXPECT_DOUBLE_EQ(eq.neg_residual[0], -(2.5 - 2.0));
   }
   // Equal Hk at both ends: HL = 0, EHH = 1, UPW = 0.5.
   {
-    const BlStation s1 = make_station(FlowType::Turbulent, {0.06, 1.0e-3, 1.5e-3, 1.0, 0.5}, 2e6, 0.0);
-    const BlStation s2 = make_station(FlowType::Turbulent, {0.07, 1.2e-3, 1.8e-3, 0.98, 0.55}, 2e6, 0.0);
+    const BlStation s1 = evaluated_station(FlowType::Turbulent, {0.06, 1.0e-3, 1.5e-3, 1.0, 0.5}, 2e6, 0.0);
+    const BlStation s2 = evaluated_station(FlowType::Turbulent, {0.07, 1.2e-3, 1.8e-3, 0.98, 0.55}, 2e6, 0.0);
     ASSERT_DOUBLE_EQ(s1.hk, s2.hk);
-    const auto r = bldif_with_terms_internal(s1, s2, FlowType::Turbulent, false, 0.0, 9.0);
+    const auto r = interval_equations(s1, s2, FlowType::Turbulent, false, 0.0, 9.0);
     EXPECT_EQ(r.terms.upw, 0.5);
     EXPECT_DOUBLE_EQ(r.terms.sa, 0.065);
   }
   // Turbulent interval with HKA - 1 - 18/RTA below 0.01 uses HKC = 0.01;
   // the wake has no Rtheta term and no floor.
   {
-    const BlStation s1 = make_station(FlowType::Turbulent, {0.06, 1.0e-4, 1.3e-4, 0.3, 0.05}, 2e6, 0.0);
-    const BlStation s2 = make_station(FlowType::Turbulent, {0.06, 1.0e-4, 1.3e-4, 0.3, 0.06}, 2e6, 0.0);
+    const BlStation s1 = evaluated_station(FlowType::Turbulent, {0.06, 1.0e-4, 1.3e-4, 0.3, 0.05}, 2e6, 0.0);
+    const BlStation s2 = evaluated_station(FlowType::Turbulent, {0.06, 1.0e-4, 1.3e-4, 0.3, 0.06}, 2e6, 0.0);
     ASSERT_LT(s1.hk - 1.0 - 18.0 / s1.r_theta, 0.01);
-    const auto r = bldif_with_terms_internal(s1, s2, FlowType::Turbulent, false, 0.0, 9.0);
+    const auto r = interval_equations(s1, s2, FlowType::Turbulent, false, 0.0, 9.0);
     EXPECT_EQ(r.terms.hkc, 0.01);
-    const BlStation w1 = make_station(FlowType::Wake, {0.04, 3e-3, 3.3e-3, 0.9, 1.1}, 2e6, 0.0);
-    const BlStation w2 = make_station(FlowType::Wake, {0.04, 3e-3, 3.3e-3, 0.9, 1.2}, 2e6, 0.0);
-    const auto rw = bldif_with_terms_internal(w1, w2, FlowType::Wake, false, 0.0, 9.0);
+    const BlStation w1 = evaluated_station(FlowType::Wake, {0.04, 3e-3, 3.3e-3, 0.9, 1.1}, 2e6, 0.0);
+    const BlStation w2 = evaluated_station(FlowType::Wake, {0.04, 3e-3, 3.3e-3, 0.9, 1.2}, 2e6, 0.0);
+    const auto rw = interval_equations(w1, w2, FlowType::Wake, false, 0.0, 9.0);
     EXPECT_DOUBLE_EQ(rw.terms.hkc, rw.terms.hka - 1.0);
     EXPECT_EQ(rw.terms.ald, 0.9);
   }
   // The diagnostic terms add up to the shear-lag residual.
   {
     const IntervalCase c = regime_cases()[4];
-    const BlStation s1 = make_station(c.flow, c.v1, c.re, c.msq);
-    const BlStation s2 = make_station(c.flow, c.v2, c.re, c.msq);
-    const auto r = bldif_with_terms_internal(s1, s2, c.flow, false, c.msq, c.ncrit);
-    EXPECT_DOUBLE_EQ(r.terms.term1 + r.terms.term2 + r.terms.term3, -r.eq.vsrez[0]);
-    EXPECT_EQ(r.terms.rezc, -r.eq.vsrez[0]);
+    const BlStation s1 = evaluated_station(c.flow, c.v1, c.re, c.msq);
+    const BlStation s2 = evaluated_station(c.flow, c.v2, c.re, c.msq);
+    const auto r = interval_equations(s1, s2, c.flow, false, c.msq, c.ncrit);
+    EXPECT_DOUBLE_EQ(r.terms.term1 + r.terms.term2 + r.terms.term3, -r.eq.neg_residual[0]);
+    EXPECT_EQ(r.terms.residual, -r.eq.neg_residual[0]);
   }
 }
 
@@ -262,14 +247,14 @@ TEST(IntervalEquations, BlasiusFlatPlateResidualsNearZero) {
   auto theta = [&](double x) { return 0.664 * x / std::sqrt(re * x); };
   for (double x1 : {0.1, 0.3, 0.6}) {
     const double x2 = x1 * 1.05;
-    const BlStation s1 = make_station(FlowType::Laminar, {0.0, theta(x1), h * theta(x1), 1.0, x1}, re, 0.0);
-    const BlStation s2 = make_station(FlowType::Laminar, {0.0, theta(x2), h * theta(x2), 1.0, x2}, re, 0.0);
-    const IntervalEquations eq = bldif_with_terms_internal(s1, s2, FlowType::Laminar, false, 0.0, 9.0).eq;
+    const BlStation s1 = evaluated_station(FlowType::Laminar, {0.0, theta(x1), h * theta(x1), 1.0, x1}, re, 0.0);
+    const BlStation s2 = evaluated_station(FlowType::Laminar, {0.0, theta(x2), h * theta(x2), 1.0, x2}, re, 0.0);
+    const IntervalEquations eq = interval_equations(s1, s2, FlowType::Laminar, false, 0.0, 9.0).eq;
     const double tlog = std::log(theta(x2) / theta(x1));
     const double xlog = std::log(x2 / x1);
     const double dix = 0.5 * (s1.di * x1 / s1.theta + s2.di * x2 / s2.theta);
-    EXPECT_LT(std::abs(eq.vsrez[1]), 0.05 * tlog) << x1;
-    EXPECT_LT(std::abs(eq.vsrez[2]), 0.05 * xlog * dix) << x1;
+    EXPECT_LT(std::abs(eq.neg_residual[1]), 0.05 * tlog) << x1;
+    EXPECT_LT(std::abs(eq.neg_residual[2]), 0.05 * xlog * dix) << x1;
   }
 }
 
@@ -291,13 +276,13 @@ struct TransitionEval {
 
 TransitionEval transition_interval(const TransitionCase& c, const Vars& v1, const Vars& v2,
                                    double x_forced) {
-  const BlStation s1 = make_station(FlowType::Laminar, v1, c.re, c.msq);
-  const BlStation s2 = make_station(FlowType::Turbulent, v2, c.re, c.msq);
+  const BlStation s1 = evaluated_station(FlowType::Laminar, v1, c.re, c.msq);
+  const BlStation s2 = evaluated_station(FlowType::Turbulent, v2, c.re, c.msq);
   TransitionEval out;
-  out.tr = trchek2_full(c.forced, s1.x, s2.x, s1.theta, s2.theta, s1.dstar, s2.dstar, s1.u, s2.u,
+  out.tr = check_interval_for_transition(c.forced, s1.x, s2.x, s1.theta, s2.theta, s1.dstar, s2.dstar, s1.u, s2.u,
                         s1.hk, s2.hk, s1.r_theta, s2.r_theta, s1.ampl, c.ncrit, x_forced, c.msq,
                         c.re);
-  out.eq = trdif_full(s1, s2, out.tr, c.ncrit, c.msq, c.re);
+  out.eq = transition_interval_equations(s1, s2, out.tr, c.ncrit, c.msq, c.re);
   return out;
 }
 
@@ -335,21 +320,21 @@ TEST(TransitionInterval, JacobiansMatchCentralDifferences) {
     // station 2) is not derived. That term is rebuilt here from the
     // turbulent part's own terms and chained through the transition-point
     // sensitivities, so the rest of the row is still checked.
-    Block a1 = base.eq.vs1, a2 = base.eq.vs2;
-    double further0_hkc = 0.0;  // the same term in the forced-location derivative of row 0
+    Block a1 = base.eq.d_upstream, a2 = base.eq.d_downstream;
+    double forced_hkc_term = 0.0;  // the same term in the forced-location derivative of row 0
     {
-      const BlStation s1 = make_station(FlowType::Laminar, c.v1, c.re, c.msq);
-      const BlStation s2 = make_station(FlowType::Turbulent, c.v2, c.re, c.msq);
+      const BlStation s1 = evaluated_station(FlowType::Laminar, c.v1, c.re, c.msq);
+      const BlStation s2 = evaluated_station(FlowType::Turbulent, c.v2, c.re, c.msq);
       const TransitionResult& tr = base.tr;
       const double tt = tr.wf1 * s1.theta + tr.wf2 * s2.theta;
       const double dt = tr.wf1 * s1.dstar + tr.wf2 * s2.dstar;
       const double ut = tr.wf1 * s1.u + tr.wf2 * s2.u;
-      BlStation t = make_station(FlowType::Turbulent, {0.0, tt, dt, ut, tr.xt}, c.re, c.msq);
+      BlStation t = evaluated_station(FlowType::Turbulent, {0.0, tt, dt, ut, tr.xt}, c.re, c.msq);
       const double ctr = 1.8 * std::exp(-3.3 / std::max(t.hk - 1.0, 0.1));
-      t = make_station(FlowType::Turbulent, {std::max(ctr * t.cq, 1e-4), tt, dt, ut, tr.xt}, c.re,
+      t = evaluated_station(FlowType::Turbulent, {std::max(ctr * t.cq, 1e-4), tt, dt, ut, tr.xt}, c.re,
                        c.msq);
       const ShearLagTerms lt =
-          bldif_with_terms_internal(t, s2, FlowType::Turbulent, false, c.msq, 9.0).terms;
+          interval_equations(t, s2, FlowType::Turbulent, false, c.msq, 9.0).terms;
       ASSERT_GT(lt.hkc, 0.01);
       const double c0 = 2.0 * lt.dea * lt.dxi * (-2.0 * lt.hr / (GACON * lt.ald * lt.hka) /
                                                   (GBCON * lt.da)) *
@@ -363,8 +348,7 @@ TEST(TransitionInterval, JacobiansMatchCentralDifferences) {
         a1[0][j] += rt_tt * tt1[j] + rt_ut * ut1[j];
         a2[0][j] += rt_tt * tt2[j] + rt_ut * ut2[j];
       }
-      further0_hkc = (rt_tt * (s2.theta - s1.theta) + rt_ut * (s2.u - s1.u)) / (s2.x - s1.x);
-      further0_hkc = (rt_tt * (s2.theta - s1.theta) + rt_ut * (s2.u - s1.u)) / (s2.x - s1.x);
+      forced_hkc_term = (rt_tt * (s2.theta - s1.theta) + rt_ut * (s2.u - s1.u)) / (s2.x - s1.x);
       a2[0][COL_THETA] += c0 * s2.r_theta / s2.theta;
       a2[0][COL_U] += c0 * s2.r_theta / s2.u;
     }
@@ -377,39 +361,39 @@ TEST(TransitionInterval, JacobiansMatchCentralDifferences) {
       const Rows rm = residuals(transition_interval(c, c.v1, c.v2, c.x_forced - h).eq);
       for (int k = 0; k < 3; ++k) {
         const double d = (rp[k] - rm[k]) / (2 * h);
-        const double an = base.eq.further[0][k] + (k == 0 ? further0_hkc : 0.0);
+        const double an = base.eq.d_forced_transition[k] + (k == 0 ? forced_hkc_term : 0.0);
         EXPECT_NEAR(an, d, 1e-5 * std::abs(d) + 1e-7) << k;
       }
     } else {
-      for (double v : base.eq.further[0]) EXPECT_EQ(v, 0.0);
+      for (double v : base.eq.d_forced_transition) EXPECT_EQ(v, 0.0);
     }
   }
 }
 
 TEST(TransitionInterval, WithoutTransitionIsTheTurbulentInterval) {
   const double re = 2e6;
-  const BlStation s1 = make_station(FlowType::Laminar, {3.0, 4.0e-4, 1.04e-3, 1.00, 0.30}, re, 0.0);
-  const BlStation s2 = make_station(FlowType::Turbulent, {0.05, 4.4e-4, 1.16e-3, 0.98, 0.36}, re, 0.0);
+  const BlStation s1 = evaluated_station(FlowType::Laminar, {3.0, 4.0e-4, 1.04e-3, 1.00, 0.30}, re, 0.0);
+  const BlStation s2 = evaluated_station(FlowType::Turbulent, {0.05, 4.4e-4, 1.16e-3, 0.98, 0.36}, re, 0.0);
   auto same = [](const IntervalEquations& a, const IntervalEquations& b) {
-    EXPECT_EQ(a.vsrez, b.vsrez);
-    EXPECT_EQ(a.vs1, b.vs1);
-    EXPECT_EQ(a.vs2, b.vs2);
-    EXPECT_EQ(a.further, b.further);
+    EXPECT_EQ(a.neg_residual, b.neg_residual);
+    EXPECT_EQ(a.d_upstream, b.d_upstream);
+    EXPECT_EQ(a.d_downstream, b.d_downstream);
+    EXPECT_EQ(a.d_forced_transition, b.d_forced_transition);
   };
   const IntervalEquations turb =
-      bldif_with_terms_internal(s1, s2, FlowType::Turbulent, false, 0.0, 9.0).eq;
+      interval_equations(s1, s2, FlowType::Turbulent, false, 0.0, 9.0).eq;
   TransitionResult none;
   none.xt = 0.33;
   none.wf1 = none.wf2 = 0.5;
-  same(trdif_full(s1, s2, none, 9.0, 0.0, re), turb);
+  same(transition_interval_equations(s1, s2, none, 9.0, 0.0, re), turb);
 
   // An empty interval is the turbulent interval even with a transition flag.
   BlStation s2_at_s1 = s2;
   s2_at_s1.x = s1.x;
   TransitionResult flagged = none;
   flagged.transition = true;
-  same(trdif_full(s1, s2_at_s1, flagged, 9.0, 0.0, re),
-       bldif_with_terms_internal(s1, s2_at_s1, FlowType::Turbulent, false, 0.0, 9.0).eq);
+  same(transition_interval_equations(s1, s2_at_s1, flagged, 9.0, 0.0, re),
+       interval_equations(s1, s2_at_s1, FlowType::Turbulent, false, 0.0, 9.0).eq);
 }
 
 TEST(TransitionInterval, InitialShearStressAtTheTransitionPoint) {
@@ -419,13 +403,13 @@ TEST(TransitionInterval, InitialShearStressAtTheTransitionPoint) {
     const double dt = (1 - wf2) * s1.dstar + wf2 * s2.dstar;
     const double ut = (1 - wf2) * s1.u + wf2 * s2.u;
     const double xt = (1 - wf2) * s1.x + wf2 * s2.x;
-    BlStation t = make_station(FlowType::Turbulent, {ctau, tt, dt, ut, xt}, re, 0.0);
+    BlStation t = evaluated_station(FlowType::Turbulent, {ctau, tt, dt, ut, xt}, re, 0.0);
     if (ctau < 0.0) {
       // Equilibrium-based value 1.8*exp(-3.3/(Hk - 1))*CQ.
-      t = make_station(FlowType::Turbulent,
+      t = evaluated_station(FlowType::Turbulent,
                        {1.8 * std::exp(-3.3 / (t.hk - 1.0)) * t.cq, tt, dt, ut, xt}, re, 0.0);
     }
-    return bldif_with_terms_internal(t, s2, FlowType::Turbulent, false, 0.0, 9.0).eq.vsrez[0];
+    return interval_equations(t, s2, FlowType::Turbulent, false, 0.0, 9.0).eq.neg_residual[0];
   };
   TransitionResult tr;
   tr.transition = true;
@@ -434,23 +418,23 @@ TEST(TransitionInterval, InitialShearStressAtTheTransitionPoint) {
 
   // Regular layer: S at the transition point from the equilibrium stress.
   {
-    const BlStation s1 = make_station(FlowType::Laminar, {8.8, 4.0e-4, 1.04e-3, 1.00, 0.30}, re, 0.0);
-    const BlStation s2 = make_station(FlowType::Turbulent, {0.05, 4.4e-4, 1.16e-3, 0.98, 0.36}, re, 0.0);
+    const BlStation s1 = evaluated_station(FlowType::Laminar, {8.8, 4.0e-4, 1.04e-3, 1.00, 0.30}, re, 0.0);
+    const BlStation s2 = evaluated_station(FlowType::Turbulent, {0.05, 4.4e-4, 1.16e-3, 0.98, 0.36}, re, 0.0);
     tr.xt = 0.6 * s1.x + 0.4 * s2.x;
-    const IntervalEquations eq = trdif_full(s1, s2, tr, 9.0, 0.0, re);
-    EXPECT_DOUBLE_EQ(eq.vsrez[0], turbulent_part_r0(s1, s2, 0.4, -1.0));
+    const IntervalEquations eq = transition_interval_equations(s1, s2, tr, 9.0, 0.0, re);
+    EXPECT_DOUBLE_EQ(eq.neg_residual[0], turbulent_part_r0(s1, s2, 0.4, -1.0));
   }
   // Nearly uniform profile (Hk close to 1): Hk - 1 is floored at 0.1 and S at
   // 1e-4; the equations stay finite.
   {
-    const BlStation s1 = make_station(FlowType::Laminar, {8.8, 4.0e-4, 4.2e-4, 1.00, 0.30}, re, 0.0);
-    const BlStation s2 = make_station(FlowType::Turbulent, {0.05, 4.4e-4, 4.6e-4, 0.98, 0.36}, re, 0.0);
+    const BlStation s1 = evaluated_station(FlowType::Laminar, {8.8, 4.0e-4, 4.2e-4, 1.00, 0.30}, re, 0.0);
+    const BlStation s2 = evaluated_station(FlowType::Turbulent, {0.05, 4.4e-4, 4.6e-4, 0.98, 0.36}, re, 0.0);
     tr.xt = 0.6 * s1.x + 0.4 * s2.x;
-    const IntervalEquations eq = trdif_full(s1, s2, tr, 9.0, 0.0, re);
-    EXPECT_DOUBLE_EQ(eq.vsrez[0], turbulent_part_r0(s1, s2, 0.4, 1e-4));
-    for (const auto& row : eq.vs1)
+    const IntervalEquations eq = transition_interval_equations(s1, s2, tr, 9.0, 0.0, re);
+    EXPECT_DOUBLE_EQ(eq.neg_residual[0], turbulent_part_r0(s1, s2, 0.4, 1e-4));
+    for (const auto& row : eq.d_upstream)
       for (double v : row) EXPECT_TRUE(std::isfinite(v));
-    for (const auto& row : eq.vs2)
+    for (const auto& row : eq.d_downstream)
       for (double v : row) EXPECT_TRUE(std::isfinite(v));
   }
 }

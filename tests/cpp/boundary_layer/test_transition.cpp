@@ -1,3 +1,6 @@
+// Amplification rate, its interval average and the transition check:
+// partials and sensitivities against central differences, the branch
+// guards, and the flat-plate transition Reynolds number.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -7,23 +10,12 @@
 #include <vector>
 
 #include "boundary_layer/closures.h"
+#include "boundary_layer/station_fixtures.h"
 #include "boundary_layer/transition.h"
 
 using namespace velaro;
-
-namespace {
-
-// Central difference of f at v with a relative step.
-double central(const std::function<double(double)>& f, double v, double rel = 1e-6) {
-  const double h = rel * std::max(std::abs(v), 1e-3);
-  return (f(v + h) - f(v - h)) / (2.0 * h);
-}
-
-void expect_close(double analytic, double fd, double rel, double abs_tol, const char* what) {
-  EXPECT_NEAR(analytic, fd, rel * std::max(std::abs(analytic), std::abs(fd)) + abs_tol) << what;
-}
-
-}  // namespace
+using bl_test::central_difference;
+using bl_test::expect_close;
 
 // ---- amplification_rate ----------------------------------------------------
 
@@ -86,40 +78,40 @@ TEST(AmplificationRate, PartialsMatchCentralDifferences) {
     const double hk = s[0], th = s[1], rt = s[2];
     const AmplificationRate r = amplification_rate(hk, th, rt);
     ASSERT_GT(r.ax, 0.0) << hk << " " << rt;
-    expect_close(r.ax_hk, central([&](double v) { return amplification_rate(v, th, rt).ax; }, hk),
+    expect_close(r.ax_hk, central_difference([&](double v) { return amplification_rate(v, th, rt).ax; }, hk),
                  1e-6, 1e-9, "ax_hk");
     expect_close(r.ax_theta,
-                 central([&](double v) { return amplification_rate(hk, v, rt).ax; }, th), 1e-6,
+                 central_difference([&](double v) { return amplification_rate(hk, v, rt).ax; }, th), 1e-6,
                  1e-9, "ax_theta");
-    expect_close(r.ax_rt, central([&](double v) { return amplification_rate(hk, th, v).ax; }, rt),
+    expect_close(r.ax_rt, central_difference([&](double v) { return amplification_rate(hk, th, v).ax; }, rt),
                  1e-6, 1e-12, "ax_rt");
   }
 }
 
-// ---- axset_full -------------------------------------------------------------
+// ---- interval_amplification_rate -------------------------------------------------------------
 
-TEST(AxsetFull, NearCriticalTermAndRmsAverage) {
+TEST(IntervalAmplificationRate, NearCriticalTermAndRmsAverage) {
   const double nc = 9.0;
   // At ncrit the extra growth term is 0.002/(t1 + t2) on top of the RMS rate.
   const AmplificationRate a1 = amplification_rate(2.6, 5e-4, 800.0);
   const AmplificationRate a2 = amplification_rate(2.8, 6e-4, 900.0);
   const double rms = std::sqrt(0.5 * (a1.ax * a1.ax + a2.ax * a2.ax));
-  const AxsetResult at = axset_full(2.6, 5e-4, 800.0, nc, 2.8, 6e-4, 900.0, nc, nc);
+  const IntervalAmplificationRate at = interval_amplification_rate(2.6, 5e-4, 800.0, nc, 2.8, 6e-4, 900.0, nc, nc);
   EXPECT_NEAR(at.ax, rms + 0.002 / (5e-4 + 6e-4), 1e-12 * at.ax);
   EXPECT_EQ(at.ax_a1, 0.0);
   // Far below ncrit the term uses exp(-20).
-  const AxsetResult far = axset_full(2.6, 5e-4, 800.0, 0.0, 2.8, 6e-4, 900.0, 0.0, nc);
+  const IntervalAmplificationRate far = interval_amplification_rate(2.6, 5e-4, 800.0, 0.0, 2.8, 6e-4, 900.0, 0.0, nc);
   EXPECT_NEAR(far.ax, rms + 0.002 * std::exp(-20.0) / (5e-4 + 6e-4), 1e-12 * far.ax);
   // Both stations sub-critical: only the extra term remains, derivatives finite.
-  const AxsetResult sub = axset_full(2.6, 5e-4, 50.0, 8.0, 2.6, 5e-4, 50.0, 8.5, nc);
+  const IntervalAmplificationRate sub = interval_amplification_rate(2.6, 5e-4, 50.0, 8.0, 2.6, 5e-4, 50.0, 8.5, nc);
   EXPECT_NEAR(sub.ax, 0.002 * std::exp(-20.0 * (nc - 8.25)) / 1e-3, 1e-15);
   EXPECT_EQ(sub.ax_hk1, 0.0);
   EXPECT_EQ(sub.ax_rt2, 0.0);
   // Non-positive thickness sum: no extra term.
-  EXPECT_EQ(axset_full(2.6, 0.0, 800.0, nc, 2.6, 0.0, 900.0, nc, nc).ax, 0.0);
+  EXPECT_EQ(interval_amplification_rate(2.6, 0.0, 800.0, nc, 2.6, 0.0, 900.0, nc, nc).ax, 0.0);
 }
 
-TEST(AxsetFull, PartialsMatchCentralDifferences) {
+TEST(IntervalAmplificationRate, PartialsMatchCentralDifferences) {
   struct Case {
     std::array<double, 8> v;
     double nc;
@@ -131,9 +123,9 @@ TEST(AxsetFull, PartialsMatchCentralDifferences) {
       {{2.3, 4e-4, 250.0, 0.5, 2.5, 4.4e-4, 330.0, 1.0}, 9.0}};
   for (const Case& c : cases) {
     auto eval = [&](const std::array<double, 8>& v) {
-      return axset_full(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], c.nc);
+      return interval_amplification_rate(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], c.nc);
     };
-    const AxsetResult r = eval(c.v);
+    const IntervalAmplificationRate r = eval(c.v);
     const std::array<double, 8> an = {r.ax_hk1, r.ax_t1, r.ax_rt1, r.ax_a1,
                                       r.ax_hk2, r.ax_t2, r.ax_rt2, r.ax_a2};
     // The near-critical term is capped at exp(-20) when the mean exponent
@@ -151,25 +143,25 @@ TEST(AxsetFull, PartialsMatchCentralDifferences) {
         v[k] = x;
         return eval(v).ax;
       };
-      expect_close(an[k], central(f, c.v[k]), 1e-6, 1e-8, "axset partial");
+      expect_close(an[k], central_difference(f, c.v[k]), 1e-6, 1e-8, "interval rate partial");
     }
   }
 }
 
-// ---- trchek2_full -------------------------------------------------------------
+// ---- check_interval_for_transition -------------------------------------------------------------
 
 namespace {
 
-// Interval ends in primary variables; hk and rt are derived as blvar does
+// Interval ends in primary variables; hk and rt are derived as compute_secondary_variables does
 // (no floor is active at these states).
 struct Ends {
   double a1, x1, x2, t1, t2, d1, d2, u1, u2, msq, re;
 };
 
 TransitionResult check(const Ends& e, double ncrit, bool forced = false, double xf = 0.0) {
-  const double hk1 = hkin(e.d1 / e.t1, e.msq).hk;
-  const double hk2 = hkin(e.d2 / e.t2, e.msq).hk;
-  return trchek2_full(forced, e.x1, e.x2, e.t1, e.t2, e.d1, e.d2, e.u1, e.u2, hk1, hk2,
+  const double hk1 = kinematic_shape_parameter(e.d1 / e.t1, e.msq).hk;
+  const double hk2 = kinematic_shape_parameter(e.d2 / e.t2, e.msq).hk;
+  return check_interval_for_transition(forced, e.x1, e.x2, e.t1, e.t2, e.d1, e.d2, e.u1, e.u2, hk1, hk2,
                       e.re * e.u1 * e.t1, e.re * e.u2 * e.t2, e.a1, ncrit, xf, e.msq, e.re);
 }
 
@@ -246,13 +238,13 @@ void check_sensitivities(const Ends& base, double ncrit, bool forced, double xf)
 // Downstream amplification of a free crossing solved independently by
 // bisection of a2 - a1 - ax(transition point)*dx = 0 for a2 > ncrit.
 double exact_free_ampl2(const Ends& e, double nc) {
-  const double hk1 = hkin(e.d1 / e.t1, e.msq).hk, rt1 = e.re * e.u1 * e.t1;
+  const double hk1 = kinematic_shape_parameter(e.d1 / e.t1, e.msq).hk, rt1 = e.re * e.u1 * e.t1;
   auto res = [&](double a2) {
     const double w = (nc - e.a1) / (a2 - e.a1);
     const double tt = e.t1 + w * (e.t2 - e.t1), dt = e.d1 + w * (e.d2 - e.d1);
     const double ut = e.u1 + w * (e.u2 - e.u1);
     const double ax =
-        axset_full(hk1, e.t1, rt1, e.a1, hkin(dt / tt, e.msq).hk, tt, tt * e.re * ut, nc, nc).ax;
+        interval_amplification_rate(hk1, e.t1, rt1, e.a1, kinematic_shape_parameter(dt / tt, e.msq).hk, tt, tt * e.re * ut, nc, nc).ax;
     return a2 - e.a1 - ax * (e.x2 - e.x1);
   };
   double lo = nc, hi = nc + 100.0;
@@ -265,9 +257,9 @@ double exact_free_ampl2(const Ends& e, double nc) {
 
 }  // namespace
 
-TEST(Trchek2, EmptyIntervalGivesAllZeros) {
+TEST(TransitionCheck, EmptyIntervalGivesAllZeros) {
   for (double x2 : {0.3, 0.2, std::nan("")}) {
-    const TransitionResult r = trchek2_full(true, 0.3, x2, 1e-3, 1e-3, 2.6e-3, 2.6e-3, 1.0, 1.0,
+    const TransitionResult r = check_interval_for_transition(true, 0.3, x2, 1e-3, 1e-3, 2.6e-3, 2.6e-3, 1.0, 1.0,
                                             2.6, 2.6, 1000.0, 1000.0, 8.0, 9.0, 0.1, 0.0, 1e6);
     EXPECT_FALSE(r.transition);
     EXPECT_FALSE(r.forced);
@@ -280,7 +272,7 @@ TEST(Trchek2, EmptyIntervalGivesAllZeros) {
   }
 }
 
-TEST(Trchek2, NoCrossingSatisfiesTheRateEquation) {
+TEST(TransitionCheck, NoCrossingSatisfiesTheRateEquation) {
   const Ends e{2.0, 0.30, 0.32, 4.0e-4, 4.2e-4, 1.04e-3, 1.10e-3, 1.0, 0.99, 0.0, 2e6};
   const double nc = 9.0;
   const TransitionResult r = check(e, nc);
@@ -291,8 +283,8 @@ TEST(Trchek2, NoCrossingSatisfiesTheRateEquation) {
   EXPECT_DOUBLE_EQ(r.xt, e.x2);
   EXPECT_EQ(r.ncrit, nc);
   EXPECT_GT(r.ampl2, e.a1);
-  const AxsetResult ax = axset_full(hkin(e.d1 / e.t1, 0.0).hk, e.t1, e.re * e.u1 * e.t1, e.a1,
-                                    hkin(e.d2 / e.t2, 0.0).hk, e.t2, e.re * e.u2 * e.t2, r.ampl2,
+  const IntervalAmplificationRate ax = interval_amplification_rate(kinematic_shape_parameter(e.d1 / e.t1, 0.0).hk, e.t1, e.re * e.u1 * e.t1, e.a1,
+                                    kinematic_shape_parameter(e.d2 / e.t2, 0.0).hk, e.t2, e.re * e.u2 * e.t2, r.ampl2,
                                     nc);
   EXPECT_NEAR(r.ampl2, e.a1 + ax.ax * (e.x2 - e.x1), 5e-5);
   for (double s : xt_sens(r)) EXPECT_EQ(s, 0.0);
@@ -300,7 +292,7 @@ TEST(Trchek2, NoCrossingSatisfiesTheRateEquation) {
   for (double s : ut_sens(r)) EXPECT_EQ(s, 0.0);
 }
 
-TEST(Trchek2, FreeTransitionSensitivities) {
+TEST(TransitionCheck, FreeTransitionSensitivities) {
   // Crossing inside the interval for an attached and a near-separated
   // laminar layer, incompressible and at M^2 = 0.2.
   const std::vector<std::pair<Ends, double>> cases = {
@@ -321,7 +313,7 @@ TEST(Trchek2, FreeTransitionSensitivities) {
   }
 }
 
-TEST(Trchek2, ForcedTransitionBeforeTheFreePoint) {
+TEST(TransitionCheck, ForcedTransitionBeforeTheFreePoint) {
   const Ends e{3.0, 0.30, 0.36, 4.0e-4, 4.4e-4, 1.04e-3, 1.16e-3, 1.00, 0.98, 0.0, 2e6};
   const double xf = 0.345;
   const TransitionResult r = check(e, 9.0, true, xf);
@@ -342,7 +334,7 @@ TEST(Trchek2, ForcedTransitionBeforeTheFreePoint) {
   EXPECT_FALSE(check(e, 9.0, true, 0.5).transition);
 }
 
-TEST(Trchek2, FreeTransitionAheadOfTheForcedPoint) {
+TEST(TransitionCheck, FreeTransitionAheadOfTheForcedPoint) {
   const Ends e{8.8, 0.30, 0.36, 4.0e-4, 4.4e-4, 1.04e-3, 1.16e-3, 1.00, 0.98, 0.0, 2e6};
   const TransitionResult free_r = check(e, 9.0);
   ASSERT_TRUE(free_r.transition);
@@ -357,7 +349,7 @@ TEST(Trchek2, FreeTransitionAheadOfTheForcedPoint) {
   EXPECT_TRUE(r2.forced);
 }
 
-TEST(Trchek2, TransitionPointStaysInsideTheInterval) {
+TEST(TransitionCheck, TransitionPointStaysInsideTheInterval) {
   // Upstream amplification already past ncrit: the transition point is held
   // at the upstream station instead of being extrapolated upstream.
   const Ends e{9.5, 0.30, 0.36, 4.0e-4, 4.4e-4, 1.04e-3, 1.16e-3, 1.00, 0.98, 0.0, 2e6};
@@ -374,28 +366,28 @@ TEST(Trchek2, TransitionPointStaysInsideTheInterval) {
   EXPECT_TRUE(std::isfinite(f.ampl2));
 }
 
-TEST(Trchek2, NonFiniteInputIsNotReportedAsConverged) {
+TEST(TransitionCheck, NonFiniteInputIsNotReportedAsConverged) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
   for (double bad : {nan, inf}) {
-    const TransitionResult r = trchek2_full(false, 0.3, 0.36, bad, 4.4e-4, 1.04e-3, 1.16e-3, 1.0,
+    const TransitionResult r = check_interval_for_transition(false, 0.3, 0.36, bad, 4.4e-4, 1.04e-3, 1.16e-3, 1.0,
                                             0.98, 2.6, 2.6, 800.0, 880.0, 8.6, 9.0, 0.0, 0.0, 2e6);
     EXPECT_FALSE(r.converged);
     EXPECT_FALSE(r.transition);
     EXPECT_TRUE(std::isnan(r.ampl2));
-    const TransitionResult r2 = trchek2_full(false, 0.3, 0.36, 4e-4, 4.4e-4, 1.04e-3, 1.16e-3, 1.0,
+    const TransitionResult r2 = check_interval_for_transition(false, 0.3, 0.36, 4e-4, 4.4e-4, 1.04e-3, 1.16e-3, 1.0,
                                              0.98, 2.6, 2.6, 800.0, 880.0, 8.6, 9.0, 0.0, 0.0, bad);
     EXPECT_FALSE(r2.converged);
     EXPECT_FALSE(r2.transition);
   }
   // An infinite forced location simply never forces.
-  const TransitionResult r3 = trchek2_full(true, 0.3, 0.36, 4e-4, 4.4e-4, 1.04e-3, 1.16e-3, 1.0,
+  const TransitionResult r3 = check_interval_for_transition(true, 0.3, 0.36, 4e-4, 4.4e-4, 1.04e-3, 1.16e-3, 1.0,
                                            0.98, 2.6, 2.6, 800.0, 880.0, 3.0, 9.0, inf, 0.0, 2e6);
   EXPECT_TRUE(r3.converged);
   EXPECT_FALSE(r3.forced);
 }
 
-TEST(Trchek2, FlatPlateTransitionReynoldsNumber) {
+TEST(TransitionCheck, FlatPlateTransitionReynoldsNumber) {
   // March a Blasius layer (theta = 0.664 x / sqrt(Re_x), H = 2.59, u = 1)
   // interval by interval. The e^9 envelope method is known to put flat-plate
   // transition near Re_x = 3e6 (2.5e6 to 3.6e6 depending on the onset
@@ -406,7 +398,7 @@ TEST(Trchek2, FlatPlateTransitionReynoldsNumber) {
   for (int i = 0; i < 2000 && xt < 0.0; ++i) {
     const double x2 = x1 + 0.002;
     const double t1 = theta(x1), t2 = theta(x2);
-    const TransitionResult r = trchek2_full(false, x1, x2, t1, t2, h * t1, h * t2, 1.0, 1.0, h, h,
+    const TransitionResult r = check_interval_for_transition(false, x1, x2, t1, t2, h * t1, h * t2, 1.0, 1.0, h, h,
                                             re * t1, re * t2, a, nc, 0.0, 0.0, re);
     ASSERT_TRUE(r.converged);
     if (r.transition) xt = r.xt;

@@ -46,7 +46,7 @@ BlStation make_station(FlowType flow, double x, std::size_t panel, double u, dou
   } else {
     s.ctau = first;
   }
-  blvar(s, flow, msq, re);
+  compute_secondary_variables(s, flow, msq, re);
   return s;
 }
 
@@ -215,7 +215,7 @@ struct Fixture {
         else
           s.ctau += d[line][0];
         s.x += sigma * dx;
-        blvar(s, flow_of(s), msq, re);
+        compute_secondary_variables(s, flow_of(s), msq, re);
       }
     }
     return build(u, l, uiu, uil);
@@ -255,14 +255,14 @@ TEST(Assembly, SyntheticStateHasTheIntendedStructure) {
   // upper one is forced at the trailing edge.
   const BlStation& a = f.lo[4];
   const BlStation& b = f.lo[5];
-  const TransitionResult tr = trchek2_full(true, a.x, b.x, a.theta, b.theta, a.dstar, b.dstar, a.u, b.u, a.hk,
+  const TransitionResult tr = check_interval_for_transition(true, a.x, b.x, a.theta, b.theta, a.dstar, b.dstar, a.u, b.u, a.hk,
                                            b.hk, a.r_theta, b.r_theta, a.ampl, f.ncrit, f.lo[f.iblte_l].x, f.msq,
                                            f.re);
   EXPECT_TRUE(tr.transition);
   EXPECT_FALSE(tr.forced);
   const BlStation& c = f.up[f.iblte_u - 1];
   const BlStation& d = f.up[f.iblte_u];
-  const TransitionResult tf = trchek2_full(true, c.x, d.x, c.theta, d.theta, c.dstar, d.dstar, c.u, d.u, c.hk,
+  const TransitionResult tf = check_interval_for_transition(true, c.x, d.x, c.theta, d.theta, c.dstar, d.dstar, c.u, d.u, c.hk,
                                            d.hk, c.r_theta, d.r_theta, c.ampl, f.ncrit, d.x, f.msq, f.re);
   EXPECT_TRUE(tf.transition);
   EXPECT_TRUE(tf.forced);
@@ -304,19 +304,19 @@ TEST(Assembly, RightHandSideIsTheNegatedResidualWhenSpeedsAreMassConsistent) {
   // equations' right-hand side.
   const Fixture f;
   const AssemblyState s = f.build().a;
-  const IntervalEquations e1 = bldif_full_simi(f.up[1], FlowType::Laminar, f.msq);
-  const IntervalEquations e5 = bldif_with_terms_internal(f.up[4], f.up[5], FlowType::Laminar, false, f.msq, f.ncrit).eq;
+  const IntervalEquations e1 = similarity_station_equations(f.up[1], FlowType::Laminar, f.msq);
+  const IntervalEquations e5 = interval_equations(f.up[4], f.up[5], FlowType::Laminar, false, f.msq, f.ncrit).eq;
   const IntervalEquations e8 =
-      bldif_with_terms_internal(f.lo[7], f.lo[8], FlowType::Turbulent, false, f.msq, f.ncrit).eq;
+      interval_equations(f.lo[7], f.lo[8], FlowType::Turbulent, false, f.msq, f.ncrit).eq;
   const IntervalEquations ew =
-      bldif_with_terms_internal(f.lo[13], f.lo[14], FlowType::Wake, false, f.msq, f.ncrit).eq;
+      interval_equations(f.lo[13], f.lo[14], FlowType::Wake, false, f.msq, f.ncrit).eq;
   for (int k = 0; k < 3; ++k) {
-    EXPECT_NEAR(s.vdel1[1][k], e1.vsrez[k], 1e-12 * (1 + std::fabs(e1.vsrez[k])));
-    EXPECT_NEAR(s.vdel1[5][k], e5.vsrez[k], 1e-12 * (1 + std::fabs(e5.vsrez[k])));
-    EXPECT_NEAR(s.vdel1[11 + 8][k], e8.vsrez[k], 1e-12 * (1 + std::fabs(e8.vsrez[k])));
-    EXPECT_NEAR(s.vdel1[11 + 14][k], ew.vsrez[k], 1e-12 * (1 + std::fabs(ew.vsrez[k])));
-    EXPECT_EQ(s.va[5][k][0], e5.vs2[k][0]);
-    EXPECT_EQ(s.vb[5][k][1], e5.vs1[k][1]);
+    EXPECT_NEAR(s.vdel1[1][k], e1.neg_residual[k], 1e-12 * (1 + std::fabs(e1.neg_residual[k])));
+    EXPECT_NEAR(s.vdel1[5][k], e5.neg_residual[k], 1e-12 * (1 + std::fabs(e5.neg_residual[k])));
+    EXPECT_NEAR(s.vdel1[11 + 8][k], e8.neg_residual[k], 1e-12 * (1 + std::fabs(e8.neg_residual[k])));
+    EXPECT_NEAR(s.vdel1[11 + 14][k], ew.neg_residual[k], 1e-12 * (1 + std::fabs(ew.neg_residual[k])));
+    EXPECT_EQ(s.va[5][k][0], e5.d_downstream[k][0]);
+    EXPECT_EQ(s.vb[5][k][1], e5.d_upstream[k][1]);
   }
 }
 
@@ -330,7 +330,7 @@ TEST(Assembly, ForcedChangesLineariseTowardMassImpliedSpeeds) {
   std::vector<BlStation> lo = f.lo;
   lo[7].u += du;
   lo[7].dstar = lo[7].mass / lo[7].u;  // same mass
-  blvar(lo[7], FlowType::Turbulent, f.msq, f.re);
+  compute_secondary_variables(lo[7], FlowType::Turbulent, f.msq, f.re);
   const AssemblyState s = f.build(f.up, lo, f.uinv_u, f.uinv_l).a;
   const std::size_t iv = 11 + 7;
   for (int k = 0; k < 3; ++k) {
@@ -472,7 +472,7 @@ TEST(Assembly, SideWithOnlyTheStagnationRowHasNoLines) {
 TEST(Assembly, NonFiniteCoefficientsAreStoredAsZero) {
   Fixture f;
   f.lo[6].theta = std::numeric_limits<double>::quiet_NaN();
-  blvar(f.lo[6], FlowType::Turbulent, f.msq, f.re);
+  compute_secondary_variables(f.lo[6], FlowType::Turbulent, f.msq, f.re);
   f.up[3].u = std::numeric_limits<double>::infinity();
   const AssemblyState a = f.build().a;
   for (std::size_t iv = 0; iv <= a.nsys; ++iv) {

@@ -123,7 +123,7 @@ TEST(MarchStation, BuilderFloorsAndWakeMass) {
   EXPECT_NEAR(l.h, 2.6, 1e-12);
   EXPECT_NEAR(l.mass, 1e-6 * 2.6e-4, 1e-20);
   EXPECT_TRUE(l.is_laminar && !l.is_turbulent && !l.is_wake);
-  EXPECT_NEAR(l.r_theta, 1e6 * 1e-6 * 1e-4, 1e-15);  // blvar ran
+  EXPECT_NEAR(l.r_theta, 1e6 * 1e-6 * 1e-4, 1e-15);  // compute_secondary_variables ran
 }
 
 TEST(MarchStation, StoreToRowColumnsAndFlags) {
@@ -260,9 +260,9 @@ TEST(MarchUe, StationsSatisfyTheirIntervalEquations) {
     if (r + 1 == itran || r + 2 == itran) continue;  // transition interval
     if (std::fabs(rows[r].hk - 3.8) < 1e-9 || std::fabs(rows[r].hk - 2.5) < 1e-9) continue;  // inverse
     const FlowType f = r + 1 < itran ? FlowType::Laminar : FlowType::Turbulent;
-    const auto eq = velaro::bldif_with_terms_internal(station(r - 1), station(r), f, false, 0.0, 9.0).eq;
+    const auto eq = velaro::interval_equations(station(r - 1), station(r), f, false, 0.0, 9.0).eq;
     for (int k = (f == FlowType::Laminar ? 1 : 0); k < 3; ++k)
-      EXPECT_LT(std::fabs(eq.vsrez[k]), 1e-3) << "row " << r << " eq " << k;
+      EXPECT_LT(std::fabs(eq.neg_residual[k]), 1e-3) << "row " << r << " eq " << k;
     ++checked;
   }
   EXPECT_GT(checked, 50);
@@ -574,12 +574,12 @@ TEST(MarchUe, TransitionIsForcedAtTheTrailingEdgeAtTheLatest) {
   const BlStation& s2 = stations[te];
   ASSERT_TRUE(s1.is_laminar);
   ASSERT_FALSE(s2.is_laminar);
-  const auto tr = velaro::trchek2_full(true, s1.x, s2.x, s1.theta, s2.theta, s1.dstar, s2.dstar, s1.u, s2.u, s1.hk,
+  const auto tr = velaro::check_interval_for_transition(true, s1.x, s2.x, s1.theta, s2.theta, s1.dstar, s2.dstar, s1.u, s2.u, s1.hk,
                                        s2.hk, s1.r_theta, s2.r_theta, s1.ampl, ncrit, s2.x, 0.0, re);
   EXPECT_TRUE(tr.transition);
   EXPECT_TRUE(tr.forced);
-  const auto eq = velaro::trdif_full(s1, s2, tr, ncrit, 0.0, re);
-  for (int k = 0; k < 3; ++k) EXPECT_LT(std::fabs(eq.vsrez[k]), 1e-4) << k;
+  const auto eq = velaro::transition_interval_equations(s1, s2, tr, ncrit, 0.0, re);
+  for (int k = 0; k < 3; ++k) EXPECT_LT(std::fabs(eq.neg_residual[k]), 1e-4) << k;
 }
 
 TEST(MarchDu, PreviousTransitionStationTurningLaminarKeepsItsLayer) {

@@ -62,14 +62,14 @@ TEST(RowsToStations, PrimaryVariablesFloorsAndRegimes) {
   // displacement thickness 0.003 plus the gap.
   EXPECT_NEAR(st[5].dstar, 0.003, 1e-15);
   EXPECT_EQ(st[5].dw, 0.002);
-  // The secondaries are blvar's for the row's regime, Mach and Reynolds number.
+  // The secondaries are compute_secondary_variables's for the row's regime, Mach and Reynolds number.
   BlStation ref = st[3];
-  blvar(ref, FlowType::Turbulent, 0.01, 2e6);
+  compute_secondary_variables(ref, FlowType::Turbulent, 0.01, 2e6);
   EXPECT_EQ(ref.cf, st[3].cf);
   EXPECT_EQ(ref.r_theta, st[3].r_theta);
   EXPECT_NEAR(st[3].r_theta, 2e6 * 1.2 * 1e-3, 1e-9);
   BlStation wref = st[5];
-  blvar(wref, FlowType::Wake, 0.01, 2e6);
+  compute_secondary_variables(wref, FlowType::Wake, 0.01, 2e6);
   EXPECT_EQ(wref.di, st[5].di);
   EXPECT_EQ(st[5].cf, 0.0);
   // Count limits the stations.

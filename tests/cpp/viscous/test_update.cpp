@@ -39,7 +39,7 @@ BlStation station(FlowType flow, std::size_t panel, double u, double theta, doub
   } else {
     s.ctau = first;
   }
-  blvar(s, flow, 0.0, 1e6);
+  compute_secondary_variables(s, flow, 0.0, 1e6);
   return s;
 }
 
@@ -141,7 +141,7 @@ TEST(Update, ThicknessLimiterRaisesShapeFactor) {
   BlStation c = station(FlowType::Turbulent, 1, 1.0, 1e-3, 1.5, 0.05);
   c.dstar = 0.9e-3;
   apply_dslim_like_kelvo(c, 0.25);
-  EXPECT_NEAR(hkin(c.dstar / c.theta, 0.25).hk, 1.02, 1e-9);
+  EXPECT_NEAR(kinematic_shape_parameter(c.dstar / c.theta, 0.25).hk, 1.02, 1e-9);
 }
 
 TEST(Update, PreviewAddsSolvedMassChangesThroughTheInfluenceMatrix) {
@@ -230,7 +230,7 @@ TEST(Update, TurbulentShearIsCappedAndThicknessLimited) {
   EXPECT_NEAR(s.up[3].ctau, 0.18, 1e-15);
   Sides t;
   t.up[3].ctau = 0.2;
-  blvar(t.up[3], FlowType::Turbulent, 0.0, 1e6);
+  compute_secondary_variables(t.up[3], FlowType::Turbulent, 0.0, 1e6);
   SolveState sol2 = Sides::zero_solution();
   sol2.col1[3][0] = 0.1;  // dn1 = 0.5: not limited, but 0.3 > 0.25
   apply_global_update(t.up, t.lo, sol2, t.inputs());
@@ -418,7 +418,7 @@ TEST(Update, DegenerateInputsNeverCrashTheNewtonStep) {
         t.ampl = value(t.ampl);
         t.x = value(t.x);
         if (pick(gen) == 0) t.panel = 1000;
-        blvar(t, t.is_wake ? FlowType::Wake : (t.is_laminar ? FlowType::Laminar : FlowType::Turbulent), 0.0, 1e6);
+        compute_secondary_variables(t, t.is_wake ? FlowType::Wake : (t.is_laminar ? FlowType::Laminar : FlowType::Turbulent), 0.0, 1e6);
         t.mass = value(t.mass);
       }
     if (round % 3 == 0) s.dij.resize(0, 0);
