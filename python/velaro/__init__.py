@@ -16,7 +16,14 @@ the free-stream dynamic pressure.
 """
 
 from ._datfile import MAX_FILE_BYTES
-from .airfoil import DEFAULT_PANELS, MAX_ANALYSIS_NODES, Airfoil, ContourOrderWarning, PolarInterrupted
+from .airfoil import (
+    DEFAULT_PANELS,
+    MAX_ANALYSIS_NODES,
+    Airfoil,
+    ContourOrderWarning,
+    PolarInterrupted,
+    SupercriticalWarning,
+)
 from .results import (
     BoundaryLayer,
     BoundaryLayerSide,
@@ -42,6 +49,7 @@ __all__ = [
     "Polar",
     "PolarInterrupted",
     "PolarSet",
+    "SupercriticalWarning",
     "SurfacePressure",
     "__version__",
 ]
