@@ -458,19 +458,21 @@ class Polar:
         return self._at(self._argbest(self.cd, False), self.alpha)
 
     def _ld(self) -> np.ndarray:
+        # Lift-to-drag ratio where the lift is positive (NaN elsewhere): a
+        # polar of negative lift only has no meaningful (cl/cd)_max.
         with np.errstate(divide="ignore", invalid="ignore"):
-            ld = np.where(self.cd > 0, self.cl / self.cd, np.nan)
-        return ld
+            return np.where((self.cl > 0) & (self.cd > 0), self.cl / self.cd, np.nan)
 
     @property
     def ld_max(self) -> float:
-        """Largest converged lift-to-drag ratio cl/cd."""
+        """Largest lift-to-drag ratio cl/cd over the converged points with
+        positive lift (NaN when there are none)."""
         ld = self._ld()
         return self._at(self._argbest(ld, True), ld)
 
     @property
     def alpha_ld_max(self) -> float:
-        """Angle of the largest converged lift-to-drag ratio, degrees."""
+        """Angle of :attr:`ld_max`, degrees."""
         return self._at(self._argbest(self._ld(), True), self.alpha)
 
     def linear_range(self, tolerance: float = 0.02) -> np.ndarray:

@@ -49,6 +49,17 @@ class TestDerivedQuantities:
         np.testing.assert_array_equal(p.alpha[lin], [a for a in range(-6, 9) if a != 6])
         assert set(p.summary()) >= {"cl_max", "alpha_zero_lift", "lift_slope", "cd_min", "ld_max"}
 
+    def test_ld_max_counts_positive_lift_only(self):
+        # Negative lift only: the ratio of largest value (-0.1 / 0.2 = -0.5)
+        # is no lift-to-drag maximum; there is none.
+        neg = velaro.Polar(alpha=[-4.0, -3.0, -2.0], cl=[-0.3, -0.2, -0.1], cd=[0.01, 0.02, 0.2])
+        assert math.isnan(neg.ld_max) and math.isnan(neg.alpha_ld_max)
+        # Mixed: the largest ratio among cl > 0, however large the negative
+        # ratios' magnitude; an unconverged row with a larger ratio is ignored.
+        mixed = velaro.Polar(alpha=[-2.0, 0.0, 1.0, 2.0, 3.0], cl=[-0.9, 0.0, 0.1, 0.2, 5.0],
+                             cd=[0.001, 0.01, 0.01, 0.01, 0.01], converged=[True, True, True, True, False])
+        assert mixed.ld_max == pytest.approx(20.0, rel=1e-12) and mixed.alpha_ld_max == 2.0
+
     def test_unconverged_rows_are_nan_and_ignored(self):
         p = synthetic()
         bad = ~p.converged
