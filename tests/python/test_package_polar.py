@@ -186,6 +186,34 @@ class TestSweeps:
         assert len(p) == 101 and p.lift_slope == pytest.approx(0.1)
         assert "101" in capsys.readouterr().err  # the bar reached its total
 
+    def test_progress_to_a_callable_or_a_bar_of_the_caller(self, paneled):
+        # Real sweeps, two Reynolds numbers in parallel: every point is
+        # reported once, whatever the thread it finished on.
+        lock = threading.Lock()
+        counts = []
+
+        def count(n):
+            with lock:
+                counts.append(n)
+
+        paneled.polar(alpha=[0.0, 2.0, 4.0], re=[1e6, 2e6], progress=count)
+        assert sum(counts) == 6
+
+        class Bar:  # the part of a tqdm bar the package uses
+            n = 0
+
+            def update(self, k):
+                with lock:
+                    self.n += k
+
+        bar = Bar()
+        paneled.polar(alpha=[0.0, 2.0], re=1e6, progress=bar)
+        paneled.polar(cl=[0.2, 0.4], re=1e6, progress=bar)  # one bar across calls
+        assert bar.n == 4
+        for bad in ("yes", 3, object()):
+            with pytest.raises(ValueError, match="progress"):
+                paneled.polar(alpha=[0.0], progress=bad)
+
     def test_cancelled_sweep_marks_the_rest(self, paneled):
         cancel = threading.Event()
         cancel.set()

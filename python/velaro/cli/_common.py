@@ -246,6 +246,21 @@ class Console:
         self.quiet = quiet
         self.out = stdout or sys.stdout
         self.err = stderr or sys.stderr
+        self.bar: Any = None  # the progress bar of the run, while there is one
+
+    @contextlib.contextmanager
+    def _bar_hidden(self) -> Iterator[None]:
+        """Take a visible progress bar off the terminal while a line is written."""
+        bar = self.bar
+        shown = bar is not None and getattr(bar, "last_print_t", 0.0) >= getattr(bar, "start_t", 0.0) + getattr(
+            bar, "delay", 0.0)
+        if shown:
+            bar.clear()
+        try:
+            yield
+        finally:
+            if shown:
+                bar.refresh()
 
     @property
     def progress(self) -> bool:
@@ -258,7 +273,8 @@ class Console:
 
     def print(self, text: str = "") -> None:
         try:
-            print(text, file=self.out)
+            with self._bar_hidden():
+                print(text, file=self.out, flush=self.bar is not None)
         except BrokenPipeError:
             # The reader went away (velaro polar ... | head): stop printing
             # but finish the run, so --out and --plot files are still written.
@@ -273,11 +289,35 @@ class Console:
     def note(self, text: str) -> None:
         """An informational line on stderr (suppressed by --quiet)."""
         if not self.quiet:
-            print(f"velaro: {text}", file=self.err, flush=True)
+            with self._bar_hidden():
+                print(f"velaro: {text}", file=self.err, flush=True)
 
     def warn(self, text: str) -> None:
         """A line on stderr that is always shown."""
-        print(f"velaro: {text}", file=self.err, flush=True)
+        with self._bar_hidden():
+            print(f"velaro: {text}", file=self.err, flush=True)
+
+
+@contextlib.contextmanager
+def progress_bar(console: Console, total: int, desc: str = "") -> Iterator[Optional[Any]]:
+    """One progress bar on stderr for a whole run (None when progress is off).
+
+    It appears only once the run has taken a second, so quick runs leave no
+    trace; the package's analyses report to it through ``update(n)``, from
+    worker threads too (tqdm serialises its output).
+    """
+    if not console.progress:
+        yield None
+        return
+    from tqdm import tqdm
+
+    bar = tqdm(total=total, desc=desc, unit="pt", file=console.err, delay=1.0, leave=False, dynamic_ncols=True)
+    console.bar = bar
+    try:
+        yield bar
+    finally:
+        console.bar = None
+        bar.close()
 
 
 @contextlib.contextmanager
