@@ -816,6 +816,8 @@ def sweep(
 
     ``sink``, when given, receives each finished point as soon as its chunk
     is done (angle sweeps), so that a caller can keep them on an interrupt.
+    The supercritical flags are left unset (None): :func:`sweeps` sets them,
+    with one inviscid batch per contour.
     """
     _check_conditions(task.conditions)
     values = np.asarray(task.values, dtype=np.float64)
@@ -844,7 +846,8 @@ def sweeps(tasks: Sequence[SweepTask], workers: Optional[int] = None, progress: 
     intervals, so that Ctrl-C reaches it at once: it then cancels the
     remaining chunks and raises :class:`SweepInterrupted` (a
     ``KeyboardInterrupt``) with the points finished so far.  Chunks already
-    running finish in the background and are discarded.
+    running finish in the background and are discarded.  The records come
+    back with their supercritical flags set (:func:`_flag_sweeps`).
     """
     for t in tasks:
         _check_conditions(t.conditions)

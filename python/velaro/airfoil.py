@@ -550,7 +550,8 @@ class Airfoil:
             :class:`SupercriticalWarning` is issued; its results are then
             outside the method's validity.  The check uses the inviscid
             pressure at the same angle (conservative in attached flow).
-            At 0 nothing is corrected and nothing is flagged.
+            At 0 nothing is corrected and nothing is flagged.  Negative
+            values and values of 1 or more raise ValueError.
         ncrit : float
             Critical amplification exponent of the e^N transition model
             (9: a clean wind tunnel), >= 0.
@@ -639,7 +640,8 @@ class Airfoil:
             returned unchanged).  The correction holds only while the flow
             stays subsonic everywhere: when the corrected minimum Cp falls
             below the critical value Cp*(M), ``supercritical`` is True and a
-            :class:`SupercriticalWarning` is issued.
+            :class:`SupercriticalWarning` is issued.  Negative values and
+            values of 1 or more raise ValueError.
         repanel : None, bool or int
             See :meth:`analyze`.
 

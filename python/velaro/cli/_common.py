@@ -220,7 +220,9 @@ def add_condition_arguments(p: argparse.ArgumentParser, several_re: bool) -> Any
     else:
         cond.add_argument("--re", type=positive("Reynolds number"), default=1e6, metavar="RE",
                           help="chord Reynolds number (default 1e6)")
-    cond.add_argument("--mach", type=mach_number, default=0.0, help="free-stream Mach number (default 0)")
+    cond.add_argument("--mach", type=mach_number, default=0.0,
+                      help="free-stream Mach number in [0, 1) (default 0); corrects the pressure, lift and moment "
+                      "(Karman-Tsien); points where the flow reaches sonic speed are marked SUPERCRITICAL")
     cond.add_argument("--ncrit", type=non_negative("ncrit"), default=9.0,
                       help="critical amplification exponent of the e^N transition model (default 9)")
     cond.add_argument("--xtr", nargs=2, type=finite("trip position"), metavar=("UPPER", "LOWER"),
