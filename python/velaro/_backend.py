@@ -98,9 +98,10 @@ How the present engine (``_velaro``) is used
   ``distributions`` is corrected likewise (1 - ue^2, then Karman-Tsien).
 * Supercritical flag of a viscous point: the smallest Cp of the inviscid
   solution at the point's angle, corrected, against Cp*(M).  The inviscid
-  solution stands in for the viscous one because it costs one small solve
-  per angle (a whole polar takes one inviscid batch over its converged
-  angles), and because the flag then does not depend on whether
+  solution stands in for the viscous one because it is cheap (one small
+  solve for a point; for the polars of one contour, one batch of three
+  angles from which every angle's pressure follows, see :func:`_min_cp0`),
+  and because the flag then does not depend on whether
   distributions were asked for: a point gets the same flag from ``analyze``
   and from a polar.  At the same angle the inviscid suction peak is, in
   attached flow, a little stronger than the viscous one (the boundary layer
@@ -377,11 +378,39 @@ def inviscid_at_alpha(points: np.ndarray, alpha: float, mach: float = 0.0) -> In
 
 def _min_cp0(points: np.ndarray, alphas: Sequence[float]) -> np.ndarray:
     """Smallest incompressible Cp of the inviscid solution at each angle
-    (NaN where it fails), one batch for all angles."""
+    (NaN where it fails).
+
+    Up to three angles are solved directly.  For more, the solutions at 0,
+    45 and 90 degrees give all others: the potential flow is linear in the
+    free stream, so the surface speed at angle a is
+    q(a) = cos(a) q0 + sin(a) q90, and Cp = 1 - q^2.  The solver reports
+    only Cp, that is q^2; the speeds at 0 and 90 degrees follow up to sign,
+    and their relative sign from q45^2 = (q0 + q90)^2 / 2.  Three solves then
+    serve a whole polar.
+    """
+    alphas = [float(a) for a in alphas]
     if len(alphas) == 0:
         return np.empty(0)
-    out = _velaro.analyze_inviscid_batch(_flat(points), [float(a) for a in alphas])
-    return np.array([min(d["cp"]) if d["success"] and d["cp"] else math.nan for d in out], dtype=np.float64)
+    if len(alphas) <= 3:
+        out = _velaro.analyze_inviscid_batch(_flat(points), alphas)
+        return np.array([min(d["cp"]) if d["success"] and d["cp"] else math.nan for d in out], dtype=np.float64)
+    base = _velaro.analyze_inviscid_batch(_flat(points), [0.0, 45.0, 90.0])
+    if not all(d["success"] and d["cp"] for d in base):
+        return np.full(len(alphas), math.nan)
+    q2_0, q2_45, q2_90 = (1.0 - np.array(d["cp"], dtype=np.float64) for d in base)
+    product = q2_45 - 0.5 * (q2_0 + q2_90)  # q0 * q90
+    # Take the larger of the two speeds as positive (the overall sign does
+    # not matter) and the other from the product, so that no division by a
+    # speed near zero (a stagnation point) occurs.
+    first = q2_0 >= q2_90
+    q0 = np.where(first, np.sqrt(np.maximum(q2_0, 0.0)), 0.0)
+    q90 = np.where(first, 0.0, np.sqrt(np.maximum(q2_90, 0.0)))
+    with np.errstate(divide="ignore", invalid="ignore"):
+        q0 = np.where(first, q0, np.where(q90 > 0.0, product / q90, 0.0))
+        q90 = np.where(first, np.where(q0 > 0.0, product / q0, 0.0), q90)
+    a = np.radians(np.array(alphas))
+    q = np.outer(np.cos(a), q0) + np.outer(np.sin(a), q90)
+    return 1.0 - np.max(q * q, axis=1)
 
 
 def _flag(cp0_min: float, mach: float) -> tuple[Optional[bool], float]:

@@ -200,6 +200,19 @@ class TestFlagConventions:
         with pytest.raises(ValueError, match="supercritical"):
             velaro.Polar(alpha=[0.0, 1.0], cl=[0.0, 0.1], cd=[0.01, 0.01], supercritical=[True])
 
+    def test_polar_check_takes_every_angle_from_three_solutions(self, naca0012):
+        # A polar's minimum Cp per angle comes from the solutions at 0, 45
+        # and 90 degrees (the flow is linear in the free stream).  Against a
+        # direct solve at each angle it may differ by rounding only; 1e-12
+        # leaves room for the square roots and the division involved.
+        from velaro import _backend
+
+        for af in (naca0012, velaro.Airfoil.naca("4412").repanel(120)):
+            angles = np.arange(-15.0, 20.5, 0.5)
+            direct = [min(d["cp"]) for d in _velaro.analyze_inviscid_batch(af.coordinates.ravel().tolist(),
+                                                                          angles.tolist())]
+            np.testing.assert_allclose(_backend._min_cp0(af.coordinates, angles), direct, rtol=1e-12, atol=1e-12)
+
     def test_warning_is_a_user_warning_of_the_package(self):
         assert issubclass(velaro.SupercriticalWarning, UserWarning)
 
