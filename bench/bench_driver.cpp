@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
     specal(st, st.alpha);
     refresh_wake_geometry(st, setup->system, config);
     compute_wake_inviscid_speeds(st, setup->system);
-    st.cl = compute_panel_forces_from_gamma(st.x, st.y, st.qinv, st.alpha).cl;
+    st.cl = compute_panel_forces_from_gamma(st.x, st.y, st.qinv, st.alpha, 0.0).cl;
     rebuild_rows_for_numbering(st);
     st.dij = *build_dij_with_wake_state(setup->system, st.wake_x, st.wake_y, st.wake_nx, st.wake_ny, st.wake_apanel);
     st.dij_built = st.dij_current = true;

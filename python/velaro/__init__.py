@@ -13,10 +13,23 @@ with e^N transition for the viscous flow.  Start from an :class:`Airfoil`::
 
 Units: angles in degrees, lengths in chords, coefficients on the chord and
 the free-stream dynamic pressure.
+
+A Mach number above 0 (``mach=``, below 1) corrects the surface pressure,
+and with it lift and moment, for compressibility by the Karman-Tsien rule;
+the correction holds while the flow stays subsonic everywhere, and points
+where it does not are flagged ``supercritical`` with a
+:class:`SupercriticalWarning`.
 """
 
 from ._datfile import MAX_FILE_BYTES
-from .airfoil import DEFAULT_PANELS, MAX_ANALYSIS_NODES, Airfoil, ContourOrderWarning, PolarInterrupted
+from .airfoil import (
+    DEFAULT_PANELS,
+    MAX_ANALYSIS_NODES,
+    Airfoil,
+    ContourOrderWarning,
+    PolarInterrupted,
+    SupercriticalWarning,
+)
 from .results import (
     BoundaryLayer,
     BoundaryLayerSide,
@@ -42,6 +55,7 @@ __all__ = [
     "Polar",
     "PolarInterrupted",
     "PolarSet",
+    "SupercriticalWarning",
     "SurfacePressure",
     "__version__",
 ]

@@ -20,8 +20,10 @@ Geometry
     Each raises ``ValueError`` instead of returning an empty or collapsed list.
 
 Inviscid
-    ``inviscid_at_alpha(points, alpha) -> InviscidRecord``: lift and moment
-    coefficients and the pressure coefficient at every surface node.
+    ``inviscid_at_alpha(points, alpha, mach) -> InviscidRecord``: lift and
+    moment coefficients and the pressure coefficient at every surface node,
+    corrected for compressibility at ``mach`` > 0, and whether the flow is
+    supercritical.
 
 Viscous, one operating point
     ``point_at_alpha(points, alpha, conditions, distributions) -> PointRecord``
@@ -61,6 +63,10 @@ them into NaN when the point did not converge); ``error`` holds the text of a
 failure (invalid input, solver breakdown), in which case ``converged`` is
 False.
 
+Compressibility: the engine corrects the surface pressure of its lift and
+moment for the Mach number (Karman-Tsien).  Records flag a supercritical
+point (see below); that check is the adapter's, not the engine's.
+
 Capabilities
     :data:`FORCED_TRANSITION` and :data:`WARM_START` tell the package what the
     engine in use can do.
@@ -84,6 +90,24 @@ How the present engine (``_velaro``) is used
   by linear interpolation of the edge velocity.
 * Forced transition is not available: any trip position other than 1 raises
   ``NotImplementedError``.
+* ``analyze_inviscid_batch`` knows no Mach number.  At M > 0 the adapter
+  corrects its nodal Cp with the Karman-Tsien rule and integrates lift and
+  moment of the corrected pressure itself, with the solver's own integral
+  (:func:`velaro._compressible.pressure_forces`); at M = 0 the solver's cl
+  and cm are used as they are.  The viscous surface pressure of
+  ``distributions`` is corrected likewise (1 - ue^2, then Karman-Tsien).
+* Supercritical flag of a viscous point: the smallest Cp of the inviscid
+  solution at the point's angle, corrected, against Cp*(M).  The inviscid
+  solution stands in for the viscous one because it is cheap (one small
+  solve for a point; for the polars of one contour, one batch of three
+  angles from which every angle's pressure follows, see :func:`_min_cp0`),
+  and because the flag then does not depend on whether
+  distributions were asked for: a point gets the same flag from ``analyze``
+  and from a polar.  At the same angle the inviscid suction peak is, in
+  attached flow, a little stronger than the viscous one (the boundary layer
+  decambers the section), so the flag errs on the safe side; past the lift
+  maximum it can flag a point whose separated flow stays subsonic.  The flag
+  is None for a point without a result (not converged) and False at M = 0.
 """
 
 from __future__ import annotations
@@ -98,6 +122,8 @@ from typing import Callable, Literal, Optional, Sequence
 import numpy as np
 
 import _velaro
+
+from . import _compressible
 
 #: Name of the engine module in use.
 ENGINE = "_velaro"
@@ -172,6 +198,10 @@ class PointRecord:
     start: str = "cold"
     cl_target: Optional[float] = None
     distributions: Optional[Distributions] = None
+    #: Flow locally supersonic (None: no result to check).
+    supercritical: Optional[bool] = None
+    #: Smallest corrected Cp of the solution the flag was taken from (NaN: none).
+    cp_min: float = math.nan
 
 
 _FLOAT_COLUMNS = ("alpha", "cl", "cd", "cm", "cd_friction", "cd_pressure", "x_tr_upper", "x_tr_lower", "residual")
@@ -196,6 +226,10 @@ class SweepRecord:
     converged: np.ndarray
     errors: list = field(default_factory=list)
     start: list = field(default_factory=list)
+    #: Per point: flow locally supersonic (False where not converged).
+    supercritical: Optional[np.ndarray] = None
+    #: Per point: smallest corrected Cp behind the flag (NaN where not checked).
+    cp_min: Optional[np.ndarray] = None
 
     @classmethod
     def from_points(cls, mode: str, targets: np.ndarray, points: Sequence[PointRecord]) -> "SweepRecord":
@@ -218,6 +252,9 @@ class SweepRecord:
             error=self.errors[i],
             start=self.start[i],
             cl_target=float(self.targets[i]) if self.mode == "cl" else None,
+            supercritical=(None if self.supercritical is None or not self.converged[i]
+                           else bool(self.supercritical[i])),
+            cp_min=math.nan if self.cp_min is None else float(self.cp_min[i]),
         )
 
 
@@ -233,7 +270,8 @@ class SweepTask:
 
 @dataclass
 class InviscidRecord:
-    """Inviscid solution at one angle: coefficients and nodal pressure."""
+    """Inviscid solution at one angle: coefficients and nodal pressure
+    (corrected for compressibility at ``mach`` > 0)."""
 
     alpha: float
     cl: float
@@ -242,6 +280,11 @@ class InviscidRecord:
     y: np.ndarray
     cp: np.ndarray
     error: Optional[str] = None
+    mach: float = 0.0
+    #: Flow locally supersonic (None on failure, False at M = 0).
+    supercritical: Optional[bool] = None
+    #: Smallest corrected Cp (NaN on failure).
+    cp_min: float = math.nan
 
 
 # ---------------------------------------------------------------------------
@@ -309,15 +352,112 @@ def deflect_flap(points: np.ndarray, hinge_x: float, deflection_deg: float, hing
 # Inviscid
 
 
-def inviscid_at_alpha(points: np.ndarray, alpha: float) -> InviscidRecord:
-    """Inviscid panel solution at one angle (degrees)."""
+def inviscid_at_alpha(points: np.ndarray, alpha: float, mach: float = 0.0) -> InviscidRecord:
+    """Inviscid panel solution at one angle (degrees) and Mach number.
+
+    At ``mach`` 0 the engine's solution as it is; above, its nodal pressure
+    corrected by the Karman-Tsien rule and the lift and moment integrated
+    from the corrected pressure (see the module notes).
+    """
     d = _velaro.analyze_inviscid_batch(_flat(points), [float(alpha)])[0]
     if not d["success"]:
         empty = np.empty(0)
-        return InviscidRecord(float(alpha), math.nan, math.nan, empty, empty, empty, error=d["error"])
-    cp = np.array(d["cp"], dtype=np.float64)
-    nodes = points[: len(cp)]  # one value per node; a closed contour's last node repeats the first
-    return InviscidRecord(float(alpha), float(d["cl"]), float(d["cm"]), nodes[:, 0].copy(), nodes[:, 1].copy(), cp)
+        return InviscidRecord(float(alpha), math.nan, math.nan, empty, empty, empty, error=d["error"], mach=mach)
+    cp0 = np.array(d["cp"], dtype=np.float64)
+    nodes = points[: len(cp0)]  # one value per node; a closed contour's last node repeats the first
+    if mach == 0.0:
+        cp, cl, cm = cp0, float(d["cl"]), float(d["cm"])
+    else:
+        cp = _compressible.karman_tsien(cp0, mach)
+        cl, cm = _compressible.pressure_forces(points, cp, float(alpha))
+    return InviscidRecord(
+        float(alpha), cl, cm, nodes[:, 0].copy(), nodes[:, 1].copy(), cp, mach=mach,
+        supercritical=_compressible.is_supercritical(float(cp0.min()), mach), cp_min=float(cp.min()),
+    )
+
+
+def _min_cp0(points: np.ndarray, alphas: Sequence[float]) -> np.ndarray:
+    """Smallest incompressible Cp of the inviscid solution at each angle
+    (NaN where it fails).
+
+    Up to three angles are solved directly.  For more, the solutions at 0,
+    45 and 90 degrees give all others: the potential flow is linear in the
+    free stream, so the surface speed at angle a is
+    q(a) = cos(a) q0 + sin(a) q90, and Cp = 1 - q^2.  The solver reports
+    only Cp, that is q^2; the speeds at 0 and 90 degrees follow up to sign,
+    and their relative sign from q45^2 = (q0 + q90)^2 / 2.  Three solves then
+    serve a whole polar.
+    """
+    alphas = [float(a) for a in alphas]
+    if len(alphas) == 0:
+        return np.empty(0)
+    if len(alphas) <= 3:
+        out = _velaro.analyze_inviscid_batch(_flat(points), alphas)
+        return np.array([min(d["cp"]) if d["success"] and d["cp"] else math.nan for d in out], dtype=np.float64)
+    base = _velaro.analyze_inviscid_batch(_flat(points), [0.0, 45.0, 90.0])
+    if not all(d["success"] and d["cp"] for d in base):
+        return np.full(len(alphas), math.nan)
+    q2_0, q2_45, q2_90 = (1.0 - np.array(d["cp"], dtype=np.float64) for d in base)
+    product = q2_45 - 0.5 * (q2_0 + q2_90)  # q0 * q90
+    # Take the larger of the two speeds as positive (the overall sign does
+    # not matter) and the other from the product, so that no division by a
+    # speed near zero (a stagnation point) occurs.
+    first = q2_0 >= q2_90
+    q0 = np.where(first, np.sqrt(np.maximum(q2_0, 0.0)), 0.0)
+    q90 = np.where(first, 0.0, np.sqrt(np.maximum(q2_90, 0.0)))
+    with np.errstate(divide="ignore", invalid="ignore"):
+        q0 = np.where(first, q0, np.where(q90 > 0.0, product / q90, 0.0))
+        q90 = np.where(first, np.where(q0 > 0.0, product / q0, 0.0), q90)
+    a = np.radians(np.array(alphas))
+    q = np.outer(np.cos(a), q0) + np.outer(np.sin(a), q90)
+    return 1.0 - np.max(q * q, axis=1)
+
+
+def _flag(cp0_min: float, mach: float) -> tuple[Optional[bool], float]:
+    """Supercritical flag and corrected minimum Cp from the incompressible minimum."""
+    if not math.isfinite(cp0_min):
+        return None, math.nan
+    cp_min = float(_compressible.karman_tsien(np.float64(cp0_min), mach))
+    return _compressible.is_supercritical(cp0_min, mach), cp_min
+
+
+def _flag_point(points: np.ndarray, rec: PointRecord, mach: float) -> PointRecord:
+    """The record with its supercritical flag (one inviscid solve when converged)."""
+    if not rec.converged or rec.error is not None or not math.isfinite(rec.alpha):
+        return rec
+    if mach == 0.0:
+        rec.supercritical = False  # nothing is critical in incompressible flow; no solve needed
+        return rec
+    rec.supercritical, rec.cp_min = _flag(float(_min_cp0(points, [rec.alpha])[0]), mach)
+    return rec
+
+
+def _flag_sweeps(tasks: Sequence["SweepTask"], records: Sequence["SweepRecord"]) -> None:
+    """Set the supercritical flags of finished sweeps, in place.
+
+    The smallest Cp0 at an angle does not depend on the Reynolds or Mach
+    number, so the sweeps of one contour share one inviscid batch over the
+    converged angles of all of them.
+    """
+    groups: dict[int, list[int]] = {}
+    for k, t in enumerate(tasks):
+        r = records[k]
+        r.supercritical = np.zeros(len(r.alpha), dtype=bool)
+        r.cp_min = np.full(len(r.alpha), math.nan)
+        if t.conditions.mach > 0.0:  # at M = 0 nothing is critical: no solve needed
+            groups.setdefault(id(t.points), []).append(k)
+    for members in groups.values():
+        wanted: set[float] = set()
+        for k in members:
+            r = records[k]
+            wanted.update(float(a) for a in r.alpha[r.converged & np.isfinite(r.alpha)])
+        angles = sorted(wanted)
+        minima = dict(zip(angles, _min_cp0(tasks[members[0]].points, angles)))
+        for k in members:
+            r, mach = records[k], tasks[k].conditions.mach
+            for i in np.flatnonzero(r.converged & np.isfinite(r.alpha)):
+                flag, r.cp_min[i] = _flag(float(minima[float(r.alpha[i])]), mach)
+                r.supercritical[i] = bool(flag)
 
 
 def _inviscid_line(points: np.ndarray) -> tuple[float, float]:
@@ -410,13 +550,14 @@ def _distributions(points: np.ndarray, alpha: float, c: Conditions) -> Optional[
     node_x = np.concatenate([up_nodes[::-1, 0], lo_nodes[:, 0]])
     node_y = np.concatenate([up_nodes[::-1, 1], lo_nodes[:, 1]])
     ue = np.concatenate([ue_up[::-1], ue_lo])
-    return Distributions(upper=upper, lower=lower, x=node_x, y=node_y, cp=1.0 - ue * ue)
+    cp = _compressible.karman_tsien(1.0 - ue * ue, c.mach)
+    return Distributions(upper=upper, lower=lower, x=node_x, y=node_y, cp=cp)
 
 
 def point_at_alpha(points: np.ndarray, alpha: float, conditions: Conditions, distributions: bool = False) -> PointRecord:
     """Viscous solution at one angle of attack (degrees)."""
     _check_conditions(conditions)
-    rec = _batch(points, [alpha], conditions)[0]
+    rec = _flag_point(points, _batch(points, [alpha], conditions)[0], conditions.mach)
     if distributions and rec.converged:
         rec.distributions = _distributions(points, alpha, conditions)
     return rec
@@ -657,7 +798,7 @@ def point_at_cl(
     the record has ``converged`` False and an error saying why.
     """
     _check_conditions(conditions)
-    rec = _solve_cls(points, [cl], conditions, tolerance)[0]
+    rec = _flag_point(points, _solve_cls(points, [cl], conditions, tolerance)[0], conditions.mach)
     if distributions and rec.converged:
         rec.distributions = _distributions(points, rec.alpha, conditions)
     return rec
@@ -704,6 +845,8 @@ def sweep(
 
     ``sink``, when given, receives each finished point as soon as its chunk
     is done (angle sweeps), so that a caller can keep them on an interrupt.
+    The supercritical flags are left unset (None): :func:`sweeps` sets them,
+    with one inviscid batch per contour.
     """
     _check_conditions(task.conditions)
     values = np.asarray(task.values, dtype=np.float64)
@@ -732,7 +875,8 @@ def sweeps(tasks: Sequence[SweepTask], workers: Optional[int] = None, progress: 
     intervals, so that Ctrl-C reaches it at once: it then cancels the
     remaining chunks and raises :class:`SweepInterrupted` (a
     ``KeyboardInterrupt``) with the points finished so far.  Chunks already
-    running finish in the background and are discarded.
+    running finish in the background and are discarded.  The records come
+    back with their supercritical flags set (:func:`_flag_sweeps`).
     """
     for t in tasks:
         _check_conditions(t.conditions)
@@ -749,7 +893,9 @@ def sweeps(tasks: Sequence[SweepTask], workers: Optional[int] = None, progress: 
         pending = set(futures)
         while pending:
             _, pending = wait(pending, timeout=0.1, return_when=FIRST_COMPLETED)
-        return [f.result() for f in futures]
+        records = [f.result() for f in futures]
+        _flag_sweeps(tasks, records)
+        return records
     except KeyboardInterrupt as exc:
         cancel.set()
         pool.shutdown(wait=False, cancel_futures=True)
@@ -760,6 +906,7 @@ def sweeps(tasks: Sequence[SweepTask], workers: Optional[int] = None, progress: 
                 partial.append(f.result())
             else:
                 partial.append(_completed(t, list(sink)))
+        _flag_sweeps(tasks, partial)
         raise SweepInterrupted(partial) from exc
     except BaseException:
         cancel.set()

@@ -249,13 +249,104 @@ def find_self_intersection(points: np.ndarray, te_radius: float = 0.002) -> tupl
     return None
 
 
+class _Spline:
+    """Natural cubic spline through points in the plane, parametrised by the
+    length of the polygon through them (the usual choice for contours)."""
+
+    def __init__(self, points: np.ndarray) -> None:
+        self.s = np.concatenate([[0.0], np.cumsum(np.hypot(*np.diff(points, axis=0).T))])
+        self.p = np.asarray(points, dtype=np.float64)
+        self.m = self._second_derivatives(self.s, self.p)
+
+    @staticmethod
+    def _second_derivatives(s: np.ndarray, f: np.ndarray) -> np.ndarray:
+        # Continuity of the first derivative at the inner knots, zero second
+        # derivative at the ends: a tridiagonal system, solved by elimination.
+        n = len(s)
+        m = np.zeros_like(f)
+        if n < 3:
+            return m
+        h = np.diff(s)
+        diag = 2.0 * (h[:-1] + h[1:])
+        rhs = 6.0 * ((f[2:] - f[1:-1]) / h[1:, None] - (f[1:-1] - f[:-2]) / h[:-1, None])
+        for i in range(1, n - 2):
+            w = h[i] / diag[i - 1]
+            diag[i] -= w * h[i]
+            rhs[i] -= w * rhs[i - 1]
+        inner = np.empty_like(rhs)
+        inner[-1] = rhs[-1] / diag[-1]
+        for i in range(n - 4, -1, -1):
+            inner[i] = (rhs[i] - h[i + 1] * inner[i + 1]) / diag[i]
+        m[1:-1] = inner
+        return m
+
+    def __call__(self, t: np.ndarray, derivative: int = 0) -> np.ndarray:
+        """Points (or their first or second derivatives) at parameters ``t``."""
+        t = np.atleast_1d(np.asarray(t, dtype=np.float64))
+        i = np.clip(np.searchsorted(self.s, t, side="right") - 1, 0, len(self.s) - 2)
+        h = (self.s[i + 1] - self.s[i])[:, None]
+        a = (self.s[i + 1][:, None] - t[:, None]) / h
+        b = 1.0 - a
+        p0, p1, m0, m1 = self.p[i], self.p[i + 1], self.m[i], self.m[i + 1]
+        if derivative == 0:
+            return a * p0 + b * p1 + ((a**3 - a) * m0 + (b**3 - b) * m1) * h * h / 6.0
+        if derivative == 1:
+            return (p1 - p0) / h + ((1.0 - 3.0 * a * a) * m0 + (3.0 * b * b - 1.0) * m1) * h / 6.0
+        return a * m0 + b * m1
+
+
+def _farthest(spline: _Spline, target: np.ndarray, i: int) -> float:
+    """Parameter of the point of the spline farthest from ``target``, near knot ``i``."""
+    lo = spline.s[max(i - 1, 0)]
+    hi = spline.s[min(i + 1, len(spline.s) - 1)]
+    t = np.linspace(lo, hi, 65)
+    d = np.sum((spline(t) - target) ** 2, axis=1)
+    best = float(t[int(np.argmax(d))])
+    # Newton steps on the derivative of half the squared distance.
+    for _ in range(8):
+        r = spline(best)[0] - target
+        d1 = spline(best, 1)[0]
+        d2 = spline(best, 2)[0]
+        g = float(r @ d1)
+        gg = float(d1 @ d1 + r @ d2)
+        if gg >= 0.0:  # not a maximum here; keep the sampled one
+            break
+        step = g / gg
+        best = min(max(best - step, lo), hi)
+        if abs(step) <= 1e-15 * (hi - lo + 1.0):
+            break
+    return best
+
+
+def _peak(xs: np.ndarray, values: np.ndarray, i: int) -> tuple[float, float]:
+    """Position and value of the extremum of ``values`` at station ``i``,
+    refined by the parabola through it and its neighbours."""
+    if 0 < i < len(xs) - 1:
+        (x0, x1, x2), (f0, f1, f2) = xs[i - 1 : i + 2], values[i - 1 : i + 2]
+        den = (x1 - x0) * (f1 - f2) - (x1 - x2) * (f1 - f0)
+        if den != 0.0:
+            xv = x1 - 0.5 * ((x1 - x0) ** 2 * (f1 - f2) - (x1 - x2) ** 2 * (f1 - f0)) / den
+            if x0 < xv < x2:
+                # Value of the parabola at its vertex (Lagrange form).
+                fv = (f0 * (xv - x1) * (xv - x2) / ((x0 - x1) * (x0 - x2))
+                      + f1 * (xv - x0) * (xv - x2) / ((x1 - x0) * (x1 - x2))
+                      + f2 * (xv - x0) * (xv - x1) / ((x2 - x0) * (x2 - x1)))
+                return float(xv), float(fv)
+    return float(xs[i]), float(values[i])
+
+
 @dataclass(frozen=True)
 class SectionProperties:
     """Thickness, camber and trailing-edge gap, as fractions of the chord.
 
     Measured in the chord frame (leading edge at 0, trailing-edge midpoint at
-    1), with thickness and camber taken vertically in that frame between the
-    two surfaces, linearly interpolated between the points.
+    1), with thickness and camber taken normal to the chord between the two
+    surfaces.  The leading edge is the point of the contour farthest from
+    the trailing-edge midpoint.  Both are found on a cubic spline through
+    the points, not on the polygon, so that a coarse contour (a few dozen
+    points per side) measures like a fine one: a leading edge picked among
+    the nodes would tilt the chord by up to a node spacing near the nose,
+    and with it the camber.
     """
 
     chord: float
@@ -266,20 +357,35 @@ class SectionProperties:
     trailing_edge_gap: float
 
 
-def section_properties(points: np.ndarray, stations: int = 2001) -> SectionProperties:
-    """Measure an ordered contour (see :class:`SectionProperties`)."""
+def section_properties(points: np.ndarray, stations: int = 2001, refine: int = 8) -> SectionProperties:
+    """Measure an ordered contour (see :class:`SectionProperties`).
+
+    ``stations`` chordwise stations (cosine spacing) compare the surfaces;
+    each surface is evaluated at ``refine`` points per spline interval.
+    """
     closed = np.array_equal(points[-1], points[0])
     te = 0.5 * (points[0] + points[-1])
+    spline = _Spline(points)
     i_le = int(np.argmax(np.hypot(*(points - te).T)))
-    le = points[i_le]
+    s_le = _farthest(spline, te, i_le)
+    le = spline(s_le)[0]
     chord_vec = te - le
     chord = float(np.hypot(*chord_vec))
     cos_a, sin_a = chord_vec / chord
-    rel = points - le
-    # Chord frame: x along the chord, y normal to it, both over the chord.
-    local = np.column_stack([rel[:, 0] * cos_a + rel[:, 1] * sin_a, -rel[:, 0] * sin_a + rel[:, 1] * cos_a]) / chord
-    upper = local[: i_le + 1][::-1]
-    lower = local[i_le:]
+
+    def local(p: np.ndarray) -> np.ndarray:
+        # Chord frame: x along the chord, y normal to it, both over the chord.
+        rel = p - le
+        return np.column_stack([rel[:, 0] * cos_a + rel[:, 1] * sin_a, -rel[:, 0] * sin_a + rel[:, 1] * cos_a]) / chord
+
+    def samples(a: float, b: float) -> np.ndarray:
+        knots = spline.s[(spline.s > a) & (spline.s < b)]
+        ends = np.concatenate([[a], knots, [b]])
+        fine = [np.linspace(u, v, refine, endpoint=False) for u, v in zip(ends[:-1], ends[1:])]
+        return local(spline(np.concatenate(fine + [[b]])))
+
+    upper = samples(0.0, s_le)
+    lower = samples(s_le, float(spline.s[-1]))
     xs = 0.5 * (1.0 - np.cos(np.linspace(0.0, np.pi, stations)))
 
     def surface(p: np.ndarray) -> np.ndarray:
@@ -289,14 +395,15 @@ def section_properties(points: np.ndarray, stations: int = 2001) -> SectionPrope
     yu, yl = surface(upper), surface(lower)
     thickness = yu - yl
     camber = 0.5 * (yu + yl)
-    it = int(np.argmax(thickness))
+    xt, t = _peak(xs, thickness, int(np.argmax(thickness)))
     ic = int(np.argmax(np.abs(camber)))
+    xc, cmax = _peak(xs, camber, ic)
     gap = 0.0 if closed else float(np.hypot(*(points[0] - points[-1]))) / chord
     return SectionProperties(
         chord=chord,
-        max_thickness=float(thickness[it]),
-        max_thickness_x=float(xs[it]),
-        max_camber=float(camber[ic]),
-        max_camber_x=float(xs[ic]),
+        max_thickness=t,
+        max_thickness_x=xt,
+        max_camber=cmax,
+        max_camber_x=xc,
         trailing_edge_gap=gap,
     )

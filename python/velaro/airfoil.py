@@ -8,11 +8,11 @@ import re as _re
 import warnings
 from functools import cached_property
 from itertools import product
-from typing import Any, Literal, Optional, Sequence, Union, overload
+from typing import Any, Callable, Literal, Optional, Sequence, Union, overload
 
 import numpy as np
 
-from . import _backend
+from . import _backend, _compressible
 from ._contour import as_points, find_self_intersection, order_contour, section_properties
 from ._datfile import PathLike, read_dat, write_dat
 from .results import (
@@ -25,7 +25,9 @@ from .results import (
     SurfacePressure,
 )
 
-__all__ = ["Airfoil", "ContourOrderWarning", "PolarInterrupted", "DEFAULT_PANELS", "MAX_ANALYSIS_NODES"]
+__all__ = [
+    "Airfoil", "ContourOrderWarning", "SupercriticalWarning", "PolarInterrupted", "DEFAULT_PANELS", "MAX_ANALYSIS_NODES",
+]
 
 #: Nodes of the contour the analyses use unless told otherwise.
 DEFAULT_PANELS = 160
@@ -53,6 +55,31 @@ class PolarInterrupted(KeyboardInterrupt):
 class ContourOrderWarning(UserWarning):
     """The contour was reordered (reversed, restarted at the trailing edge,
     or its repeated closing point dropped) before use."""
+
+
+class SupercriticalWarning(UserWarning):
+    """The flow reaches sonic speed on the surface (``supercritical`` is True):
+    the compressibility correction, and with it the analysis, no longer holds
+    at that point."""
+
+
+ProgressArg = Union[bool, None, Callable[[int], Any], Any]
+
+
+def _progress_callback(progress: ProgressArg) -> Optional[Callable[[int], Any]]:
+    """The function to call with the number of points just finished, from a
+    ``progress`` argument that is not True (True makes a bar of its own)."""
+    if progress is None or (isinstance(progress, (bool, np.bool_)) and not progress):
+        return None
+    update = getattr(progress, "update", None)
+    if callable(update):  # a tqdm-like bar
+        return update
+    if callable(progress):
+        return progress
+    raise ValueError(
+        f"progress must be a bool, a callable taking the number of points finished, or an object with "
+        f"an update(n) method such as a tqdm bar; got {progress!r}"
+    )
 
 
 def _finite(name: str, value: Any) -> float:
@@ -467,7 +494,8 @@ class Airfoil:
             x_tr_upper=coef(rec.x_tr_upper), x_tr_lower=coef(rec.x_tr_lower),
             converged=ok, iterations=int(rec.iterations), residual=float(rec.residual), error=rec.error,
             re=cond.reynolds, mach=cond.mach, ncrit=cond.ncrit, xtr=(cond.xtr_upper, cond.xtr_lower),
-            cl_target=rec.cl_target, start=rec.start, pressure=pressure, boundary_layer=boundary_layer,
+            cl_target=rec.cl_target, start=rec.start, supercritical=rec.supercritical if ok else None,
+            pressure=pressure, boundary_layer=boundary_layer,
         )
 
     @overload
@@ -512,9 +540,18 @@ class Airfoil:
         re : float
             Chord Reynolds number, > 0.
         mach : float
-            Free-stream Mach number in [0, 1).  It enters the boundary-layer
-            closures; the pressure and lift are not corrected for
-            compressibility.
+            Free-stream Mach number in [0, 1).  The surface pressure is
+            corrected for compressibility by the Karman-Tsien rule and the
+            lift and moment are integrated from the corrected pressure; the
+            boundary-layer closures see the Mach number too.  The correction
+            holds only while the flow stays subsonic everywhere: when the
+            corrected minimum Cp falls below the critical value Cp*(M) (local
+            Mach number 1), the point is flagged ``supercritical`` and a
+            :class:`SupercriticalWarning` is issued; its results are then
+            outside the method's validity.  The check uses the inviscid
+            pressure at the same angle (conservative in attached flow).
+            At 0 nothing is corrected and nothing is flagged.  Negative
+            values and values of 1 or more raise ValueError.
         ncrit : float
             Critical amplification exponent of the e^N transition model
             (9: a clean wind tunnel), >= 0.
@@ -539,12 +576,19 @@ class Airfoil:
         OperatingPoint
             With ``converged`` False and NaN coefficients when the solver did
             not converge (or a prescribed ``cl`` was not reached); the reason
-            is in ``error`` when the engine gave one.
+            is in ``error`` when the engine gave one.  ``supercritical`` is
+            True when the flow reaches sonic speed somewhere (see ``mach``).
+
+        Warns
+        -----
+        SupercriticalWarning
+            When the converged point is supercritical.
 
         Raises
         ------
         ValueError
-            For invalid arguments.
+            For invalid arguments, among them a Mach number that is negative
+            or 1 or more.
         NotImplementedError
             For a trip position other than 1.
         """
@@ -566,7 +610,17 @@ class Airfoil:
             rec = _backend.point_at_cl(points, target, cond, distributions=bool(distributions), tolerance=tol)
         else:
             rec = _backend.point_at_alpha(points, _finite("alpha", alpha), cond, distributions=bool(distributions))
-        return self._point(rec, cond)
+        point = self._point(rec, cond)
+        if point.supercritical:
+            self._warn_supercritical(
+                f"alpha {point.alpha:.4g} deg: inviscid Cp_min {rec.cp_min:.3f} at that angle is below the "
+                f"critical Cp* {_compressible.critical_pressure_coefficient(cond.mach):.3f}", cond.mach)
+        return point
+
+    def _warn_supercritical(self, what: str, mach: float, stacklevel: int = 3) -> None:
+        warnings.warn(SupercriticalWarning(
+            f"{self._name} at Mach {mach:g}: supercritical, the flow reaches sonic speed on the surface ({what}); "
+            "the compressibility correction and the analysis do not hold there"), stacklevel=stacklevel)
 
     def analyze_inviscid(self, alpha: float, *, mach: float = 0.0, repanel: Repanel = None) -> InviscidPoint:
         """Inviscid panel solution at one angle of attack.
@@ -579,24 +633,49 @@ class Airfoil:
         alpha : float
             Angle of attack, degrees.
         mach : float
-            Free-stream Mach number; only 0 (incompressible) is available yet.
+            Free-stream Mach number in [0, 1).  Above 0 the pressure
+            coefficient of the incompressible solution is corrected by the
+            Karman-Tsien rule, and the lift and moment are integrated from
+            the corrected pressure (at 0 the incompressible solution is
+            returned unchanged).  The correction holds only while the flow
+            stays subsonic everywhere: when the corrected minimum Cp falls
+            below the critical value Cp*(M), ``supercritical`` is True and a
+            :class:`SupercriticalWarning` is issued.  Negative values and
+            values of 1 or more raise ValueError.
+        repanel : None, bool or int
+            See :meth:`analyze`.
 
         Returns
         -------
         InviscidPoint
-            cl, cm and the pressure coefficient at the surface nodes.
+            cl, cm and the (corrected) pressure coefficient at the surface
+            nodes.
+
+        Warns
+        -----
+        SupercriticalWarning
+            When the solution is supercritical.
+
+        Raises
+        ------
+        ValueError
+            For a non-finite angle, or a Mach number that is negative or 1 or
+            more.
         """
         a = _finite("alpha", alpha)
         m = _check_mach(mach)
-        if m != 0.0:
-            raise NotImplementedError("a compressibility correction of the inviscid solution is not available yet; use mach=0")
-        rec = _backend.inviscid_at_alpha(self._analysis_points(repanel), a)
+        rec = _backend.inviscid_at_alpha(self._analysis_points(repanel), a, m)
         if rec.error is not None:
             return InviscidPoint(alpha=a, cl=math.nan, cm=math.nan, pressure=None, error=rec.error, mach=m)
         arrays = [np.array(v, copy=True) for v in (rec.x, rec.y, rec.cp)]
         for v in arrays:
             v.setflags(write=False)
-        return InviscidPoint(alpha=a, cl=rec.cl, cm=rec.cm, pressure=SurfacePressure(*arrays), mach=m)
+        if rec.supercritical:
+            self._warn_supercritical(
+                f"alpha {a:.4g} deg, inviscid: Cp_min {rec.cp_min:.3f} is below the critical Cp* "
+                f"{_compressible.critical_pressure_coefficient(m):.3f}", m)
+        return InviscidPoint(alpha=a, cl=rec.cl, cm=rec.cm, pressure=SurfacePressure(*arrays), mach=m,
+                             supercritical=rec.supercritical)
 
     def polar(
         self,
@@ -610,7 +689,7 @@ class Airfoil:
         repanel: Repanel = None,
         max_iterations: int = 100,
         workers: Optional[int] = None,
-        progress: bool = False,
+        progress: ProgressArg = False,
     ) -> Union[Polar, PolarSet]:
         """Viscous polar over a list of angles or of lift coefficients.
 
@@ -628,7 +707,12 @@ class Airfoil:
             Conditions as in :meth:`analyze`.  A sequence for any of them asks
             for one polar per value (per combination, Reynolds numbers
             outermost); these run in parallel and come back as a
-            :class:`PolarSet`.
+            :class:`PolarSet`.  The Mach number corrects the surface pressure
+            of lift and moment (Karman-Tsien) and enters the boundary-layer
+            closures; converged points whose flow reaches sonic speed are
+            marked in the column :attr:`Polar.supercritical` (see ``mach``
+            in :meth:`analyze`), with one :class:`SupercriticalWarning` per
+            polar that has any.
         xtr : (float, float)
             Trip positions; see :meth:`analyze`.
         repanel : None, bool or int
@@ -638,16 +722,29 @@ class Airfoil:
         workers : int, optional
             Threads for the parallel polars (default: one per polar, at most
             one per processor).
-        progress : bool
-            Show a progress bar (tqdm) on standard error.
+        progress : bool, callable or tqdm-like object
+            True shows a progress bar of its own (tqdm) on standard error.
+            A callable is called with the number of points just finished; an
+            object with an ``update(n)`` method (a ``tqdm`` bar made by the
+            caller, which may span several calls) has that method called.
+            Either may be called from worker threads, several times per
+            polar, in steps of a few points.
 
         Returns
         -------
         Polar or PolarSet
             A :class:`Polar` when re, mach and ncrit are all scalars.
 
+        Warns
+        -----
+        SupercriticalWarning
+            Once per polar with supercritical points.
+
         Raises
         ------
+        ValueError
+            For invalid arguments, among them a Mach number that is negative
+            or 1 or more.
         PolarInterrupted
             On Ctrl-C (a ``KeyboardInterrupt``), carrying the points that had
             finished.
@@ -674,12 +771,13 @@ class Airfoil:
         tasks = [_backend.SweepTask(points=points, mode=mode, values=values, conditions=c) for c in conds]
 
         bar = None
-        callback = None
-        if progress:
+        if isinstance(progress, (bool, np.bool_)) and progress:
             from tqdm.auto import tqdm
 
             bar = tqdm(total=len(values) * len(tasks), desc=self._name, unit="pt", leave=False)
             callback = bar.update
+        else:
+            callback = _progress_callback(progress)
         many = many_re or many_mach or many_n
         try:
             records = _backend.sweeps(tasks, workers=workers, progress=callback)
@@ -691,6 +789,13 @@ class Airfoil:
                 bar.close()
 
         polars = [self._polar(rec, c) for rec, c in zip(records, conds)]
+        for p in polars:
+            flagged = np.flatnonzero(p.supercritical)
+            if flagged.size:
+                where = ("cl " + ", ".join(f"{v:g}" for v in p.cl_target[flagged]) if p.cl_target is not None
+                         else "alpha " + ", ".join(f"{v:g}" for v in p.alpha[flagged]) + " deg")
+                self._warn_supercritical(f"Re {p.re:g}: {flagged.size} of {int(p.converged.sum())} converged "
+                                         f"points, at {where}", p.mach)
         return PolarSet(polars) if many else polars[0]
 
     def _polar(self, rec: _backend.SweepRecord, cond: _backend.Conditions) -> Polar:
@@ -699,7 +804,7 @@ class Airfoil:
             alpha=rec.alpha, cl=rec.cl, cd=rec.cd, cm=rec.cm, cd_friction=rec.cd_friction,
             cd_pressure=rec.cd_pressure, x_tr_upper=rec.x_tr_upper, x_tr_lower=rec.x_tr_lower,
             iterations=rec.iterations, residual=rec.residual, converged=ok, errors=rec.errors, start=rec.start,
-            cl_target=rec.targets if rec.mode == "cl" else None,
+            cl_target=rec.targets if rec.mode == "cl" else None, supercritical=rec.supercritical,
             name=self._name, re=cond.reynolds, mach=cond.mach, ncrit=cond.ncrit,
             xtr=(cond.xtr_upper, cond.xtr_lower),
         )

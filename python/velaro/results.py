@@ -43,7 +43,9 @@ class SurfacePressure:
     x, y : numpy.ndarray
         Node coordinates, fractions of the chord.
     cp : numpy.ndarray
-        Pressure coefficient ``1 - (q / V∞)²`` (incompressible), dimensionless.
+        Pressure coefficient, dimensionless: ``1 - (q / V∞)²`` in
+        incompressible flow; at a Mach number above 0 that value corrected
+        by the Karman-Tsien rule (the pressure the lift and moment integrate).
     """
 
     x: np.ndarray
@@ -104,6 +106,11 @@ class BoundaryLayer:
 class OperatingPoint:
     """Viscous solution at one operating point.
 
+    At a Mach number above 0 the lift and moment integrate the surface
+    pressure corrected for compressibility (Karman-Tsien) and the
+    boundary-layer closures see the Mach number; the correction is valid
+    while ``supercritical`` is False.
+
     Attributes
     ----------
     alpha : float
@@ -135,8 +142,12 @@ class OperatingPoint:
         How the engine reached the point: ``"cold"``, ``"warm"``,
         ``"substep"`` or ``"failed"``.
     supercritical : bool or None
-        Whether the flow reaches sonic speed somewhere on the surface; None
-        while no compressibility check is made.
+        True when the flow reaches sonic speed somewhere on the surface: the
+        corrected minimum pressure coefficient lies below the critical value
+        Cp*(M) (isentropic, gamma 1.4), and the compressibility correction,
+        like the analysis, no longer holds.  The check uses the inviscid
+        pressure at the point's angle.  Always False at Mach 0; None when
+        the point has no result (not converged).
     pressure : SurfacePressure or None
         Viscous surface pressure, on request (``distributions=True``).
     boundary_layer : BoundaryLayer or None
@@ -186,7 +197,13 @@ class InviscidPoint:
     error : str or None
         Why the solution failed, if it did.
     mach : float
-        Free-stream Mach number (0: incompressible).
+        Free-stream Mach number (0: incompressible).  Above 0 the pressure
+        is corrected by the Karman-Tsien rule and cl, cm integrate the
+        corrected pressure.
+    supercritical : bool or None
+        True when the corrected minimum pressure coefficient lies below the
+        critical value Cp*(M): the flow is locally supersonic and the
+        correction no longer holds.  False at Mach 0; None on failure.
     """
 
     alpha: float
@@ -195,6 +212,7 @@ class InviscidPoint:
     pressure: Optional[SurfacePressure]
     error: Optional[str] = None
     mach: float = 0.0
+    supercritical: Optional[bool] = None
 
     @property
     def converged(self) -> bool:
@@ -211,8 +229,10 @@ class Polar:
 
     Columns are read-only numpy arrays in the order requested: ``alpha``
     (deg), ``cl``, ``cd``, ``cm``, ``cd_friction``, ``cd_pressure``,
-    ``x_tr_upper``, ``x_tr_lower`` (x/c), ``iterations``, ``residual``, and the
-    mask ``converged``.  Rows that did not converge hold NaN coefficients
+    ``x_tr_upper``, ``x_tr_lower`` (x/c), ``iterations``, ``residual``, the
+    mask ``converged`` and the mask ``supercritical`` (converged points
+    whose flow reaches sonic speed, see :attr:`OperatingPoint.supercritical`;
+    False where a point did not converge).  Rows that did not converge hold NaN coefficients
     (and NaN alpha in a prescribed-lift sweep that failed); ``errors`` keeps
     the failure text per row.
 
@@ -234,6 +254,8 @@ class Polar:
         Per-row failure text and start method.
     cl_target : array_like, optional
         Prescribed lift coefficients of a sweep at given lift.
+    supercritical : array_like of bool, optional
+        Per-row flag of locally supersonic flow; all False when omitted.
     name : str
         Section name.
     re, mach, ncrit : float
@@ -258,6 +280,7 @@ class Polar:
         errors: Optional[Sequence[Optional[str]]] = None,
         start: Optional[Sequence[Optional[str]]] = None,
         cl_target: Any = None,
+        supercritical: Any = None,
         *,
         name: str = "airfoil",
         re: float = math.nan,
@@ -299,6 +322,10 @@ class Polar:
         self._cols = {k: _frozen(v) for k, v in cols.items()}
         self._cols["iterations"] = _frozen(its, np.int64)
         self._converged = _frozen(mask, bool)
+        sc = np.zeros(n, dtype=bool) if supercritical is None else np.array(supercritical, dtype=bool).reshape(-1)
+        if sc.shape != (n,):
+            raise ValueError(f"Polar: supercritical needs {n} values, got {sc.shape[0]}")
+        self._supercritical = _frozen(sc & mask, bool)
         self._cl_target = None if cl_target is None else _frozen(column(cl_target, math.nan))
         self.errors: tuple[Optional[str], ...] = tuple(errors) if errors is not None else (None,) * n
         self.start: tuple[Optional[str], ...] = tuple(start) if start is not None else (None,) * n
@@ -320,6 +347,10 @@ class Polar:
     iterations = property(lambda self: self._cols["iterations"], doc="Newton iterations per point.")
     residual = property(lambda self: self._cols["residual"], doc="Final rms residual per point.")
     converged = property(lambda self: self._converged, doc="True where the point converged.")
+    supercritical = property(
+        lambda self: self._supercritical,
+        doc="True where a converged point's flow reaches sonic speed (outside the method's validity).",
+    )
     cl_target = property(lambda self: self._cl_target, doc="Prescribed lift coefficients (None for an angle sweep).")
 
     def __len__(self) -> int:
@@ -341,6 +372,7 @@ class Polar:
             converged=bool(self._converged[i]), iterations=int(c["iterations"][i]), residual=float(c["residual"][i]),
             error=self.errors[i], re=self.re, mach=self.mach, ncrit=self.ncrit, xtr=self.xtr,
             cl_target=None if self._cl_target is None else float(self._cl_target[i]), start=self.start[i],
+            supercritical=bool(self._supercritical[i]) if self._converged[i] else None,
         )
 
     def __iter__(self) -> Iterator[OperatingPoint]:
@@ -355,6 +387,7 @@ class Polar:
         for k in _COLUMNS:
             out[k] = self._cols[k].tolist()
         out["converged"] = self._converged.tolist()
+        out["supercritical"] = self._supercritical.tolist()
         if self._cl_target is not None:
             out["cl_target"] = self._cl_target.tolist()
         out["error"] = list(self.errors)
@@ -364,8 +397,8 @@ class Polar:
         """The columns as a :class:`pandas.DataFrame`.
 
         Columns: alpha, cl, cd, cm, cd_friction, cd_pressure, x_tr_upper,
-        x_tr_lower, iterations, residual, converged, error (and cl_target for
-        a sweep at given lift).  The conditions are in ``DataFrame.attrs``.
+        x_tr_lower, iterations, residual, converged, supercritical, error (and
+        cl_target for a sweep at given lift).  The conditions are in ``DataFrame.attrs``.
 
         Raises
         ------
@@ -380,6 +413,7 @@ class Polar:
             ) from exc
         data: dict[str, Any] = {k: self._cols[k] for k in _COLUMNS}
         data["converged"] = self._converged
+        data["supercritical"] = self._supercritical
         if self._cl_target is not None:
             data["cl_target"] = self._cl_target
         data["error"] = list(self.errors)
@@ -424,19 +458,21 @@ class Polar:
         return self._at(self._argbest(self.cd, False), self.alpha)
 
     def _ld(self) -> np.ndarray:
+        # Lift-to-drag ratio where the lift is positive (NaN elsewhere): a
+        # polar of negative lift only has no meaningful (cl/cd)_max.
         with np.errstate(divide="ignore", invalid="ignore"):
-            ld = np.where(self.cd > 0, self.cl / self.cd, np.nan)
-        return ld
+            return np.where((self.cl > 0) & (self.cd > 0), self.cl / self.cd, np.nan)
 
     @property
     def ld_max(self) -> float:
-        """Largest converged lift-to-drag ratio cl/cd."""
+        """Largest lift-to-drag ratio cl/cd over the converged points with
+        positive lift (NaN when there are none)."""
         ld = self._ld()
         return self._at(self._argbest(ld, True), ld)
 
     @property
     def alpha_ld_max(self) -> float:
-        """Angle of the largest converged lift-to-drag ratio, degrees."""
+        """Angle of :attr:`ld_max`, degrees."""
         return self._at(self._argbest(self._ld(), True), self.alpha)
 
     def linear_range(self, tolerance: float = 0.02) -> np.ndarray:

@@ -128,7 +128,7 @@ std::expected<OperPointResult, KelvoError> solve_operating_point_from_state(Kelv
   specal(state, state.alpha);
   refresh_wake_geometry(state, system, config);
   compute_wake_inviscid_speeds(state, system);
-  state.cl = compute_panel_forces_from_gamma(state.x, state.y, state.qinv, state.alpha).cl;
+  state.cl = compute_panel_forces_from_gamma(state.x, state.y, state.qinv, state.alpha, config.mach).cl;
   rebuild_rows_for_numbering(state);
   if (!(state.dij_built && state.dij_current)) {
     auto dij = build_dij_with_wake_state(system, state.wake_x, state.wake_y, state.wake_nx, state.wake_ny,

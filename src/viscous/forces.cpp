@@ -3,21 +3,24 @@
 #include <algorithm>
 #include <cmath>
 
+#include "inviscid/compressibility.h"
+
 #include "viscous/state_conversions.h"
 #include "viscous/station_derivs.h"
 
 namespace velaro {
 
 PanelForces compute_panel_forces_from_gamma(std::span<const double> x, std::span<const double> y,
-                                            std::span<const double> q, double alpha) {
+                                            std::span<const double> q, double alpha, double mach) {
   const std::size_t n = std::min({x.size(), y.size(), q.size()});
   PanelForces out;
   if (n < 2) return out;
+  const KarmanTsien compressible(mach);
   const double sa = std::sin(alpha);
   const double ca = std::cos(alpha);
-  double cp_prev = 1.0 - q[0] * q[0];
+  double cp_prev = compressible.pressure_coefficient(1.0 - q[0] * q[0]);
   for (std::size_t i = 0; i + 1 < n; ++i) {
-    const double cp_next = 1.0 - q[i + 1] * q[i + 1];
+    const double cp_next = compressible.pressure_coefficient(1.0 - q[i + 1] * q[i + 1]);
     const double ddx = x[i + 1] - x[i];
     const double ddy = y[i + 1] - y[i];
     // Panel vector in wind axes.
@@ -172,7 +175,7 @@ KelvoLikeViscousState build_force_view(const KelvoState& state, double mach, dou
 
 ForceCoefficients evaluate_forces(const KelvoState& state, double mach, double re_eff) {
   ForceCoefficients f;
-  const PanelForces p = compute_panel_forces_from_gamma(state.x, state.y, state.gam, state.alpha);
+  const PanelForces p = compute_panel_forces_from_gamma(state.x, state.y, state.gam, state.alpha, mach);
   f.cl = p.cl;
   f.cm = p.cm;
   const KelvoLikeViscousState view = build_force_view(state, mach, re_eff);

@@ -26,7 +26,7 @@ struct PanelForces {
 // speed 1). Fewer than two usable nodes give zero forces; mismatched array
 // lengths are cut to the shortest.
 PanelForces compute_panel_forces_from_gamma(std::span<const double> x, std::span<const double> y,
-                                            std::span<const double> q, double alpha);
+                                            std::span<const double> q, double alpha, double mach);
 
 // One boundary-layer station as the force stage sees it.
 struct ViscousRow {

@@ -235,6 +235,7 @@ struct UpdateInputs {
   double cl_spec = 0.0;         // prescribed CL (PrescribedCl mode)
   double cl_current = 0.0;      // current CL of the state (PrescribedAlpha mode)
   double alpha = 0.0;           // radians
+  double mach = 0.0;            // free-stream Mach number of the lift integrals
   std::span<const double> x, y; // airfoil node coordinates (n)
   DijView dij;
   std::span<const double> uinv_upper, uinv_lower;  // per station

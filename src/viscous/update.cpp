@@ -34,8 +34,9 @@ double value_or(std::span<const double> v, std::size_t i, double fallback) { ret
 // Line of station i of a side; b is the first lower line.
 std::size_t line_of(int side, std::size_t i, std::size_t b) { return side == 0 ? i : b + i - 1; }
 
-double lift_of(std::span<const double> x, std::span<const double> y, std::span<const double> q, double alpha) {
-  return compute_panel_forces_from_gamma(x, y, q, alpha).cl;
+double lift_of(std::span<const double> x, std::span<const double> y, std::span<const double> q, double alpha,
+               double mach) {
+  return compute_panel_forces_from_gamma(x, y, q, alpha, mach).cl;
 }
 
 // The changes of one station for the chosen dac, before relaxation.
@@ -163,13 +164,13 @@ UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlS
   // Lift of the predicted speeds and its sensitivities.
   r.qnew = build_panel_values_from_surface_values(upper, lower, pv.unew_upper, pv.unew_lower, n);
   r.q_ac = build_panel_values_from_surface_values(upper, lower, pv.u_ac_upper, pv.u_ac_lower, n);
-  r.cl_new = lift_of(in.x, in.y, r.qnew, in.alpha);
-  r.cl_a = (lift_of(in.x, in.y, r.qnew, in.alpha + 1e-6) - lift_of(in.x, in.y, r.qnew, in.alpha - 1e-6)) / 2e-6;
+  r.cl_new = lift_of(in.x, in.y, r.qnew, in.alpha, in.mach);
+  r.cl_a = (lift_of(in.x, in.y, r.qnew, in.alpha + 1e-6, in.mach) - lift_of(in.x, in.y, r.qnew, in.alpha - 1e-6, in.mach)) / 2e-6;
   const bool any_qac = std::any_of(r.q_ac.begin(), r.q_ac.end(), [](double v) { return v != 0.0; });
   if (any_qac) {
     std::vector<double> qp(std::min(r.qnew.size(), r.q_ac.size()));
     for (std::size_t i = 0; i < qp.size(); ++i) qp[i] = r.qnew[i] + 1e-6 * r.q_ac[i];
-    r.cl_ac = (lift_of(in.x, in.y, qp, in.alpha) - r.cl_new) / 1e-6;
+    r.cl_ac = (lift_of(in.x, in.y, qp, in.alpha, in.mach) - r.cl_new) / 1e-6;
   }
 
   // Change of the extra unknown and the relaxation it allows.
@@ -322,6 +323,7 @@ StationPair update_state_from_solution(KelvoState& state, const AssemblyState& a
   in.cl_spec = state.cl_spec;
   in.cl_current = state.cl;
   in.alpha = state.alpha;
+  in.mach = mach;
   in.x = state.x;
   in.y = state.y;
   in.dij = DijView{state.dij.data(), static_cast<std::size_t>(state.dij.rows()),

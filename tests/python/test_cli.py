@@ -428,10 +428,22 @@ def _run_with_tty_stderr(*args: str) -> tuple[int, str]:
 
 
 def test_progress_bar_on_a_terminal_and_not_with_quiet():
-    code, err = _run_with_tty_stderr("polar", "naca0012", "--re", "1e6", "--alpha", "0:4:2")
+    # Two sections at two Reynolds numbers, 9 angles each (a few seconds):
+    # one bar counts all 36 points, named after the polar in progress.
+    args = ("polar", "naca0012", "naca2412", "--re", "1e6", "3e6", "--alpha", "0:8:1")
+    code, err = _run_with_tty_stderr(*args)
     assert code == 0
-    assert "%|" in err and "NACA 0012" in err
-    code, err = _run_with_tty_stderr("polar", "naca0012", "--re", "1e6", "--alpha", "0:4:2", "--quiet")
+    assert "%|" in err and "NACA" in err
+    totals = set(re.findall(r"\d+/(\d+) \[", err))
+    assert totals == {"36"}, totals
+    code, err = _run_with_tty_stderr(*args, "--quiet")
+    assert code == 0
+    assert err == ""
+
+
+def test_no_progress_bar_for_a_run_under_a_second():
+    # One point: the bar would appear only after a second, so it never does.
+    code, err = _run_with_tty_stderr("polar", "naca0012", "--re", "1e6", "--alpha", "2")
     assert code == 0
     assert err == ""
 
@@ -534,3 +546,46 @@ def test_geometry_prints_properties_and_round_trips_the_contour(tmp_path):
     assert "flap +10" in sec["section"] and r.stdout.startswith(sec["section"])
     te_y = 0.5 * (sec["y"][0] + sec["y"][-1])
     assert abs(te_y - (-0.25 * math.sin(math.radians(10)))) < 0.01
+
+
+# ---------------------------------------------------------------------------
+# Compressibility: supercritical points
+
+
+def test_polar_marks_supercritical_points_in_the_table_and_files(tmp_path):
+    # NACA 0012 at Mach 0.7: subcritical at 0 degrees (Cp_min -0.62 against
+    # Cp* -0.78), supercritical at 2 and 4 degrees.
+    args = ["polar", "naca0012", "--re", "1e6", "--mach", "0.7", "--alpha", "0:4:2"]
+    r = run(*args, "--out", tmp_path / "p.csv")
+    assert r.returncode == 0, r.stderr  # converged: a warning, not a failure
+    rows = table_blocks(r.stdout)[0]["rows"]
+    assert ["SUPERCRITICAL" in row for row in rows] == [False, True, True]
+    assert "supercritical" in r.stderr and "Mach 0.7" in r.stderr
+    t = read_csv_table(tmp_path / "p.csv")
+    assert t["supercritical"] == ["false", "true", "true"]
+    ref = velaro.Airfoil.naca("0012")
+    with pytest.warns(velaro.SupercriticalWarning):
+        pol = ref.polar(alpha=[0.0, 2.0, 4.0], re=1e6, mach=0.7)
+    assert same(csv_floats(t["cl"]), pol.cl) and pol.supercritical.tolist() == [False, True, True]
+    r = run(*args, "--out", tmp_path / "p.json")
+    doc = json.loads((tmp_path / "p.json").read_text())
+    assert [p["supercritical"] for p in doc["polars"][0]["points"]] == [False, True, True]
+    # Below the critical Mach number nothing is marked.
+    r = run("polar", "naca0012", "--re", "1e6", "--mach", "0.5", "--alpha", "0:4:2")
+    assert r.returncode == 0 and "SUPERCRITICAL" not in r.stdout and r.stderr == ""
+
+
+def test_cp_and_bl_mark_a_supercritical_point(tmp_path):
+    r = run("cp", "naca0012", "--alpha", "4", "--mach", "0.7", "--re", "1e6", "--out", tmp_path / "cp.json")
+    assert r.returncode == 0, r.stderr
+    assert "inviscid: SUPERCRITICAL" in r.stdout and "viscous Re 1e6: SUPERCRITICAL" in r.stdout
+    doc = json.loads((tmp_path / "cp.json").read_text())
+    assert doc["inviscid"]["supercritical"] is True and doc["viscous"][0]["supercritical"] is True
+    # The inviscid pressure written is the corrected one.
+    with pytest.warns(velaro.SupercriticalWarning):
+        ref = velaro.Airfoil.naca("0012").analyze_inviscid(4.0, mach=0.7)
+    assert same(doc["inviscid"]["cp"], ref.pressure.cp)
+    r = run("bl", "naca0012", "--alpha", "4", "--mach", "0.7", "--re", "1e6")
+    assert r.returncode == 0 and "SUPERCRITICAL" in r.stdout
+    r = run("cp", "naca0012", "--alpha", "1", "--mach", "0.3", "--inviscid")
+    assert r.returncode == 0 and "SUPERCRITICAL" not in r.stdout

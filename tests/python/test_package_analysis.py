@@ -204,10 +204,6 @@ class TestInviscid:
         # One pressure value per distinct node: the closing point repeats the first.
         assert len(p.pressure.cp) == len(af) - 1 and p.converged
 
-    def test_mach_is_not_yet_available(self, paneled):
-        with pytest.raises(NotImplementedError):
-            paneled.analyze_inviscid(2.0, mach=0.3)
-
 
 class TestArguments:
     @pytest.mark.parametrize(

@@ -49,6 +49,17 @@ class TestDerivedQuantities:
         np.testing.assert_array_equal(p.alpha[lin], [a for a in range(-6, 9) if a != 6])
         assert set(p.summary()) >= {"cl_max", "alpha_zero_lift", "lift_slope", "cd_min", "ld_max"}
 
+    def test_ld_max_counts_positive_lift_only(self):
+        # Negative lift only: the ratio of largest value (-0.1 / 0.2 = -0.5)
+        # is no lift-to-drag maximum; there is none.
+        neg = velaro.Polar(alpha=[-4.0, -3.0, -2.0], cl=[-0.3, -0.2, -0.1], cd=[0.01, 0.02, 0.2])
+        assert math.isnan(neg.ld_max) and math.isnan(neg.alpha_ld_max)
+        # Mixed: the largest ratio among cl > 0, however large the negative
+        # ratios' magnitude; an unconverged row with a larger ratio is ignored.
+        mixed = velaro.Polar(alpha=[-2.0, 0.0, 1.0, 2.0, 3.0], cl=[-0.9, 0.0, 0.1, 0.2, 5.0],
+                             cd=[0.001, 0.01, 0.01, 0.01, 0.01], converged=[True, True, True, True, False])
+        assert mixed.ld_max == pytest.approx(20.0, rel=1e-12) and mixed.alpha_ld_max == 2.0
+
     def test_unconverged_rows_are_nan_and_ignored(self):
         p = synthetic()
         bad = ~p.converged
@@ -174,6 +185,34 @@ class TestSweeps:
         np.testing.assert_array_equal(seen["values"], np.arange(-5, 20.25, 0.25))
         assert len(p) == 101 and p.lift_slope == pytest.approx(0.1)
         assert "101" in capsys.readouterr().err  # the bar reached its total
+
+    def test_progress_to_a_callable_or_a_bar_of_the_caller(self, paneled):
+        # Real sweeps, two Reynolds numbers in parallel: every point is
+        # reported once, whatever the thread it finished on.
+        lock = threading.Lock()
+        counts = []
+
+        def count(n):
+            with lock:
+                counts.append(n)
+
+        paneled.polar(alpha=[0.0, 2.0, 4.0], re=[1e6, 2e6], progress=count)
+        assert sum(counts) == 6
+
+        class Bar:  # the part of a tqdm bar the package uses
+            n = 0
+
+            def update(self, k):
+                with lock:
+                    self.n += k
+
+        bar = Bar()
+        paneled.polar(alpha=[0.0, 2.0], re=1e6, progress=bar)
+        paneled.polar(cl=[0.2, 0.4], re=1e6, progress=bar)  # one bar across calls
+        assert bar.n == 4
+        for bad in ("yes", 3, object()):
+            with pytest.raises(ValueError, match="progress"):
+                paneled.polar(alpha=[0.0], progress=bad)
 
     def test_cancelled_sweep_marks_the_rest(self, paneled):
         cancel = threading.Event()

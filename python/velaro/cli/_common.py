@@ -220,7 +220,9 @@ def add_condition_arguments(p: argparse.ArgumentParser, several_re: bool) -> Any
     else:
         cond.add_argument("--re", type=positive("Reynolds number"), default=1e6, metavar="RE",
                           help="chord Reynolds number (default 1e6)")
-    cond.add_argument("--mach", type=mach_number, default=0.0, help="free-stream Mach number (default 0)")
+    cond.add_argument("--mach", type=mach_number, default=0.0,
+                      help="free-stream Mach number in [0, 1) (default 0); corrects the pressure, lift and moment "
+                      "(Karman-Tsien); points where the flow reaches sonic speed are marked SUPERCRITICAL")
     cond.add_argument("--ncrit", type=non_negative("ncrit"), default=9.0,
                       help="critical amplification exponent of the e^N transition model (default 9)")
     cond.add_argument("--xtr", nargs=2, type=finite("trip position"), metavar=("UPPER", "LOWER"),
@@ -246,6 +248,21 @@ class Console:
         self.quiet = quiet
         self.out = stdout or sys.stdout
         self.err = stderr or sys.stderr
+        self.bar: Any = None  # the progress bar of the run, while there is one
+
+    @contextlib.contextmanager
+    def _bar_hidden(self) -> Iterator[None]:
+        """Take a visible progress bar off the terminal while a line is written."""
+        bar = self.bar
+        shown = bar is not None and getattr(bar, "last_print_t", 0.0) >= getattr(bar, "start_t", 0.0) + getattr(
+            bar, "delay", 0.0)
+        if shown:
+            bar.clear()
+        try:
+            yield
+        finally:
+            if shown:
+                bar.refresh()
 
     @property
     def progress(self) -> bool:
@@ -258,7 +275,8 @@ class Console:
 
     def print(self, text: str = "") -> None:
         try:
-            print(text, file=self.out)
+            with self._bar_hidden():
+                print(text, file=self.out, flush=self.bar is not None)
         except BrokenPipeError:
             # The reader went away (velaro polar ... | head): stop printing
             # but finish the run, so --out and --plot files are still written.
@@ -273,11 +291,35 @@ class Console:
     def note(self, text: str) -> None:
         """An informational line on stderr (suppressed by --quiet)."""
         if not self.quiet:
-            print(f"velaro: {text}", file=self.err, flush=True)
+            with self._bar_hidden():
+                print(f"velaro: {text}", file=self.err, flush=True)
 
     def warn(self, text: str) -> None:
         """A line on stderr that is always shown."""
-        print(f"velaro: {text}", file=self.err, flush=True)
+        with self._bar_hidden():
+            print(f"velaro: {text}", file=self.err, flush=True)
+
+
+@contextlib.contextmanager
+def progress_bar(console: Console, total: int, desc: str = "") -> Iterator[Optional[Any]]:
+    """One progress bar on stderr for a whole run (None when progress is off).
+
+    It appears only once the run has taken a second, so quick runs leave no
+    trace; the package's analyses report to it through ``update(n)``, from
+    worker threads too (tqdm serialises its output).
+    """
+    if not console.progress:
+        yield None
+        return
+    from tqdm import tqdm
+
+    bar = tqdm(total=total, desc=desc, unit="pt", file=console.err, delay=1.0, leave=False, dynamic_ncols=True)
+    console.bar = bar
+    try:
+        yield bar
+    finally:
+        console.bar = None
+        bar.close()
 
 
 @contextlib.contextmanager

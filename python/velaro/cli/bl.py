@@ -52,6 +52,8 @@ def lines(af: Any, args: argparse.Namespace, point: Any) -> list[str]:
         out.append(f"NOT CONVERGED after {point.iterations} iterations" + (f" ({point.error})" if point.error else ""))
         return out
     out.append(f"cl {point.cl:.4f}, cd {point.cd:.5f}, cm {point.cm:.4f}, {point.iterations} iterations")
+    if getattr(point, "supercritical", None):
+        out.append("SUPERCRITICAL: the flow reaches sonic speed on the surface")
     bl = point.boundary_layer
     for name, side, xt in (("upper", bl.upper, point.x_tr_upper), ("lower", bl.lower, point.x_tr_lower)):
         out.append(f"{name} side: transition x/c {xt:.4f}; separated (cf < 0): {separation_text(side)}")

@@ -87,6 +87,8 @@ def summary_lines(af: Any, args: argparse.Namespace, inviscid: Any, viscous: lis
     if inviscid is not None:
         if inviscid.error is None:
             lines.append(f"inviscid: cl {inviscid.cl:.4f}, cm {inviscid.cm:.4f}, {_min_cp(inviscid.pressure)}")
+            if getattr(inviscid, "supercritical", None):
+                lines.append("inviscid: SUPERCRITICAL: the flow reaches sonic speed on the surface")
         else:
             lines.append(f"inviscid: FAILED ({inviscid.error})")
     for v in viscous:
@@ -146,11 +148,11 @@ def document(af: Any, args: argparse.Namespace, inviscid: Any, viscous: list[Vis
     }
     if inviscid is not None:
         doc["inviscid"] = {"cl": inviscid.cl, "cm": inviscid.cm, "error": inviscid.error,
-                           **curve(inviscid.pressure)}
+                           "supercritical": inviscid.supercritical, **curve(inviscid.pressure)}
     doc["viscous"] = [
         {"re": v.re, "converged": v.point.converged, "cl": v.point.cl, "cd": v.point.cd, "cm": v.point.cm,
          "x_tr_upper": v.point.x_tr_upper, "x_tr_lower": v.point.x_tr_lower, "iterations": v.point.iterations,
-         "error": v.point.error, **curve(v.point.pressure)}
+         "supercritical": v.point.supercritical, "error": v.point.error, **curve(v.point.pressure)}
         for v in viscous
     ]
     return doc
@@ -165,11 +167,8 @@ def run(args: argparse.Namespace, console: c.Console) -> int:
     with c.package_warnings(console):
         af = c.prepare_section(args.section, args.panels, args.flap)
 
-    inviscid: Optional[Any] = None
-    try:
+    with c.package_warnings(console):
         inviscid = af.analyze_inviscid(args.alpha, mach=args.mach, repanel=c.repanel_option(args))
-    except NotImplementedError as exc:
-        console.warn(f"no inviscid solution: {exc}")
     viscous: list[Viscous] = []
     if not args.inviscid:
         for re in args.re:

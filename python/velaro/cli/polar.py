@@ -36,7 +36,7 @@ def add_arguments(p: argparse.ArgumentParser) -> None:
     cond = c.add_condition_arguments(p, several_re=True)
     sweep = cond.add_mutually_exclusive_group()
     sweep.add_argument("--alpha", nargs="+", type=c.values("alpha"), metavar="RANGE",
-                       help="angles of attack in degrees (default -5:20:0.25)")
+                       help=f"angles of attack in degrees (default {DEFAULT_ALPHA})")
     sweep.add_argument("--cl", nargs="+", type=c.values("cl"), metavar="RANGE",
                        help="lift coefficients instead of angles (each solved for its angle)")
     c.add_geometry_arguments(p)
@@ -253,9 +253,15 @@ def plot(path: str, runs: list[Run], compare: list[Any]) -> None:
 # ---------------------------------------------------------------------------
 
 
+#: Angles of a polar when neither --alpha nor --cl is given.
+DEFAULT_ALPHA = "-5:20:0.25"
+
+
 def run(args: argparse.Namespace, console: c.Console) -> int:
     alpha = c.join_values(args.alpha)
     cl = c.join_values(args.cl)
+    if alpha is None and cl is None:
+        alpha = c.values("alpha")(DEFAULT_ALPHA)
     out_kind = c.output_kind(args.out, OUT_KINDS) if args.out else None
     if out_kind == "parquet":
         c.require_pyarrow()
@@ -279,7 +285,7 @@ def run(args: argparse.Namespace, console: c.Console) -> int:
 
     runs: list[Run] = []
     saved = 0  # polars in the --out file
-    total = len(sections) * len(args.re)
+    points = len(cl) if cl is not None else len(alpha)
 
     def finish(run: Run) -> None:
         nonlocal saved
@@ -288,28 +294,31 @@ def run(args: argparse.Namespace, console: c.Console) -> int:
             # Rewritten after every polar, so an interrupted run keeps what it finished.
             save(args.out, out_kind, runs)
             saved = len(runs)
-        for line in table_lines(run):
-            console.print(line)
-        console.print()
+        # One write, so that a progress bar is taken off the terminal once.
+        console.print("\n".join(table_lines(run)) + "\n")
 
     try:
-        for given, af in sections:
-            for re in args.re:
-                try:
-                    with c.package_warnings(console):
-                        polar = af.polar(
-                            alpha=alpha, cl=cl, re=re, mach=args.mach, ncrit=args.ncrit, xtr=tuple(args.xtr),
-                            max_iterations=args.iterations, progress=console.progress,
-                            repanel=c.repanel_option(args),
-                        )
-                except KeyboardInterrupt as stop:
-                    # The package hands over the points it finished; the
-                    # others are marked not converged ("cancelled").
-                    partial = getattr(stop, "polars", None)
-                    if partial is not None and len(partial) and np.any(partial.converged):
-                        finish(Run(source=given, nodes=len(af), polar=partial))
-                    raise
-                finish(Run(source=given, nodes=len(af), polar=polar))
+        # One bar for the whole run, across sections and Reynolds numbers.
+        with c.progress_bar(console, total=len(sections) * len(args.re) * points) as bar:
+            for given, af in sections:
+                for re in args.re:
+                    if bar is not None:
+                        bar.set_description_str(f"{af.name} Re {c.compact(re)}", refresh=False)
+                    try:
+                        with c.package_warnings(console):
+                            polar = af.polar(
+                                alpha=None if cl is not None else alpha, cl=cl, re=re, mach=args.mach,
+                                ncrit=args.ncrit, xtr=tuple(args.xtr), max_iterations=args.iterations,
+                                progress=bar, repanel=c.repanel_option(args),
+                            )
+                    except KeyboardInterrupt as stop:
+                        # The package hands over the points it finished; the
+                        # others are marked not converged ("cancelled").
+                        partial = getattr(stop, "polars", None)
+                        if partial is not None and len(partial) and np.any(partial.converged):
+                            finish(Run(source=given, nodes=len(af), polar=partial))
+                        raise
+                    finish(Run(source=given, nodes=len(af), polar=polar))
     except KeyboardInterrupt:
         if args.out:
             kept = sum(int(np.count_nonzero(r.polar.converged)) for r in runs[:saved])

@@ -324,12 +324,12 @@ TEST(Update, PrescribedAlphaWithoutSensitivitiesHasZeroLiftSensitivity) {
   const UpdateSummary r = apply_global_update(s.up, s.lo, Sides::zero_solution(), in);
   EXPECT_EQ(r.cl_ac, 0.0);
   for (double v : r.q_ac) EXPECT_EQ(v, 0.0);
-  const double cl = compute_panel_forces_from_gamma(x, y, r.qnew, 0.05).cl;
+  const double cl = compute_panel_forces_from_gamma(x, y, r.qnew, 0.05, 0.0).cl;
   EXPECT_EQ(r.cl_new, cl);
   EXPECT_DOUBLE_EQ(r.dac, cl - 0.3);
   const double h = 1e-4;
-  const double cla = (compute_panel_forces_from_gamma(x, y, r.qnew, 0.05 + h).cl -
-                      compute_panel_forces_from_gamma(x, y, r.qnew, 0.05 - h).cl) /
+  const double cla = (compute_panel_forces_from_gamma(x, y, r.qnew, 0.05 + h, 0.0).cl -
+                      compute_panel_forces_from_gamma(x, y, r.qnew, 0.05 - h, 0.0).cl) /
                      (2 * h);
   EXPECT_NEAR(r.cl_a, cla, 1e-6);
 }
