@@ -4,12 +4,12 @@
 #include <cmath>
 #include <cstddef>
 
+#include "common/angles.h"
 #include "geometry/natural_spline.h"
 
 namespace velaro {
 namespace {
 
-constexpr double kDegToRad = 0.017453292519943295;
 // Fraction of the distance to the next node at which a point is placed
 // beside a break.
 constexpr double kBreakFraction = 1.0 / 3.0;

@@ -9,7 +9,7 @@
 #include "geometry/kelvo_spline.h"
 #include "geometry/natural_spline.h"
 #include "geometry/spline_kernels.h"
-#include "geometry/text_format.h"
+#include "common/text_format.h"
 
 namespace velaro {
 namespace {

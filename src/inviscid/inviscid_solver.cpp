@@ -6,7 +6,7 @@
 #include <limits>
 #include <numbers>
 
-#include "geometry/text_format.h"
+#include "common/text_format.h"
 #include "inviscid/influence.h"
 
 namespace velaro {

@@ -5,7 +5,7 @@
 #include <numbers>
 
 #include "geometry/spline_kernels.h"
-#include "geometry/text_format.h"
+#include "common/text_format.h"
 
 namespace velaro {
 

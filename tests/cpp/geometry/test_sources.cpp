@@ -98,17 +98,3 @@ TEST(DatFile, FileErrors) {
   EXPECT_EQ(bad.error().code, EILSEQ);
   std::remove(path.c_str());
 }
-
-#include "geometry/text_format.h"
-
-TEST(TextFormat, DisplayFixedScientific) {
-  namespace t = velaro::text;
-  EXPECT_EQ(t::display(1.0), "1");
-  EXPECT_EQ(t::display(0.1), "0.1");
-  EXPECT_EQ(t::display(1e-7), "0.0000001");
-  EXPECT_EQ(t::display(std::nan("")), "NaN");
-  EXPECT_EQ(t::fixed(3.14159265, 4), "3.1416");
-  EXPECT_EQ(t::scientific(1.234e-5, 2), "1.23e-5");
-  EXPECT_EQ(t::scientific(4.0, 2), "4.00e0");
-  EXPECT_EQ(t::scientific(-7.5e12, 2), "-7.50e12");
-}
