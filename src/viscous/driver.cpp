@@ -14,7 +14,7 @@
 
 #include <unistd.h>
 
-#include "geometry/text_format.h"
+#include "common/text_format.h"
 #include "inviscid/mass_defect.h"
 #include "inviscid/wake.h"
 #include "viscous/forces.h"
