@@ -19,7 +19,7 @@ void register_repanel_kelvo(py::module_& m) {
         params.curv_param = to_float(curv_param, "curv_param");
         params.te_le_ratio = to_float(te_le_ratio, "te_le_ratio");
         params.te_spacing_ratio = to_float(te_spacing_ratio, "te_spacing_ratio");
-        auto points = velaro::repanel_kelvo(c, n, params);
+        auto points = velaro::repanel_coordinates(c, n, params);
         if (!points) {
           // The only failure: a node count whose storage cannot exist.
           PyErr_SetString(PyExc_MemoryError, points.error().to_string().c_str());
