@@ -27,8 +27,9 @@ void register_repanel_kelvo(py::module_& m) {
         }
         return to_point_list(*points);
       },
-      doc::repanel_kelvo, py::arg("coords"), py::arg("n_panels") = kDefaultRepanelNodes, py::arg("curv_param") = 1.0,
-      py::arg("te_le_ratio") = 0.15, py::arg("te_spacing_ratio") = 0.667);
+      doc::repanel_kelvo, py::arg("coords"), py::arg("n_panels") = kDefaultRepanelNodes,
+      py::arg("curv_param") = RepanelParams{}.curv_param, py::arg("te_le_ratio") = RepanelParams{}.te_le_ratio,
+      py::arg("te_spacing_ratio") = RepanelParams{}.te_spacing_ratio);
 }
 
 void register_deflect_flap(py::module_& m) {
