@@ -11,25 +11,18 @@
 #include "geometry/arc_length_spline.h"
 #include "geometry/naca.h"
 #include "geometry/natural_spline.h"
+#include "geometry/geometry_fixtures.h"
 
 using velaro::deflect_flap_points;
 using velaro::Point;
 using velaro::ScalarSpline;
 
+using velaro::test::dist;
+using velaro::test::flatten;
+
 namespace {
 
 constexpr double kDeg = std::numbers::pi / 180.0;
-
-std::vector<double> flatten(const std::vector<Point>& pts) {
-  std::vector<double> out;
-  for (const Point& p : pts) {
-    out.push_back(p.x);
-    out.push_back(p.y);
-  }
-  return out;
-}
-
-double dist(const Point& a, const Point& b) { return std::hypot(b.x - a.x, b.y - a.y); }
 
 // x(s), y(s) of a contour over its chord length.
 struct ContourSplines {

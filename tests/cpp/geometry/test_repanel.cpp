@@ -10,23 +10,16 @@
 #include "geometry/natural_spline.h"
 #include "geometry/naca.h"
 #include "geometry/repanel.h"
+#include "geometry/geometry_fixtures.h"
 
 using velaro::Point;
 using velaro::RepanelError;
 using velaro::RepanelParams;
 
+using velaro::test::dist;
+using velaro::test::flatten;
+
 namespace {
-
-std::vector<double> flatten(const std::vector<Point>& pts) {
-  std::vector<double> out;
-  for (const Point& p : pts) {
-    out.push_back(p.x);
-    out.push_back(p.y);
-  }
-  return out;
-}
-
-double dist(const Point& a, const Point& b) { return std::hypot(b.x - a.x, b.y - a.y); }
 
 // Dense polyline of the exact NACA 4-digit section (open trailing edge,
 // quartic coefficient -0.1015, thickness added vertically to the camber

@@ -7,6 +7,9 @@
 
 #include "geometry/naca.h"
 #include "inviscid/airfoil_influence.h"
+#include "inviscid/inviscid_fixtures.h"
+
+using velaro::test::max_abs;
 
 namespace {
 
@@ -22,12 +25,6 @@ AirfoilGeometry make_geometry(bool closed_te) {
   auto g = AirfoilGeometry::from_points(pts);
   EXPECT_TRUE(g.has_value());
   return *g;
-}
-
-double max_abs(const std::vector<double>& v) {
-  double m = 0.0;
-  for (double e : v) m = std::max(m, std::abs(e));
-  return m;
 }
 
 struct FieldPoint {

@@ -11,8 +11,12 @@
 #include "inviscid/panel_geometry.h"
 #include "inviscid/wake.h"
 #include "inviscid/wake_influence.h"
+#include "inviscid/inviscid_fixtures.h"
 
 using namespace velaro;
+
+using velaro::test::factored_system_of;
+using velaro::test::gamma_at;
 
 namespace {
 
@@ -27,18 +31,8 @@ std::vector<Point> closed_naca0012(std::size_t per_side) {
   return pts;
 }
 
-FactorizedSystem system_of(const std::vector<Point>& pts) {
-  auto g = AirfoilGeometry::from_points(pts);
-  EXPECT_TRUE(g.has_value());
-  auto sys = FactorizedSystem::build(std::move(*g));
-  EXPECT_TRUE(sys.has_value());
-  return std::move(*sys);
-}
-
 WakeGeometry wake_of(const FactorizedSystem& sys, double alpha) {
-  std::vector<double> gam(sys.gamu_0.size());
-  for (std::size_t i = 0; i < gam.size(); ++i) gam[i] = std::cos(alpha) * sys.gamu_0[i] + std::sin(alpha) * sys.gamu_90[i];
-  return build_wake(sys.geometry, gam, alpha, wake_node_count(sys.geometry.n, 1.0), 1.0);
+  return build_wake(sys.geometry, gamma_at(sys, alpha), alpha, wake_node_count(sys.geometry.n, 1.0), 1.0);
 }
 
 std::expected<Eigen::MatrixXd, InviscidError> full_dij(const FactorizedSystem& sys, const WakeGeometry& w) {
@@ -109,7 +103,7 @@ TEST(MassDefect, AirfoilColumnsMatchAnIndependentSolveWithSourcesInTheRightHandS
   // The response is linear, so the finite difference of the vorticity over
   // a mass step is exact up to rounding of two separate LU solves.
   for (const auto& pts : {generate_naca4(2412, 61), closed_naca0012(61)}) {
-    const FactorizedSystem sys = system_of(pts);
+    const FactorizedSystem sys = factored_system_of(pts);
     const std::size_t n = sys.geometry.n;
     auto dij = mass_defect_matrix(sys);
     ASSERT_TRUE(dij.has_value());
@@ -130,7 +124,7 @@ TEST(MassDefect, AirfoilColumnsMatchAnIndependentSolveWithSourcesInTheRightHandS
 
 TEST(MassDefect, WakeColumnsAndRowsMatchIndependentRoutes) {
   for (const auto& pts : {generate_naca4(2412, 61), closed_naca0012(61)}) {
-    const FactorizedSystem sys = system_of(pts);
+    const FactorizedSystem sys = factored_system_of(pts);
     const std::size_t n = sys.geometry.n;
     const double alpha = 0.07;
     const WakeGeometry w = wake_of(sys, alpha);
@@ -168,7 +162,7 @@ TEST(MassDefect, WakeColumnsAndRowsMatchIndependentRoutes) {
 }
 
 TEST(MassDefect, StructureOfTheFullMatrix) {
-  const FactorizedSystem sys = system_of(generate_naca4(4412, 51));
+  const FactorizedSystem sys = factored_system_of(generate_naca4(4412, 51));
   const std::size_t n = sys.geometry.n;
   const WakeGeometry w = wake_of(sys, 0.1);
   auto dij = full_dij(sys, w);
@@ -187,7 +181,7 @@ TEST(MassDefect, StructureOfTheFullMatrix) {
 }
 
 TEST(MassDefect, EmptyWakeReturnsAirfoilMatrix) {
-  const FactorizedSystem sys = system_of(generate_naca4(12, 31));
+  const FactorizedSystem sys = factored_system_of(generate_naca4(12, 31));
   auto a = mass_defect_matrix(sys);
   const std::vector<double> none;
   auto b = mass_defect_matrix_with_wake(sys, none, none, none, none, none);
@@ -197,7 +191,7 @@ TEST(MassDefect, EmptyWakeReturnsAirfoilMatrix) {
 }
 
 TEST(MassDefect, MismatchedWakeVectorsAreRefused) {
-  const FactorizedSystem sys = system_of(generate_naca4(12, 31));
+  const FactorizedSystem sys = factored_system_of(generate_naca4(12, 31));
   const std::vector<double> three{1.1, 1.2, 1.3}, two{0.0, 0.0};
   auto r = mass_defect_matrix_with_wake(sys, three, two, three, three, three);
   ASSERT_FALSE(r.has_value());

@@ -13,24 +13,14 @@
 #include "inviscid/wake.h"
 #include "inviscid/wake_influence.h"
 #include "inviscid/wake_spacing.h"
+#include "inviscid/inviscid_fixtures.h"
 
 using namespace velaro;
 
+using velaro::test::factored_system_of;
+using velaro::test::gamma_at;
+
 namespace {
-
-FactorizedSystem naca_system(std::uint32_t designation, std::size_t per_side) {
-  auto g = AirfoilGeometry::from_points(generate_naca4(designation, per_side));
-  EXPECT_TRUE(g.has_value());
-  auto sys = FactorizedSystem::build(std::move(*g));
-  EXPECT_TRUE(sys.has_value());
-  return std::move(*sys);
-}
-
-std::vector<double> gamma_at(const FactorizedSystem& sys, double alpha) {
-  std::vector<double> g(sys.gamu_0.size());
-  for (std::size_t i = 0; i < g.size(); ++i) g[i] = std::cos(alpha) * sys.gamu_0[i] + std::sin(alpha) * sys.gamu_90[i];
-  return g;
-}
 
 // Stream function of the vortex sheet plus the free stream at a point off
 // the airfoil.
@@ -167,7 +157,7 @@ TEST(WakeGeometry, NodeCountRule) {
 }
 
 TEST(WakeGeometry, PsiGradientMatchesFiniteDifferences) {
-  const FactorizedSystem sys = naca_system(2412, 61);
+  const FactorizedSystem sys = factored_system_of(generate_naca4(2412, 61));
   const AirfoilGeometry& g = sys.geometry;
   const double alpha = 0.09;
   const auto gamma = gamma_at(sys, alpha);
@@ -183,7 +173,7 @@ TEST(WakeGeometry, PsiGradientMatchesFiniteDifferences) {
 }
 
 TEST(WakeGeometry, FollowsTheDividingStreamlineForOneChord) {
-  const FactorizedSystem sys = naca_system(2412, 81);  // 161 nodes
+  const FactorizedSystem sys = factored_system_of(generate_naca4(2412, 81));  // 161 nodes
   const AirfoilGeometry& g = sys.geometry;
   const std::size_t n = g.n;
   for (double deg : {0.0, 4.0, 10.0}) {
@@ -226,7 +216,7 @@ TEST(WakeGeometry, FollowsTheDividingStreamlineForOneChord) {
 }
 
 TEST(WakeGeometry, BaseSpeedsAreStreamFunctionDerivatives) {
-  const FactorizedSystem sys = naca_system(12, 61);
+  const FactorizedSystem sys = factored_system_of(generate_naca4(12, 61));
   const AirfoilGeometry& g = sys.geometry;
   const std::size_t n = g.n;
   const double alpha = 0.05;
@@ -255,7 +245,7 @@ TEST(WakeGeometry, BaseSpeedsAreStreamFunctionDerivatives) {
 }
 
 TEST(WakeGeometry, EmptyWake) {
-  const FactorizedSystem sys = naca_system(12, 21);
+  const FactorizedSystem sys = factored_system_of(generate_naca4(12, 21));
   EXPECT_EQ(build_wake(sys.geometry, sys.gamu_0, 0.0, 0, 1.0).size(), 0u);
   const WakeBaseSpeeds q = wake_base_speeds(sys.geometry, WakeGeometry{}, sys.gamu_0, sys.gamu_90, 0.0, 0.0);
   EXPECT_TRUE(q.qinvu_0.empty());
