@@ -4,8 +4,8 @@
 #include <cmath>
 #include <numbers>
 
-#include "geometry/spline_kernels.h"
 #include "common/text_format.h"
+#include "geometry/spline_kernels.h"
 
 namespace velaro {
 

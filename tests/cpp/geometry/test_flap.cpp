@@ -7,11 +7,11 @@
 #include <numbers>
 #include <vector>
 
-#include "geometry/flap.h"
 #include "geometry/arc_length_spline.h"
+#include "geometry/flap.h"
+#include "geometry/geometry_fixtures.h"
 #include "geometry/naca.h"
 #include "geometry/natural_spline.h"
-#include "geometry/geometry_fixtures.h"
 
 using velaro::deflect_flap_points;
 using velaro::Point;

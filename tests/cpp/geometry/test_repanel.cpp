@@ -7,10 +7,10 @@
 #include <numbers>
 #include <vector>
 
-#include "geometry/natural_spline.h"
-#include "geometry/naca.h"
-#include "geometry/repanel.h"
 #include "geometry/geometry_fixtures.h"
+#include "geometry/naca.h"
+#include "geometry/natural_spline.h"
+#include "geometry/repanel.h"
 
 using velaro::Point;
 using velaro::RepanelError;

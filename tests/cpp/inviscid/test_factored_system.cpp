@@ -8,9 +8,9 @@
 #include "geometry/body.h"
 #include "geometry/naca.h"
 #include "inviscid/factored_system.h"
+#include "inviscid/inviscid_fixtures.h"
 #include "inviscid/inviscid_solver.h"
 #include "inviscid/panel_geometry.h"
-#include "inviscid/inviscid_fixtures.h"
 
 using namespace velaro;
 

@@ -7,13 +7,13 @@
 #include <vector>
 
 #include "geometry/naca.h"
-#include "inviscid/factored_system.h"
 #include "inviscid/airfoil_influence.h"
+#include "inviscid/factored_system.h"
+#include "inviscid/inviscid_fixtures.h"
 #include "inviscid/panel_geometry.h"
 #include "inviscid/wake.h"
 #include "inviscid/wake_influence.h"
 #include "inviscid/wake_spacing.h"
-#include "inviscid/inviscid_fixtures.h"
 
 using namespace velaro;
 
