@@ -6,8 +6,8 @@
 #include <limits>
 #include <numbers>
 
-#include "geometry/text_format.h"
-#include "inviscid/influence.h"
+#include "common/text_format.h"
+#include "inviscid/panel_kernels.h"
 
 namespace velaro {
 
@@ -29,65 +29,69 @@ bool factors_usable(const Eigen::PartialPivLU<Eigen::MatrixXd>& lu) {
 
 bool all_finite(const Eigen::VectorXd& v) { return v.allFinite(); }
 
-}  // namespace
-
-std::expected<InviscidSolution, SolverError> InviscidSolver::solve(Body body, const FlowConditions& flow) {
-  const std::vector<Panel>& panels = body.panels();
-  const std::size_t npan = panels.size();
-  if (npan <= 2) return std::unexpected(SolverError::insufficient_panels());
-  if (!std::isfinite(flow.alpha))
-    return std::unexpected(SolverError::invalid_flow("angle of attack is " + text::display(flow.alpha)));
-  if (!std::isfinite(flow.v_inf) || flow.v_inf == 0.0)
-    return std::unexpected(SolverError::invalid_flow("free-stream speed is " + text::display(flow.v_inf)));
-
-  // Nodes: panel starts, plus the last end point unless it returns onto the
-  // first point.
+// Node coordinates of the solver: panel starts, plus the last end point
+// unless it returns onto the first point (a closed contour).
+struct SolverNodes {
   std::vector<double> x, y;
-  x.reserve(npan + 1);
-  y.reserve(npan + 1);
+  bool closed = false;
+  std::size_t size() const { return x.size(); }
+};
+
+SolverNodes solver_nodes(const std::vector<Panel>& panels) {
+  SolverNodes nodes;
+  nodes.x.reserve(panels.size() + 1);
+  nodes.y.reserve(panels.size() + 1);
   for (const Panel& p : panels) {
-    x.push_back(p.start.x);
-    y.push_back(p.start.y);
+    nodes.x.push_back(p.start.x);
+    nodes.y.push_back(p.start.y);
   }
   const Point last_end = panels.back().end;
-  const bool closed =
-      !(std::abs(last_end.x - panels.front().start.x) >= 1e-10 || std::abs(last_end.y - panels.front().start.y) >= 1e-10);
-  if (!closed) {
-    x.push_back(last_end.x);
-    y.push_back(last_end.y);
+  nodes.closed = !(std::abs(last_end.x - panels.front().start.x) >= 1e-10 ||
+                   std::abs(last_end.y - panels.front().start.y) >= 1e-10);
+  if (!nodes.closed) {
+    nodes.x.push_back(last_end.x);
+    nodes.y.push_back(last_end.y);
   }
-  const std::size_t n = x.size();
+  return nodes;
+}
 
-  double perimeter = 0.0;
-  for (const Panel& p : panels) perimeter += p.length;
-  const double seps = 1e-5 * perimeter;
+// Gap-panel weights: uniform source (scs) and vortex (sds) parts of the
+// gap, from the gap projected across and along the TE bisector. A gap below
+// 1e-4 chords counts as closed: pure source, no vortex.
+struct GapWeights {
+  double scs = 1.0;
+  double sds = 0.0;
+};
 
-  const Point chord_a = panels[body.te_first_panel()].start;
-  const Point chord_b = panels[std::min(npan - 1, body.le_index())].start;
-  const double chord = std::sqrt((chord_b.x - chord_a.x) * (chord_b.x - chord_a.x) +
-                                 (chord_b.y - chord_a.y) * (chord_b.y - chord_a.y));
-  if (!(chord > 0.0) || !std::isfinite(chord))
-    return std::unexpected(SolverError::invalid_flow("reference chord from the first point to the leftmost point is " +
-                                                     text::display(chord)));
-
-  // Gap-panel weights: uniform source (scs) and vortex (sds) parts of the
-  // gap, from the gap projected across and along the TE bisector.
-  const double gx = x[n - 1] - x[0];
-  const double gy = y[n - 1] - y[0];
+GapWeights gap_weights(const std::vector<Panel>& panels, const SolverNodes& nodes, double chord) {
+  const std::size_t n = nodes.size();
+  const double gx = nodes.x[n - 1] - nodes.x[0];
+  const double gy = nodes.y[n - 1] - nodes.y[0];
   const double gap = std::sqrt(gx * gx + gy * gy);
-  double scs = 1.0, sds = 0.0;
+  GapWeights w;
   if (!(1e-4 * chord > gap)) {
     const double a = (panels.front().t.x - panels.back().t.x) / 2.0;
     const double b = (panels.front().t.y - panels.back().t.y) / 2.0;
-    scs = (a * gy - b * gx) / gap;
-    sds = (b * gy + a * gx) / gap;
+    w.scs = (a * gy - b * gx) / gap;
+    w.sds = (b * gy + a * gx) / gap;
   }
+  return w;
+}
 
-  // (n+1) x (n+1) system: stream function psi(node i) - psi0 = -psi_inf(node i),
-  // plus the trailing-edge condition; right sides for alpha = 0 and 90 deg.
+// The (n+1) x (n+1) system and its right-hand sides for alpha = 0 and 90
+// degrees: stream function psi(node i) - psi0 = -psi_inf(node i), plus the
+// trailing-edge condition.
+struct SolverSystem {
+  Eigen::MatrixXd a;
+  Eigen::VectorXd r0, r90;
+};
+
+SolverSystem assemble_solver_system(const SolverNodes& nodes, const GapWeights& w, double seps) {
+  const std::vector<double>& x = nodes.x;
+  const std::vector<double>& y = nodes.y;
+  const std::size_t n = nodes.size();
   const Eigen::Index dim = static_cast<Eigen::Index>(n) + 1;
-  Eigen::MatrixXd A = Eigen::MatrixXd::Zero(dim, dim);
-  Eigen::VectorXd r0(dim), r90(dim);
+  SolverSystem sys{Eigen::MatrixXd::Zero(dim, dim), Eigen::VectorXd(dim), Eigen::VectorXd(dim)};
   const Eigen::Index nl = static_cast<Eigen::Index>(n) - 1;
   // Each row is accumulated in a contiguous buffer, then stored (the matrix
   // is column-major, so row-wise accumulation in place would stride).
@@ -101,58 +105,45 @@ std::expected<InviscidSolution, SolverError> InviscidSolver::solve(Body body, co
       const double dy = y[jp] - y[j];
       const double lsq = dx * dx + dy * dy;
       if (lsq < kNullPanelSq) continue;
-      const bool gap_panel = !closed && j + 1 == n;
+      const bool gap_panel = !nodes.closed && j + 1 == n;
       if (gap_panel && lsq < seps * seps) continue;
       const PanelFrame f = panel_frame(x[j], y[j], x[jp], y[jp], xi, yi, false, i == j, i == jp);
       if (!gap_panel) {
         const VortexTerms vt = vortex_terms(f);
         const double psid = vt.psid_num / (f.x1 - f.x2);
-        coef[j] += kQopi * (vt.psis - psid);
-        coef[jp] += kQopi * (vt.psis + psid);
+        coef[j] += kOneOver4Pi * (vt.psis - psid);
+        coef[jp] += kOneOver4Pi * (vt.psis + psid);
       } else {
         const double apan = std::atan2(-f.sx, f.sy) + std::numbers::pi;
         const TePanelTerms te = te_panel_terms(f, apan);
-        coef[n - 1] -= 0.5 * kHopi * scs * te.psig;
-        coef[0] += 0.5 * kHopi * scs * te.psig;
-        coef[n - 1] += 0.5 * kHopi * sds * te.pgam;
-        coef[0] -= 0.5 * kHopi * sds * te.pgam;
+        coef[n - 1] -= 0.5 * kOneOver2Pi * w.scs * te.psig;
+        coef[0] += 0.5 * kOneOver2Pi * w.scs * te.psig;
+        coef[n - 1] += 0.5 * kOneOver2Pi * w.sds * te.pgam;
+        coef[0] -= 0.5 * kOneOver2Pi * w.sds * te.pgam;
       }
     }
     const Eigen::Index row = static_cast<Eigen::Index>(i);
-    for (std::size_t j = 0; j < n; ++j) A(row, static_cast<Eigen::Index>(j)) = coef[j];
-    A(row, dim - 1) = -1.0;
-    r0[row] = -yi;
-    r90[row] = xi;
+    for (std::size_t j = 0; j < n; ++j) sys.a(row, static_cast<Eigen::Index>(j)) = coef[j];
+    sys.a(row, dim - 1) = -1.0;
+    sys.r0[row] = -yi;
+    sys.r90[row] = xi;
   }
   // Trailing-edge condition: equal and opposite vorticity on the two TE
   // nodes, or zero vorticity on the single TE node of a closed contour.
-  A(dim - 1, 0) = 1.0;
-  if (!closed) A(dim - 1, nl) = 1.0;
-  r0[dim - 1] = 0.0;
-  r90[dim - 1] = 0.0;
+  sys.a(dim - 1, 0) = 1.0;
+  if (!nodes.closed) sys.a(dim - 1, nl) = 1.0;
+  sys.r0[dim - 1] = 0.0;
+  sys.r90[dim - 1] = 0.0;
+  return sys;
+}
 
-  const Eigen::PartialPivLU<Eigen::MatrixXd> lu(A);
-  if (!factors_usable(lu)) return std::unexpected(SolverError::singular_matrix());
-  const Eigen::VectorXd g0 = lu.solve(r0);
-  const Eigen::VectorXd g90 = lu.solve(r90);
-  if (!all_finite(g0) || !all_finite(g90)) return std::unexpected(SolverError::singular_matrix());
-
-  const double ca = std::cos(flow.alpha);
-  const double sa = std::sin(flow.alpha);
-  InviscidSolution sol;
-  sol.gamma.resize(n);
-  sol.cp.resize(n);
-  for (std::size_t j = 0; j < n; ++j) {
-    const Eigen::Index k = static_cast<Eigen::Index>(j);
-    sol.gamma[j] = ca * g0[k] + sa * g90[k];
-    const double q = sol.gamma[j] / flow.v_inf;
-    sol.cp[j] = 1.0 - q * q;
-  }
-  sol.psi0 = ca * g0[dim - 1] + sa * g90[dim - 1];
-  sol.body_node_counts = {n};
-
-  // Trapezoidal pressure integral round the closed polygon; moment about
-  // (0.25 chord, 0), normalised by the chord.
+// Lift and moment of the pressure distribution: trapezoidal pressure
+// integral round the closed polygon; moment about (0.25 chord, 0),
+// normalised by the chord.
+void integrate_forces(const SolverNodes& nodes, double chord, double ca, double sa, InviscidSolution& sol) {
+  const std::vector<double>& x = nodes.x;
+  const std::vector<double>& y = nodes.y;
+  const std::size_t n = nodes.size();
   double cl = 0.0, cm_sum = 0.0;
   for (std::size_t k = 1; k <= n; ++k) {
     const std::size_t km = k - 1;
@@ -172,6 +163,57 @@ std::expected<InviscidSolution, SolverError> InviscidSolver::solve(Body body, co
   }
   sol.cl = cl;
   sol.cm = -cm_sum;
+}
+
+}  // namespace
+
+std::expected<InviscidSolution, SolverError> InviscidSolver::solve(Body body, const FlowConditions& flow) {
+  const std::vector<Panel>& panels = body.panels();
+  const std::size_t npan = panels.size();
+  if (npan <= 2) return std::unexpected(SolverError::insufficient_panels());
+  if (!std::isfinite(flow.alpha))
+    return std::unexpected(SolverError::invalid_flow("angle of attack is " + text::display(flow.alpha)));
+  if (!std::isfinite(flow.v_inf) || flow.v_inf == 0.0)
+    return std::unexpected(SolverError::invalid_flow("free-stream speed is " + text::display(flow.v_inf)));
+
+  const SolverNodes nodes = solver_nodes(panels);
+  const std::size_t n = nodes.size();
+
+  double perimeter = 0.0;
+  for (const Panel& p : panels) perimeter += p.length;
+  const double seps = 1e-5 * perimeter;
+
+  const Point chord_a = panels[body.te_first_panel()].start;
+  const Point chord_b = panels[std::min(npan - 1, body.le_index())].start;
+  const double chord = std::sqrt((chord_b.x - chord_a.x) * (chord_b.x - chord_a.x) +
+                                 (chord_b.y - chord_a.y) * (chord_b.y - chord_a.y));
+  if (!(chord > 0.0) || !std::isfinite(chord))
+    return std::unexpected(SolverError::invalid_flow("reference chord from the first point to the leftmost point is " +
+                                                     text::display(chord)));
+
+  const SolverSystem sys = assemble_solver_system(nodes, gap_weights(panels, nodes, chord), seps);
+  const Eigen::Index dim = sys.a.rows();
+  const Eigen::PartialPivLU<Eigen::MatrixXd> lu(sys.a);
+  if (!factors_usable(lu)) return std::unexpected(SolverError::singular_matrix());
+  const Eigen::VectorXd g0 = lu.solve(sys.r0);
+  const Eigen::VectorXd g90 = lu.solve(sys.r90);
+  if (!all_finite(g0) || !all_finite(g90)) return std::unexpected(SolverError::singular_matrix());
+
+  const double ca = std::cos(flow.alpha);
+  const double sa = std::sin(flow.alpha);
+  InviscidSolution sol;
+  sol.gamma.resize(n);
+  sol.cp.resize(n);
+  for (std::size_t j = 0; j < n; ++j) {
+    const Eigen::Index k = static_cast<Eigen::Index>(j);
+    sol.gamma[j] = ca * g0[k] + sa * g90[k];
+    const double q = sol.gamma[j] / flow.v_inf;
+    sol.cp[j] = 1.0 - q * q;
+  }
+  sol.psi0 = ca * g0[dim - 1] + sa * g90[dim - 1];
+  sol.body_node_counts = {n};
+
+  integrate_forces(nodes, chord, ca, sa, sol);
   if (!std::isfinite(sol.cl) || !std::isfinite(sol.cm)) return std::unexpected(SolverError::singular_matrix());
   return sol;
 }
