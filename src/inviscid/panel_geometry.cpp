@@ -98,7 +98,7 @@ std::optional<BisectorControl> sharp_te_bisector_control(const AirfoilGeometry& 
   const double lx = geom.x[n - 1] - geom.x[n - 2], ly = geom.y[n - 1] - geom.y[n - 2];
   const double d_first = std::sqrt(fx * fx + fy * fy);
   const double d_last = std::sqrt(lx * lx + ly * ly);
-  const double dmin = 0.1 * std::fmin(d_first, d_last);
+  const double dmin = kBisectorControlFraction * std::fmin(d_first, d_last);
   return BisectorControl{geom.x_te - dmin * cb, geom.y_te - dmin * sb, -sb, cb};
 }
 

@@ -100,14 +100,49 @@ TEST(PanelGeometry, ClosedTrailingEdgeIsSharpWithBisectorControl) {
   ASSERT_TRUE(c.has_value());
   const double d0 = std::hypot(g->x[1] - g->x[0], g->y[1] - g->y[0]);
   const double d1 = std::hypot(g->x[n - 1] - g->x[n - 2], g->y[n - 1] - g->y[n - 2]);
-  const double dmin = 0.1 * std::min(d0, d1);
-  // One tenth of the shorter TE panel upstream of the TE, on the symmetric
-  // section's bisector (the chord line); the normal is across it.
+  const double dmin = velaro::kBisectorControlFraction * std::min(d0, d1);
+  // The fixed fraction of the shorter TE panel upstream of the TE, on the
+  // symmetric section's bisector (the chord line); the normal is across it.
   EXPECT_NEAR(std::hypot(c->x - g->x_te, c->y - g->y_te), dmin, 1e-15);
   EXPECT_LT(c->x, g->x_te);
   EXPECT_NEAR(c->y, 0.0, 1e-15);
   EXPECT_NEAR(std::hypot(c->nx, c->ny), 1.0, 1e-15);
   EXPECT_NEAR(c->nx, 0.0, 1e-12);
+}
+
+// A velocity condition for the stagnant interior only makes sense inside the
+// body: the control point must lie on the inner side of both TE panels, also
+// for cambered and thin, nearly cusped edges where the wedge is a few degrees
+// wide and the spline bisector differs from the panel bisector.
+TEST(PanelGeometry, BisectorControlPointLiesInsideTheEdgeWedge) {
+  for (const int designation : {12, 4412, 9503}) {
+    auto pts = velaro::generate_naca4(designation, 81);
+    const Point te{0.5 * (pts.front().x + pts.back().x), 0.5 * (pts.front().y + pts.back().y)};
+    pts.front() = te;
+    pts.back() = te;
+    const auto g = AirfoilGeometry::from_points(pts);
+    ASSERT_TRUE(g.has_value()) << designation;
+    ASSERT_TRUE(g->sharp) << designation;
+    const auto c = velaro::sharp_te_bisector_control(*g);
+    ASSERT_TRUE(c.has_value()) << designation;
+    const std::size_t n = g->n;
+    // Outward side of the panel from node a to node b of the clockwise contour.
+    const auto outward = [&](std::size_t a, std::size_t b) {
+      const double dx = g->x[b] - g->x[a], dy = g->y[b] - g->y[a];
+      return ((c->x - g->x[a]) * dy - (c->y - g->y[a]) * dx) / std::hypot(dx, dy);
+    };
+    // Fraction of the way along the panel from node a to node b at which the
+    // control point projects: within the panel, not beyond the edge (where
+    // the opposite wedge of the two panel lines lies).
+    const auto along = [&](std::size_t a, std::size_t b) {
+      const double dx = g->x[b] - g->x[a], dy = g->y[b] - g->y[a];
+      return ((c->x - g->x[a]) * dx + (c->y - g->y[a]) * dy) / (dx * dx + dy * dy);
+    };
+    EXPECT_LT(outward(0, 1), 0.0) << designation;
+    EXPECT_LT(outward(n - 2, n - 1), 0.0) << designation;
+    EXPECT_GT(along(0, 1), 0.0) << designation;
+    EXPECT_LT(along(n - 2, n - 1), 1.0) << designation;
+  }
 }
 
 TEST(PanelGeometry, LeadingEdgeOfAnEllipse) {
