@@ -16,7 +16,7 @@
 #include "boundary_layer/transition.h"
 #include "viscous/march.h"
 #include "viscous/newton_system.h"
-#include "viscous/newton_trace.h"
+#include "viscous/newton_observer.h"
 #include "viscous/state.h"
 #include "viscous/state_conversions.h"
 
@@ -36,14 +36,6 @@ double vti_of(int side) { return side == 0 ? 1.0 : -1.0; }
 
 // -m/u^2: change of dstar (+gap) per unit change of u at fixed mass.
 double dstar_per_u(const BlStation& s) { return -s.mass / (s.u * s.u); }
-
-// The equations of one line as built from the interval (or junction)
-// equations, before the mass coupling is formed.
-struct LineCoefficients {
-  Vec3 vsrez{};
-  Block3 va{}, vb{};
-  Vec3 vs1_dstar{}, vs1_u{}, vs1_x{}, vs2_dstar{}, vs2_u{}, vs2_x{};
-};
 
 LineCoefficients from_interval(const IntervalEquations& eq) {
   LineCoefficients c;
@@ -79,62 +71,13 @@ LineCoefficients from_junction(const TeWakeTerms& te, const BlStation& w) {
 }
 
 // Equations of the interval ending at station i of one side.
-// Switches of the per-interval trace lines.
-struct IntervalTraces {
-  bool bldif = newton_trace::enabled("VELARO_BLDIF_DEBUG");
-  bool branch = newton_trace::enabled("VELARO_TRANSITION_BRANCH_DEBUG");
-  bool block = newton_trace::enabled("VELARO_TRANSITION_BLOCK_DEBUG");
-};
-
-std::string jacobian_text(const std::array<double, 5>& r) {
-  using newton_trace::num;
-  return text::printf("[%s, %s, %s, %s, %s]", num(r[0]).c_str(), num(r[1]).c_str(), num(r[2]).c_str(),
-                      num(r[3]).c_str(), num(r[4]).c_str());
-}
-
-void trace_interval(const IntervalTraces& t, const BlStation& s1, const BlStation& s2, FlowType flow,
-                    const IntervalEquations& eq, const TransitionResult* tr) {
-  using newton_trace::num;
-  if (t.bldif) {
-    newton_trace::line(text::printf("[BLDIF DEBUG] flow=%s x1=%s x2=%s ampl1=%s ampl2=%s ctau1=%s ctau2=%s theta1=%s "
-                                    "theta2=%s dstar1=%s dstar2=%s u1=%s u2=%s res=%s",
-                                    flow_type_name(flow), num(s1.x).c_str(), num(s2.x).c_str(), num(s1.ampl).c_str(),
-                                    num(s2.ampl).c_str(), num(s1.ctau).c_str(), num(s2.ctau).c_str(),
-                                    num(s1.theta).c_str(), num(s2.theta).c_str(), num(s1.dstar).c_str(),
-                                    num(s2.dstar).c_str(), num(s1.u).c_str(), num(s2.u).c_str(),
-                                    newton_trace::vec(eq.vsrez).c_str()));
-    for (int k = 0; k < 3; ++k)
-      newton_trace::line(text::printf("[BLDIF DEBUG FULL] row=%d VS1=%s VS2=%s", k, jacobian_text(eq.vs1[k]).c_str(),
-                                      jacobian_text(eq.vs2[k]).c_str()));
-  }
-  if (tr == nullptr) return;
-  if (t.branch) {
-    newton_trace::line(text::printf("[TRANSITION BRANCH] flow=%s has_transition=%s transition_flag=%s "
-                                    "live_transition=%s xt=%s ampl2=%s",
-                                    flow_type_name(flow), tr->transition ? "true" : "false",
-                                    tr->forced ? "forced" : "free",
-                                    tr->transition && s2.x - s1.x > 1e-20 ? "true" : "false", num(tr->xt).c_str(),
-                                    num(tr->ampl2).c_str()));
-    newton_trace::line(text::printf("[TRANSITION DERIVS] xt_x1=%s xt_x2=%s tt_x2=%s dt_x2=%s ut_x2=%s",
-                                    num(tr->xt_x1).c_str(), num(tr->xt_x2).c_str(), num(tr->tt_x2).c_str(),
-                                    num(tr->dt_x2).c_str(), num(tr->ut_x2).c_str()));
-  }
-  if (t.block) {
-    newton_trace::line(text::printf("[NATIVE TRANSITION REGION BLOCK] res=%s", newton_trace::vec(eq.vsrez).c_str()));
-    for (int k = 0; k < 3; ++k)
-      newton_trace::line(text::printf("[NATIVE TRANSITION REGION BLOCK] row=%d VS1=%s VS2=%s", k,
-                                      jacobian_text(eq.vs1[k]).c_str(), jacobian_text(eq.vs2[k]).c_str()));
-  }
-}
-
 IntervalEquations interval_equations(std::span<const BlStation> st, std::size_t i, std::size_t iblte, double msq,
-                                     double re, double ncrit, const IntervalTraces& traces) {
+                                     double re, double ncrit, NewtonObserver* observer) {
   const BlStation& s2 = st[i];
   const FlowType flow2 = flow_of(s2);
-  const bool any = traces.bldif || traces.branch || traces.block;
   if (i == 1) {
     const IntervalEquations eq = bldif_full_simi(s2, flow2, msq);
-    if (any) trace_interval(traces, s2, s2, flow2, eq, nullptr);
+    if (observer) observer->interval_evaluated(s2, s2, flow2, eq, nullptr);
     return eq;
   }
   const BlStation& s1 = st[i - 1];
@@ -146,91 +89,12 @@ IntervalEquations interval_equations(std::span<const BlStation> st, std::size_t 
         trchek2_full(te_exists, s1.x, s2.x, s1.theta, s2.theta, s1.dstar, s2.dstar, s1.u, s2.u, s1.hk, s2.hk,
                      s1.r_theta, s2.r_theta, s1.ampl, ncrit, x_forced, msq, re);
     const IntervalEquations eq = trdif_full(s1, s2, tr, ncrit, msq, re);
-    if (any) trace_interval(traces, s1, s2, flow2, eq, &tr);
+    if (observer) observer->interval_evaluated(s1, s2, flow2, eq, &tr);
     return eq;
   }
   const IntervalEquations eq = bldif_with_terms_internal(s1, s2, flow2, false, msq, ncrit).eq;
-  if (any) trace_interval(traces, s1, s2, flow2, eq, nullptr);
+  if (observer) observer->interval_evaluated(s1, s2, flow2, eq, nullptr);
   return eq;
-}
-
-// Diagnostic switches of the assembly, looked up once per assembly.
-struct AssemblyTraces {
-  bool newton = newton_trace::enabled("VELARO_NEWTON_DEBUG");
-  bool newton_cmp = newton_trace::enabled("VELARO_NEWTON_CMP");
-  bool raw_res = newton_trace::enabled("VELARO_RAW_RES_DEBUG");
-  bool trans = newton_trace::enabled("VELARO_TRANS_DEBUG");
-  bool due = newton_trace::enabled("VELARO_DUE_DEBUG");
-  bool forced = newton_trace::enabled("VELARO_FORCED_DEBUG");
-  bool fc = newton_trace::enabled("VELARO_FC_DEBUG");
-  bool tesys = newton_trace::enabled("VELARO_TESYS_DEBUG");
-  bool setbl_vdel = newton_trace::enabled("VELARO_SETBL_VDEL_DEBUG");
-  bool vm_focus = newton_trace::enabled("VELARO_VM_FOCUS_DEBUG");
-};
-
-const char* side_name(int side) { return side == 0 ? "upper" : "lower"; }
-
-std::string block_rows(const Block3& b) {
-  return text::printf("%s %s %s", newton_trace::vec(b[0]).c_str(), newton_trace::vec(b[1]).c_str(),
-                      newton_trace::vec(b[2]).c_str());
-}
-
-// One row of a 3x5 interval Jacobian rebuilt from the stored columns.
-std::string jacobian_row(double first, double theta, double dstar, double u, double x) {
-  using newton_trace::num;
-  return text::printf("  [%s, %s, %s, %s, %s]", num(first).c_str(), num(theta).c_str(), num(dstar).c_str(),
-                      num(u).c_str(), num(x).c_str());
-}
-
-// Diagnostics of the mass-implied edge velocities of one side: the upper
-// and lower source contributions per station (VELARO_DUI_DEBUG, with a
-// running breakdown of the first upper station) and the contributions to the
-// first station (VELARO_UESET_FIRST_DEBUG).
-void trace_mass_implied_speeds(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij, int side,
-                               std::span<const double> ue) {
-  const bool dui = newton_trace::enabled("VELARO_DUI_DEBUG");
-  const bool first = newton_trace::enabled("VELARO_UESET_FIRST_DEBUG");
-  if (!dui && !first) return;
-  using newton_trace::num;
-  const SurfaceInput& target = side == 0 ? upper : lower;
-  const double vti_i = vti_of(side);
-  for (std::size_t i = 1; i < target.stations.size(); ++i) {
-    const std::size_t pi = target.stations[i].panel;
-    double part[2] = {0.0, 0.0};
-    for (int s = 0; s < 2; ++s) {
-      const SurfaceInput& src = s == 0 ? upper : lower;
-      const bool breakdown = dui && side == 0 && i == 1 && s == 0;
-      if (breakdown) newton_trace::line("[DUI TRACE] Breaking down upper[1] DIJ sum:");
-      for (std::size_t j = 1; j < src.stations.size(); ++j) {
-        const std::size_t pj = src.stations[j].panel;
-        if (!dij.contains(pi, pj)) continue;
-        const double c = -vti_i * vti_of(s) * dij.at(pi, pj) * src.stations[j].mass;
-        part[s] += c;
-        if (breakdown && j % 20 == 0)
-          newton_trace::line(text::printf("  ... cumulative after j=%zu: %s", j, num(part[0]).c_str()));
-        if (first && i == 1)
-          newton_trace::line(text::printf("[UESET FIRST] %s j=%zu panel_j=%zu dij=%s mass=%s contrib=%s",
-                                          s == 0 ? "upper" : "lower", j, pj, num(dij.at(pi, pj)).c_str(),
-                                          num(src.stations[j].mass).c_str(), num(c).c_str()));
-      }
-      if (breakdown) {
-        newton_trace::line(text::printf("  TOTAL dui_upper: %s", num(part[0]).c_str()));
-      }
-    }
-    if (dui && side == 0 && i == 1) newton_trace::line(text::printf("  TOTAL dui_lower: %s", num(part[1]).c_str()));
-    const double uinv = i < target.uinv.size() ? target.uinv[i] : 0.0;
-    if (dui)
-      newton_trace::line(text::printf("[DUI DEBUG] %s[%zu] ue_inv=%s dui_upper=%s dui_lower=%s dui_total=%s dij_diag=%s",
-                                      side == 0 ? "upper" : "lower", i, num(uinv).c_str(), num(part[0]).c_str(),
-                                      num(part[1]).c_str(), num(part[0] + part[1]).c_str(),
-                                      num(dij.at(pi, pi)).c_str()));
-    if (first && i == 1)
-      newton_trace::line(text::printf("[UESET FIRST] panel_i=%zu side=%s ue_inv=%s dui_upper=%s dui_lower=%s ue_after=%s "
-                                      "mass=%s",
-                                      pi, side == 0 ? "upper" : "lower", num(uinv).c_str(), num(part[0]).c_str(),
-                                      num(part[1]).c_str(), num(ue[i]).c_str(),
-                                      num(target.stations[i].mass).c_str()));
-  }
 }
 
 }  // namespace
@@ -246,7 +110,7 @@ double coupled_uedg(std::size_t panel_i, std::size_t n_airfoil, std::span<const 
 }
 
 std::vector<double> compute_ue_from_mass_both(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
-                                              int side) {
+                                              int side, NewtonObserver* observer) {
   const SurfaceInput& target = side == 0 ? upper : lower;
   const double vti_i = vti_of(side);
   std::vector<MassSource> sources;
@@ -261,7 +125,7 @@ std::vector<double> compute_ue_from_mass_both(const SurfaceInput& upper, const S
     const double uinv = i < target.uinv.size() ? target.uinv[i] : 0.0;
     ue[i] = coupled_uedg(target.stations[i].panel, 0, sources, dij, uinv, vti_i);
   }
-  trace_mass_implied_speeds(upper, lower, dij, side, ue);
+  if (observer) observer->mass_implied_speeds(upper, lower, dij, side, ue);
   return ue;
 }
 
@@ -292,7 +156,7 @@ bool te_wake_terms(const GlobalNewtonSystem& sys, const SurfaceInput& upper, con
 
 GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
                                        double ante, double xi_ule1, double xi_ule2, double msq, double re,
-                                       double ncrit) {
+                                       double ncrit, NewtonObserver* observer) {
   const std::array<const SurfaceInput*, 2> sides{&upper, &lower};
   const std::size_t nu = upper.stations.size();
   const std::size_t nl = lower.stations.size();
@@ -323,25 +187,13 @@ GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceI
     return line <= lines_u ? upper.stations[line] : lower.stations[line - lines_u];
   };
 
-  const AssemblyTraces trace;
-  const IntervalTraces interval_trace;
-  using newton_trace::num;
-  using newton_trace::vec;
-
   // Edge-velocity offsets from the mass-implied values.
   std::array<std::vector<double>, 2> due;
   for (int s = 0; s < 2; ++s) {
-    const std::vector<double> ue_mass = compute_ue_from_mass_both(upper, lower, dij, s);
+    const std::vector<double> ue_mass = compute_ue_from_mass_both(upper, lower, dij, s, observer);
     due[s].resize(ue_mass.size());
     for (std::size_t i = 0; i < ue_mass.size(); ++i) due[s][i] = sides[s]->stations[i].u - ue_mass[i];
-    if (trace.due) {
-      newton_trace::line(s == 0 ? "[DUE DEBUG] Upper surface DUE at first stations:"
-                                : "[DUE DEBUG] Lower surface DUE at first stations:");
-      for (std::size_t i = 1; i < ue_mass.size() && i <= 5; ++i)
-        newton_trace::line(text::printf("  %s[%zu] ue_curr=%s ue_mass=%s DUE=%s", s == 0 ? "Upper" : "Lower", i,
-                                        num(sides[s]->stations[i].u).c_str(), num(ue_mass[i]).c_str(),
-                                        num(due[s][i]).c_str()));
-    }
+    if (observer) observer->edge_speed_offsets(s, sides[s]->stations, ue_mass, due[s]);
   }
 
   // Edge-velocity sensitivity of the station of every line to every mass
@@ -372,18 +224,8 @@ GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceI
   TeWakeTerms te;
   const bool has_junction = te_wake_terms(sys, upper, lower, te) && a.ivz <= nsys;
   const std::size_t lower_te_line = lines_u + lower.iblte;
-  if (trace.tesys && has_junction) {
-    const BlStation& ut = upper.stations[a.ivte1];
-    const BlStation& lt = lower.stations[lower.iblte];
-    newton_trace::line(text::printf(
-        "[TESYS DEBUG] iv=%zu wake_ibl=%zu upper_te: theta=%s dstar=%s ctau=%s ue=%s lower_te: theta=%s dstar=%s "
-        "ctau=%s ue=%s tte=%s dte=%s cte=%s",
-        a.ivz, lower.iblte + 2, num(ut.theta).c_str(), num(ut.dstar).c_str(), num(ut.ctau).c_str(),
-        num(ut.u).c_str(), num(lt.theta).c_str(), num(lt.dstar).c_str(), num(lt.ctau).c_str(), num(lt.u).c_str(),
-        num(te.tte).c_str(), num(te.dte).c_str(), num(te.cte).c_str()));
-  }
-  std::vector<Vec3> raw_vdel;  // right-hand sides before the forced changes (diagnostics)
-  if (trace.newton) raw_vdel.assign(nsys + 1, Vec3{});
+  if (observer && has_junction)
+    observer->junction_formed(a.ivz, lower.iblte, upper.stations[a.ivte1], lower.stations[lower.iblte], te);
 
   for (int side = 0; side < 2; ++side) {
     const SurfaceInput& in = *sides[side];
@@ -393,7 +235,7 @@ GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceI
       const std::size_t iv = line_of(side, i);
       const bool junction = side == 1 && has_junction && iv == a.ivz;
       const LineCoefficients c = junction ? from_junction(te, st[i])
-                                          : from_interval(interval_equations(st, i, in.iblte, msq, re, ncrit, interval_trace));
+                                          : from_interval(interval_equations(st, i, in.iblte, msq, re, ncrit, observer));
       a.va[iv] = c.va;
       a.vb[iv] = c.vb;
       a.vs1_dstar[iv] = c.vs1_dstar;
@@ -405,34 +247,9 @@ GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceI
 
       const BlStation& s2 = st[i];
       const BlStation& s1 = st[i - 1];
-      if (trace.newton || trace.newton_cmp || trace.raw_res || trace.trans) {
-        if (trace.raw_res)
-          newton_trace::line(text::printf("[RAW RES] side=%s station=%zu IV=%zu res=%s", side_name(side), i, iv,
-                                          vec(c.vsrez).c_str()));
-        if (trace.trans) {
-          const bool transition = i > 1 && !junction && s1.is_laminar && !s2.is_laminar && !s2.is_wake;
-          newton_trace::line(text::printf("[VSREZ DEBUG] side=%s station=%zu res=%s ctau=%s cq=%s%s", side_name(side),
-                                          i, vec(c.vsrez).c_str(), num(s2.ctau).c_str(), num(s2.cq).c_str(),
-                                          transition ? " <-- TRANSITION" : ""));
-        }
-        if (trace.newton) {
-          raw_vdel[iv] = c.vsrez;
-          newton_trace::line(text::printf("[NEWTON DEBUG] %s IBL=%zu IV=%zu", side_name(side), i + 1, iv));
-          newton_trace::labelled("  VA (stored in system): ", block_rows(c.va));
-          newton_trace::labelled("  VB (stored in system): ", block_rows(c.vb));
-          newton_trace::labelled("  VSREZ (raw residuals): ", vec(c.vsrez));
-        }
-        if (trace.newton_cmp && side == 0 && i == 2) {
-          newton_trace::line("=== Velaro Newton System at i=2 (KELVO IBL=3) ===");
-          newton_trace::line("VS1 (upstream Jacobian, 3x5):");
-          for (int k = 0; k < 3; ++k)
-            newton_trace::line(jacobian_row(c.vb[k][0], c.vb[k][1], c.vs1_dstar[k], c.vs1_u[k], c.vs1_x[k]));
-          newton_trace::line("VS2 (downstream Jacobian, 3x5):");
-          for (int k = 0; k < 3; ++k)
-            newton_trace::line(jacobian_row(c.va[k][0], c.va[k][1], c.vs2_dstar[k], c.vs2_u[k], c.vs2_x[k]));
-          newton_trace::line("VDEL (raw residuals):");
-          newton_trace::labelled("  ", vec(c.vsrez));
-        }
+      if (observer) {
+        const bool transition = i > 1 && !junction && s1.is_laminar && !s2.is_laminar && !s2.is_wake;
+        observer->line_equations(side, i, iv, transition, c, s2);
       }
       const bool first = i == 1;
       const double d2u = dstar_per_u(s2);
@@ -504,27 +321,9 @@ GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceI
                   xsum[k] * xs;
           a.vdel1[iv][k] = finite_or_zero(c.vsrez[k] + finite_or_zero(fc[k]));
         }
-        if (trace.fc) {
-          newton_trace::line(text::printf("[FC DEBUG] %s[%zu] due1=%s due2=%s dds1=%s dds2=%s", side_name(side), i,
-                                          num(due1).c_str(), num(due2).c_str(), num(dds1).c_str(),
-                                          num(dds2).c_str()));
-          newton_trace::labelled("[FC DEBUG]   vs1_ue=", vec(c.vs1_u));
-          newton_trace::labelled("[FC DEBUG]   vs2_ue=", vec(c.vs2_u));
-          newton_trace::labelled("[FC DEBUG]   forced_change=", vec(fc));
-        }
-        if (trace.forced) {
-          const char* tag = side == 0 ? "" : " LOWER";
-          const double ue1 = first ? 0.0 : s1.u;
-          const double ue1_mass = first ? 0.0 : s1.u - due[side][i - 1];
-          newton_trace::line(text::printf("[FORCED DEBUG%s] %s[%zu] due1=%s due2=%s dds1=%s dds2=%s fc=%s", tag,
-                                          side_name(side), i, num(due1).c_str(), num(due2).c_str(),
-                                          num(dds1).c_str(), num(dds2).c_str(), vec(fc).c_str()));
-          newton_trace::line(text::printf("[FORCED DEBUG UE%s] %s[%zu] ue_prev=%s ue_prev_mass=%s ue=%s ue_mass=%s",
-                                          tag, side_name(side), i, num(ue1).c_str(), num(ue1_mass).c_str(),
-                                          num(s2.u).c_str(), num(s2.u - due2).c_str()));
-          newton_trace::line(text::printf("[FORCED DEBUG XI%s] %s[%zu] vs_x=%s xi_term=%s", tag, side_name(side), i,
-                                          vec(xsum).c_str(), num(xs).c_str()));
-        }
+        if (observer)
+          observer->forced_change({side, i, first, due1, due2, dds1, dds2, first ? 0.0 : due[side][i - 1],
+                                   first ? 0.0 : s1.u, s2.u, fc, c.vs1_u, c.vs2_u, xsum, xs});
       }
     }
   }
@@ -535,112 +334,12 @@ GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceI
     a.vz[1][1] = -1.0;
   }
 
-  if (trace.newton) {
-    for (int pass = 0; pass < 2; ++pass) {
-      newton_trace::line(pass == 0 ? "[NEWTON DEBUG] Before forced changes:"
-                                   : "[NEWTON DEBUG] After forced changes (FINAL VDEL):");
-      for (std::size_t iv = 1; iv <= nsys; ++iv) {
-        const bool up = iv <= lines_u;
-        const std::size_t i = up ? iv : iv - lines_u;
-        newton_trace::line(text::printf("  %s IBL=%zu IV=%zu vdel=%s", up ? "upper" : "lower", i + 1, iv,
-                                        vec(pass == 0 ? raw_vdel[iv] : a.vdel1[iv]).c_str()));
-      }
-    }
-  }
-  if (trace.setbl_vdel)
-    for (std::size_t iv : {27u, 28u, 29u, 30u, 159u, 160u, 161u, 162u, 163u})
-      if (iv <= nsys) newton_trace::line(text::printf("[NATIVE SETBL VDEL] iv=%zu vdel=%s", iv, vec(a.vdel1[iv]).c_str()));
-  if (trace.vm_focus)
-    for (std::size_t iv : {24u, 25u, 26u}) {
-      if (iv > nsys) continue;
-      for (std::size_t L = 1; L <= nsys; ++L) {
-        const Vec3 v{a.vm_at(iv, L, 0), a.vm_at(iv, L, 1), a.vm_at(iv, L, 2)};
-        if (std::fabs(v[0]) > 1e-6 || std::fabs(v[1]) > 1e-6 || std::fabs(v[2]) > 1e-6)
-          newton_trace::line(text::printf("[VM FOCUS ENTRY] row=%zu col=%zu vals=%s", iv, L, vec(v).c_str()));
-      }
-    }
+  if (observer) observer->system_assembled(a);
   return sys;
 }
 
-namespace {
-
-// VELARO_SETBL_DEBUG: station values of selected stations (the first three
-// upper stations, the upper transition station, the middle lower station
-// and the last three lower stations).
-void trace_setbl_stations(const KelvoState& state, const std::array<std::vector<BlStation>, 2>& stations,
-                          unsigned iteration) {
-  if (!newton_trace::enabled("VELARO_SETBL_DEBUG")) return;
-  using newton_trace::num;
-  auto emit = [&](const char* label, int side, std::size_t i, bool exact, bool tail) {
-    if (i == 0 || i >= stations[side].size()) return;
-    const BlStation& s = stations[side][i];
-    if (exact)
-      newton_trace::line(text::printf("[SETBL DEBUG EXACT%s] iter=%u %s i=%zu x=%.17e u=%.17e theta=%.17e dstar=%.17e "
-                                      "mass=%.17e dw=%.17e",
-                                      tail ? " TAIL" : "", iteration, label, i, s.x, s.u, s.theta, s.dstar, s.mass, s.dw));
-    else
-      newton_trace::line(text::printf("[SETBL DEBUG] iter=%u %s i=%zu x=%s u=%s theta=%s dstar=%s mass=%s dw=%s",
-                                      iteration, label, i, num(s.x).c_str(), num(s.u).c_str(), num(s.theta).c_str(),
-                                      num(s.dstar).c_str(), num(s.mass).c_str(), num(s.dw).c_str()));
-  };
-  for (std::size_t i = 1; i <= 3; ++i) emit("upper", 0, i, false, false);
-  if (state.itran[0] >= 2) emit("upper_transition", 0, state.itran[0] - 1, false, false);
-  const std::size_t nl = stations[1].size();
-  emit("lower_mid", 1, nl / 2, false, false);
-  for (std::size_t k = 3; k >= 1; --k)
-    if (nl > k) emit("lower_tail", 1, nl - k, false, false);
-  emit("upper", 0, 1, true, false);
-  if (nl > 1) emit("lower_tail", 1, nl - 1, true, true);
-}
-
-// VELARO_UESET_STATE_DEBUG / VELARO_UESET_DETAIL_DEBUG: every row's edge
-// velocity from the mass defects of the rows of both sides, split into the
-// upper, lower-airfoil and lower-wake contributions.
-void trace_coupled_rows(const KelvoState& state, DijView dij) {
-  using newton_trace::num;
-  const bool detail = newton_trace::enabled("VELARO_UESET_DETAIL_DEBUG");
-  const bool summary = newton_trace::enabled("VELARO_UESET_STATE_DEBUG");
-  std::vector<MassSource> sources;
-  std::vector<int> group;  // 0 upper, 1 lower airfoil, 2 wake
-  for (int side = 0; side < 2; ++side) {
-    const std::vector<BlRow>& rows = state.rows[side];
-    const std::size_t count = std::min(state.nbl[side], rows.size());
-    for (std::size_t r = 1; r < count; ++r) {
-      sources.push_back({vti_of(side), rows[r].panel, rows[r].mass});
-      group.push_back(side == 0 ? 0 : (r > state.iblte[1] ? 2 : 1));
-    }
-  }
-  static constexpr const char* kDetail[3] = {"[STATE UESET DETAIL UPPER]", "[STATE UESET DETAIL LOWER]",
-                                             "[STATE UESET DETAIL WAKE]"};
-  for (int side = 0; side < 2; ++side) {
-    const std::vector<BlRow>& rows = state.rows[side];
-    const std::size_t count = std::min(state.nbl[side], rows.size());
-    const double vti = vti_of(side);
-    for (std::size_t r = 1; r < count; ++r) {
-      const std::size_t pi = rows[r].panel;
-      double part[3] = {0.0, 0.0, 0.0};
-      for (std::size_t k = 0; k < sources.size(); ++k) {
-        if (!dij.contains(pi, sources[k].panel)) continue;
-        const double d = dij.at(pi, sources[k].panel);
-        const double c = -vti * sources[k].vti * d * sources[k].mass;
-        part[group[k]] += c;
-        if (detail)
-          newton_trace::line(text::printf("%s panel=%zu other_panel=%zu dij=%s mass=%s contrib=%s", kDetail[group[k]],
-                                          pi, sources[k].panel, num(d).c_str(), num(sources[k].mass).c_str(),
-                                          num(c).c_str()));
-      }
-      const double uedg = coupled_uedg(pi, state.node_count(), sources, dij, rows[r].uinv, vti);
-      if (summary)
-        newton_trace::line(text::printf("[STATE UESET] panel=%zu vti=%s uinv=%s upper=%s lower=%s wake=%s uedg=%s", pi,
-                                        num(vti).c_str(), num(rows[r].uinv).c_str(), num(part[0]).c_str(),
-                                        num(part[1]).c_str(), num(part[2]).c_str(), num(uedg).c_str()));
-    }
-  }
-}
-
-}  // namespace
-
-AssemblyState setbl(KelvoState& state, unsigned iteration, double re_eff, double ncrit, double mach) {
+AssemblyState setbl(KelvoState& state, unsigned iteration, double re_eff, double ncrit, double mach,
+                    NewtonObserver* observer) {
   const double msq = mach * mach;
   std::vector<BlRow>& upper_rows = state.rows[0];
   std::vector<BlRow>& lower_rows = state.rows[1];
@@ -658,15 +357,7 @@ AssemblyState setbl(KelvoState& state, unsigned iteration, double re_eff, double
     state.itran[1] = ml.itran;
     state.xssitr[1] = ml.xssitr;
     state.bl_initialised = true;
-    if (newton_trace::enabled("VELARO_SETBL_HANDOFF_DEBUG"))
-      for (std::size_t r = 1; r < std::min(state.nbl[0], upper_rows.size()); ++r) {
-        const BlRow& w = upper_rows[r];
-        newton_trace::line(text::printf("[SETBL AFTER MRCHUE] upper[%zu] panel=%zu x=%s ue=%s theta=%s dstr=%s mass=%s "
-                                        "ampl=%s",
-                                        r, w.panel, newton_trace::num(w.x).c_str(), newton_trace::num(w.uedg).c_str(),
-                                        newton_trace::num(w.theta).c_str(), newton_trace::num(w.dstr).c_str(),
-                                        newton_trace::num(w.mass).c_str(), newton_trace::num(w.ampl).c_str()));
-      }
+    if (observer) observer->direct_march_done(state);
   }
   {
     const MarchResult mu =
@@ -704,21 +395,15 @@ AssemblyState setbl(KelvoState& state, unsigned iteration, double re_eff, double
 
   const DijView dij{state.dij.data(), static_cast<std::size_t>(state.dij.rows()),
                     static_cast<std::size_t>(state.dij.cols())};
-  trace_setbl_stations(state, stations, iteration);
+  if (observer) observer->stations_prepared(state, stations, iteration, dij);
 
-  // 4. The edge velocity each row would have from the mass defects (on a
-  // working copy: the system below takes it only through the difference
-  // from the current velocity). Computed only for its trace lines.
-  if (newton_trace::enabled("VELARO_UESET_STATE_DEBUG") || newton_trace::enabled("VELARO_UESET_DETAIL_DEBUG"))
-    trace_coupled_rows(state, dij);
-
-  // 5. The system. The edge velocities implied by the masses enter through
+  // 4. The system. The edge velocities implied by the masses enter through
   // their differences from the current ones.
   const SurfaceInput upper{stations[0], uinv[0], uinv_a[0], state.iblte[0]};
   const SurfaceInput lower{stations[1], uinv[1], uinv_a[1], state.iblte[1]};
   GlobalNewtonSystem sys =
-      build_global_system(upper, lower, dij, state.ante, state.sst_go, state.sst_gp, msq, re_eff, ncrit);
-  if (newton_trace::enabled("VELARO_SETBL_FULL_VM")) {
+      build_global_system(upper, lower, dij, state.ante, state.sst_go, state.sst_gp, msq, re_eff, ncrit, observer);
+  if (observer && observer->keeps_dense_mass_coupling()) {
     AssemblyState& a = sys.a;
     std::vector<std::vector<Vec3>> full(a.nsys + 1, std::vector<Vec3>(a.nsys + 1));
     for (std::size_t iv = 0; iv <= a.nsys; ++iv)

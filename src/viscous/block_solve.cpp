@@ -11,7 +11,7 @@
 #include <cmath>
 
 #include "viscous/newton_system.h"
-#include "viscous/newton_trace.h"
+#include "viscous/newton_observer.h"
 
 namespace velaro {
 
@@ -31,9 +31,11 @@ BlockSolveOptions BlockSolveOptions::for_span(double span) {
   return {0.01, 0.02 / s, 0.02 / s};
 }
 
-SolveState block_solve(const AssemblyState& a) { return block_solve(a, BlockSolveOptions::for_span(a.span)); }
+SolveState block_solve(const AssemblyState& a, NewtonObserver* observer) {
+  return block_solve(a, BlockSolveOptions::for_span(a.span), observer);
+}
 
-SolveState block_solve(const AssemblyState& a, const BlockSolveOptions& options) {
+SolveState block_solve(const AssemblyState& a, const BlockSolveOptions& options, NewtonObserver* observer) {
   const std::size_t nsys = a.nsys;
   SolveState out;
   out.col1.assign(nsys + 1, Vec3{});
@@ -164,17 +166,8 @@ SolveState block_solve(const AssemblyState& a, const BlockSolveOptions& options)
     }
   }
 
-  // Diagnostics: the eliminated couplings of two lines to a later mass, and
-  // the back substitution into the first equation of line 24.
-  const bool step_trace = newton_trace::enabled("VELARO_BLSOLV_STEP_DEBUG");
-  constexpr std::size_t kTraceLine = 24;
-  constexpr std::size_t kTraceCol = 26;
-  if (step_trace && kTraceCol <= nsys)
-    for (std::size_t r = kTraceLine; r <= kTraceLine + 1; ++r)
-      newton_trace::line(text::printf("[NATIVE BLSOLV BACK COEF] row=%zu col=%zu vals=%s", r, kTraceCol,
-                                      newton_trace::vec({row(r, 0)[kTraceCol], row(r, 1)[kTraceCol],
-                                                         row(r, 2)[kTraceCol]})
-                                          .c_str()));
+  const EliminationView view{vm.data(), nsys};
+  if (observer) observer->forward_sweep_done(view);
 
   // Back substitution of the masses, last line first.
   for (std::size_t iv = nsys; iv >= 2; --iv) {
@@ -187,16 +180,9 @@ SolveState block_solve(const AssemblyState& a, const BlockSolveOptions& options)
         d2[kv][k] -= c * dm2;
       }
     }
-    if (step_trace && iv > kTraceLine) {
-      const double c = row(kTraceLine, 0)[iv];
-      newton_trace::line(text::printf("[NATIVE BLSOLV BACK MASS] iv=%zu coef=%s mass=%s contrib=%s", iv,
-                                      newton_trace::num(c).c_str(), newton_trace::num(dm1).c_str(),
-                                      newton_trace::num(c * dm1).c_str()));
-    }
+    if (observer) observer->mass_back_substituted(iv, view, dm1);
   }
-  if (newton_trace::enabled("VELARO_FINAL_DELTA_DEBUG"))
-    for (std::size_t iv = 1; iv <= nsys; ++iv)
-      newton_trace::line(text::printf("[NATIVE FINAL DELTA] iv=%zu delta=%s", iv, newton_trace::vec(d1[iv]).c_str()));
+  if (observer) observer->elimination_done(d1);
   return out;
 }
 

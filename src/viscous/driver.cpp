@@ -23,6 +23,7 @@
 #include "viscous/stagnation.h"
 #include "viscous/state_conversions.h"
 #include "viscous/station_indexing.h"
+#include "viscous/trace_printer.h"
 #include "viscous/wake_setup.h"
 
 namespace velaro {
@@ -64,7 +65,7 @@ OperPointResult assemble_result(const KelvoState& state, const ViscousConfig& co
 DriverOptions driver_options_from_environment() {
   DriverOptions options;
   options.switches = DiagnosticSwitches::from_environment();
-  options.stagnation_move = !options.switches->is_set("VELARO_DISABLE_STMOVE");
+  options.stagnation_move = !options.switches->is_set(DiagnosticSwitch::DisableStmove);
   return options;
 }
 
@@ -142,16 +143,21 @@ std::expected<OperPointResult, KelvoError> solve_operating_point_from_state(Kelv
   // stagnation point also gets the matching inviscid part.
   hold_first_station_speeds(state);
 
+  // The trace lines of the switches of this call come from an observer; with
+  // no switch set there is none.
+  TracePrinter printer;
+  NewtonObserver* const observer = printer.active() ? &printer : nullptr;
+
   for (std::uint64_t iteration = 1; config.max_iterations > 0; ++iteration) {
     if (options.should_stop && options.should_stop())
       return std::unexpected(KelvoError::message("viscous analysis interrupted"));
     const double re_eff = effective_reynolds(config, state.cl);
     const auto it_arg = static_cast<unsigned>(std::min<std::uint64_t>(iteration, UINT_MAX));
-    const AssemblyState system_lines = setbl(state, it_arg, re_eff, config.ncrit, config.mach);
+    const AssemblyState system_lines = setbl(state, it_arg, re_eff, config.ncrit, config.mach, observer);
     const double residual = newton_residual_norm(system_lines.vdel1, system_lines.nsys);
 
-    const SolveState solution = block_solve(system_lines);
-    StationPair updated = update_state_from_solution(state, system_lines, solution, config.mach, re_eff);
+    const SolveState solution = block_solve(system_lines, observer);
+    StationPair updated = update_state_from_solution(state, system_lines, solution, config.mach, re_eff, observer);
     sync_rows_from_stations(state.rows[0], updated.upper);
     sync_rows_from_stations(state.rows[1], updated.lower);
     copy_wake_rows_to_upper(state);

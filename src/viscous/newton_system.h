@@ -26,6 +26,7 @@
 namespace velaro {
 
 struct KelvoState;
+class NewtonObserver;
 
 using Vec3 = std::array<double, 3>;
 // 3x3 block, row-major: block[row][column].
@@ -130,6 +131,16 @@ struct TeWakeTerms {
   double cte_th_up = 0.0, cte_th_lo = 0.0;
 };
 
+// The equations of one system line as built from the interval (or
+// junction) equations, before the mass coupling is formed: raw residuals,
+// the blocks of the first two unknowns of the line and of the line before,
+// and the upstream (vs1) and downstream (vs2) columns of dstar, u and x.
+struct LineCoefficients {
+  Vec3 vsrez{};
+  Block3 va{}, vb{};
+  Vec3 vs1_dstar{}, vs1_u{}, vs1_x{}, vs2_dstar{}, vs2_u{}, vs2_x{};
+};
+
 // Edge velocity of station i implied by the mass defects:
 // uinv_i - vti_i * sum_j vti_j * DIJ(panel_i, panel_j) * m_j, where the
 // sources are (vti_j, panel_j, m_j); terms whose panels lie outside DIJ are
@@ -146,7 +157,7 @@ double coupled_uedg(std::size_t panel_i, std::size_t n_airfoil, std::span<const 
 // uinv plus the DIJ sum over stations 1.. of both sides. Station 0 gets its
 // uinv alone.
 std::vector<double> compute_ue_from_mass_both(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
-                                              int side);
+                                              int side, NewtonObserver* observer = nullptr);
 
 // The junction record, or false when the trailing-edge stations (upper
 // station iblte, lower stations iblte and iblte + 1) do not all exist.
@@ -157,13 +168,14 @@ bool te_wake_terms(const GlobalNewtonSystem& sys, const SurfaceInput& upper, con
 // station conversion). `xi_ule1`, `xi_ule2` non-finite are taken as 0.
 GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
                                        double ante, double xi_ule1, double xi_ule2, double msq, double re,
-                                       double ncrit);
+                                       double ncrit, NewtonObserver* observer = nullptr);
 
 // One Newton assembly of the viscous state: marches both sides (the direct
 // march once, on the first call, then the mixed march), stores the transition
 // rows and positions, recomputes the mass defects and assembles the system.
 // `iteration` is 1-based.
-AssemblyState setbl(KelvoState& state, unsigned iteration, double re_eff, double ncrit, double mach);
+AssemblyState setbl(KelvoState& state, unsigned iteration, double re_eff, double ncrit, double mach,
+                    NewtonObserver* observer = nullptr);
 
 // ---- Block elimination -------------------------------------------------------
 
@@ -190,9 +202,9 @@ struct SolveState {
 
 // Solves the assembled system by block elimination (on copies; `a` is not
 // changed). With nsys < 2 the solution is all zero.
-SolveState block_solve(const AssemblyState& a, const BlockSolveOptions& options);
+SolveState block_solve(const AssemblyState& a, const BlockSolveOptions& options, NewtonObserver* observer = nullptr);
 // Same with the thresholds derived from a.span.
-SolveState block_solve(const AssemblyState& a);
+SolveState block_solve(const AssemblyState& a, NewtonObserver* observer = nullptr);
 
 // ---- Update -------------------------------------------------------------------
 
@@ -208,7 +220,8 @@ struct UePreview {
 UePreview preview_global_update_ue(std::span<const BlStation> upper, std::span<const BlStation> lower,
                                    const SolveState& sol, std::size_t b, DijView dij,
                                    std::span<const double> uinv_upper, std::span<const double> uinv_lower,
-                                   std::span<const double> base_upper, std::span<const double> base_lower);
+                                   std::span<const double> base_upper, std::span<const double> base_lower,
+                                   NewtonObserver* observer = nullptr);
 
 // Node array of length n from per-station values: non-wake stations write
 // their value at their node (negated on the lower side); node n-1 is then 0.
@@ -265,7 +278,8 @@ struct UpdateSummary {
 // Applies the solution to the stations of both sides with one relaxation
 // factor (station 0 untouched), then refreshes their secondary variables.
 UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlStation>& lower,
-                                  const SolveState& sol, const UpdateInputs& in);
+                                  const SolveState& sol, const UpdateInputs& in,
+                                  NewtonObserver* observer = nullptr);
 
 // The update of one driver iteration on the state: converts the rows of both
 // sides to stations, applies `apply_global_update` and stores the bookkeeping
@@ -278,6 +292,6 @@ struct StationPair {
   UpdateSummary summary;
 };
 StationPair update_state_from_solution(KelvoState& state, const AssemblyState& a, const SolveState& sol,
-                                       double mach, double re_eff);
+                                       double mach, double re_eff, NewtonObserver* observer = nullptr);
 
 }  // namespace velaro

@@ -2,12 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <string>
-
-#include "geometry/text_format.h"
-#include "viscous/newton_trace.h"
 
 namespace velaro {
 
@@ -105,43 +99,6 @@ void refresh_surface_row_views(std::span<BlRow> rows, std::size_t limit, std::si
     row.lam = r + 1 < itran;
     row.turb = !row.lam;
     if (row.lam) row.ampl = std::fmax(row.ctau, 0.0);
-  }
-}
-
-namespace {
-
-const char* flag(bool b) { return b ? "true" : "false"; }
-
-void print_row(std::string_view phase, const char* side, std::size_t r, const BlRow& row) {
-  const std::string line = text::printf(
-      "[STMOVE DEBUG] phase=%.*s %s ibl=%zu panel=%zu x=%s uinv=%s uedg=%s theta=%s dstr=%s mass=%s dw=%s "
-      "wake=%s lam=%s turb=%s\n",
-      static_cast<int>(phase.size()), phase.data(), side, r + 1, row.panel, text::scientific(row.x, 8).c_str(),
-      text::scientific(row.uinv, 8).c_str(), text::scientific(row.uedg, 8).c_str(),
-      text::scientific(row.theta, 8).c_str(), text::scientific(row.dstr, 8).c_str(),
-      text::scientific(row.mass, 8).c_str(), text::scientific(row.dw, 8).c_str(), flag(row.wake), flag(row.lam),
-      flag(row.turb));
-  std::fputs(line.c_str(), stderr);
-}
-
-}  // namespace
-
-void maybe_debug_stmove_rows(const KelvoState& state, std::string_view phase, std::size_t old_ist,
-                             std::size_t new_ist) {
-  if (!newton_trace::enabled("VELARO_STMOVE_DEBUG")) return;
-  const std::string head = text::printf(
-      "[STMOVE DEBUG] phase=%.*s old_ist=%zu new_ist=%zu nbl_upper=%zu iblte_upper=%zu nbl_lower=%zu "
-      "iblte_lower=%zu\n",
-      static_cast<int>(phase.size()), phase.data(), old_ist + 1, new_ist + 1, state.nbl[0], state.iblte[0],
-      state.nbl[1], state.iblte[1]);
-  std::fputs(head.c_str(), stderr);
-  for (std::size_t side = 0; side < 2; ++side) {
-    const auto& rows = state.rows[side];
-    const std::size_t m = std::min(rows.size(), state.nbl[side]);
-    const std::size_t tail = m > 6 ? m - 6 : 1;
-    for (std::size_t r = 1; r < m; ++r) {
-      if (r <= 5 || r >= tail) print_row(phase, side == 0 ? "upper" : "lower", r, rows[r]);
-    }
   }
 }
 

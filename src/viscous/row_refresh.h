@@ -4,7 +4,6 @@
 // flags of a side after its numbering or transition point changed.
 #include <cstddef>
 #include <span>
-#include <string_view>
 
 #include "viscous/state.h"
 
@@ -28,11 +27,5 @@ BlRow refresh_or_seed_row(const BlRow* previous, std::size_t node, bool is_wake,
 // turbulent; airfoil rows lose any wake gap and are laminar when
 // r + 1 < itran, a laminar row taking its amplification from the ctau column.
 void refresh_surface_row_views(std::span<BlRow> rows, std::size_t limit, std::size_t iblte, std::size_t itran);
-
-// Trace of the rows around a stagnation-point move on standard error, when
-// VELARO_STMOVE_DEBUG is set: one header line, then rows 1-5 and the last six
-// rows below nbl of each side. Stagnation indices are printed 1-based.
-void maybe_debug_stmove_rows(const KelvoState& state, std::string_view phase, std::size_t old_ist,
-                             std::size_t new_ist);
 
 }  // namespace velaro

@@ -10,7 +10,7 @@
 #include "geometry/text_format.h"
 #include "viscous/forces.h"
 #include "viscous/newton_system.h"
-#include "viscous/newton_trace.h"
+#include "viscous/newton_observer.h"
 #include "viscous/state.h"
 #include "viscous/state_conversions.h"
 
@@ -51,7 +51,8 @@ struct StationChange {
 UePreview preview_global_update_ue(std::span<const BlStation> upper, std::span<const BlStation> lower,
                                    const SolveState& sol, std::size_t b, DijView dij,
                                    std::span<const double> uinv_upper, std::span<const double> uinv_lower,
-                                   std::span<const double> base_upper, std::span<const double> base_lower) {
+                                   std::span<const double> base_upper, std::span<const double> base_lower,
+                                   NewtonObserver* observer) {
   const std::array<std::span<const BlStation>, 2> st{upper, lower};
   const std::array<std::span<const double>, 2> uinv{uinv_upper, uinv_lower};
   const std::array<std::span<const double>, 2> base{base_upper, base_lower};
@@ -78,7 +79,6 @@ UePreview preview_global_update_ue(std::span<const BlStation> upper, std::span<c
       sources.push_back({pj, s == 0 ? 1.0 : -1.0, st[s][j].mass + dm1, dm2});
     }
 
-  const bool le_trace = newton_trace::enabled("VELARO_LE_UPDATE_DEBUG");
   UePreview out;
   std::array<std::vector<double>*, 2> unew{&out.unew_upper, &out.unew_lower};
   std::array<std::vector<double>*, 2> uac{&out.u_ac_upper, &out.u_ac_lower};
@@ -103,13 +103,7 @@ UePreview preview_global_update_ue(std::span<const BlStation> upper, std::span<c
       }
       (*unew[s])[i] = u;
       (*uac[s])[i] = ua;
-      if (le_trace && i <= 3) {
-        const double ui = value_or(uinv[s], i, st[s][i].u);
-        newton_trace::line(text::printf("[DEBUG compute_new_ue] %s i=%zu uinv=%s dui=%s ue_new=%s current_u=%s",
-                                        s == 0 ? "upper" : "lower", i, newton_trace::num(ui).c_str(),
-                                        newton_trace::num(u - ui).c_str(), newton_trace::num(u).c_str(),
-                                        newton_trace::num(st[s][i].u).c_str()));
-      }
+      if (observer) observer->edge_speed_predicted(s, i, value_or(uinv[s], i, st[s][i].u), u, st[s][i].u);
     }
   }
   return out;
@@ -154,11 +148,11 @@ std::vector<double> flatten_surface_values(std::size_t nsys, std::size_t b, std:
 }
 
 UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlStation>& lower,
-                                  const SolveState& sol, const UpdateInputs& in) {
+                                  const SolveState& sol, const UpdateInputs& in, NewtonObserver* observer) {
   UpdateSummary r;
   const std::size_t n = std::min(in.x.size(), in.y.size());
   const UePreview pv = preview_global_update_ue(upper, lower, sol, in.b, in.dij, in.uinv_upper, in.uinv_lower,
-                                                in.base_upper, in.base_lower);
+                                                in.base_upper, in.base_lower, observer);
 
   // Lift of the predicted speeds and its sensitivities.
   r.qnew = build_panel_values_from_surface_values(upper, lower, pv.unew_upper, pv.unew_lower, n);
@@ -255,11 +249,7 @@ UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlS
   r.rms_change = count > 0 ? std::sqrt(sum / (4.0 * static_cast<double>(count))) : 0.0;
   r.max_change = largest;
   if (!(rlx < 0.99 * r.rlx_cl)) r.limiter.clear();
-  if (newton_trace::enabled("VELARO_UPDATE_DEBUG"))
-    newton_trace::line(text::printf("[UPDATE DEBUG] cl_new=%s cl_a=%s cl_ac=%s dac=%s rlx=%s",
-                                    newton_trace::num(r.cl_new).c_str(), newton_trace::num(r.cl_a).c_str(),
-                                    newton_trace::num(r.cl_ac).c_str(), newton_trace::num(r.dac).c_str(),
-                                    newton_trace::num(r.rlx).c_str()));
+  if (observer) observer->update_relaxed(r);
 
   // Application with the common relaxation factor.
   for (int s = 0; s < 2; ++s) {
@@ -299,7 +289,7 @@ UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlS
 }
 
 StationPair update_state_from_solution(KelvoState& state, const AssemblyState& a, const SolveState& sol,
-                                       double mach, double re_eff) {
+                                       double mach, double re_eff, NewtonObserver* observer) {
   const double msq = mach * mach;
   StationPair out;
   std::array<std::vector<double>, 2> uinv, base;
@@ -334,7 +324,7 @@ StationPair update_state_from_solution(KelvoState& state, const AssemblyState& a
   in.b = a.lower_first_line();
   in.msq = msq;
   in.re = re_eff;
-  out.summary = apply_global_update(out.upper, out.lower, sol, in);
+  out.summary = apply_global_update(out.upper, out.lower, sol, in, observer);
 
   const UpdateSummary& r = out.summary;
   state.dac = r.dac;

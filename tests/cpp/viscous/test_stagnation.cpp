@@ -9,6 +9,7 @@
 
 #include "geometry/naca.h"
 #include "viscous/row_refresh.h"
+#include "viscous/trace_printer.h"
 #include "viscous/setup.h"
 #include "viscous/stagnation.h"
 #include "viscous/station_indexing.h"
