@@ -12,12 +12,16 @@
 #include "geometry/naca.h"
 #include "geometry/repanel.h"
 #include "inviscid/mass_defect.h"
+#include "viscous/assembly.h"
+#include "viscous/block_solve.h"
 #include "viscous/driver.h"
 #include "viscous/forces.h"
-#include "viscous/newton_system.h"
+#include "viscous/row_layout.h"
 #include "viscous/setup.h"
 #include "viscous/stagnation.h"
+#include "viscous/stagnation_move.h"
 #include "viscous/state_conversions.h"
+#include "viscous/update.h"
 #include "viscous/wake_setup.h"
 
 using namespace velaro;

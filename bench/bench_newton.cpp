@@ -13,10 +13,12 @@
 
 #include "geometry/naca.h"
 #include "geometry/repanel.h"
+#include "viscous/assembly.h"
+#include "viscous/block_solve.h"
 #include "viscous/driver.h"
-#include "viscous/newton_system.h"
 #include "viscous/setup.h"
 #include "viscous/state_conversions.h"
+#include "viscous/update.h"
 
 using namespace velaro;
 

@@ -9,13 +9,14 @@
 //   dstar_i + dw_i = m_i / u_i,
 // and the arc length of every station moves with the stagnation point, which
 // in turn moves with the edge velocities of the first station of each side.
+#include "viscous/assembly.h"
+
 #include <algorithm>
 #include <cmath>
 
 #include "boundary_layer/interval_equations.h"
 #include "boundary_layer/transition.h"
 #include "viscous/march.h"
-#include "viscous/newton_system.h"
 #include "viscous/newton_observer.h"
 #include "viscous/state.h"
 #include "viscous/state_conversions.h"

@@ -7,10 +7,11 @@
 // the later lines; the back substitution then resolves the masses from the
 // last line upward. Couplings of lower lines at or below the VACC thresholds
 // are dropped during the sweep, as the method prescribes.
+#include "viscous/block_solve.h"
+
 #include <algorithm>
 #include <cmath>
 
-#include "viscous/newton_system.h"
 #include "viscous/newton_observer.h"
 
 namespace velaro {

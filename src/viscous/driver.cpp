@@ -17,13 +17,17 @@
 #include "geometry/text_format.h"
 #include "inviscid/mass_defect.h"
 #include "inviscid/wake.h"
+#include "viscous/assembly.h"
+#include "viscous/block_solve.h"
 #include "viscous/forces.h"
-#include "viscous/newton_system.h"
+#include "viscous/row_layout.h"
 #include "viscous/setup.h"
 #include "viscous/stagnation.h"
+#include "viscous/stagnation_move.h"
 #include "viscous/state_conversions.h"
 #include "viscous/station_indexing.h"
 #include "viscous/trace_printer.h"
+#include "viscous/update.h"
 #include "viscous/wake_setup.h"
 
 namespace velaro {

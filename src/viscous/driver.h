@@ -96,21 +96,4 @@ std::expected<OperPointResult, KelvoError> solve_operating_point_from_state(Kelv
 std::expected<OperPointResult, KelvoError> solve_body_oper_point(const Body& body, const ViscousConfig& config,
                                                                  double alpha_deg, const DriverOptions& options = {});
 
-// ---- Pieces of the iteration, exposed for testing --------------------------
-
-// Locates the stagnation point, renumbers the rows of both sides and rebuilds
-// them for the new numbering (reusing the old row at the same index where
-// there is one), anchors row 0, applies the wake gap and sets the edge
-// velocity of every row to its inviscid value.
-void rebuild_rows_for_numbering(KelvoState& state);
-
-// Copies the lower wake rows onto the upper side's wake copies (kept for
-// output only), flagged wake and turbulent.
-void copy_wake_rows_to_upper(KelvoState& state);
-
-// Moves the stagnation point to the current vorticity distribution and, when
-// it changed panels, renumbers the rows and shifts the boundary layer with
-// it (rows near the new stagnation point are extrapolated).
-void move_stagnation_point(KelvoState& state);
-
 }  // namespace velaro

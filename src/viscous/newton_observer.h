@@ -14,7 +14,8 @@
 #include "boundary_layer/flow_type.h"
 #include "boundary_layer/interval_equations.h"
 #include "boundary_layer/transition.h"
-#include "viscous/newton_system.h"
+#include "viscous/assembly.h"
+#include "viscous/update.h"
 
 namespace velaro {
 

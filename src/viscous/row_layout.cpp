@@ -1,11 +1,12 @@
 // Boundary-layer rows laid out for a stagnation point: the rebuild of both
 // sides for a new row numbering, and the upper side's copies of the wake.
+#include "viscous/row_layout.h"
+
 #include <algorithm>
 #include <cmath>
 #include <utility>
 #include <vector>
 
-#include "viscous/driver.h"
 #include "viscous/row_refresh.h"
 #include "viscous/stagnation.h"
 #include "viscous/station_indexing.h"

@@ -1,12 +1,13 @@
 // The stagnation-point move of the viscous iteration: when the updated
 // vorticity puts the stagnation point on another panel, the rows of both
 // sides are renumbered and the boundary layer is shifted with the point.
+#include "viscous/stagnation_move.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <vector>
 
-#include "viscous/driver.h"
 #include "viscous/row_refresh.h"
 #include "viscous/stagnation.h"
 #include "viscous/state_conversions.h"

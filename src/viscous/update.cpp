@@ -3,13 +3,14 @@
 // balance, one under-relaxation factor for the whole system from limits on
 // the normalised changes, and the station-by-station application with the
 // minimum-shape-factor limiter.
+#include "viscous/update.h"
+
 #include <algorithm>
 #include <cmath>
 
 #include "boundary_layer/closures.h"
 #include "geometry/text_format.h"
 #include "viscous/forces.h"
-#include "viscous/newton_system.h"
 #include "viscous/newton_observer.h"
 #include "viscous/state.h"
 #include "viscous/state_conversions.h"

@@ -6,8 +6,9 @@
 #include <random>
 
 #include "geometry/naca.h"
+#include "viscous/assembly.h"
+#include "viscous/block_solve.h"
 #include "viscous/driver.h"
-#include "viscous/newton_system.h"
 #include "viscous/setup.h"
 
 using namespace velaro;

@@ -15,8 +15,10 @@
 #include "geometry/repanel.h"
 #include "viscous/driver.h"
 #include "viscous/forces.h"
+#include "viscous/row_layout.h"
 #include "viscous/setup.h"
 #include "viscous/stagnation.h"
+#include "viscous/stagnation_move.h"
 #include "viscous/station_indexing.h"
 #include "viscous/wake_setup.h"
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "viscous/driver.h"
 #include "viscous/gauss4.h"
 
 using velaro::gauss_4x4;
@@ -58,7 +59,6 @@ TEST(Gauss4, AllZeroAndNaNPivotsStayFinite) {
 
 #include "boundary_layer/closures.h"
 #include "boundary_layer/interval_equations.h"
-#include "viscous/driver.h"
 #include "viscous/forces.h"
 #include "viscous/march.h"
 #include "viscous/state_conversions.h"

@@ -9,11 +9,13 @@
 #include "boundary_layer/bl_station.h"
 #include "boundary_layer/closures.h"
 #include "geometry/naca.h"
+#include "viscous/assembly.h"
+#include "viscous/block_solve.h"
 #include "viscous/driver.h"
 #include "viscous/forces.h"
-#include "viscous/newton_system.h"
 #include "viscous/setup.h"
 #include "viscous/state_conversions.h"
+#include "viscous/update.h"
 
 using namespace velaro;
 
