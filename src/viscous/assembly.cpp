@@ -155,10 +155,254 @@ bool te_wake_terms(const GlobalNewtonSystem& sys, const SurfaceInput& upper, con
   return true;
 }
 
+namespace {
+
+// One system line while it is assembled: its station, the upstream station
+// (or the trailing-edge junction) and the coefficients of its equations.
+struct LineInProgress {
+  int side = 0;
+  std::size_t i = 0;   // station index on its side
+  std::size_t iv = 0;  // system line
+  bool junction = false;  // the first wake line, fed by both trailing-edge stations
+  bool first = false;     // the first station of its side: no upstream station
+  const BlStation* s1 = nullptr;
+  const BlStation* s2 = nullptr;
+  double d1u = 0.0, d2u = 0.0;  // dstar change per unit u at fixed mass, upstream and own
+  Vec3 xsum{};                  // combined arc-length column with the side's sign
+  LineCoefficients c;
+};
+
+// The assembly of one system from the stations of both sides.
+class SystemBuilder {
+ public:
+  SystemBuilder(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij, double msq, double re,
+                double ncrit, NewtonObserver* observer, GlobalNewtonSystem& sys)
+      : upper_(upper), lower_(lower), dij_(dij), msq_(msq), re_(re), ncrit_(ncrit), observer_(observer), sys_(sys),
+        a_(sys.a), lines_u_(sys.a.lower_offset), w_(sys.a.nsys + 1) {}
+
+  void run();
+
+ private:
+  const SurfaceInput& side_input(int side) const { return side == 0 ? upper_ : lower_; }
+  std::size_t line_of(int side, std::size_t i) const { return side == 0 ? i : lines_u_ + i; }
+  const BlStation& station_of(std::size_t line) const {
+    return line <= lines_u_ ? upper_.stations[line] : lower_.stations[line - lines_u_];
+  }
+  // Row of cpl_ of system line `line`.
+  const double* coupling_row(std::size_t line) const { return cpl_.data() + line * w_; }
+
+  void edge_speed_offsets();
+  void edge_speed_coupling();
+  LineInProgress line_coefficients(int side, std::size_t i) const;
+  void mass_coupling_row(const LineInProgress& l);
+  void extra_unknown_column(const LineInProgress& l);
+  void forced_change(const LineInProgress& l);
+
+  const SurfaceInput& upper_;
+  const SurfaceInput& lower_;
+  DijView dij_;
+  double msq_, re_, ncrit_;
+  NewtonObserver* observer_;
+  GlobalNewtonSystem& sys_;
+  AssemblyState& a_;
+  std::size_t lines_u_;
+  std::size_t w_;
+
+  // Offsets of the current edge velocities from the mass-implied ones.
+  std::array<std::vector<double>, 2> due_;
+  // Edge-velocity sensitivity of the station of every line to every mass
+  // unknown, cpl_[line * w + L]; line 0 (the stagnation point) stays zero.
+  std::vector<double> cpl_;
+  TeWakeTerms te_;
+  bool has_junction_ = false;
+  std::size_t lower_te_line_ = 0;
+};
+
+void SystemBuilder::edge_speed_offsets() {
+  for (int s = 0; s < 2; ++s) {
+    const std::vector<double> ue_mass = compute_ue_from_mass_both(upper_, lower_, dij_, s, observer_);
+    due_[s].resize(ue_mass.size());
+    for (std::size_t i = 0; i < ue_mass.size(); ++i) due_[s][i] = side_input(s).stations[i].u - ue_mass[i];
+    if (observer_) observer_->edge_speed_offsets(s, side_input(s).stations, ue_mass, due_[s]);
+  }
+}
+
+void SystemBuilder::edge_speed_coupling() {
+  const std::size_t nsys = a_.nsys;
+  cpl_.assign(w_ * w_, 0.0);
+  for (std::size_t line = 1; line <= nsys; ++line) {
+    const std::size_t pi = station_of(line).panel;
+    if (pi >= dij_.rows) continue;
+    const double vi = line <= lines_u_ ? 1.0 : -1.0;
+    for (std::size_t L = 1; L <= nsys; ++L) {
+      const std::size_t pj = station_of(L).panel;
+      if (pj >= dij_.cols) continue;
+      const double vj = L <= lines_u_ ? 1.0 : -1.0;
+      cpl_[line * w_ + L] = -vi * vj * dij_.at(pi, pj);
+    }
+  }
+}
+
+LineInProgress SystemBuilder::line_coefficients(int side, std::size_t i) const {
+  const SurfaceInput& in = side_input(side);
+  const std::span<const BlStation> st = in.stations;
+  LineInProgress l;
+  l.side = side;
+  l.i = i;
+  l.iv = line_of(side, i);
+  l.junction = side == 1 && has_junction_ && l.iv == a_.ivz;
+  l.first = i == 1;
+  l.s1 = &st[i - 1];
+  l.s2 = &st[i];
+  l.c = l.junction ? from_junction(te_, st[i])
+                   : from_interval(interval_equations(st, i, in.iblte, msq_, re_, ncrit_, observer_));
+  l.d2u = dstar_per_u(*l.s2);
+  l.d1u = l.first ? 0.0 : dstar_per_u(*l.s1);
+  const double sigma = side == 0 ? 1.0 : -1.0;
+  for (int k = 0; k < 3; ++k) l.xsum[k] = sigma * (l.c.vs1_x[k] + l.c.vs2_x[k]);
+  return l;
+}
+
+// Derivatives of the line's equations with respect to every mass unknown,
+// through the edge velocities, the displacement thicknesses and the arc
+// lengths (which move with the stagnation point).
+void SystemBuilder::mass_coupling_row(const LineInProgress& l) {
+  const LineCoefficients& c = l.c;
+  const BlStation& s1 = *l.s1;
+  const BlStation& s2 = *l.s2;
+  const std::size_t iv = l.iv;
+  const std::size_t nsys = a_.nsys;
+  // The first station of each side carries the stagnation point's movement.
+  const double* ule1 = coupling_row(upper_.stations.size() >= 2 ? 1 : 0);
+  const double* ule2 = coupling_row(lower_.stations.size() >= 2 ? lines_u_ + 1 : 0);
+  const double* u2m = coupling_row(iv);
+  const double* u1m = coupling_row(l.first ? 0 : iv - 1);
+  const double* ute1 = coupling_row(l.junction ? a_.ivte1 : 0);
+  const double* ute2 = coupling_row(l.junction ? lower_te_line_ : 0);
+  for (std::size_t L = 1; L <= nsys; ++L) {
+    const double U2 = u2m[L];
+    const double D2 = l.d2u * U2 + (L == iv ? 1.0 / s2.u : 0.0);
+    double U1 = 0.0, D1 = 0.0;
+    if (l.junction) {
+      D1 = te_.dte_u_up * ute1[L] + te_.dte_u_lo * ute2[L];
+      if (L == a_.ivte1) D1 += te_.dte_m_up;
+      if (L == lower_te_line_) D1 += te_.dte_m_lo;
+    } else if (!l.first) {
+      U1 = u1m[L];
+      D1 = l.d1u * U1 + (L == iv - 1 ? 1.0 / s1.u : 0.0);
+    }
+    const double xs = sys_.xi_ule1 * ule1[L] - sys_.xi_ule2 * ule2[L];
+    for (int k = 0; k < 3; ++k)
+      a_.vm_at(iv, L, k) = finite_or_zero(c.vs1_dstar[k] * D1 + c.vs1_u[k] * U1 + c.vs2_dstar[k] * D2 +
+                                          c.vs2_u[k] * U2 + l.xsum[k] * xs);
+  }
+}
+
+// Sensitivity of the line to the extra global unknown (the inviscid edge
+// velocities change with it).
+void SystemBuilder::extra_unknown_column(const LineInProgress& l) {
+  const LineCoefficients& c = l.c;
+  const SurfaceInput& in = side_input(l.side);
+  const std::size_t i = l.i;
+  const std::size_t nu = upper_.stations.size();
+  const std::size_t nl = lower_.stations.size();
+  const double ua1 = upper_.uinv_a.size() >= 2 && nu >= 2 ? upper_.uinv_a[1] : 0.0;
+  const double ua2 = lower_.uinv_a.size() >= 2 && nl >= 2 ? lower_.uinv_a[1] : 0.0;
+  const double u2a = i < in.uinv_a.size() ? in.uinv_a[i] : 0.0;
+  const double d2 = std::fabs(l.s2->u) <= 1e-20 ? 0.0 : l.d2u;
+  double u1a = 0.0, dds1_a = 0.0;
+  if (l.junction) {
+    const double uate = a_.ivte1 < upper_.uinv_a.size() ? upper_.uinv_a[a_.ivte1] : 0.0;
+    const double lote = lower_.iblte < lower_.uinv_a.size() ? lower_.uinv_a[lower_.iblte] : 0.0;
+    dds1_a = te_.dte_u_up * uate + te_.dte_u_lo * lote;
+  } else if (!l.first) {
+    u1a = i - 1 < in.uinv_a.size() ? in.uinv_a[i - 1] : 0.0;
+    dds1_a = (std::fabs(l.s1->u) <= 1e-20 ? 0.0 : l.d1u) * u1a;
+  }
+  const double xs = sys_.xi_ule1 * ua1 - sys_.xi_ule2 * ua2;
+  for (int k = 0; k < 3; ++k)
+    a_.vdel2[l.iv][k] = finite_or_zero(c.vs1_u[k] * u1a + c.vs1_dstar[k] * dds1_a + c.vs2_u[k] * u2a +
+                                       c.vs2_dstar[k] * d2 * u2a + l.xsum[k] * xs);
+}
+
+// Forced changes: the residual is taken at the mass-implied edge
+// velocities, linearised from the current ones.
+void SystemBuilder::forced_change(const LineInProgress& l) {
+  const LineCoefficients& c = l.c;
+  const int side = l.side;
+  const std::size_t i = l.i;
+  const std::size_t nu = upper_.stations.size();
+  const std::size_t nl = lower_.stations.size();
+  const double dule1 = nu >= 2 ? due_[0][1] : 0.0;
+  const double dule2 = nl >= 2 ? due_[1][1] : 0.0;
+  const double due2 = due_[side][i];
+  const double dds2 = l.d2u * due2;
+  double due1 = 0.0, dds1 = 0.0;
+  if (l.junction) {
+    const double due_up = a_.ivte1 < due_[0].size() ? due_[0][a_.ivte1] : 0.0;
+    const double due_lo = lower_.iblte < due_[1].size() ? due_[1][lower_.iblte] : 0.0;
+    dds1 = te_.dte_u_up * due_up + te_.dte_u_lo * due_lo;
+  } else if (!l.first) {
+    due1 = due_[side][i - 1];
+    dds1 = l.d1u * due1;
+  }
+  const double xs = sys_.xi_ule1 * dule1 - sys_.xi_ule2 * dule2;
+  Vec3 fc;
+  for (int k = 0; k < 3; ++k) {
+    fc[k] = c.vs1_dstar[k] * dds1 + c.vs1_u[k] * due1 + c.vs2_dstar[k] * dds2 + c.vs2_u[k] * due2 + l.xsum[k] * xs;
+    a_.vdel1[l.iv][k] = finite_or_zero(c.vsrez[k] + finite_or_zero(fc[k]));
+  }
+  if (observer_)
+    observer_->forced_change({side, i, l.first, due1, due2, dds1, dds2, l.first ? 0.0 : due_[side][i - 1],
+                              l.first ? 0.0 : l.s1->u, l.s2->u, fc, c.vs1_u, c.vs2_u, l.xsum, xs});
+}
+
+void SystemBuilder::run() {
+  edge_speed_offsets();
+  edge_speed_coupling();
+
+  has_junction_ = te_wake_terms(sys_, upper_, lower_, te_) && a_.ivz <= a_.nsys;
+  lower_te_line_ = lines_u_ + lower_.iblte;
+  if (observer_ && has_junction_)
+    observer_->junction_formed(a_.ivz, lower_.iblte, upper_.stations[a_.ivte1], lower_.stations[lower_.iblte], te_);
+
+  for (int side = 0; side < 2; ++side) {
+    for (std::size_t i = 1; i < side_input(side).stations.size(); ++i) {
+      const LineInProgress l = line_coefficients(side, i);
+      const std::size_t iv = l.iv;
+      a_.va[iv] = l.c.va;
+      a_.vb[iv] = l.c.vb;
+      a_.vs1_dstar[iv] = l.c.vs1_dstar;
+      a_.vs1_u[iv] = l.c.vs1_u;
+      a_.vs1_x[iv] = l.c.vs1_x;
+      a_.vs2_dstar[iv] = l.c.vs2_dstar;
+      a_.vs2_u[iv] = l.c.vs2_u;
+      a_.vs2_x[iv] = l.c.vs2_x;
+      if (observer_) {
+        const BlStation& s1 = *l.s1;
+        const BlStation& s2 = *l.s2;
+        const bool transition = i > 1 && !l.junction && s1.is_laminar && !s2.is_laminar && !s2.is_wake;
+        observer_->line_equations(side, i, iv, transition, l.c, s2);
+      }
+      mass_coupling_row(l);
+      extra_unknown_column(l);
+      forced_change(l);
+    }
+  }
+
+  if (has_junction_) {
+    a_.vz[0][0] = finite_or_zero(-te_.cte_s_up);
+    a_.vz[0][1] = finite_or_zero(-te_.cte_th_up);
+    a_.vz[1][1] = -1.0;
+  }
+  if (observer_) observer_->system_assembled(a_);
+}
+
+}  // namespace
+
 GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
                                        double ante, double xi_ule1, double xi_ule2, double msq, double re,
                                        double ncrit, NewtonObserver* observer) {
-  const std::array<const SurfaceInput*, 2> sides{&upper, &lower};
   const std::size_t nu = upper.stations.size();
   const std::size_t nl = lower.stations.size();
   const std::size_t lines_u = nu > 0 ? nu - 1 : 0;
@@ -182,160 +426,7 @@ GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceI
   sys.re = re;
   sys.ncrit = ncrit;
   if (nsys == 0) return sys;
-
-  auto line_of = [&](int side, std::size_t i) { return side == 0 ? i : lines_u + i; };
-  auto station_of = [&](std::size_t line) -> const BlStation& {
-    return line <= lines_u ? upper.stations[line] : lower.stations[line - lines_u];
-  };
-
-  // Edge-velocity offsets from the mass-implied values.
-  std::array<std::vector<double>, 2> due;
-  for (int s = 0; s < 2; ++s) {
-    const std::vector<double> ue_mass = compute_ue_from_mass_both(upper, lower, dij, s, observer);
-    due[s].resize(ue_mass.size());
-    for (std::size_t i = 0; i < ue_mass.size(); ++i) due[s][i] = sides[s]->stations[i].u - ue_mass[i];
-    if (observer) observer->edge_speed_offsets(s, sides[s]->stations, ue_mass, due[s]);
-  }
-
-  // Edge-velocity sensitivity of the station of every line to every mass
-  // unknown, cpl[line * w + L]; line 0 (the stagnation point) stays zero.
-  const std::size_t w = nsys + 1;
-  std::vector<double> cpl(w * w, 0.0);
-  for (std::size_t line = 1; line <= nsys; ++line) {
-    const std::size_t pi = station_of(line).panel;
-    if (pi >= dij.rows) continue;
-    const double vi = line <= lines_u ? 1.0 : -1.0;
-    for (std::size_t L = 1; L <= nsys; ++L) {
-      const std::size_t pj = station_of(L).panel;
-      if (pj >= dij.cols) continue;
-      const double vj = L <= lines_u ? 1.0 : -1.0;
-      cpl[line * w + L] = -vi * vj * dij.at(pi, pj);
-    }
-  }
-  // The first station of each side carries the stagnation point's movement.
-  const std::size_t ule1_line = nu >= 2 ? 1 : 0;
-  const std::size_t ule2_line = nl >= 2 ? lines_u + 1 : 0;
-  const double* ule1 = cpl.data() + ule1_line * w;
-  const double* ule2 = cpl.data() + ule2_line * w;
-  const double dule1 = nu >= 2 ? due[0][1] : 0.0;
-  const double dule2 = nl >= 2 ? due[1][1] : 0.0;
-  const double ua1 = upper.uinv_a.size() >= 2 && nu >= 2 ? upper.uinv_a[1] : 0.0;
-  const double ua2 = lower.uinv_a.size() >= 2 && nl >= 2 ? lower.uinv_a[1] : 0.0;
-
-  TeWakeTerms te;
-  const bool has_junction = te_wake_terms(sys, upper, lower, te) && a.ivz <= nsys;
-  const std::size_t lower_te_line = lines_u + lower.iblte;
-  if (observer && has_junction)
-    observer->junction_formed(a.ivz, lower.iblte, upper.stations[a.ivte1], lower.stations[lower.iblte], te);
-
-  for (int side = 0; side < 2; ++side) {
-    const SurfaceInput& in = *sides[side];
-    const std::span<const BlStation> st = in.stations;
-    const double sigma = side == 0 ? 1.0 : -1.0;
-    for (std::size_t i = 1; i < st.size(); ++i) {
-      const std::size_t iv = line_of(side, i);
-      const bool junction = side == 1 && has_junction && iv == a.ivz;
-      const LineCoefficients c = junction ? from_junction(te, st[i])
-                                          : from_interval(interval_equations(st, i, in.iblte, msq, re, ncrit, observer));
-      a.va[iv] = c.va;
-      a.vb[iv] = c.vb;
-      a.vs1_dstar[iv] = c.vs1_dstar;
-      a.vs1_u[iv] = c.vs1_u;
-      a.vs1_x[iv] = c.vs1_x;
-      a.vs2_dstar[iv] = c.vs2_dstar;
-      a.vs2_u[iv] = c.vs2_u;
-      a.vs2_x[iv] = c.vs2_x;
-
-      const BlStation& s2 = st[i];
-      const BlStation& s1 = st[i - 1];
-      if (observer) {
-        const bool transition = i > 1 && !junction && s1.is_laminar && !s2.is_laminar && !s2.is_wake;
-        observer->line_equations(side, i, iv, transition, c, s2);
-      }
-      const bool first = i == 1;
-      const double d2u = dstar_per_u(s2);
-      const double d1u = first ? 0.0 : dstar_per_u(s1);
-      Vec3 xsum;
-      for (int k = 0; k < 3; ++k) xsum[k] = sigma * (c.vs1_x[k] + c.vs2_x[k]);
-
-      // Mass coupling.
-      const double* u2m = cpl.data() + iv * w;
-      const double* u1m = cpl.data() + (first ? 0 : iv - 1) * w;
-      const double* ute1 = cpl.data() + (junction ? a.ivte1 : 0) * w;
-      const double* ute2 = cpl.data() + (junction ? lower_te_line : 0) * w;
-      for (std::size_t L = 1; L <= nsys; ++L) {
-        const double U2 = u2m[L];
-        const double D2 = d2u * U2 + (L == iv ? 1.0 / s2.u : 0.0);
-        double U1 = 0.0, D1 = 0.0;
-        if (junction) {
-          D1 = te.dte_u_up * ute1[L] + te.dte_u_lo * ute2[L];
-          if (L == a.ivte1) D1 += te.dte_m_up;
-          if (L == lower_te_line) D1 += te.dte_m_lo;
-        } else if (!first) {
-          U1 = u1m[L];
-          D1 = d1u * U1 + (L == iv - 1 ? 1.0 / s1.u : 0.0);
-        }
-        const double xs = sys.xi_ule1 * ule1[L] - sys.xi_ule2 * ule2[L];
-        for (int k = 0; k < 3; ++k)
-          a.vm_at(iv, L, k) = finite_or_zero(c.vs1_dstar[k] * D1 + c.vs1_u[k] * U1 + c.vs2_dstar[k] * D2 +
-                                             c.vs2_u[k] * U2 + xsum[k] * xs);
-      }
-
-      // Sensitivity to the extra global unknown (inviscid edge velocities
-      // change with it).
-      {
-        const double u2a = i < in.uinv_a.size() ? in.uinv_a[i] : 0.0;
-        const double d2 = std::fabs(s2.u) <= 1e-20 ? 0.0 : d2u;
-        double u1a = 0.0, dds1_a = 0.0;
-        if (junction) {
-          const double uate = a.ivte1 < upper.uinv_a.size() ? upper.uinv_a[a.ivte1] : 0.0;
-          const double lote = lower.iblte < lower.uinv_a.size() ? lower.uinv_a[lower.iblte] : 0.0;
-          dds1_a = te.dte_u_up * uate + te.dte_u_lo * lote;
-        } else if (!first) {
-          u1a = i - 1 < in.uinv_a.size() ? in.uinv_a[i - 1] : 0.0;
-          dds1_a = (std::fabs(s1.u) <= 1e-20 ? 0.0 : d1u) * u1a;
-        }
-        const double xs = sys.xi_ule1 * ua1 - sys.xi_ule2 * ua2;
-        for (int k = 0; k < 3; ++k)
-          a.vdel2[iv][k] = finite_or_zero(c.vs1_u[k] * u1a + c.vs1_dstar[k] * dds1_a + c.vs2_u[k] * u2a +
-                                          c.vs2_dstar[k] * d2 * u2a + xsum[k] * xs);
-      }
-
-      // Forced changes: the residual is taken at the mass-implied edge
-      // velocities, linearised from the current ones.
-      {
-        const double due2 = due[side][i];
-        const double dds2 = d2u * due2;
-        double due1 = 0.0, dds1 = 0.0;
-        if (junction) {
-          const double due_up = a.ivte1 < due[0].size() ? due[0][a.ivte1] : 0.0;
-          const double due_lo = lower.iblte < due[1].size() ? due[1][lower.iblte] : 0.0;
-          dds1 = te.dte_u_up * due_up + te.dte_u_lo * due_lo;
-        } else if (!first) {
-          due1 = due[side][i - 1];
-          dds1 = d1u * due1;
-        }
-        const double xs = sys.xi_ule1 * dule1 - sys.xi_ule2 * dule2;
-        Vec3 fc;
-        for (int k = 0; k < 3; ++k) {
-          fc[k] = c.vs1_dstar[k] * dds1 + c.vs1_u[k] * due1 + c.vs2_dstar[k] * dds2 + c.vs2_u[k] * due2 +
-                  xsum[k] * xs;
-          a.vdel1[iv][k] = finite_or_zero(c.vsrez[k] + finite_or_zero(fc[k]));
-        }
-        if (observer)
-          observer->forced_change({side, i, first, due1, due2, dds1, dds2, first ? 0.0 : due[side][i - 1],
-                                   first ? 0.0 : s1.u, s2.u, fc, c.vs1_u, c.vs2_u, xsum, xs});
-      }
-    }
-  }
-
-  if (has_junction) {
-    a.vz[0][0] = finite_or_zero(-te.cte_s_up);
-    a.vz[0][1] = finite_or_zero(-te.cte_th_up);
-    a.vz[1][1] = -1.0;
-  }
-
-  if (observer) observer->system_assembled(a);
+  SystemBuilder(upper, lower, dij, msq, re, ncrit, observer, sys).run();
   return sys;
 }
 
