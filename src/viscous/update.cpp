@@ -148,14 +148,13 @@ std::vector<double> flatten_surface_values(std::size_t nsys, std::size_t b, std:
   return out;
 }
 
-UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlStation>& lower,
-                                  const SolveState& sol, const UpdateInputs& in, NewtonObserver* observer) {
-  UpdateSummary r;
-  const std::size_t n = std::min(in.x.size(), in.y.size());
-  const UePreview pv = preview_global_update_ue(upper, lower, sol, in.b, in.dij, in.uinv_upper, in.uinv_lower,
-                                                in.base_upper, in.base_lower, observer);
+namespace {
 
-  // Lift of the predicted speeds and its sensitivities.
+// Lift of the predicted speeds and its sensitivities to alpha (cl_a) and to
+// the extra unknown (cl_ac).
+void predicted_lift(std::span<const BlStation> upper, std::span<const BlStation> lower, const UePreview& pv,
+                    const UpdateInputs& in, UpdateSummary& r) {
+  const std::size_t n = std::min(in.x.size(), in.y.size());
   r.qnew = build_panel_values_from_surface_values(upper, lower, pv.unew_upper, pv.unew_lower, n);
   r.q_ac = build_panel_values_from_surface_values(upper, lower, pv.u_ac_upper, pv.u_ac_lower, n);
   r.cl_new = lift_of(in.x, in.y, r.qnew, in.alpha);
@@ -166,8 +165,10 @@ UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlS
     for (std::size_t i = 0; i < qp.size(); ++i) qp[i] = r.qnew[i] + 1e-6 * r.q_ac[i];
     r.cl_ac = (lift_of(in.x, in.y, qp, in.alpha) - r.cl_new) / 1e-6;
   }
+}
 
-  // Change of the extra unknown and the relaxation it allows.
+// Change of the extra unknown (dac) and the relaxation factor it allows.
+double extra_unknown_change(const UpdateInputs& in, UpdateSummary& r) {
   double lo, hi;
   if (in.prescribed_cl) {
     const double den = r.cl_a + r.cl_ac;
@@ -189,10 +190,15 @@ UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlS
     if (f * r.dac < lo) f = lo / r.dac;
     rlx = std::clamp(f, 0.0, 1.0);
   }
-  r.rlx_cl = rlx;
+  return rlx;
+}
 
-  // Normalised changes: one relaxation factor for every station.
-  std::array<std::vector<BlStation>*, 2> sides{&upper, &lower};
+// The changes of every station for the chosen dac, and one relaxation
+// factor for all of them from limits on the normalised changes (starting
+// from `rlx`); fills rlx, rms_change, max_change and limiter.
+std::array<std::vector<StationChange>, 2> station_changes(const std::array<std::vector<BlStation>*, 2>& sides,
+                                                          const UePreview& pv, const SolveState& sol,
+                                                          const UpdateInputs& in, double rlx, UpdateSummary& r) {
   std::array<const std::vector<double>*, 2> unew{&pv.unew_upper, &pv.unew_lower};
   std::array<const std::vector<double>*, 2> uac{&pv.u_ac_upper, &pv.u_ac_lower};
   std::array<std::vector<StationChange>, 2> changes;
@@ -250,9 +256,13 @@ UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlS
   r.rms_change = count > 0 ? std::sqrt(sum / (4.0 * static_cast<double>(count))) : 0.0;
   r.max_change = largest;
   if (!(rlx < 0.99 * r.rlx_cl)) r.limiter.clear();
-  if (observer) observer->update_relaxed(r);
+  return changes;
+}
 
-  // Application with the common relaxation factor.
+// Applies the relaxed changes to the stations, with the minimum-shape-factor
+// limiter.
+void apply_changes(const std::array<std::vector<BlStation>*, 2>& sides,
+                   const std::array<std::vector<StationChange>, 2>& changes, double rlx, double msq) {
   for (int s = 0; s < 2; ++s) {
     std::vector<BlStation>& st = *sides[s];
     for (std::size_t i = 1; i < st.size(); ++i) {
@@ -275,12 +285,30 @@ UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlS
       // The limiter works on the thickness without the wake gap taken off
       // twice; the gap is added back once afterwards.
       t.dstar = c.dstar_t + rlx * d_dstar - t.dw - (t.is_wake ? t.dw : 0.0);
-      apply_dslim_like_kelvo(t, in.msq);
+      apply_dslim_like_kelvo(t, msq);
       t.dstar += t.dw;
       t.h = std::fabs(t.theta) <= 1e-20 ? 2.0 : t.dstar / t.theta;
       t.mass = (t.is_wake ? t.dstar + t.dw : t.dstar) * t.u;
     }
   }
+}
+
+}  // namespace
+
+UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlStation>& lower,
+                                  const SolveState& sol, const UpdateInputs& in, NewtonObserver* observer) {
+  UpdateSummary r;
+  const UePreview pv = preview_global_update_ue(upper, lower, sol, in.b, in.dij, in.uinv_upper, in.uinv_lower,
+                                                in.base_upper, in.base_lower, observer);
+  predicted_lift(upper, lower, pv, in, r);
+  r.rlx_cl = extra_unknown_change(in, r);
+
+  // Normalised changes: one relaxation factor for every station.
+  const std::array<std::vector<BlStation>*, 2> sides{&upper, &lower};
+  const std::array<std::vector<StationChange>, 2> changes = station_changes(sides, pv, sol, in, r.rlx_cl, r);
+  if (observer) observer->update_relaxed(r);
+
+  apply_changes(sides, changes, r.rlx, in.msq);
   refresh_secondary_vars(upper, in.msq, in.re);
   refresh_secondary_vars(lower, in.msq, in.re);
 
