@@ -9,7 +9,6 @@
 #include "boundary_layer/interval_equations.h"
 #include "boundary_layer/transition.h"
 #include "viscous/gauss4.h"
-#include "viscous/station_derivs.h"
 
 namespace velaro {
 
@@ -646,7 +645,6 @@ bool store_to_row(const BlStation& station, BlRow& row, std::size_t row_index, s
   row.us = station.us;
   row.cq = station.cq;
   row.de = station.de;
-  row.derivs = pack_station_derivs(station);
   row.lam = !turbulent;
   row.turb = turbulent;
   row.wake = is_wake;

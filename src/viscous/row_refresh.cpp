@@ -33,7 +33,6 @@ void set_stagnation_anchor(KelvoState& state, std::size_t side, bool coords_from
   row.cq = 0.03;
   row.de = 0.006;
   row.dw = 0.0;
-  row.derivs.fill(0.0);
   row.lam = true;
   row.turb = false;
   row.wake = false;
@@ -63,8 +62,7 @@ BlRow refresh_or_seed_row(const BlRow* previous, std::size_t node, bool is_wake,
     row.cq = 0.03;
     row.de = 0.006;
     row.dw = 0.0;
-    row.derivs.fill(0.0);
-    row.lam = !is_wake;
+      row.lam = !is_wake;
     row.turb = is_wake;
   }
   row.x = xi;

@@ -52,12 +52,8 @@ enum class OperMode : std::uint8_t {
 };
 
 // One boundary-layer row. The secondary values follow the station record of
-// the boundary-layer model; `derivs` keeps that record's derivative fields
-// verbatim in its declaration order (h_theta .. de_dstar), the last slot is
-// spare.
+// the boundary-layer model.
 struct BlRow {
-  static constexpr std::size_t kDerivCount = 27;
-
   double x = 0.0;        // arc length from the stagnation point
   double x_coord = 0.0;  // Cartesian position of the node
   double y_coord = 0.0;
@@ -81,7 +77,6 @@ struct BlRow {
   double cq = 0.0;
   double de = 0.0;
   double dw = 0.0;       // wake gap (0 on the airfoil)
-  std::array<double, kDerivCount> derivs{};
   bool lam = false;
   bool turb = false;
   bool wake = false;

@@ -5,22 +5,6 @@
 
 namespace velaro {
 
-namespace {
-
-// The derivative fields of a station in their declaration order, as kept in
-// BlRow::derivs.
-constexpr double BlStation::* kDerivFields[] = {
-    &BlStation::h_theta,  &BlStation::h_dstar,  &BlStation::hk_h,     &BlStation::hk_msq,   &BlStation::hs_hk,
-    &BlStation::hs_rt,    &BlStation::hs_msq,   &BlStation::cf_hk,    &BlStation::cf_rt,    &BlStation::cf_msq,
-    &BlStation::di_hk,    &BlStation::di_rt,    &BlStation::di_theta, &BlStation::di_dstar, &BlStation::di_u,
-    &BlStation::di_ctau,  &BlStation::hc_hk,    &BlStation::hc_msq,   &BlStation::us_theta, &BlStation::us_dstar,
-    &BlStation::us_u,     &BlStation::cq_theta, &BlStation::cq_dstar, &BlStation::cq_u,     &BlStation::de_theta,
-    &BlStation::de_dstar,
-};
-static_assert(std::size(kDerivFields) < BlRow::kDerivCount);
-
-}  // namespace
-
 std::vector<BlStation> rows_to_stations(std::span<const BlRow> rows, std::size_t count, std::size_t iblte,
                                         std::size_t itran, double msq, double re) {
   count = std::min(count, rows.size());
@@ -94,8 +78,6 @@ void sync_rows_from_stations(std::span<BlRow> rows, std::span<const BlStation> s
     row.cq = st.cq;
     row.de = st.de;
     row.mass = st.mass;
-    row.derivs.fill(0.0);
-    for (std::size_t k = 0; k < std::size(kDerivFields); ++k) row.derivs[k] = st.*kDerivFields[k];
     row.lam = st.is_laminar;
     row.turb = st.is_turbulent;
     row.wake = st.is_wake;

@@ -10,7 +10,7 @@ using velaro::compute_panel_forces_from_gamma;
 using velaro::compute_row_friction_drag;
 using velaro::squire_young_drag;
 using velaro::trailing_edge_drag;
-using velaro::ViscousRow;
+using velaro::BlStation;
 
 namespace {
 
@@ -33,16 +33,16 @@ Cylinder cylinder(int n, double r, double g, double alpha) {
   return c;
 }
 
-ViscousRow airfoil_row(double xc, double ue, double theta, double cf, double rt = 1000.0) {
-  ViscousRow r;
+BlStation airfoil_row(double xc, double ue, double theta, double cf, double rt = 1000.0) {
+  BlStation r;
   r.x = xc;
   r.x_coord = xc;
-  r.ue = ue;
+  r.u = ue;
   r.theta = theta;
   r.dstar = 2.0 * theta;
   r.cf = cf;
   r.r_theta = rt;
-  r.turbulent = true;
+  r.is_turbulent = true;
   return r;
 }
 
@@ -89,7 +89,7 @@ TEST(PanelForces, FlatPlateMomentAndDegenerateInput) {
 // Friction drag
 
 TEST(FrictionDrag, TrapezoidSumFromRowThreeWithClampsAndExclusions) {
-  std::vector<ViscousRow> rows;
+  std::vector<BlStation> rows;
   for (int i = 0; i < 7; ++i) rows.push_back(airfoil_row(0.1 * i, 1.0, 1e-3, 0.004));
   // Pairs (3,4), (4,5), (5,6): each 1 * 0.004 * 0.1.
   EXPECT_NEAR(compute_row_friction_drag(rows), 3 * 0.0004, 1e-15);
@@ -100,14 +100,14 @@ TEST(FrictionDrag, TrapezoidSumFromRowThreeWithClampsAndExclusions) {
   auto clamped = rows;
   clamped[4].cf = 0.05;    // clamped to 0.02
   clamped[5].cf = -0.01;   // clamped to 0
-  clamped[6].ue = 0.001;   // raised to 0.01
+  clamped[6].u = 0.001;   // raised to 0.01
   // (3,4): 1 * 0.012 * 0.1; (4,5): 1 * 0.01 * 0.1; (5,6): (1 + 1e-4)/2 * 0.002 * 0.1
   const double expect = 0.0012 + 0.001 + 0.5 * (1.0 + 1e-4) * 0.002 * 0.1;
   EXPECT_NEAR(compute_row_friction_drag(clamped), expect, 1e-15);
 
   auto excluded = rows;
   excluded[4].r_theta = 79.0;  // removes (3,4) and (4,5)
-  excluded[6].wake = true;     // removes (5,6)
+  excluded[6].is_wake = true;     // removes (5,6)
   EXPECT_EQ(compute_row_friction_drag(excluded), 0.0);
   excluded = rows;
   excluded[5].theta = 5e-11;  // removes (4,5) and (5,6)
@@ -123,10 +123,10 @@ TEST(FrictionDrag, TrapezoidSumFromRowThreeWithClampsAndExclusions) {
 // Total drag at the wake end
 
 TEST(SquireYoung, WakeEndFormulaIncludesGapInShapeFactor) {
-  std::vector<ViscousRow> upper{airfoil_row(1.0, 0.9, 2e-3, 0.003)};
-  std::vector<ViscousRow> lower{airfoil_row(1.0, 0.9, 1e-3, 0.003)};
-  ViscousRow w = airfoil_row(2.0, 0.95, 3e-3, 0.0);
-  w.wake = true;
+  std::vector<BlStation> upper{airfoil_row(1.0, 0.9, 2e-3, 0.003)};
+  std::vector<BlStation> lower{airfoil_row(1.0, 0.9, 1e-3, 0.003)};
+  BlStation w = airfoil_row(2.0, 0.95, 3e-3, 0.0);
+  w.is_wake = true;
   w.dstar = 3.6e-3;
   w.dw = 0.9e-3;  // H = (3.6 + 0.9) / 3 = 1.5
   lower.push_back(w);
@@ -140,16 +140,16 @@ TEST(SquireYoung, WakeEndFormulaIncludesGapInShapeFactor) {
 }
 
 TEST(SquireYoung, FallsBackToTrailingEdgeEstimate) {
-  std::vector<ViscousRow> upper{airfoil_row(1.0, 0.9, 2e-3, 0.003)};
-  std::vector<ViscousRow> lower{airfoil_row(1.0, 0.8, 1e-3, 0.003)};
+  std::vector<BlStation> upper{airfoil_row(1.0, 0.9, 2e-3, 0.003)};
+  std::vector<BlStation> lower{airfoil_row(1.0, 0.8, 1e-3, 0.003)};
   const double u = (0.9 + 0.8) * 0.5 / 0.99;
   const double te = 2.0 * u * u * 3e-3 * std::pow(0.99, 3.02);
   EXPECT_NEAR(trailing_edge_drag(upper, lower), te, 1e-15);
   EXPECT_NEAR(squire_young_drag(upper, lower), te, 1e-15);  // no wake rows
 
   // A wake end with zero theta is unusable.
-  ViscousRow w = airfoil_row(2.0, 0.95, 0.0, 0.0);
-  w.wake = true;
+  BlStation w = airfoil_row(2.0, 0.95, 0.0, 0.0);
+  w.is_wake = true;
   lower.push_back(w);
   EXPECT_NEAR(squire_young_drag(upper, lower), te, 1e-15);
 
@@ -157,7 +157,7 @@ TEST(SquireYoung, FallsBackToTrailingEdgeEstimate) {
   EXPECT_NEAR(trailing_edge_drag(upper, {}), 2.0 * 2e-3 * std::pow(0.99, 3.02), 1e-15);
   EXPECT_EQ(trailing_edge_drag({}, {}), 0.0);
   EXPECT_EQ(squire_young_drag({}, {}), 1e-6);
-  std::vector<ViscousRow> nan_rows{airfoil_row(1.0, 1.0, std::nan(""), 0.0)};
+  std::vector<BlStation> nan_rows{airfoil_row(1.0, 1.0, std::nan(""), 0.0)};
   EXPECT_EQ(squire_young_drag(nan_rows, {}), 1e-6);
 }
 
@@ -243,9 +243,9 @@ TEST(ForceEvaluation, AttachedFlowDragSplit) {
     // run on through the wake.
     const auto view = velaro::build_force_view(st, 0.0, re);
     EXPECT_EQ(view.gam, st.gam);
-    ASSERT_EQ(view.rows[1].size(), st.nbl[1]);
-    EXPECT_TRUE(view.rows[1].back().wake);
-    EXPECT_FALSE(view.rows[1][st.iblte[1]].wake);
+    ASSERT_EQ(view.stations[1].size(), st.nbl[1]);
+    EXPECT_TRUE(view.stations[1].back().is_wake);
+    EXPECT_FALSE(view.stations[1][st.iblte[1]].is_wake);
   }
 }
 
