@@ -21,18 +21,15 @@ constexpr double kRelaxThreshold = 0.3;      // largest normalised change per st
 constexpr double kAcceptUnconverged = 0.1;   // keep an unconverged iterate up to this change
 constexpr double kCtauMin = 1e-7;
 constexpr double kCtauMax = 0.3;
-constexpr double kCtauInitial = 0.03;
 constexpr double kCtauAfterFailure = 0.05;
 constexpr double kHkMaxLaminar = 3.8;        // direct mode limit, laminar
 constexpr double kHkMaxTurbulent = 2.5;      // direct mode limit, turbulent and wake
-constexpr double kHkLimitAirfoil = 1.02;     // dstr limiter
-constexpr double kHkLimitWake = 1.00005;
 constexpr double kHkGrowthLaminar = 0.03;    // inverse-mode targets
 constexpr double kHkDecayTurbulent = 0.15;
 constexpr double kHkFloorWakeTarget = 1.01;
 constexpr double kUeHkWeight = 1000.0;       // mixed-mode Ue-Hk sensitivity weight
 
-double hk_limit(bool wake) { return wake ? kHkLimitWake : kHkLimitAirfoil; }
+double hk_limit(bool wake) { return wake ? HK_LIMIT_WAKE : HK_LIMIT_AIRFOIL; }
 
 // Flow type of row r for the current transition index.
 FlowType station_flow(std::size_t r, std::size_t itran, std::size_t iblte) {
@@ -51,14 +48,14 @@ bool all_finite(std::initializer_list<double> values) {
 struct TeMerge {
   double tte = 0.0;  // momentum thickness
   double dte = 0.0;  // displacement thickness including the TE gap
-  double cte = kCtauInitial;  // momentum-weighted shear variable
+  double cte = INITIAL_SHEAR;  // momentum-weighted shear variable
 };
 
 TeMerge merge_te(const TeValues& self, const TeValues& other, double ante) {
   TeMerge m;
   m.tte = self.theta + other.theta;
   m.dte = self.dstr + other.dstr + ante;
-  m.cte = m.tte > 0.0 ? (self.ctau * self.theta + other.ctau * other.theta) / m.tte : kCtauInitial;
+  m.cte = m.tte > 0.0 ? (self.ctau * self.theta + other.ctau * other.theta) / m.tte : INITIAL_SHEAR;
   return m;
 }
 
@@ -77,7 +74,7 @@ struct Working {
   double ue = 0.0;
   double theta = 0.0;
   double dstar = 0.0;
-  double ctau = kCtauInitial;
+  double ctau = INITIAL_SHEAR;
   double ampl = 0.0;
   double dsw = 0.0;
 };
@@ -214,7 +211,7 @@ void SideMarch::check_transition(std::size_t r, Working& w, BlStation& cur, Flow
   w.ampl = tr_.ampl2;
   if (tr_.transition) {
     itran_ = r + 1;
-    if (w.ctau <= 0.0) w.ctau = kCtauInitial;
+    if (w.ctau <= 0.0) w.ctau = INITIAL_SHEAR;
   } else {
     itran_ = r + 3;
   }
@@ -344,7 +341,7 @@ void SideMarch::mixed_references(std::size_t r, Working& w, const BlStation& cur
   if (r + 1 < itran_old_ && now_turbulent && !is_wake(r)) {
     // Laminar before, turbulent now: restart the shear variable.
     BlRow& row = rows_[r];
-    row.ctau = turbulent_side_ ? rows_[r - 1].ctau : kCtauInitial;
+    row.ctau = turbulent_side_ ? rows_[r - 1].ctau : INITIAL_SHEAR;
     w.ctau = row.ctau;
   }
 }
@@ -494,7 +491,7 @@ MarchResult SideMarch::run_ue() {
     w.theta = std::max(std::sqrt(std::max(0.45 * xi / (6.0 * ue * re_), 0.0)), 1e-12);
     w.dstar = 2.2 * w.theta;
     w.ampl = 0.0;
-    w.ctau = kCtauInitial;
+    w.ctau = INITIAL_SHEAR;
   }
   const Working similarity_start = w;
 
@@ -554,9 +551,9 @@ MarchResult SideMarch::run_du(std::size_t itran_old) {
     if (r + 1 < itran_old) {
       // The row was laminar: its ctau column carries the amplification.
       w.ampl = row.ctau;
-      w.ctau = kCtauInitial;
+      w.ctau = INITIAL_SHEAR;
     } else {
-      w.ctau = row.ctau > 0.0 ? row.ctau : kCtauInitial;
+      w.ctau = row.ctau > 0.0 ? row.ctau : INITIAL_SHEAR;
       w.ampl = row.ampl;
     }
     w.dstar = w.dsw + std::max(w.dstar - w.dsw, hk_limit(wake) * w.theta);
@@ -575,7 +572,7 @@ MarchResult SideMarch::run_du(std::size_t itran_old) {
       w.ue = finite_speed(r, w.ue);
       w.theta = std::isfinite(w.theta) && w.theta > 0.0 ? w.theta : 1e-12;
       w.dstar = std::isfinite(w.dstar) && w.dstar > 0.0 ? w.dstar : 2.2 * w.theta;
-      w.ctau = std::isfinite(w.ctau) ? w.ctau : kCtauInitial;
+      w.ctau = std::isfinite(w.ctau) ? w.ctau : INITIAL_SHEAR;
       w.ampl = std::isfinite(w.ampl) ? w.ampl : 0.0;
     }
     finish_station(r, w);
@@ -590,7 +587,7 @@ TeValues te_values_of(const std::vector<BlRow>& rows, std::size_t iblte) {
   const BlRow& te = rows[iblte];
   // A laminar trailing-edge row keeps its amplification in the ctau column;
   // the wake starts from the initial shear variable instead.
-  const double ctau = (te.lam && !te.wake) ? kCtauInitial : te.ctau;
+  const double ctau = (te.lam && !te.wake) ? INITIAL_SHEAR : te.ctau;
   return TeValues{te.theta, te.dstr, ctau};
 }
 
@@ -619,7 +616,7 @@ BlStation build_and_fill_station(FlowType flow, double xi, double ue, double the
   s.cf = 0.003;
   s.di = 0.001;
   s.us = 0.5;
-  s.cq = 0.03;
+  s.cq = INITIAL_SHEAR;
   s.de = 0.006;
   blvar(s, flow, msq, re);
   return s;

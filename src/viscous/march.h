@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "boundary_layer/bl_station.h"
+#include "boundary_layer/closures.h"
 #include "boundary_layer/flow_type.h"
 #include "boundary_layer/transition.h"
 #include "viscous/state.h"
@@ -27,12 +28,12 @@ namespace velaro {
 struct TeValues {
   double theta = 0.0;
   double dstr = 0.0;
-  double ctau = 0.03;
+  double ctau = INITIAL_SHEAR;
 };
 
 // The trailing-edge values of a side: theta, dstr and ctau of row iblte, or
-// (0, 0, 0.03) when that row does not exist. A laminar trailing-edge row
-// hands on the initial shear variable 0.03 (its ctau column holds the
+// (0, 0, INITIAL_SHEAR) when that row does not exist. A laminar trailing-edge
+// row hands on the initial shear variable (its ctau column holds the
 // amplification).
 TeValues te_values_of(const std::vector<BlRow>& rows, std::size_t iblte);
 

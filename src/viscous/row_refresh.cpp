@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "boundary_layer/closures.h"
+
 namespace velaro {
 
 void set_stagnation_anchor(KelvoState& state, std::size_t side, bool coords_from_geometry) {
@@ -30,7 +32,7 @@ void set_stagnation_anchor(KelvoState& state, std::size_t side, bool coords_from
   row.cf = 0.003;
   row.di = 0.001;
   row.us = 0.5;
-  row.cq = 0.03;
+  row.cq = INITIAL_SHEAR;
   row.de = 0.006;
   row.dw = 0.0;
   row.lam = true;
@@ -50,7 +52,7 @@ BlRow refresh_or_seed_row(const BlRow* previous, std::size_t node, bool is_wake,
     row.uedg = uinv;
     row.dstr = 2.2 * theta;
     row.mass = uinv * row.dstr;
-    row.ctau = is_wake ? 0.03 : 0.0;
+    row.ctau = is_wake ? INITIAL_SHEAR : 0.0;
     row.ampl = 0.0;
     row.hk = row.h = 2.2;
     row.hs = 1.5;
@@ -59,7 +61,7 @@ BlRow refresh_or_seed_row(const BlRow* previous, std::size_t node, bool is_wake,
     row.cf = is_wake ? 0.0 : 0.003;
     row.di = is_wake ? 0.0 : 0.001;
     row.us = 0.5;
-    row.cq = 0.03;
+    row.cq = INITIAL_SHEAR;
     row.de = 0.006;
     row.dw = 0.0;
       row.lam = !is_wake;

@@ -1,3 +1,4 @@
+#include "boundary_layer/closures.h"
 #include "viscous/state_conversions.h"
 
 #include <algorithm>
@@ -21,7 +22,7 @@ std::vector<BlStation> rows_to_stations(std::span<const BlRow> rows, std::size_t
     st.cf = 0.003;
     st.di = 0.001;
     st.us = 0.5;
-    st.cq = 0.03;
+    st.cq = INITIAL_SHEAR;
     st.de = 0.006;
 
     st.x = row.x;
@@ -38,7 +39,7 @@ std::vector<BlStation> rows_to_stations(std::span<const BlRow> rows, std::size_t
     st.dstar = dstar;
 
     const bool laminar = (i + 1 < itran) && !wake;
-    st.ctau = laminar ? 0.03 : std::fmax(row.ctau, 1e-7);
+    st.ctau = laminar ? INITIAL_SHEAR : std::fmax(row.ctau, 1e-7);
     st.ampl = std::fmax(row.ampl, 0.0);
 
     st.is_laminar = laminar;

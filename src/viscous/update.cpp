@@ -127,7 +127,7 @@ std::vector<double> build_panel_values_from_surface_values(std::span<const BlSta
 }
 
 void apply_dslim_like_kelvo(BlStation& station, double msq) {
-  const double hklim = station.is_wake ? 1.00005 : 1.02;
+  const double hklim = station.is_wake ? HK_LIMIT_WAKE : HK_LIMIT_AIRFOIL;
   const double th = std::max(station.theta, 1e-12);
   const HkinResult hk = hkin(station.dstar / th, msq);
   if (std::fabs(hk.hk_h) > 1e-12) station.dstar += th * std::max(hklim - hk.hk, 0.0) / hk.hk_h;
@@ -220,7 +220,7 @@ std::array<std::vector<StationChange>, 2> station_changes(const std::array<std::
       c.d1 = sol.col1[line][0] - r.dac * c2[0];
       c.d_theta = sol.col1[line][1] - r.dac * c2[1];
       c.d_mass = sol.col1[line][2] - r.dac * c2[2];
-      const double scale1 = t.is_laminar ? 10.0 : (std::fabs(t.ctau) <= 1e-10 ? 0.03 : t.ctau);
+      const double scale1 = t.is_laminar ? 10.0 : (std::fabs(t.ctau) <= 1e-10 ? INITIAL_SHEAR : t.ctau);
       const double dn1 = c.d1 / scale1;
       const double un = i < unew[s]->size() ? (*unew[s])[i] : t.u;
       const double ua = i < uac[s]->size() ? (*uac[s])[i] : 0.0;

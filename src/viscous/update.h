@@ -37,8 +37,8 @@ std::vector<double> build_panel_values_from_surface_values(std::span<const BlSta
                                                            std::span<const double> values_upper,
                                                            std::span<const double> values_lower, std::size_t n);
 
-// Raises the displacement thickness so that Hk is at least 1.02 (1.00005 on a
-// wake station).
+// Raises the displacement thickness so that Hk is at least HK_LIMIT_AIRFOIL
+// (HK_LIMIT_WAKE on a wake station).
 void apply_dslim_like_kelvo(BlStation& station, double msq);
 
 // Recomputes the secondary variables of stations 1.. with `blvar`.
