@@ -67,10 +67,10 @@ int main(int argc, char** argv) {
     t0 = Clock::now();
     auto setup = build_state_from_coords("airfoil", coords_from_body(body->panels()), config, alpha_deg);
     t_setup.push_back(ms_since(t0));
-    KelvoState& st = setup->state;
+    ViscousState& st = setup->state;
 
     t0 = Clock::now();
-    specal(st, st.alpha);
+    combine_base_solutions_at_alpha(st, st.alpha);
     refresh_wake_geometry(st, setup->system, config);
     compute_wake_inviscid_speeds(st, setup->system);
     st.cl = compute_panel_forces_from_gamma(st.x, st.y, st.qinv, st.alpha).cl;
@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
     for (std::uint64_t it = 1; it <= config.max_iterations; ++it) {
       const double re_eff = effective_reynolds(config, st.cl);
       t0 = Clock::now();
-      const AssemblyState a = setbl(st, static_cast<unsigned>(it), re_eff, config.ncrit, config.mach);
+      const AssemblyState a = assemble_newton_system(st, static_cast<unsigned>(it), re_eff, config.ncrit, config.mach);
       const double residual = newton_residual_norm(a.vdel1, a.nsys);
       a_ms += ms_since(t0);
       t0 = Clock::now();

@@ -430,7 +430,7 @@ GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceI
   return sys;
 }
 
-AssemblyState setbl(KelvoState& state, unsigned iteration, double re_eff, double ncrit, double mach,
+AssemblyState assemble_newton_system(ViscousState& state, unsigned iteration, double re_eff, double ncrit, double mach,
                     NewtonObserver* observer) {
   const double msq = mach * mach;
   std::vector<BlRow>& upper_rows = state.rows[0];
@@ -440,11 +440,11 @@ AssemblyState setbl(KelvoState& state, unsigned iteration, double re_eff, double
   // march re-establishes the transition points on every call. The upper side
   // goes first so that the lower side's wake starts from its TE values.
   if (!state.bl_initialised) {
-    const MarchResult mu = march_ue_side(1, upper_rows, upper_rows.size(), state.nbl[0], state.iblte[0],
+    const MarchResult mu = march_direct_side(1, upper_rows, upper_rows.size(), state.nbl[0], state.iblte[0],
                                          te_values_of(lower_rows, state.iblte[1]), state.ante, re_eff, ncrit, msq);
     state.itran[0] = mu.itran;
     state.xssitr[0] = mu.xssitr;
-    const MarchResult ml = march_ue_side(2, lower_rows, lower_rows.size(), state.nbl[1], state.iblte[1],
+    const MarchResult ml = march_direct_side(2, lower_rows, lower_rows.size(), state.nbl[1], state.iblte[1],
                                          te_values_of(upper_rows, state.iblte[0]), state.ante, re_eff, ncrit, msq);
     state.itran[1] = ml.itran;
     state.xssitr[1] = ml.xssitr;
@@ -453,12 +453,12 @@ AssemblyState setbl(KelvoState& state, unsigned iteration, double re_eff, double
   }
   {
     const MarchResult mu =
-        march_du_side(1, upper_rows, upper_rows.size(), state.nbl[0], state.ante, re_eff, ncrit, state.iblte[0],
+        march_mixed_side(1, upper_rows, upper_rows.size(), state.nbl[0], state.ante, re_eff, ncrit, state.iblte[0],
                       te_values_of(lower_rows, state.iblte[1]), state.itran[0], msq);
     state.itran[0] = mu.itran;
     state.xssitr[0] = mu.xssitr;
     const MarchResult ml =
-        march_du_side(2, lower_rows, lower_rows.size(), state.nbl[1], state.ante, re_eff, ncrit, state.iblte[1],
+        march_mixed_side(2, lower_rows, lower_rows.size(), state.nbl[1], state.ante, re_eff, ncrit, state.iblte[1],
                       te_values_of(upper_rows, state.iblte[0]), state.itran[1], msq);
     state.itran[1] = ml.itran;
     state.xssitr[1] = ml.xssitr;
@@ -474,7 +474,7 @@ AssemblyState setbl(KelvoState& state, unsigned iteration, double re_eff, double
   for (int side = 0; side < 2; ++side) {
     const std::vector<BlRow>& rows = state.rows[side];
     const std::size_t count = std::min(state.nbl[side], rows.size());
-    stations[side] = rows_to_stations(rows, count, state.iblte[side], state.itran[side], msq, re_eff);
+    stations[side] = stations_from_rows(rows, count, state.iblte[side], state.itran[side], msq, re_eff);
     uinv[side].assign(stations[side].size(), 0.0);
     uinv_a[side].assign(stations[side].size(), 0.0);
     for (std::size_t i = 0; i < stations[side].size(); ++i) {

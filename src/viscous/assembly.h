@@ -2,7 +2,7 @@
 // Assembly of the global Newton system from the boundary-layer stations of
 // both sides: the interval equations of every line, their coupling to all
 // mass defects through the influence matrix, the trailing-edge junction and
-// the forced changes; `setbl` runs the marches first and assembles from the
+// the forced changes; `assemble_newton_system` runs the marches first and assembles from the
 // state.
 #include <cstddef>
 #include <span>
@@ -13,7 +13,7 @@
 
 namespace velaro {
 
-struct KelvoState;
+struct ViscousState;
 class NewtonObserver;
 
 // The system together with the bookkeeping its assembly needs.
@@ -84,7 +84,7 @@ GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceI
 // march once, on the first call, then the mixed march), stores the transition
 // rows and positions, recomputes the mass defects and assembles the system.
 // `iteration` is 1-based.
-AssemblyState setbl(KelvoState& state, unsigned iteration, double re_eff, double ncrit, double mach,
+AssemblyState assemble_newton_system(ViscousState& state, unsigned iteration, double re_eff, double ncrit, double mach,
                     NewtonObserver* observer = nullptr);
 
 }  // namespace velaro

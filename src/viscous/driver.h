@@ -13,7 +13,7 @@
 #include "boundary_layer/diagnostics.h"
 #include "geometry/body.h"
 #include "inviscid/factored_system.h"
-#include "viscous/kelvo_error.h"
+#include "viscous/viscous_error.h"
 #include "viscous/state.h"
 
 namespace velaro {
@@ -71,7 +71,7 @@ double viscous_memory_estimate(std::size_t n, const ViscousConfig& config);
 // Refuses operating points whose dense matrices would take more than half of
 // the machine's physical memory: such a contour would otherwise end in an
 // allocation failure or in the process being killed part-way.
-std::optional<KelvoError> check_viscous_size(std::size_t n, const ViscousConfig& config);
+std::optional<ViscousError> check_viscous_size(std::size_t n, const ViscousConfig& config);
 
 // Effective Reynolds number for the lift coefficient cl: the base number for
 // Type1 and whenever |cl| < 1e-6; reynolds / sqrt(|cl|) for Type2 and
@@ -87,13 +87,13 @@ double newton_residual_norm(std::span<const std::array<double, 3>> rhs, std::siz
 // boundary layer, forces and bookkeeping. Non-convergence is not an error
 // (converged = false); a diverged iteration whose residual or forces are no
 // longer finite is reported as an error rather than as a result.
-std::expected<OperPointResult, KelvoError> solve_operating_point_from_state(KelvoState& state,
+std::expected<OperPointResult, ViscousError> solve_operating_point_from_state(ViscousState& state,
                                                                            const FactorizedSystem& system,
                                                                            const ViscousConfig& config,
                                                                            const DriverOptions& options = {});
 
 // Set-up and iteration of one operating point of `body` at alpha_deg.
-std::expected<OperPointResult, KelvoError> solve_body_oper_point(const Body& body, const ViscousConfig& config,
+std::expected<OperPointResult, ViscousError> solve_body_oper_point(const Body& body, const ViscousConfig& config,
                                                                  double alpha_deg, const DriverOptions& options = {});
 
 }  // namespace velaro

@@ -125,7 +125,7 @@ std::size_t active_force_len(std::span<const BlRow> rows, std::size_t count, std
   return (k > 0 && k >= floor_len) ? k : floor_len;
 }
 
-ForceView build_force_view(const KelvoState& state, double mach, double re_eff) {
+ForceView build_force_view(const ViscousState& state, double mach, double re_eff) {
   ForceView view;
   view.gam = state.gam;
   view.gam_a = state.gam_a;
@@ -133,12 +133,12 @@ ForceView build_force_view(const KelvoState& state, double mach, double re_eff) 
   for (std::size_t side = 0; side < 2; ++side) {
     const auto& rows = state.rows[side];
     const std::size_t len = active_force_len(rows, rows.size(), state.nbl[side]);
-    view.stations[side] = rows_to_stations(rows, len, state.iblte[side], state.itran[side], msq, re_eff);
+    view.stations[side] = stations_from_rows(rows, len, state.iblte[side], state.itran[side], msq, re_eff);
   }
   return view;
 }
 
-ForceCoefficients evaluate_forces(const KelvoState& state, double mach, double re_eff) {
+ForceCoefficients evaluate_forces(const ViscousState& state, double mach, double re_eff) {
   ForceCoefficients f;
   const PanelForces p = compute_panel_forces_from_gamma(state.x, state.y, state.gam, state.alpha);
   f.cl = p.cl;
@@ -150,7 +150,7 @@ ForceCoefficients evaluate_forces(const KelvoState& state, double mach, double r
   return f;
 }
 
-void store_forces(KelvoState& state, const ForceCoefficients& f) {
+void store_forces(ViscousState& state, const ForceCoefficients& f) {
   state.cl = f.cl;
   state.cm = f.cm;
   state.cd = f.cd;
@@ -158,7 +158,7 @@ void store_forces(KelvoState& state, const ForceCoefficients& f) {
   state.cd_pressure = f.cd_pressure;
 }
 
-double transition_x(const KelvoState& state, std::size_t side) {
+double transition_x(const ViscousState& state, std::size_t side) {
   if (side > 1) return 1.0;
   const auto& rows = state.rows[side];
   const double xs = state.xssitr[side];
@@ -199,12 +199,12 @@ double transition_x(const KelvoState& state, std::size_t side) {
   return t;
 }
 
-std::optional<double> separation_x(const KelvoState& state, std::size_t side, double mach, double re_eff) {
+std::optional<double> separation_x(const ViscousState& state, std::size_t side, double mach, double re_eff) {
   if (side > 1) return std::nullopt;
   const auto& rows = state.rows[side];
   const std::size_t count = std::min(rows.size(), state.nbl[side]);
   const auto stations =
-      rows_to_stations(rows, count, state.iblte[side], state.itran[side], mach * mach, re_eff);
+      stations_from_rows(rows, count, state.iblte[side], state.itran[side], mach * mach, re_eff);
   for (const BlStation& st : stations)
     if (!st.is_wake && st.cf <= 0.0) return st.x_coord;
   return std::nullopt;

@@ -43,7 +43,7 @@ std::size_t active_force_len(std::span<const BlRow> rows, std::size_t count, std
 
 // Builds the force view of a state: per side, the first active_force_len
 // rows converted to stations at M^2 = mach^2 and re_eff.
-ForceView build_force_view(const KelvoState& state, double mach, double re_eff);
+ForceView build_force_view(const ViscousState& state, double mach, double re_eff);
 
 // Skin-friction drag contribution of one side: the trapezoidal sum of
 // Ue^2 * Cf * dx over the airfoil intervals from row 3 on (Cf clamped to
@@ -73,21 +73,21 @@ struct ForceCoefficients {
 
 // Lift and moment from gam at the state's alpha, friction and total drag
 // from the rows (M^2 = mach^2, Reynolds number re_eff).
-ForceCoefficients evaluate_forces(const KelvoState& state, double mach, double re_eff);
+ForceCoefficients evaluate_forces(const ViscousState& state, double mach, double re_eff);
 
 // Stores the coefficients in the state's cl, cm, cd, cd_friction and
 // cd_pressure.
-void store_forces(KelvoState& state, const ForceCoefficients& forces);
+void store_forces(ViscousState& state, const ForceCoefficients& forces);
 
 // Transition position of side 0 (upper) or 1 (lower) as a chord fraction:
 // the point at arc length xssitr projected on the chord line from the LE to
 // the TE point; 1.0 when the side has no transition on the airfoil or the
 // point cannot be located, 0 for a point ahead of the LE.
-double transition_x(const KelvoState& state, std::size_t side);
+double transition_x(const ViscousState& state, std::size_t side);
 
 // x of the first airfoil station of a side with Cf <= 0, if any (rows
 // converted at M^2 = mach^2 and re_eff).
-std::optional<double> separation_x(const KelvoState& state, std::size_t side, double mach, double re_eff);
+std::optional<double> separation_x(const ViscousState& state, std::size_t side, double mach, double re_eff);
 
 // The profile arrays of one surface carried by a full-state diagnostic
 // snapshot.

@@ -3,15 +3,15 @@
 // of the airfoil (and, on the lower side, on into the wake). Each station is
 // a 4x4 Newton solve: the three interval equations plus one mode equation.
 //
-// - march_ue_side: edge velocity prescribed (direct mode); a station whose
+// - march_direct_side: edge velocity prescribed (direct mode); a station whose
 //   direct solution would separate is re-solved with a prescribed kinematic
 //   shape factor (inverse mode). Creates the boundary layer on the first
 //   Newton assembly.
-// - march_du_side: mixed mode, edge velocity and Hk tied by one linear
+// - march_mixed_side: mixed mode, edge velocity and Hk tied by one linear
 //   relation; run on every assembly to re-establish the transition location
 //   for the current edge velocities.
 //
-// Both return the side's transition index (1-based, as KelvoState::itran)
+// Both return the side's transition index (1-based, as ViscousState::itran)
 // and the transition arc length.
 #include <cstddef>
 #include <vector>
@@ -90,14 +90,14 @@ bool store_to_row(const BlStation& station, BlRow& row, std::size_t row_index, s
 // Direct march with prescribed edge velocity over rows 1..nbl-1 of one side.
 // `side` is 1 (upper) or 2 (lower); `other_te` the trailing-edge values of
 // the other side; `row_count` and `nbl` are cut to the rows present.
-MarchResult march_ue_side(int side, std::vector<BlRow>& rows, std::size_t row_count,
+MarchResult march_direct_side(int side, std::vector<BlRow>& rows, std::size_t row_count,
                           std::size_t nbl, std::size_t iblte, const TeValues& other_te,
                           double ante, double re, double ncrit, double msq = 0.0,
                           MarchDiagnostics* diagnostics = nullptr);
 
 // Mixed-mode march over rows 1..nbl-1 of one side, starting from the values
 // in the rows; `itran_old` is the side's previous transition index.
-MarchResult march_du_side(int side, std::vector<BlRow>& rows, std::size_t row_count,
+MarchResult march_mixed_side(int side, std::vector<BlRow>& rows, std::size_t row_count,
                           std::size_t nbl, double ante, double re, double ncrit, std::size_t iblte,
                           const TeValues& other_te, std::size_t itran_old, double msq = 0.0,
                           MarchDiagnostics* diagnostics = nullptr);

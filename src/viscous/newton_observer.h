@@ -19,7 +19,7 @@
 
 namespace velaro {
 
-struct KelvoState;
+struct ViscousState;
 
 // Read-only view of the mass couplings in the elimination's working copy.
 struct EliminationView {
@@ -56,9 +56,9 @@ class NewtonObserver {
 
   // ---- Assembly ----
   // The boundary layer has just been created by the direct march.
-  virtual void direct_march_done(const KelvoState& /*state*/) {}
+  virtual void direct_march_done(const ViscousState& /*state*/) {}
   // The stations of both sides are ready for the assembly of `iteration`.
-  virtual void stations_prepared(const KelvoState& /*state*/, const std::array<std::vector<BlStation>, 2>& /*stations*/,
+  virtual void stations_prepared(const ViscousState& /*state*/, const std::array<std::vector<BlStation>, 2>& /*stations*/,
                                  unsigned /*iteration*/, DijView /*dij*/) {}
   // The interval (or similarity) equations ending at station s2; `transition`
   // is the transition check of a transition interval, else null.

@@ -9,10 +9,10 @@ namespace velaro {
 // them for the new numbering (reusing the old row at the same index where
 // there is one), anchors row 0, applies the wake gap and sets the edge
 // velocity of every row to its inviscid value.
-void rebuild_rows_for_numbering(KelvoState& state);
+void rebuild_rows_for_numbering(ViscousState& state);
 
 // Copies the lower wake rows onto the upper side's wake copies (kept for
 // output only), flagged wake and turbulent.
-void copy_wake_rows_to_upper(KelvoState& state);
+void copy_wake_rows_to_upper(ViscousState& state);
 
 }  // namespace velaro

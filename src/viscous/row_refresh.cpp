@@ -7,7 +7,7 @@
 
 namespace velaro {
 
-void set_stagnation_anchor(KelvoState& state, std::size_t side, bool coords_from_geometry) {
+void set_stagnation_anchor(ViscousState& state, std::size_t side, bool coords_from_geometry) {
   auto& rows = state.rows[side];
   if (rows.size() < 2) return;
   BlRow& row = rows[0];

@@ -86,7 +86,7 @@ struct BlRow {
 using Block3x2 = std::array<std::array<double, 2>, 3>;
 using Column3 = std::array<double, 3>;
 
-struct KelvoState {
+struct ViscousState {
   OperMode mode = OperMode::PrescribedAlpha;
   double cl_spec = 0.0;  // prescribed CL, or the requested alpha in degrees
   std::string name;

@@ -6,7 +6,7 @@
 
 namespace velaro {
 
-std::vector<BlStation> rows_to_stations(std::span<const BlRow> rows, std::size_t count, std::size_t iblte,
+std::vector<BlStation> stations_from_rows(std::span<const BlRow> rows, std::size_t count, std::size_t iblte,
                                         std::size_t itran, double msq, double re) {
   count = std::min(count, rows.size());
   std::vector<BlStation> out;
@@ -85,7 +85,7 @@ void sync_rows_from_stations(std::span<BlRow> rows, std::span<const BlStation> s
   }
 }
 
-void rebuild_qvis_from_rows(KelvoState& state) {
+void rebuild_qvis_from_rows(ViscousState& state) {
   const std::size_t total = state.node_count() + state.wake_count();
   state.qvis.assign(total, 0.0);
   for (std::size_t side = 0; side < 2; ++side) {
@@ -98,7 +98,7 @@ void rebuild_qvis_from_rows(KelvoState& state) {
   }
 }
 
-void rebuild_gam_from_qvis(KelvoState& state) {
+void rebuild_gam_from_qvis(ViscousState& state) {
   const std::size_t n = state.node_count();
   state.gam.assign(n, 0.0);
   state.gam_a.assign(n, 0.0);
@@ -108,7 +108,7 @@ void rebuild_gam_from_qvis(KelvoState& state) {
   }
 }
 
-void recompute_mass_from_state(KelvoState& state) {
+void recompute_mass_from_state(ViscousState& state) {
   for (std::size_t side = 0; side < 2; ++side) {
     auto& rows = state.rows[side];
     const std::size_t m = std::min(rows.size(), state.nbl[side]);

@@ -12,7 +12,7 @@ namespace velaro {
 namespace {
 
 // Switches this printer serves (VELARO_STMOVE_DEBUG is read by
-// maybe_debug_stmove_rows itself).
+// trace_stagnation_move_rows itself).
 constexpr DiagnosticSwitch kPrinted[] = {
     DiagnosticSwitch::BldifDebug,       DiagnosticSwitch::NewtonDebug,          DiagnosticSwitch::NewtonCmp,
     DiagnosticSwitch::RawResDebug,      DiagnosticSwitch::TransDebug,           DiagnosticSwitch::TransitionBranchDebug,
@@ -80,7 +80,7 @@ TracePrinter::TracePrinter() {
 }
 
 // VELARO_SETBL_HANDOFF_DEBUG: the upper rows as the direct march left them.
-void TracePrinter::direct_march_done(const KelvoState& state) {
+void TracePrinter::direct_march_done(const ViscousState& state) {
   if (!on(DiagnosticSwitch::SetblHandoffDebug)) return;
   const std::vector<BlRow>& upper_rows = state.rows[0];
   for (std::size_t r = 1; r < std::min(state.nbl[0], upper_rows.size()); ++r) {
@@ -98,7 +98,7 @@ void TracePrinter::direct_march_done(const KelvoState& state) {
 // VELARO_UESET_STATE_DEBUG / VELARO_UESET_DETAIL_DEBUG: every row's edge
 // velocity from the mass defects of the rows of both sides, split into the
 // upper, lower-airfoil and lower-wake contributions.
-void TracePrinter::stations_prepared(const KelvoState& state, const std::array<std::vector<BlStation>, 2>& stations,
+void TracePrinter::stations_prepared(const ViscousState& state, const std::array<std::vector<BlStation>, 2>& stations,
                                      unsigned iteration, DijView dij) {
   if (on(DiagnosticSwitch::SetblDebug)) {
     auto emit = [&](const char* label, int side, std::size_t i, bool exact, bool tail) {
@@ -396,7 +396,7 @@ void print_row(std::string_view phase, const char* side, std::size_t r, const Bl
 
 }  // namespace
 
-void maybe_debug_stmove_rows(const KelvoState& state, std::string_view phase, std::size_t old_ist,
+void trace_stagnation_move_rows(const ViscousState& state, std::string_view phase, std::size_t old_ist,
                              std::size_t new_ist) {
   if (!diagnostic_switch_enabled(DiagnosticSwitch::StmoveDebug)) return;
   const std::string head = text::printf(

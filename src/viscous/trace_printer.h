@@ -21,8 +21,8 @@ class TracePrinter final : public NewtonObserver {
   // installs no observer at all.
   bool active() const { return active_; }
 
-  void direct_march_done(const KelvoState& state) override;
-  void stations_prepared(const KelvoState& state, const std::array<std::vector<BlStation>, 2>& stations,
+  void direct_march_done(const ViscousState& state) override;
+  void stations_prepared(const ViscousState& state, const std::array<std::vector<BlStation>, 2>& stations,
                          unsigned iteration, DijView dij) override;
   void interval_evaluated(const BlStation& s1, const BlStation& s2, FlowType flow, const IntervalEquations& eq,
                           const TransitionResult* transition) override;
@@ -57,7 +57,7 @@ class TracePrinter final : public NewtonObserver {
 // Trace of the rows around a stagnation-point move on standard error, when
 // VELARO_STMOVE_DEBUG is set: one header line, then rows 1-5 and the last six
 // rows below nbl of each side. Stagnation indices are printed 1-based.
-void maybe_debug_stmove_rows(const KelvoState& state, std::string_view phase, std::size_t old_ist,
+void trace_stagnation_move_rows(const ViscousState& state, std::string_view phase, std::size_t old_ist,
                              std::size_t new_ist);
 
 }  // namespace velaro

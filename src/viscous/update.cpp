@@ -126,7 +126,7 @@ std::vector<double> build_panel_values_from_surface_values(std::span<const BlSta
   return q;
 }
 
-void apply_dslim_like_kelvo(BlStation& station, double msq) {
+void limit_displacement_thickness(BlStation& station, double msq) {
   const double hklim = station.is_wake ? HK_LIMIT_WAKE : HK_LIMIT_AIRFOIL;
   const double th = std::max(station.theta, 1e-12);
   const HkinResult hk = hkin(station.dstar / th, msq);
@@ -285,7 +285,7 @@ void apply_changes(const std::array<std::vector<BlStation>*, 2>& sides,
       // The limiter works on the thickness without the wake gap taken off
       // twice; the gap is added back once afterwards.
       t.dstar = c.dstar_t + rlx * d_dstar - t.dw - (t.is_wake ? t.dw : 0.0);
-      apply_dslim_like_kelvo(t, msq);
+      limit_displacement_thickness(t, msq);
       t.dstar += t.dw;
       t.h = std::fabs(t.theta) <= 1e-20 ? 2.0 : t.dstar / t.theta;
       t.mass = (t.is_wake ? t.dstar + t.dw : t.dstar) * t.u;
@@ -317,7 +317,7 @@ UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlS
   return r;
 }
 
-StationPair update_state_from_solution(KelvoState& state, const AssemblyState& a, const SolveState& sol,
+StationPair update_state_from_solution(ViscousState& state, const AssemblyState& a, const SolveState& sol,
                                        double mach, double re_eff, NewtonObserver* observer) {
   const double msq = mach * mach;
   StationPair out;
@@ -326,7 +326,7 @@ StationPair update_state_from_solution(KelvoState& state, const AssemblyState& a
   for (int side = 0; side < 2; ++side) {
     const std::vector<BlRow>& rows = state.rows[side];
     const std::size_t count = std::min(state.nbl[side], rows.size());
-    std::vector<BlStation> st = rows_to_stations(rows, count, state.iblte[side], state.itran[side], msq, re_eff);
+    std::vector<BlStation> st = stations_from_rows(rows, count, state.iblte[side], state.itran[side], msq, re_eff);
     uinv[side].resize(st.size());
     base[side].assign(st.size(), 0.0);
     for (std::size_t i = 0; i < st.size(); ++i) {

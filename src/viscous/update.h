@@ -12,7 +12,7 @@
 
 namespace velaro {
 
-struct KelvoState;
+struct ViscousState;
 class NewtonObserver;
 
 // Predicted edge speed per station of each side and its sensitivity to the
@@ -39,7 +39,7 @@ std::vector<double> build_panel_values_from_surface_values(std::span<const BlSta
 
 // Raises the displacement thickness so that Hk is at least HK_LIMIT_AIRFOIL
 // (HK_LIMIT_WAKE on a wake station).
-void apply_dslim_like_kelvo(BlStation& station, double msq);
+void limit_displacement_thickness(BlStation& station, double msq);
 
 // Recomputes the secondary variables of stations 1.. with `blvar`.
 void refresh_secondary_vars(std::span<BlStation> stations, double msq, double re);
@@ -98,7 +98,7 @@ struct StationPair {
   std::vector<BlStation> lower;
   UpdateSummary summary;
 };
-StationPair update_state_from_solution(KelvoState& state, const AssemblyState& a, const SolveState& sol,
+StationPair update_state_from_solution(ViscousState& state, const AssemblyState& a, const SolveState& sol,
                                        double mach, double re_eff, NewtonObserver* observer = nullptr);
 
 }  // namespace velaro

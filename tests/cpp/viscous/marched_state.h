@@ -26,15 +26,15 @@ inline std::optional<OperPointSetup> prepared_state(const std::vector<Point>& no
   config.ncrit = ncrit;
   auto setup = build_state_from_coords("test", nodes, config, alpha_deg);
   if (!setup) return std::nullopt;
-  KelvoState& st = setup->state;
-  specal(st, st.alpha);
+  ViscousState& st = setup->state;
+  combine_base_solutions_at_alpha(st, st.alpha);
   refresh_wake_geometry(st, setup->system, config);
   compute_wake_inviscid_speeds(st, setup->system);
-  stfind(st);
-  iblpan(st);
+  locate_stagnation_point(st);
+  number_rows_from_stagnation(st);
   for (int side = 0; side < 2; ++side) st.rows[side].assign(st.ipan[side].size(), BlRow{});
-  xicalc_geometry_only(st);
-  uicalc(st);
+  set_row_arc_lengths(st);
+  set_inviscid_edge_speeds(st);
   for (int side = 0; side < 2; ++side)
     for (BlRow& r : st.rows[side]) r.uedg = r.uinv;
   return std::move(*setup);
@@ -48,20 +48,20 @@ inline std::optional<OperPointSetup> prepared_naca(std::uint32_t designation, do
 
 // The direct march of both sides, upper first, the lower side starting its
 // wake from the upper trailing-edge values; stores itran and xssitr.
-inline void march_both_ue(KelvoState& st, double reynolds, double ncrit) {
-  const MarchResult up = march_ue_side(1, st.rows[0], st.rows[0].size(), st.nbl[0], st.iblte[0],
+inline void march_both_ue(ViscousState& st, double reynolds, double ncrit) {
+  const MarchResult up = march_direct_side(1, st.rows[0], st.rows[0].size(), st.nbl[0], st.iblte[0],
                                        te_values_of(st.rows[1], st.iblte[1]), st.ante, reynolds, ncrit);
-  const MarchResult lo = march_ue_side(2, st.rows[1], st.rows[1].size(), st.nbl[1], st.iblte[1],
+  const MarchResult lo = march_direct_side(2, st.rows[1], st.rows[1].size(), st.nbl[1], st.iblte[1],
                                        te_values_of(st.rows[0], st.iblte[0]), st.ante, reynolds, ncrit);
   st.itran = {up.itran, lo.itran};
   st.xssitr = {up.xssitr, lo.xssitr};
 }
 
 // The mixed march of both sides from the current rows.
-inline void march_both_du(KelvoState& st, double reynolds, double ncrit) {
-  const MarchResult up = march_du_side(1, st.rows[0], st.rows[0].size(), st.nbl[0], st.ante, reynolds, ncrit,
+inline void march_both_du(ViscousState& st, double reynolds, double ncrit) {
+  const MarchResult up = march_mixed_side(1, st.rows[0], st.rows[0].size(), st.nbl[0], st.ante, reynolds, ncrit,
                                        st.iblte[0], te_values_of(st.rows[1], st.iblte[1]), st.itran[0]);
-  const MarchResult lo = march_du_side(2, st.rows[1], st.rows[1].size(), st.nbl[1], st.ante, reynolds, ncrit,
+  const MarchResult lo = march_mixed_side(2, st.rows[1], st.rows[1].size(), st.nbl[1], st.ante, reynolds, ncrit,
                                        st.iblte[1], te_values_of(st.rows[0], st.iblte[0]), st.itran[1]);
   st.itran = {up.itran, lo.itran};
   st.xssitr = {up.xssitr, lo.xssitr};

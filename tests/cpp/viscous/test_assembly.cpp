@@ -134,7 +134,7 @@ struct Fixture {
   // its influence matrix, stagnation sensitivities and inviscid alpha
   // sensitivities. The inviscid speeds are replaced by the mass-consistent
   // ones so that the right-hand side is exactly the negated residual.
-  Fixture(const KelvoState& st, double reynolds) {
+  Fixture(const ViscousState& st, double reynolds) {
     msq = 0.0;
     re = reynolds;
     ante = st.ante;
@@ -143,8 +143,8 @@ struct Fixture {
     iblte_u = st.iblte[0];
     iblte_l = st.iblte[1];
     dij = st.dij;
-    up = rows_to_stations(st.rows[0], std::min(st.nbl[0], st.rows[0].size()), iblte_u, st.itran[0], msq, re);
-    lo = rows_to_stations(st.rows[1], std::min(st.nbl[1], st.rows[1].size()), iblte_l, st.itran[1], msq, re);
+    up = stations_from_rows(st.rows[0], std::min(st.nbl[0], st.rows[0].size()), iblte_u, st.itran[0], msq, re);
+    lo = stations_from_rows(st.rows[1], std::min(st.nbl[1], st.rows[1].size()), iblte_l, st.itran[1], msq, re);
     ua_u.assign(up.size(), 0.0);
     ua_l.assign(lo.size(), 0.0);
     for (std::size_t i = 1; i < up.size(); ++i) ua_u[i] = st.rows[0][i].uinv_a;
@@ -572,7 +572,7 @@ TEST(Assembly, JacobianMatchesCentralDifferencesOnNaca2412) {
   ASSERT_TRUE(solve_operating_point_from_state(setup->state, setup->system, cfg).has_value());
   // One more assembly marches the rows to the current edge velocities, so
   // that the transition points of the stations are those the equations see.
-  const AssemblyState marched = setbl(setup->state, 3, cfg.reynolds, cfg.ncrit, 0.0);
+  const AssemblyState marched = assemble_newton_system(setup->state, 3, cfg.reynolds, cfg.ncrit, 0.0);
   EXPECT_TRUE(setup->state.bl_initialised);
   const Fixture f(setup->state, cfg.reynolds);
   EXPECT_EQ(marched.nsys, f.nsys());
@@ -628,15 +628,15 @@ TEST(Assembly, SetblObservedKeepsTheSystemAndTheDenseCopy) {
   auto setup = build_state_from_coords("naca2412", generate_naca4(2412, 61), cfg, 4.0);
   ASSERT_TRUE(setup.has_value());
   ASSERT_TRUE(solve_operating_point_from_state(setup->state, setup->system, cfg).has_value());
-  KelvoState quiet_state = setup->state;
-  const AssemblyState quiet = setbl(quiet_state, 2, cfg.reynolds, cfg.ncrit, 0.0);
+  ViscousState quiet_state = setup->state;
+  const AssemblyState quiet = assemble_newton_system(quiet_state, 2, cfg.reynolds, cfg.ncrit, 0.0);
   DiagnosticSwitches all;
   for (std::size_t k = 0; k < kDiagnosticSwitchCount; ++k) all.set(static_cast<DiagnosticSwitch>(k));
   const InstalledSwitches guard(&all);
   TracePrinter printer;
   ::testing::internal::CaptureStderr();
-  KelvoState loud_state = setup->state;
-  const AssemblyState loud = setbl(loud_state, 2, cfg.reynolds, cfg.ncrit, 0.0, &printer);
+  ViscousState loud_state = setup->state;
+  const AssemblyState loud = assemble_newton_system(loud_state, 2, cfg.reynolds, cfg.ncrit, 0.0, &printer);
   EXPECT_FALSE(::testing::internal::GetCapturedStderr().empty());
   EXPECT_EQ(loud.vm, quiet.vm);
   EXPECT_FALSE(quiet.full_vm.has_value());

@@ -172,7 +172,7 @@ TEST(SquireYoung, FallsBackToTrailingEdgeEstimate) {
 #include "marched_state.h"
 
 using velaro::BlRow;
-using velaro::KelvoState;
+using velaro::ViscousState;
 using velaro::active_force_len;
 using velaro::testing::march_both_ue;
 using velaro::testing::prepared_naca;
@@ -188,7 +188,7 @@ TEST(PanelForces, VorticityOfTheViscousSetUpReproducesInviscidLift) {
       const auto pts = velaro::generate_naca4(naca, 81);
       auto setup = prepared_state(pts, alpha, 1e6);
       ASSERT_TRUE(setup);
-      const KelvoState& st = setup->state;
+      const ViscousState& st = setup->state;
       const auto f = compute_panel_forces_from_gamma(st.x, st.y, st.gam, st.alpha);
       auto body = velaro::Body::from_points(pts);
       ASSERT_TRUE(body);
@@ -203,7 +203,7 @@ TEST(PanelForces, VorticityOfTheViscousSetUpReproducesInviscidLift) {
   // result agrees to about 1%, tolerance 2%.
   auto setup = prepared_naca(12, 4.0, 1e6);
   ASSERT_TRUE(setup);
-  const KelvoState& st = setup->state;
+  const ViscousState& st = setup->state;
   const double cl = compute_panel_forces_from_gamma(st.x, st.y, st.gam, st.alpha).cl;
   const double theory = 2.0 * std::numbers::pi * (1.0 + 0.77 * 0.12) * st.alpha;
   EXPECT_NEAR(cl / theory, 1.0, 0.02);
@@ -218,7 +218,7 @@ TEST(ForceEvaluation, AttachedFlowDragSplit) {
     const double re = 1e6;
     auto setup = prepared_naca(12, alpha, re);
     ASSERT_TRUE(setup);
-    KelvoState& st = setup->state;
+    ViscousState& st = setup->state;
     march_both_ue(st, re, 9.0);
     const auto f = velaro::evaluate_forces(st, 0.0, re);
     EXPECT_GT(f.cd_friction, 0.0);
@@ -279,8 +279,8 @@ namespace {
 
 // A state whose upper side runs along the chord line y = 0 from x = 0 (the
 // LE) to x = 1, with rows every 0.1 in arc length.
-KelvoState straight_side_state() {
-  KelvoState st;
+ViscousState straight_side_state() {
+  ViscousState st;
   st.x = {1.0, 0.0, 1.0};
   st.y = {0.0, 0.0, 0.0};
   st.x_le = 0.0;
@@ -303,7 +303,7 @@ KelvoState straight_side_state() {
 }  // namespace
 
 TEST(TransitionPosition, InterpolatesAndProjectsOnTheChord) {
-  KelvoState st = straight_side_state();
+  ViscousState st = straight_side_state();
   EXPECT_NEAR(velaro::transition_x(st, 0), 0.55, 1e-12);
   // Rows carrying a vertical offset: the projection ignores it.
   for (auto& r : st.rows[0]) r.y_coord = 0.3;
@@ -315,7 +315,7 @@ TEST(TransitionPosition, InterpolatesAndProjectsOnTheChord) {
 }
 
 TEST(TransitionPosition, FallsBackToOneOrZero) {
-  KelvoState st = straight_side_state();
+  ViscousState st = straight_side_state();
   st.itran[0] = 10;  // itran >= iblte: laminar to the trailing edge
   EXPECT_EQ(velaro::transition_x(st, 0), 1.0);
   st = straight_side_state();
@@ -345,7 +345,7 @@ TEST(TransitionPosition, FallsBackToOneOrZero) {
 TEST(SeparationPoint, FirstAirfoilStationWithoutSkinFriction) {
   // Laminar rows at H = 2.6 (attached, Cf > 0) and one at H = 6 (Cf < 0 by
   // the laminar closure); wake rows never count.
-  KelvoState st;
+  ViscousState st;
   st.rows[0].resize(8);
   for (std::size_t r = 1; r < 8; ++r) {
     BlRow& row = st.rows[0][r];

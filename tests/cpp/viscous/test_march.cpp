@@ -70,12 +70,12 @@ TEST(Gauss4, AllZeroAndNaNPivotsStayFinite) {
 using velaro::BlRow;
 using velaro::BlStation;
 using velaro::FlowType;
-using velaro::KelvoState;
+using velaro::ViscousState;
 using velaro::MarchResult;
 using velaro::TeValues;
 using velaro::build_and_fill_station;
-using velaro::march_du_side;
-using velaro::march_ue_side;
+using velaro::march_mixed_side;
+using velaro::march_direct_side;
 using velaro::store_to_row;
 using velaro::testing::march_both_du;
 using velaro::testing::march_both_ue;
@@ -176,11 +176,11 @@ TEST(MarchStation, TrailingEdgeValuesOfASide) {
 TEST(MarchUe, TooFewRowsReturnsAtOnce) {
   std::vector<BlRow> rows(1);
   rows[0].theta = 0.5;
-  const MarchResult r = march_ue_side(1, rows, 1, 1, 7, TeValues{}, 0.0, 1e6, 9.0);
+  const MarchResult r = march_direct_side(1, rows, 1, 1, 7, TeValues{}, 0.0, 1e6, 9.0);
   EXPECT_EQ(r.itran, 8u);
   EXPECT_EQ(r.xssitr, 0.0);
   EXPECT_EQ(rows[0].theta, 0.5);
-  const MarchResult d = march_du_side(1, rows, 1, 1, 0.0, 1e6, 9.0, 7, TeValues{}, 3);
+  const MarchResult d = march_mixed_side(1, rows, 1, 1, 0.0, 1e6, 9.0, 7, TeValues{}, 3);
   EXPECT_EQ(d.itran, 8u);
 }
 
@@ -188,7 +188,7 @@ TEST(MarchUe, LaminarMomentumThicknessAgreesWithThwaites) {
   const double re = 1e6;
   auto setup = prepared_naca(12, 0.0, re);
   ASSERT_TRUE(setup);
-  KelvoState& st = setup->state;
+  ViscousState& st = setup->state;
   march_both_ue(st, re, 9.0);
   for (int side = 0; side < 2; ++side) {
     const auto& rows = st.rows[side];
@@ -221,7 +221,7 @@ TEST(MarchUe, ThinSectionApproachesBlasius) {
   const double re = 1e6;
   auto setup = prepared_naca(2, 0.0, re);
   ASSERT_TRUE(setup);
-  KelvoState& st = setup->state;
+  ViscousState& st = setup->state;
   march_both_ue(st, re, 9.0);
   const auto& rows = st.rows[0];  // the side that does not start on the leading-edge node
   int checked = 0;
@@ -244,7 +244,7 @@ TEST(MarchUe, StationsSatisfyTheirIntervalEquations) {
   const double re = 1e6;
   auto setup = prepared_naca(12, 0.0, re);
   ASSERT_TRUE(setup);
-  KelvoState& st = setup->state;
+  ViscousState& st = setup->state;
   march_both_ue(st, re, 9.0);
   const auto& rows = st.rows[0];
   const std::size_t itran = st.itran[0];
@@ -273,7 +273,7 @@ TEST(MarchUe, Naca0012TransitionAndSquireYoungDrag) {
   auto run = [&](double ncrit) {
     auto setup = prepared_naca(12, 0.0, re, ncrit);
     EXPECT_TRUE(setup);
-    KelvoState& st = setup->state;
+    ViscousState& st = setup->state;
     march_both_ue(st, re, ncrit);
     const auto f = velaro::evaluate_forces(st, 0.0, re);
     return std::array<double, 4>{velaro::transition_x(st, 0), velaro::transition_x(st, 1), f.cd, f.cd_friction};
@@ -302,7 +302,7 @@ TEST(MarchUe, TransitionMovesForwardAsReynoldsRises) {
   for (double re : {3e5, 1e6, 3e6, 1e7}) {
     auto setup = prepared_naca(12, 2.0, re);
     ASSERT_TRUE(setup);
-    KelvoState& st = setup->state;
+    ViscousState& st = setup->state;
     march_both_ue(st, re, 9.0);
     const double xtr = velaro::transition_x(st, 0);
     EXPECT_LT(xtr, previous) << "Re " << re;
@@ -319,7 +319,7 @@ TEST(MarchUe, SymmetricSectionGivesSymmetricLayers) {
     const double re = 2e6;
     auto setup = prepared_naca(naca, 0.0, re);
     ASSERT_TRUE(setup);
-    KelvoState& st = setup->state;
+    ViscousState& st = setup->state;
     march_both_ue(st, re, 9.0);
     EXPECT_NEAR(velaro::transition_x(st, 0), velaro::transition_x(st, 1), 1e-3) << naca;
     const double th_u = st.rows[0][st.iblte[0]].theta;
@@ -344,7 +344,7 @@ TEST(MarchUe, EvenPanelingGivesMirrorImageLayers) {
   const double re = 1e6;
   auto setup = velaro::testing::prepared_state(*nodes, 0.0, re);
   ASSERT_TRUE(setup);
-  KelvoState& st = setup->state;
+  ViscousState& st = setup->state;
   march_both_ue(st, re, 9.0);
   ASSERT_EQ(st.iblte[0], st.iblte[1]);
   EXPECT_EQ(st.itran[0], st.itran[1]);
@@ -359,7 +359,7 @@ TEST(MarchUe, WakeStartsFromMergedTrailingEdgeAndStaysBounded) {
   const double re = 1e6;
   auto setup = prepared_naca(12, 3.0, re);
   ASSERT_TRUE(setup);
-  KelvoState& st = setup->state;
+  ViscousState& st = setup->state;
   march_both_ue(st, re, 9.0);
   const BlRow& tu = st.rows[0][st.iblte[0]];
   const BlRow& tl = st.rows[1][st.iblte[1]];
@@ -393,7 +393,7 @@ TEST(MarchUe, SeparatingEdgeVelocitySwitchesToInverseMode) {
   const double re = 1e6;
   auto setup = prepared_naca(12, 0.0, re);
   ASSERT_TRUE(setup);
-  KelvoState& st = setup->state;
+  ViscousState& st = setup->state;
   auto& rows = st.rows[0];
   std::vector<double> prescribed(rows.size());
   for (std::size_t r = 1; r < rows.size(); ++r) {
@@ -432,7 +432,7 @@ TEST(MarchDu, MixedMarchKeepsTheDirectSolution) {
   const double re = 1e6;
   auto setup = prepared_naca(12, 2.0, re);
   ASSERT_TRUE(setup);
-  KelvoState& st = setup->state;
+  ViscousState& st = setup->state;
   march_both_ue(st, re, 9.0);
   const auto before = st.rows;
   const auto itran = st.itran;
@@ -458,7 +458,7 @@ TEST(MarchDu, FollowsAChangedEdgeVelocity) {
   const double re = 1e6;
   auto setup = prepared_naca(12, 0.0, re);
   ASSERT_TRUE(setup);
-  KelvoState& st = setup->state;
+  ViscousState& st = setup->state;
   march_both_ue(st, re, 9.0);
   const std::size_t probe = 30;
   const double theta0 = st.rows[0][probe].theta;
@@ -499,9 +499,9 @@ TEST(MarchUe, ReportsEveryStoredStation) {
   const double re = 1e6;
   auto setup = prepared_naca(12, 0.0, re);
   ASSERT_TRUE(setup);
-  KelvoState& st = setup->state;
+  ViscousState& st = setup->state;
   CountingDiagnostics diag;
-  march_ue_side(2, st.rows[1], st.rows[1].size(), st.nbl[1], st.iblte[1], TeValues{}, st.ante, re, 9.0, 0.0, &diag);
+  march_direct_side(2, st.rows[1], st.rows[1].size(), st.nbl[1], st.iblte[1], TeValues{}, st.ante, re, 9.0, 0.0, &diag);
   EXPECT_EQ(diag.stored, st.nbl[1] - 1);
   EXPECT_GT(diag.checks, 10u);
   EXPECT_GT(diag.transitions, 0u);
@@ -513,16 +513,16 @@ TEST(MarchUe, HostileRowsStayFinite) {
   const double re = 1e6;
   auto setup = prepared_naca(12, 0.0, re);
   ASSERT_TRUE(setup);
-  KelvoState& st = setup->state;
+  ViscousState& st = setup->state;
   auto& up = st.rows[0];
   up[20].uedg = std::numeric_limits<double>::quiet_NaN();
   up[40].uedg = 0.0;
   up[41].uedg = std::numeric_limits<double>::infinity();
   up[50].x = up[49].x;  // empty interval
-  const MarchResult r = march_ue_side(1, up, up.size(), up.size() + 50, st.iblte[0], TeValues{}, st.ante, re, 9.0);
+  const MarchResult r = march_direct_side(1, up, up.size(), up.size() + 50, st.iblte[0], TeValues{}, st.ante, re, 9.0);
   EXPECT_LE(r.itran, st.iblte[0] + 3);
   for (std::size_t i = 1; i < st.nbl[0]; ++i) EXPECT_TRUE(row_finite(up[i])) << i;
-  const MarchResult d = march_du_side(1, up, up.size(), up.size() + 50, st.ante, re, 9.0, st.iblte[0], TeValues{},
+  const MarchResult d = march_mixed_side(1, up, up.size(), up.size() + 50, st.ante, re, 9.0, st.iblte[0], TeValues{},
                                       r.itran);
   EXPECT_LE(d.itran, st.iblte[0] + 3);
   for (std::size_t i = 1; i < st.nbl[0]; ++i) EXPECT_TRUE(row_finite(up[i])) << i;
@@ -540,7 +540,7 @@ TEST(MarchUe, TransitionIsForcedAtTheTrailingEdgeAtTheLatest) {
   const double ncrit = 200.0;  // beyond the amplification even a separated laminar layer reaches
   auto setup = prepared_naca(12, 0.0, re);
   ASSERT_TRUE(setup);
-  KelvoState& st = setup->state;
+  ViscousState& st = setup->state;
   march_both_ue(st, re, ncrit);
   for (int side = 0; side < 2; ++side) {
     const std::size_t te = st.iblte[side];
@@ -569,7 +569,7 @@ TEST(MarchUe, TransitionIsForcedAtTheTrailingEdgeAtTheLatest) {
   // convergence tolerance, far below the O(1e-1) that a laminar trailing-edge
   // station would leave in the turbulent shear-lag equation.
   const std::size_t te = st.iblte[0];
-  auto stations = velaro::rows_to_stations(st.rows[0], st.nbl[0], te, st.itran[0], 0.0, re);
+  auto stations = velaro::stations_from_rows(st.rows[0], st.nbl[0], te, st.itran[0], 0.0, re);
   const BlStation& s1 = stations[te - 1];
   const BlStation& s2 = stations[te];
   ASSERT_TRUE(s1.is_laminar);
@@ -593,7 +593,7 @@ TEST(MarchDu, PreviousTransitionStationTurningLaminarKeepsItsLayer) {
   const double ncrit = 200.0;  // beyond the amplification even a separated laminar layer reaches
   auto setup = prepared_naca(12, 0.0, re);
   ASSERT_TRUE(setup);
-  KelvoState& st = setup->state;
+  ViscousState& st = setup->state;
   march_both_ue(st, re, ncrit);
   auto& rows = st.rows[0];
   std::size_t r0 = 0;
@@ -607,7 +607,7 @@ TEST(MarchDu, PreviousTransitionStationTurningLaminarKeepsItsLayer) {
   // the row upstream has a lower Hk than r0 itself.
   ASSERT_LT(rows[r0 - 1].hk, rows[r0].hk - 1e-3);
   const auto before = rows;
-  const MarchResult d = march_du_side(1, rows, rows.size(), st.nbl[0], st.ante, re, ncrit, st.iblte[0],
+  const MarchResult d = march_mixed_side(1, rows, rows.size(), st.nbl[0], st.ante, re, ncrit, st.iblte[0],
                                       velaro::te_values_of(st.rows[1], st.iblte[1]), r0 + 1);
   EXPECT_EQ(d.itran, st.itran[0]);
   for (std::size_t r = 1; r <= r0; ++r) {
@@ -628,7 +628,7 @@ TEST(MarchUe, FailedTrailingEdgeStationKeepsTheUpstreamLayer) {
   const double re = 1e6;
   auto setup = prepared_naca(4412, 8.0, re);
   ASSERT_TRUE(setup);
-  KelvoState& st = setup->state;
+  ViscousState& st = setup->state;
   march_both_ue(st, re, 9.0);
   const std::size_t te = st.iblte[0];
   const auto& up = st.rows[0];

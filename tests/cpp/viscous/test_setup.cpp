@@ -9,7 +9,7 @@
 #include "geometry/body.h"
 #include "geometry/naca.h"
 #include "inviscid/inviscid_error.h"
-#include "viscous/kelvo_error.h"
+#include "viscous/viscous_error.h"
 #include "viscous/setup.h"
 #include "viscous/stagnation.h"
 #include "viscous/station_indexing.h"
@@ -44,14 +44,14 @@ std::string error_of(const ViscousConfig& c, double alpha_deg = 2.0,
 
 }  // namespace
 
-TEST(KelvoErrorText, DisplayTexts) {
-  EXPECT_EQ(KelvoError::message("plain").to_string(), "plain");
-  EXPECT_EQ(KelvoError::geometry("bad contour").to_string(), "geometry error: bad contour");
-  EXPECT_EQ(KelvoError::from(InviscidError::singular_matrix()).to_string(),
+TEST(ViscousErrorText, DisplayTexts) {
+  EXPECT_EQ(ViscousError::message("plain").to_string(), "plain");
+  EXPECT_EQ(ViscousError::geometry("bad contour").to_string(), "geometry error: bad contour");
+  EXPECT_EQ(ViscousError::from(InviscidError::singular_matrix()).to_string(),
             "inviscid solver error: Singular influence matrix - check geometry");
-  EXPECT_EQ(KelvoError::from(InviscidError::insufficient_points(4)).to_string(),
+  EXPECT_EQ(ViscousError::from(InviscidError::insufficient_points(4)).to_string(),
             "inviscid solver error: Insufficient points: need at least 10, got 4");
-  EXPECT_EQ(KelvoError::from(InviscidError::singular_matrix()).kind, KelvoError::Kind::Inviscid);
+  EXPECT_EQ(ViscousError::from(InviscidError::singular_matrix()).kind, ViscousError::Kind::Inviscid);
 }
 
 TEST(SetupValidation, MessagesInOrder) {
@@ -140,7 +140,7 @@ TEST(CoordsFromBody, ClosedSymmetricSectionHasSharpEdgeSymmetricBaseAndNoLift) {
   ASSERT_TRUE(body.has_value());
   auto op = build_state_from_coords(body->name(), coords_from_body(body->panels()), ViscousConfig{}, 0.0);
   ASSERT_TRUE(op.has_value());
-  KelvoState& st = op->state;
+  ViscousState& st = op->state;
   const std::size_t n = st.node_count();
   // A sharp edge without a gap: nodes 0 and n-1 coincide.
   EXPECT_TRUE(st.sharp_te);
@@ -156,7 +156,7 @@ TEST(CoordsFromBody, ClosedSymmetricSectionHasSharpEdgeSymmetricBaseAndNoLift) {
   for (std::size_t i = 0; i + 1 < n; ++i) circulation += 0.5 * (st.qinvu_0[i] + st.qinvu_0[i + 1]) * (st.s[i + 1] - st.s[i]);
   EXPECT_NEAR(circulation, 0.0, 1e-10);
   // The wake starts on the trailing edge, on the symmetry line, with no gap.
-  specal(st, 0.0);
+  combine_base_solutions_at_alpha(st, 0.0);
   refresh_wake_geometry(st, op->system, ViscousConfig{});
   ASSERT_GT(st.wake_count(), 0u);
   EXPECT_NEAR(st.wake_y[0], 0.0, 1e-12);
@@ -170,7 +170,7 @@ TEST(Setup, InitialState) {
   const auto pts = generate_naca4(2412, 31);
   auto op = build_state_from_coords("my section", pts, ViscousConfig{}, 4.5);
   ASSERT_TRUE(op.has_value());
-  const KelvoState& st = op->state;
+  const ViscousState& st = op->state;
   const std::size_t n = pts.size();
   EXPECT_EQ(st.name, "my section");
   EXPECT_EQ(st.mode, OperMode::PrescribedAlpha);
@@ -197,9 +197,9 @@ TEST(Setup, InitialState) {
 TEST(WakeSetup, BuiltOnceForAnAngleAndMarksTheMatrixStale) {
   auto op = build_state_from_coords("a", generate_naca4(12, 81), ViscousConfig{}, 3.0);
   ASSERT_TRUE(op.has_value());
-  KelvoState& st = op->state;
+  ViscousState& st = op->state;
   const ViscousConfig cfg{};
-  specal(st, st.alpha);
+  combine_base_solutions_at_alpha(st, st.alpha);
   st.dij_current = true;
   EXPECT_TRUE(refresh_wake_geometry(st, op->system, cfg));
   EXPECT_EQ(st.wake_count(), 10u + 161u / 12u);
