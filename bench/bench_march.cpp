@@ -56,13 +56,13 @@ ViscousState prepared_state(double alpha_deg, double re) {
 }
 
 void march_pair(ViscousState& st, double re, double ncrit) {
-  MarchResult up = march_direct_side(1, st.rows[0], st.rows[0].size(), st.nbl[0], st.iblte[0],
+  MarchResult up = march_direct_side(Side::Upper, st.rows[0], st.rows[0].size(), st.nbl[0], st.iblte[0],
                                  te_values_of(st.rows[1], st.iblte[1]), st.ante, re, ncrit);
-  MarchResult lo = march_direct_side(2, st.rows[1], st.rows[1].size(), st.nbl[1], st.iblte[1],
+  MarchResult lo = march_direct_side(Side::Lower, st.rows[1], st.rows[1].size(), st.nbl[1], st.iblte[1],
                                  te_values_of(st.rows[0], st.iblte[0]), st.ante, re, ncrit);
-  up = march_mixed_side(1, st.rows[0], st.rows[0].size(), st.nbl[0], st.ante, re, ncrit, st.iblte[0],
+  up = march_mixed_side(Side::Upper, st.rows[0], st.rows[0].size(), st.nbl[0], st.ante, re, ncrit, st.iblte[0],
                      te_values_of(st.rows[1], st.iblte[1]), up.itran);
-  lo = march_mixed_side(2, st.rows[1], st.rows[1].size(), st.nbl[1], st.ante, re, ncrit, st.iblte[1],
+  lo = march_mixed_side(Side::Lower, st.rows[1], st.rows[1].size(), st.nbl[1], st.ante, re, ncrit, st.iblte[1],
                      te_values_of(st.rows[0], st.iblte[0]), lo.itran);
   st.itran = {up.itran, lo.itran};
   st.xssitr = {up.xssitr, lo.xssitr};

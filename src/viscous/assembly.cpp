@@ -440,11 +440,11 @@ AssemblyState assemble_newton_system(ViscousState& state, unsigned iteration, do
   // march re-establishes the transition points on every call. The upper side
   // goes first so that the lower side's wake starts from its TE values.
   if (!state.bl_initialised) {
-    const MarchResult mu = march_direct_side(1, upper_rows, upper_rows.size(), state.nbl[0], state.iblte[0],
+    const MarchResult mu = march_direct_side(Side::Upper, upper_rows, upper_rows.size(), state.nbl[0], state.iblte[0],
                                          te_values_of(lower_rows, state.iblte[1]), state.ante, re_eff, ncrit, msq);
     state.itran[0] = mu.itran;
     state.xssitr[0] = mu.xssitr;
-    const MarchResult ml = march_direct_side(2, lower_rows, lower_rows.size(), state.nbl[1], state.iblte[1],
+    const MarchResult ml = march_direct_side(Side::Lower, lower_rows, lower_rows.size(), state.nbl[1], state.iblte[1],
                                          te_values_of(upper_rows, state.iblte[0]), state.ante, re_eff, ncrit, msq);
     state.itran[1] = ml.itran;
     state.xssitr[1] = ml.xssitr;
@@ -453,12 +453,12 @@ AssemblyState assemble_newton_system(ViscousState& state, unsigned iteration, do
   }
   {
     const MarchResult mu =
-        march_mixed_side(1, upper_rows, upper_rows.size(), state.nbl[0], state.ante, re_eff, ncrit, state.iblte[0],
+        march_mixed_side(Side::Upper, upper_rows, upper_rows.size(), state.nbl[0], state.ante, re_eff, ncrit, state.iblte[0],
                       te_values_of(lower_rows, state.iblte[1]), state.itran[0], msq);
     state.itran[0] = mu.itran;
     state.xssitr[0] = mu.xssitr;
     const MarchResult ml =
-        march_mixed_side(2, lower_rows, lower_rows.size(), state.nbl[1], state.ante, re_eff, ncrit, state.iblte[1],
+        march_mixed_side(Side::Lower, lower_rows, lower_rows.size(), state.nbl[1], state.ante, re_eff, ncrit, state.iblte[1],
                       te_values_of(upper_rows, state.iblte[0]), state.itran[1], msq);
     state.itran[1] = ml.itran;
     state.xssitr[1] = ml.xssitr;

@@ -48,10 +48,10 @@ bool all_finite(const OperPointResult& r) {
 OperPointResult assemble_result(const ViscousState& state, const ViscousConfig& config) {
   OperPointResult r;
   r.reynolds_eff = effective_reynolds(config, state.cl);
-  r.x_tr_upper = transition_x(state, 0);
-  r.x_tr_lower = transition_x(state, 1);
-  r.x_sep = separation_x(state, 0, config.mach, r.reynolds_eff);
-  if (!r.x_sep) r.x_sep = separation_x(state, 1, config.mach, r.reynolds_eff);
+  r.x_tr_upper = transition_x(state, Side::Upper);
+  r.x_tr_lower = transition_x(state, Side::Lower);
+  r.x_sep = separation_x(state, Side::Upper, config.mach, r.reynolds_eff);
+  if (!r.x_sep) r.x_sep = separation_x(state, Side::Lower, config.mach, r.reynolds_eff);
   r.alpha_deg = state.alpha * kRadToDeg;
   r.cl = state.cl;
   r.cd = state.cd;

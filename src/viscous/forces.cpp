@@ -158,8 +158,8 @@ void store_forces(ViscousState& state, const ForceCoefficients& f) {
   state.cd_pressure = f.cd_pressure;
 }
 
-double transition_x(const ViscousState& state, std::size_t side) {
-  if (side > 1) return 1.0;
+double transition_x(const ViscousState& state, Side which) {
+  const std::size_t side = side_index(which);
   const auto& rows = state.rows[side];
   const double xs = state.xssitr[side];
   if (state.itran[side] >= state.iblte[side] || !(xs > 0.0) || !std::isfinite(xs) || rows.size() <= 1 ||
@@ -199,8 +199,8 @@ double transition_x(const ViscousState& state, std::size_t side) {
   return t;
 }
 
-std::optional<double> separation_x(const ViscousState& state, std::size_t side, double mach, double re_eff) {
-  if (side > 1) return std::nullopt;
+std::optional<double> separation_x(const ViscousState& state, Side which, double mach, double re_eff) {
+  const std::size_t side = side_index(which);
   const auto& rows = state.rows[side];
   const std::size_t count = std::min(rows.size(), state.nbl[side]);
   const auto stations =

@@ -79,15 +79,15 @@ ForceCoefficients evaluate_forces(const ViscousState& state, double mach, double
 // cd_pressure.
 void store_forces(ViscousState& state, const ForceCoefficients& forces);
 
-// Transition position of side 0 (upper) or 1 (lower) as a chord fraction:
+// Transition position of a side as a chord fraction:
 // the point at arc length xssitr projected on the chord line from the LE to
 // the TE point; 1.0 when the side has no transition on the airfoil or the
 // point cannot be located, 0 for a point ahead of the LE.
-double transition_x(const ViscousState& state, std::size_t side);
+double transition_x(const ViscousState& state, Side side);
 
 // x of the first airfoil station of a side with Cf <= 0, if any (rows
 // converted at M^2 = mach^2 and re_eff).
-std::optional<double> separation_x(const ViscousState& state, std::size_t side, double mach, double re_eff);
+std::optional<double> separation_x(const ViscousState& state, Side side, double mach, double re_eff);
 
 // The profile arrays of one surface carried by a full-state diagnostic
 // snapshot.

@@ -102,7 +102,7 @@ StationRows from_interval(const IntervalEquations& eq) {
 // Everything one side's march carries from station to station.
 class SideMarch {
  public:
-  SideMarch(int side, std::vector<BlRow>& rows, std::size_t row_count, std::size_t nbl,
+  SideMarch(Side side, std::vector<BlRow>& rows, std::size_t row_count, std::size_t nbl,
             std::size_t iblte, const TeValues& other_te, double ante, double re, double ncrit,
             double msq, MarchDiagnostics* diag)
       : side_(side),
@@ -172,7 +172,7 @@ class SideMarch {
   // Final evaluation, storage and the bookkeeping after a station.
   void finish_station(std::size_t r, Working& w);
 
-  int side_;
+  Side side_;
   std::vector<BlRow>& rows_;
   std::size_t last_;
   std::size_t nbl_;
@@ -648,14 +648,14 @@ bool store_to_row(const BlStation& station, BlRow& row, std::size_t row_index, s
   return !turbulent;
 }
 
-MarchResult march_direct_side(int side, std::vector<BlRow>& rows, std::size_t row_count,
+MarchResult march_direct_side(Side side, std::vector<BlRow>& rows, std::size_t row_count,
                           std::size_t nbl, std::size_t iblte, const TeValues& other_te,
                           double ante, double re, double ncrit, double msq, MarchDiagnostics* diagnostics) {
   SideMarch m(side, rows, row_count, nbl, iblte, other_te, ante, re, ncrit, msq, diagnostics);
   return m.run_ue();
 }
 
-MarchResult march_mixed_side(int side, std::vector<BlRow>& rows, std::size_t row_count,
+MarchResult march_mixed_side(Side side, std::vector<BlRow>& rows, std::size_t row_count,
                           std::size_t nbl, double ante, double re, double ncrit, std::size_t iblte,
                           const TeValues& other_te, std::size_t itran_old, double msq,
                           MarchDiagnostics* diagnostics) {

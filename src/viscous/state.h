@@ -27,6 +27,14 @@
 
 namespace velaro {
 
+// Surface side of a boundary-layer row. Per-side arrays are indexed with
+// side_index: 0 upper, 1 lower (with the wake).
+enum class Side : std::uint8_t { Upper, Lower };
+
+constexpr std::size_t side_index(Side side) { return side == Side::Upper ? 0 : 1; }
+constexpr Side side_at(std::size_t index) { return index == 0 ? Side::Upper : Side::Lower; }
+constexpr const char* side_name(Side side) { return side == Side::Upper ? "upper" : "lower"; }
+
 // Node index stored for rows that have no node (row 0 of each side).
 inline constexpr std::size_t kNoPanel = std::numeric_limits<std::size_t>::max();
 

@@ -49,9 +49,9 @@ inline std::optional<OperPointSetup> prepared_naca(std::uint32_t designation, do
 // The direct march of both sides, upper first, the lower side starting its
 // wake from the upper trailing-edge values; stores itran and xssitr.
 inline void march_both_ue(ViscousState& st, double reynolds, double ncrit) {
-  const MarchResult up = march_direct_side(1, st.rows[0], st.rows[0].size(), st.nbl[0], st.iblte[0],
+  const MarchResult up = march_direct_side(Side::Upper, st.rows[0], st.rows[0].size(), st.nbl[0], st.iblte[0],
                                        te_values_of(st.rows[1], st.iblte[1]), st.ante, reynolds, ncrit);
-  const MarchResult lo = march_direct_side(2, st.rows[1], st.rows[1].size(), st.nbl[1], st.iblte[1],
+  const MarchResult lo = march_direct_side(Side::Lower, st.rows[1], st.rows[1].size(), st.nbl[1], st.iblte[1],
                                        te_values_of(st.rows[0], st.iblte[0]), st.ante, reynolds, ncrit);
   st.itran = {up.itran, lo.itran};
   st.xssitr = {up.xssitr, lo.xssitr};
@@ -59,9 +59,9 @@ inline void march_both_ue(ViscousState& st, double reynolds, double ncrit) {
 
 // The mixed march of both sides from the current rows.
 inline void march_both_du(ViscousState& st, double reynolds, double ncrit) {
-  const MarchResult up = march_mixed_side(1, st.rows[0], st.rows[0].size(), st.nbl[0], st.ante, reynolds, ncrit,
+  const MarchResult up = march_mixed_side(Side::Upper, st.rows[0], st.rows[0].size(), st.nbl[0], st.ante, reynolds, ncrit,
                                        st.iblte[0], te_values_of(st.rows[1], st.iblte[1]), st.itran[0]);
-  const MarchResult lo = march_mixed_side(2, st.rows[1], st.rows[1].size(), st.nbl[1], st.ante, reynolds, ncrit,
+  const MarchResult lo = march_mixed_side(Side::Lower, st.rows[1], st.rows[1].size(), st.nbl[1], st.ante, reynolds, ncrit,
                                        st.iblte[1], te_values_of(st.rows[0], st.iblte[0]), st.itran[1]);
   st.itran = {up.itran, lo.itran};
   st.xssitr = {up.xssitr, lo.xssitr};

@@ -226,10 +226,10 @@ TEST(ForceEvaluation, AttachedFlowDragSplit) {
     EXPECT_DOUBLE_EQ(f.cd_pressure, f.cd - f.cd_friction);
     EXPECT_NEAR(f.cl, compute_panel_forces_from_gamma(st.x, st.y, st.gam, st.alpha).cl, 0.0);
     for (std::size_t side = 0; side < 2; ++side) {
-      const auto xs = velaro::separation_x(st, side, 0.0, re);
+      const auto xs = velaro::separation_x(st, velaro::side_at(side), 0.0, re);
       if (xs) {
-        EXPECT_LT(*xs, velaro::transition_x(st, side) + 0.01);
-        EXPECT_GT(*xs, velaro::transition_x(st, side) - 0.1);
+        EXPECT_LT(*xs, velaro::transition_x(st, velaro::side_at(side)) + 0.01);
+        EXPECT_GT(*xs, velaro::transition_x(st, velaro::side_at(side)) - 0.1);
       }
     }
     velaro::store_forces(st, f);
@@ -304,42 +304,41 @@ ViscousState straight_side_state() {
 
 TEST(TransitionPosition, InterpolatesAndProjectsOnTheChord) {
   ViscousState st = straight_side_state();
-  EXPECT_NEAR(velaro::transition_x(st, 0), 0.55, 1e-12);
+  EXPECT_NEAR(velaro::transition_x(st, velaro::Side::Upper), 0.55, 1e-12);
   // Rows carrying a vertical offset: the projection ignores it.
   for (auto& r : st.rows[0]) r.y_coord = 0.3;
-  EXPECT_NEAR(velaro::transition_x(st, 0), 0.55, 1e-12);
+  EXPECT_NEAR(velaro::transition_x(st, velaro::Side::Upper), 0.55, 1e-12);
   // Coincident arc lengths take the downstream row's node.
   st.rows[0][6].x = st.rows[0][5].x;
   st.xssitr[0] = 0.5;
-  EXPECT_NEAR(velaro::transition_x(st, 0), 0.5, 1e-12);
+  EXPECT_NEAR(velaro::transition_x(st, velaro::Side::Upper), 0.5, 1e-12);
 }
 
 TEST(TransitionPosition, FallsBackToOneOrZero) {
   ViscousState st = straight_side_state();
   st.itran[0] = 10;  // itran >= iblte: laminar to the trailing edge
-  EXPECT_EQ(velaro::transition_x(st, 0), 1.0);
+  EXPECT_EQ(velaro::transition_x(st, velaro::Side::Upper), 1.0);
   st = straight_side_state();
   st.xssitr[0] = 0.0;
-  EXPECT_EQ(velaro::transition_x(st, 0), 1.0);
+  EXPECT_EQ(velaro::transition_x(st, velaro::Side::Upper), 1.0);
   st.xssitr[0] = std::nan("");
-  EXPECT_EQ(velaro::transition_x(st, 0), 1.0);
+  EXPECT_EQ(velaro::transition_x(st, velaro::Side::Upper), 1.0);
   st = straight_side_state();
   st.xssitr[0] = 5.0;  // beyond the last row: the TE row's node
-  EXPECT_NEAR(velaro::transition_x(st, 0), 1.0, 1e-12);
+  EXPECT_NEAR(velaro::transition_x(st, velaro::Side::Upper), 1.0, 1e-12);
   st.x_le = 0.5;  // a chord from 0.5 to 1: a point at x = 0.25 projects ahead of the LE
   st.xssitr[0] = 0.25;
-  EXPECT_EQ(velaro::transition_x(st, 0), 0.0);
+  EXPECT_EQ(velaro::transition_x(st, velaro::Side::Upper), 0.0);
   st.x_le = 0.0;
   st.x_te = 0.5;  // a point at 0.75 projects beyond the TE
   st.xssitr[0] = 0.75;
-  EXPECT_EQ(velaro::transition_x(st, 0), 1.0);
+  EXPECT_EQ(velaro::transition_x(st, velaro::Side::Upper), 1.0);
   st.x_te = 0.0;  // degenerate chord
-  EXPECT_EQ(velaro::transition_x(st, 0), 1.0);
+  EXPECT_EQ(velaro::transition_x(st, velaro::Side::Upper), 1.0);
   st = straight_side_state();
   st.x.clear();  // no airfoil
-  EXPECT_EQ(velaro::transition_x(st, 0), 1.0);
-  EXPECT_EQ(velaro::transition_x(st, 1), 1.0);  // side without rows
-  EXPECT_EQ(velaro::transition_x(st, 7), 1.0);  // no such side
+  EXPECT_EQ(velaro::transition_x(st, velaro::Side::Upper), 1.0);
+  EXPECT_EQ(velaro::transition_x(st, velaro::Side::Lower), 1.0);  // side without rows
 }
 
 TEST(SeparationPoint, FirstAirfoilStationWithoutSkinFriction) {
@@ -359,15 +358,15 @@ TEST(SeparationPoint, FirstAirfoilStationWithoutSkinFriction) {
   st.iblte = {5, 0};
   st.nbl = {8, 0};
   st.itran = {100, 0};
-  EXPECT_FALSE(velaro::separation_x(st, 0, 0.0, 1e6).has_value());
+  EXPECT_FALSE(velaro::separation_x(st, velaro::Side::Upper, 0.0, 1e6).has_value());
   st.rows[0][6].dstr = 6e-4;  // a wake row: ignored
-  EXPECT_FALSE(velaro::separation_x(st, 0, 0.0, 1e6).has_value());
+  EXPECT_FALSE(velaro::separation_x(st, velaro::Side::Upper, 0.0, 1e6).has_value());
   st.rows[0][4].dstr = 6e-4;
   st.rows[0][5].dstr = 6e-4;
-  const auto xs = velaro::separation_x(st, 0, 0.0, 1e6);
+  const auto xs = velaro::separation_x(st, velaro::Side::Upper, 0.0, 1e6);
   ASSERT_TRUE(xs.has_value());
   EXPECT_DOUBLE_EQ(*xs, 0.4);
   st.nbl[0] = 4;  // rows beyond nbl are not scanned
-  EXPECT_FALSE(velaro::separation_x(st, 0, 0.0, 1e6).has_value());
-  EXPECT_FALSE(velaro::separation_x(st, 1, 0.0, 1e6).has_value());
+  EXPECT_FALSE(velaro::separation_x(st, velaro::Side::Upper, 0.0, 1e6).has_value());
+  EXPECT_FALSE(velaro::separation_x(st, velaro::Side::Lower, 0.0, 1e6).has_value());
 }

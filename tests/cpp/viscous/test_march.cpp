@@ -6,6 +6,7 @@
 #include "viscous/driver.h"
 #include "viscous/gauss4.h"
 
+using velaro::Side;
 using velaro::gauss_4x4;
 using velaro::Matrix4;
 using velaro::Vector4;
@@ -176,11 +177,11 @@ TEST(MarchStation, TrailingEdgeValuesOfASide) {
 TEST(MarchUe, TooFewRowsReturnsAtOnce) {
   std::vector<BlRow> rows(1);
   rows[0].theta = 0.5;
-  const MarchResult r = march_direct_side(1, rows, 1, 1, 7, TeValues{}, 0.0, 1e6, 9.0);
+  const MarchResult r = march_direct_side(Side::Upper, rows, 1, 1, 7, TeValues{}, 0.0, 1e6, 9.0);
   EXPECT_EQ(r.itran, 8u);
   EXPECT_EQ(r.xssitr, 0.0);
   EXPECT_EQ(rows[0].theta, 0.5);
-  const MarchResult d = march_mixed_side(1, rows, 1, 1, 0.0, 1e6, 9.0, 7, TeValues{}, 3);
+  const MarchResult d = march_mixed_side(Side::Upper, rows, 1, 1, 0.0, 1e6, 9.0, 7, TeValues{}, 3);
   EXPECT_EQ(d.itran, 8u);
 }
 
@@ -276,7 +277,7 @@ TEST(MarchUe, Naca0012TransitionAndSquireYoungDrag) {
     ViscousState& st = setup->state;
     march_both_ue(st, re, ncrit);
     const auto f = velaro::evaluate_forces(st, 0.0, re);
-    return std::array<double, 4>{velaro::transition_x(st, 0), velaro::transition_x(st, 1), f.cd, f.cd_friction};
+    return std::array<double, 4>{velaro::transition_x(st, velaro::Side::Upper), velaro::transition_x(st, velaro::Side::Lower), f.cd, f.cd_friction};
   };
   const auto n9 = run(9.0);
   // Symmetric section at alpha = 0: the same transition point on both sides
@@ -304,7 +305,7 @@ TEST(MarchUe, TransitionMovesForwardAsReynoldsRises) {
     ASSERT_TRUE(setup);
     ViscousState& st = setup->state;
     march_both_ue(st, re, 9.0);
-    const double xtr = velaro::transition_x(st, 0);
+    const double xtr = velaro::transition_x(st, velaro::Side::Upper);
     EXPECT_LT(xtr, previous) << "Re " << re;
     previous = xtr;
   }
@@ -321,7 +322,7 @@ TEST(MarchUe, SymmetricSectionGivesSymmetricLayers) {
     ASSERT_TRUE(setup);
     ViscousState& st = setup->state;
     march_both_ue(st, re, 9.0);
-    EXPECT_NEAR(velaro::transition_x(st, 0), velaro::transition_x(st, 1), 1e-3) << naca;
+    EXPECT_NEAR(velaro::transition_x(st, velaro::Side::Upper), velaro::transition_x(st, velaro::Side::Lower), 1e-3) << naca;
     const double th_u = st.rows[0][st.iblte[0]].theta;
     const double th_l = st.rows[1][st.iblte[1]].theta;
     EXPECT_NEAR(th_u / th_l, 1.0, 1e-3) << naca;
@@ -348,7 +349,7 @@ TEST(MarchUe, EvenPanelingGivesMirrorImageLayers) {
   march_both_ue(st, re, 9.0);
   ASSERT_EQ(st.iblte[0], st.iblte[1]);
   EXPECT_EQ(st.itran[0], st.itran[1]);
-  EXPECT_NEAR(velaro::transition_x(st, 0), velaro::transition_x(st, 1), 1e-6);
+  EXPECT_NEAR(velaro::transition_x(st, velaro::Side::Upper), velaro::transition_x(st, velaro::Side::Lower), 1e-6);
   for (std::size_t r = 1; r <= st.iblte[0]; ++r) {
     EXPECT_NEAR(st.rows[0][r].theta / st.rows[1][r].theta, 1.0, 1e-6) << r;
     EXPECT_NEAR(st.rows[0][r].dstr / st.rows[1][r].dstr, 1.0, 1e-6) << r;
@@ -418,7 +419,7 @@ TEST(MarchUe, SeparatingEdgeVelocitySwitchesToInverseMode) {
   EXPECT_TRUE(std::isfinite(f.cd));
   EXPECT_GT(f.cd, 0.0);
   // The separated region shows up as the first station with Cf <= 0.
-  const auto xs = velaro::separation_x(st, 0, 0.0, re);
+  const auto xs = velaro::separation_x(st, velaro::Side::Upper, 0.0, re);
   ASSERT_TRUE(xs.has_value());
   EXPECT_GT(*xs, 0.28);
   EXPECT_LT(*xs, 0.45);
@@ -476,11 +477,11 @@ struct CountingDiagnostics : velaro::MarchDiagnostics {
   std::size_t stored = 0;
   std::size_t checks = 0;
   std::size_t transitions = 0;
-  void station_stored(velaro::MarchKind, int side, std::size_t, const BlRow&) override {
-    EXPECT_EQ(side, 2);
+  void station_stored(velaro::MarchKind, velaro::Side side, std::size_t, const BlRow&) override {
+    EXPECT_EQ(side, velaro::Side::Lower);
     ++stored;
   }
-  void transition_checked(velaro::MarchKind kind, int, std::size_t ibl, std::size_t, std::size_t itran,
+  void transition_checked(velaro::MarchKind kind, velaro::Side, std::size_t ibl, std::size_t, std::size_t itran,
                           const BlStation& up, const BlStation& down,
                           const velaro::TransitionResult& tr) override {
     EXPECT_EQ(kind, velaro::MarchKind::Direct);
@@ -501,7 +502,7 @@ TEST(MarchUe, ReportsEveryStoredStation) {
   ASSERT_TRUE(setup);
   ViscousState& st = setup->state;
   CountingDiagnostics diag;
-  march_direct_side(2, st.rows[1], st.rows[1].size(), st.nbl[1], st.iblte[1], TeValues{}, st.ante, re, 9.0, 0.0, &diag);
+  march_direct_side(Side::Lower, st.rows[1], st.rows[1].size(), st.nbl[1], st.iblte[1], TeValues{}, st.ante, re, 9.0, 0.0, &diag);
   EXPECT_EQ(diag.stored, st.nbl[1] - 1);
   EXPECT_GT(diag.checks, 10u);
   EXPECT_GT(diag.transitions, 0u);
@@ -519,10 +520,10 @@ TEST(MarchUe, HostileRowsStayFinite) {
   up[40].uedg = 0.0;
   up[41].uedg = std::numeric_limits<double>::infinity();
   up[50].x = up[49].x;  // empty interval
-  const MarchResult r = march_direct_side(1, up, up.size(), up.size() + 50, st.iblte[0], TeValues{}, st.ante, re, 9.0);
+  const MarchResult r = march_direct_side(Side::Upper, up, up.size(), up.size() + 50, st.iblte[0], TeValues{}, st.ante, re, 9.0);
   EXPECT_LE(r.itran, st.iblte[0] + 3);
   for (std::size_t i = 1; i < st.nbl[0]; ++i) EXPECT_TRUE(row_finite(up[i])) << i;
-  const MarchResult d = march_mixed_side(1, up, up.size(), up.size() + 50, st.ante, re, 9.0, st.iblte[0], TeValues{},
+  const MarchResult d = march_mixed_side(Side::Upper, up, up.size(), up.size() + 50, st.ante, re, 9.0, st.iblte[0], TeValues{},
                                       r.itran);
   EXPECT_LE(d.itran, st.iblte[0] + 3);
   for (std::size_t i = 1; i < st.nbl[0]; ++i) EXPECT_TRUE(row_finite(up[i])) << i;
@@ -607,7 +608,7 @@ TEST(MarchDu, PreviousTransitionStationTurningLaminarKeepsItsLayer) {
   // the row upstream has a lower Hk than r0 itself.
   ASSERT_LT(rows[r0 - 1].hk, rows[r0].hk - 1e-3);
   const auto before = rows;
-  const MarchResult d = march_mixed_side(1, rows, rows.size(), st.nbl[0], st.ante, re, ncrit, st.iblte[0],
+  const MarchResult d = march_mixed_side(Side::Upper, rows, rows.size(), st.nbl[0], st.ante, re, ncrit, st.iblte[0],
                                       velaro::te_values_of(st.rows[1], st.iblte[1]), r0 + 1);
   EXPECT_EQ(d.itran, st.itran[0]);
   for (std::size_t r = 1; r <= r0; ++r) {
