@@ -111,9 +111,9 @@ double coupled_uedg(std::size_t panel_i, std::size_t n_airfoil, std::span<const 
 }
 
 std::vector<double> compute_ue_from_mass_both(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
-                                              int side, NewtonObserver* observer) {
-  const SurfaceInput& target = side == 0 ? upper : lower;
-  const double vti_i = vti_of(side);
+                                              Side side, NewtonObserver* observer) {
+  const SurfaceInput& target = side == Side::Upper ? upper : lower;
+  const double vti_i = vti_of(side_index(side));
   std::vector<MassSource> sources;
   sources.reserve(upper.stations.size() + lower.stations.size());
   for (int s = 0; s < 2; ++s) {
@@ -220,10 +220,10 @@ class SystemBuilder {
 
 void SystemBuilder::edge_speed_offsets() {
   for (int s = 0; s < 2; ++s) {
-    const std::vector<double> ue_mass = compute_ue_from_mass_both(upper_, lower_, dij_, s, observer_);
+    const std::vector<double> ue_mass = compute_ue_from_mass_both(upper_, lower_, dij_, side_at(s), observer_);
     due_[s].resize(ue_mass.size());
     for (std::size_t i = 0; i < ue_mass.size(); ++i) due_[s][i] = side_input(s).stations[i].u - ue_mass[i];
-    if (observer_) observer_->edge_speed_offsets(s, side_input(s).stations, ue_mass, due_[s]);
+    if (observer_) observer_->edge_speed_offsets(side_at(s), side_input(s).stations, ue_mass, due_[s]);
   }
 }
 
@@ -353,7 +353,7 @@ void SystemBuilder::forced_change(const LineInProgress& l) {
     a_.vdel1[l.iv][k] = finite_or_zero(c.vsrez[k] + finite_or_zero(fc[k]));
   }
   if (observer_)
-    observer_->forced_change({side, i, l.first, due1, due2, dds1, dds2, l.first ? 0.0 : due_[side][i - 1],
+    observer_->forced_change({side_at(side), i, l.first, due1, due2, dds1, dds2, l.first ? 0.0 : due_[side][i - 1],
                               l.first ? 0.0 : l.s1->u, l.s2->u, fc, c.vs1_u, c.vs2_u, l.xsum, xs});
 }
 
@@ -382,7 +382,7 @@ void SystemBuilder::run() {
         const BlStation& s1 = *l.s1;
         const BlStation& s2 = *l.s2;
         const bool transition = i > 1 && !l.junction && s1.is_laminar && !s2.is_laminar && !s2.is_wake;
-        observer_->line_equations(side, i, iv, transition, l.c, s2);
+        observer_->line_equations(side_at(side), i, iv, transition, l.c, s2);
       }
       mass_coupling_row(l);
       extra_unknown_column(l);

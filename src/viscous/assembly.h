@@ -10,6 +10,7 @@
 
 #include "boundary_layer/bl_station.h"
 #include "viscous/newton_system.h"
+#include "viscous/state.h"
 
 namespace velaro {
 
@@ -63,11 +64,11 @@ struct MassSource {
 double coupled_uedg(std::size_t panel_i, std::size_t n_airfoil, std::span<const MassSource> sources,
                     DijView dij, double uinv_i, double vti_i);
 
-// Mass-implied edge velocity of every station of `side` (0 upper, 1 lower):
+// Mass-implied edge velocity of every station of `side`:
 // uinv plus the DIJ sum over stations 1.. of both sides. Station 0 gets its
 // uinv alone.
 std::vector<double> compute_ue_from_mass_both(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
-                                              int side, NewtonObserver* observer = nullptr);
+                                              Side side, NewtonObserver* observer = nullptr);
 
 // The junction record, or false when the trailing-edge stations (upper
 // station iblte, lower stations iblte and iblte + 1) do not all exist.

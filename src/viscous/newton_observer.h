@@ -34,7 +34,7 @@ struct EliminationView {
 // The forced change of one system line: the residual linearised from the
 // current to the mass-implied edge velocities.
 struct ForcedChange {
-  int side = 0;
+  Side side = Side::Upper;
   std::size_t station = 0;
   bool first = false;   // the first station of its side (no upstream station)
   double due1 = 0.0;    // upstream edge-velocity offset taken into the line
@@ -64,19 +64,19 @@ class NewtonObserver {
   // is the transition check of a transition interval, else null.
   virtual void interval_evaluated(const BlStation& /*s1*/, const BlStation& /*s2*/, FlowType /*flow*/,
                                   const IntervalEquations& /*eq*/, const TransitionResult* /*transition*/) {}
-  // Edge velocities of the stations of `side` (0 upper, 1 lower) implied by
+  // Edge velocities of the stations of `side` implied by
   // the mass defects of both sides.
   virtual void mass_implied_speeds(const SurfaceInput& /*upper*/, const SurfaceInput& /*lower*/, DijView /*dij*/,
-                                   int /*side*/, std::span<const double> /*ue*/) {}
+                                   Side /*side*/, std::span<const double> /*ue*/) {}
   // Offsets of the current edge velocities of `side` from the mass-implied ones.
-  virtual void edge_speed_offsets(int /*side*/, std::span<const BlStation> /*stations*/,
+  virtual void edge_speed_offsets(Side /*side*/, std::span<const BlStation> /*stations*/,
                                   std::span<const double> /*ue_mass*/, std::span<const double> /*due*/) {}
   // The trailing-edge junction feeding the first wake line `ivz`.
   virtual void junction_formed(std::size_t /*ivz*/, std::size_t /*iblte_lower*/, const BlStation& /*upper_te*/,
                                const BlStation& /*lower_te*/, const TeWakeTerms& /*te*/) {}
   // The equations of system line iv (station `station` of `side`) before
   // the mass coupling; `transition` marks the transition interval.
-  virtual void line_equations(int /*side*/, std::size_t /*station*/, std::size_t /*iv*/, bool /*transition*/,
+  virtual void line_equations(Side /*side*/, std::size_t /*station*/, std::size_t /*iv*/, bool /*transition*/,
                               const LineCoefficients& /*c*/, const BlStation& /*s2*/) {}
   // The forced change of the line just assembled.
   virtual void forced_change(const ForcedChange& /*f*/) {}
@@ -96,7 +96,7 @@ class NewtonObserver {
 
   // ---- Update ----
   // Predicted edge speed of station i of `side` from the solved masses.
-  virtual void edge_speed_predicted(int /*side*/, std::size_t /*station*/, double /*uinv*/, double /*ue_new*/,
+  virtual void edge_speed_predicted(Side /*side*/, std::size_t /*station*/, double /*uinv*/, double /*ue_new*/,
                                     double /*ue_current*/) {}
   // The change of the extra unknown and the relaxation factor are known.
   virtual void update_relaxed(const UpdateSummary& /*summary*/) {}

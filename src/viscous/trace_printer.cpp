@@ -42,8 +42,6 @@ void line(const std::string& text) {
   std::fputc('\n', stderr);
 }
 
-const char* side_name(int side) { return side == 0 ? "upper" : "lower"; }
-
 double vti_of(int side) { return side == 0 ? 1.0 : -1.0; }
 
 std::string jacobian_text(const std::array<double, 5>& r) {
@@ -199,8 +197,9 @@ void TracePrinter::interval_evaluated(const BlStation& s1, const BlStation& s2, 
 // and lower source contributions per station (VELARO_DUI_DEBUG, with a
 // running breakdown of the first upper station) and the contributions to the
 // first station (VELARO_UESET_FIRST_DEBUG).
-void TracePrinter::mass_implied_speeds(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij, int side,
-                                       std::span<const double> ue) {
+void TracePrinter::mass_implied_speeds(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
+                                       Side which, std::span<const double> ue) {
+  const int side = static_cast<int>(side_index(which));
   const bool dui = on(DiagnosticSwitch::DuiDebug);
   const bool first = on(DiagnosticSwitch::UesetFirstDebug);
   if (!dui && !first) return;
@@ -241,9 +240,10 @@ void TracePrinter::mass_implied_speeds(const SurfaceInput& upper, const SurfaceI
   }
 }
 
-void TracePrinter::edge_speed_offsets(int s, std::span<const BlStation> stations, std::span<const double> ue_mass,
+void TracePrinter::edge_speed_offsets(Side which, std::span<const BlStation> stations, std::span<const double> ue_mass,
                                       std::span<const double> due) {
   if (!on(DiagnosticSwitch::DueDebug)) return;
+  const int s = static_cast<int>(side_index(which));
   line(s == 0 ? "[DUE DEBUG] Upper surface DUE at first stations:" : "[DUE DEBUG] Lower surface DUE at first stations:");
   for (std::size_t i = 1; i < ue_mass.size() && i <= 5; ++i)
     line(text::printf("  %s[%zu] ue_curr=%s ue_mass=%s DUE=%s", s == 0 ? "Upper" : "Lower", i,
@@ -261,7 +261,7 @@ void TracePrinter::junction_formed(std::size_t ivz, std::size_t iblte_lower, con
       num(te.dte).c_str(), num(te.cte).c_str()));
 }
 
-void TracePrinter::line_equations(int side, std::size_t i, std::size_t iv, bool transition, const LineCoefficients& c,
+void TracePrinter::line_equations(Side side, std::size_t i, std::size_t iv, bool transition, const LineCoefficients& c,
                                   const BlStation& s2) {
   if (on(DiagnosticSwitch::RawResDebug))
     line(text::printf("[RAW RES] side=%s station=%zu IV=%zu res=%s", side_name(side), i, iv, vec(c.vsrez).c_str()));
@@ -277,7 +277,7 @@ void TracePrinter::line_equations(int side, std::size_t i, std::size_t iv, bool 
     labelled("  VB (stored in system): ", block_rows(c.vb));
     labelled("  VSREZ (raw residuals): ", vec(c.vsrez));
   }
-  if (on(DiagnosticSwitch::NewtonCmp) && side == 0 && i == 2) {
+  if (on(DiagnosticSwitch::NewtonCmp) && side == Side::Upper && i == 2) {
     line("=== Velaro Newton System at i=2 (KELVO IBL=3) ===");
     line("VS1 (upstream Jacobian, 3x5):");
     for (int k = 0; k < 3; ++k) line(jacobian_row(c.vb[k][0], c.vb[k][1], c.vs1_dstar[k], c.vs1_u[k], c.vs1_x[k]));
@@ -289,7 +289,7 @@ void TracePrinter::line_equations(int side, std::size_t i, std::size_t iv, bool 
 }
 
 void TracePrinter::forced_change(const ForcedChange& f) {
-  const int side = f.side;
+  const Side side = f.side;
   const std::size_t i = f.station;
   if (on(DiagnosticSwitch::FcDebug)) {
     line(text::printf("[FC DEBUG] %s[%zu] due1=%s due2=%s dds1=%s dds2=%s", side_name(side), i, num(f.due1).c_str(),
@@ -299,7 +299,7 @@ void TracePrinter::forced_change(const ForcedChange& f) {
     labelled("[FC DEBUG]   forced_change=", vec(f.change));
   }
   if (on(DiagnosticSwitch::ForcedDebug)) {
-    const char* tag = side == 0 ? "" : " LOWER";
+    const char* tag = side == Side::Upper ? "" : " LOWER";
     const double ue1 = f.first ? 0.0 : f.u1;
     const double ue1_mass = f.first ? 0.0 : f.u1 - f.due_upstream;
     line(text::printf("[FORCED DEBUG%s] %s[%zu] due1=%s due2=%s dds1=%s dds2=%s fc=%s", tag, side_name(side), i,
@@ -366,9 +366,9 @@ void TracePrinter::elimination_done(std::span<const Vec3> d1) {
     line(text::printf("[NATIVE FINAL DELTA] iv=%zu delta=%s", iv, vec(d1[iv]).c_str()));
 }
 
-void TracePrinter::edge_speed_predicted(int s, std::size_t i, double ui, double u, double current) {
+void TracePrinter::edge_speed_predicted(Side s, std::size_t i, double ui, double u, double current) {
   if (!on(DiagnosticSwitch::LeUpdateDebug) || i > 3) return;
-  line(text::printf("[DEBUG compute_new_ue] %s i=%zu uinv=%s dui=%s ue_new=%s current_u=%s", s == 0 ? "upper" : "lower",
+  line(text::printf("[DEBUG compute_new_ue] %s i=%zu uinv=%s dui=%s ue_new=%s current_u=%s", side_name(s),
                     i, num(ui).c_str(), num(u - ui).c_str(), num(u).c_str(), num(current).c_str()));
 }
 

@@ -26,13 +26,13 @@ class TracePrinter final : public NewtonObserver {
                          unsigned iteration, DijView dij) override;
   void interval_evaluated(const BlStation& s1, const BlStation& s2, FlowType flow, const IntervalEquations& eq,
                           const TransitionResult* transition) override;
-  void mass_implied_speeds(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij, int side,
+  void mass_implied_speeds(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij, Side side,
                            std::span<const double> ue) override;
-  void edge_speed_offsets(int side, std::span<const BlStation> stations, std::span<const double> ue_mass,
+  void edge_speed_offsets(Side side, std::span<const BlStation> stations, std::span<const double> ue_mass,
                           std::span<const double> due) override;
   void junction_formed(std::size_t ivz, std::size_t iblte_lower, const BlStation& upper_te, const BlStation& lower_te,
                        const TeWakeTerms& te) override;
-  void line_equations(int side, std::size_t station, std::size_t iv, bool transition, const LineCoefficients& c,
+  void line_equations(Side side, std::size_t station, std::size_t iv, bool transition, const LineCoefficients& c,
                       const BlStation& s2) override;
   void forced_change(const ForcedChange& f) override;
   void system_assembled(const AssemblyState& a) override;
@@ -42,7 +42,7 @@ class TracePrinter final : public NewtonObserver {
   void mass_back_substituted(std::size_t iv, const EliminationView& v, double dm1) override;
   void elimination_done(std::span<const Vec3> solution) override;
 
-  void edge_speed_predicted(int side, std::size_t station, double uinv, double ue_new, double ue_current) override;
+  void edge_speed_predicted(Side side, std::size_t station, double uinv, double ue_new, double ue_current) override;
   void update_relaxed(const UpdateSummary& summary) override;
 
  private:

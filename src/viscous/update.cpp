@@ -104,7 +104,7 @@ UePreview preview_global_update_ue(std::span<const BlStation> upper, std::span<c
       }
       (*unew[s])[i] = u;
       (*uac[s])[i] = ua;
-      if (observer) observer->edge_speed_predicted(s, i, value_or(uinv[s], i, st[s][i].u), u, st[s][i].u);
+      if (observer) observer->edge_speed_predicted(side_at(s), i, value_or(uinv[s], i, st[s][i].u), u, st[s][i].u);
     }
   }
   return out;

@@ -497,7 +497,7 @@ TEST(Assembly, CoupledEdgeVelocityMatchesMassImpliedVelocity) {
   std::vector<MassSource> src;
   for (std::size_t j = 1; j < f.up.size(); ++j) src.push_back({1.0, f.up[j].panel, f.up[j].mass});
   for (std::size_t j = 1; j < f.lo.size(); ++j) src.push_back({-1.0, f.lo[j].panel, f.lo[j].mass});
-  const std::vector<double> ul = compute_ue_from_mass_both(su, sl, f.view(), 1);
+  const std::vector<double> ul = compute_ue_from_mass_both(su, sl, f.view(), Side::Lower);
   for (std::size_t i = 1; i < f.lo.size(); ++i) {
     EXPECT_NEAR(coupled_uedg(f.lo[i].panel, 21, src, f.view(), f.uinv_l[i], -1.0), ul[i], 1e-13);
     // The fixture's speeds are mass consistent.
@@ -507,7 +507,7 @@ TEST(Assembly, CoupledEdgeVelocityMatchesMassImpliedVelocity) {
   const std::vector<MassSource> far{{1.0, 500, 1.0}, {-1.0, kNone, 2.0}};
   EXPECT_EQ(coupled_uedg(3, 21, far, f.view(), 0.7, 1.0), 0.7);
   EXPECT_EQ(coupled_uedg(kNone, 21, src, f.view(), 0.25, 1.0), 0.25);
-  EXPECT_EQ(compute_ue_from_mass_both(su, sl, f.view(), 0)[0], f.uinv_u[0]);
+  EXPECT_EQ(compute_ue_from_mass_both(su, sl, f.view(), Side::Upper)[0], f.uinv_u[0]);
 }
 
 namespace {
