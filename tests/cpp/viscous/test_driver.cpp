@@ -22,20 +22,16 @@
 #include "viscous/station_indexing.h"
 #include "viscous/wake_setup.h"
 
+#include "viscous_fixtures.h"
+
 namespace velaro {
 namespace {
 
 // NACA section repaneled to 160 nodes (the raw generator points when the
 // repaneler refuses them).
 std::vector<Point> naca_nodes(std::uint32_t designation) {
-  const std::vector<Point> raw = generate_naca4(designation, kNacaDefaultPointsPerSide);
-  std::vector<double> flat;
-  for (const Point& p : raw) {
-    flat.push_back(p.x);
-    flat.push_back(p.y);
-  }
-  auto repaneled = repanel_kelvo(flat, 160, RepanelParams{});
-  return repaneled ? *repaneled : raw;
+  auto repaneled = velaro::testing::repaneled_naca(designation);
+  return repaneled ? *repaneled : generate_naca4(designation, kNacaDefaultPointsPerSide);
 }
 
 Body naca_body(std::uint32_t designation) {

@@ -169,7 +169,7 @@ TEST(SquireYoung, FallsBackToTrailingEdgeEstimate) {
 #include "geometry/body.h"
 #include "inviscid/inviscid_solver.h"
 #include "viscous/state_conversions.h"
-#include "marched_state.h"
+#include "viscous_fixtures.h"
 
 using velaro::BlRow;
 using velaro::ViscousState;

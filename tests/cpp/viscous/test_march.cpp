@@ -66,7 +66,7 @@ TEST(Gauss4, AllZeroAndNaNPivotsStayFinite) {
 #include "geometry/body.h"
 #include "geometry/naca.h"
 #include "geometry/repanel.h"
-#include "marched_state.h"
+#include "viscous_fixtures.h"
 
 using velaro::BlRow;
 using velaro::BlStation;
@@ -335,12 +335,7 @@ TEST(MarchUe, EvenPanelingGivesMirrorImageLayers) {
   // sides have the same rows; the layers agree to round-off of the mirrored
   // geometry and inviscid solution (1e-6 relative is far above it and far
   // below any real asymmetry).
-  std::vector<double> flat;
-  for (const auto& p : velaro::generate_naca4(12, velaro::kNacaDefaultPointsPerSide)) {
-    flat.push_back(p.x);
-    flat.push_back(p.y);
-  }
-  const auto nodes = velaro::repanel_kelvo(flat, 160);
+  const auto nodes = velaro::testing::repaneled_naca(12);
   ASSERT_TRUE(nodes && nodes->size() == 160u);
   const double re = 1e6;
   auto setup = velaro::testing::prepared_state(*nodes, 0.0, re);

@@ -15,26 +15,15 @@
 #include "viscous/station_indexing.h"
 #include "viscous/wake_setup.h"
 
+#include "viscous_fixtures.h"
+
 using namespace velaro;
+using velaro::testing::closed_naca00;
 
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
-
-std::vector<Point> closed_naca00(double t, std::size_t per_side) {
-  std::vector<Point> pts;
-  std::vector<double> x(per_side);
-  for (std::size_t i = 0; i < per_side; ++i)
-    x[i] = 0.5 * (1.0 - std::cos(std::numbers::pi * static_cast<double>(i) / static_cast<double>(per_side - 1)));
-  auto yt = [t](double v) {
-    return 5.0 * t * (0.2969 * std::sqrt(v) - 0.126 * v - 0.3516 * v * v + 0.2843 * v * v * v - 0.1036 * v * v * v * v);
-  };
-  for (std::size_t i = per_side; i-- > 0;) pts.push_back({x[i], yt(x[i])});
-  for (std::size_t i = 1; i < per_side; ++i) pts.push_back({x[i], -yt(x[i])});
-  pts.back() = pts.front();
-  return pts;
-}
 
 std::string error_of(const ViscousConfig& c, double alpha_deg = 2.0,
                      const std::vector<Point>& pts = generate_naca4(12, 21)) {

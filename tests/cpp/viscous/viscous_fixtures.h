@@ -1,16 +1,20 @@
 #pragma once
-// Test fixture shared by the march and force tests: a viscous state of a
-// NACA section set up as the iteration driver does it (inviscid speeds at
-// alpha, wake, stagnation point, row numbering, arc lengths, inviscid edge
-// speeds), with every row's edge velocity set to the inviscid one, and the
-// two sides marched as the first Newton assembly marches them.
+// Fixtures shared by the viscous tests: test contours (a closed symmetric
+// NACA 00xx section, repaneled NACA sections) and a viscous state of a NACA
+// section set up as the iteration driver does it (inviscid speeds at alpha,
+// wake, stagnation point, row numbering, arc lengths, inviscid edge speeds),
+// with every row's edge velocity set to the inviscid one, and the two sides
+// marched as the first Newton assembly marches them.
+#include <cmath>
 #include <cstdint>
+#include <numbers>
 #include <optional>
 #include <utility>
 #include <vector>
 
 #include "geometry/naca.h"
 #include "geometry/point.h"
+#include "geometry/repanel.h"
 #include "viscous/march.h"
 #include "viscous/setup.h"
 #include "viscous/stagnation.h"
@@ -18,6 +22,35 @@
 #include "viscous/wake_setup.h"
 
 namespace velaro::testing {
+
+// Symmetric NACA 00xx of thickness t with a closed trailing edge (last point
+// on the first), per_side cosine-spaced points per side.
+inline std::vector<Point> closed_naca00(double t, std::size_t per_side) {
+  std::vector<Point> pts;
+  std::vector<double> x(per_side);
+  for (std::size_t i = 0; i < per_side; ++i)
+    x[i] = 0.5 * (1.0 - std::cos(std::numbers::pi * static_cast<double>(i) / static_cast<double>(per_side - 1)));
+  auto yt = [t](double v) {
+    return 5.0 * t * (0.2969 * std::sqrt(v) - 0.126 * v - 0.3516 * v * v + 0.2843 * v * v * v - 0.1036 * v * v * v * v);
+  };
+  for (std::size_t i = per_side; i-- > 0;) pts.push_back({x[i], yt(x[i])});
+  for (std::size_t i = 1; i < per_side; ++i) pts.push_back({x[i], -yt(x[i])});
+  pts.back() = pts.front();
+  return pts;
+}
+
+// A NACA section from the generator's default points, repaneled to `nodes`
+// nodes; none when the repaneler refuses it.
+inline std::optional<std::vector<Point>> repaneled_naca(std::uint32_t designation, std::size_t nodes = 160) {
+  std::vector<double> flat;
+  for (const Point& p : generate_naca4(designation, kNacaDefaultPointsPerSide)) {
+    flat.push_back(p.x);
+    flat.push_back(p.y);
+  }
+  auto out = repanel_kelvo(flat, nodes, RepanelParams{});
+  if (!out) return std::nullopt;
+  return std::move(*out);
+}
 
 inline std::optional<OperPointSetup> prepared_state(const std::vector<Point>& nodes, double alpha_deg,
                                                     double reynolds, double ncrit = 9.0) {
