@@ -12,12 +12,16 @@
 #include "geometry/naca.h"
 #include "geometry/repanel.h"
 #include "inviscid/mass_defect.h"
+#include "viscous/assembly.h"
+#include "viscous/block_solve.h"
 #include "viscous/driver.h"
 #include "viscous/forces.h"
-#include "viscous/newton_system.h"
+#include "viscous/row_layout.h"
 #include "viscous/setup.h"
 #include "viscous/stagnation.h"
+#include "viscous/stagnation_move.h"
 #include "viscous/state_conversions.h"
+#include "viscous/update.h"
 #include "viscous/wake_setup.h"
 
 using namespace velaro;
@@ -63,10 +67,10 @@ int main(int argc, char** argv) {
     t0 = Clock::now();
     auto setup = build_state_from_coords("airfoil", coords_from_body(body->panels()), config, alpha_deg);
     t_setup.push_back(ms_since(t0));
-    KelvoState& st = setup->state;
+    ViscousState& st = setup->state;
 
     t0 = Clock::now();
-    specal(st, st.alpha);
+    combine_base_solutions_at_alpha(st, st.alpha);
     refresh_wake_geometry(st, setup->system, config);
     compute_wake_inviscid_speeds(st, setup->system);
     st.cl = compute_panel_forces_from_gamma(st.x, st.y, st.qinv, st.alpha, 0.0).cl;
@@ -79,7 +83,7 @@ int main(int argc, char** argv) {
     for (std::uint64_t it = 1; it <= config.max_iterations; ++it) {
       const double re_eff = effective_reynolds(config, st.cl);
       t0 = Clock::now();
-      const AssemblyState a = setbl(st, static_cast<unsigned>(it), re_eff, config.ncrit, config.mach);
+      const AssemblyState a = assemble_newton_system(st, static_cast<unsigned>(it), re_eff, config.ncrit, config.mach);
       const double residual = newton_residual_norm(a.vdel1, a.nsys);
       a_ms += ms_since(t0);
       t0 = Clock::now();

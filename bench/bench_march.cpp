@@ -23,7 +23,7 @@ using namespace velaro;
 namespace {
 
 // The state as the iteration driver prepares it before the first assembly.
-KelvoState prepared_state(double alpha_deg, double re) {
+ViscousState prepared_state(double alpha_deg, double re) {
   std::vector<double> flat;
   for (const Point& p : generate_naca4(12, kNacaDefaultPointsPerSide)) {
     flat.push_back(p.x);
@@ -41,28 +41,28 @@ KelvoState prepared_state(double alpha_deg, double re) {
     std::fprintf(stderr, "set-up failed: %s\n", setup.error().to_string().c_str());
     std::exit(1);
   }
-  KelvoState st = std::move(setup->state);
-  specal(st, st.alpha);
+  ViscousState st = std::move(setup->state);
+  combine_base_solutions_at_alpha(st, st.alpha);
   refresh_wake_geometry(st, setup->system, config);
   compute_wake_inviscid_speeds(st, setup->system);
-  stfind(st);
-  iblpan(st);
+  locate_stagnation_point(st);
+  number_rows_from_stagnation(st);
   for (int side = 0; side < 2; ++side) st.rows[side].assign(st.ipan[side].size(), BlRow{});
-  xicalc_geometry_only(st);
-  uicalc(st);
+  set_row_arc_lengths(st);
+  set_inviscid_edge_speeds(st);
   for (int side = 0; side < 2; ++side)
     for (BlRow& r : st.rows[side]) r.uedg = r.uinv;
   return st;
 }
 
-void march_pair(KelvoState& st, double re, double ncrit) {
-  MarchResult up = march_ue_side(1, st.rows[0], st.rows[0].size(), st.nbl[0], st.iblte[0],
+void march_pair(ViscousState& st, double re, double ncrit) {
+  MarchResult up = march_direct_side(Side::Upper, st.rows[0], st.rows[0].size(), st.nbl[0], st.iblte[0],
                                  te_values_of(st.rows[1], st.iblte[1]), st.ante, re, ncrit);
-  MarchResult lo = march_ue_side(2, st.rows[1], st.rows[1].size(), st.nbl[1], st.iblte[1],
+  MarchResult lo = march_direct_side(Side::Lower, st.rows[1], st.rows[1].size(), st.nbl[1], st.iblte[1],
                                  te_values_of(st.rows[0], st.iblte[0]), st.ante, re, ncrit);
-  up = march_du_side(1, st.rows[0], st.rows[0].size(), st.nbl[0], st.ante, re, ncrit, st.iblte[0],
+  up = march_mixed_side(Side::Upper, st.rows[0], st.rows[0].size(), st.nbl[0], st.ante, re, ncrit, st.iblte[0],
                      te_values_of(st.rows[1], st.iblte[1]), up.itran);
-  lo = march_du_side(2, st.rows[1], st.rows[1].size(), st.nbl[1], st.ante, re, ncrit, st.iblte[1],
+  lo = march_mixed_side(Side::Lower, st.rows[1], st.rows[1].size(), st.nbl[1], st.ante, re, ncrit, st.iblte[1],
                      te_values_of(st.rows[0], st.iblte[0]), lo.itran);
   st.itran = {up.itran, lo.itran};
   st.xssitr = {up.xssitr, lo.xssitr};
@@ -73,12 +73,12 @@ void march_pair(KelvoState& st, double re, double ncrit) {
 int main(int argc, char** argv) {
   const int repeats = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
   const double re = 1e6, ncrit = 9.0;
-  const KelvoState base = prepared_state(2.0, re);
+  const ViscousState base = prepared_state(2.0, re);
   std::vector<double> us;
   us.reserve(repeats);
   double checksum = 0.0;
   for (int i = 0; i < repeats; ++i) {
-    KelvoState st = base;  // copied outside the timed region
+    ViscousState st = base;  // copied outside the timed region
     const auto t0 = std::chrono::steady_clock::now();
     march_pair(st, re, ncrit);
     const auto t1 = std::chrono::steady_clock::now();

@@ -1,6 +1,6 @@
 // Median times of the pieces of one global Newton step on a 160-node
 // NACA 0012 at alpha = 2 degrees, Re = 1e6, after two driver iterations:
-// the assembly alone (from the station lists), setbl (marches plus
+// the assembly alone (from the station lists), assemble_newton_system (marches plus
 // assembly), the block elimination and the relaxed update.
 //
 //   cmake -S . -B build-bench -G Ninja -DVELARO_BUILD_BENCH=ON -DVELARO_BUILD_PYTHON=OFF
@@ -13,10 +13,12 @@
 
 #include "geometry/naca.h"
 #include "geometry/repanel.h"
+#include "viscous/assembly.h"
+#include "viscous/block_solve.h"
 #include "viscous/driver.h"
-#include "viscous/newton_system.h"
 #include "viscous/setup.h"
 #include "viscous/state_conversions.h"
+#include "viscous/update.h"
 
 using namespace velaro;
 
@@ -58,16 +60,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "set-up failed\n");
     return 1;
   }
-  const KelvoState base = setup->state;
+  const ViscousState base = setup->state;
 
-  KelvoState st = base;
-  const AssemblyState a = setbl(st, 3, config.reynolds, config.ncrit, 0.0);
+  ViscousState st = base;
+  const AssemblyState a = assemble_newton_system(st, 3, config.reynolds, config.ncrit, 0.0);
   const SolveState sol = block_solve(a);
 
   const std::vector<BlStation> up =
-      rows_to_stations(st.rows[0], st.nbl[0], st.iblte[0], st.itran[0], 0.0, config.reynolds);
+      stations_from_rows(st.rows[0], st.nbl[0], st.iblte[0], st.itran[0], 0.0, config.reynolds);
   const std::vector<BlStation> lo =
-      rows_to_stations(st.rows[1], st.nbl[1], st.iblte[1], st.itran[1], 0.0, config.reynolds);
+      stations_from_rows(st.rows[1], st.nbl[1], st.iblte[1], st.itran[1], 0.0, config.reynolds);
   std::vector<double> uinv_u(up.size()), uinv_l(lo.size()), zu(up.size(), 0.0), zl(lo.size(), 0.0);
   for (std::size_t i = 0; i < up.size(); ++i) uinv_u[i] = st.rows[0][i].uinv;
   for (std::size_t i = 0; i < lo.size(); ++i) uinv_l[i] = st.rows[1][i].uinv;
@@ -79,13 +81,13 @@ int main(int argc, char** argv) {
                                                      st.sst_go, st.sst_gp, 0.0, config.reynolds, config.ncrit);
     if (s.a.nsys == 0) std::abort();
   });
-  const double t_setbl = median_ms(repeats, [&] {
-    KelvoState copy = base;
-    const AssemblyState s = setbl(copy, 3, config.reynolds, config.ncrit, 0.0);
+  const double t_assemble_state = median_ms(repeats, [&] {
+    ViscousState copy = base;
+    const AssemblyState s = assemble_newton_system(copy, 3, config.reynolds, config.ncrit, 0.0);
     if (s.nsys == 0) std::abort();
   });
   const double t_copy = median_ms(repeats, [&] {
-    KelvoState copy = base;
+    ViscousState copy = base;
     if (copy.rows[0].empty()) std::abort();
   });
   const double t_solve = median_ms(repeats, [&] {
@@ -93,14 +95,14 @@ int main(int argc, char** argv) {
     if (s.col1.empty()) std::abort();
   });
   const double t_update = median_ms(repeats, [&] {
-    KelvoState copy = st;
+    ViscousState copy = st;
     const StationPair p = update_state_from_solution(copy, a, sol, 0.0, config.reynolds);
     if (p.upper.empty()) std::abort();
   });
 
   std::printf("nsys %zu, %d repeats (median)\n", a.nsys, repeats);
   std::printf("  build_global_system  %8.3f ms\n", t_build);
-  std::printf("  setbl                %8.3f ms (state copy %.3f ms included)\n", t_setbl, t_copy);
+  std::printf("  assemble from state  %8.3f ms (state copy %.3f ms included)\n", t_assemble_state, t_copy);
   std::printf("  block_solve          %8.3f ms\n", t_solve);
   std::printf("  update (with copy)   %8.3f ms\n", t_update);
   return 0;

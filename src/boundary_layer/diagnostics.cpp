@@ -13,9 +13,9 @@ thread_local const DiagnosticSwitches* installed = nullptr;
 
 }  // namespace
 
-std::optional<std::size_t> diagnostic_switch_index(std::string_view name) {
+std::optional<DiagnosticSwitch> diagnostic_switch_from_name(std::string_view name) {
   for (std::size_t i = 0; i < kDiagnosticSwitchNames.size(); ++i)
-    if (kDiagnosticSwitchNames[i] == name) return i;
+    if (kDiagnosticSwitchNames[i] == name) return static_cast<DiagnosticSwitch>(i);
   return std::nullopt;
 }
 
@@ -67,18 +67,6 @@ DiagnosticSwitches DiagnosticSwitches::from_environment() {
   return s;
 }
 
-bool DiagnosticSwitches::is_set(std::string_view name) const {
-  const auto i = diagnostic_switch_index(name);
-  return i && bits_[*i];
-}
-
-bool DiagnosticSwitches::set(std::string_view name, bool on) {
-  const auto i = diagnostic_switch_index(name);
-  if (!i) return false;
-  bits_[*i] = on;
-  return true;
-}
-
 const DiagnosticSwitches* installed_diagnostic_switches() { return installed; }
 
 InstalledSwitches::InstalledSwitches(const DiagnosticSwitches* switches)
@@ -90,9 +78,10 @@ InstalledSwitches::~InstalledSwitches() {
   if (active_) installed = previous_;
 }
 
-bool diagnostic_switch_enabled(const char* name) {
-  if (const DiagnosticSwitches* s = installed) return s->is_set(name);
-  return environment_switch_set(name);
+bool diagnostic_switch_enabled(DiagnosticSwitch s) {
+  if (const DiagnosticSwitches* snapshot = installed) return snapshot->is_set(s);
+  // The names are literals, so data() is NUL-terminated.
+  return environment_switch_set(diagnostic_switch_name(s).data());
 }
 
 }  // namespace velaro

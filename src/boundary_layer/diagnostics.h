@@ -16,14 +16,56 @@
 #include <array>
 #include <bitset>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
 namespace velaro {
 
-// Every switch the analyses consult. A trace point whose variable is missing
-// here never fires while a snapshot is installed.
-inline constexpr std::array<std::string_view, 34> kDiagnosticSwitchNames = {
+// Every switch the analyses consult, one enumerator per environment variable
+// (a misspelled switch does not compile).
+enum class DiagnosticSwitch : std::uint8_t {
+  RezcDebug,  // VELARO_REZC_DEBUG
+  BldifDebug,  // VELARO_BLDIF_DEBUG
+  NewtonDebug,  // VELARO_NEWTON_DEBUG
+  NewtonCmp,  // VELARO_NEWTON_CMP
+  RawResDebug,  // VELARO_RAW_RES_DEBUG
+  TransDebug,  // VELARO_TRANS_DEBUG
+  TransitionBranchDebug,  // VELARO_TRANSITION_BRANCH_DEBUG
+  TransitionBlockDebug,  // VELARO_TRANSITION_BLOCK_DEBUG
+  DueDebug,  // VELARO_DUE_DEBUG
+  ForcedDebug,  // VELARO_FORCED_DEBUG
+  FcDebug,  // VELARO_FC_DEBUG
+  TesysDebug,  // VELARO_TESYS_DEBUG
+  DuiDebug,  // VELARO_DUI_DEBUG
+  UesetFirstDebug,  // VELARO_UESET_FIRST_DEBUG
+  UesetStateDebug,  // VELARO_UESET_STATE_DEBUG
+  UesetDetailDebug,  // VELARO_UESET_DETAIL_DEBUG
+  SetblDebug,  // VELARO_SETBL_DEBUG
+  SetblHandoffDebug,  // VELARO_SETBL_HANDOFF_DEBUG
+  SetblVdelDebug,  // VELARO_SETBL_VDEL_DEBUG
+  SetblFullVm,  // VELARO_SETBL_FULL_VM
+  VmFocusDebug,  // VELARO_VM_FOCUS_DEBUG
+  StmoveDebug,  // VELARO_STMOVE_DEBUG
+  TrchekDebug,  // VELARO_TRCHEK_DEBUG
+  WakeIterDebug,  // VELARO_WAKE_ITER_DEBUG
+  TailIterDebug,  // VELARO_TAIL_ITER_DEBUG
+  WakeMarchDebug,  // VELARO_WAKE_MARCH_DEBUG
+  ClDebug,  // VELARO_CL_DEBUG
+  SolveDebug,  // VELARO_SOLVE_DEBUG
+  BlsolvStepDebug,  // VELARO_BLSOLV_STEP_DEBUG
+  FinalDeltaDebug,  // VELARO_FINAL_DELTA_DEBUG
+  UpdateDebug,  // VELARO_UPDATE_DEBUG
+  LeUpdateDebug,  // VELARO_LE_UPDATE_DEBUG
+  UpdateNewtonDebug,  // VELARO_UPDATE_NEWTON_DEBUG
+  DisableStmove,  // VELARO_DISABLE_STMOVE
+};
+
+inline constexpr std::size_t kDiagnosticSwitchCount = 34;
+static_assert(static_cast<std::size_t>(DiagnosticSwitch::DisableStmove) + 1 == kDiagnosticSwitchCount);
+
+// The environment variable of each switch, in enumerator order.
+inline constexpr std::array<std::string_view, kDiagnosticSwitchCount> kDiagnosticSwitchNames = {
     "VELARO_REZC_DEBUG",
     "VELARO_BLDIF_DEBUG",
     "VELARO_NEWTON_DEBUG",
@@ -60,8 +102,14 @@ inline constexpr std::array<std::string_view, 34> kDiagnosticSwitchNames = {
     "VELARO_DISABLE_STMOVE",
 };
 
-// Position of `name` in kDiagnosticSwitchNames; none for an unknown name.
-std::optional<std::size_t> diagnostic_switch_index(std::string_view name);
+// The environment variable of `s`.
+constexpr std::string_view diagnostic_switch_name(DiagnosticSwitch s) {
+  return kDiagnosticSwitchNames[static_cast<std::size_t>(s)];
+}
+
+// The switch read from the environment variable `name`; none for an unknown
+// name.
+std::optional<DiagnosticSwitch> diagnostic_switch_from_name(std::string_view name);
 
 // True when `text` (NUL-terminated) is well-formed UTF-8: no stray
 // continuation bytes, overlong forms, surrogates or values past U+10FFFF.
@@ -81,19 +129,18 @@ class DiagnosticSwitches {
   // each, on the calling thread.
   static DiagnosticSwitches from_environment();
 
-  // Whether `name` is set in this snapshot; false for an unknown name.
-  bool is_set(std::string_view name) const;
+  // Whether `s` is set in this snapshot.
+  bool is_set(DiagnosticSwitch s) const { return bits_[static_cast<std::size_t>(s)]; }
 
-  // Sets or clears a switch; returns false (and changes nothing) for an
-  // unknown name.
-  bool set(std::string_view name, bool on = true);
+  // Sets or clears a switch.
+  void set(DiagnosticSwitch s, bool on = true) { bits_[static_cast<std::size_t>(s)] = on; }
 
   bool any() const { return bits_.any(); }
 
   bool operator==(const DiagnosticSwitches&) const = default;
 
  private:
-  std::bitset<kDiagnosticSwitchNames.size()> bits_;
+  std::bitset<kDiagnosticSwitchCount> bits_;
 };
 
 // The snapshot installed on the calling thread, or nullptr.
@@ -116,6 +163,6 @@ class InstalledSwitches {
 
 // The answer every trace point uses: the installed snapshot's when there is
 // one (the environment is not touched), else the environment's.
-bool diagnostic_switch_enabled(const char* name);
+bool diagnostic_switch_enabled(DiagnosticSwitch s);
 
 }  // namespace velaro

@@ -218,7 +218,7 @@ struct SideProfile {
   bool finite = true;
 };
 
-SideProfile side_profile(const KelvoState& state, std::size_t side, double msq, double re_eff) {
+SideProfile side_profile(const ViscousState& state, std::size_t side, double msq, double re_eff) {
   SideProfile p;
   const auto& rows = state.rows[side];
   if (rows.empty()) return p;
@@ -226,7 +226,7 @@ SideProfile side_profile(const KelvoState& state, std::size_t side, double msq, 
   // Skin friction from the station variables of the final rows, the same
   // evaluation the separation point is located with.
   const std::vector<BlStation> stations =
-      rows_to_stations(rows, count, state.iblte[side], state.itran[side], msq, re_eff);
+      stations_from_rows(rows, count, state.iblte[side], state.itran[side], msq, re_eff);
   for (std::size_t r = 0; r < count; ++r) {
     const BlRow& row = rows[r];
     p.x.push_back(row.x_coord);
@@ -263,7 +263,7 @@ py::dict get_bl_distribution(py::object coords, py::object alpha_deg, py::object
   if (auto too_big = check_viscous_size(nodes.size(), config)) return failure_dict(too_big->to_string());
   auto setup = build_state_from_coords("airfoil", nodes, config, alpha);
   if (!setup) return failure_dict(setup.error().to_string());
-  KelvoState& state = setup->state;
+  ViscousState& state = setup->state;
   const auto solved = solve_operating_point_from_state(state, setup->system, config, options);
   raise_pending_signal();
   if (!solved) return failure_dict(solved.error().to_string());

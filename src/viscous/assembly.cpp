@@ -9,14 +9,15 @@
 //   dstar_i + dw_i = m_i / u_i,
 // and the arc length of every station moves with the stagnation point, which
 // in turn moves with the edge velocities of the first station of each side.
+#include "viscous/assembly.h"
+
 #include <algorithm>
 #include <cmath>
 
 #include "boundary_layer/interval_equations.h"
 #include "boundary_layer/transition.h"
 #include "viscous/march.h"
-#include "viscous/newton_system.h"
-#include "viscous/newton_trace.h"
+#include "viscous/newton_observer.h"
 #include "viscous/state.h"
 #include "viscous/state_conversions.h"
 
@@ -36,14 +37,6 @@ double vti_of(int side) { return side == 0 ? 1.0 : -1.0; }
 
 // -m/u^2: change of dstar (+gap) per unit change of u at fixed mass.
 double dstar_per_u(const BlStation& s) { return -s.mass / (s.u * s.u); }
-
-// The equations of one line as built from the interval (or junction)
-// equations, before the mass coupling is formed.
-struct LineCoefficients {
-  Vec3 vsrez{};
-  Block3 va{}, vb{};
-  Vec3 vs1_dstar{}, vs1_u{}, vs1_x{}, vs2_dstar{}, vs2_u{}, vs2_x{};
-};
 
 LineCoefficients from_interval(const IntervalEquations& eq) {
   LineCoefficients c;
@@ -79,62 +72,13 @@ LineCoefficients from_junction(const TeWakeTerms& te, const BlStation& w) {
 }
 
 // Equations of the interval ending at station i of one side.
-// Switches of the per-interval trace lines.
-struct IntervalTraces {
-  bool bldif = newton_trace::enabled("VELARO_BLDIF_DEBUG");
-  bool branch = newton_trace::enabled("VELARO_TRANSITION_BRANCH_DEBUG");
-  bool block = newton_trace::enabled("VELARO_TRANSITION_BLOCK_DEBUG");
-};
-
-std::string jacobian_text(const std::array<double, 5>& r) {
-  using newton_trace::num;
-  return text::printf("[%s, %s, %s, %s, %s]", num(r[0]).c_str(), num(r[1]).c_str(), num(r[2]).c_str(),
-                      num(r[3]).c_str(), num(r[4]).c_str());
-}
-
-void trace_interval(const IntervalTraces& t, const BlStation& s1, const BlStation& s2, FlowType flow,
-                    const IntervalEquations& eq, const TransitionResult* tr) {
-  using newton_trace::num;
-  if (t.bldif) {
-    newton_trace::line(text::printf("[BLDIF DEBUG] flow=%s x1=%s x2=%s ampl1=%s ampl2=%s ctau1=%s ctau2=%s theta1=%s "
-                                    "theta2=%s dstar1=%s dstar2=%s u1=%s u2=%s res=%s",
-                                    flow_type_name(flow), num(s1.x).c_str(), num(s2.x).c_str(), num(s1.ampl).c_str(),
-                                    num(s2.ampl).c_str(), num(s1.ctau).c_str(), num(s2.ctau).c_str(),
-                                    num(s1.theta).c_str(), num(s2.theta).c_str(), num(s1.dstar).c_str(),
-                                    num(s2.dstar).c_str(), num(s1.u).c_str(), num(s2.u).c_str(),
-                                    newton_trace::vec(eq.neg_residual).c_str()));
-    for (int k = 0; k < 3; ++k)
-      newton_trace::line(text::printf("[BLDIF DEBUG FULL] row=%d VS1=%s VS2=%s", k, jacobian_text(eq.d_upstream[k]).c_str(),
-                                      jacobian_text(eq.d_downstream[k]).c_str()));
-  }
-  if (tr == nullptr) return;
-  if (t.branch) {
-    newton_trace::line(text::printf("[TRANSITION BRANCH] flow=%s has_transition=%s transition_flag=%s "
-                                    "live_transition=%s xt=%s ampl2=%s",
-                                    flow_type_name(flow), tr->transition ? "true" : "false",
-                                    tr->forced ? "forced" : "free",
-                                    tr->transition && s2.x - s1.x > 1e-20 ? "true" : "false", num(tr->xt).c_str(),
-                                    num(tr->ampl2).c_str()));
-    newton_trace::line(text::printf("[TRANSITION DERIVS] xt_x1=%s xt_x2=%s tt_x2=%s dt_x2=%s ut_x2=%s",
-                                    num(tr->xt_x1).c_str(), num(tr->xt_x2).c_str(), num(tr->tt_x2).c_str(),
-                                    num(tr->dt_x2).c_str(), num(tr->ut_x2).c_str()));
-  }
-  if (t.block) {
-    newton_trace::line(text::printf("[NATIVE TRANSITION REGION BLOCK] res=%s", newton_trace::vec(eq.neg_residual).c_str()));
-    for (int k = 0; k < 3; ++k)
-      newton_trace::line(text::printf("[NATIVE TRANSITION REGION BLOCK] row=%d VS1=%s VS2=%s", k,
-                                      jacobian_text(eq.d_upstream[k]).c_str(), jacobian_text(eq.d_downstream[k]).c_str()));
-  }
-}
-
 IntervalEquations interval_equations(std::span<const BlStation> st, std::size_t i, std::size_t iblte, double msq,
-                                     double re, double ncrit, const IntervalTraces& traces) {
+                                     double re, double ncrit, NewtonObserver* observer) {
   const BlStation& s2 = st[i];
   const FlowType flow2 = flow_of(s2);
-  const bool any = traces.bldif || traces.branch || traces.block;
   if (i == 1) {
     const IntervalEquations eq = similarity_station_equations(s2, flow2, msq);
-    if (any) trace_interval(traces, s2, s2, flow2, eq, nullptr);
+    if (observer) observer->interval_evaluated(s2, s2, flow2, eq, nullptr);
     return eq;
   }
   const BlStation& s1 = st[i - 1];
@@ -146,91 +90,12 @@ IntervalEquations interval_equations(std::span<const BlStation> st, std::size_t 
         check_interval_for_transition(te_exists, s1.x, s2.x, s1.theta, s2.theta, s1.dstar, s2.dstar, s1.u, s2.u, s1.hk, s2.hk,
                      s1.r_theta, s2.r_theta, s1.ampl, ncrit, x_forced, msq, re);
     const IntervalEquations eq = transition_interval_equations(s1, s2, tr, ncrit, msq, re);
-    if (any) trace_interval(traces, s1, s2, flow2, eq, &tr);
+    if (observer) observer->interval_evaluated(s1, s2, flow2, eq, &tr);
     return eq;
   }
   const IntervalEquations eq = interval_equations(s1, s2, flow2, false, msq, ncrit).eq;
-  if (any) trace_interval(traces, s1, s2, flow2, eq, nullptr);
+  if (observer) observer->interval_evaluated(s1, s2, flow2, eq, nullptr);
   return eq;
-}
-
-// Diagnostic switches of the assembly, looked up once per assembly.
-struct AssemblyTraces {
-  bool newton = newton_trace::enabled("VELARO_NEWTON_DEBUG");
-  bool newton_cmp = newton_trace::enabled("VELARO_NEWTON_CMP");
-  bool raw_res = newton_trace::enabled("VELARO_RAW_RES_DEBUG");
-  bool trans = newton_trace::enabled("VELARO_TRANS_DEBUG");
-  bool due = newton_trace::enabled("VELARO_DUE_DEBUG");
-  bool forced = newton_trace::enabled("VELARO_FORCED_DEBUG");
-  bool fc = newton_trace::enabled("VELARO_FC_DEBUG");
-  bool tesys = newton_trace::enabled("VELARO_TESYS_DEBUG");
-  bool setbl_vdel = newton_trace::enabled("VELARO_SETBL_VDEL_DEBUG");
-  bool vm_focus = newton_trace::enabled("VELARO_VM_FOCUS_DEBUG");
-};
-
-const char* side_name(int side) { return side == 0 ? "upper" : "lower"; }
-
-std::string block_rows(const Block3& b) {
-  return text::printf("%s %s %s", newton_trace::vec(b[0]).c_str(), newton_trace::vec(b[1]).c_str(),
-                      newton_trace::vec(b[2]).c_str());
-}
-
-// One row of a 3x5 interval Jacobian rebuilt from the stored columns.
-std::string jacobian_row(double first, double theta, double dstar, double u, double x) {
-  using newton_trace::num;
-  return text::printf("  [%s, %s, %s, %s, %s]", num(first).c_str(), num(theta).c_str(), num(dstar).c_str(),
-                      num(u).c_str(), num(x).c_str());
-}
-
-// Diagnostics of the mass-implied edge velocities of one side: the upper
-// and lower source contributions per station (VELARO_DUI_DEBUG, with a
-// running breakdown of the first upper station) and the contributions to the
-// first station (VELARO_UESET_FIRST_DEBUG).
-void trace_mass_implied_speeds(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij, int side,
-                               std::span<const double> ue) {
-  const bool dui = newton_trace::enabled("VELARO_DUI_DEBUG");
-  const bool first = newton_trace::enabled("VELARO_UESET_FIRST_DEBUG");
-  if (!dui && !first) return;
-  using newton_trace::num;
-  const SurfaceInput& target = side == 0 ? upper : lower;
-  const double vti_i = vti_of(side);
-  for (std::size_t i = 1; i < target.stations.size(); ++i) {
-    const std::size_t pi = target.stations[i].panel;
-    double part[2] = {0.0, 0.0};
-    for (int s = 0; s < 2; ++s) {
-      const SurfaceInput& src = s == 0 ? upper : lower;
-      const bool breakdown = dui && side == 0 && i == 1 && s == 0;
-      if (breakdown) newton_trace::line("[DUI TRACE] Breaking down upper[1] DIJ sum:");
-      for (std::size_t j = 1; j < src.stations.size(); ++j) {
-        const std::size_t pj = src.stations[j].panel;
-        if (!dij.contains(pi, pj)) continue;
-        const double c = -vti_i * vti_of(s) * dij.at(pi, pj) * src.stations[j].mass;
-        part[s] += c;
-        if (breakdown && j % 20 == 0)
-          newton_trace::line(text::printf("  ... cumulative after j=%zu: %s", j, num(part[0]).c_str()));
-        if (first && i == 1)
-          newton_trace::line(text::printf("[UESET FIRST] %s j=%zu panel_j=%zu dij=%s mass=%s contrib=%s",
-                                          s == 0 ? "upper" : "lower", j, pj, num(dij.at(pi, pj)).c_str(),
-                                          num(src.stations[j].mass).c_str(), num(c).c_str()));
-      }
-      if (breakdown) {
-        newton_trace::line(text::printf("  TOTAL dui_upper: %s", num(part[0]).c_str()));
-      }
-    }
-    if (dui && side == 0 && i == 1) newton_trace::line(text::printf("  TOTAL dui_lower: %s", num(part[1]).c_str()));
-    const double uinv = i < target.uinv.size() ? target.uinv[i] : 0.0;
-    if (dui)
-      newton_trace::line(text::printf("[DUI DEBUG] %s[%zu] ue_inv=%s dui_upper=%s dui_lower=%s dui_total=%s dij_diag=%s",
-                                      side == 0 ? "upper" : "lower", i, num(uinv).c_str(), num(part[0]).c_str(),
-                                      num(part[1]).c_str(), num(part[0] + part[1]).c_str(),
-                                      num(dij.at(pi, pi)).c_str()));
-    if (first && i == 1)
-      newton_trace::line(text::printf("[UESET FIRST] panel_i=%zu side=%s ue_inv=%s dui_upper=%s dui_lower=%s ue_after=%s "
-                                      "mass=%s",
-                                      pi, side == 0 ? "upper" : "lower", num(uinv).c_str(), num(part[0]).c_str(),
-                                      num(part[1]).c_str(), num(ue[i]).c_str(),
-                                      num(target.stations[i].mass).c_str()));
-  }
 }
 
 }  // namespace
@@ -246,9 +111,9 @@ double coupled_uedg(std::size_t panel_i, std::size_t n_airfoil, std::span<const 
 }
 
 std::vector<double> compute_ue_from_mass_both(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
-                                              int side) {
-  const SurfaceInput& target = side == 0 ? upper : lower;
-  const double vti_i = vti_of(side);
+                                              Side side, NewtonObserver* observer) {
+  const SurfaceInput& target = side == Side::Upper ? upper : lower;
+  const double vti_i = vti_of(side_index(side));
   std::vector<MassSource> sources;
   sources.reserve(upper.stations.size() + lower.stations.size());
   for (int s = 0; s < 2; ++s) {
@@ -261,7 +126,7 @@ std::vector<double> compute_ue_from_mass_both(const SurfaceInput& upper, const S
     const double uinv = i < target.uinv.size() ? target.uinv[i] : 0.0;
     ue[i] = coupled_uedg(target.stations[i].panel, 0, sources, dij, uinv, vti_i);
   }
-  trace_mass_implied_speeds(upper, lower, dij, side, ue);
+  if (observer) observer->mass_implied_speeds(upper, lower, dij, side, ue);
   return ue;
 }
 
@@ -290,10 +155,254 @@ bool te_wake_terms(const GlobalNewtonSystem& sys, const SurfaceInput& upper, con
   return true;
 }
 
+namespace {
+
+// One system line while it is assembled: its station, the upstream station
+// (or the trailing-edge junction) and the coefficients of its equations.
+struct LineInProgress {
+  int side = 0;
+  std::size_t i = 0;   // station index on its side
+  std::size_t iv = 0;  // system line
+  bool junction = false;  // the first wake line, fed by both trailing-edge stations
+  bool first = false;     // the first station of its side: no upstream station
+  const BlStation* s1 = nullptr;
+  const BlStation* s2 = nullptr;
+  double d1u = 0.0, d2u = 0.0;  // dstar change per unit u at fixed mass, upstream and own
+  Vec3 xsum{};                  // combined arc-length column with the side's sign
+  LineCoefficients c;
+};
+
+// The assembly of one system from the stations of both sides.
+class SystemBuilder {
+ public:
+  SystemBuilder(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij, double msq, double re,
+                double ncrit, NewtonObserver* observer, GlobalNewtonSystem& sys)
+      : upper_(upper), lower_(lower), dij_(dij), msq_(msq), re_(re), ncrit_(ncrit), observer_(observer), sys_(sys),
+        a_(sys.a), lines_u_(sys.a.lower_offset), w_(sys.a.nsys + 1) {}
+
+  void run();
+
+ private:
+  const SurfaceInput& side_input(int side) const { return side == 0 ? upper_ : lower_; }
+  std::size_t line_of(int side, std::size_t i) const { return side == 0 ? i : lines_u_ + i; }
+  const BlStation& station_of(std::size_t line) const {
+    return line <= lines_u_ ? upper_.stations[line] : lower_.stations[line - lines_u_];
+  }
+  // Row of cpl_ of system line `line`.
+  const double* coupling_row(std::size_t line) const { return cpl_.data() + line * w_; }
+
+  void edge_speed_offsets();
+  void edge_speed_coupling();
+  LineInProgress line_coefficients(int side, std::size_t i) const;
+  void mass_coupling_row(const LineInProgress& l);
+  void extra_unknown_column(const LineInProgress& l);
+  void forced_change(const LineInProgress& l);
+
+  const SurfaceInput& upper_;
+  const SurfaceInput& lower_;
+  DijView dij_;
+  double msq_, re_, ncrit_;
+  NewtonObserver* observer_;
+  GlobalNewtonSystem& sys_;
+  AssemblyState& a_;
+  std::size_t lines_u_;
+  std::size_t w_;
+
+  // Offsets of the current edge velocities from the mass-implied ones.
+  std::array<std::vector<double>, 2> due_;
+  // Edge-velocity sensitivity of the station of every line to every mass
+  // unknown, cpl_[line * w + L]; line 0 (the stagnation point) stays zero.
+  std::vector<double> cpl_;
+  TeWakeTerms te_;
+  bool has_junction_ = false;
+  std::size_t lower_te_line_ = 0;
+};
+
+void SystemBuilder::edge_speed_offsets() {
+  for (int s = 0; s < 2; ++s) {
+    const std::vector<double> ue_mass = compute_ue_from_mass_both(upper_, lower_, dij_, side_at(s), observer_);
+    due_[s].resize(ue_mass.size());
+    for (std::size_t i = 0; i < ue_mass.size(); ++i) due_[s][i] = side_input(s).stations[i].u - ue_mass[i];
+    if (observer_) observer_->edge_speed_offsets(side_at(s), side_input(s).stations, ue_mass, due_[s]);
+  }
+}
+
+void SystemBuilder::edge_speed_coupling() {
+  const std::size_t nsys = a_.nsys;
+  cpl_.assign(w_ * w_, 0.0);
+  for (std::size_t line = 1; line <= nsys; ++line) {
+    const std::size_t pi = station_of(line).panel;
+    if (pi >= dij_.rows) continue;
+    const double vi = line <= lines_u_ ? 1.0 : -1.0;
+    for (std::size_t L = 1; L <= nsys; ++L) {
+      const std::size_t pj = station_of(L).panel;
+      if (pj >= dij_.cols) continue;
+      const double vj = L <= lines_u_ ? 1.0 : -1.0;
+      cpl_[line * w_ + L] = -vi * vj * dij_.at(pi, pj);
+    }
+  }
+}
+
+LineInProgress SystemBuilder::line_coefficients(int side, std::size_t i) const {
+  const SurfaceInput& in = side_input(side);
+  const std::span<const BlStation> st = in.stations;
+  LineInProgress l;
+  l.side = side;
+  l.i = i;
+  l.iv = line_of(side, i);
+  l.junction = side == 1 && has_junction_ && l.iv == a_.ivz;
+  l.first = i == 1;
+  l.s1 = &st[i - 1];
+  l.s2 = &st[i];
+  l.c = l.junction ? from_junction(te_, st[i])
+                   : from_interval(interval_equations(st, i, in.iblte, msq_, re_, ncrit_, observer_));
+  l.d2u = dstar_per_u(*l.s2);
+  l.d1u = l.first ? 0.0 : dstar_per_u(*l.s1);
+  const double sigma = side == 0 ? 1.0 : -1.0;
+  for (int k = 0; k < 3; ++k) l.xsum[k] = sigma * (l.c.vs1_x[k] + l.c.vs2_x[k]);
+  return l;
+}
+
+// Derivatives of the line's equations with respect to every mass unknown,
+// through the edge velocities, the displacement thicknesses and the arc
+// lengths (which move with the stagnation point).
+void SystemBuilder::mass_coupling_row(const LineInProgress& l) {
+  const LineCoefficients& c = l.c;
+  const BlStation& s1 = *l.s1;
+  const BlStation& s2 = *l.s2;
+  const std::size_t iv = l.iv;
+  const std::size_t nsys = a_.nsys;
+  // The first station of each side carries the stagnation point's movement.
+  const double* ule1 = coupling_row(upper_.stations.size() >= 2 ? 1 : 0);
+  const double* ule2 = coupling_row(lower_.stations.size() >= 2 ? lines_u_ + 1 : 0);
+  const double* u2m = coupling_row(iv);
+  const double* u1m = coupling_row(l.first ? 0 : iv - 1);
+  const double* ute1 = coupling_row(l.junction ? a_.ivte1 : 0);
+  const double* ute2 = coupling_row(l.junction ? lower_te_line_ : 0);
+  for (std::size_t L = 1; L <= nsys; ++L) {
+    const double U2 = u2m[L];
+    const double D2 = l.d2u * U2 + (L == iv ? 1.0 / s2.u : 0.0);
+    double U1 = 0.0, D1 = 0.0;
+    if (l.junction) {
+      D1 = te_.dte_u_up * ute1[L] + te_.dte_u_lo * ute2[L];
+      if (L == a_.ivte1) D1 += te_.dte_m_up;
+      if (L == lower_te_line_) D1 += te_.dte_m_lo;
+    } else if (!l.first) {
+      U1 = u1m[L];
+      D1 = l.d1u * U1 + (L == iv - 1 ? 1.0 / s1.u : 0.0);
+    }
+    const double xs = sys_.xi_ule1 * ule1[L] - sys_.xi_ule2 * ule2[L];
+    for (int k = 0; k < 3; ++k)
+      a_.vm_at(iv, L, k) = finite_or_zero(c.vs1_dstar[k] * D1 + c.vs1_u[k] * U1 + c.vs2_dstar[k] * D2 +
+                                          c.vs2_u[k] * U2 + l.xsum[k] * xs);
+  }
+}
+
+// Sensitivity of the line to the extra global unknown (the inviscid edge
+// velocities change with it).
+void SystemBuilder::extra_unknown_column(const LineInProgress& l) {
+  const LineCoefficients& c = l.c;
+  const SurfaceInput& in = side_input(l.side);
+  const std::size_t i = l.i;
+  const std::size_t nu = upper_.stations.size();
+  const std::size_t nl = lower_.stations.size();
+  const double ua1 = upper_.uinv_a.size() >= 2 && nu >= 2 ? upper_.uinv_a[1] : 0.0;
+  const double ua2 = lower_.uinv_a.size() >= 2 && nl >= 2 ? lower_.uinv_a[1] : 0.0;
+  const double u2a = i < in.uinv_a.size() ? in.uinv_a[i] : 0.0;
+  const double d2 = std::fabs(l.s2->u) <= 1e-20 ? 0.0 : l.d2u;
+  double u1a = 0.0, dds1_a = 0.0;
+  if (l.junction) {
+    const double uate = a_.ivte1 < upper_.uinv_a.size() ? upper_.uinv_a[a_.ivte1] : 0.0;
+    const double lote = lower_.iblte < lower_.uinv_a.size() ? lower_.uinv_a[lower_.iblte] : 0.0;
+    dds1_a = te_.dte_u_up * uate + te_.dte_u_lo * lote;
+  } else if (!l.first) {
+    u1a = i - 1 < in.uinv_a.size() ? in.uinv_a[i - 1] : 0.0;
+    dds1_a = (std::fabs(l.s1->u) <= 1e-20 ? 0.0 : l.d1u) * u1a;
+  }
+  const double xs = sys_.xi_ule1 * ua1 - sys_.xi_ule2 * ua2;
+  for (int k = 0; k < 3; ++k)
+    a_.vdel2[l.iv][k] = finite_or_zero(c.vs1_u[k] * u1a + c.vs1_dstar[k] * dds1_a + c.vs2_u[k] * u2a +
+                                       c.vs2_dstar[k] * d2 * u2a + l.xsum[k] * xs);
+}
+
+// Forced changes: the residual is taken at the mass-implied edge
+// velocities, linearised from the current ones.
+void SystemBuilder::forced_change(const LineInProgress& l) {
+  const LineCoefficients& c = l.c;
+  const int side = l.side;
+  const std::size_t i = l.i;
+  const std::size_t nu = upper_.stations.size();
+  const std::size_t nl = lower_.stations.size();
+  const double dule1 = nu >= 2 ? due_[0][1] : 0.0;
+  const double dule2 = nl >= 2 ? due_[1][1] : 0.0;
+  const double due2 = due_[side][i];
+  const double dds2 = l.d2u * due2;
+  double due1 = 0.0, dds1 = 0.0;
+  if (l.junction) {
+    const double due_up = a_.ivte1 < due_[0].size() ? due_[0][a_.ivte1] : 0.0;
+    const double due_lo = lower_.iblte < due_[1].size() ? due_[1][lower_.iblte] : 0.0;
+    dds1 = te_.dte_u_up * due_up + te_.dte_u_lo * due_lo;
+  } else if (!l.first) {
+    due1 = due_[side][i - 1];
+    dds1 = l.d1u * due1;
+  }
+  const double xs = sys_.xi_ule1 * dule1 - sys_.xi_ule2 * dule2;
+  Vec3 fc;
+  for (int k = 0; k < 3; ++k) {
+    fc[k] = c.vs1_dstar[k] * dds1 + c.vs1_u[k] * due1 + c.vs2_dstar[k] * dds2 + c.vs2_u[k] * due2 + l.xsum[k] * xs;
+    a_.vdel1[l.iv][k] = finite_or_zero(c.vsrez[k] + finite_or_zero(fc[k]));
+  }
+  if (observer_)
+    observer_->forced_change({side_at(side), i, l.first, due1, due2, dds1, dds2, l.first ? 0.0 : due_[side][i - 1],
+                              l.first ? 0.0 : l.s1->u, l.s2->u, fc, c.vs1_u, c.vs2_u, l.xsum, xs});
+}
+
+void SystemBuilder::run() {
+  edge_speed_offsets();
+  edge_speed_coupling();
+
+  has_junction_ = te_wake_terms(sys_, upper_, lower_, te_) && a_.ivz <= a_.nsys;
+  lower_te_line_ = lines_u_ + lower_.iblte;
+  if (observer_ && has_junction_)
+    observer_->junction_formed(a_.ivz, lower_.iblte, upper_.stations[a_.ivte1], lower_.stations[lower_.iblte], te_);
+
+  for (int side = 0; side < 2; ++side) {
+    for (std::size_t i = 1; i < side_input(side).stations.size(); ++i) {
+      const LineInProgress l = line_coefficients(side, i);
+      const std::size_t iv = l.iv;
+      a_.va[iv] = l.c.va;
+      a_.vb[iv] = l.c.vb;
+      a_.vs1_dstar[iv] = l.c.vs1_dstar;
+      a_.vs1_u[iv] = l.c.vs1_u;
+      a_.vs1_x[iv] = l.c.vs1_x;
+      a_.vs2_dstar[iv] = l.c.vs2_dstar;
+      a_.vs2_u[iv] = l.c.vs2_u;
+      a_.vs2_x[iv] = l.c.vs2_x;
+      if (observer_) {
+        const BlStation& s1 = *l.s1;
+        const BlStation& s2 = *l.s2;
+        const bool transition = i > 1 && !l.junction && s1.is_laminar && !s2.is_laminar && !s2.is_wake;
+        observer_->line_equations(side_at(side), i, iv, transition, l.c, s2);
+      }
+      mass_coupling_row(l);
+      extra_unknown_column(l);
+      forced_change(l);
+    }
+  }
+
+  if (has_junction_) {
+    a_.vz[0][0] = finite_or_zero(-te_.cte_s_up);
+    a_.vz[0][1] = finite_or_zero(-te_.cte_th_up);
+    a_.vz[1][1] = -1.0;
+  }
+  if (observer_) observer_->system_assembled(a_);
+}
+
+}  // namespace
+
 GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
                                        double ante, double xi_ule1, double xi_ule2, double msq, double re,
-                                       double ncrit) {
-  const std::array<const SurfaceInput*, 2> sides{&upper, &lower};
+                                       double ncrit, NewtonObserver* observer) {
   const std::size_t nu = upper.stations.size();
   const std::size_t nl = lower.stations.size();
   const std::size_t lines_u = nu > 0 ? nu - 1 : 0;
@@ -317,330 +426,12 @@ GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceI
   sys.re = re;
   sys.ncrit = ncrit;
   if (nsys == 0) return sys;
-
-  auto line_of = [&](int side, std::size_t i) { return side == 0 ? i : lines_u + i; };
-  auto station_of = [&](std::size_t line) -> const BlStation& {
-    return line <= lines_u ? upper.stations[line] : lower.stations[line - lines_u];
-  };
-
-  const AssemblyTraces trace;
-  const IntervalTraces interval_trace;
-  using newton_trace::num;
-  using newton_trace::vec;
-
-  // Edge-velocity offsets from the mass-implied values.
-  std::array<std::vector<double>, 2> due;
-  for (int s = 0; s < 2; ++s) {
-    const std::vector<double> ue_mass = compute_ue_from_mass_both(upper, lower, dij, s);
-    due[s].resize(ue_mass.size());
-    for (std::size_t i = 0; i < ue_mass.size(); ++i) due[s][i] = sides[s]->stations[i].u - ue_mass[i];
-    if (trace.due) {
-      newton_trace::line(s == 0 ? "[DUE DEBUG] Upper surface DUE at first stations:"
-                                : "[DUE DEBUG] Lower surface DUE at first stations:");
-      for (std::size_t i = 1; i < ue_mass.size() && i <= 5; ++i)
-        newton_trace::line(text::printf("  %s[%zu] ue_curr=%s ue_mass=%s DUE=%s", s == 0 ? "Upper" : "Lower", i,
-                                        num(sides[s]->stations[i].u).c_str(), num(ue_mass[i]).c_str(),
-                                        num(due[s][i]).c_str()));
-    }
-  }
-
-  // Edge-velocity sensitivity of the station of every line to every mass
-  // unknown, cpl[line * w + L]; line 0 (the stagnation point) stays zero.
-  const std::size_t w = nsys + 1;
-  std::vector<double> cpl(w * w, 0.0);
-  for (std::size_t line = 1; line <= nsys; ++line) {
-    const std::size_t pi = station_of(line).panel;
-    if (pi >= dij.rows) continue;
-    const double vi = line <= lines_u ? 1.0 : -1.0;
-    for (std::size_t L = 1; L <= nsys; ++L) {
-      const std::size_t pj = station_of(L).panel;
-      if (pj >= dij.cols) continue;
-      const double vj = L <= lines_u ? 1.0 : -1.0;
-      cpl[line * w + L] = -vi * vj * dij.at(pi, pj);
-    }
-  }
-  // The first station of each side carries the stagnation point's movement.
-  const std::size_t ule1_line = nu >= 2 ? 1 : 0;
-  const std::size_t ule2_line = nl >= 2 ? lines_u + 1 : 0;
-  const double* ule1 = cpl.data() + ule1_line * w;
-  const double* ule2 = cpl.data() + ule2_line * w;
-  const double dule1 = nu >= 2 ? due[0][1] : 0.0;
-  const double dule2 = nl >= 2 ? due[1][1] : 0.0;
-  const double ua1 = upper.uinv_a.size() >= 2 && nu >= 2 ? upper.uinv_a[1] : 0.0;
-  const double ua2 = lower.uinv_a.size() >= 2 && nl >= 2 ? lower.uinv_a[1] : 0.0;
-
-  TeWakeTerms te;
-  const bool has_junction = te_wake_terms(sys, upper, lower, te) && a.ivz <= nsys;
-  const std::size_t lower_te_line = lines_u + lower.iblte;
-  if (trace.tesys && has_junction) {
-    const BlStation& ut = upper.stations[a.ivte1];
-    const BlStation& lt = lower.stations[lower.iblte];
-    newton_trace::line(text::printf(
-        "[TESYS DEBUG] iv=%zu wake_ibl=%zu upper_te: theta=%s dstar=%s ctau=%s ue=%s lower_te: theta=%s dstar=%s "
-        "ctau=%s ue=%s tte=%s dte=%s cte=%s",
-        a.ivz, lower.iblte + 2, num(ut.theta).c_str(), num(ut.dstar).c_str(), num(ut.ctau).c_str(),
-        num(ut.u).c_str(), num(lt.theta).c_str(), num(lt.dstar).c_str(), num(lt.ctau).c_str(), num(lt.u).c_str(),
-        num(te.tte).c_str(), num(te.dte).c_str(), num(te.cte).c_str()));
-  }
-  std::vector<Vec3> raw_vdel;  // right-hand sides before the forced changes (diagnostics)
-  if (trace.newton) raw_vdel.assign(nsys + 1, Vec3{});
-
-  for (int side = 0; side < 2; ++side) {
-    const SurfaceInput& in = *sides[side];
-    const std::span<const BlStation> st = in.stations;
-    const double sigma = side == 0 ? 1.0 : -1.0;
-    for (std::size_t i = 1; i < st.size(); ++i) {
-      const std::size_t iv = line_of(side, i);
-      const bool junction = side == 1 && has_junction && iv == a.ivz;
-      const LineCoefficients c = junction ? from_junction(te, st[i])
-                                          : from_interval(interval_equations(st, i, in.iblte, msq, re, ncrit, interval_trace));
-      a.va[iv] = c.va;
-      a.vb[iv] = c.vb;
-      a.vs1_dstar[iv] = c.vs1_dstar;
-      a.vs1_u[iv] = c.vs1_u;
-      a.vs1_x[iv] = c.vs1_x;
-      a.vs2_dstar[iv] = c.vs2_dstar;
-      a.vs2_u[iv] = c.vs2_u;
-      a.vs2_x[iv] = c.vs2_x;
-
-      const BlStation& s2 = st[i];
-      const BlStation& s1 = st[i - 1];
-      if (trace.newton || trace.newton_cmp || trace.raw_res || trace.trans) {
-        if (trace.raw_res)
-          newton_trace::line(text::printf("[RAW RES] side=%s station=%zu IV=%zu res=%s", side_name(side), i, iv,
-                                          vec(c.vsrez).c_str()));
-        if (trace.trans) {
-          const bool transition = i > 1 && !junction && s1.is_laminar && !s2.is_laminar && !s2.is_wake;
-          newton_trace::line(text::printf("[VSREZ DEBUG] side=%s station=%zu res=%s ctau=%s cq=%s%s", side_name(side),
-                                          i, vec(c.vsrez).c_str(), num(s2.ctau).c_str(), num(s2.cq).c_str(),
-                                          transition ? " <-- TRANSITION" : ""));
-        }
-        if (trace.newton) {
-          raw_vdel[iv] = c.vsrez;
-          newton_trace::line(text::printf("[NEWTON DEBUG] %s IBL=%zu IV=%zu", side_name(side), i + 1, iv));
-          newton_trace::labelled("  VA (stored in system): ", block_rows(c.va));
-          newton_trace::labelled("  VB (stored in system): ", block_rows(c.vb));
-          newton_trace::labelled("  VSREZ (raw residuals): ", vec(c.vsrez));
-        }
-        if (trace.newton_cmp && side == 0 && i == 2) {
-          newton_trace::line("=== Velaro Newton System at i=2 (KELVO IBL=3) ===");
-          newton_trace::line("VS1 (upstream Jacobian, 3x5):");
-          for (int k = 0; k < 3; ++k)
-            newton_trace::line(jacobian_row(c.vb[k][0], c.vb[k][1], c.vs1_dstar[k], c.vs1_u[k], c.vs1_x[k]));
-          newton_trace::line("VS2 (downstream Jacobian, 3x5):");
-          for (int k = 0; k < 3; ++k)
-            newton_trace::line(jacobian_row(c.va[k][0], c.va[k][1], c.vs2_dstar[k], c.vs2_u[k], c.vs2_x[k]));
-          newton_trace::line("VDEL (raw residuals):");
-          newton_trace::labelled("  ", vec(c.vsrez));
-        }
-      }
-      const bool first = i == 1;
-      const double d2u = dstar_per_u(s2);
-      const double d1u = first ? 0.0 : dstar_per_u(s1);
-      Vec3 xsum;
-      for (int k = 0; k < 3; ++k) xsum[k] = sigma * (c.vs1_x[k] + c.vs2_x[k]);
-
-      // Mass coupling.
-      const double* u2m = cpl.data() + iv * w;
-      const double* u1m = cpl.data() + (first ? 0 : iv - 1) * w;
-      const double* ute1 = cpl.data() + (junction ? a.ivte1 : 0) * w;
-      const double* ute2 = cpl.data() + (junction ? lower_te_line : 0) * w;
-      for (std::size_t L = 1; L <= nsys; ++L) {
-        const double U2 = u2m[L];
-        const double D2 = d2u * U2 + (L == iv ? 1.0 / s2.u : 0.0);
-        double U1 = 0.0, D1 = 0.0;
-        if (junction) {
-          D1 = te.dte_u_up * ute1[L] + te.dte_u_lo * ute2[L];
-          if (L == a.ivte1) D1 += te.dte_m_up;
-          if (L == lower_te_line) D1 += te.dte_m_lo;
-        } else if (!first) {
-          U1 = u1m[L];
-          D1 = d1u * U1 + (L == iv - 1 ? 1.0 / s1.u : 0.0);
-        }
-        const double xs = sys.xi_ule1 * ule1[L] - sys.xi_ule2 * ule2[L];
-        for (int k = 0; k < 3; ++k)
-          a.vm_at(iv, L, k) = finite_or_zero(c.vs1_dstar[k] * D1 + c.vs1_u[k] * U1 + c.vs2_dstar[k] * D2 +
-                                             c.vs2_u[k] * U2 + xsum[k] * xs);
-      }
-
-      // Sensitivity to the extra global unknown (inviscid edge velocities
-      // change with it).
-      {
-        const double u2a = i < in.uinv_a.size() ? in.uinv_a[i] : 0.0;
-        const double d2 = std::fabs(s2.u) <= 1e-20 ? 0.0 : d2u;
-        double u1a = 0.0, dds1_a = 0.0;
-        if (junction) {
-          const double uate = a.ivte1 < upper.uinv_a.size() ? upper.uinv_a[a.ivte1] : 0.0;
-          const double lote = lower.iblte < lower.uinv_a.size() ? lower.uinv_a[lower.iblte] : 0.0;
-          dds1_a = te.dte_u_up * uate + te.dte_u_lo * lote;
-        } else if (!first) {
-          u1a = i - 1 < in.uinv_a.size() ? in.uinv_a[i - 1] : 0.0;
-          dds1_a = (std::fabs(s1.u) <= 1e-20 ? 0.0 : d1u) * u1a;
-        }
-        const double xs = sys.xi_ule1 * ua1 - sys.xi_ule2 * ua2;
-        for (int k = 0; k < 3; ++k)
-          a.vdel2[iv][k] = finite_or_zero(c.vs1_u[k] * u1a + c.vs1_dstar[k] * dds1_a + c.vs2_u[k] * u2a +
-                                          c.vs2_dstar[k] * d2 * u2a + xsum[k] * xs);
-      }
-
-      // Forced changes: the residual is taken at the mass-implied edge
-      // velocities, linearised from the current ones.
-      {
-        const double due2 = due[side][i];
-        const double dds2 = d2u * due2;
-        double due1 = 0.0, dds1 = 0.0;
-        if (junction) {
-          const double due_up = a.ivte1 < due[0].size() ? due[0][a.ivte1] : 0.0;
-          const double due_lo = lower.iblte < due[1].size() ? due[1][lower.iblte] : 0.0;
-          dds1 = te.dte_u_up * due_up + te.dte_u_lo * due_lo;
-        } else if (!first) {
-          due1 = due[side][i - 1];
-          dds1 = d1u * due1;
-        }
-        const double xs = sys.xi_ule1 * dule1 - sys.xi_ule2 * dule2;
-        Vec3 fc;
-        for (int k = 0; k < 3; ++k) {
-          fc[k] = c.vs1_dstar[k] * dds1 + c.vs1_u[k] * due1 + c.vs2_dstar[k] * dds2 + c.vs2_u[k] * due2 +
-                  xsum[k] * xs;
-          a.vdel1[iv][k] = finite_or_zero(c.vsrez[k] + finite_or_zero(fc[k]));
-        }
-        if (trace.fc) {
-          newton_trace::line(text::printf("[FC DEBUG] %s[%zu] due1=%s due2=%s dds1=%s dds2=%s", side_name(side), i,
-                                          num(due1).c_str(), num(due2).c_str(), num(dds1).c_str(),
-                                          num(dds2).c_str()));
-          newton_trace::labelled("[FC DEBUG]   vs1_ue=", vec(c.vs1_u));
-          newton_trace::labelled("[FC DEBUG]   vs2_ue=", vec(c.vs2_u));
-          newton_trace::labelled("[FC DEBUG]   forced_change=", vec(fc));
-        }
-        if (trace.forced) {
-          const char* tag = side == 0 ? "" : " LOWER";
-          const double ue1 = first ? 0.0 : s1.u;
-          const double ue1_mass = first ? 0.0 : s1.u - due[side][i - 1];
-          newton_trace::line(text::printf("[FORCED DEBUG%s] %s[%zu] due1=%s due2=%s dds1=%s dds2=%s fc=%s", tag,
-                                          side_name(side), i, num(due1).c_str(), num(due2).c_str(),
-                                          num(dds1).c_str(), num(dds2).c_str(), vec(fc).c_str()));
-          newton_trace::line(text::printf("[FORCED DEBUG UE%s] %s[%zu] ue_prev=%s ue_prev_mass=%s ue=%s ue_mass=%s",
-                                          tag, side_name(side), i, num(ue1).c_str(), num(ue1_mass).c_str(),
-                                          num(s2.u).c_str(), num(s2.u - due2).c_str()));
-          newton_trace::line(text::printf("[FORCED DEBUG XI%s] %s[%zu] vs_x=%s xi_term=%s", tag, side_name(side), i,
-                                          vec(xsum).c_str(), num(xs).c_str()));
-        }
-      }
-    }
-  }
-
-  if (has_junction) {
-    a.vz[0][0] = finite_or_zero(-te.cte_s_up);
-    a.vz[0][1] = finite_or_zero(-te.cte_th_up);
-    a.vz[1][1] = -1.0;
-  }
-
-  if (trace.newton) {
-    for (int pass = 0; pass < 2; ++pass) {
-      newton_trace::line(pass == 0 ? "[NEWTON DEBUG] Before forced changes:"
-                                   : "[NEWTON DEBUG] After forced changes (FINAL VDEL):");
-      for (std::size_t iv = 1; iv <= nsys; ++iv) {
-        const bool up = iv <= lines_u;
-        const std::size_t i = up ? iv : iv - lines_u;
-        newton_trace::line(text::printf("  %s IBL=%zu IV=%zu vdel=%s", up ? "upper" : "lower", i + 1, iv,
-                                        vec(pass == 0 ? raw_vdel[iv] : a.vdel1[iv]).c_str()));
-      }
-    }
-  }
-  if (trace.setbl_vdel)
-    for (std::size_t iv : {27u, 28u, 29u, 30u, 159u, 160u, 161u, 162u, 163u})
-      if (iv <= nsys) newton_trace::line(text::printf("[NATIVE SETBL VDEL] iv=%zu vdel=%s", iv, vec(a.vdel1[iv]).c_str()));
-  if (trace.vm_focus)
-    for (std::size_t iv : {24u, 25u, 26u}) {
-      if (iv > nsys) continue;
-      for (std::size_t L = 1; L <= nsys; ++L) {
-        const Vec3 v{a.vm_at(iv, L, 0), a.vm_at(iv, L, 1), a.vm_at(iv, L, 2)};
-        if (std::fabs(v[0]) > 1e-6 || std::fabs(v[1]) > 1e-6 || std::fabs(v[2]) > 1e-6)
-          newton_trace::line(text::printf("[VM FOCUS ENTRY] row=%zu col=%zu vals=%s", iv, L, vec(v).c_str()));
-      }
-    }
+  SystemBuilder(upper, lower, dij, msq, re, ncrit, observer, sys).run();
   return sys;
 }
 
-namespace {
-
-// VELARO_SETBL_DEBUG: station values of selected stations (the first three
-// upper stations, the upper transition station, the middle lower station
-// and the last three lower stations).
-void trace_setbl_stations(const KelvoState& state, const std::array<std::vector<BlStation>, 2>& stations,
-                          unsigned iteration) {
-  if (!newton_trace::enabled("VELARO_SETBL_DEBUG")) return;
-  using newton_trace::num;
-  auto emit = [&](const char* label, int side, std::size_t i, bool exact, bool tail) {
-    if (i == 0 || i >= stations[side].size()) return;
-    const BlStation& s = stations[side][i];
-    if (exact)
-      newton_trace::line(text::printf("[SETBL DEBUG EXACT%s] iter=%u %s i=%zu x=%.17e u=%.17e theta=%.17e dstar=%.17e "
-                                      "mass=%.17e dw=%.17e",
-                                      tail ? " TAIL" : "", iteration, label, i, s.x, s.u, s.theta, s.dstar, s.mass, s.dw));
-    else
-      newton_trace::line(text::printf("[SETBL DEBUG] iter=%u %s i=%zu x=%s u=%s theta=%s dstar=%s mass=%s dw=%s",
-                                      iteration, label, i, num(s.x).c_str(), num(s.u).c_str(), num(s.theta).c_str(),
-                                      num(s.dstar).c_str(), num(s.mass).c_str(), num(s.dw).c_str()));
-  };
-  for (std::size_t i = 1; i <= 3; ++i) emit("upper", 0, i, false, false);
-  if (state.itran[0] >= 2) emit("upper_transition", 0, state.itran[0] - 1, false, false);
-  const std::size_t nl = stations[1].size();
-  emit("lower_mid", 1, nl / 2, false, false);
-  for (std::size_t k = 3; k >= 1; --k)
-    if (nl > k) emit("lower_tail", 1, nl - k, false, false);
-  emit("upper", 0, 1, true, false);
-  if (nl > 1) emit("lower_tail", 1, nl - 1, true, true);
-}
-
-// VELARO_UESET_STATE_DEBUG / VELARO_UESET_DETAIL_DEBUG: every row's edge
-// velocity from the mass defects of the rows of both sides, split into the
-// upper, lower-airfoil and lower-wake contributions.
-void trace_coupled_rows(const KelvoState& state, DijView dij) {
-  using newton_trace::num;
-  const bool detail = newton_trace::enabled("VELARO_UESET_DETAIL_DEBUG");
-  const bool summary = newton_trace::enabled("VELARO_UESET_STATE_DEBUG");
-  std::vector<MassSource> sources;
-  std::vector<int> group;  // 0 upper, 1 lower airfoil, 2 wake
-  for (int side = 0; side < 2; ++side) {
-    const std::vector<BlRow>& rows = state.rows[side];
-    const std::size_t count = std::min(state.nbl[side], rows.size());
-    for (std::size_t r = 1; r < count; ++r) {
-      sources.push_back({vti_of(side), rows[r].panel, rows[r].mass});
-      group.push_back(side == 0 ? 0 : (r > state.iblte[1] ? 2 : 1));
-    }
-  }
-  static constexpr const char* kDetail[3] = {"[STATE UESET DETAIL UPPER]", "[STATE UESET DETAIL LOWER]",
-                                             "[STATE UESET DETAIL WAKE]"};
-  for (int side = 0; side < 2; ++side) {
-    const std::vector<BlRow>& rows = state.rows[side];
-    const std::size_t count = std::min(state.nbl[side], rows.size());
-    const double vti = vti_of(side);
-    for (std::size_t r = 1; r < count; ++r) {
-      const std::size_t pi = rows[r].panel;
-      double part[3] = {0.0, 0.0, 0.0};
-      for (std::size_t k = 0; k < sources.size(); ++k) {
-        if (!dij.contains(pi, sources[k].panel)) continue;
-        const double d = dij.at(pi, sources[k].panel);
-        const double c = -vti * sources[k].vti * d * sources[k].mass;
-        part[group[k]] += c;
-        if (detail)
-          newton_trace::line(text::printf("%s panel=%zu other_panel=%zu dij=%s mass=%s contrib=%s", kDetail[group[k]],
-                                          pi, sources[k].panel, num(d).c_str(), num(sources[k].mass).c_str(),
-                                          num(c).c_str()));
-      }
-      const double uedg = coupled_uedg(pi, state.node_count(), sources, dij, rows[r].uinv, vti);
-      if (summary)
-        newton_trace::line(text::printf("[STATE UESET] panel=%zu vti=%s uinv=%s upper=%s lower=%s wake=%s uedg=%s", pi,
-                                        num(vti).c_str(), num(rows[r].uinv).c_str(), num(part[0]).c_str(),
-                                        num(part[1]).c_str(), num(part[2]).c_str(), num(uedg).c_str()));
-    }
-  }
-}
-
-}  // namespace
-
-AssemblyState setbl(KelvoState& state, unsigned iteration, double re_eff, double ncrit, double mach) {
+AssemblyState assemble_newton_system(ViscousState& state, unsigned iteration, double re_eff, double ncrit, double mach,
+                    NewtonObserver* observer) {
   const double msq = mach * mach;
   std::vector<BlRow>& upper_rows = state.rows[0];
   std::vector<BlRow>& lower_rows = state.rows[1];
@@ -649,33 +440,25 @@ AssemblyState setbl(KelvoState& state, unsigned iteration, double re_eff, double
   // march re-establishes the transition points on every call. The upper side
   // goes first so that the lower side's wake starts from its TE values.
   if (!state.bl_initialised) {
-    const MarchResult mu = march_ue_side(1, upper_rows, upper_rows.size(), state.nbl[0], state.iblte[0],
+    const MarchResult mu = march_direct_side(Side::Upper, upper_rows, upper_rows.size(), state.nbl[0], state.iblte[0],
                                          te_values_of(lower_rows, state.iblte[1]), state.ante, re_eff, ncrit, msq);
     state.itran[0] = mu.itran;
     state.xssitr[0] = mu.xssitr;
-    const MarchResult ml = march_ue_side(2, lower_rows, lower_rows.size(), state.nbl[1], state.iblte[1],
+    const MarchResult ml = march_direct_side(Side::Lower, lower_rows, lower_rows.size(), state.nbl[1], state.iblte[1],
                                          te_values_of(upper_rows, state.iblte[0]), state.ante, re_eff, ncrit, msq);
     state.itran[1] = ml.itran;
     state.xssitr[1] = ml.xssitr;
     state.bl_initialised = true;
-    if (newton_trace::enabled("VELARO_SETBL_HANDOFF_DEBUG"))
-      for (std::size_t r = 1; r < std::min(state.nbl[0], upper_rows.size()); ++r) {
-        const BlRow& w = upper_rows[r];
-        newton_trace::line(text::printf("[SETBL AFTER MRCHUE] upper[%zu] panel=%zu x=%s ue=%s theta=%s dstr=%s mass=%s "
-                                        "ampl=%s",
-                                        r, w.panel, newton_trace::num(w.x).c_str(), newton_trace::num(w.uedg).c_str(),
-                                        newton_trace::num(w.theta).c_str(), newton_trace::num(w.dstr).c_str(),
-                                        newton_trace::num(w.mass).c_str(), newton_trace::num(w.ampl).c_str()));
-      }
+    if (observer) observer->direct_march_done(state);
   }
   {
     const MarchResult mu =
-        march_du_side(1, upper_rows, upper_rows.size(), state.nbl[0], state.ante, re_eff, ncrit, state.iblte[0],
+        march_mixed_side(Side::Upper, upper_rows, upper_rows.size(), state.nbl[0], state.ante, re_eff, ncrit, state.iblte[0],
                       te_values_of(lower_rows, state.iblte[1]), state.itran[0], msq);
     state.itran[0] = mu.itran;
     state.xssitr[0] = mu.xssitr;
     const MarchResult ml =
-        march_du_side(2, lower_rows, lower_rows.size(), state.nbl[1], state.ante, re_eff, ncrit, state.iblte[1],
+        march_mixed_side(Side::Lower, lower_rows, lower_rows.size(), state.nbl[1], state.ante, re_eff, ncrit, state.iblte[1],
                       te_values_of(upper_rows, state.iblte[0]), state.itran[1], msq);
     state.itran[1] = ml.itran;
     state.xssitr[1] = ml.xssitr;
@@ -691,7 +474,7 @@ AssemblyState setbl(KelvoState& state, unsigned iteration, double re_eff, double
   for (int side = 0; side < 2; ++side) {
     const std::vector<BlRow>& rows = state.rows[side];
     const std::size_t count = std::min(state.nbl[side], rows.size());
-    stations[side] = rows_to_stations(rows, count, state.iblte[side], state.itran[side], msq, re_eff);
+    stations[side] = stations_from_rows(rows, count, state.iblte[side], state.itran[side], msq, re_eff);
     uinv[side].assign(stations[side].size(), 0.0);
     uinv_a[side].assign(stations[side].size(), 0.0);
     for (std::size_t i = 0; i < stations[side].size(); ++i) {
@@ -704,21 +487,15 @@ AssemblyState setbl(KelvoState& state, unsigned iteration, double re_eff, double
 
   const DijView dij{state.dij.data(), static_cast<std::size_t>(state.dij.rows()),
                     static_cast<std::size_t>(state.dij.cols())};
-  trace_setbl_stations(state, stations, iteration);
+  if (observer) observer->stations_prepared(state, stations, iteration, dij);
 
-  // 4. The edge velocity each row would have from the mass defects (on a
-  // working copy: the system below takes it only through the difference
-  // from the current velocity). Computed only for its trace lines.
-  if (newton_trace::enabled("VELARO_UESET_STATE_DEBUG") || newton_trace::enabled("VELARO_UESET_DETAIL_DEBUG"))
-    trace_coupled_rows(state, dij);
-
-  // 5. The system. The edge velocities implied by the masses enter through
+  // 4. The system. The edge velocities implied by the masses enter through
   // their differences from the current ones.
   const SurfaceInput upper{stations[0], uinv[0], uinv_a[0], state.iblte[0]};
   const SurfaceInput lower{stations[1], uinv[1], uinv_a[1], state.iblte[1]};
   GlobalNewtonSystem sys =
-      build_global_system(upper, lower, dij, state.ante, state.sst_go, state.sst_gp, msq, re_eff, ncrit);
-  if (newton_trace::enabled("VELARO_SETBL_FULL_VM")) {
+      build_global_system(upper, lower, dij, state.ante, state.sst_go, state.sst_gp, msq, re_eff, ncrit, observer);
+  if (observer && observer->keeps_dense_mass_coupling()) {
     AssemblyState& a = sys.a;
     std::vector<std::vector<Vec3>> full(a.nsys + 1, std::vector<Vec3>(a.nsys + 1));
     for (std::size_t iv = 0; iv <= a.nsys; ++iv)

@@ -7,11 +7,12 @@
 // the later lines; the back substitution then resolves the masses from the
 // last line upward. Couplings of lower lines at or below the VACC thresholds
 // are dropped during the sweep, as the method prescribes.
+#include "viscous/block_solve.h"
+
 #include <algorithm>
 #include <cmath>
 
-#include "viscous/newton_system.h"
-#include "viscous/newton_trace.h"
+#include "viscous/newton_observer.h"
 
 namespace velaro {
 
@@ -24,6 +25,175 @@ double pivot_reciprocal(double d) {
   return 1.0 / d;
 }
 
+// The elimination's working copies of the system and its right-hand sides.
+class Elimination {
+ public:
+  Elimination(const AssemblyState& a, const BlockSolveOptions& options, SolveState& out)
+      : a_(a),
+        options_(options),
+        nsys_(a.nsys),
+        width_(a.nsys + 1),
+        va_(a.va.begin(), a.va.begin() + static_cast<std::ptrdiff_t>(width_)),
+        vm_(a.vm.begin(), a.vm.begin() + static_cast<std::ptrdiff_t>(width_ * width_ * 3)),
+        d1_(out.col1),
+        d2_(out.col2) {
+    std::copy_n(a.vdel1.begin(), width_, d1_.begin());
+    std::copy_n(a.vdel2.begin(), width_, d2_.begin());
+  }
+
+  // Reduces line iv to (d_first, d_theta, m) in terms of the later masses.
+  void reduce_line(std::size_t iv);
+  // Removes line iv's unknowns from the later lines coupled to it.
+  void eliminate_from_later_lines(std::size_t iv);
+  // Resolves the masses from the last line upward.
+  void back_substitute(NewtonObserver* observer);
+
+  EliminationView view() const { return {vm_.data(), nsys_}; }
+
+ private:
+  // Equation k of line iv: its mass couplings are one contiguous row.
+  double* row(std::size_t iv, std::size_t k) { return vm_.data() + (iv * 3 + k) * width_; }
+  // dst[L] -= t * src[L] for L = from .. nsys.
+  void axpy(double* __restrict dst, const double* __restrict src, double t, std::size_t from) const {
+    for (std::size_t L = from; L <= nsys_; ++L) dst[L] -= t * src[L];
+  }
+  void scale(double* r, double p, std::size_t from) const {
+    for (std::size_t L = from; L <= nsys_; ++L) r[L] *= p;
+  }
+
+  const AssemblyState& a_;
+  const BlockSolveOptions& options_;
+  std::size_t nsys_;
+  std::size_t width_;
+  std::vector<Block3> va_;
+  std::vector<double> vm_;
+  std::vector<Vec3>& d1_;
+  std::vector<Vec3>& d2_;
+};
+
+void Elimination::reduce_line(std::size_t iv) {
+  Block3& A = va_[iv];
+  double* m1 = row(iv, 0);
+  double* m2 = row(iv, 1);
+  double* m3 = row(iv, 2);
+  Vec3& r1 = d1_[iv];
+  Vec3& r2 = d2_[iv];
+
+  // 1. Normalise the first equation on the first unknown.
+  double p = pivot_reciprocal(A[0][0]);
+  A[0][1] *= p;
+  scale(m1, p, iv);
+  r1[0] *= p;
+  r2[0] *= p;
+  // 2. Remove the first unknown from equations 2 and 3.
+  for (std::size_t k = 1; k < 3; ++k) {
+    const double t = A[k][0];
+    A[k][1] -= t * A[0][1];
+    axpy(row(iv, k), m1, t, iv);
+    r1[k] -= t * r1[0];
+    r2[k] -= t * r2[0];
+  }
+  // 3. Normalise the second equation on the second unknown.
+  p = pivot_reciprocal(A[1][1]);
+  scale(m2, p, iv);
+  r1[1] *= p;
+  r2[1] *= p;
+  // 4. Remove the second unknown from equation 3.
+  {
+    const double t = A[2][1];
+    axpy(m3, m2, t, iv);
+    r1[2] -= t * r1[1];
+    r2[2] -= t * r2[1];
+  }
+  // 5. Normalise the third equation on the line's own mass.
+  p = pivot_reciprocal(m3[iv]);
+  scale(m3, p, iv + 1);
+  r1[2] *= p;
+  r2[2] *= p;
+  // 6. Remove the own mass from equations 1 and 2.
+  {
+    const double t1 = m1[iv];
+    const double t2 = m2[iv];
+    axpy(m1, m3, t1, iv + 1);
+    axpy(m2, m3, t2, iv + 1);
+    r1[0] -= t1 * r1[2];
+    r2[0] -= t1 * r2[2];
+    r1[1] -= t2 * r1[2];
+    r2[1] -= t2 * r2[2];
+  }
+  // 7. Remove the second unknown from equation 1.
+  {
+    const double t = A[0][1];
+    axpy(m1, m2, t, iv + 1);
+    r1[0] -= t * r1[1];
+    r2[0] -= t * r2[1];
+  }
+}
+
+void Elimination::eliminate_from_later_lines(std::size_t iv) {
+  const double* m1 = row(iv, 0);
+  const double* m2 = row(iv, 1);
+  const double* m3 = row(iv, 2);
+  const Vec3& r1 = d1_[iv];
+  const Vec3& r2 = d2_[iv];
+  // The coupling of the next line to this line's unknowns.
+  {
+    const std::size_t nx = iv + 1;
+    const Block3& B = a_.vb[nx];
+    for (std::size_t k = 0; k < 3; ++k) {
+      const double t1 = B[k][0];
+      const double t2 = B[k][1];
+      double* __restrict dst = row(nx, k);
+      const double t3 = dst[iv];
+      for (std::size_t L = iv + 1; L <= nsys_; ++L) dst[L] -= t1 * m1[L] + t2 * m2[L] + t3 * m3[L];
+      d1_[nx][k] -= t1 * r1[0] + t2 * r1[1] + t3 * r1[2];
+      d2_[nx][k] -= t1 * r2[0] + t2 * r2[1] + t3 * r2[2];
+    }
+  }
+  // The first wake line also couples to the upper TE line.
+  if (iv == a_.ivte1 && a_.ivz <= nsys_ && a_.ivz > iv) {
+    const std::size_t z = a_.ivz;
+    for (std::size_t k = 0; k < 3; ++k) {
+      const double t1 = a_.vz[k][0];
+      const double t2 = a_.vz[k][1];
+      double* __restrict dst = row(z, k);
+      for (std::size_t L = iv + 1; L <= nsys_; ++L) dst[L] -= t1 * m1[L] + t2 * m2[L];
+      d1_[z][k] -= t1 * r1[0] + t2 * r1[1];
+      d2_[z][k] -= t1 * r2[0] + t2 * r2[1];
+    }
+  }
+  // This line's mass in the later lines, dropping weak couplings.
+  if (iv + 1 < nsys_) {
+    const double thresholds[3] = {options_.vacc1, options_.vacc2, options_.vacc3};
+    for (std::size_t kv = iv + 2; kv <= nsys_; ++kv) {
+      for (std::size_t k = 0; k < 3; ++k) {
+        double* dst = row(kv, k);
+        const double t = dst[iv];
+        if (!(std::fabs(t) > thresholds[k])) continue;
+        axpy(dst, m3, t, iv + 1);
+        d1_[kv][k] -= t * r1[2];
+        d2_[kv][k] -= t * r2[2];
+      }
+    }
+  }
+}
+
+void Elimination::back_substitute(NewtonObserver* observer) {
+  const EliminationView v = view();
+  for (std::size_t iv = nsys_; iv >= 2; --iv) {
+    const double dm1 = d1_[iv][2];
+    const double dm2 = d2_[iv][2];
+    for (std::size_t kv = iv - 1; kv >= 1; --kv) {
+      for (std::size_t k = 0; k < 3; ++k) {
+        const double c = row(kv, k)[iv];
+        d1_[kv][k] -= c * dm1;
+        d2_[kv][k] -= c * dm2;
+      }
+    }
+    if (observer) observer->mass_back_substituted(iv, v, dm1);
+  }
+}
+
 }  // namespace
 
 BlockSolveOptions BlockSolveOptions::for_span(double span) {
@@ -31,9 +201,11 @@ BlockSolveOptions BlockSolveOptions::for_span(double span) {
   return {0.01, 0.02 / s, 0.02 / s};
 }
 
-SolveState block_solve(const AssemblyState& a) { return block_solve(a, BlockSolveOptions::for_span(a.span)); }
+SolveState block_solve(const AssemblyState& a, NewtonObserver* observer) {
+  return block_solve(a, BlockSolveOptions::for_span(a.span), observer);
+}
 
-SolveState block_solve(const AssemblyState& a, const BlockSolveOptions& options) {
+SolveState block_solve(const AssemblyState& a, const BlockSolveOptions& options, NewtonObserver* observer) {
   const std::size_t nsys = a.nsys;
   SolveState out;
   out.col1.assign(nsys + 1, Vec3{});
@@ -44,159 +216,15 @@ SolveState block_solve(const AssemblyState& a, const BlockSolveOptions& options)
       a.vdel2.size() < width || a.vm.size() < width * width * 3)
     return out;
 
-  std::vector<Block3> va(a.va.begin(), a.va.begin() + static_cast<std::ptrdiff_t>(width));
-  std::vector<double> vm(a.vm.begin(), a.vm.begin() + static_cast<std::ptrdiff_t>(width * width * 3));
-  std::vector<Vec3>& d1 = out.col1;
-  std::vector<Vec3>& d2 = out.col2;
-  std::copy_n(a.vdel1.begin(), width, d1.begin());
-  std::copy_n(a.vdel2.begin(), width, d2.begin());
-
-  // Equation k of line iv: its mass couplings are one contiguous row.
-  auto row = [&](std::size_t iv, std::size_t k) { return vm.data() + (iv * 3 + k) * width; };
-  // dst[L] -= t * src[L] for L = from .. nsys.
-  auto axpy = [&](double* __restrict dst, const double* __restrict src, double t, std::size_t from) {
-    for (std::size_t L = from; L <= nsys; ++L) dst[L] -= t * src[L];
-  };
-  auto scale = [&](double* r, double p, std::size_t from) {
-    for (std::size_t L = from; L <= nsys; ++L) r[L] *= p;
-  };
-
+  Elimination elimination(a, options, out);
   for (std::size_t iv = 1; iv <= nsys; ++iv) {
-    Block3& A = va[iv];
-    double* m1 = row(iv, 0);
-    double* m2 = row(iv, 1);
-    double* m3 = row(iv, 2);
-    Vec3& r1 = d1[iv];
-    Vec3& r2 = d2[iv];
-
-    // 1. Normalise the first equation on the first unknown.
-    double p = pivot_reciprocal(A[0][0]);
-    A[0][1] *= p;
-    scale(m1, p, iv);
-    r1[0] *= p;
-    r2[0] *= p;
-    // 2. Remove the first unknown from equations 2 and 3.
-    for (std::size_t k = 1; k < 3; ++k) {
-      const double t = A[k][0];
-      A[k][1] -= t * A[0][1];
-      axpy(row(iv, k), m1, t, iv);
-      r1[k] -= t * r1[0];
-      r2[k] -= t * r2[0];
-    }
-    // 3. Normalise the second equation on the second unknown.
-    p = pivot_reciprocal(A[1][1]);
-    scale(m2, p, iv);
-    r1[1] *= p;
-    r2[1] *= p;
-    // 4. Remove the second unknown from equation 3.
-    {
-      const double t = A[2][1];
-      axpy(m3, m2, t, iv);
-      r1[2] -= t * r1[1];
-      r2[2] -= t * r2[1];
-    }
-    // 5. Normalise the third equation on the line's own mass.
-    p = pivot_reciprocal(m3[iv]);
-    scale(m3, p, iv + 1);
-    r1[2] *= p;
-    r2[2] *= p;
-    // 6. Remove the own mass from equations 1 and 2.
-    {
-      const double t1 = m1[iv];
-      const double t2 = m2[iv];
-      axpy(m1, m3, t1, iv + 1);
-      axpy(m2, m3, t2, iv + 1);
-      r1[0] -= t1 * r1[2];
-      r2[0] -= t1 * r2[2];
-      r1[1] -= t2 * r1[2];
-      r2[1] -= t2 * r2[2];
-    }
-    // 7. Remove the second unknown from equation 1.
-    {
-      const double t = A[0][1];
-      axpy(m1, m2, t, iv + 1);
-      r1[0] -= t * r1[1];
-      r2[0] -= t * r2[1];
-    }
-    // 8.
+    elimination.reduce_line(iv);
     if (iv == nsys) break;
-
-    // 9. Eliminate the coupling of the next line to this line's unknowns.
-    {
-      const std::size_t nx = iv + 1;
-      const Block3& B = a.vb[nx];
-      for (std::size_t k = 0; k < 3; ++k) {
-        const double t1 = B[k][0];
-        const double t2 = B[k][1];
-        double* __restrict dst = row(nx, k);
-        const double t3 = dst[iv];
-        for (std::size_t L = iv + 1; L <= nsys; ++L) dst[L] -= t1 * m1[L] + t2 * m2[L] + t3 * m3[L];
-        d1[nx][k] -= t1 * r1[0] + t2 * r1[1] + t3 * r1[2];
-        d2[nx][k] -= t1 * r2[0] + t2 * r2[1] + t3 * r2[2];
-      }
-    }
-    // 10. The first wake line also couples to the upper TE line.
-    if (iv == a.ivte1 && a.ivz <= nsys && a.ivz > iv) {
-      const std::size_t z = a.ivz;
-      for (std::size_t k = 0; k < 3; ++k) {
-        const double t1 = a.vz[k][0];
-        const double t2 = a.vz[k][1];
-        double* __restrict dst = row(z, k);
-        for (std::size_t L = iv + 1; L <= nsys; ++L) dst[L] -= t1 * m1[L] + t2 * m2[L];
-        d1[z][k] -= t1 * r1[0] + t2 * r1[1];
-        d2[z][k] -= t1 * r2[0] + t2 * r2[1];
-      }
-    }
-    // 11. Remove this line's mass from the later lines, dropping weak
-    // couplings.
-    if (iv + 1 < nsys) {
-      const double thresholds[3] = {options.vacc1, options.vacc2, options.vacc3};
-      for (std::size_t kv = iv + 2; kv <= nsys; ++kv) {
-        for (std::size_t k = 0; k < 3; ++k) {
-          double* dst = row(kv, k);
-          const double t = dst[iv];
-          if (!(std::fabs(t) > thresholds[k])) continue;
-          axpy(dst, m3, t, iv + 1);
-          d1[kv][k] -= t * r1[2];
-          d2[kv][k] -= t * r2[2];
-        }
-      }
-    }
+    elimination.eliminate_from_later_lines(iv);
   }
-
-  // Diagnostics: the eliminated couplings of two lines to a later mass, and
-  // the back substitution into the first equation of line 24.
-  const bool step_trace = newton_trace::enabled("VELARO_BLSOLV_STEP_DEBUG");
-  constexpr std::size_t kTraceLine = 24;
-  constexpr std::size_t kTraceCol = 26;
-  if (step_trace && kTraceCol <= nsys)
-    for (std::size_t r = kTraceLine; r <= kTraceLine + 1; ++r)
-      newton_trace::line(text::printf("[NATIVE BLSOLV BACK COEF] row=%zu col=%zu vals=%s", r, kTraceCol,
-                                      newton_trace::vec({row(r, 0)[kTraceCol], row(r, 1)[kTraceCol],
-                                                         row(r, 2)[kTraceCol]})
-                                          .c_str()));
-
-  // Back substitution of the masses, last line first.
-  for (std::size_t iv = nsys; iv >= 2; --iv) {
-    const double dm1 = d1[iv][2];
-    const double dm2 = d2[iv][2];
-    for (std::size_t kv = iv - 1; kv >= 1; --kv) {
-      for (std::size_t k = 0; k < 3; ++k) {
-        const double c = row(kv, k)[iv];
-        d1[kv][k] -= c * dm1;
-        d2[kv][k] -= c * dm2;
-      }
-    }
-    if (step_trace && iv > kTraceLine) {
-      const double c = row(kTraceLine, 0)[iv];
-      newton_trace::line(text::printf("[NATIVE BLSOLV BACK MASS] iv=%zu coef=%s mass=%s contrib=%s", iv,
-                                      newton_trace::num(c).c_str(), newton_trace::num(dm1).c_str(),
-                                      newton_trace::num(c * dm1).c_str()));
-    }
-  }
-  if (newton_trace::enabled("VELARO_FINAL_DELTA_DEBUG"))
-    for (std::size_t iv = 1; iv <= nsys; ++iv)
-      newton_trace::line(text::printf("[NATIVE FINAL DELTA] iv=%zu delta=%s", iv, newton_trace::vec(d1[iv]).c_str()));
+  if (observer) observer->forward_sweep_done(elimination.view());
+  elimination.back_substitute(observer);
+  if (observer) observer->elimination_done(out.col1);
   return out;
 }
 

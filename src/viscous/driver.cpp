@@ -17,12 +17,17 @@
 #include "common/text_format.h"
 #include "inviscid/mass_defect.h"
 #include "inviscid/wake.h"
+#include "viscous/assembly.h"
+#include "viscous/block_solve.h"
 #include "viscous/forces.h"
-#include "viscous/newton_system.h"
+#include "viscous/row_layout.h"
 #include "viscous/setup.h"
 #include "viscous/stagnation.h"
+#include "viscous/stagnation_move.h"
 #include "viscous/state_conversions.h"
 #include "viscous/station_indexing.h"
+#include "viscous/trace_printer.h"
+#include "viscous/update.h"
 #include "viscous/wake_setup.h"
 
 namespace velaro {
@@ -40,13 +45,13 @@ bool all_finite(const OperPointResult& r) {
   return !r.x_sep || std::isfinite(*r.x_sep);
 }
 
-OperPointResult assemble_result(const KelvoState& state, const ViscousConfig& config) {
+OperPointResult assemble_result(const ViscousState& state, const ViscousConfig& config) {
   OperPointResult r;
   r.reynolds_eff = effective_reynolds(config, state.cl);
-  r.x_tr_upper = transition_x(state, 0);
-  r.x_tr_lower = transition_x(state, 1);
-  r.x_sep = separation_x(state, 0, config.mach, r.reynolds_eff);
-  if (!r.x_sep) r.x_sep = separation_x(state, 1, config.mach, r.reynolds_eff);
+  r.x_tr_upper = transition_x(state, Side::Upper);
+  r.x_tr_lower = transition_x(state, Side::Lower);
+  r.x_sep = separation_x(state, Side::Upper, config.mach, r.reynolds_eff);
+  if (!r.x_sep) r.x_sep = separation_x(state, Side::Lower, config.mach, r.reynolds_eff);
   r.alpha_deg = state.alpha * kRadToDeg;
   r.cl = state.cl;
   r.cd = state.cd;
@@ -64,7 +69,7 @@ OperPointResult assemble_result(const KelvoState& state, const ViscousConfig& co
 DriverOptions driver_options_from_environment() {
   DriverOptions options;
   options.switches = DiagnosticSwitches::from_environment();
-  options.stagnation_move = !options.switches->is_set("VELARO_DISABLE_STMOVE");
+  options.stagnation_move = !options.switches->is_set(DiagnosticSwitch::DisableStmove);
   return options;
 }
 
@@ -76,14 +81,14 @@ double viscous_memory_estimate(std::size_t n, const ViscousConfig& config) {
   return 8.0 * (2.0 * airfoil * airfoil + 2.0 * nodes * nodes + 6.0 * (nodes + 1.0) * (nodes + 1.0));
 }
 
-std::optional<KelvoError> check_viscous_size(std::size_t n, const ViscousConfig& config) {
+std::optional<ViscousError> check_viscous_size(std::size_t n, const ViscousConfig& config) {
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long page_size = sysconf(_SC_PAGESIZE);
   if (pages <= 0 || page_size <= 0) return std::nullopt;
   const double physical = static_cast<double>(pages) * static_cast<double>(page_size);
   const double need = viscous_memory_estimate(n, config);
   if (need <= 0.5 * physical) return std::nullopt;
-  return KelvoError::message(text::printf("Too many nodes for the viscous analysis: %zu nodes need about %.1f GB",
+  return ViscousError::message(text::printf("Too many nodes for the viscous analysis: %zu nodes need about %.1f GB",
                                           n, need / 1e9));
 }
 
@@ -106,7 +111,7 @@ double newton_residual_norm(std::span<const std::array<double, 3>> rhs, std::siz
   return std::sqrt(sum / static_cast<double>(3 * nsys));
 }
 
-std::expected<OperPointResult, KelvoError> solve_operating_point_from_state(KelvoState& state,
+std::expected<OperPointResult, ViscousError> solve_operating_point_from_state(ViscousState& state,
                                                                            const FactorizedSystem& system,
                                                                            const ViscousConfig& config,
                                                                            const DriverOptions& options) {
@@ -121,11 +126,11 @@ std::expected<OperPointResult, KelvoError> solve_operating_point_from_state(Kelv
   if (n < 2 || n != system.node_count() || state.y.size() != n || state.s.size() != n ||
       state.gamu_0.size() != n || state.gamu_90.size() != n || state.qinvu_0.size() != n ||
       state.qinvu_90.size() != n || state.xp.size() != n || state.yp.size() != n)
-    return std::unexpected(KelvoError::message("viscous state does not match its factored system"));
+    return std::unexpected(ViscousError::message("viscous state does not match its factored system"));
   if (auto too_big = check_viscous_size(n, config)) return std::unexpected(*too_big);
 
   // Set-up: inviscid solution at alpha, wake, row layout, influence matrix.
-  specal(state, state.alpha);
+  combine_base_solutions_at_alpha(state, state.alpha);
   refresh_wake_geometry(state, system, config);
   compute_wake_inviscid_speeds(state, system);
   state.cl = compute_panel_forces_from_gamma(state.x, state.y, state.qinv, state.alpha, config.mach).cl;
@@ -133,7 +138,7 @@ std::expected<OperPointResult, KelvoError> solve_operating_point_from_state(Kelv
   if (!(state.dij_built && state.dij_current)) {
     auto dij = mass_defect_matrix_with_wake(system, state.wake_x, state.wake_y, state.wake_nx, state.wake_ny,
                                          state.wake_apanel);
-    if (!dij) return std::unexpected(KelvoError::from(dij.error()));
+    if (!dij) return std::unexpected(ViscousError::from(dij.error()));
     state.dij = std::move(*dij);
     state.dij_built = true;
     state.dij_current = true;
@@ -142,16 +147,21 @@ std::expected<OperPointResult, KelvoError> solve_operating_point_from_state(Kelv
   // stagnation point also gets the matching inviscid part.
   hold_first_station_speeds(state);
 
+  // The trace lines of the switches of this call come from an observer; with
+  // no switch set there is none.
+  TracePrinter printer;
+  NewtonObserver* const observer = printer.active() ? &printer : nullptr;
+
   for (std::uint64_t iteration = 1; config.max_iterations > 0; ++iteration) {
     if (options.should_stop && options.should_stop())
-      return std::unexpected(KelvoError::message("viscous analysis interrupted"));
+      return std::unexpected(ViscousError::message("viscous analysis interrupted"));
     const double re_eff = effective_reynolds(config, state.cl);
     const auto it_arg = static_cast<unsigned>(std::min<std::uint64_t>(iteration, UINT_MAX));
-    const AssemblyState system_lines = setbl(state, it_arg, re_eff, config.ncrit, config.mach);
+    const AssemblyState system_lines = assemble_newton_system(state, it_arg, re_eff, config.ncrit, config.mach, observer);
     const double residual = newton_residual_norm(system_lines.vdel1, system_lines.nsys);
 
-    const SolveState solution = block_solve(system_lines);
-    StationPair updated = update_state_from_solution(state, system_lines, solution, config.mach, re_eff);
+    const SolveState solution = block_solve(system_lines, observer);
+    StationPair updated = update_state_from_solution(state, system_lines, solution, config.mach, re_eff, observer);
     sync_rows_from_stations(state.rows[0], updated.upper);
     sync_rows_from_stations(state.rows[1], updated.lower);
     copy_wake_rows_to_upper(state);
@@ -159,8 +169,8 @@ std::expected<OperPointResult, KelvoError> solve_operating_point_from_state(Kelv
     rebuild_gam_from_qvis(state);
 
     if (state.mode == OperMode::PrescribedCl) {
-      specal(state, state.alpha + state.dac);
-      uicalc(state);
+      combine_base_solutions_at_alpha(state, state.alpha + state.dac);
+      set_inviscid_edge_speeds(state);
     }
     rebuild_qvis_from_rows(state);
     rebuild_gam_from_qvis(state);
@@ -177,11 +187,11 @@ std::expected<OperPointResult, KelvoError> solve_operating_point_from_state(Kelv
 
   OperPointResult result = assemble_result(state, config);
   if (!all_finite(result))
-    return std::unexpected(KelvoError::message("viscous iteration diverged: non-finite result"));
+    return std::unexpected(ViscousError::message("viscous iteration diverged: non-finite result"));
   return result;
 }
 
-std::expected<OperPointResult, KelvoError> solve_body_oper_point(const Body& body, const ViscousConfig& config,
+std::expected<OperPointResult, ViscousError> solve_body_oper_point(const Body& body, const ViscousConfig& config,
                                                                  double alpha_deg, const DriverOptions& options) {
   const InstalledSwitches switches(options.switches ? &*options.switches : nullptr);
   const std::vector<Point> nodes = coords_from_body(body.panels());

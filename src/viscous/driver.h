@@ -13,7 +13,7 @@
 #include "boundary_layer/diagnostics.h"
 #include "geometry/body.h"
 #include "inviscid/factored_system.h"
-#include "viscous/kelvo_error.h"
+#include "viscous/viscous_error.h"
 #include "viscous/state.h"
 
 namespace velaro {
@@ -71,7 +71,7 @@ double viscous_memory_estimate(std::size_t n, const ViscousConfig& config);
 // Refuses operating points whose dense matrices would take more than half of
 // the machine's physical memory: such a contour would otherwise end in an
 // allocation failure or in the process being killed part-way.
-std::optional<KelvoError> check_viscous_size(std::size_t n, const ViscousConfig& config);
+std::optional<ViscousError> check_viscous_size(std::size_t n, const ViscousConfig& config);
 
 // Effective Reynolds number for the lift coefficient cl: the base number for
 // Type1 and whenever |cl| < 1e-6; reynolds / sqrt(|cl|) for Type2 and
@@ -87,30 +87,13 @@ double newton_residual_norm(std::span<const std::array<double, 3>> rhs, std::siz
 // boundary layer, forces and bookkeeping. Non-convergence is not an error
 // (converged = false); a diverged iteration whose residual or forces are no
 // longer finite is reported as an error rather than as a result.
-std::expected<OperPointResult, KelvoError> solve_operating_point_from_state(KelvoState& state,
+std::expected<OperPointResult, ViscousError> solve_operating_point_from_state(ViscousState& state,
                                                                            const FactorizedSystem& system,
                                                                            const ViscousConfig& config,
                                                                            const DriverOptions& options = {});
 
 // Set-up and iteration of one operating point of `body` at alpha_deg.
-std::expected<OperPointResult, KelvoError> solve_body_oper_point(const Body& body, const ViscousConfig& config,
+std::expected<OperPointResult, ViscousError> solve_body_oper_point(const Body& body, const ViscousConfig& config,
                                                                  double alpha_deg, const DriverOptions& options = {});
-
-// ---- Pieces of the iteration, exposed for testing --------------------------
-
-// Locates the stagnation point, renumbers the rows of both sides and rebuilds
-// them for the new numbering (reusing the old row at the same index where
-// there is one), anchors row 0, applies the wake gap and sets the edge
-// velocity of every row to its inviscid value.
-void rebuild_rows_for_numbering(KelvoState& state);
-
-// Copies the lower wake rows onto the upper side's wake copies (kept for
-// output only), flagged wake and turbulent.
-void copy_wake_rows_to_upper(KelvoState& state);
-
-// Moves the stagnation point to the current vorticity distribution and, when
-// it changed panels, renumbers the rows and shifts the boundary layer with
-// it (rows near the new stagnation point are extrapolated).
-void move_stagnation_point(KelvoState& state);
 
 }  // namespace velaro

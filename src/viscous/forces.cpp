@@ -6,7 +6,6 @@
 #include "inviscid/compressibility.h"
 
 #include "viscous/state_conversions.h"
-#include "viscous/station_derivs.h"
 
 namespace velaro {
 
@@ -40,21 +39,21 @@ PanelForces compute_panel_forces_from_gamma(std::span<const double> x, std::span
   return out;
 }
 
-double compute_row_friction_drag(std::span<const ViscousRow> rows) {
+double compute_row_friction_drag(std::span<const BlStation> rows) {
   const std::size_t count = rows.size();
   if (count < 5) return 0.0;
   double sum = 0.0;
   for (std::size_t j = 3; j + 1 < count; ++j) {
-    const ViscousRow& a = rows[j];
-    const ViscousRow& b = rows[j + 1];
-    if (a.wake || b.wake) continue;
+    const BlStation& a = rows[j];
+    const BlStation& b = rows[j + 1];
+    if (a.is_wake || b.is_wake) continue;
     if (a.theta < 1e-10 || b.theta < 1e-10) continue;
     if (a.r_theta < 80.0 || b.r_theta < 80.0) continue;
     double dx = std::fabs(b.x_coord - a.x_coord);
     if (dx < 1e-12) dx = std::fabs(b.x - a.x);
     const double cf_avg = 0.5 * (std::clamp(a.cf, 0.0, 0.02) + std::clamp(b.cf, 0.0, 0.02));
-    const double ua = std::max(std::fabs(a.ue), 0.01);
-    const double ub = std::max(std::fabs(b.ue), 0.01);
+    const double ua = std::max(std::fabs(a.u), 0.01);
+    const double ub = std::max(std::fabs(b.u), 0.01);
     const double u2_avg = 0.5 * (ua * ua + ub * ub);
     sum += u2_avg * cf_avg * dx;
   }
@@ -63,15 +62,15 @@ double compute_row_friction_drag(std::span<const ViscousRow> rows) {
 
 namespace {
 
-const ViscousRow* last_airfoil_row(std::span<const ViscousRow> rows) {
+const BlStation* last_airfoil_row(std::span<const BlStation> rows) {
   for (std::size_t i = rows.size(); i-- > 0;)
-    if (!rows[i].wake) return &rows[i];
+    if (!rows[i].is_wake) return &rows[i];
   return nullptr;
 }
 
-const ViscousRow* last_wake_row(std::span<const ViscousRow> rows) {
+const BlStation* last_wake_row(std::span<const BlStation> rows) {
   for (std::size_t i = rows.size(); i-- > 0;)
-    if (rows[i].wake) return &rows[i];
+    if (rows[i].is_wake) return &rows[i];
   return nullptr;
 }
 
@@ -80,12 +79,12 @@ constexpr double kTeSpeedFactor = 0.9701039829839554;
 
 }  // namespace
 
-double trailing_edge_drag(std::span<const ViscousRow> upper, std::span<const ViscousRow> lower) {
-  const ViscousRow* up = last_airfoil_row(upper);
-  const ViscousRow* lo = last_airfoil_row(lower);
+double trailing_edge_drag(std::span<const BlStation> upper, std::span<const BlStation> lower) {
+  const BlStation* up = last_airfoil_row(upper);
+  const BlStation* lo = last_airfoil_row(lower);
   double t = 0.0;
   if (up && lo) {
-    const double u = std::max(std::fabs(up->ue) + std::fabs(lo->ue), 0.1) * 0.5 / 0.99;
+    const double u = std::max(std::fabs(up->u) + std::fabs(lo->u), 0.1) * 0.5 / 0.99;
     t = u * u * (up->theta + lo->theta);
   } else if (up) {
     t = up->theta;
@@ -98,46 +97,17 @@ double trailing_edge_drag(std::span<const ViscousRow> upper, std::span<const Vis
   return 0.0;
 }
 
-double squire_young_drag(std::span<const ViscousRow> upper, std::span<const ViscousRow> lower) {
-  if (const ViscousRow* end = last_wake_row(lower)) {
+double squire_young_drag(std::span<const BlStation> upper, std::span<const BlStation> lower) {
+  if (const BlStation* end = last_wake_row(lower)) {
     const double theta = end->theta;
     const double h = theta > 1e-12 ? (end->dstar + std::max(end->dw, 0.0)) / theta : 0.0;
-    const double ue = end->ue;
+    const double ue = end->u;
     if (std::isfinite(ue) && std::isfinite(theta) && std::isfinite(h) && theta > 0.0) {
       const double cd = 2.0 * theta * std::pow(std::fabs(ue), 0.5 * (5.0 + h));
       if (std::isfinite(cd) && cd > 0.0) return cd;
     }
   }
   return std::max(trailing_edge_drag(upper, lower), 1e-6);
-}
-
-ViscousRow viscous_row_from_station(const BlStation& s) {
-  ViscousRow r;
-  r.x = s.x;
-  r.x_coord = s.x_coord;
-  r.ue = s.u;
-  r.theta = s.theta;
-  r.dstar = s.dstar;
-  r.first_var = s.is_laminar ? s.ampl : s.ctau;
-  r.ctau = s.ctau;
-  r.ampl = s.ampl;
-  r.mass = s.mass;
-  r.h = s.h;
-  r.hk = s.hk;
-  r.hs = s.hs;
-  r.hc = s.hc;
-  r.r_theta = s.r_theta;
-  r.cf = s.cf;
-  r.di = s.di;
-  r.us = s.us;
-  r.cq = s.cq;
-  r.de = s.de;
-  r.dw = std::max(s.dw, 0.0);
-  r.derivs = pack_station_derivs(s);
-  r.laminar = s.is_laminar;
-  r.turbulent = s.is_turbulent;
-  r.wake = s.is_wake;
-  return r;
 }
 
 namespace {
@@ -158,34 +128,32 @@ std::size_t active_force_len(std::span<const BlRow> rows, std::size_t count, std
   return (k > 0 && k >= floor_len) ? k : floor_len;
 }
 
-KelvoLikeViscousState build_force_view(const KelvoState& state, double mach, double re_eff) {
-  KelvoLikeViscousState view;
+ForceView build_force_view(const ViscousState& state, double mach, double re_eff) {
+  ForceView view;
   view.gam = state.gam;
   view.gam_a = state.gam_a;
   const double msq = mach * mach;
   for (std::size_t side = 0; side < 2; ++side) {
     const auto& rows = state.rows[side];
     const std::size_t len = active_force_len(rows, rows.size(), state.nbl[side]);
-    const auto stations = rows_to_stations(rows, len, state.iblte[side], state.itran[side], msq, re_eff);
-    view.rows[side].reserve(stations.size());
-    for (const BlStation& st : stations) view.rows[side].push_back(viscous_row_from_station(st));
+    view.stations[side] = stations_from_rows(rows, len, state.iblte[side], state.itran[side], msq, re_eff);
   }
   return view;
 }
 
-ForceCoefficients evaluate_forces(const KelvoState& state, double mach, double re_eff) {
+ForceCoefficients evaluate_forces(const ViscousState& state, double mach, double re_eff) {
   ForceCoefficients f;
   const PanelForces p = compute_panel_forces_from_gamma(state.x, state.y, state.gam, state.alpha, mach);
   f.cl = p.cl;
   f.cm = p.cm;
-  const KelvoLikeViscousState view = build_force_view(state, mach, re_eff);
-  f.cd_friction = compute_row_friction_drag(view.rows[0]) + compute_row_friction_drag(view.rows[1]);
-  f.cd = squire_young_drag(view.rows[0], view.rows[1]);
+  const ForceView view = build_force_view(state, mach, re_eff);
+  f.cd_friction = compute_row_friction_drag(view.stations[0]) + compute_row_friction_drag(view.stations[1]);
+  f.cd = squire_young_drag(view.stations[0], view.stations[1]);
   f.cd_pressure = f.cd - f.cd_friction;
   return f;
 }
 
-void store_forces(KelvoState& state, const ForceCoefficients& f) {
+void store_forces(ViscousState& state, const ForceCoefficients& f) {
   state.cl = f.cl;
   state.cm = f.cm;
   state.cd = f.cd;
@@ -193,8 +161,8 @@ void store_forces(KelvoState& state, const ForceCoefficients& f) {
   state.cd_pressure = f.cd_pressure;
 }
 
-double transition_x(const KelvoState& state, std::size_t side) {
-  if (side > 1) return 1.0;
+double transition_x(const ViscousState& state, Side which) {
+  const std::size_t side = side_index(which);
   const auto& rows = state.rows[side];
   const double xs = state.xssitr[side];
   if (state.itran[side] >= state.iblte[side] || !(xs > 0.0) || !std::isfinite(xs) || rows.size() <= 1 ||
@@ -234,12 +202,12 @@ double transition_x(const KelvoState& state, std::size_t side) {
   return t;
 }
 
-std::optional<double> separation_x(const KelvoState& state, std::size_t side, double mach, double re_eff) {
-  if (side > 1) return std::nullopt;
+std::optional<double> separation_x(const ViscousState& state, Side which, double mach, double re_eff) {
+  const std::size_t side = side_index(which);
   const auto& rows = state.rows[side];
   const std::size_t count = std::min(rows.size(), state.nbl[side]);
   const auto stations =
-      rows_to_stations(rows, count, state.iblte[side], state.itran[side], mach * mach, re_eff);
+      stations_from_rows(rows, count, state.iblte[side], state.itran[side], mach * mach, re_eff);
   for (const BlStation& st : stations)
     if (!st.is_wake && st.cf <= 0.0) return st.x_coord;
   return std::nullopt;

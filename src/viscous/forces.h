@@ -28,44 +28,13 @@ struct PanelForces {
 PanelForces compute_panel_forces_from_gamma(std::span<const double> x, std::span<const double> y,
                                             std::span<const double> q, double alpha, double mach);
 
-// One boundary-layer station as the force stage sees it.
-struct ViscousRow {
-  double x = 0.0;        // arc length from the stagnation point
-  double x_coord = 0.0;  // Cartesian x of the station's node
-  double ue = 0.0;
-  double theta = 0.0;
-  double dstar = 0.0;      // without the wake gap
-  double first_var = 0.0;  // ctau on turbulent/wake stations, ampl on laminar ones
-  double ctau = 0.0;
-  double ampl = 0.0;
-  double mass = 0.0;
-  double h = 0.0;
-  double hk = 0.0;
-  double hs = 0.0;
-  double hc = 0.0;
-  double r_theta = 0.0;
-  double cf = 0.0;
-  double di = 0.0;
-  double us = 0.0;
-  double cq = 0.0;
-  double de = 0.0;
-  double dw = 0.0;  // wake gap, never negative
-  std::array<double, 27> derivs{};
-  bool laminar = false;
-  bool turbulent = false;
-  bool wake = false;
-};
-
 // The view of an operating point the force stage works on: copies of the
-// vortex strengths and their alpha-derivatives, and the viscous rows of both
+// vortex strengths and their alpha-derivatives, and the stations of both
 // sides (0 upper, 1 lower with the wake).
-struct KelvoLikeViscousState {
+struct ForceView {
   std::vector<double> gam, gam_a;
-  std::array<std::vector<ViscousRow>, 2> rows;
+  std::array<std::vector<BlStation>, 2> stations;
 };
-
-// A viscous row from a boundary-layer station.
-ViscousRow viscous_row_from_station(const BlStation& station);
 
 // Number of rows of one side to use for forces: trailing rows that are
 // empty (not wake, node 0, theta, dstr and |uedg| all <= 1e-12) are dropped,
@@ -74,24 +43,24 @@ std::size_t active_force_len(std::span<const BlRow> rows, std::size_t count, std
 
 // Builds the force view of a state: per side, the first active_force_len
 // rows converted to stations at M^2 = mach^2 and re_eff.
-KelvoLikeViscousState build_force_view(const KelvoState& state, double mach, double re_eff);
+ForceView build_force_view(const ViscousState& state, double mach, double re_eff);
 
 // Skin-friction drag contribution of one side: the trapezoidal sum of
 // Ue^2 * Cf * dx over the airfoil intervals from row 3 on (Cf clamped to
 // [0, 0.02], Ue raised to at least 0.01). Pairs touching a wake row, a row
 // with theta < 1e-10 or with r_theta < 80 are left out; fewer than five rows
 // give 0.
-double compute_row_friction_drag(std::span<const ViscousRow> rows);
+double compute_row_friction_drag(std::span<const BlStation> rows);
 
 // Drag estimate from the trailing-edge rows of both sides, used when the
 // wake end cannot supply one. 0 when neither side has an airfoil row.
-double trailing_edge_drag(std::span<const ViscousRow> upper, std::span<const ViscousRow> lower);
+double trailing_edge_drag(std::span<const BlStation> upper, std::span<const BlStation> lower);
 
 // Total drag from the last wake row of the lower side,
 // cd = 2 theta |ue|^((5 + H) / 2), falling back to the trailing-edge estimate
 // (at least 1e-6) when there is no wake row or the wake end gives no finite
 // positive value.
-double squire_young_drag(std::span<const ViscousRow> upper, std::span<const ViscousRow> lower);
+double squire_young_drag(std::span<const BlStation> upper, std::span<const BlStation> lower);
 
 // Force coefficients of one evaluation.
 struct ForceCoefficients {
@@ -104,21 +73,21 @@ struct ForceCoefficients {
 
 // Lift and moment from gam at the state's alpha, friction and total drag
 // from the rows (M^2 = mach^2, Reynolds number re_eff).
-ForceCoefficients evaluate_forces(const KelvoState& state, double mach, double re_eff);
+ForceCoefficients evaluate_forces(const ViscousState& state, double mach, double re_eff);
 
 // Stores the coefficients in the state's cl, cm, cd, cd_friction and
 // cd_pressure.
-void store_forces(KelvoState& state, const ForceCoefficients& forces);
+void store_forces(ViscousState& state, const ForceCoefficients& forces);
 
-// Transition position of side 0 (upper) or 1 (lower) as a chord fraction:
+// Transition position of a side as a chord fraction:
 // the point at arc length xssitr projected on the chord line from the LE to
 // the TE point; 1.0 when the side has no transition on the airfoil or the
 // point cannot be located, 0 for a point ahead of the LE.
-double transition_x(const KelvoState& state, std::size_t side);
+double transition_x(const ViscousState& state, Side side);
 
 // x of the first airfoil station of a side with Cf <= 0, if any (rows
 // converted at M^2 = mach^2 and re_eff).
-std::optional<double> separation_x(const KelvoState& state, std::size_t side, double mach, double re_eff);
+std::optional<double> separation_x(const ViscousState& state, Side side, double mach, double re_eff);
 
 // The profile arrays of one surface carried by a full-state diagnostic
 // snapshot.

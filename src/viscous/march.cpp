@@ -9,7 +9,6 @@
 #include "boundary_layer/interval_equations.h"
 #include "boundary_layer/transition.h"
 #include "viscous/gauss4.h"
-#include "viscous/station_derivs.h"
 
 namespace velaro {
 
@@ -22,18 +21,15 @@ constexpr double kRelaxThreshold = 0.3;      // largest normalised change per st
 constexpr double kAcceptUnconverged = 0.1;   // keep an unconverged iterate up to this change
 constexpr double kCtauMin = 1e-7;
 constexpr double kCtauMax = 0.3;
-constexpr double kCtauInitial = 0.03;
 constexpr double kCtauAfterFailure = 0.05;
 constexpr double kHkMaxLaminar = 3.8;        // direct mode limit, laminar
 constexpr double kHkMaxTurbulent = 2.5;      // direct mode limit, turbulent and wake
-constexpr double kHkLimitAirfoil = 1.02;     // dstr limiter
-constexpr double kHkLimitWake = 1.00005;
 constexpr double kHkGrowthLaminar = 0.03;    // inverse-mode targets
 constexpr double kHkDecayTurbulent = 0.15;
 constexpr double kHkFloorWakeTarget = 1.01;
 constexpr double kUeHkWeight = 1000.0;       // mixed-mode Ue-Hk sensitivity weight
 
-double hk_limit(bool wake) { return wake ? kHkLimitWake : kHkLimitAirfoil; }
+double hk_limit(bool wake) { return wake ? HK_LIMIT_WAKE : HK_LIMIT_AIRFOIL; }
 
 // Flow type of row r for the current transition index.
 FlowType station_flow(std::size_t r, std::size_t itran, std::size_t iblte) {
@@ -52,14 +48,14 @@ bool all_finite(std::initializer_list<double> values) {
 struct TeMerge {
   double tte = 0.0;  // momentum thickness
   double dte = 0.0;  // displacement thickness including the TE gap
-  double cte = kCtauInitial;  // momentum-weighted shear variable
+  double cte = INITIAL_SHEAR;  // momentum-weighted shear variable
 };
 
 TeMerge merge_te(const TeValues& self, const TeValues& other, double ante) {
   TeMerge m;
   m.tte = self.theta + other.theta;
   m.dte = self.dstr + other.dstr + ante;
-  m.cte = m.tte > 0.0 ? (self.ctau * self.theta + other.ctau * other.theta) / m.tte : kCtauInitial;
+  m.cte = m.tte > 0.0 ? (self.ctau * self.theta + other.ctau * other.theta) / m.tte : INITIAL_SHEAR;
   return m;
 }
 
@@ -78,7 +74,7 @@ struct Working {
   double ue = 0.0;
   double theta = 0.0;
   double dstar = 0.0;
-  double ctau = kCtauInitial;
+  double ctau = INITIAL_SHEAR;
   double ampl = 0.0;
   double dsw = 0.0;
 };
@@ -106,7 +102,7 @@ StationRows from_interval(const IntervalEquations& eq) {
 // Everything one side's march carries from station to station.
 class SideMarch {
  public:
-  SideMarch(int side, std::vector<BlRow>& rows, std::size_t row_count, std::size_t nbl,
+  SideMarch(Side side, std::vector<BlRow>& rows, std::size_t row_count, std::size_t nbl,
             std::size_t iblte, const TeValues& other_te, double ante, double re, double ncrit,
             double msq, MarchDiagnostics* diag)
       : side_(side),
@@ -126,6 +122,34 @@ class SideMarch {
   MarchResult run_du(std::size_t itran_old);
 
  private:
+  // How the fourth equation of a station's 4x4 system closes it: edge
+  // velocity prescribed (direct), shape factor prescribed (inverse), or the
+  // two tied by one linear relation (mixed).
+  enum class Closure { Direct, Inverse, Mixed };
+  // The state of one station's Newton iteration besides the station values.
+  struct StationIteration {
+    Closure closure = Closure::Direct;
+    double hk_target = 0.0;                      // inverse closure
+    double ueref = 0.0, hkref = 0.0, sens = 0.0;  // mixed closure
+    double dmax = 0.0;                           // largest normalised change of the last step
+    bool converged = false;
+    bool blew_up = false;
+  };
+
+  // The station solve shared by both marches: Newton iterations of row r
+  // from `w` until converged, blown up (w then holds the last finite
+  // iterate) or out of iterations.
+  void solve_station(std::size_t r, Working& w, StationIteration& it);
+  // Mixed closure, first iteration: the references of the Ue-Hk relation,
+  // and a restarted shear variable where the row turned turbulent.
+  void mixed_references(std::size_t r, Working& w, const BlStation& cur, StationIteration& it);
+  // The closing fourth row of the system.
+  void closure_row(std::size_t r, int iter, const BlStation& cur, Matrix4& a, Vector4& b,
+                   StationIteration& it) const;
+  // Applies the relaxed solution b to w and sets it.dmax; false when the
+  // direct closure gave way to the inverse one and the step is to be redone.
+  bool take_step(std::size_t r, Working& w, const Vector4& b, bool laminar, StationIteration& it) const;
+
   bool is_wake(std::size_t r) const { return r > iblte_; }
   bool first_wake(std::size_t r) const { return r == iblte_ + 1; }
 
@@ -148,7 +172,7 @@ class SideMarch {
   // Final evaluation, storage and the bookkeeping after a station.
   void finish_station(std::size_t r, Working& w);
 
-  int side_;
+  Side side_;
   std::vector<BlRow>& rows_;
   std::size_t last_;
   std::size_t nbl_;
@@ -187,7 +211,7 @@ void SideMarch::check_transition(std::size_t r, Working& w, BlStation& cur, Flow
   w.ampl = tr_.ampl2;
   if (tr_.transition) {
     itran_ = r + 1;
-    if (w.ctau <= 0.0) w.ctau = kCtauInitial;
+    if (w.ctau <= 0.0) w.ctau = INITIAL_SHEAR;
   } else {
     itran_ = r + 3;
   }
@@ -297,6 +321,163 @@ void SideMarch::finish_station(std::size_t r, Working& w) {
   }
 }
 
+void SideMarch::mixed_references(std::size_t r, Working& w, const BlStation& cur, StationIteration& it) {
+  it.ueref = cur.u;
+  it.hkref = cur.hk;
+  if (r + 1 < itran_ && r + 1 > itran_old_) {
+    // Turbulent before, laminar now: the row holds a turbulent shape
+    // factor, too low for a laminar layer, so the reference is taken
+    // from the laminar row upstream. The previous transition station
+    // (r + 1 == itran_old) is exempt: its interval was laminar up to
+    // the old transition point, its shape factor is a laminar one, and
+    // raising the reference to the upstream value pushes the
+    // amplification back across ncrit, so that march and Newton update
+    // undo each other's change of this station from one iteration to
+    // the next.
+    const BlRow& up = rows_[r - 1];
+    it.hkref = kinematic_shape_parameter(up.dstr / std::max(up.theta, 1e-12), msq_).hk;
+  }
+  const bool now_turbulent = (tr_valid_ && tr_.transition) || turbulent_side_;
+  if (r + 1 < itran_old_ && now_turbulent && !is_wake(r)) {
+    // Laminar before, turbulent now: restart the shear variable.
+    BlRow& row = rows_[r];
+    row.ctau = turbulent_side_ ? rows_[r - 1].ctau : INITIAL_SHEAR;
+    w.ctau = row.ctau;
+  }
+}
+
+void SideMarch::closure_row(std::size_t r, int iter, const BlStation& cur, Matrix4& a, Vector4& b,
+                            StationIteration& it) const {
+  switch (it.closure) {
+    case Closure::Direct:
+      a[3] = {0.0, 0.0, 0.0, 1.0};
+      b[3] = 0.0;
+      return;
+    case Closure::Inverse:
+      a[3] = {0.0, cur.hk_h * cur.h_theta, cur.hk_h * cur.h_dstar, 0.0};
+      b[3] = it.hk_target - cur.hk;
+      return;
+    case Closure::Mixed:
+      break;
+  }
+  const double hk_t = cur.hk_h * cur.h_theta;
+  const double hk_d = cur.hk_h * cur.h_dstar;
+  if (r == 1 || first_wake(r)) {
+    a[3] = {0.0, 0.0, 0.0, 1.0};
+    b[3] = it.ueref - cur.u;
+    return;
+  }
+  // Response of ue to a unit change of Hk with the three boundary-layer
+  // equations held, which weights the Ue-Hk relation.
+  Matrix4 as = a;
+  as[3] = {0.0, hk_t, hk_d, 0.0};
+  Vector4 bs{0.0, 0.0, 0.0, 1.0};
+  gauss_4x4(as, bs);
+  const double uref = std::max(std::fabs(it.ueref), 1e-6);
+  const double sens_new = kUeHkWeight * bs[3] * it.hkref / uref;
+  if (iter <= 5) {
+    it.sens = sens_new;
+  } else if (iter <= 15) {
+    it.sens = 0.5 * (it.sens + sens_new);
+  }
+  const double ueref_f = std::copysign(uref, it.ueref);
+  a[3] = {0.0, it.hkref * hk_t, it.hkref * hk_d, it.sens / ueref_f};
+  b[3] = -it.hkref * it.hkref * (cur.hk / it.hkref - 1.0) - it.sens * (cur.u / ueref_f - 1.0);
+}
+
+bool SideMarch::take_step(std::size_t r, Working& w, const Vector4& b, bool laminar, StationIteration& it) const {
+  const double d1 = b[0], dth = b[1], dds = b[2], due = b[3];
+  double& dmax = it.dmax;
+  switch (it.closure) {
+    case Closure::Direct: {
+      dmax = std::max(std::fabs(dth / w.theta), std::fabs(dds / w.dstar));
+      dmax = std::max(dmax, laminar ? std::fabs(d1) / 10.0 : std::fabs(d1 / std::max(w.ctau, 1e-12)));
+      const double rlx = dmax > kRelaxThreshold ? kRelaxThreshold / dmax : 1.0;
+      if (!first_wake(r)) {
+        const double hk_test = kinematic_shape_parameter((w.dstar + rlx * dds) / (w.theta + rlx * dth), msq_).hk;
+        const double hmax = (r + 1 < itran_) ? kHkMaxLaminar : kHkMaxTurbulent;
+        if (hk_test >= hmax) {
+          // The prescribed edge velocity would separate the layer: solve
+          // for a prescribed shape factor instead.
+          it.closure = Closure::Inverse;
+          it.hk_target = inverse_target(r, w.xi);
+          return false;
+        }
+      }
+      if (!laminar) w.ctau += rlx * d1;
+      w.theta += rlx * dth;
+      w.dstar += rlx * dds;
+      if (!laminar) w.ctau = std::clamp(w.ctau, kCtauMin, kCtauMax);
+      return true;
+    }
+    case Closure::Inverse: {
+      dmax = std::max({std::fabs(dth / w.theta), std::fabs(dds / w.dstar),
+                       std::fabs(due) / std::max(std::fabs(w.ue), 1e-6)});
+      if (!laminar) dmax = std::max(dmax, std::fabs(d1) / std::max(w.ctau, 1e-12));
+      const double rlx = dmax > kRelaxThreshold ? kRelaxThreshold / dmax : 1.0;
+      if (!laminar) w.ctau += rlx * d1;
+      w.theta += rlx * dth;
+      w.dstar += rlx * dds;
+      w.ue += rlx * due;
+      if (!laminar) w.ctau = std::clamp(w.ctau, kCtauMin, kCtauMax);
+      return true;
+    }
+    case Closure::Mixed:
+      break;
+  }
+  dmax = std::max({std::fabs(dth / w.theta), std::fabs(dds / w.dstar),
+                   std::fabs(due) / std::max(std::fabs(w.ue), 1e-6)});
+  if (!laminar) dmax = std::max(dmax, std::fabs(d1) / (10.0 * std::max(w.ctau, 1e-12)));
+  const double rlx = dmax > kRelaxThreshold ? kRelaxThreshold / dmax : 1.0;
+  w.ue += rlx * due;
+  w.theta += rlx * dth;
+  w.dstar += rlx * dds;
+  if (laminar) {
+    w.ampl += rlx * d1;
+  } else {
+    w.ctau = std::clamp(w.ctau + rlx * d1, kCtauMin, kCtauMax);
+  }
+  return true;
+}
+
+void SideMarch::solve_station(std::size_t r, Working& w, StationIteration& it) {
+  const bool wake = is_wake(r);
+  const bool mixed = it.closure == Closure::Mixed;
+  const double tolerance = mixed ? kDuTolerance : kUeTolerance;
+  tr_valid_ = false;
+  Working good = w;
+  for (int iter = 1; iter <= kMaxStationIterations; ++iter) {
+    FlowType flow = station_flow(r, itran_, iblte_);
+    BlStation cur = build(flow, w, re_, msq_);
+    if (r != 1 && !turbulent_side_) check_transition(r, w, cur, flow);
+    const StationRows eq = equations(r, cur, flow);
+    if (mixed && iter == 1) mixed_references(r, w, cur, it);
+
+    Matrix4 a{};
+    Vector4 b{};
+    for (int k = 0; k < 3; ++k) {
+      for (int j = 0; j < 4; ++j) a[k][j] = eq.a[k][j];
+      b[k] = eq.rhs[k];
+    }
+    closure_row(r, iter, cur, a, b, it);
+    gauss_4x4(a, b);
+    if (!take_step(r, w, b, flow == FlowType::Laminar, it)) continue;
+    limit_dstar(w.dstar, w.theta, w.dsw, wake, msq_);
+
+    if (!all_finite({w.theta, w.dstar, w.ue, w.ctau, w.ampl, it.dmax})) {
+      it.blew_up = true;
+      break;
+    }
+    good = w;
+    if (diag_) diag_->station_iteration(kind_, side_, r + 1, iter, cur, it.dmax, it.closure == Closure::Inverse);
+    if (it.dmax <= tolerance) {
+      it.converged = true;
+      break;
+    }
+  }
+  if (it.blew_up) w = good;
+}
+
 MarchResult SideMarch::run_ue() {
   if (nbl_ < 2 || last_ < 2) return {iblte_ + 1, 0.0};
   kind_ = MarchKind::Direct;
@@ -310,13 +491,12 @@ MarchResult SideMarch::run_ue() {
     w.theta = std::max(std::sqrt(std::max(0.45 * xi / (6.0 * ue * re_), 0.0)), 1e-12);
     w.dstar = 2.2 * w.theta;
     w.ampl = 0.0;
-    w.ctau = kCtauInitial;
+    w.ctau = INITIAL_SHEAR;
   }
   const Working similarity_start = w;
 
   for (std::size_t r = 1; r < last_; ++r) {
-    const bool wake = is_wake(r);
-    w.dsw = wake ? rows_[r].dw : 0.0;
+    w.dsw = is_wake(r) ? rows_[r].dw : 0.0;
     if (r == 1) {
       w.xi = std::max(rows_[r].x, 1e-12);
       w.ue = std::max(std::fabs(rows_[r].uedg), 1e-6);
@@ -324,83 +504,12 @@ MarchResult SideMarch::run_ue() {
       w.xi = rows_[r].x;
       w.ue = rows_[r].uedg;
     }
-    tr_valid_ = false;
-    bool direct = true;
-    double hk_target = 0.0;
-    double dmax = 0.0;
-    bool converged = false;
-    bool blew_up = false;
-    Working good = w;
+    StationIteration it;
+    it.closure = Closure::Direct;
+    solve_station(r, w, it);
 
-    for (int iter = 1; iter <= kMaxStationIterations; ++iter) {
-      FlowType flow = station_flow(r, itran_, iblte_);
-      BlStation cur = build(flow, w, re_, msq_);
-      if (r != 1 && !turbulent_side_) check_transition(r, w, cur, flow);
-      const StationRows eq = equations(r, cur, flow);
-
-      Matrix4 a{};
-      Vector4 b{};
-      for (int k = 0; k < 3; ++k) {
-        for (int j = 0; j < 4; ++j) a[k][j] = eq.a[k][j];
-        b[k] = eq.rhs[k];
-      }
-      if (direct) {
-        a[3] = {0.0, 0.0, 0.0, 1.0};
-        b[3] = 0.0;
-      } else {
-        a[3] = {0.0, cur.hk_h * cur.h_theta, cur.hk_h * cur.h_dstar, 0.0};
-        b[3] = hk_target - cur.hk;
-      }
-      gauss_4x4(a, b);
-      const double d1 = b[0], dth = b[1], dds = b[2], due = b[3];
-      const bool laminar = flow == FlowType::Laminar;
-
-      if (direct) {
-        dmax = std::max(std::fabs(dth / w.theta), std::fabs(dds / w.dstar));
-        dmax = std::max(dmax, laminar ? std::fabs(d1) / 10.0 : std::fabs(d1 / std::max(w.ctau, 1e-12)));
-        const double rlx = dmax > kRelaxThreshold ? kRelaxThreshold / dmax : 1.0;
-        if (!first_wake(r)) {
-          const double hk_test = kinematic_shape_parameter((w.dstar + rlx * dds) / (w.theta + rlx * dth), msq_).hk;
-          const double hmax = (r + 1 < itran_) ? kHkMaxLaminar : kHkMaxTurbulent;
-          if (hk_test >= hmax) {
-            // The prescribed edge velocity would separate the layer: solve
-            // for a prescribed shape factor instead.
-            direct = false;
-            hk_target = inverse_target(r, w.xi);
-            continue;
-          }
-        }
-        if (!laminar) w.ctau += rlx * d1;
-        w.theta += rlx * dth;
-        w.dstar += rlx * dds;
-      } else {
-        dmax = std::max({std::fabs(dth / w.theta), std::fabs(dds / w.dstar),
-                         std::fabs(due) / std::max(std::fabs(w.ue), 1e-6)});
-        if (!laminar) dmax = std::max(dmax, std::fabs(d1) / std::max(w.ctau, 1e-12));
-        const double rlx = dmax > kRelaxThreshold ? kRelaxThreshold / dmax : 1.0;
-        if (!laminar) w.ctau += rlx * d1;
-        w.theta += rlx * dth;
-        w.dstar += rlx * dds;
-        w.ue += rlx * due;
-      }
-      if (!laminar) w.ctau = std::clamp(w.ctau, kCtauMin, kCtauMax);
-      limit_dstar(w.dstar, w.theta, w.dsw, wake, msq_);
-
-      if (!all_finite({w.theta, w.dstar, w.ue, w.ctau, w.ampl, dmax})) {
-        blew_up = true;
-        break;
-      }
-      good = w;
-      if (diag_) diag_->station_iteration(kind_, side_, r + 1, iter, cur, dmax, !direct);
-      if (dmax <= kUeTolerance) {
-        converged = true;
-        break;
-      }
-    }
-
-    if (blew_up) w = good;
-    const bool failed = blew_up || (!converged && dmax > kAcceptUnconverged);
-    if ((failed && r > 2) || (blew_up && r == 2)) {
+    const bool failed = it.blew_up || (!it.converged && it.dmax > kAcceptUnconverged);
+    if ((failed && r > 2) || (it.blew_up && r == 2)) {
       // Edge velocity of the replacement station: the mean of both
       // neighbours, or, at the last row of the side (the upper trailing
       // edge), the upstream neighbour's. The row's own prescribed value does
@@ -415,7 +524,7 @@ MarchResult SideMarch::run_ue() {
       FlowType flow = station_flow(r, itran_, iblte_);
       BlStation cur = build(flow, w, re_, msq_);
       if (!turbulent_side_) check_transition(r, w, cur, flow);
-    } else if (blew_up && r == 1) {
+    } else if (it.blew_up && r == 1) {
       w = similarity_start;
       w.xi = std::fmax(rows_[r].x, 1e-12);
       w.ue = finite_speed(r, rows_[r].uedg);
@@ -433,7 +542,7 @@ MarchResult SideMarch::run_du(std::size_t itran_old) {
   Working w;
   for (std::size_t r = 1; r < last_; ++r) {
     const bool wake = is_wake(r);
-    BlRow& row = rows_[r];
+    const BlRow& row = rows_[r];
     w.dsw = wake ? row.dw : 0.0;
     w.xi = row.x;
     w.ue = row.uedg;
@@ -442,122 +551,28 @@ MarchResult SideMarch::run_du(std::size_t itran_old) {
     if (r + 1 < itran_old) {
       // The row was laminar: its ctau column carries the amplification.
       w.ampl = row.ctau;
-      w.ctau = kCtauInitial;
+      w.ctau = INITIAL_SHEAR;
     } else {
-      w.ctau = row.ctau > 0.0 ? row.ctau : kCtauInitial;
+      w.ctau = row.ctau > 0.0 ? row.ctau : INITIAL_SHEAR;
       w.ampl = row.ampl;
     }
     w.dstar = w.dsw + std::max(w.dstar - w.dsw, hk_limit(wake) * w.theta);
 
-    tr_valid_ = false;
-    double ueref = 0.0, hkref = 0.0, sens = 0.0;
-    double dmax = 0.0;
-    bool converged = false;
-    bool blew_up = false;
-    Working good = w;
+    StationIteration it;
+    it.closure = Closure::Mixed;
+    solve_station(r, w, it);
 
-    for (int iter = 1; iter <= kMaxStationIterations; ++iter) {
-      FlowType flow = station_flow(r, itran_, iblte_);
-      BlStation cur = build(flow, w, re_, msq_);
-      if (r != 1 && !turbulent_side_) check_transition(r, w, cur, flow);
-      const StationRows eq = equations(r, cur, flow);
-
-      if (iter == 1) {
-        ueref = cur.u;
-        hkref = cur.hk;
-        if (r + 1 < itran_ && r + 1 > itran_old) {
-          // Turbulent before, laminar now: the row holds a turbulent shape
-          // factor, too low for a laminar layer, so the reference is taken
-          // from the laminar row upstream. The previous transition station
-          // (r + 1 == itran_old) is exempt: its interval was laminar up to
-          // the old transition point, its shape factor is a laminar one, and
-          // raising the reference to the upstream value pushes the
-          // amplification back across ncrit, so that march and Newton update
-          // undo each other's change of this station from one iteration to
-          // the next.
-          const BlRow& up = rows_[r - 1];
-          hkref = kinematic_shape_parameter(up.dstr / std::max(up.theta, 1e-12), msq_).hk;
-        }
-        const bool now_turbulent = (tr_valid_ && tr_.transition) || turbulent_side_;
-        if (r + 1 < itran_old && now_turbulent && !wake) {
-          // Laminar before, turbulent now: restart the shear variable.
-          row.ctau = turbulent_side_ ? rows_[r - 1].ctau : kCtauInitial;
-          w.ctau = row.ctau;
-        }
-      }
-
-      Matrix4 a{};
-      Vector4 b{};
-      for (int k = 0; k < 3; ++k) {
-        for (int j = 0; j < 4; ++j) a[k][j] = eq.a[k][j];
-        b[k] = eq.rhs[k];
-      }
-      const double hk_t = cur.hk_h * cur.h_theta;
-      const double hk_d = cur.hk_h * cur.h_dstar;
-      if (r == 1 || first_wake(r)) {
-        a[3] = {0.0, 0.0, 0.0, 1.0};
-        b[3] = ueref - cur.u;
-      } else {
-        // Response of ue to a unit change of Hk with the three boundary-layer
-        // equations held, which weights the Ue-Hk relation.
-        Matrix4 as = a;
-        as[3] = {0.0, hk_t, hk_d, 0.0};
-        Vector4 bs{0.0, 0.0, 0.0, 1.0};
-        gauss_4x4(as, bs);
-        const double uref = std::max(std::fabs(ueref), 1e-6);
-        const double sens_new = kUeHkWeight * bs[3] * hkref / uref;
-        if (iter <= 5) {
-          sens = sens_new;
-        } else if (iter <= 15) {
-          sens = 0.5 * (sens + sens_new);
-        }
-        const double ueref_f = std::copysign(uref, ueref);
-        a[3] = {0.0, hkref * hk_t, hkref * hk_d, sens / ueref_f};
-        b[3] = -hkref * hkref * (cur.hk / hkref - 1.0) - sens * (cur.u / ueref_f - 1.0);
-      }
-      gauss_4x4(a, b);
-      const double d1 = b[0], dth = b[1], dds = b[2], due = b[3];
-      const bool laminar = flow == FlowType::Laminar;
-
-      dmax = std::max({std::fabs(dth / w.theta), std::fabs(dds / w.dstar),
-                       std::fabs(due) / std::max(std::fabs(w.ue), 1e-6)});
-      if (!laminar) dmax = std::max(dmax, std::fabs(d1) / (10.0 * std::max(w.ctau, 1e-12)));
-      const double rlx = dmax > kRelaxThreshold ? kRelaxThreshold / dmax : 1.0;
-
-      w.ue += rlx * due;
-      w.theta += rlx * dth;
-      w.dstar += rlx * dds;
-      if (laminar) {
-        w.ampl += rlx * d1;
-      } else {
-        w.ctau = std::clamp(w.ctau + rlx * d1, kCtauMin, kCtauMax);
-      }
-      limit_dstar(w.dstar, w.theta, w.dsw, wake, msq_);
-
-      if (!all_finite({w.theta, w.dstar, w.ue, w.ctau, w.ampl, dmax})) {
-        blew_up = true;
-        break;
-      }
-      good = w;
-      if (diag_) diag_->station_iteration(kind_, side_, r + 1, iter, cur, dmax, false);
-      if (dmax <= kDuTolerance) {
-        converged = true;
-        break;
-      }
-    }
-
-    if (blew_up) w = good;
-    const bool failed = blew_up || (!converged && dmax > kAcceptUnconverged);
-    if ((failed && r > 2) || (blew_up && r == 2)) {
+    const bool failed = it.blew_up || (!it.converged && it.dmax > kAcceptUnconverged);
+    if ((failed && r > 2) || (it.blew_up && r == 2)) {
       extrapolate(r, w, finite_speed(r, rows_[r - 1].uedg));
       FlowType flow = station_flow(r, itran_, iblte_);
       BlStation cur = build(flow, w, re_, msq_);
       if (!turbulent_side_) check_transition(r, w, cur, flow);
-    } else if (blew_up && r == 1) {
+    } else if (it.blew_up && r == 1) {
       w.ue = finite_speed(r, w.ue);
       w.theta = std::isfinite(w.theta) && w.theta > 0.0 ? w.theta : 1e-12;
       w.dstar = std::isfinite(w.dstar) && w.dstar > 0.0 ? w.dstar : 2.2 * w.theta;
-      w.ctau = std::isfinite(w.ctau) ? w.ctau : kCtauInitial;
+      w.ctau = std::isfinite(w.ctau) ? w.ctau : INITIAL_SHEAR;
       w.ampl = std::isfinite(w.ampl) ? w.ampl : 0.0;
     }
     finish_station(r, w);
@@ -572,7 +587,7 @@ TeValues te_values_of(const std::vector<BlRow>& rows, std::size_t iblte) {
   const BlRow& te = rows[iblte];
   // A laminar trailing-edge row keeps its amplification in the ctau column;
   // the wake starts from the initial shear variable instead.
-  const double ctau = (te.lam && !te.wake) ? kCtauInitial : te.ctau;
+  const double ctau = (te.lam && !te.wake) ? INITIAL_SHEAR : te.ctau;
   return TeValues{te.theta, te.dstr, ctau};
 }
 
@@ -601,7 +616,7 @@ BlStation build_and_fill_station(FlowType flow, double xi, double ue, double the
   s.cf = 0.003;
   s.di = 0.001;
   s.us = 0.5;
-  s.cq = 0.03;
+  s.cq = INITIAL_SHEAR;
   s.de = 0.006;
   compute_secondary_variables(s, flow, msq, re);
   return s;
@@ -627,21 +642,20 @@ bool store_to_row(const BlStation& station, BlRow& row, std::size_t row_index, s
   row.us = station.us;
   row.cq = station.cq;
   row.de = station.de;
-  row.derivs = pack_station_derivs(station);
   row.lam = !turbulent;
   row.turb = turbulent;
   row.wake = is_wake;
   return !turbulent;
 }
 
-MarchResult march_ue_side(int side, std::vector<BlRow>& rows, std::size_t row_count,
+MarchResult march_direct_side(Side side, std::vector<BlRow>& rows, std::size_t row_count,
                           std::size_t nbl, std::size_t iblte, const TeValues& other_te,
                           double ante, double re, double ncrit, double msq, MarchDiagnostics* diagnostics) {
   SideMarch m(side, rows, row_count, nbl, iblte, other_te, ante, re, ncrit, msq, diagnostics);
   return m.run_ue();
 }
 
-MarchResult march_du_side(int side, std::vector<BlRow>& rows, std::size_t row_count,
+MarchResult march_mixed_side(Side side, std::vector<BlRow>& rows, std::size_t row_count,
                           std::size_t nbl, double ante, double re, double ncrit, std::size_t iblte,
                           const TeValues& other_te, std::size_t itran_old, double msq,
                           MarchDiagnostics* diagnostics) {

@@ -3,20 +3,21 @@
 // of the airfoil (and, on the lower side, on into the wake). Each station is
 // a 4x4 Newton solve: the three interval equations plus one mode equation.
 //
-// - march_ue_side: edge velocity prescribed (direct mode); a station whose
+// - march_direct_side: edge velocity prescribed (direct mode); a station whose
 //   direct solution would separate is re-solved with a prescribed kinematic
 //   shape factor (inverse mode). Creates the boundary layer on the first
 //   Newton assembly.
-// - march_du_side: mixed mode, edge velocity and Hk tied by one linear
+// - march_mixed_side: mixed mode, edge velocity and Hk tied by one linear
 //   relation; run on every assembly to re-establish the transition location
 //   for the current edge velocities.
 //
-// Both return the side's transition index (1-based, as KelvoState::itran)
+// Both return the side's transition index (1-based, as ViscousState::itran)
 // and the transition arc length.
 #include <cstddef>
 #include <vector>
 
 #include "boundary_layer/bl_station.h"
+#include "boundary_layer/closures.h"
 #include "boundary_layer/flow_type.h"
 #include "boundary_layer/transition.h"
 #include "viscous/state.h"
@@ -27,12 +28,12 @@ namespace velaro {
 struct TeValues {
   double theta = 0.0;
   double dstr = 0.0;
-  double ctau = 0.03;
+  double ctau = INITIAL_SHEAR;
 };
 
 // The trailing-edge values of a side: theta, dstr and ctau of row iblte, or
-// (0, 0, 0.03) when that row does not exist. A laminar trailing-edge row
-// hands on the initial shear variable 0.03 (its ctau column holds the
+// (0, 0, INITIAL_SHEAR) when that row does not exist. A laminar trailing-edge
+// row hands on the initial shear variable (its ctau column holds the
 // amplification).
 TeValues te_values_of(const std::vector<BlRow>& rows, std::size_t iblte);
 
@@ -46,23 +47,22 @@ struct MarchResult {
 enum class MarchKind { Direct, Mixed };
 
 // Hooks through which a march reports its progress, the place for its trace
-// lines and debug events; every hook does nothing by default. `side` is 1
-// for the upper and 2 for the lower surface, `ibl` the 1-based station index
-// (row + 1).
+// lines and debug events; every hook does nothing by default. `ibl` is the
+// 1-based station index (row + 1).
 class MarchDiagnostics {
  public:
   virtual ~MarchDiagnostics() = default;
   // A station has been stored into its row.
-  virtual void station_stored(MarchKind /*kind*/, int /*side*/, std::size_t /*ibl*/, const BlRow& /*row*/) {}
+  virtual void station_stored(MarchKind /*kind*/, Side /*side*/, std::size_t /*ibl*/, const BlRow& /*row*/) {}
   // One Newton iteration of a station finished; `station` is the state the
   // iteration started from, `dmax` its largest normalised change, `inverse`
   // tells that Hk was prescribed (direct march only).
-  virtual void station_iteration(MarchKind /*kind*/, int /*side*/, std::size_t /*ibl*/, int /*iteration*/,
+  virtual void station_iteration(MarchKind /*kind*/, Side /*side*/, std::size_t /*ibl*/, int /*iteration*/,
                                  const BlStation& /*station*/, double /*dmax*/, bool /*inverse*/) {}
   // A transition check of the interval from `upstream` to `downstream`
   // (station ibl), with the transition index before (itran_old: the
   // previous assembly's for the mixed march) and after it.
-  virtual void transition_checked(MarchKind /*kind*/, int /*side*/, std::size_t /*ibl*/,
+  virtual void transition_checked(MarchKind /*kind*/, Side /*side*/, std::size_t /*ibl*/,
                                   std::size_t /*itran_old*/, std::size_t /*itran*/,
                                   const BlStation& /*upstream*/, const BlStation& /*downstream*/,
                                   const TransitionResult& /*result*/) {}
@@ -87,16 +87,16 @@ bool store_to_row(const BlStation& station, BlRow& row, std::size_t row_index, s
 // be a fixed point of the march that re-runs on every assembly.
 //
 // Direct march with prescribed edge velocity over rows 1..nbl-1 of one side.
-// `side` is 1 (upper) or 2 (lower); `other_te` the trailing-edge values of
+// `other_te` the trailing-edge values of
 // the other side; `row_count` and `nbl` are cut to the rows present.
-MarchResult march_ue_side(int side, std::vector<BlRow>& rows, std::size_t row_count,
+MarchResult march_direct_side(Side side, std::vector<BlRow>& rows, std::size_t row_count,
                           std::size_t nbl, std::size_t iblte, const TeValues& other_te,
                           double ante, double re, double ncrit, double msq = 0.0,
                           MarchDiagnostics* diagnostics = nullptr);
 
 // Mixed-mode march over rows 1..nbl-1 of one side, starting from the values
 // in the rows; `itran_old` is the side's previous transition index.
-MarchResult march_du_side(int side, std::vector<BlRow>& rows, std::size_t row_count,
+MarchResult march_mixed_side(Side side, std::vector<BlRow>& rows, std::size_t row_count,
                           std::size_t nbl, double ante, double re, double ncrit, std::size_t iblte,
                           const TeValues& other_te, std::size_t itran_old, double msq = 0.0,
                           MarchDiagnostics* diagnostics = nullptr);

@@ -1,11 +1,12 @@
 // Boundary-layer rows laid out for a stagnation point: the rebuild of both
 // sides for a new row numbering, and the upper side's copies of the wake.
+#include "viscous/row_layout.h"
+
 #include <algorithm>
 #include <cmath>
 #include <utility>
 #include <vector>
 
-#include "viscous/driver.h"
 #include "viscous/row_refresh.h"
 #include "viscous/stagnation.h"
 #include "viscous/station_indexing.h"
@@ -18,9 +19,9 @@ double value_or_zero(const std::vector<double>& v, std::size_t i) { return i < v
 
 }  // namespace
 
-void rebuild_rows_for_numbering(KelvoState& state) {
-  stfind(state);
-  iblpan(state);
+void rebuild_rows_for_numbering(ViscousState& state) {
+  locate_stagnation_point(state);
+  number_rows_from_stagnation(state);
 
   const std::size_t n = state.node_count();
   const std::size_t nw = state.wake_count();
@@ -69,13 +70,13 @@ void rebuild_rows_for_numbering(KelvoState& state) {
   set_stagnation_anchor(state, 0, true);
   set_stagnation_anchor(state, 1, true);
   update_wgap(state);
-  uicalc(state);
+  set_inviscid_edge_speeds(state);
   for (auto& rows : state.rows)
     for (std::size_t r = 1; r < rows.size(); ++r) rows[r].uedg = rows[r].uinv;
   hold_first_station_speeds(state);
 }
 
-void copy_wake_rows_to_upper(KelvoState& state) {
+void copy_wake_rows_to_upper(ViscousState& state) {
   auto& upper = state.rows[0];
   const auto& lower = state.rows[1];
   for (std::size_t k = 0; k < state.wake_count(); ++k) {

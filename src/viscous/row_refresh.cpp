@@ -2,16 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <string>
 
-#include "common/text_format.h"
-#include "viscous/newton_trace.h"
+#include "boundary_layer/closures.h"
 
 namespace velaro {
 
-void set_stagnation_anchor(KelvoState& state, std::size_t side, bool coords_from_geometry) {
+void set_stagnation_anchor(ViscousState& state, std::size_t side, bool coords_from_geometry) {
   auto& rows = state.rows[side];
   if (rows.size() < 2) return;
   BlRow& row = rows[0];
@@ -36,10 +32,9 @@ void set_stagnation_anchor(KelvoState& state, std::size_t side, bool coords_from
   row.cf = 0.003;
   row.di = 0.001;
   row.us = 0.5;
-  row.cq = 0.03;
+  row.cq = INITIAL_SHEAR;
   row.de = 0.006;
   row.dw = 0.0;
-  row.derivs.fill(0.0);
   row.lam = true;
   row.turb = false;
   row.wake = false;
@@ -57,7 +52,7 @@ BlRow refresh_or_seed_row(const BlRow* previous, std::size_t node, bool is_wake,
     row.uedg = uinv;
     row.dstr = 2.2 * theta;
     row.mass = uinv * row.dstr;
-    row.ctau = is_wake ? 0.03 : 0.0;
+    row.ctau = is_wake ? INITIAL_SHEAR : 0.0;
     row.ampl = 0.0;
     row.hk = row.h = 2.2;
     row.hs = 1.5;
@@ -66,11 +61,10 @@ BlRow refresh_or_seed_row(const BlRow* previous, std::size_t node, bool is_wake,
     row.cf = is_wake ? 0.0 : 0.003;
     row.di = is_wake ? 0.0 : 0.001;
     row.us = 0.5;
-    row.cq = 0.03;
+    row.cq = INITIAL_SHEAR;
     row.de = 0.006;
     row.dw = 0.0;
-    row.derivs.fill(0.0);
-    row.lam = !is_wake;
+      row.lam = !is_wake;
     row.turb = is_wake;
   }
   row.x = xi;
@@ -105,43 +99,6 @@ void refresh_surface_row_views(std::span<BlRow> rows, std::size_t limit, std::si
     row.lam = r + 1 < itran;
     row.turb = !row.lam;
     if (row.lam) row.ampl = std::fmax(row.ctau, 0.0);
-  }
-}
-
-namespace {
-
-const char* flag(bool b) { return b ? "true" : "false"; }
-
-void print_row(std::string_view phase, const char* side, std::size_t r, const BlRow& row) {
-  const std::string line = text::printf(
-      "[STMOVE DEBUG] phase=%.*s %s ibl=%zu panel=%zu x=%s uinv=%s uedg=%s theta=%s dstr=%s mass=%s dw=%s "
-      "wake=%s lam=%s turb=%s\n",
-      static_cast<int>(phase.size()), phase.data(), side, r + 1, row.panel, text::scientific(row.x, 8).c_str(),
-      text::scientific(row.uinv, 8).c_str(), text::scientific(row.uedg, 8).c_str(),
-      text::scientific(row.theta, 8).c_str(), text::scientific(row.dstr, 8).c_str(),
-      text::scientific(row.mass, 8).c_str(), text::scientific(row.dw, 8).c_str(), flag(row.wake), flag(row.lam),
-      flag(row.turb));
-  std::fputs(line.c_str(), stderr);
-}
-
-}  // namespace
-
-void maybe_debug_stmove_rows(const KelvoState& state, std::string_view phase, std::size_t old_ist,
-                             std::size_t new_ist) {
-  if (!newton_trace::enabled("VELARO_STMOVE_DEBUG")) return;
-  const std::string head = text::printf(
-      "[STMOVE DEBUG] phase=%.*s old_ist=%zu new_ist=%zu nbl_upper=%zu iblte_upper=%zu nbl_lower=%zu "
-      "iblte_lower=%zu\n",
-      static_cast<int>(phase.size()), phase.data(), old_ist + 1, new_ist + 1, state.nbl[0], state.iblte[0],
-      state.nbl[1], state.iblte[1]);
-  std::fputs(head.c_str(), stderr);
-  for (std::size_t side = 0; side < 2; ++side) {
-    const auto& rows = state.rows[side];
-    const std::size_t m = std::min(rows.size(), state.nbl[side]);
-    const std::size_t tail = m > 6 ? m - 6 : 1;
-    for (std::size_t r = 1; r < m; ++r) {
-      if (r <= 5 || r >= tail) print_row(phase, side == 0 ? "upper" : "lower", r, rows[r]);
-    }
   }
 }
 

@@ -4,7 +4,6 @@
 // flags of a side after its numbering or transition point changed.
 #include <cstddef>
 #include <span>
-#include <string_view>
 
 #include "viscous/state.h"
 
@@ -14,7 +13,7 @@ namespace velaro {
 // x = 0 with fixed secondary values. Its position is the first lower node
 // (ist + 1) when coords_from_geometry is set, else that of row 1. Does
 // nothing when the side has fewer than two rows.
-void set_stagnation_anchor(KelvoState& state, std::size_t side, bool coords_from_geometry);
+void set_stagnation_anchor(ViscousState& state, std::size_t side, bool coords_from_geometry);
 
 // A row for `node` at arc length xi and position (x, y) with inviscid edge
 // speed uinv and its alpha derivative uinv_a (the caller passes lower-side
@@ -28,11 +27,5 @@ BlRow refresh_or_seed_row(const BlRow* previous, std::size_t node, bool is_wake,
 // turbulent; airfoil rows lose any wake gap and are laminar when
 // r + 1 < itran, a laminar row taking its amplification from the ctau column.
 void refresh_surface_row_views(std::span<BlRow> rows, std::size_t limit, std::size_t iblte, std::size_t itran);
-
-// Trace of the rows around a stagnation-point move on standard error, when
-// VELARO_STMOVE_DEBUG is set: one header line, then rows 1-5 and the last six
-// rows below nbl of each side. Stagnation indices are printed 1-based.
-void maybe_debug_stmove_rows(const KelvoState& state, std::string_view phase, std::size_t old_ist,
-                             std::size_t new_ist);
 
 }  // namespace velaro

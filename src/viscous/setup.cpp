@@ -16,36 +16,36 @@ std::vector<Point> coords_from_body(std::span<const Panel> panels) {
   return nodes;
 }
 
-std::optional<KelvoError> validate_oper_point(const ViscousConfig& config, double alpha_deg) {
+std::optional<ViscousError> validate_oper_point(const ViscousConfig& config, double alpha_deg) {
   // Every test is written so that NaN fails it.
   if (!(config.reynolds > 0.0) || !std::isfinite(config.reynolds))
-    return KelvoError::message("Reynolds number must be positive");
-  if (!(config.mach >= 0.0 && config.mach < 1.0)) return KelvoError::message("Mach number must be in [0, 1)");
-  if (!(config.ncrit >= 0.0) || !std::isfinite(config.ncrit)) return KelvoError::message("Ncrit must be non-negative");
-  if (config.max_iterations == 0) return KelvoError::message("max_iterations must be non-zero");
-  if (!(config.tolerance > 0.0)) return KelvoError::message("tolerance must be positive");
-  if (!std::isfinite(alpha_deg)) return KelvoError::message("Angle of attack must be finite");
+    return ViscousError::message("Reynolds number must be positive");
+  if (!(config.mach >= 0.0 && config.mach < 1.0)) return ViscousError::message("Mach number must be in [0, 1)");
+  if (!(config.ncrit >= 0.0) || !std::isfinite(config.ncrit)) return ViscousError::message("Ncrit must be non-negative");
+  if (config.max_iterations == 0) return ViscousError::message("max_iterations must be non-zero");
+  if (!(config.tolerance > 0.0)) return ViscousError::message("tolerance must be positive");
+  if (!std::isfinite(alpha_deg)) return ViscousError::message("Angle of attack must be finite");
   if (!(config.wake_length <= kMaxWakeLength) || !std::isfinite(config.wake_length))
-    return KelvoError::message("wake_length must be finite and at most 1000 chords");
+    return ViscousError::message("wake_length must be finite and at most 1000 chords");
   return std::nullopt;
 }
 
-std::expected<OperPointSetup, KelvoError> build_state_from_coords(const std::string& name,
+std::expected<OperPointSetup, ViscousError> build_state_from_coords(const std::string& name,
                                                                   std::span<const Point> nodes,
                                                                   const ViscousConfig& config, double alpha_deg) {
   if (auto bad = validate_oper_point(config, alpha_deg)) return std::unexpected(*bad);
   if (nodes.size() < AirfoilGeometry::kMinNodes)
-    return std::unexpected(KelvoError::from(InviscidError::insufficient_points(nodes.size())));
+    return std::unexpected(ViscousError::from(InviscidError::insufficient_points(nodes.size())));
 
   auto geometry = AirfoilGeometry::from_points(nodes);
-  if (!geometry) return std::unexpected(KelvoError::from(geometry.error()));
+  if (!geometry) return std::unexpected(ViscousError::from(geometry.error()));
   auto system = FactorizedSystem::build(std::move(*geometry));
-  if (!system) return std::unexpected(KelvoError::from(system.error()));
+  if (!system) return std::unexpected(ViscousError::from(system.error()));
 
   const AirfoilGeometry& g = system->geometry;
   const std::size_t n = g.n;
 
-  KelvoState st;
+  ViscousState st;
   st.mode = OperMode::PrescribedAlpha;
   st.cl_spec = alpha_deg;
   st.name = name;

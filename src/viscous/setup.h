@@ -10,7 +10,7 @@
 #include "geometry/body.h"
 #include "geometry/point.h"
 #include "inviscid/factored_system.h"
-#include "viscous/kelvo_error.h"
+#include "viscous/viscous_error.h"
 #include "viscous/state.h"
 
 namespace velaro {
@@ -29,17 +29,17 @@ std::vector<Point> coords_from_body(std::span<const Panel> panels);
 
 // Checks the configuration and the angle of attack (degrees); the first
 // failing check gives its message.
-std::optional<KelvoError> validate_oper_point(const ViscousConfig& config, double alpha_deg);
+std::optional<ViscousError> validate_oper_point(const ViscousConfig& config, double alpha_deg);
 
 struct OperPointSetup {
-  KelvoState state;
+  ViscousState state;
   FactorizedSystem system;
 };
 
 // Validates, builds the panel geometry and the factored system of the node
 // list and the initial state at alpha_deg. Geometry and system failures are
 // reported as inviscid errors.
-std::expected<OperPointSetup, KelvoError> build_state_from_coords(const std::string& name,
+std::expected<OperPointSetup, ViscousError> build_state_from_coords(const std::string& name,
                                                                   std::span<const Point> nodes,
                                                                   const ViscousConfig& config, double alpha_deg);
 

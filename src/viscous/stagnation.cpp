@@ -5,7 +5,7 @@
 
 namespace velaro {
 
-void specal(KelvoState& state, double alpha) {
+void combine_base_solutions_at_alpha(ViscousState& state, double alpha) {
   state.alpha = alpha;
   const double c = std::cos(alpha);
   const double s = std::sin(alpha);
@@ -36,7 +36,7 @@ void specal(KelvoState& state, double alpha) {
   state.wake_qinv_a = std::move(wqa);
 }
 
-void stfind(KelvoState& state) {
+void locate_stagnation_point(ViscousState& state) {
   const std::size_t n = std::min({state.node_count(), state.gam.size(), state.s.size()});
   if (n < 2) {
     state.ist = 0;

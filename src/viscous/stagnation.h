@@ -8,7 +8,7 @@ namespace velaro {
 // Sets alpha (radians) and combines the alpha = 0 and 90 degree base
 // solutions into qinv, qinv_a, gam, gam_a and, where the wake speeds exist,
 // wake_qinv and wake_qinv_a.
-void specal(KelvoState& state, double alpha);
+void combine_base_solutions_at_alpha(ViscousState& state, double alpha);
 
 // Locates the stagnation point: ist is the node before the first sign change
 // of gam from >= 0 to < 0 (n/2 - 1 when there is none); sst is interpolated
@@ -16,6 +16,6 @@ void specal(KelvoState& state, double alpha);
 // and sst_gp to gam[ist] and gam[ist+1]. A vanishing (or non-finite) jump of
 // gam, or a panel too short to keep sst inside, puts sst at the panel
 // midpoint with zero sensitivities.
-void stfind(KelvoState& state);
+void locate_stagnation_point(ViscousState& state);
 
 }  // namespace velaro

@@ -1,12 +1,13 @@
 // The stagnation-point move of the viscous iteration: when the updated
 // vorticity puts the stagnation point on another panel, the rows of both
 // sides are renumbered and the boundary layer is shifted with the point.
+#include "viscous/stagnation_move.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <vector>
 
-#include "viscous/driver.h"
 #include "viscous/row_refresh.h"
 #include "viscous/stagnation.h"
 #include "viscous/state_conversions.h"
@@ -37,12 +38,12 @@ void take_profile(BlRow& dst, const BlRow& src) {
 
 }  // namespace
 
-void move_stagnation_point(KelvoState& state) {
+void move_stagnation_point(ViscousState& state) {
   const std::size_t ist_old = state.ist;
-  stfind(state);
+  locate_stagnation_point(state);
   const std::size_t ist = state.ist;
   if (ist == ist_old) {
-    xicalc_geometry_only(state);
+    set_row_arc_lengths(state);
     hold_first_station_speeds(state);
     return;
   }
@@ -56,10 +57,10 @@ void move_stagnation_point(KelvoState& state) {
   state.itran[shrinks] = minus_floor0(state.itran[shrinks], d);
 
   const std::array<std::vector<BlRow>, 2> old = state.rows;
-  iblpan(state);
+  number_rows_from_stagnation(state);
   for (std::size_t side = 0; side < 2; ++side) state.rows[side].resize(state.ipan[side].size());
-  uicalc(state);
-  xicalc_geometry_only(state);
+  set_inviscid_edge_speeds(state);
+  set_row_arc_lengths(state);
 
   // Growing side: rows move downstream by d; the d rows next to the new
   // stagnation point take the profile of the first shifted row with a speed

@@ -27,6 +27,14 @@
 
 namespace velaro {
 
+// Surface side of a boundary-layer row. Per-side arrays are indexed with
+// side_index: 0 upper, 1 lower (with the wake).
+enum class Side : std::uint8_t { Upper, Lower };
+
+constexpr std::size_t side_index(Side side) { return side == Side::Upper ? 0 : 1; }
+constexpr Side side_at(std::size_t index) { return index == 0 ? Side::Upper : Side::Lower; }
+constexpr const char* side_name(Side side) { return side == Side::Upper ? "upper" : "lower"; }
+
 // Node index stored for rows that have no node (row 0 of each side).
 inline constexpr std::size_t kNoPanel = std::numeric_limits<std::size_t>::max();
 
@@ -52,12 +60,8 @@ enum class OperMode : std::uint8_t {
 };
 
 // One boundary-layer row. The secondary values follow the station record of
-// the boundary-layer model; `derivs` keeps that record's derivative fields
-// verbatim in its declaration order (h_theta .. de_dstar), the last slot is
-// spare.
+// the boundary-layer model.
 struct BlRow {
-  static constexpr std::size_t kDerivCount = 27;
-
   double x = 0.0;        // arc length from the stagnation point
   double x_coord = 0.0;  // Cartesian position of the node
   double y_coord = 0.0;
@@ -81,7 +85,6 @@ struct BlRow {
   double cq = 0.0;
   double de = 0.0;
   double dw = 0.0;       // wake gap (0 on the airfoil)
-  std::array<double, kDerivCount> derivs{};
   bool lam = false;
   bool turb = false;
   bool wake = false;
@@ -91,7 +94,7 @@ struct BlRow {
 using Block3x2 = std::array<std::array<double, 2>, 3>;
 using Column3 = std::array<double, 3>;
 
-struct KelvoState {
+struct ViscousState {
   OperMode mode = OperMode::PrescribedAlpha;
   double cl_spec = 0.0;  // prescribed CL, or the requested alpha in degrees
   std::string name;

@@ -1,3 +1,4 @@
+#include "boundary_layer/closures.h"
 #include "viscous/state_conversions.h"
 
 #include <algorithm>
@@ -5,23 +6,7 @@
 
 namespace velaro {
 
-namespace {
-
-// The derivative fields of a station in their declaration order, as kept in
-// BlRow::derivs.
-constexpr double BlStation::* kDerivFields[] = {
-    &BlStation::h_theta,  &BlStation::h_dstar,  &BlStation::hk_h,     &BlStation::hk_msq,   &BlStation::hs_hk,
-    &BlStation::hs_rt,    &BlStation::hs_msq,   &BlStation::cf_hk,    &BlStation::cf_rt,    &BlStation::cf_msq,
-    &BlStation::di_hk,    &BlStation::di_rt,    &BlStation::di_theta, &BlStation::di_dstar, &BlStation::di_u,
-    &BlStation::di_ctau,  &BlStation::hc_hk,    &BlStation::hc_msq,   &BlStation::us_theta, &BlStation::us_dstar,
-    &BlStation::us_u,     &BlStation::cq_theta, &BlStation::cq_dstar, &BlStation::cq_u,     &BlStation::de_theta,
-    &BlStation::de_dstar,
-};
-static_assert(std::size(kDerivFields) < BlRow::kDerivCount);
-
-}  // namespace
-
-std::vector<BlStation> rows_to_stations(std::span<const BlRow> rows, std::size_t count, std::size_t iblte,
+std::vector<BlStation> stations_from_rows(std::span<const BlRow> rows, std::size_t count, std::size_t iblte,
                                         std::size_t itran, double msq, double re) {
   count = std::min(count, rows.size());
   std::vector<BlStation> out;
@@ -37,7 +22,7 @@ std::vector<BlStation> rows_to_stations(std::span<const BlRow> rows, std::size_t
     st.cf = 0.003;
     st.di = 0.001;
     st.us = 0.5;
-    st.cq = 0.03;
+    st.cq = INITIAL_SHEAR;
     st.de = 0.006;
 
     st.x = row.x;
@@ -54,7 +39,7 @@ std::vector<BlStation> rows_to_stations(std::span<const BlRow> rows, std::size_t
     st.dstar = dstar;
 
     const bool laminar = (i + 1 < itran) && !wake;
-    st.ctau = laminar ? 0.03 : std::fmax(row.ctau, 1e-7);
+    st.ctau = laminar ? INITIAL_SHEAR : std::fmax(row.ctau, 1e-7);
     st.ampl = std::fmax(row.ampl, 0.0);
 
     st.is_laminar = laminar;
@@ -94,15 +79,13 @@ void sync_rows_from_stations(std::span<BlRow> rows, std::span<const BlStation> s
     row.cq = st.cq;
     row.de = st.de;
     row.mass = st.mass;
-    row.derivs.fill(0.0);
-    for (std::size_t k = 0; k < std::size(kDerivFields); ++k) row.derivs[k] = st.*kDerivFields[k];
     row.lam = st.is_laminar;
     row.turb = st.is_turbulent;
     row.wake = st.is_wake;
   }
 }
 
-void rebuild_qvis_from_rows(KelvoState& state) {
+void rebuild_qvis_from_rows(ViscousState& state) {
   const std::size_t total = state.node_count() + state.wake_count();
   state.qvis.assign(total, 0.0);
   for (std::size_t side = 0; side < 2; ++side) {
@@ -115,7 +98,7 @@ void rebuild_qvis_from_rows(KelvoState& state) {
   }
 }
 
-void rebuild_gam_from_qvis(KelvoState& state) {
+void rebuild_gam_from_qvis(ViscousState& state) {
   const std::size_t n = state.node_count();
   state.gam.assign(n, 0.0);
   state.gam_a.assign(n, 0.0);
@@ -125,7 +108,7 @@ void rebuild_gam_from_qvis(KelvoState& state) {
   }
 }
 
-void recompute_mass_from_state(KelvoState& state) {
+void recompute_mass_from_state(ViscousState& state) {
   for (std::size_t side = 0; side < 2; ++side) {
     auto& rows = state.rows[side];
     const std::size_t m = std::min(rows.size(), state.nbl[side]);

@@ -15,7 +15,7 @@ namespace velaro {
 // recomputed by compute_secondary_variables at Mach^2 `msq` and Reynolds number `re`. Rows beyond
 // iblte are wake stations and carry the displacement thickness without the
 // wake gap; row r is laminar when r + 1 < itran and it is not a wake row.
-std::vector<BlStation> rows_to_stations(std::span<const BlRow> rows, std::size_t count, std::size_t iblte,
+std::vector<BlStation> stations_from_rows(std::span<const BlRow> rows, std::size_t count, std::size_t iblte,
                                         std::size_t itran, double msq, double re);
 
 // Writes the station values back into the first min(rows, stations) rows;
@@ -26,12 +26,12 @@ void sync_rows_from_stations(std::span<BlRow> rows, std::span<const BlStation> s
 
 // qvis (n + nw values) from the row edge velocities: +uedg on the upper
 // side, -uedg on the lower side and in the wake, 0 at nodes without a row.
-void rebuild_qvis_from_rows(KelvoState& state);
+void rebuild_qvis_from_rows(ViscousState& state);
 
 // gam := qvis and gam_a := qinv_a on the n airfoil nodes.
-void rebuild_gam_from_qvis(KelvoState& state);
+void rebuild_gam_from_qvis(ViscousState& state);
 
 // mass := dstr * uedg on rows 1..nbl-1 of both sides.
-void recompute_mass_from_state(KelvoState& state);
+void recompute_mass_from_state(ViscousState& state);
 
 }  // namespace velaro

@@ -5,7 +5,7 @@
 
 namespace velaro {
 
-void iblpan(KelvoState& state) {
+void number_rows_from_stagnation(ViscousState& state) {
   const std::size_t n = state.node_count();
   const std::size_t nw = state.wake_count();
   auto& up = state.ipan[0];
@@ -38,7 +38,7 @@ void iblpan(KelvoState& state) {
   }
 }
 
-void xicalc_geometry_only(KelvoState& state) {
+void set_row_arc_lengths(ViscousState& state) {
   const std::size_t n = state.node_count();
   const std::size_t nw = state.wake_count();
   if (n == 0) return;
@@ -93,7 +93,7 @@ void xicalc_geometry_only(KelvoState& state) {
 
 namespace {
 
-void node_speed(const KelvoState& state, std::size_t node, double& q, double& q_a) {
+void node_speed(const ViscousState& state, std::size_t node, double& q, double& q_a) {
   const std::size_t n = state.node_count();
   q = 0.0;
   q_a = 0.0;
@@ -109,7 +109,7 @@ void node_speed(const KelvoState& state, std::size_t node, double& q, double& q_
 
 }  // namespace
 
-void uicalc(KelvoState& state) {
+void set_inviscid_edge_speeds(ViscousState& state) {
   for (std::size_t side = 0; side < 2; ++side) {
     auto& rows = state.rows[side];
     if (rows.empty()) continue;
@@ -130,7 +130,7 @@ namespace {
 
 // Edge speed that the mass defects of all rows induce at `node` on a row of
 // side sign `vi` (the mass-defect part of the coupled edge speed).
-double induced_speed(const KelvoState& state, std::size_t node, double vi) {
+double induced_speed(const ViscousState& state, std::size_t node, double vi) {
   const auto& dij = state.dij;
   if (node >= static_cast<std::size_t>(dij.rows())) return 0.0;
   double sum = 0.0;
@@ -149,7 +149,7 @@ double induced_speed(const KelvoState& state, std::size_t node, double vi) {
 
 }  // namespace
 
-std::size_t hold_first_station_speeds(KelvoState& state) {
+std::size_t hold_first_station_speeds(ViscousState& state) {
   const std::size_t n = state.node_count();
   if (n < 2 || state.s.size() < n) return 0;
   const double eps = 1e-7 * std::abs(state.s[n - 1] - state.s[0]);
@@ -194,7 +194,7 @@ std::size_t hold_first_station_speeds(KelvoState& state) {
   return changed;
 }
 
-void update_wgap(KelvoState& state) {
+void update_wgap(ViscousState& state) {
   const std::size_t n = state.node_count();
   const std::size_t nw = state.wake_count();
   state.wgap.assign(nw, 0.0);

@@ -10,16 +10,16 @@ namespace velaro {
 // node ist+1 to node n-1 and on through the wake; both sides list the wake
 // nodes (the upper copies serve output only). Newton lines number the upper
 // rows 1..nbl[0]-1, then the lower rows 1..nbl[1]-1.
-void iblpan(KelvoState& state);
+void number_rows_from_stagnation(ViscousState& state);
 
 // Arc length from the stagnation point (floored at 1e-7 of the contour
 // length), position and node of rows 0..iblte and of the wake rows of both
 // sides, then update_wgap.
-void xicalc_geometry_only(KelvoState& state);
+void set_row_arc_lengths(ViscousState& state);
 
 // uinv and uinv_a of every row from the node speeds (negated on the lower
 // side); 0 for row 0 and for nodes without a speed.
-void uicalc(KelvoState& state);
+void set_inviscid_edge_speeds(ViscousState& state);
 
 // Keeps the first station of each side consistent with its arc length when
 // the stagnation point sits (almost) on that station's node, closer than the
@@ -32,13 +32,13 @@ void uicalc(KelvoState& state);
 // available). The node's qvis and gam follow (with the side's sign), and the
 // row's mass is recomputed. Rows whose speed is already at least that value
 // are left alone. Returns the number of rows changed.
-std::size_t hold_first_station_speeds(KelvoState& state);
+std::size_t hold_first_station_speeds(ViscousState& state);
 
 // Rebuilds wgap, the thickness of the dead-air region behind a blunt
 // trailing edge, a cubic that decays from the gap to zero over 2.5 gap
 // lengths, and applies it to the wake rows' dw and dstr. A sharp trailing
 // edge, no wake or a vanishing gap give an all-zero wgap and leave the rows
 // alone.
-void update_wgap(KelvoState& state);
+void update_wgap(ViscousState& state);
 
 }  // namespace velaro

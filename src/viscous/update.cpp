@@ -3,14 +3,15 @@
 // balance, one under-relaxation factor for the whole system from limits on
 // the normalised changes, and the station-by-station application with the
 // minimum-shape-factor limiter.
+#include "viscous/update.h"
+
 #include <algorithm>
 #include <cmath>
 
 #include "boundary_layer/closures.h"
 #include "common/text_format.h"
 #include "viscous/forces.h"
-#include "viscous/newton_system.h"
-#include "viscous/newton_trace.h"
+#include "viscous/newton_observer.h"
 #include "viscous/state.h"
 #include "viscous/state_conversions.h"
 
@@ -52,7 +53,8 @@ struct StationChange {
 UePreview preview_global_update_ue(std::span<const BlStation> upper, std::span<const BlStation> lower,
                                    const SolveState& sol, std::size_t b, DijView dij,
                                    std::span<const double> uinv_upper, std::span<const double> uinv_lower,
-                                   std::span<const double> base_upper, std::span<const double> base_lower) {
+                                   std::span<const double> base_upper, std::span<const double> base_lower,
+                                   NewtonObserver* observer) {
   const std::array<std::span<const BlStation>, 2> st{upper, lower};
   const std::array<std::span<const double>, 2> uinv{uinv_upper, uinv_lower};
   const std::array<std::span<const double>, 2> base{base_upper, base_lower};
@@ -79,7 +81,6 @@ UePreview preview_global_update_ue(std::span<const BlStation> upper, std::span<c
       sources.push_back({pj, s == 0 ? 1.0 : -1.0, st[s][j].mass + dm1, dm2});
     }
 
-  const bool le_trace = newton_trace::enabled("VELARO_LE_UPDATE_DEBUG");
   UePreview out;
   std::array<std::vector<double>*, 2> unew{&out.unew_upper, &out.unew_lower};
   std::array<std::vector<double>*, 2> uac{&out.u_ac_upper, &out.u_ac_lower};
@@ -104,13 +105,7 @@ UePreview preview_global_update_ue(std::span<const BlStation> upper, std::span<c
       }
       (*unew[s])[i] = u;
       (*uac[s])[i] = ua;
-      if (le_trace && i <= 3) {
-        const double ui = value_or(uinv[s], i, st[s][i].u);
-        newton_trace::line(text::printf("[DEBUG compute_new_ue] %s i=%zu uinv=%s dui=%s ue_new=%s current_u=%s",
-                                        s == 0 ? "upper" : "lower", i, newton_trace::num(ui).c_str(),
-                                        newton_trace::num(u - ui).c_str(), newton_trace::num(u).c_str(),
-                                        newton_trace::num(st[s][i].u).c_str()));
-      }
+      if (observer) observer->edge_speed_predicted(side_at(s), i, value_or(uinv[s], i, st[s][i].u), u, st[s][i].u);
     }
   }
   return out;
@@ -132,8 +127,8 @@ std::vector<double> build_panel_values_from_surface_values(std::span<const BlSta
   return q;
 }
 
-void apply_dslim_like_kelvo(BlStation& station, double msq) {
-  const double hklim = station.is_wake ? 1.00005 : 1.02;
+void limit_displacement_thickness(BlStation& station, double msq) {
+  const double hklim = station.is_wake ? HK_LIMIT_WAKE : HK_LIMIT_AIRFOIL;
   const double th = std::max(station.theta, 1e-12);
   const KinematicShapeResult hk = kinematic_shape_parameter(station.dstar / th, msq);
   if (std::fabs(hk.hk_h) > 1e-12) station.dstar += th * std::max(hklim - hk.hk, 0.0) / hk.hk_h;
@@ -154,14 +149,13 @@ std::vector<double> flatten_surface_values(std::size_t nsys, std::size_t b, std:
   return out;
 }
 
-UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlStation>& lower,
-                                  const SolveState& sol, const UpdateInputs& in) {
-  UpdateSummary r;
-  const std::size_t n = std::min(in.x.size(), in.y.size());
-  const UePreview pv = preview_global_update_ue(upper, lower, sol, in.b, in.dij, in.uinv_upper, in.uinv_lower,
-                                                in.base_upper, in.base_lower);
+namespace {
 
-  // Lift of the predicted speeds and its sensitivities.
+// Lift of the predicted speeds and its sensitivities to alpha (cl_a) and to
+// the extra unknown (cl_ac).
+void predicted_lift(std::span<const BlStation> upper, std::span<const BlStation> lower, const UePreview& pv,
+                    const UpdateInputs& in, UpdateSummary& r) {
+  const std::size_t n = std::min(in.x.size(), in.y.size());
   r.qnew = build_panel_values_from_surface_values(upper, lower, pv.unew_upper, pv.unew_lower, n);
   r.q_ac = build_panel_values_from_surface_values(upper, lower, pv.u_ac_upper, pv.u_ac_lower, n);
   r.cl_new = lift_of(in.x, in.y, r.qnew, in.alpha, in.mach);
@@ -172,8 +166,10 @@ UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlS
     for (std::size_t i = 0; i < qp.size(); ++i) qp[i] = r.qnew[i] + 1e-6 * r.q_ac[i];
     r.cl_ac = (lift_of(in.x, in.y, qp, in.alpha, in.mach) - r.cl_new) / 1e-6;
   }
+}
 
-  // Change of the extra unknown and the relaxation it allows.
+// Change of the extra unknown (dac) and the relaxation factor it allows.
+double extra_unknown_change(const UpdateInputs& in, UpdateSummary& r) {
   double lo, hi;
   if (in.prescribed_cl) {
     const double den = r.cl_a + r.cl_ac;
@@ -195,10 +191,15 @@ UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlS
     if (f * r.dac < lo) f = lo / r.dac;
     rlx = std::clamp(f, 0.0, 1.0);
   }
-  r.rlx_cl = rlx;
+  return rlx;
+}
 
-  // Normalised changes: one relaxation factor for every station.
-  std::array<std::vector<BlStation>*, 2> sides{&upper, &lower};
+// The changes of every station for the chosen dac, and one relaxation
+// factor for all of them from limits on the normalised changes (starting
+// from `rlx`); fills rlx, rms_change, max_change and limiter.
+std::array<std::vector<StationChange>, 2> station_changes(const std::array<std::vector<BlStation>*, 2>& sides,
+                                                          const UePreview& pv, const SolveState& sol,
+                                                          const UpdateInputs& in, double rlx, UpdateSummary& r) {
   std::array<const std::vector<double>*, 2> unew{&pv.unew_upper, &pv.unew_lower};
   std::array<const std::vector<double>*, 2> uac{&pv.u_ac_upper, &pv.u_ac_lower};
   std::array<std::vector<StationChange>, 2> changes;
@@ -220,7 +221,7 @@ UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlS
       c.d1 = sol.col1[line][0] - r.dac * c2[0];
       c.d_theta = sol.col1[line][1] - r.dac * c2[1];
       c.d_mass = sol.col1[line][2] - r.dac * c2[2];
-      const double scale1 = t.is_laminar ? 10.0 : (std::fabs(t.ctau) <= 1e-10 ? 0.03 : t.ctau);
+      const double scale1 = t.is_laminar ? 10.0 : (std::fabs(t.ctau) <= 1e-10 ? INITIAL_SHEAR : t.ctau);
       const double dn1 = c.d1 / scale1;
       const double un = i < unew[s]->size() ? (*unew[s])[i] : t.u;
       const double ua = i < uac[s]->size() ? (*uac[s])[i] : 0.0;
@@ -256,13 +257,13 @@ UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlS
   r.rms_change = count > 0 ? std::sqrt(sum / (4.0 * static_cast<double>(count))) : 0.0;
   r.max_change = largest;
   if (!(rlx < 0.99 * r.rlx_cl)) r.limiter.clear();
-  if (newton_trace::enabled("VELARO_UPDATE_DEBUG"))
-    newton_trace::line(text::printf("[UPDATE DEBUG] cl_new=%s cl_a=%s cl_ac=%s dac=%s rlx=%s",
-                                    newton_trace::num(r.cl_new).c_str(), newton_trace::num(r.cl_a).c_str(),
-                                    newton_trace::num(r.cl_ac).c_str(), newton_trace::num(r.dac).c_str(),
-                                    newton_trace::num(r.rlx).c_str()));
+  return changes;
+}
 
-  // Application with the common relaxation factor.
+// Applies the relaxed changes to the stations, with the minimum-shape-factor
+// limiter.
+void apply_changes(const std::array<std::vector<BlStation>*, 2>& sides,
+                   const std::array<std::vector<StationChange>, 2>& changes, double rlx, double msq) {
   for (int s = 0; s < 2; ++s) {
     std::vector<BlStation>& st = *sides[s];
     for (std::size_t i = 1; i < st.size(); ++i) {
@@ -285,12 +286,30 @@ UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlS
       // The limiter works on the thickness without the wake gap taken off
       // twice; the gap is added back once afterwards.
       t.dstar = c.dstar_t + rlx * d_dstar - t.dw - (t.is_wake ? t.dw : 0.0);
-      apply_dslim_like_kelvo(t, in.msq);
+      limit_displacement_thickness(t, msq);
       t.dstar += t.dw;
       t.h = std::fabs(t.theta) <= 1e-20 ? 2.0 : t.dstar / t.theta;
       t.mass = (t.is_wake ? t.dstar + t.dw : t.dstar) * t.u;
     }
   }
+}
+
+}  // namespace
+
+UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlStation>& lower,
+                                  const SolveState& sol, const UpdateInputs& in, NewtonObserver* observer) {
+  UpdateSummary r;
+  const UePreview pv = preview_global_update_ue(upper, lower, sol, in.b, in.dij, in.uinv_upper, in.uinv_lower,
+                                                in.base_upper, in.base_lower, observer);
+  predicted_lift(upper, lower, pv, in, r);
+  r.rlx_cl = extra_unknown_change(in, r);
+
+  // Normalised changes: one relaxation factor for every station.
+  const std::array<std::vector<BlStation>*, 2> sides{&upper, &lower};
+  const std::array<std::vector<StationChange>, 2> changes = station_changes(sides, pv, sol, in, r.rlx_cl, r);
+  if (observer) observer->update_relaxed(r);
+
+  apply_changes(sides, changes, r.rlx, in.msq);
   refresh_secondary_vars(upper, in.msq, in.re);
   refresh_secondary_vars(lower, in.msq, in.re);
 
@@ -299,8 +318,8 @@ UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlS
   return r;
 }
 
-StationPair update_state_from_solution(KelvoState& state, const AssemblyState& a, const SolveState& sol,
-                                       double mach, double re_eff) {
+StationPair update_state_from_solution(ViscousState& state, const AssemblyState& a, const SolveState& sol,
+                                       double mach, double re_eff, NewtonObserver* observer) {
   const double msq = mach * mach;
   StationPair out;
   std::array<std::vector<double>, 2> uinv, base;
@@ -308,7 +327,7 @@ StationPair update_state_from_solution(KelvoState& state, const AssemblyState& a
   for (int side = 0; side < 2; ++side) {
     const std::vector<BlRow>& rows = state.rows[side];
     const std::size_t count = std::min(state.nbl[side], rows.size());
-    std::vector<BlStation> st = rows_to_stations(rows, count, state.iblte[side], state.itran[side], msq, re_eff);
+    std::vector<BlStation> st = stations_from_rows(rows, count, state.iblte[side], state.itran[side], msq, re_eff);
     uinv[side].resize(st.size());
     base[side].assign(st.size(), 0.0);
     for (std::size_t i = 0; i < st.size(); ++i) {
@@ -336,7 +355,7 @@ StationPair update_state_from_solution(KelvoState& state, const AssemblyState& a
   in.b = a.lower_first_line();
   in.msq = msq;
   in.re = re_eff;
-  out.summary = apply_global_update(out.upper, out.lower, sol, in);
+  out.summary = apply_global_update(out.upper, out.lower, sol, in, observer);
 
   const UpdateSummary& r = out.summary;
   state.dac = r.dac;

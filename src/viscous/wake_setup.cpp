@@ -7,7 +7,7 @@
 
 namespace velaro {
 
-bool refresh_wake_geometry(KelvoState& state, const FactorizedSystem& system, const ViscousConfig& config) {
+bool refresh_wake_geometry(ViscousState& state, const FactorizedSystem& system, const ViscousConfig& config) {
   const bool stale = !state.wake_built || std::abs(state.alpha - state.wake_alpha) > 1e-5;
   if (!stale) return false;
   const AirfoilGeometry& g = system.geometry;
@@ -41,7 +41,7 @@ bool refresh_wake_geometry(KelvoState& state, const FactorizedSystem& system, co
   return true;
 }
 
-void compute_wake_inviscid_speeds(KelvoState& state, const FactorizedSystem& system) {
+void compute_wake_inviscid_speeds(ViscousState& state, const FactorizedSystem& system) {
   const AirfoilGeometry& g = system.geometry;
   const std::size_t n = g.n;
   if (n < 2 || state.wake_x.empty() || state.qinvu_0.size() < n || state.qinvu_90.size() < n) return;

@@ -10,10 +10,10 @@ namespace velaro {
 // is stale (never built, or built for an angle more than 1e-5 rad away) and
 // the configuration asks for one. A rebuilt wake marks the influence matrix
 // as not current. Returns true when the wake was rebuilt.
-bool refresh_wake_geometry(KelvoState& state, const FactorizedSystem& system, const ViscousConfig& config);
+bool refresh_wake_geometry(ViscousState& state, const FactorizedSystem& system, const ViscousConfig& config);
 
 // Inviscid speeds of both base solutions at every wake node and their
 // combination at the state's angle of attack (wake_qinv, wake_qinv_a).
-void compute_wake_inviscid_speeds(KelvoState& state, const FactorizedSystem& system);
+void compute_wake_inviscid_speeds(ViscousState& state, const FactorizedSystem& system);
 
 }  // namespace velaro

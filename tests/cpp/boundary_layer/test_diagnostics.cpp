@@ -1,10 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <regex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -58,39 +55,48 @@ TEST(DiagnosticSwitches, SnapshotReadsEachSwitchFromTheEnvironment) {
   ScopedEnv c("VELARO_DUE_DEBUG", "\xff");  // not UTF-8: not set
   ScopedEnv d("VELARO_FC_DEBUG", nullptr);
   const DiagnosticSwitches s = DiagnosticSwitches::from_environment();
-  EXPECT_TRUE(s.is_set("VELARO_SETBL_DEBUG"));
-  EXPECT_TRUE(s.is_set("VELARO_UPDATE_DEBUG"));
-  EXPECT_FALSE(s.is_set("VELARO_DUE_DEBUG"));
-  EXPECT_FALSE(s.is_set("VELARO_FC_DEBUG"));
-  EXPECT_FALSE(s.is_set("VELARO_NOT_A_SWITCH"));
+  EXPECT_TRUE(s.is_set(DiagnosticSwitch::SetblDebug));
+  EXPECT_TRUE(s.is_set(DiagnosticSwitch::UpdateDebug));
+  EXPECT_FALSE(s.is_set(DiagnosticSwitch::DueDebug));
+  EXPECT_FALSE(s.is_set(DiagnosticSwitch::FcDebug));
   EXPECT_TRUE(s.any());
   EXPECT_FALSE(DiagnosticSwitches{}.any());
 }
 
-TEST(DiagnosticSwitches, SetAcceptsKnownNamesOnly) {
+TEST(DiagnosticSwitches, SetAndClearOneSwitch) {
   DiagnosticSwitches s;
-  EXPECT_TRUE(s.set("VELARO_NEWTON_CMP"));
-  EXPECT_TRUE(s.is_set("VELARO_NEWTON_CMP"));
-  EXPECT_TRUE(s.set("VELARO_NEWTON_CMP", false));
-  EXPECT_FALSE(s.is_set("VELARO_NEWTON_CMP"));
-  EXPECT_FALSE(s.set("VELARO_NOT_A_SWITCH"));
+  s.set(DiagnosticSwitch::NewtonCmp);
+  EXPECT_TRUE(s.is_set(DiagnosticSwitch::NewtonCmp));
+  EXPECT_FALSE(s.is_set(DiagnosticSwitch::NewtonDebug));
+  s.set(DiagnosticSwitch::NewtonCmp, false);
+  EXPECT_FALSE(s.is_set(DiagnosticSwitch::NewtonCmp));
   EXPECT_FALSE(s.any());
-  for (auto name : kDiagnosticSwitchNames) EXPECT_EQ(diagnostic_switch_index(name).has_value(), true) << name;
+}
+
+// Every switch has its own variable, and the name lookup finds each one.
+TEST(DiagnosticSwitches, NamesAreDistinctAndFoundAgain) {
+  std::set<std::string_view> seen;
+  for (std::size_t k = 0; k < kDiagnosticSwitchCount; ++k) {
+    const auto s = static_cast<DiagnosticSwitch>(k);
+    EXPECT_TRUE(seen.insert(diagnostic_switch_name(s)).second) << diagnostic_switch_name(s);
+    EXPECT_EQ(diagnostic_switch_from_name(diagnostic_switch_name(s)), s);
+  }
+  EXPECT_FALSE(diagnostic_switch_from_name("VELARO_NOT_A_SWITCH").has_value());
 }
 
 TEST(DiagnosticSwitches, WithoutSnapshotTheEnvironmentIsRead) {
   ASSERT_EQ(installed_diagnostic_switches(), nullptr);
   {
     ScopedEnv on("VELARO_TESYS_DEBUG", "yes");
-    EXPECT_TRUE(diagnostic_switch_enabled("VELARO_TESYS_DEBUG"));
+    EXPECT_TRUE(diagnostic_switch_enabled(DiagnosticSwitch::TesysDebug));
   }
   ScopedEnv off("VELARO_TESYS_DEBUG", nullptr);
-  EXPECT_FALSE(diagnostic_switch_enabled("VELARO_TESYS_DEBUG"));
+  EXPECT_FALSE(diagnostic_switch_enabled(DiagnosticSwitch::TesysDebug));
 }
 
 TEST(DiagnosticSwitches, InstalledSnapshotHidesTheEnvironment) {
   DiagnosticSwitches snapshot;
-  snapshot.set("VELARO_BLDIF_DEBUG");
+  snapshot.set(DiagnosticSwitch::BldifDebug);
   ScopedEnv bldif("VELARO_BLDIF_DEBUG", nullptr);
   ScopedEnv newton("VELARO_NEWTON_DEBUG", "1");
   {
@@ -98,34 +104,31 @@ TEST(DiagnosticSwitches, InstalledSnapshotHidesTheEnvironment) {
     EXPECT_EQ(installed_diagnostic_switches(), &snapshot);
     // Set in the snapshot, absent from the environment, and the other way
     // round: only the snapshot counts.
-    EXPECT_TRUE(diagnostic_switch_enabled("VELARO_BLDIF_DEBUG"));
-    EXPECT_FALSE(diagnostic_switch_enabled("VELARO_NEWTON_DEBUG"));
+    EXPECT_TRUE(diagnostic_switch_enabled(DiagnosticSwitch::BldifDebug));
+    EXPECT_FALSE(diagnostic_switch_enabled(DiagnosticSwitch::NewtonDebug));
     // Changing the environment while the snapshot is installed changes
     // nothing either.
     ScopedEnv later("VELARO_BLDIF_DEBUG", "\xff");
     ScopedEnv later2("VELARO_SOLVE_DEBUG", "1");
-    EXPECT_TRUE(diagnostic_switch_enabled("VELARO_BLDIF_DEBUG"));
-    EXPECT_FALSE(diagnostic_switch_enabled("VELARO_SOLVE_DEBUG"));
-    // A name the snapshot does not know is off, not looked up.
-    ScopedEnv unknown("VELARO_NOT_A_SWITCH", "1");
-    EXPECT_FALSE(diagnostic_switch_enabled("VELARO_NOT_A_SWITCH"));
+    EXPECT_TRUE(diagnostic_switch_enabled(DiagnosticSwitch::BldifDebug));
+    EXPECT_FALSE(diagnostic_switch_enabled(DiagnosticSwitch::SolveDebug));
   }
   EXPECT_EQ(installed_diagnostic_switches(), nullptr);
-  EXPECT_FALSE(diagnostic_switch_enabled("VELARO_BLDIF_DEBUG"));
-  EXPECT_TRUE(diagnostic_switch_enabled("VELARO_NEWTON_DEBUG"));
+  EXPECT_FALSE(diagnostic_switch_enabled(DiagnosticSwitch::BldifDebug));
+  EXPECT_TRUE(diagnostic_switch_enabled(DiagnosticSwitch::NewtonDebug));
 }
 
 TEST(DiagnosticSwitches, GuardsNestAndANullGuardKeepsTheCurrentSnapshot) {
   DiagnosticSwitches outer;
-  outer.set("VELARO_FC_DEBUG");
+  outer.set(DiagnosticSwitch::FcDebug);
   DiagnosticSwitches inner;
-  inner.set("VELARO_DUI_DEBUG");
+  inner.set(DiagnosticSwitch::DuiDebug);
   {
     InstalledSwitches g1(&outer);
     {
       InstalledSwitches g2(&inner);
-      EXPECT_TRUE(diagnostic_switch_enabled("VELARO_DUI_DEBUG"));
-      EXPECT_FALSE(diagnostic_switch_enabled("VELARO_FC_DEBUG"));
+      EXPECT_TRUE(diagnostic_switch_enabled(DiagnosticSwitch::DuiDebug));
+      EXPECT_FALSE(diagnostic_switch_enabled(DiagnosticSwitch::FcDebug));
       {
         InstalledSwitches none(nullptr);
         EXPECT_EQ(installed_diagnostic_switches(), &inner);
@@ -133,14 +136,14 @@ TEST(DiagnosticSwitches, GuardsNestAndANullGuardKeepsTheCurrentSnapshot) {
       EXPECT_EQ(installed_diagnostic_switches(), &inner);
     }
     EXPECT_EQ(installed_diagnostic_switches(), &outer);
-    EXPECT_TRUE(diagnostic_switch_enabled("VELARO_FC_DEBUG"));
+    EXPECT_TRUE(diagnostic_switch_enabled(DiagnosticSwitch::FcDebug));
   }
   EXPECT_EQ(installed_diagnostic_switches(), nullptr);
 }
 
 TEST(DiagnosticSwitches, EachThreadSeesOnlyItsOwnSnapshot) {
   DiagnosticSwitches main_snapshot;
-  main_snapshot.set("VELARO_TRANS_DEBUG");
+  main_snapshot.set(DiagnosticSwitch::TransDebug);
   InstalledSwitches guard(&main_snapshot);
 
   const DiagnosticSwitches* seen_by_worker = &main_snapshot;
@@ -150,10 +153,10 @@ TEST(DiagnosticSwitches, EachThreadSeesOnlyItsOwnSnapshot) {
     // A fresh thread starts with nothing installed.
     seen_by_worker = installed_diagnostic_switches();
     DiagnosticSwitches mine;
-    mine.set("VELARO_RAW_RES_DEBUG");
+    mine.set(DiagnosticSwitch::RawResDebug);
     InstalledSwitches g(&mine);
-    worker_own_trans = diagnostic_switch_enabled("VELARO_TRANS_DEBUG");
-    worker_own_raw = diagnostic_switch_enabled("VELARO_RAW_RES_DEBUG");
+    worker_own_trans = diagnostic_switch_enabled(DiagnosticSwitch::TransDebug);
+    worker_own_raw = diagnostic_switch_enabled(DiagnosticSwitch::RawResDebug);
   });
   worker.join();
   EXPECT_EQ(seen_by_worker, nullptr);
@@ -161,27 +164,6 @@ TEST(DiagnosticSwitches, EachThreadSeesOnlyItsOwnSnapshot) {
   EXPECT_TRUE(worker_own_raw);
   // The worker's guard did not disturb this thread.
   EXPECT_EQ(installed_diagnostic_switches(), &main_snapshot);
-  EXPECT_TRUE(diagnostic_switch_enabled("VELARO_TRANS_DEBUG"));
-  EXPECT_FALSE(diagnostic_switch_enabled("VELARO_RAW_RES_DEBUG"));
-}
-
-// A switch read by some trace point but missing from the list would be
-// silently off in every batch run: scan the sources for the names they use.
-TEST(DiagnosticSwitches, EverySwitchNamedInTheSourcesIsListed) {
-  namespace fs = std::filesystem;
-  const fs::path src = fs::path(__FILE__).parent_path().parent_path().parent_path().parent_path() / "src";
-  if (!fs::is_directory(src)) GTEST_SKIP() << "source tree not found at " << src;
-  const std::regex quoted("\"(VELARO_[A-Z0-9_]+)\"");
-  std::set<std::string> used;
-  for (const auto& entry : fs::recursive_directory_iterator(src)) {
-    const auto ext = entry.path().extension();
-    if (ext != ".cpp" && ext != ".h") continue;
-    if (entry.path().parent_path().filename() == "python") continue;  // docstrings and bindings
-    std::ifstream in(entry.path());
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), quoted); it != std::sregex_iterator(); ++it)
-      used.insert((*it)[1].str());
-  }
-  EXPECT_FALSE(used.empty());
-  for (const std::string& name : used) EXPECT_TRUE(diagnostic_switch_index(name).has_value()) << name;
+  EXPECT_TRUE(diagnostic_switch_enabled(DiagnosticSwitch::TransDebug));
+  EXPECT_FALSE(diagnostic_switch_enabled(DiagnosticSwitch::RawResDebug));
 }

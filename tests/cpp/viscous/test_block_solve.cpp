@@ -6,8 +6,9 @@
 #include <random>
 
 #include "geometry/naca.h"
+#include "viscous/assembly.h"
+#include "viscous/block_solve.h"
 #include "viscous/driver.h"
-#include "viscous/newton_system.h"
 #include "viscous/setup.h"
 
 using namespace velaro;
@@ -201,7 +202,7 @@ TEST(BlockSolve, InconsistentArraysAreRefused) {
 }
 
 TEST(BlockSolve, ReproducesDenseLuOnAnAssembledAirfoilSystem) {
-  // The system setbl assembles for NACA 2412 at 4 degrees, Re = 1e6, after
+  // The system assemble_newton_system assembles for NACA 2412 at 4 degrees, Re = 1e6, after
   // one Newton iteration: with no coupling dropped the elimination is an
   // exact solve. The tolerance is relative to the largest solution component
   // (the system is far less well scaled than the random ones: mass
@@ -212,7 +213,7 @@ TEST(BlockSolve, ReproducesDenseLuOnAnAssembledAirfoilSystem) {
   auto setup = build_state_from_coords("naca2412", generate_naca4(2412, 61), cfg, 4.0);
   ASSERT_TRUE(setup.has_value());
   ASSERT_TRUE(solve_operating_point_from_state(setup->state, setup->system, cfg).has_value());
-  const AssemblyState a = setbl(setup->state, 2, cfg.reynolds, cfg.ncrit, 0.0);
+  const AssemblyState a = assemble_newton_system(setup->state, 2, cfg.reynolds, cfg.ncrit, 0.0);
   ASSERT_GT(a.nsys, 100u);
   ASSERT_LE(a.ivz, a.nsys);
   const SolveState s = block_solve(a, BlockSolveOptions::exact());

@@ -10,17 +10,13 @@
 #include "geometry/repanel.h"
 #include "viscous/driver.h"
 
+#include "viscous_fixtures.h"
+
 namespace velaro {
 namespace {
 
 Body naca0012_160() {
-  const std::vector<Point> raw = generate_naca4(12, kNacaDefaultPointsPerSide);
-  std::vector<double> flat;
-  for (const Point& p : raw) {
-    flat.push_back(p.x);
-    flat.push_back(p.y);
-  }
-  auto nodes = repanel_coordinates(flat, 160, RepanelParams{});
+  auto nodes = testing::repaneled_naca(12);
   EXPECT_TRUE(nodes.has_value());
   return *Body::from_points(*nodes);
 }

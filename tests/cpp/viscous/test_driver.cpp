@@ -15,10 +15,14 @@
 #include "geometry/repanel.h"
 #include "viscous/driver.h"
 #include "viscous/forces.h"
+#include "viscous/row_layout.h"
 #include "viscous/setup.h"
 #include "viscous/stagnation.h"
+#include "viscous/stagnation_move.h"
 #include "viscous/station_indexing.h"
 #include "viscous/wake_setup.h"
+
+#include "viscous_fixtures.h"
 
 namespace velaro {
 namespace {
@@ -26,14 +30,8 @@ namespace {
 // NACA section repaneled to 160 nodes (the raw generator points when the
 // repaneler refuses them).
 std::vector<Point> naca_nodes(std::uint32_t designation) {
-  const std::vector<Point> raw = generate_naca4(designation, kNacaDefaultPointsPerSide);
-  std::vector<double> flat;
-  for (const Point& p : raw) {
-    flat.push_back(p.x);
-    flat.push_back(p.y);
-  }
-  auto repaneled = repanel_coordinates(flat, 160, RepanelParams{});
-  return repaneled ? *repaneled : raw;
+  auto repaneled = velaro::testing::repaneled_naca(designation);
+  return repaneled ? *repaneled : generate_naca4(designation, kNacaDefaultPointsPerSide);
 }
 
 Body naca_body(std::uint32_t designation) {
@@ -61,8 +59,8 @@ OperPointSetup prepared(std::uint32_t designation, double alpha_deg) {
   const Body body = naca_body(designation);
   auto setup = build_state_from_coords("airfoil", coords_from_body(body.panels()), config_at(1e6), alpha_deg);
   EXPECT_TRUE(setup.has_value());
-  KelvoState& st = setup->state;
-  specal(st, st.alpha);
+  ViscousState& st = setup->state;
+  combine_base_solutions_at_alpha(st, st.alpha);
   refresh_wake_geometry(st, setup->system, config_at(1e6));
   compute_wake_inviscid_speeds(st, setup->system);
   rebuild_rows_for_numbering(st);
@@ -112,7 +110,7 @@ TEST(DriverPieces, StagnationMoveSwitchIsReadFromTheEnvironmentOnRequest) {
 
 TEST(DriverRows, RowsAreRebuiltForTheStagnationPoint) {
   OperPointSetup s = prepared(2412, 3.0);
-  const KelvoState& st = s.state;
+  const ViscousState& st = s.state;
   const std::size_t n = st.node_count();
   const std::size_t nw = st.wake_count();
   EXPECT_EQ(nw, 10 + n / 12);
@@ -155,7 +153,7 @@ TEST(DriverRows, RowsAreRebuiltForTheStagnationPoint) {
 
 TEST(DriverRows, UpperWakeCopiesFollowTheLowerWake) {
   OperPointSetup s = prepared(12, 0.0);
-  KelvoState& st = s.state;
+  ViscousState& st = s.state;
   const std::size_t k = 4;
   BlRow& lo = st.rows[1][st.iblte[1] + 1 + k];
   lo.theta = 0.0123;
@@ -180,7 +178,7 @@ struct MoveCase {
 
 MoveCase move_by(long shift) {
   MoveCase c{prepared(12, 2.0), 0, {}};
-  KelvoState& st = c.s.state;
+  ViscousState& st = c.s.state;
   for (std::size_t side = 0; side < 2; ++side)
     for (std::size_t r = 1; r < st.rows[side].size(); ++r) {
       st.rows[side][r].theta = 1e-4 * static_cast<double>(r) + 0.01 * static_cast<double>(side);
@@ -197,7 +195,7 @@ MoveCase move_by(long shift) {
 
 TEST(DriverStagnationMove, BoundaryLayerShiftsWithTheStagnationPoint) {
   MoveCase c = move_by(2);
-  const KelvoState& st = c.s.state;
+  const ViscousState& st = c.s.state;
   const std::size_t d = 2;
   ASSERT_EQ(st.ist, c.ist_old + d);
   EXPECT_EQ(st.itran[0], 22u);
@@ -228,7 +226,7 @@ TEST(DriverStagnationMove, BoundaryLayerShiftsWithTheStagnationPoint) {
 
 TEST(DriverStagnationMove, MoveTowardsTheUpperSideMirrorsTheShift) {
   MoveCase c = move_by(-3);
-  const KelvoState& st = c.s.state;
+  const ViscousState& st = c.s.state;
   const std::size_t d = 3;
   ASSERT_EQ(st.ist + d, c.ist_old);
   EXPECT_EQ(st.itran[0], 17u);
@@ -246,7 +244,7 @@ TEST(DriverStagnationMove, DisplacementThicknessTravelsWithItsRowPastTheTrailing
   // (the shifted trailing-edge rows used to lose the whole gap from dstr).
   for (const long shift : {2L, -3L}) {
     MoveCase c = move_by(shift);
-    const KelvoState& st = c.s.state;
+    const ViscousState& st = c.s.state;
     ASSERT_GT(st.wgap.at(0), 1e-4) << "needs a blunt trailing edge";
     const std::size_t d = static_cast<std::size_t>(std::labs(shift));
     const std::size_t grows = shift > 0 ? 0 : 1;
@@ -269,7 +267,7 @@ TEST(DriverStagnationMove, DisplacementThicknessTravelsWithItsRowPastTheTrailing
 
 TEST(DriverStagnationMove, UnchangedPanelOnlyRecomputesArcLengths) {
   MoveCase c = move_by(0);
-  const KelvoState& st = c.s.state;
+  const ViscousState& st = c.s.state;
   EXPECT_EQ(st.ist, c.ist_old);
   for (std::size_t r = 1; r < st.nbl[0]; ++r) EXPECT_EQ(st.rows[0][r].theta, c.before[0][r].theta);
   EXPECT_EQ(st.itran[0], 20u);
@@ -278,7 +276,7 @@ TEST(DriverStagnationMove, UnchangedPanelOnlyRecomputesArcLengths) {
 // ---- Whole operating points ------------------------------------------------------
 
 
-std::expected<OperPointResult, KelvoError> solve(std::uint32_t designation, double alpha, const ViscousConfig& c,
+std::expected<OperPointResult, ViscousError> solve(std::uint32_t designation, double alpha, const ViscousConfig& c,
                                                  const DriverOptions& o = {}) {
   return solve_body_oper_point(naca_body(designation), c, alpha, o);
 }
@@ -415,8 +413,8 @@ TEST(DriverStagnationOnNode, FirstStationOnTheStagnationNodeIsHeldConsistently) 
   const Body body = *Body::from_points(raw_naca_nodes(12));
   auto setup = build_state_from_coords("airfoil", coords_from_body(body.panels()), config_at(1e6), 0.0);
   ASSERT_TRUE(setup.has_value());
-  KelvoState& st = setup->state;
-  specal(st, st.alpha);
+  ViscousState& st = setup->state;
+  combine_base_solutions_at_alpha(st, st.alpha);
   refresh_wake_geometry(st, setup->system, config_at(1e6));
   compute_wake_inviscid_speeds(st, setup->system);
   rebuild_rows_for_numbering(st);
@@ -501,7 +499,7 @@ TEST(DriverContract, ZeroIterationsReturnTheInviscidSetUp) {
   c.max_iterations = 0;
   auto r = solve_operating_point_from_state(setup->state, setup->system, c);
   ASSERT_TRUE(r.has_value());
-  const KelvoState& st = setup->state;
+  const ViscousState& st = setup->state;
   EXPECT_EQ(r->cl, compute_panel_forces_from_gamma(st.x, st.y, st.qinv, st.alpha, 0.0).cl);
   EXPECT_GT(r->cl, 0.5);
   EXPECT_EQ(r->iterations, 0u);
@@ -522,7 +520,7 @@ TEST(DriverContract, WakeAndInfluenceMatrixAreReusedForTheSameAngle) {
   const Body body = naca_body(12);
   auto setup = build_state_from_coords("airfoil", coords_from_body(body.panels()), config_at(1e6), 2.0);
   ASSERT_TRUE(setup.has_value());
-  KelvoState& st = setup->state;
+  ViscousState& st = setup->state;
   ASSERT_TRUE(solve_operating_point_from_state(st, setup->system, config_at(1e6, 9.0, 3)).has_value());
   ASSERT_TRUE(st.dij_built && st.dij_current);
   // A marker in the matrix survives a second call at the same angle ...
@@ -541,9 +539,9 @@ TEST(DriverContract, DisabledStagnationMoveKeepsTheRowLayout) {
   const Body body = naca_body(2412);
   auto setup = build_state_from_coords("airfoil", coords_from_body(body.panels()), config_at(1e6), 6.0);
   ASSERT_TRUE(setup.has_value());
-  KelvoState probe = setup->state;
-  specal(probe, probe.alpha);
-  stfind(probe);
+  ViscousState probe = setup->state;
+  combine_base_solutions_at_alpha(probe, probe.alpha);
+  locate_stagnation_point(probe);
   DriverOptions fixed;
   fixed.stagnation_move = false;
   auto r = solve_operating_point_from_state(setup->state, setup->system, config_at(1e6, 9.0, 30), fixed);

@@ -10,7 +10,7 @@ using velaro::compute_panel_forces_from_gamma;
 using velaro::compute_row_friction_drag;
 using velaro::squire_young_drag;
 using velaro::trailing_edge_drag;
-using velaro::ViscousRow;
+using velaro::BlStation;
 
 namespace {
 
@@ -33,16 +33,16 @@ Cylinder cylinder(int n, double r, double g, double alpha) {
   return c;
 }
 
-ViscousRow airfoil_row(double xc, double ue, double theta, double cf, double rt = 1000.0) {
-  ViscousRow r;
+BlStation airfoil_row(double xc, double ue, double theta, double cf, double rt = 1000.0) {
+  BlStation r;
   r.x = xc;
   r.x_coord = xc;
-  r.ue = ue;
+  r.u = ue;
   r.theta = theta;
   r.dstar = 2.0 * theta;
   r.cf = cf;
   r.r_theta = rt;
-  r.turbulent = true;
+  r.is_turbulent = true;
   return r;
 }
 
@@ -89,7 +89,7 @@ TEST(PanelForces, FlatPlateMomentAndDegenerateInput) {
 // Friction drag
 
 TEST(FrictionDrag, TrapezoidSumFromRowThreeWithClampsAndExclusions) {
-  std::vector<ViscousRow> rows;
+  std::vector<BlStation> rows;
   for (int i = 0; i < 7; ++i) rows.push_back(airfoil_row(0.1 * i, 1.0, 1e-3, 0.004));
   // Pairs (3,4), (4,5), (5,6): each 1 * 0.004 * 0.1.
   EXPECT_NEAR(compute_row_friction_drag(rows), 3 * 0.0004, 1e-15);
@@ -100,14 +100,14 @@ TEST(FrictionDrag, TrapezoidSumFromRowThreeWithClampsAndExclusions) {
   auto clamped = rows;
   clamped[4].cf = 0.05;    // clamped to 0.02
   clamped[5].cf = -0.01;   // clamped to 0
-  clamped[6].ue = 0.001;   // raised to 0.01
+  clamped[6].u = 0.001;   // raised to 0.01
   // (3,4): 1 * 0.012 * 0.1; (4,5): 1 * 0.01 * 0.1; (5,6): (1 + 1e-4)/2 * 0.002 * 0.1
   const double expect = 0.0012 + 0.001 + 0.5 * (1.0 + 1e-4) * 0.002 * 0.1;
   EXPECT_NEAR(compute_row_friction_drag(clamped), expect, 1e-15);
 
   auto excluded = rows;
   excluded[4].r_theta = 79.0;  // removes (3,4) and (4,5)
-  excluded[6].wake = true;     // removes (5,6)
+  excluded[6].is_wake = true;     // removes (5,6)
   EXPECT_EQ(compute_row_friction_drag(excluded), 0.0);
   excluded = rows;
   excluded[5].theta = 5e-11;  // removes (4,5) and (5,6)
@@ -123,10 +123,10 @@ TEST(FrictionDrag, TrapezoidSumFromRowThreeWithClampsAndExclusions) {
 // Total drag at the wake end
 
 TEST(SquireYoung, WakeEndFormulaIncludesGapInShapeFactor) {
-  std::vector<ViscousRow> upper{airfoil_row(1.0, 0.9, 2e-3, 0.003)};
-  std::vector<ViscousRow> lower{airfoil_row(1.0, 0.9, 1e-3, 0.003)};
-  ViscousRow w = airfoil_row(2.0, 0.95, 3e-3, 0.0);
-  w.wake = true;
+  std::vector<BlStation> upper{airfoil_row(1.0, 0.9, 2e-3, 0.003)};
+  std::vector<BlStation> lower{airfoil_row(1.0, 0.9, 1e-3, 0.003)};
+  BlStation w = airfoil_row(2.0, 0.95, 3e-3, 0.0);
+  w.is_wake = true;
   w.dstar = 3.6e-3;
   w.dw = 0.9e-3;  // H = (3.6 + 0.9) / 3 = 1.5
   lower.push_back(w);
@@ -140,16 +140,16 @@ TEST(SquireYoung, WakeEndFormulaIncludesGapInShapeFactor) {
 }
 
 TEST(SquireYoung, FallsBackToTrailingEdgeEstimate) {
-  std::vector<ViscousRow> upper{airfoil_row(1.0, 0.9, 2e-3, 0.003)};
-  std::vector<ViscousRow> lower{airfoil_row(1.0, 0.8, 1e-3, 0.003)};
+  std::vector<BlStation> upper{airfoil_row(1.0, 0.9, 2e-3, 0.003)};
+  std::vector<BlStation> lower{airfoil_row(1.0, 0.8, 1e-3, 0.003)};
   const double u = (0.9 + 0.8) * 0.5 / 0.99;
   const double te = 2.0 * u * u * 3e-3 * std::pow(0.99, 3.02);
   EXPECT_NEAR(trailing_edge_drag(upper, lower), te, 1e-15);
   EXPECT_NEAR(squire_young_drag(upper, lower), te, 1e-15);  // no wake rows
 
   // A wake end with zero theta is unusable.
-  ViscousRow w = airfoil_row(2.0, 0.95, 0.0, 0.0);
-  w.wake = true;
+  BlStation w = airfoil_row(2.0, 0.95, 0.0, 0.0);
+  w.is_wake = true;
   lower.push_back(w);
   EXPECT_NEAR(squire_young_drag(upper, lower), te, 1e-15);
 
@@ -157,7 +157,7 @@ TEST(SquireYoung, FallsBackToTrailingEdgeEstimate) {
   EXPECT_NEAR(trailing_edge_drag(upper, {}), 2.0 * 2e-3 * std::pow(0.99, 3.02), 1e-15);
   EXPECT_EQ(trailing_edge_drag({}, {}), 0.0);
   EXPECT_EQ(squire_young_drag({}, {}), 1e-6);
-  std::vector<ViscousRow> nan_rows{airfoil_row(1.0, 1.0, std::nan(""), 0.0)};
+  std::vector<BlStation> nan_rows{airfoil_row(1.0, 1.0, std::nan(""), 0.0)};
   EXPECT_EQ(squire_young_drag(nan_rows, {}), 1e-6);
 }
 
@@ -169,10 +169,10 @@ TEST(SquireYoung, FallsBackToTrailingEdgeEstimate) {
 #include "geometry/body.h"
 #include "inviscid/inviscid_solver.h"
 #include "viscous/state_conversions.h"
-#include "marched_state.h"
+#include "viscous_fixtures.h"
 
 using velaro::BlRow;
-using velaro::KelvoState;
+using velaro::ViscousState;
 using velaro::active_force_len;
 using velaro::testing::march_both_ue;
 using velaro::testing::prepared_naca;
@@ -188,7 +188,7 @@ TEST(PanelForces, VorticityOfTheViscousSetUpReproducesInviscidLift) {
       const auto pts = velaro::generate_naca4(naca, 81);
       auto setup = prepared_state(pts, alpha, 1e6);
       ASSERT_TRUE(setup);
-      const KelvoState& st = setup->state;
+      const ViscousState& st = setup->state;
       const auto f = compute_panel_forces_from_gamma(st.x, st.y, st.gam, st.alpha, 0.0);
       auto body = velaro::Body::from_points(pts);
       ASSERT_TRUE(body);
@@ -203,7 +203,7 @@ TEST(PanelForces, VorticityOfTheViscousSetUpReproducesInviscidLift) {
   // result agrees to about 1%, tolerance 2%.
   auto setup = prepared_naca(12, 4.0, 1e6);
   ASSERT_TRUE(setup);
-  const KelvoState& st = setup->state;
+  const ViscousState& st = setup->state;
   const double cl = compute_panel_forces_from_gamma(st.x, st.y, st.gam, st.alpha, 0.0).cl;
   const double theory = 2.0 * std::numbers::pi * (1.0 + 0.77 * 0.12) * st.alpha;
   EXPECT_NEAR(cl / theory, 1.0, 0.02);
@@ -218,7 +218,7 @@ TEST(ForceEvaluation, AttachedFlowDragSplit) {
     const double re = 1e6;
     auto setup = prepared_naca(12, alpha, re);
     ASSERT_TRUE(setup);
-    KelvoState& st = setup->state;
+    ViscousState& st = setup->state;
     march_both_ue(st, re, 9.0);
     const auto f = velaro::evaluate_forces(st, 0.0, re);
     EXPECT_GT(f.cd_friction, 0.0);
@@ -226,10 +226,10 @@ TEST(ForceEvaluation, AttachedFlowDragSplit) {
     EXPECT_DOUBLE_EQ(f.cd_pressure, f.cd - f.cd_friction);
     EXPECT_NEAR(f.cl, compute_panel_forces_from_gamma(st.x, st.y, st.gam, st.alpha, 0.0).cl, 0.0);
     for (std::size_t side = 0; side < 2; ++side) {
-      const auto xs = velaro::separation_x(st, side, 0.0, re);
+      const auto xs = velaro::separation_x(st, velaro::side_at(side), 0.0, re);
       if (xs) {
-        EXPECT_LT(*xs, velaro::transition_x(st, side) + 0.01);
-        EXPECT_GT(*xs, velaro::transition_x(st, side) - 0.1);
+        EXPECT_LT(*xs, velaro::transition_x(st, velaro::side_at(side)) + 0.01);
+        EXPECT_GT(*xs, velaro::transition_x(st, velaro::side_at(side)) - 0.1);
       }
     }
     velaro::store_forces(st, f);
@@ -243,9 +243,9 @@ TEST(ForceEvaluation, AttachedFlowDragSplit) {
     // run on through the wake.
     const auto view = velaro::build_force_view(st, 0.0, re);
     EXPECT_EQ(view.gam, st.gam);
-    ASSERT_EQ(view.rows[1].size(), st.nbl[1]);
-    EXPECT_TRUE(view.rows[1].back().wake);
-    EXPECT_FALSE(view.rows[1][st.iblte[1]].wake);
+    ASSERT_EQ(view.stations[1].size(), st.nbl[1]);
+    EXPECT_TRUE(view.stations[1].back().is_wake);
+    EXPECT_FALSE(view.stations[1][st.iblte[1]].is_wake);
   }
 }
 
@@ -279,8 +279,8 @@ namespace {
 
 // A state whose upper side runs along the chord line y = 0 from x = 0 (the
 // LE) to x = 1, with rows every 0.1 in arc length.
-KelvoState straight_side_state() {
-  KelvoState st;
+ViscousState straight_side_state() {
+  ViscousState st;
   st.x = {1.0, 0.0, 1.0};
   st.y = {0.0, 0.0, 0.0};
   st.x_le = 0.0;
@@ -303,49 +303,48 @@ KelvoState straight_side_state() {
 }  // namespace
 
 TEST(TransitionPosition, InterpolatesAndProjectsOnTheChord) {
-  KelvoState st = straight_side_state();
-  EXPECT_NEAR(velaro::transition_x(st, 0), 0.55, 1e-12);
+  ViscousState st = straight_side_state();
+  EXPECT_NEAR(velaro::transition_x(st, velaro::Side::Upper), 0.55, 1e-12);
   // Rows carrying a vertical offset: the projection ignores it.
   for (auto& r : st.rows[0]) r.y_coord = 0.3;
-  EXPECT_NEAR(velaro::transition_x(st, 0), 0.55, 1e-12);
+  EXPECT_NEAR(velaro::transition_x(st, velaro::Side::Upper), 0.55, 1e-12);
   // Coincident arc lengths take the downstream row's node.
   st.rows[0][6].x = st.rows[0][5].x;
   st.xssitr[0] = 0.5;
-  EXPECT_NEAR(velaro::transition_x(st, 0), 0.5, 1e-12);
+  EXPECT_NEAR(velaro::transition_x(st, velaro::Side::Upper), 0.5, 1e-12);
 }
 
 TEST(TransitionPosition, FallsBackToOneOrZero) {
-  KelvoState st = straight_side_state();
+  ViscousState st = straight_side_state();
   st.itran[0] = 10;  // itran >= iblte: laminar to the trailing edge
-  EXPECT_EQ(velaro::transition_x(st, 0), 1.0);
+  EXPECT_EQ(velaro::transition_x(st, velaro::Side::Upper), 1.0);
   st = straight_side_state();
   st.xssitr[0] = 0.0;
-  EXPECT_EQ(velaro::transition_x(st, 0), 1.0);
+  EXPECT_EQ(velaro::transition_x(st, velaro::Side::Upper), 1.0);
   st.xssitr[0] = std::nan("");
-  EXPECT_EQ(velaro::transition_x(st, 0), 1.0);
+  EXPECT_EQ(velaro::transition_x(st, velaro::Side::Upper), 1.0);
   st = straight_side_state();
   st.xssitr[0] = 5.0;  // beyond the last row: the TE row's node
-  EXPECT_NEAR(velaro::transition_x(st, 0), 1.0, 1e-12);
+  EXPECT_NEAR(velaro::transition_x(st, velaro::Side::Upper), 1.0, 1e-12);
   st.x_le = 0.5;  // a chord from 0.5 to 1: a point at x = 0.25 projects ahead of the LE
   st.xssitr[0] = 0.25;
-  EXPECT_EQ(velaro::transition_x(st, 0), 0.0);
+  EXPECT_EQ(velaro::transition_x(st, velaro::Side::Upper), 0.0);
   st.x_le = 0.0;
   st.x_te = 0.5;  // a point at 0.75 projects beyond the TE
   st.xssitr[0] = 0.75;
-  EXPECT_EQ(velaro::transition_x(st, 0), 1.0);
+  EXPECT_EQ(velaro::transition_x(st, velaro::Side::Upper), 1.0);
   st.x_te = 0.0;  // degenerate chord
-  EXPECT_EQ(velaro::transition_x(st, 0), 1.0);
+  EXPECT_EQ(velaro::transition_x(st, velaro::Side::Upper), 1.0);
   st = straight_side_state();
   st.x.clear();  // no airfoil
-  EXPECT_EQ(velaro::transition_x(st, 0), 1.0);
-  EXPECT_EQ(velaro::transition_x(st, 1), 1.0);  // side without rows
-  EXPECT_EQ(velaro::transition_x(st, 7), 1.0);  // no such side
+  EXPECT_EQ(velaro::transition_x(st, velaro::Side::Upper), 1.0);
+  EXPECT_EQ(velaro::transition_x(st, velaro::Side::Lower), 1.0);  // side without rows
 }
 
 TEST(SeparationPoint, FirstAirfoilStationWithoutSkinFriction) {
   // Laminar rows at H = 2.6 (attached, Cf > 0) and one at H = 6 (Cf < 0 by
   // the laminar closure); wake rows never count.
-  KelvoState st;
+  ViscousState st;
   st.rows[0].resize(8);
   for (std::size_t r = 1; r < 8; ++r) {
     BlRow& row = st.rows[0][r];
@@ -359,17 +358,17 @@ TEST(SeparationPoint, FirstAirfoilStationWithoutSkinFriction) {
   st.iblte = {5, 0};
   st.nbl = {8, 0};
   st.itran = {100, 0};
-  EXPECT_FALSE(velaro::separation_x(st, 0, 0.0, 1e6).has_value());
+  EXPECT_FALSE(velaro::separation_x(st, velaro::Side::Upper, 0.0, 1e6).has_value());
   st.rows[0][6].dstr = 6e-4;  // a wake row: ignored
-  EXPECT_FALSE(velaro::separation_x(st, 0, 0.0, 1e6).has_value());
+  EXPECT_FALSE(velaro::separation_x(st, velaro::Side::Upper, 0.0, 1e6).has_value());
   st.rows[0][4].dstr = 6e-4;
   st.rows[0][5].dstr = 6e-4;
-  const auto xs = velaro::separation_x(st, 0, 0.0, 1e6);
+  const auto xs = velaro::separation_x(st, velaro::Side::Upper, 0.0, 1e6);
   ASSERT_TRUE(xs.has_value());
   EXPECT_DOUBLE_EQ(*xs, 0.4);
   st.nbl[0] = 4;  // rows beyond nbl are not scanned
-  EXPECT_FALSE(velaro::separation_x(st, 0, 0.0, 1e6).has_value());
-  EXPECT_FALSE(velaro::separation_x(st, 1, 0.0, 1e6).has_value());
+  EXPECT_FALSE(velaro::separation_x(st, velaro::Side::Upper, 0.0, 1e6).has_value());
+  EXPECT_FALSE(velaro::separation_x(st, velaro::Side::Lower, 0.0, 1e6).has_value());
 }
 
 namespace {

@@ -3,8 +3,10 @@
 #include <cmath>
 #include <limits>
 
+#include "viscous/driver.h"
 #include "viscous/gauss4.h"
 
+using velaro::Side;
 using velaro::gauss_4x4;
 using velaro::Matrix4;
 using velaro::Vector4;
@@ -58,24 +60,23 @@ TEST(Gauss4, AllZeroAndNaNPivotsStayFinite) {
 
 #include "boundary_layer/closures.h"
 #include "boundary_layer/interval_equations.h"
-#include "viscous/driver.h"
 #include "viscous/forces.h"
 #include "viscous/march.h"
 #include "viscous/state_conversions.h"
 #include "geometry/body.h"
 #include "geometry/naca.h"
 #include "geometry/repanel.h"
-#include "marched_state.h"
+#include "viscous_fixtures.h"
 
 using velaro::BlRow;
 using velaro::BlStation;
 using velaro::FlowType;
-using velaro::KelvoState;
+using velaro::ViscousState;
 using velaro::MarchResult;
 using velaro::TeValues;
 using velaro::build_and_fill_station;
-using velaro::march_du_side;
-using velaro::march_ue_side;
+using velaro::march_mixed_side;
+using velaro::march_direct_side;
 using velaro::store_to_row;
 using velaro::testing::march_both_du;
 using velaro::testing::march_both_ue;
@@ -176,11 +177,11 @@ TEST(MarchStation, TrailingEdgeValuesOfASide) {
 TEST(MarchUe, TooFewRowsReturnsAtOnce) {
   std::vector<BlRow> rows(1);
   rows[0].theta = 0.5;
-  const MarchResult r = march_ue_side(1, rows, 1, 1, 7, TeValues{}, 0.0, 1e6, 9.0);
+  const MarchResult r = march_direct_side(Side::Upper, rows, 1, 1, 7, TeValues{}, 0.0, 1e6, 9.0);
   EXPECT_EQ(r.itran, 8u);
   EXPECT_EQ(r.xssitr, 0.0);
   EXPECT_EQ(rows[0].theta, 0.5);
-  const MarchResult d = march_du_side(1, rows, 1, 1, 0.0, 1e6, 9.0, 7, TeValues{}, 3);
+  const MarchResult d = march_mixed_side(Side::Upper, rows, 1, 1, 0.0, 1e6, 9.0, 7, TeValues{}, 3);
   EXPECT_EQ(d.itran, 8u);
 }
 
@@ -188,7 +189,7 @@ TEST(MarchUe, LaminarMomentumThicknessAgreesWithThwaites) {
   const double re = 1e6;
   auto setup = prepared_naca(12, 0.0, re);
   ASSERT_TRUE(setup);
-  KelvoState& st = setup->state;
+  ViscousState& st = setup->state;
   march_both_ue(st, re, 9.0);
   for (int side = 0; side < 2; ++side) {
     const auto& rows = st.rows[side];
@@ -221,7 +222,7 @@ TEST(MarchUe, ThinSectionApproachesBlasius) {
   const double re = 1e6;
   auto setup = prepared_naca(2, 0.0, re);
   ASSERT_TRUE(setup);
-  KelvoState& st = setup->state;
+  ViscousState& st = setup->state;
   march_both_ue(st, re, 9.0);
   const auto& rows = st.rows[0];  // the side that does not start on the leading-edge node
   int checked = 0;
@@ -244,7 +245,7 @@ TEST(MarchUe, StationsSatisfyTheirIntervalEquations) {
   const double re = 1e6;
   auto setup = prepared_naca(12, 0.0, re);
   ASSERT_TRUE(setup);
-  KelvoState& st = setup->state;
+  ViscousState& st = setup->state;
   march_both_ue(st, re, 9.0);
   const auto& rows = st.rows[0];
   const std::size_t itran = st.itran[0];
@@ -273,10 +274,10 @@ TEST(MarchUe, Naca0012TransitionAndSquireYoungDrag) {
   auto run = [&](double ncrit) {
     auto setup = prepared_naca(12, 0.0, re, ncrit);
     EXPECT_TRUE(setup);
-    KelvoState& st = setup->state;
+    ViscousState& st = setup->state;
     march_both_ue(st, re, ncrit);
     const auto f = velaro::evaluate_forces(st, 0.0, re);
-    return std::array<double, 4>{velaro::transition_x(st, 0), velaro::transition_x(st, 1), f.cd, f.cd_friction};
+    return std::array<double, 4>{velaro::transition_x(st, velaro::Side::Upper), velaro::transition_x(st, velaro::Side::Lower), f.cd, f.cd_friction};
   };
   const auto n9 = run(9.0);
   // Symmetric section at alpha = 0: the same transition point on both sides
@@ -302,9 +303,9 @@ TEST(MarchUe, TransitionMovesForwardAsReynoldsRises) {
   for (double re : {3e5, 1e6, 3e6, 1e7}) {
     auto setup = prepared_naca(12, 2.0, re);
     ASSERT_TRUE(setup);
-    KelvoState& st = setup->state;
+    ViscousState& st = setup->state;
     march_both_ue(st, re, 9.0);
-    const double xtr = velaro::transition_x(st, 0);
+    const double xtr = velaro::transition_x(st, velaro::Side::Upper);
     EXPECT_LT(xtr, previous) << "Re " << re;
     previous = xtr;
   }
@@ -319,9 +320,9 @@ TEST(MarchUe, SymmetricSectionGivesSymmetricLayers) {
     const double re = 2e6;
     auto setup = prepared_naca(naca, 0.0, re);
     ASSERT_TRUE(setup);
-    KelvoState& st = setup->state;
+    ViscousState& st = setup->state;
     march_both_ue(st, re, 9.0);
-    EXPECT_NEAR(velaro::transition_x(st, 0), velaro::transition_x(st, 1), 1e-3) << naca;
+    EXPECT_NEAR(velaro::transition_x(st, velaro::Side::Upper), velaro::transition_x(st, velaro::Side::Lower), 1e-3) << naca;
     const double th_u = st.rows[0][st.iblte[0]].theta;
     const double th_l = st.rows[1][st.iblte[1]].theta;
     EXPECT_NEAR(th_u / th_l, 1.0, 1e-3) << naca;
@@ -334,21 +335,16 @@ TEST(MarchUe, EvenPanelingGivesMirrorImageLayers) {
   // sides have the same rows; the layers agree to round-off of the mirrored
   // geometry and inviscid solution (1e-6 relative is far above it and far
   // below any real asymmetry).
-  std::vector<double> flat;
-  for (const auto& p : velaro::generate_naca4(12, velaro::kNacaDefaultPointsPerSide)) {
-    flat.push_back(p.x);
-    flat.push_back(p.y);
-  }
-  const auto nodes = velaro::repanel_coordinates(flat, 160);
+  const auto nodes = velaro::testing::repaneled_naca(12);
   ASSERT_TRUE(nodes && nodes->size() == 160u);
   const double re = 1e6;
   auto setup = velaro::testing::prepared_state(*nodes, 0.0, re);
   ASSERT_TRUE(setup);
-  KelvoState& st = setup->state;
+  ViscousState& st = setup->state;
   march_both_ue(st, re, 9.0);
   ASSERT_EQ(st.iblte[0], st.iblte[1]);
   EXPECT_EQ(st.itran[0], st.itran[1]);
-  EXPECT_NEAR(velaro::transition_x(st, 0), velaro::transition_x(st, 1), 1e-6);
+  EXPECT_NEAR(velaro::transition_x(st, velaro::Side::Upper), velaro::transition_x(st, velaro::Side::Lower), 1e-6);
   for (std::size_t r = 1; r <= st.iblte[0]; ++r) {
     EXPECT_NEAR(st.rows[0][r].theta / st.rows[1][r].theta, 1.0, 1e-6) << r;
     EXPECT_NEAR(st.rows[0][r].dstr / st.rows[1][r].dstr, 1.0, 1e-6) << r;
@@ -359,7 +355,7 @@ TEST(MarchUe, WakeStartsFromMergedTrailingEdgeAndStaysBounded) {
   const double re = 1e6;
   auto setup = prepared_naca(12, 3.0, re);
   ASSERT_TRUE(setup);
-  KelvoState& st = setup->state;
+  ViscousState& st = setup->state;
   march_both_ue(st, re, 9.0);
   const BlRow& tu = st.rows[0][st.iblte[0]];
   const BlRow& tl = st.rows[1][st.iblte[1]];
@@ -393,7 +389,7 @@ TEST(MarchUe, SeparatingEdgeVelocitySwitchesToInverseMode) {
   const double re = 1e6;
   auto setup = prepared_naca(12, 0.0, re);
   ASSERT_TRUE(setup);
-  KelvoState& st = setup->state;
+  ViscousState& st = setup->state;
   auto& rows = st.rows[0];
   std::vector<double> prescribed(rows.size());
   for (std::size_t r = 1; r < rows.size(); ++r) {
@@ -418,7 +414,7 @@ TEST(MarchUe, SeparatingEdgeVelocitySwitchesToInverseMode) {
   EXPECT_TRUE(std::isfinite(f.cd));
   EXPECT_GT(f.cd, 0.0);
   // The separated region shows up as the first station with Cf <= 0.
-  const auto xs = velaro::separation_x(st, 0, 0.0, re);
+  const auto xs = velaro::separation_x(st, velaro::Side::Upper, 0.0, re);
   ASSERT_TRUE(xs.has_value());
   EXPECT_GT(*xs, 0.28);
   EXPECT_LT(*xs, 0.45);
@@ -432,7 +428,7 @@ TEST(MarchDu, MixedMarchKeepsTheDirectSolution) {
   const double re = 1e6;
   auto setup = prepared_naca(12, 2.0, re);
   ASSERT_TRUE(setup);
-  KelvoState& st = setup->state;
+  ViscousState& st = setup->state;
   march_both_ue(st, re, 9.0);
   const auto before = st.rows;
   const auto itran = st.itran;
@@ -458,7 +454,7 @@ TEST(MarchDu, FollowsAChangedEdgeVelocity) {
   const double re = 1e6;
   auto setup = prepared_naca(12, 0.0, re);
   ASSERT_TRUE(setup);
-  KelvoState& st = setup->state;
+  ViscousState& st = setup->state;
   march_both_ue(st, re, 9.0);
   const std::size_t probe = 30;
   const double theta0 = st.rows[0][probe].theta;
@@ -476,11 +472,11 @@ struct CountingDiagnostics : velaro::MarchDiagnostics {
   std::size_t stored = 0;
   std::size_t checks = 0;
   std::size_t transitions = 0;
-  void station_stored(velaro::MarchKind, int side, std::size_t, const BlRow&) override {
-    EXPECT_EQ(side, 2);
+  void station_stored(velaro::MarchKind, velaro::Side side, std::size_t, const BlRow&) override {
+    EXPECT_EQ(side, velaro::Side::Lower);
     ++stored;
   }
-  void transition_checked(velaro::MarchKind kind, int, std::size_t ibl, std::size_t, std::size_t itran,
+  void transition_checked(velaro::MarchKind kind, velaro::Side, std::size_t ibl, std::size_t, std::size_t itran,
                           const BlStation& up, const BlStation& down,
                           const velaro::TransitionResult& tr) override {
     EXPECT_EQ(kind, velaro::MarchKind::Direct);
@@ -499,9 +495,9 @@ TEST(MarchUe, ReportsEveryStoredStation) {
   const double re = 1e6;
   auto setup = prepared_naca(12, 0.0, re);
   ASSERT_TRUE(setup);
-  KelvoState& st = setup->state;
+  ViscousState& st = setup->state;
   CountingDiagnostics diag;
-  march_ue_side(2, st.rows[1], st.rows[1].size(), st.nbl[1], st.iblte[1], TeValues{}, st.ante, re, 9.0, 0.0, &diag);
+  march_direct_side(Side::Lower, st.rows[1], st.rows[1].size(), st.nbl[1], st.iblte[1], TeValues{}, st.ante, re, 9.0, 0.0, &diag);
   EXPECT_EQ(diag.stored, st.nbl[1] - 1);
   EXPECT_GT(diag.checks, 10u);
   EXPECT_GT(diag.transitions, 0u);
@@ -513,16 +509,16 @@ TEST(MarchUe, HostileRowsStayFinite) {
   const double re = 1e6;
   auto setup = prepared_naca(12, 0.0, re);
   ASSERT_TRUE(setup);
-  KelvoState& st = setup->state;
+  ViscousState& st = setup->state;
   auto& up = st.rows[0];
   up[20].uedg = std::numeric_limits<double>::quiet_NaN();
   up[40].uedg = 0.0;
   up[41].uedg = std::numeric_limits<double>::infinity();
   up[50].x = up[49].x;  // empty interval
-  const MarchResult r = march_ue_side(1, up, up.size(), up.size() + 50, st.iblte[0], TeValues{}, st.ante, re, 9.0);
+  const MarchResult r = march_direct_side(Side::Upper, up, up.size(), up.size() + 50, st.iblte[0], TeValues{}, st.ante, re, 9.0);
   EXPECT_LE(r.itran, st.iblte[0] + 3);
   for (std::size_t i = 1; i < st.nbl[0]; ++i) EXPECT_TRUE(row_finite(up[i])) << i;
-  const MarchResult d = march_du_side(1, up, up.size(), up.size() + 50, st.ante, re, 9.0, st.iblte[0], TeValues{},
+  const MarchResult d = march_mixed_side(Side::Upper, up, up.size(), up.size() + 50, st.ante, re, 9.0, st.iblte[0], TeValues{},
                                       r.itran);
   EXPECT_LE(d.itran, st.iblte[0] + 3);
   for (std::size_t i = 1; i < st.nbl[0]; ++i) EXPECT_TRUE(row_finite(up[i])) << i;
@@ -540,7 +536,7 @@ TEST(MarchUe, TransitionIsForcedAtTheTrailingEdgeAtTheLatest) {
   const double ncrit = 200.0;  // beyond the amplification even a separated laminar layer reaches
   auto setup = prepared_naca(12, 0.0, re);
   ASSERT_TRUE(setup);
-  KelvoState& st = setup->state;
+  ViscousState& st = setup->state;
   march_both_ue(st, re, ncrit);
   for (int side = 0; side < 2; ++side) {
     const std::size_t te = st.iblte[side];
@@ -569,7 +565,7 @@ TEST(MarchUe, TransitionIsForcedAtTheTrailingEdgeAtTheLatest) {
   // convergence tolerance, far below the O(1e-1) that a laminar trailing-edge
   // station would leave in the turbulent shear-lag equation.
   const std::size_t te = st.iblte[0];
-  auto stations = velaro::rows_to_stations(st.rows[0], st.nbl[0], te, st.itran[0], 0.0, re);
+  auto stations = velaro::stations_from_rows(st.rows[0], st.nbl[0], te, st.itran[0], 0.0, re);
   const BlStation& s1 = stations[te - 1];
   const BlStation& s2 = stations[te];
   ASSERT_TRUE(s1.is_laminar);
@@ -593,7 +589,7 @@ TEST(MarchDu, PreviousTransitionStationTurningLaminarKeepsItsLayer) {
   const double ncrit = 200.0;  // beyond the amplification even a separated laminar layer reaches
   auto setup = prepared_naca(12, 0.0, re);
   ASSERT_TRUE(setup);
-  KelvoState& st = setup->state;
+  ViscousState& st = setup->state;
   march_both_ue(st, re, ncrit);
   auto& rows = st.rows[0];
   std::size_t r0 = 0;
@@ -607,7 +603,7 @@ TEST(MarchDu, PreviousTransitionStationTurningLaminarKeepsItsLayer) {
   // the row upstream has a lower Hk than r0 itself.
   ASSERT_LT(rows[r0 - 1].hk, rows[r0].hk - 1e-3);
   const auto before = rows;
-  const MarchResult d = march_du_side(1, rows, rows.size(), st.nbl[0], st.ante, re, ncrit, st.iblte[0],
+  const MarchResult d = march_mixed_side(Side::Upper, rows, rows.size(), st.nbl[0], st.ante, re, ncrit, st.iblte[0],
                                       velaro::te_values_of(st.rows[1], st.iblte[1]), r0 + 1);
   EXPECT_EQ(d.itran, st.itran[0]);
   for (std::size_t r = 1; r <= r0; ++r) {
@@ -628,7 +624,7 @@ TEST(MarchUe, FailedTrailingEdgeStationKeepsTheUpstreamLayer) {
   const double re = 1e6;
   auto setup = prepared_naca(4412, 8.0, re);
   ASSERT_TRUE(setup);
-  KelvoState& st = setup->state;
+  ViscousState& st = setup->state;
   march_both_ue(st, re, 9.0);
   const std::size_t te = st.iblte[0];
   const auto& up = st.rows[0];

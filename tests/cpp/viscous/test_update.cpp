@@ -9,11 +9,13 @@
 #include "boundary_layer/bl_station.h"
 #include "boundary_layer/closures.h"
 #include "geometry/naca.h"
+#include "viscous/assembly.h"
+#include "viscous/block_solve.h"
 #include "viscous/driver.h"
 #include "viscous/forces.h"
-#include "viscous/newton_system.h"
 #include "viscous/setup.h"
 #include "viscous/state_conversions.h"
+#include "viscous/update.h"
 
 using namespace velaro;
 
@@ -127,20 +129,20 @@ TEST(Update, ThicknessLimiterRaisesShapeFactor) {
   // airfoil and to 1.00005 theta in the wake; thicker layers are untouched.
   BlStation a = station(FlowType::Turbulent, 1, 1.0, 1e-3, 1.5, 0.05);
   a.dstar = 0.9e-3;
-  apply_dslim_like_kelvo(a, 0.0);
+  limit_displacement_thickness(a, 0.0);
   EXPECT_NEAR(a.dstar, 1.02e-3, 1e-15);
   BlStation w = station(FlowType::Wake, 6, 1.0, 1e-3, 1.5, 0.05, 0.001);
   w.dstar = 0.5e-3;
-  apply_dslim_like_kelvo(w, 0.0);
+  limit_displacement_thickness(w, 0.0);
   EXPECT_NEAR(w.dstar, 1.00005e-3, 1e-15);
   BlStation ok = station(FlowType::Laminar, 1, 1.0, 1e-3, 2.5, 1.0);
   const double before = ok.dstar;
-  apply_dslim_like_kelvo(ok, 0.0);
+  limit_displacement_thickness(ok, 0.0);
   EXPECT_EQ(ok.dstar, before);
   // With compressibility Hk < H, so the raise is to Hk = 1.02, not H.
   BlStation c = station(FlowType::Turbulent, 1, 1.0, 1e-3, 1.5, 0.05);
   c.dstar = 0.9e-3;
-  apply_dslim_like_kelvo(c, 0.25);
+  limit_displacement_thickness(c, 0.25);
   EXPECT_NEAR(kinematic_shape_parameter(c.dstar / c.theta, 0.25).hk, 1.02, 1e-9);
 }
 
@@ -362,11 +364,11 @@ TEST(Update, RelaxedChangesRespectTheLimitsOnARealState) {
   auto setup = build_state_from_coords("naca2412", generate_naca4(2412, 81), cfg, 4.0);
   ASSERT_TRUE(setup.has_value());
   ASSERT_TRUE(solve_operating_point_from_state(setup->state, setup->system, cfg).has_value());
-  KelvoState& st = setup->state;
-  const AssemblyState a = setbl(st, 2, cfg.reynolds, cfg.ncrit, 0.0);
+  ViscousState& st = setup->state;
+  const AssemblyState a = assemble_newton_system(st, 2, cfg.reynolds, cfg.ncrit, 0.0);
   const SolveState sol = block_solve(a);
-  const std::vector<BlStation> up0 = rows_to_stations(st.rows[0], st.nbl[0], st.iblte[0], st.itran[0], 0.0, 1e6);
-  const std::vector<BlStation> lo0 = rows_to_stations(st.rows[1], st.nbl[1], st.iblte[1], st.itran[1], 0.0, 1e6);
+  const std::vector<BlStation> up0 = stations_from_rows(st.rows[0], st.nbl[0], st.iblte[0], st.itran[0], 0.0, 1e6);
+  const std::vector<BlStation> lo0 = stations_from_rows(st.rows[1], st.nbl[1], st.iblte[1], st.itran[1], 0.0, 1e6);
   const StationPair out = update_state_from_solution(st, a, sol, 0.0, cfg.reynolds);
   const double rlx = out.summary.rlx;
   EXPECT_EQ(st.rlx, rlx);

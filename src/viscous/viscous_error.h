@@ -7,16 +7,16 @@ namespace velaro {
 
 struct InviscidError;
 
-struct KelvoError {
+struct ViscousError {
   enum class Kind { Message, Geometry, Inviscid };
   Kind kind = Kind::Message;
   std::string text;  // the payload
 
-  static KelvoError message(std::string text) { return {Kind::Message, std::move(text)}; }
-  static KelvoError geometry(std::string text) { return {Kind::Geometry, std::move(text)}; }
-  static KelvoError inviscid(std::string text) { return {Kind::Inviscid, std::move(text)}; }
+  static ViscousError message(std::string text) { return {Kind::Message, std::move(text)}; }
+  static ViscousError geometry(std::string text) { return {Kind::Geometry, std::move(text)}; }
+  static ViscousError inviscid(std::string text) { return {Kind::Inviscid, std::move(text)}; }
   // Wraps an error of the inviscid layer, keeping its own message.
-  static KelvoError from(const InviscidError& error);
+  static ViscousError from(const InviscidError& error);
 
   // "the text", "geometry error: the text" or "inviscid solver error: the text".
   std::string to_string() const;

@@ -1,12 +1,12 @@
-#include "viscous/kelvo_error.h"
+#include "viscous/viscous_error.h"
 
 #include "inviscid/inviscid_error.h"
 
 namespace velaro {
 
-KelvoError KelvoError::from(const InviscidError& error) { return inviscid(error.to_string()); }
+ViscousError ViscousError::from(const InviscidError& error) { return inviscid(error.to_string()); }
 
-std::string KelvoError::to_string() const {
+std::string ViscousError::to_string() const {
   switch (kind) {
     case Kind::Message:
       return text;

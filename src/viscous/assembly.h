@@ -1,0 +1,91 @@
+#pragma once
+// Assembly of the global Newton system from the boundary-layer stations of
+// both sides: the interval equations of every line, their coupling to all
+// mass defects through the influence matrix, the trailing-edge junction and
+// the forced changes; `assemble_newton_system` runs the marches first and assembles from the
+// state.
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "boundary_layer/bl_station.h"
+#include "viscous/newton_system.h"
+#include "viscous/state.h"
+
+namespace velaro {
+
+struct ViscousState;
+class NewtonObserver;
+
+// The system together with the bookkeeping its assembly needs.
+struct GlobalNewtonSystem {
+  AssemblyState a;
+  std::size_t upper_count = 0;  // number of upper stations (nbl_upper)
+  std::size_t iblte_lower = 0;  // index of the lower trailing-edge station
+  double ante = 0.0;            // trailing-edge gap
+  double xi_ule1 = 0.0;         // d(stagnation arc length)/d(first upper edge velocity)
+  double xi_ule2 = 0.0;         // d(stagnation arc length)/d(first lower edge velocity), sign as stored
+  double msq = 0.0;
+  double re = 0.0;
+  double ncrit = 9.0;
+};
+
+// One side of the boundary layer as the assembly sees it: stations after
+// `compute_secondary_variables` (station 0 is the stagnation placeholder), their inviscid edge
+// velocities and the sensitivities of those to the extra global unknown
+// (all zero when alpha is prescribed), and the trailing-edge station index.
+struct SurfaceInput {
+  std::span<const BlStation> stations;
+  std::span<const double> uinv;
+  std::span<const double> uinv_a;
+  std::size_t iblte = 0;
+};
+
+// Trailing-edge junction of the two sides feeding the first wake station.
+struct TeWakeTerms {
+  double tte = 0.0;  // combined momentum thickness, at least 1e-12
+  double dte = 0.0;  // combined displacement thickness plus the TE gap
+  double cte = 0.0;  // theta-weighted shear variable
+  double dte_m_up = 0.0, dte_u_up = 0.0;
+  double dte_m_lo = 0.0, dte_u_lo = 0.0;
+  double cte_s_up = 0.0, cte_s_lo = 0.0;
+  double cte_th_up = 0.0, cte_th_lo = 0.0;
+};
+
+// Edge velocity of station i implied by the mass defects:
+// uinv_i - vti_i * sum_j vti_j * DIJ(panel_i, panel_j) * m_j, where the
+// sources are (vti_j, panel_j, m_j); terms whose panels lie outside DIJ are
+// skipped. vti is +1 on the upper side and -1 on the lower side.
+struct MassSource {
+  double vti = 1.0;
+  std::size_t panel = 0;
+  double mass = 0.0;
+};
+double coupled_uedg(std::size_t panel_i, std::size_t n_airfoil, std::span<const MassSource> sources,
+                    DijView dij, double uinv_i, double vti_i);
+
+// Mass-implied edge velocity of every station of `side`:
+// uinv plus the DIJ sum over stations 1.. of both sides. Station 0 gets its
+// uinv alone.
+std::vector<double> compute_ue_from_mass_both(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
+                                              Side side, NewtonObserver* observer = nullptr);
+
+// The junction record, or false when the trailing-edge stations (upper
+// station iblte, lower stations iblte and iblte + 1) do not all exist.
+bool te_wake_terms(const GlobalNewtonSystem& sys, const SurfaceInput& upper, const SurfaceInput& lower,
+                   TeWakeTerms& out);
+
+// Builds the complete system from the two sides (steps after marching and
+// station conversion). `xi_ule1`, `xi_ule2` non-finite are taken as 0.
+GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
+                                       double ante, double xi_ule1, double xi_ule2, double msq, double re,
+                                       double ncrit, NewtonObserver* observer = nullptr);
+
+// One Newton assembly of the viscous state: marches both sides (the direct
+// march once, on the first call, then the mixed march), stores the transition
+// rows and positions, recomputes the mass defects and assembles the system.
+// `iteration` is 1-based.
+AssemblyState assemble_newton_system(ViscousState& state, unsigned iteration, double re_eff, double ncrit, double mach,
+                    NewtonObserver* observer = nullptr);
+
+}  // namespace velaro
