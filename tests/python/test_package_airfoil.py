@@ -122,6 +122,7 @@ class TestBadInput:
         with pytest.raises(ValueError):
             velaro.Airfoil(coords)
 
+    @pytest.mark.filterwarnings("ignore::velaro.ContourOrderWarning")
     def test_self_intersecting_contour(self):
         # A lopsided figure of eight (non-zero area, so only the crossing test catches it).
         t = np.linspace(0.0, 2.0 * np.pi, 120, endpoint=False)
