@@ -6,6 +6,7 @@
 #include <limits>
 #include <numbers>
 
+#include "geometry/contour_checks.h"
 #include "geometry/text_format.h"
 #include "inviscid/influence.h"
 
@@ -32,6 +33,18 @@ bool all_finite(const Eigen::VectorXd& v) { return v.allFinite(); }
 }  // namespace
 
 std::expected<InviscidSolution, SolverError> InviscidSolver::solve(Body body, const FlowConditions& flow) {
+  if (body.panels().size() > 2) {
+    std::vector<Point> points = body.points();
+    if (auto open = without_blunt_closing_point(points)) {
+      auto rebuilt = Body::from_points(*open);
+      if (!rebuilt) return std::unexpected(SolverError::invalid_geometry(rebuilt.error().to_string()));
+      body = std::move(*rebuilt);
+      points = std::move(*open);
+    }
+    const std::size_t nodes = points.size() - (is_closed_contour(points) ? 1 : 0);
+    if (nodes > kMaxNodes) return std::unexpected(SolverError::too_many_nodes(nodes, kMaxNodes));
+    if (auto bad = check_airfoil_contour(points)) return std::unexpected(SolverError::invalid_geometry(bad->to_string()));
+  }
   const std::vector<Panel>& panels = body.panels();
   const std::size_t npan = panels.size();
   if (npan <= 2) return std::unexpected(SolverError::insufficient_panels());

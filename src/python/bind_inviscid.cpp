@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "geometry/body.h"
+#include "geometry/contour_checks.h"
 #include "geometry/text_format.h"
 #include "inviscid/inviscid_solver.h"
 #include "python/conversions.h"
@@ -70,7 +71,7 @@ py::dict analyze_inviscid(py::object coords, py::object alpha_deg) {
   const std::vector<double> flat = to_float_list(coords, "coords");
   const double alpha = to_float(alpha_deg, "alpha_deg");
   if (!valid_coordinate_count(flat.size())) return failure_dict("Invalid coordinates");
-  const auto body = Body::from_points(pair_coordinates(flat));
+  const auto body = airfoil_body(pair_coordinates(flat));
   if (!body) return failure_dict("Geometry error: " + body.error().to_string());
   if (auto bad = angle_error(alpha)) return failure_dict(*bad);
 
@@ -95,7 +96,7 @@ py::list analyze_inviscid_batch(py::object coords, py::object alphas) {
     for (std::size_t i = 0; i < angles.size(); ++i) out.append(failure_dict("Invalid coordinates"));
     return out;
   }
-  const auto body = Body::from_points(pair_coordinates(flat));
+  const auto body = airfoil_body(pair_coordinates(flat));
   if (!body) {
     const std::string error = "Geometry error: " + body.error().to_string();
     for (std::size_t i = 0; i < angles.size(); ++i) out.append(failure_dict(error));

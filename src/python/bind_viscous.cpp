@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "geometry/body.h"
+#include "geometry/contour_checks.h"
 #include "python/conversions.h"
 #include "python/docstrings.h"
 #include "python/registry.h"
@@ -151,7 +152,7 @@ py::dict analyze_faithful(py::object coords, py::object alpha_deg, py::object re
   const FlowArgs a = convert_flow_args(reynolds, mach, ncrit, max_iterations, re_type);
   if (!valid_coordinate_count(flat.size()))
     return failure_dict("Invalid coordinates: need at least 3 points (6 values)");
-  const auto body = Body::from_points(pair_coordinates(flat));
+  const auto body = airfoil_body(pair_coordinates(flat));
   if (!body) return failure_dict("Geometry error: " + body.error().to_string());
 
   const ViscousConfig config = make_config(a.reynolds, a.mach, a.ncrit, a.max_iterations, a.re_type);
@@ -189,7 +190,7 @@ py::list analyze_faithful_batch(py::object coords, py::object alphas, py::object
     for (double alpha : angles) out.append(batch_dict(failure_record("Invalid coordinates", alpha, a.reynolds)));
     return out;
   }
-  const auto body = Body::from_points(pair_coordinates(flat));
+  const auto body = airfoil_body(pair_coordinates(flat));
   if (!body) {
     const std::string error = "Geometry error: " + body.error().to_string();
     for (double alpha : angles) out.append(batch_dict(failure_record(error, alpha, a.reynolds)));
@@ -250,7 +251,7 @@ py::dict get_bl_distribution(py::object coords, py::object alpha_deg, py::object
   const double alpha = to_float(alpha_deg, "alpha_deg");
   const FlowArgs a = convert_flow_args(reynolds, mach, ncrit, max_iterations, re_type);
   if (!valid_coordinate_count(flat.size())) return failure_dict("Invalid coordinates");
-  const auto body = Body::from_points(pair_coordinates(flat));
+  const auto body = airfoil_body(pair_coordinates(flat));
   if (!body) return failure_dict("Geometry error: " + body.error().to_string());
 
   const ViscousConfig config = make_config(a.reynolds, a.mach, a.ncrit, a.max_iterations, a.re_type);
