@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
     flat.push_back(p.x);
     flat.push_back(p.y);
   }
-  const auto nodes = repanel_kelvo(flat, 160, RepanelParams{});
+  const auto nodes = repanel_coordinates(flat, 160, RepanelParams{});
   const auto body = Body::from_points(nodes ? *nodes : raw);
   if (!body) return 1;
   ViscousConfig config;
@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
     compute_wake_inviscid_speeds(st, setup->system);
     st.cl = compute_panel_forces_from_gamma(st.x, st.y, st.qinv, st.alpha).cl;
     rebuild_rows_for_numbering(st);
-    st.dij = *build_dij_with_wake_state(setup->system, st.wake_x, st.wake_y, st.wake_nx, st.wake_ny, st.wake_apanel);
+    st.dij = *mass_defect_matrix_with_wake(setup->system, st.wake_x, st.wake_y, st.wake_nx, st.wake_ny, st.wake_apanel);
     st.dij_built = st.dij_current = true;
     t_driver_setup.push_back(ms_since(t0));
 

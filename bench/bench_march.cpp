@@ -29,7 +29,7 @@ KelvoState prepared_state(double alpha_deg, double re) {
     flat.push_back(p.x);
     flat.push_back(p.y);
   }
-  auto nodes = repanel_kelvo(flat, kDefaultRepanelNodes);
+  auto nodes = repanel_coordinates(flat, kDefaultRepanelNodes);
   if (!nodes || nodes->empty()) {
     std::fprintf(stderr, "repaneling failed\n");
     std::exit(1);

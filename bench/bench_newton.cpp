@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     flat.push_back(p.x);
     flat.push_back(p.y);
   }
-  auto nodes = repanel_kelvo(flat, kDefaultRepanelNodes);
+  auto nodes = repanel_coordinates(flat, kDefaultRepanelNodes);
   if (!nodes || nodes->empty()) {
     std::fprintf(stderr, "repaneling failed\n");
     return 1;

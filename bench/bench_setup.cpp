@@ -18,7 +18,7 @@
 
 #include "geometry/point.h"
 #include "inviscid/factored_system.h"
-#include "inviscid/influence.h"
+#include "inviscid/airfoil_influence.h"
 #include "inviscid/mass_defect.h"
 #include "inviscid/panel_geometry.h"
 #include "inviscid/wake.h"
@@ -104,7 +104,7 @@ int main() {
            g_sink = wake_base_speeds(sys->geometry, wake, sys->gamu_0, sys->gamu_90, 0.0, 0.0).qinvu_0.back();
          }));
   const Timing dij = median_of(repeats, [&] {
-    g_sink = (*build_dij_with_wake_state(*sys, wake.x, wake.y, wake.nx, wake.ny, wake.apanel))(0, 0);
+    g_sink = (*mass_defect_matrix_with_wake(*sys, wake.x, wake.y, wake.nx, wake.ny, wake.apanel))(0, 0);
   });
   report("DIJ with wake", dij);
 
@@ -117,12 +117,12 @@ int main() {
   const Timing infl = median_of(repeats, [&] {
     double s = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
-      s += psilin_internal(g, i, g.x[i], g.y[i], true).dzdm[0];
-      s += pswlin(ax, ay, ap, g.x[i], g.y[i], g.nx[i], g.ny[i], n, i).dzdm[n];
+      s += airfoil_panel_influence(g, i, g.x[i], g.y[i], true).dzdm[0];
+      s += wake_panel_influence(ax, ay, ap, g.x[i], g.y[i], g.nx[i], g.ny[i], n, i).dzdm[n];
     }
     for (std::size_t k = 0; k < nw; ++k) {
-      s += psilin_with_dqdm(g, n + k, wake.x[k], wake.y[k], wake.nx[k], wake.ny[k]).dqdm[0];
-      s += pswlin(ax, ay, ap, wake.x[k], wake.y[k], wake.nx[k], wake.ny[k], n, n + k).dqdm[n];
+      s += airfoil_panel_influence_with_velocity(g, n + k, wake.x[k], wake.y[k], wake.nx[k], wake.ny[k]).dqdm[0];
+      s += wake_panel_influence(ax, ay, ap, wake.x[k], wake.y[k], wake.nx[k], wake.ny[k], n, n + k).dqdm[n];
     }
     g_sink = s;
   });

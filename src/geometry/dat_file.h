@@ -27,6 +27,4 @@ std::expected<std::vector<Point>, FileError> parse_dat_file(const std::string& p
 // Returns false when the whole token is not such a number.
 bool parse_float_token(std::string_view token, double& value);
 
-bool is_valid_utf8(std::string_view text);
-
 }  // namespace velaro

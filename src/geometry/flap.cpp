@@ -3,13 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <tuple>
 
+#include "common/angles.h"
 #include "geometry/natural_spline.h"
 
 namespace velaro {
 namespace {
 
-constexpr double kDegToRad = 0.017453292519943295;
 // Fraction of the distance to the next node at which a point is placed
 // beside a break.
 constexpr double kBreakFraction = 1.0 / 3.0;
@@ -112,7 +113,7 @@ void split_open_panel(std::vector<Point>& pts, std::ptrdiff_t i) {
 
 }  // namespace
 
-double sinvrt(const Spline1D& spline, double s_guess, double target) {
+double invert_spline(const ScalarSpline& spline, double s_guess, double target) {
   const auto& knots = spline.s();
   const double span = knots.size() >= 2 ? knots.back() - knots.front() : 0.0;
   double s = s_guess;
@@ -126,9 +127,9 @@ double sinvrt(const Spline1D& spline, double s_guess, double target) {
   return s_guess;
 }
 
-SssResidual sss_residual(const Spline1D& xspl, const Spline1D& yspl, double sg, double sind, double xbf, double ybf,
-                         double s1, double s2) {
-  SssResidual out;
+BreakResidual break_residual(const ScalarSpline& xspl, const ScalarSpline& yspl, double sg, double sind,
+                             double xbf, double ybf, double s1, double s2) {
+  BreakResidual out;
   const double x1 = xspl.eval(s1), y1 = yspl.eval(s1);
   const double x2 = xspl.eval(s2), y2 = yspl.eval(s2);
   const double x1d = xspl.deriv(s1), y1d = yspl.deriv(s1);
@@ -159,8 +160,8 @@ SssResidual sss_residual(const Spline1D& xspl, const Spline1D& yspl, double sg, 
     out.j21 = r1d;
     out.j22 = -r2d;
   } else {
-    const double x1dd = xspl.d2val(s1), y1dd = yspl.d2val(s1);
-    const double x2dd = xspl.d2val(s2), y2dd = yspl.d2val(s2);
+    const double x1dd = xspl.second_derivative(s1), y1dd = yspl.second_derivative(s1);
+    const double x2dd = xspl.second_derivative(s2), y2dd = yspl.second_derivative(s2);
     const double ex = x1 + x2 - 2.0 * xbf, ey = y1 + y2 - 2.0 * ybf;
     const double tx = x1d + x2d, ty = y1d + y2d;
     out.res1 = (s1 - s2) * sg + (r1 + r2) * sind;
@@ -174,8 +175,8 @@ SssResidual sss_residual(const Spline1D& xspl, const Spline1D& yspl, double sg, 
   return out;
 }
 
-std::pair<double, double> sss(const Spline1D& xspl, const Spline1D& yspl, int side, double s_guess, double angle,
-                              double xbf, double ybf) {
+std::pair<double, double> break_positions(const ScalarSpline& xspl, const ScalarSpline& yspl, int side,
+                                          double s_guess, double angle, double xbf, double ybf) {
   const auto& knots = xspl.s();
   const double stot = knots.size() >= 2 ? std::abs(knots.back() - knots.front()) : 0.0;
   const double sind = std::sin(0.5 * std::abs(angle));
@@ -193,7 +194,7 @@ std::pair<double, double> sss(const Spline1D& xspl, const Spline1D& yspl, int si
   const double limit = 0.01 * stot;
   for (int it = 0; it < 10; ++it) {
     if (hinge_distance(s1) <= eps || hinge_distance(s2) <= eps) return {s_guess, s_guess};
-    const SssResidual r = sss_residual(xspl, yspl, sg, sind, xbf, ybf, s1, s2);
+    const BreakResidual r = break_residual(xspl, yspl, sg, sind, xbf, ybf, s1, s2);
     if (!r.valid) return {s1, s2};
     const double det = r.j11 * r.j22 - r.j12 * r.j21;
     if (!(std::abs(det) >= 1e-30)) break;
@@ -211,122 +212,176 @@ std::pair<double, double> sss(const Spline1D& xspl, const Spline1D& yspl, int si
   return {s1, s2};
 }
 
-std::vector<Point> kelvo_flap(std::span<const Point> points, double hinge_x_frac, double hinge_y_frac,
-                              double deflection_deg) {
+namespace {
+
+using Index = std::ptrdiff_t;
+
+// The contour splined over its cumulative chord length.
+struct SplinedContour {
+  std::vector<double> s, x, y;
+  ScalarSpline xspl, yspl;
+  Point at(double u) const { return {xspl.eval(u), yspl.eval(u)}; }
+};
+
+SplinedContour spline_contour(std::span<const Point> points) {
+  SplinedContour c;
   const std::size_t n = points.size();
-  std::vector<Point> pts(points.begin(), points.end());
-  if (n <= 5 || std::abs(deflection_deg) < 1e-10) return pts;
-
-  double x_min = points[0].x, x_max = points[0].x;
-  for (const Point& p : points) {
-    if (p.x < x_min) x_min = p.x;
-    if (p.x > x_max) x_max = p.x;
-  }
-  const double xbf = x_min + hinge_x_frac * std::max(x_max - x_min, 1e-10);
-
-  const std::vector<double> s = chord_length_knots(points);
-  std::vector<double> xv(n), yv(n);
+  c.s = chord_length_knots(points);
+  c.x.resize(n);
+  c.y.resize(n);
   for (std::size_t i = 0; i < n; ++i) {
-    xv[i] = points[i].x;
-    yv[i] = points[i].y;
+    c.x[i] = points[i].x;
+    c.y[i] = points[i].y;
   }
-  const Spline1D xspl = *Spline1D::create(s, xv);
-  const Spline1D yspl = *Spline1D::create(s, yv);
-  const auto at = [&](double u) { return Point{xspl.eval(u), yspl.eval(u)}; };
-  const double rdef = deflection_deg * kDegToRad;
+  c.xspl = *ScalarSpline::create(c.s, c.x);
+  c.yspl = *ScalarSpline::create(c.s, c.y);
+  return c;
+}
 
+// The hinge (x, y) and the arc positions of the upper and lower surface
+// points at the hinge x.
+struct Hinge {
+  double x = 0.0;
+  double y = 0.0;
+  double s_top = 0.0;
+  double s_bot = 0.0;
+};
+
+Hinge place_hinge(const SplinedContour& c, double hinge_x_frac, double hinge_y_frac) {
+  const std::size_t n = c.x.size();
+  double x_min = c.x[0], x_max = c.x[0];
+  for (double x : c.x) {
+    if (x < x_min) x_min = x;
+    if (x > x_max) x_max = x;
+  }
+  Hinge h;
+  h.x = x_min + hinge_x_frac * std::max(x_max - x_min, 1e-10);
   // Surface heights at the hinge x, searched from the two trailing-edge ends.
-  const double tops = sinvrt(xspl, s[0] + (xv[0] - xbf), xbf);
-  const double bots = sinvrt(xspl, s[n - 1] - (xv[n - 1] - xbf), xbf);
-  const double y_top = yspl.eval(tops);
-  const double y_bot = yspl.eval(bots);
-  const double ybf = y_bot + (y_top - y_bot) * std::clamp(hinge_y_frac, 0.0, 1.0);
+  h.s_top = invert_spline(c.xspl, c.s[0] + (c.x[0] - h.x), h.x);
+  h.s_bot = invert_spline(c.xspl, c.s[n - 1] - (c.x[n - 1] - h.x), h.x);
+  const double y_top = c.yspl.eval(h.s_top);
+  const double y_bot = c.yspl.eval(h.s_bot);
+  h.y = y_bot + (y_top - y_bot) * std::clamp(hinge_y_frac, 0.0, 1.0);
+  return h;
+}
 
-  // An odd number of crossings of y = ybf right of the hinge by the closed
+// Fold angles of the upper and lower surface at the breaks for a deflection
+// of rdef radians: the surface on the inside of the fold is cut, the other
+// one opens. A hinge outside the section folds both surfaces alike.
+struct FoldAngles {
+  double top = 0.0;
+  double bot = 0.0;
+};
+
+FoldAngles fold_angles(const SplinedContour& c, const Hinge& h, double rdef) {
+  const std::size_t n = c.x.size();
+  // An odd number of crossings of y = h.y right of the hinge by the closed
   // contour puts the hinge inside the section.
   std::size_t crossings = 0;
   for (std::size_t i = 0; i < n; ++i) {
     const std::size_t j = (i + 1 < n) ? i + 1 : 0;
-    const double di = yv[i] - ybf;
-    const double dj = yv[j] - ybf;
+    const double di = c.y[i] - h.y;
+    const double dj = c.y[j] - h.y;
     if ((di > 0.0) == (dj > 0.0)) continue;
-    const double xc = xv[i] + (xv[j] - xv[i]) * di / (di - dj);
-    if (xc > xbf) ++crossings;
+    const double xc = c.x[i] + (c.x[j] - c.x[i]) * di / (di - dj);
+    if (xc > h.x) ++crossings;
   }
-  double atop = 0.0, abot = 0.0;
+  FoldAngles a;
   if (crossings % 2 == 1) {
-    atop = std::max(0.0, -rdef);
-    abot = std::max(0.0, rdef);
+    a.top = std::max(0.0, -rdef);
+    a.bot = std::max(0.0, rdef);
   } else {
-    const double chx = xspl.deriv(bots) - xspl.deriv(tops);
-    const double chy = yspl.deriv(bots) - yspl.deriv(tops);
-    const double fvx = xspl.eval(bots) + xspl.eval(tops);
-    const double fvy = yspl.eval(bots) + yspl.eval(tops);
-    if ((ybf - 0.5 * fvy) * chx > (xbf - 0.5 * fvx) * chy) {
-      atop = abot = std::max(0.0, rdef);
+    const double chx = c.xspl.deriv(h.s_bot) - c.xspl.deriv(h.s_top);
+    const double chy = c.yspl.deriv(h.s_bot) - c.yspl.deriv(h.s_top);
+    const double fvx = c.xspl.eval(h.s_bot) + c.xspl.eval(h.s_top);
+    const double fvy = c.yspl.eval(h.s_bot) + c.yspl.eval(h.s_top);
+    if ((h.y - 0.5 * fvy) * chx > (h.x - 0.5 * fvx) * chy) {
+      a.top = a.bot = std::max(0.0, rdef);
     } else {
-      atop = abot = std::max(0.0, -rdef);
+      a.top = a.bot = std::max(0.0, -rdef);
     }
   }
+  return a;
+}
 
-  // Break positions: st1, sb1 on the fixed part, st2, sb2 on the flap.
-  const auto [st1, st2] = sss(xspl, yspl, 1, tops, atop, xbf, ybf);
-  const auto [sb1, sb2] = sss(xspl, yspl, 2, bots, abot, xbf, ybf);
-  const Point pt1 = at(st1), pb1 = at(sb1);
+// Arc positions of the four break points: st1, sb1 on the fixed part of the
+// upper and lower surface, st2, sb2 on the flap.
+struct BreakArcs {
+  double st1, st2, sb1, sb2;
+};
 
-  // Nodes beside the breaks: it1 first fixed node of the upper surface, it2
-  // last flap node before the upper break, ib1 last fixed node of the lower
-  // surface, ib2 first flap node after the lower break.
-  using Index = std::ptrdiff_t;
-  const Index last = static_cast<Index>(n) - 1;
+// Nodes beside the breaks: it1 first fixed node of the upper surface, it2
+// last flap node before the upper break, ib1 last fixed node of the lower
+// surface, ib2 first flap node after the lower break. `found` is false when
+// a break lies outside the contour's knot range.
+struct BreakNodes {
   Index it1 = 1, it2 = 1, ib1 = 1, ib2 = 1;
+  bool found = false;
+};
+
+BreakNodes locate_break_nodes(std::span<const double> s, const BreakArcs& b) {
+  BreakNodes k;
+  const Index last = static_cast<Index>(s.size()) - 1;
   bool found_t1 = false, found_t2 = false, found_b1 = false, found_b2 = false;
   for (Index i = 0; i < last; ++i) {
-    if (s[i] <= st1 && st1 < s[i + 1]) it1 = i + 1, found_t1 = true;
-    if (s[i] < st2 && st2 <= s[i + 1]) it2 = i, found_t2 = true;
-    if (s[i] <= sb1 && sb1 < s[i + 1]) ib1 = i, found_b1 = true;
-    if (s[i] < sb2 && sb2 <= s[i + 1]) ib2 = i + 1, found_b2 = true;
+    if (s[i] <= b.st1 && b.st1 < s[i + 1]) k.it1 = i + 1, found_t1 = true;
+    if (s[i] < b.st2 && b.st2 <= s[i + 1]) k.it2 = i, found_t2 = true;
+    if (s[i] <= b.sb1 && b.sb1 < s[i + 1]) k.ib1 = i, found_b1 = true;
+    if (s[i] < b.sb2 && b.sb2 <= s[i + 1]) k.ib2 = i + 1, found_b2 = true;
   }
-  // A break that falls off the contour (a hinge at or beyond the trailing
-  // edge, ahead of the nose, or a contour the splines cannot follow) leaves
-  // no flap to deflect: the caller gets an empty list rather than a contour
-  // rotated about an arbitrary node.
-  const bool finite = std::isfinite(xbf) && std::isfinite(ybf) && std::isfinite(pt1.x) && std::isfinite(pt1.y) &&
-                      std::isfinite(pb1.x) && std::isfinite(pb1.y);
-  if (!finite || !(found_t1 && found_t2 && found_b1 && found_b2)) return {};
+  k.found = found_t1 && found_t2 && found_b1 && found_b2;
+  return k;
+}
 
+// The point placed beside the break at arc sb, whose neighbouring node on
+// the kept side is `node` and the node after that `next` (`increasing`: the
+// arc grows from the break towards them). When the point a third of the way
+// to `next` lies beyond `node`, that node moves there; otherwise a new node
+// goes a third of the way to `node`.
+BreakNeighbour neighbour_point(const SplinedContour& c, double sb, Index node, Index next, bool increasing) {
+  const double q = sb + kBreakFraction * (c.s[next] - sb);
+  const bool moves = increasing ? c.s[node] < q : c.s[node] > q;
+  return moves ? BreakNeighbour{false, c.at(q)} : BreakNeighbour{true, c.at(sb + kBreakFraction * (c.s[node] - sb))};
+}
+
+struct BreakNeighbours {
   BreakNeighbour top_fixed, top_flap, bot_fixed, bot_flap;
-  if (atop != 0.0) {
-    double q = st1 + kBreakFraction * (s[std::min(it1 + 1, last)] - st1);
-    top_fixed = (s[it1] < q) ? BreakNeighbour{false, at(q)}
-                             : BreakNeighbour{true, at(st1 + kBreakFraction * (s[it1] - st1))};
-    q = st2 + kBreakFraction * (s[std::max<Index>(it2 - 1, 0)] - st2);
-    top_flap = (s[it2] > q) ? BreakNeighbour{false, at(q)}
-                            : BreakNeighbour{true, at(st2 + kBreakFraction * (s[it2] - st2))};
-  }
-  if (abot != 0.0) {
-    double q = sb1 + kBreakFraction * (s[std::max<Index>(ib1 - 1, 0)] - sb1);
-    bot_fixed = (s[ib1] > q) ? BreakNeighbour{false, at(q)}
-                             : BreakNeighbour{true, at(sb1 + kBreakFraction * (s[ib1] - sb1))};
-    q = sb2 + kBreakFraction * (s[std::min(ib2 + 1, last)] - sb2);
-    bot_flap = (s[ib2] < q) ? BreakNeighbour{false, at(q)}
-                            : BreakNeighbour{true, at(sb2 + kBreakFraction * (s[ib2] - sb2))};
-  }
+};
 
-  // Rotation about the hinge; positive angles turn the trailing edge down.
-  const double cs = std::cos(rdef), sn = std::sin(rdef);
-  const auto rotate = [&](const Point& p) {
+BreakNeighbours break_neighbours(const SplinedContour& c, const BreakArcs& b, const BreakNodes& k,
+                                 const FoldAngles& fold) {
+  const Index last = static_cast<Index>(c.s.size()) - 1;
+  BreakNeighbours nb;
+  if (fold.top != 0.0) {
+    nb.top_fixed = neighbour_point(c, b.st1, k.it1, std::min(k.it1 + 1, last), true);
+    nb.top_flap = neighbour_point(c, b.st2, k.it2, std::max<Index>(k.it2 - 1, 0), false);
+  }
+  if (fold.bot != 0.0) {
+    nb.bot_fixed = neighbour_point(c, b.sb1, k.ib1, std::max<Index>(k.ib1 - 1, 0), false);
+    nb.bot_flap = neighbour_point(c, b.sb2, k.ib2, std::min(k.ib2 + 1, last), true);
+  }
+  return nb;
+}
+
+// Rotation about the hinge; positive angles turn the trailing edge down.
+struct HingeRotation {
+  double xbf, ybf, cs, sn;
+  Point operator()(const Point& p) const {
     const double dx = p.x - xbf, dy = p.y - ybf;
     return Point{xbf + dx * cs + dy * sn, ybf - dx * sn + dy * cs};
-  };
-  for (Index i = 0; i <= last; ++i) {
-    if (i < it1 || i > ib1) pts[i] = rotate(pts[i]);
   }
+};
 
-  // On a badly shaped contour the break indices can come out of order
-  // (the lower breaks ahead of the upper ones, or crossed), and the
-  // deletions and insertions below would then reach outside the list. Every
-  // such edit is checked; one that does not fit abandons the deflection.
+// Removes the surface buried between the break points of the rotated list
+// and inserts the break points and their neighbours. On a badly shaped
+// contour the break indices can come out of order (the lower breaks ahead of
+// the upper ones, or crossed), and the deletions and insertions would then
+// reach outside the list. Every such edit is checked; false means one did
+// not fit and the deflection is abandoned. On success k holds the break
+// indices of the edited list.
+bool splice_breaks(std::vector<Point>& pts, BreakNodes& k, const BreakNeighbours& nb, const FoldAngles& fold,
+                   const Point& pt1, const Point& pb1, const HingeRotation& rotate) {
+  Index it1 = k.it1, it2 = k.it2, ib1 = k.ib1, ib2 = k.ib2;
   const auto size = [&pts] { return static_cast<Index>(pts.size()); };
   bool fits = true;
   const auto put = [&](Index i, const Point& p) {
@@ -345,53 +400,95 @@ std::vector<Point> kelvo_flap(std::span<const Point> points, double hinge_x_frac
     ib2 -= cnt;
   }
   if (const Index cnt = ib2 - ib1 - 1; cnt > 0) {
-    if (ib1 + 1 < 0 || ib2 > size()) return {};
+    if (ib1 + 1 < 0 || ib2 > size()) return false;
     pts.erase(pts.begin() + ib1 + 1, pts.begin() + ib2);
     ib2 = ib1 + 1;
   }
 
-  if (atop != 0.0) {
-    const Index npadd = 1 + (top_fixed.is_new ? 1 : 0) + (top_flap.is_new ? 1 : 0);
-    if (it1 < 0 || it1 > size()) return {};
+  if (fold.top != 0.0) {
+    const Index npadd = 1 + (nb.top_fixed.is_new ? 1 : 0) + (nb.top_flap.is_new ? 1 : 0);
+    if (it1 < 0 || it1 > size()) return false;
     pts.insert(pts.begin() + it1, static_cast<std::size_t>(npadd), Point{});
     it1 += npadd;
     ib1 += npadd;
     ib2 += npadd;
-    if (top_fixed.is_new) {
-      put(it1 - 1, top_fixed.p);
+    if (nb.top_fixed.is_new) {
+      put(it1 - 1, nb.top_fixed.p);
       put(it1 - 2, pt1);
     } else {
-      put(it1, top_fixed.p);
+      put(it1, nb.top_fixed.p);
       put(it1 - 1, pt1);
     }
-    put(top_flap.is_new ? it2 + 1 : it2, rotate(top_flap.p));
+    put(nb.top_flap.is_new ? it2 + 1 : it2, rotate(nb.top_flap.p));
   }
-  if (abot != 0.0) {
-    const Index npadd = 1 + (bot_fixed.is_new ? 1 : 0) + (bot_flap.is_new ? 1 : 0);
-    if (ib2 < 0 || ib2 > size()) return {};
+  if (fold.bot != 0.0) {
+    const Index npadd = 1 + (nb.bot_fixed.is_new ? 1 : 0) + (nb.bot_flap.is_new ? 1 : 0);
+    if (ib2 < 0 || ib2 > size()) return false;
     pts.insert(pts.begin() + ib2, static_cast<std::size_t>(npadd), Point{});
     ib2 += npadd;
-    if (bot_fixed.is_new) {
-      put(ib1 + 1, bot_fixed.p);
+    if (nb.bot_fixed.is_new) {
+      put(ib1 + 1, nb.bot_fixed.p);
       put(ib1 + 2, pb1);
     } else {
-      put(ib1, bot_fixed.p);
+      put(ib1, nb.bot_fixed.p);
       put(ib1 + 1, pb1);
     }
-    put(bot_flap.is_new ? ib2 - 1 : ib2, rotate(bot_flap.p));
+    put(nb.bot_flap.is_new ? ib2 - 1 : ib2, rotate(nb.bot_flap.p));
   }
-  if (!fits) return {};
+  k.it1 = it1;
+  k.it2 = it2;
+  k.ib1 = ib1;
+  k.ib2 = ib2;
+  return fits;
+}
+
+}  // namespace
+
+std::vector<Point> deflect_flap_points(std::span<const Point> points, double hinge_x_frac, double hinge_y_frac,
+                                       double deflection_deg) {
+  const std::size_t n = points.size();
+  std::vector<Point> pts(points.begin(), points.end());
+  if (n <= 5 || std::abs(deflection_deg) < 1e-10) return pts;
+
+  const SplinedContour c = spline_contour(points);
+  const Hinge hinge = place_hinge(c, hinge_x_frac, hinge_y_frac);
+  const double rdef = deflection_deg * kDegToRad;
+  const FoldAngles fold = fold_angles(c, hinge, rdef);
+
+  BreakArcs arcs{};
+  std::tie(arcs.st1, arcs.st2) = break_positions(c.xspl, c.yspl, 1, hinge.s_top, fold.top, hinge.x, hinge.y);
+  std::tie(arcs.sb1, arcs.sb2) = break_positions(c.xspl, c.yspl, 2, hinge.s_bot, fold.bot, hinge.x, hinge.y);
+  const Point pt1 = c.at(arcs.st1), pb1 = c.at(arcs.sb1);
+
+  const BreakNodes nodes = locate_break_nodes(c.s, arcs);
+  // A break that falls off the contour (a hinge at or beyond the trailing
+  // edge, ahead of the nose, or a contour the splines cannot follow) leaves
+  // no flap to deflect: the caller gets an empty list rather than a contour
+  // rotated about an arbitrary node.
+  const bool finite = std::isfinite(hinge.x) && std::isfinite(hinge.y) && std::isfinite(pt1.x) &&
+                      std::isfinite(pt1.y) && std::isfinite(pb1.x) && std::isfinite(pb1.y);
+  if (!finite || !nodes.found) return {};
+
+  const BreakNeighbours nb = break_neighbours(c, arcs, nodes, fold);
+  const HingeRotation rotate{hinge.x, hinge.y, std::cos(rdef), std::sin(rdef)};
+  const Index last = static_cast<Index>(n) - 1;
+  for (Index i = 0; i <= last; ++i) {
+    if (i < nodes.it1 || i > nodes.ib1) pts[i] = rotate(pts[i]);
+  }
+  BreakNodes spliced = nodes;
+  if (!splice_breaks(pts, spliced, nb, fold, pt1, pb1, rotate)) return {};
+  Index it1 = spliced.it1, it2 = spliced.it2, ib1 = spliced.ib1, ib2 = spliced.ib2;
 
   // Break regions after the edits: the upper corner spans it2 .. it1, the
   // lower one ib1 .. ib2. A side left open by the deflection is joined by
   // one panel, which is divided first when it is long (the lower side
   // before the upper, so that it2 and it1 stay valid).
-  if (abot == 0.0 && ib2 == ib1 + 1) {
+  if (fold.bot == 0.0 && ib2 == ib1 + 1) {
     const std::size_t before = pts.size();
     split_open_panel(pts, ib1);
     ib2 += static_cast<Index>(pts.size() - before);
   }
-  if (atop == 0.0 && it1 == it2 + 1) {
+  if (fold.top == 0.0 && it1 == it2 + 1) {
     const std::size_t before = pts.size();
     split_open_panel(pts, it2);
     const auto added = static_cast<Index>(pts.size() - before);
@@ -414,7 +511,7 @@ std::vector<Point> deflect_flap(std::span<const double> coords, double hinge_x_f
   if (!finite(hinge_x_frac) || !finite(deflection_deg) || !finite(hinge_y_frac)) return {};
   std::vector<Point> points(coords.size() / 2);
   for (std::size_t k = 0; k < points.size(); ++k) points[k] = {coords[2 * k], coords[2 * k + 1]};
-  std::vector<Point> out = kelvo_flap(points, hinge_x_frac, hinge_y_frac, deflection_deg);
+  std::vector<Point> out = deflect_flap_points(points, hinge_x_frac, hinge_y_frac, deflection_deg);
   for (const Point& p : out) {
     if (!std::isfinite(p.x) || !std::isfinite(p.y)) return {};
   }

@@ -1,6 +1,6 @@
 #include "geometry/geometry_error.h"
 
-#include "geometry/text_format.h"
+#include "common/text_format.h"
 
 namespace velaro {
 

@@ -8,7 +8,6 @@
 
 #include "geometry/geometry_error.h"
 #include "geometry/point.h"
-#include "geometry/repanel.h"
 
 namespace velaro {
 
@@ -44,11 +43,6 @@ class CubicSpline {
   double total_length() const { return s_.empty() ? 0.0 : s_.back(); }
 
   Point evaluate(double u) const;
-
-  // Redistributes n_panels nodes along the contour so that they gather where
-  // the curvature is high and at the trailing edge (repanel.cpp).
-  std::expected<std::vector<Point>, RepanelError> resample_kelvo(std::size_t n_panels = kDefaultRepanelNodes,
-                                                                 const RepanelParams& params = {}) const;
 
  private:
   std::vector<double> s_;

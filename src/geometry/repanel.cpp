@@ -6,10 +6,10 @@
 #include <cmath>
 #include <limits>
 
-#include "geometry/kelvo_spline.h"
+#include "common/text_format.h"
+#include "geometry/arc_length_spline.h"
 #include "geometry/natural_spline.h"
 #include "geometry/spline_kernels.h"
-#include "geometry/text_format.h"
 
 namespace velaro {
 namespace {
@@ -45,7 +45,7 @@ std::size_t solve_tridiagonal(Tridiagonal& sys) {
 
 // Arc position of the leading edge: the point whose tangent is normal to
 // the chord line from the trailing-edge midpoint.
-double find_leading_edge(const KelvoSpline& ks) {
+double find_leading_edge(const ArcLengthSpline& ks) {
   const auto& x = ks.x();
   const auto& y = ks.y();
   const std::size_t n = ks.s().size();
@@ -123,7 +123,7 @@ void smooth_curvature(std::span<const double> s, std::vector<double>& w, double 
 // (1 + cc * curvature) * spacing is the same on both sides of every node,
 // with the trailing-edge spacing ratio rtf imposed at both ends.
 // Returns the largest correction.
-double distribution_step(const Spline1D& wspl, std::vector<double>& u, double cc, double rtf, Tridiagonal& sys,
+double distribution_step(const ScalarSpline& wspl, std::vector<double>& u, double cc, double rtf, Tridiagonal& sys,
                          std::vector<double>& cv, std::vector<double>& cvs) {
   const std::size_t nn = u.size();
   for (std::size_t j = 0; j < nn; ++j) {
@@ -207,8 +207,8 @@ double distribution_step(const Spline1D& wspl, std::vector<double>& u, double cc
 
 std::string RepanelError::to_string() const {
   switch (kind) {
-    case Kind::KelvoSpline:
-      return "Failed to create KELVO spline";
+    case Kind::ContourSpline:
+      return "Failed to create contour spline";
     case Kind::CurvatureSpline:
       return "Failed to create curvature spline";
     case Kind::TooManyNodes:
@@ -230,19 +230,19 @@ std::uint64_t max_repanel_nodes() {
   return bytes / kRepanelBytesPerNode;
 }
 
-std::expected<std::vector<Point>, RepanelError> CubicSpline::resample_kelvo(std::size_t n_panels,
-                                                                           const RepanelParams& params) const {
-  const std::size_t n = s_.size();
-  if (n < 2) return std::unexpected(RepanelError{RepanelError::Kind::KelvoSpline});
-  const double s_tot = s_[n - 1];
-  if (n_panels < 3) return std::vector<Point>{evaluate(0.0), evaluate(s_tot)};
+std::expected<std::vector<Point>, RepanelError> resample_by_curvature(const CubicSpline& contour, std::size_t n_panels,
+                                                                      const RepanelParams& params) {
+  const std::size_t n = contour.knots().size();
+  if (n < 2) return std::unexpected(RepanelError{RepanelError::Kind::ContourSpline});
+  const double s_tot = contour.knots()[n - 1];
+  if (n_panels < 3) return std::vector<Point>{contour.evaluate(0.0), contour.evaluate(s_tot)};
   // Refuse node counts whose storage cannot exist before touching any of it
   // (this also keeps 5 * n_panels from overflowing).
   if (n_panels > max_repanel_nodes()) {
     return std::unexpected(RepanelError{RepanelError::Kind::TooManyNodes, n_panels});
   }
 
-  const KelvoSpline ks = KelvoSpline::from_points(points_);
+  const ArcLengthSpline ks = ArcLengthSpline::from_points(contour.points());
   const auto& s = ks.s();
   const double sbref = 0.5 * s_tot;
 
@@ -267,7 +267,7 @@ std::expected<std::vector<Point>, RepanelError> CubicSpline::resample_kelvo(std:
   for (double v : w) wmax = std::max(wmax, std::abs(v));
   wmax = std::max(wmax, 1e-10);
   for (double& v : w) v /= wmax;
-  const auto wspl = Spline1D::create(s, w);
+  const auto wspl = ScalarSpline::create(s, w);
   if (!wspl) return std::unexpected(RepanelError{RepanelError::Kind::CurvatureSpline});
 
   // Working nodes: five per output interval. The first and last intervals
@@ -289,12 +289,13 @@ std::expected<std::vector<Point>, RepanelError> CubicSpline::resample_kelvo(std:
   }
 
   std::vector<Point> out(n_panels);
-  for (std::size_t k = 0; k < n_panels; ++k) out[k] = evaluate(u[kOversampling * k]);
+  for (std::size_t k = 0; k < n_panels; ++k) out[k] = contour.evaluate(u[kOversampling * k]);
   return out;
 }
 
-std::expected<std::vector<Point>, RepanelError> repanel_kelvo(std::span<const double> coords, std::uint64_t n_panels,
-                                                              const RepanelParams& params) {
+std::expected<std::vector<Point>, RepanelError> repanel_coordinates(std::span<const double> coords,
+                                                                    std::uint64_t n_panels,
+                                                                    const RepanelParams& params) {
   if (n_panels < kMinRepanelNodes) return std::unexpected(RepanelError{RepanelError::Kind::TooFewNodes, n_panels});
   if (coords.size() < 6 || coords.size() % 2 != 0) return std::vector<Point>{};
   const auto finite = [](double v) { return std::isfinite(v); };
@@ -307,7 +308,7 @@ std::expected<std::vector<Point>, RepanelError> repanel_kelvo(std::span<const do
 
   auto spline = CubicSpline::from_points(points);
   if (!spline || !std::isfinite(spline->total_length())) return std::vector<Point>{};
-  auto out = spline->resample_kelvo(static_cast<std::size_t>(n_panels), params);
+  auto out = resample_by_curvature(*spline, static_cast<std::size_t>(n_panels), params);
   if (!out) {
     if (out.error().kind == RepanelError::Kind::TooManyNodes) return out;
     return std::vector<Point>{};

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "geometry/natural_spline.h"
 #include "geometry/point.h"
 
 namespace velaro {
@@ -26,7 +27,7 @@ struct RepanelParams {
 
 struct RepanelError {
   enum class Kind {
-    KelvoSpline,      // fewer than two knots
+    ContourSpline,    // fewer than two knots
     CurvatureSpline,  // the curvature distribution could not be splined
     TooManyNodes,     // the working storage for n_panels nodes cannot be held in memory
     TooFewNodes,      // n_panels below 3: no contour of one panel or none
@@ -44,12 +45,21 @@ struct RepanelError {
 inline constexpr std::uint64_t kRepanelBytesPerNode = 1024;
 std::uint64_t max_repanel_nodes();
 
+// Redistributes n_panels nodes along the splined contour so that they
+// gather where the curvature is high and at the trailing edge. Fails with
+// ContourSpline for fewer than two knots and with TooManyNodes; fewer than
+// three nodes give the two end points.
+std::expected<std::vector<Point>, RepanelError> resample_by_curvature(const CubicSpline& contour,
+                                                                      std::size_t n_panels = kDefaultRepanelNodes,
+                                                                      const RepanelParams& params = {});
+
 // Repanels a flat [x0, y0, x1, y1, ...] contour to n_panels nodes.
 // Returns an empty list for fewer than 6 values, an odd count, non-finite
 // values or parameters, consecutive points too close to spline, or a result
 // that is not finite. Fails with TooFewNodes for n_panels < 3 (checked
 // first) and with TooManyNodes.
-std::expected<std::vector<Point>, RepanelError> repanel_kelvo(std::span<const double> coords, std::uint64_t n_panels,
-                                                              const RepanelParams& params = {});
+std::expected<std::vector<Point>, RepanelError> repanel_coordinates(std::span<const double> coords,
+                                                                    std::uint64_t n_panels,
+                                                                    const RepanelParams& params = {});
 
 }  // namespace velaro

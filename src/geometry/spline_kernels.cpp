@@ -5,7 +5,7 @@
 
 namespace velaro::spline {
 
-std::vector<double> segspl(std::span<const double> s, std::span<const double> x) {
+std::vector<double> knot_slopes(std::span<const double> s, std::span<const double> x) {
   const std::size_t n = s.size();
   std::vector<double> xs(n, 0.0);
   if (n < 2) return xs;
@@ -69,7 +69,7 @@ HermiteInterval hermite_interval(std::span<const double> s, std::span<const doub
   return {ds, t, cx1, cx2};
 }
 
-double seval_1d(std::span<const double> s, std::span<const double> x, std::span<const double> xs, double u) {
+double value_at(std::span<const double> s, std::span<const double> x, std::span<const double> xs, double u) {
   if (s.size() < 2) return x.empty() ? 0.0 : x[0];
   const std::size_t i = find_segment(s, u);
   const auto h = hermite_interval(s, x, xs, i, u);
@@ -77,7 +77,7 @@ double seval_1d(std::span<const double> s, std::span<const double> x, std::span<
   return t * x[i] + (1.0 - t) * x[i - 1] + (t - t * t) * ((1.0 - t) * h.cx1 - t * h.cx2);
 }
 
-double deval_1d(std::span<const double> s, std::span<const double> x, std::span<const double> xs, double u) {
+double slope_at(std::span<const double> s, std::span<const double> x, std::span<const double> xs, double u) {
   if (s.size() < 2) return 0.0;
   const std::size_t i = find_segment(s, u);
   const auto h = hermite_interval(s, x, xs, i, u);
@@ -85,7 +85,8 @@ double deval_1d(std::span<const double> s, std::span<const double> x, std::span<
   return (x[i] - x[i - 1] + (1.0 - 4.0 * t + 3.0 * t * t) * h.cx1 + t * (3.0 * t - 2.0) * h.cx2) / h.ds;
 }
 
-double d2val_1d(std::span<const double> s, std::span<const double> x, std::span<const double> xs, double u) {
+double second_derivative_at(std::span<const double> s, std::span<const double> x, std::span<const double> xs,
+                            double u) {
   if (s.size() < 2) return 0.0;
   const std::size_t i = find_segment(s, u);
   const auto h = hermite_interval(s, x, xs, i, u);
@@ -111,12 +112,12 @@ double leading_edge_arc(std::span<const double> s, std::span<const double> x, st
 
   const double tolerance = 1e-5 * (s[n - 1] - s[0]);
   for (int iter = 0; iter < 50; ++iter) {
-    const double xc = seval_1d(s, x, xs, sle) - x_te;
-    const double yc = seval_1d(s, y, ys, sle) - y_te;
-    const double xd = deval_1d(s, x, xs, sle);
-    const double yd = deval_1d(s, y, ys, sle);
-    const double xdd = d2val_1d(s, x, xs, sle);
-    const double ydd = d2val_1d(s, y, ys, sle);
+    const double xc = value_at(s, x, xs, sle) - x_te;
+    const double yc = value_at(s, y, ys, sle) - y_te;
+    const double xd = slope_at(s, x, xs, sle);
+    const double yd = slope_at(s, y, ys, sle);
+    const double xdd = second_derivative_at(s, x, xs, sle);
+    const double ydd = second_derivative_at(s, y, ys, sle);
     const double res = xc * xd + yc * yd;
     const double der = xd * xd + yd * yd + xc * xdd + yc * ydd;
     if (std::abs(der) < 1e-20) break;

@@ -15,7 +15,7 @@ namespace velaro::spline {
 // Derivatives dx/ds at every knot (same length as s). Fewer than two knots
 // give all-zero slopes; two knots give the chord slope at both. Knot spacing
 // is not checked: coincident knots produce non-finite slopes.
-std::vector<double> segspl(std::span<const double> s, std::span<const double> x);
+std::vector<double> knot_slopes(std::span<const double> s, std::span<const double> x);
 
 // Index i (1 <= i <= n-1) of the interval [s[i-1], s[i]] holding u, found by
 // bisection; u at or below s[0] gives 1, u at or above s[n-1] gives n-1.
@@ -24,9 +24,10 @@ std::size_t find_segment(std::span<const double> s, double u);
 
 // Value, first and second derivative at u. With fewer than two knots the
 // value is x[0] (0 when there is none) and the derivatives are 0.
-double seval_1d(std::span<const double> s, std::span<const double> x, std::span<const double> xs, double u);
-double deval_1d(std::span<const double> s, std::span<const double> x, std::span<const double> xs, double u);
-double d2val_1d(std::span<const double> s, std::span<const double> x, std::span<const double> xs, double u);
+double value_at(std::span<const double> s, std::span<const double> x, std::span<const double> xs, double u);
+double slope_at(std::span<const double> s, std::span<const double> x, std::span<const double> xs, double u);
+double second_derivative_at(std::span<const double> s, std::span<const double> x, std::span<const double> xs,
+                            double u);
 
 // Hermite coefficients of interval i at parameter u: ds, the local
 // coordinate t in [0, 1] on the interval, and cx1, cx2.

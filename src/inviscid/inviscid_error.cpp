@@ -1,6 +1,6 @@
 #include "inviscid/inviscid_error.h"
 
-#include "geometry/text_format.h"
+#include "common/text_format.h"
 
 namespace velaro {
 

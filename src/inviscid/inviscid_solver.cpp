@@ -6,9 +6,9 @@
 #include <limits>
 #include <numbers>
 
+#include "common/text_format.h"
 #include "geometry/contour_checks.h"
-#include "geometry/text_format.h"
-#include "inviscid/influence.h"
+#include "inviscid/panel_kernels.h"
 
 namespace velaro {
 
@@ -29,6 +29,142 @@ bool factors_usable(const Eigen::PartialPivLU<Eigen::MatrixXd>& lu) {
 }
 
 bool all_finite(const Eigen::VectorXd& v) { return v.allFinite(); }
+
+// Node coordinates of the solver: panel starts, plus the last end point
+// unless it returns onto the first point (a closed contour).
+struct SolverNodes {
+  std::vector<double> x, y;
+  bool closed = false;
+  std::size_t size() const { return x.size(); }
+};
+
+SolverNodes solver_nodes(const std::vector<Panel>& panels) {
+  SolverNodes nodes;
+  nodes.x.reserve(panels.size() + 1);
+  nodes.y.reserve(panels.size() + 1);
+  for (const Panel& p : panels) {
+    nodes.x.push_back(p.start.x);
+    nodes.y.push_back(p.start.y);
+  }
+  const Point last_end = panels.back().end;
+  nodes.closed = !(std::abs(last_end.x - panels.front().start.x) >= 1e-10 ||
+                   std::abs(last_end.y - panels.front().start.y) >= 1e-10);
+  if (!nodes.closed) {
+    nodes.x.push_back(last_end.x);
+    nodes.y.push_back(last_end.y);
+  }
+  return nodes;
+}
+
+// Gap-panel weights: uniform source (scs) and vortex (sds) parts of the
+// gap, from the gap projected across and along the TE bisector. A gap below
+// 1e-4 chords counts as closed: pure source, no vortex.
+struct GapWeights {
+  double scs = 1.0;
+  double sds = 0.0;
+};
+
+GapWeights gap_weights(const std::vector<Panel>& panels, const SolverNodes& nodes, double chord) {
+  const std::size_t n = nodes.size();
+  const double gx = nodes.x[n - 1] - nodes.x[0];
+  const double gy = nodes.y[n - 1] - nodes.y[0];
+  const double gap = std::sqrt(gx * gx + gy * gy);
+  GapWeights w;
+  if (!(1e-4 * chord > gap)) {
+    const double a = (panels.front().t.x - panels.back().t.x) / 2.0;
+    const double b = (panels.front().t.y - panels.back().t.y) / 2.0;
+    w.scs = (a * gy - b * gx) / gap;
+    w.sds = (b * gy + a * gx) / gap;
+  }
+  return w;
+}
+
+// The (n+1) x (n+1) system and its right-hand sides for alpha = 0 and 90
+// degrees: stream function psi(node i) - psi0 = -psi_inf(node i), plus the
+// trailing-edge condition.
+struct SolverSystem {
+  Eigen::MatrixXd a;
+  Eigen::VectorXd r0, r90;
+};
+
+SolverSystem assemble_solver_system(const SolverNodes& nodes, const GapWeights& w, double seps) {
+  const std::vector<double>& x = nodes.x;
+  const std::vector<double>& y = nodes.y;
+  const std::size_t n = nodes.size();
+  const Eigen::Index dim = static_cast<Eigen::Index>(n) + 1;
+  SolverSystem sys{Eigen::MatrixXd::Zero(dim, dim), Eigen::VectorXd(dim), Eigen::VectorXd(dim)};
+  const Eigen::Index nl = static_cast<Eigen::Index>(n) - 1;
+  // Each row is accumulated in a contiguous buffer, then stored (the matrix
+  // is column-major, so row-wise accumulation in place would stride).
+  std::vector<double> coef(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const double xi = x[i], yi = y[i];
+    std::fill(coef.begin(), coef.end(), 0.0);
+    for (std::size_t j = 0; j < n; ++j) {
+      const std::size_t jp = j + 1 == n ? 0 : j + 1;
+      const double dx = x[jp] - x[j];
+      const double dy = y[jp] - y[j];
+      const double lsq = dx * dx + dy * dy;
+      if (lsq < kNullPanelSq) continue;
+      const bool gap_panel = !nodes.closed && j + 1 == n;
+      if (gap_panel && lsq < seps * seps) continue;
+      const PanelFrame f = panel_frame(x[j], y[j], x[jp], y[jp], xi, yi, false, i == j, i == jp);
+      if (!gap_panel) {
+        const VortexTerms vt = vortex_terms(f);
+        const double psid = vt.psid_num / (f.x1 - f.x2);
+        coef[j] += kOneOver4Pi * (vt.psis - psid);
+        coef[jp] += kOneOver4Pi * (vt.psis + psid);
+      } else {
+        const double apan = std::atan2(-f.sx, f.sy) + std::numbers::pi;
+        const TePanelTerms te = te_panel_terms(f, apan);
+        coef[n - 1] -= 0.5 * kOneOver2Pi * w.scs * te.psig;
+        coef[0] += 0.5 * kOneOver2Pi * w.scs * te.psig;
+        coef[n - 1] += 0.5 * kOneOver2Pi * w.sds * te.pgam;
+        coef[0] -= 0.5 * kOneOver2Pi * w.sds * te.pgam;
+      }
+    }
+    const Eigen::Index row = static_cast<Eigen::Index>(i);
+    for (std::size_t j = 0; j < n; ++j) sys.a(row, static_cast<Eigen::Index>(j)) = coef[j];
+    sys.a(row, dim - 1) = -1.0;
+    sys.r0[row] = -yi;
+    sys.r90[row] = xi;
+  }
+  // Trailing-edge condition: equal and opposite vorticity on the two TE
+  // nodes, or zero vorticity on the single TE node of a closed contour.
+  sys.a(dim - 1, 0) = 1.0;
+  if (!nodes.closed) sys.a(dim - 1, nl) = 1.0;
+  sys.r0[dim - 1] = 0.0;
+  sys.r90[dim - 1] = 0.0;
+  return sys;
+}
+
+// Lift and moment of the pressure distribution: trapezoidal pressure
+// integral round the closed polygon; moment about (0.25 chord, 0),
+// normalised by the chord.
+void integrate_forces(const SolverNodes& nodes, double chord, double ca, double sa, InviscidSolution& sol) {
+  const std::vector<double>& x = nodes.x;
+  const std::vector<double>& y = nodes.y;
+  const std::size_t n = nodes.size();
+  double cl = 0.0, cm_sum = 0.0;
+  for (std::size_t k = 1; k <= n; ++k) {
+    const std::size_t km = k - 1;
+    const std::size_t kk = k == n ? 0 : k;
+    const double dx = x[kk] - x[km];
+    const double dy = y[kk] - y[km];
+    const double DX = dx * ca + dy * sa;
+    const double DY = dy * ca - dx * sa;
+    const double ag = (sol.cp[km] + sol.cp[kk]) / 2.0;
+    const double dg = sol.cp[kk] - sol.cp[km];
+    const double mx = (x[km] + x[kk]) / 2.0 - 0.25 * chord;
+    const double my = (y[km] + y[kk]) / 2.0;
+    const double ax = mx * ca + my * sa;
+    const double ay = my * ca - mx * sa;
+    cl += DX * ag;
+    cm_sum += ag * (DX * ax + DY * ay) / chord + dg * (DX * DX) / (12.0 * chord) + dg * (DY * DY) / (12.0 * chord);
+  }
+  sol.cl = cl;
+  sol.cm = -cm_sum;
+}
 
 }  // namespace
 
@@ -53,23 +189,8 @@ std::expected<InviscidSolution, SolverError> InviscidSolver::solve(Body body, co
   if (!std::isfinite(flow.v_inf) || flow.v_inf == 0.0)
     return std::unexpected(SolverError::invalid_flow("free-stream speed is " + text::display(flow.v_inf)));
 
-  // Nodes: panel starts, plus the last end point unless it returns onto the
-  // first point.
-  std::vector<double> x, y;
-  x.reserve(npan + 1);
-  y.reserve(npan + 1);
-  for (const Panel& p : panels) {
-    x.push_back(p.start.x);
-    y.push_back(p.start.y);
-  }
-  const Point last_end = panels.back().end;
-  const bool closed =
-      !(std::abs(last_end.x - panels.front().start.x) >= 1e-10 || std::abs(last_end.y - panels.front().start.y) >= 1e-10);
-  if (!closed) {
-    x.push_back(last_end.x);
-    y.push_back(last_end.y);
-  }
-  const std::size_t n = x.size();
+  const SolverNodes nodes = solver_nodes(panels);
+  const std::size_t n = nodes.size();
 
   double perimeter = 0.0;
   for (const Panel& p : panels) perimeter += p.length;
@@ -83,71 +204,12 @@ std::expected<InviscidSolution, SolverError> InviscidSolver::solve(Body body, co
     return std::unexpected(SolverError::invalid_flow("reference chord from the first point to the leftmost point is " +
                                                      text::display(chord)));
 
-  // Gap-panel weights: uniform source (scs) and vortex (sds) parts of the
-  // gap, from the gap projected across and along the TE bisector.
-  const double gx = x[n - 1] - x[0];
-  const double gy = y[n - 1] - y[0];
-  const double gap = std::sqrt(gx * gx + gy * gy);
-  double scs = 1.0, sds = 0.0;
-  if (!(1e-4 * chord > gap)) {
-    const double a = (panels.front().t.x - panels.back().t.x) / 2.0;
-    const double b = (panels.front().t.y - panels.back().t.y) / 2.0;
-    scs = (a * gy - b * gx) / gap;
-    sds = (b * gy + a * gx) / gap;
-  }
-
-  // (n+1) x (n+1) system: stream function psi(node i) - psi0 = -psi_inf(node i),
-  // plus the trailing-edge condition; right sides for alpha = 0 and 90 deg.
-  const Eigen::Index dim = static_cast<Eigen::Index>(n) + 1;
-  Eigen::MatrixXd A = Eigen::MatrixXd::Zero(dim, dim);
-  Eigen::VectorXd r0(dim), r90(dim);
-  const Eigen::Index nl = static_cast<Eigen::Index>(n) - 1;
-  // Each row is accumulated in a contiguous buffer, then stored (the matrix
-  // is column-major, so row-wise accumulation in place would stride).
-  std::vector<double> coef(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    const double xi = x[i], yi = y[i];
-    std::fill(coef.begin(), coef.end(), 0.0);
-    for (std::size_t j = 0; j < n; ++j) {
-      const std::size_t jp = j + 1 == n ? 0 : j + 1;
-      const double dx = x[jp] - x[j];
-      const double dy = y[jp] - y[j];
-      const double lsq = dx * dx + dy * dy;
-      if (lsq < kNullPanelSq) continue;
-      const bool gap_panel = !closed && j + 1 == n;
-      if (gap_panel && lsq < seps * seps) continue;
-      const PanelFrame f = panel_frame(x[j], y[j], x[jp], y[jp], xi, yi, false, i == j, i == jp);
-      if (!gap_panel) {
-        const VortexTerms vt = vortex_terms(f);
-        const double psid = vt.psid_num / (f.x1 - f.x2);
-        coef[j] += kQopi * (vt.psis - psid);
-        coef[jp] += kQopi * (vt.psis + psid);
-      } else {
-        const double apan = std::atan2(-f.sx, f.sy) + std::numbers::pi;
-        const TePanelTerms te = te_panel_terms(f, apan);
-        coef[n - 1] -= 0.5 * kHopi * scs * te.psig;
-        coef[0] += 0.5 * kHopi * scs * te.psig;
-        coef[n - 1] += 0.5 * kHopi * sds * te.pgam;
-        coef[0] -= 0.5 * kHopi * sds * te.pgam;
-      }
-    }
-    const Eigen::Index row = static_cast<Eigen::Index>(i);
-    for (std::size_t j = 0; j < n; ++j) A(row, static_cast<Eigen::Index>(j)) = coef[j];
-    A(row, dim - 1) = -1.0;
-    r0[row] = -yi;
-    r90[row] = xi;
-  }
-  // Trailing-edge condition: equal and opposite vorticity on the two TE
-  // nodes, or zero vorticity on the single TE node of a closed contour.
-  A(dim - 1, 0) = 1.0;
-  if (!closed) A(dim - 1, nl) = 1.0;
-  r0[dim - 1] = 0.0;
-  r90[dim - 1] = 0.0;
-
-  const Eigen::PartialPivLU<Eigen::MatrixXd> lu(A);
+  const SolverSystem sys = assemble_solver_system(nodes, gap_weights(panels, nodes, chord), seps);
+  const Eigen::Index dim = sys.a.rows();
+  const Eigen::PartialPivLU<Eigen::MatrixXd> lu(sys.a);
   if (!factors_usable(lu)) return std::unexpected(SolverError::singular_matrix());
-  const Eigen::VectorXd g0 = lu.solve(r0);
-  const Eigen::VectorXd g90 = lu.solve(r90);
+  const Eigen::VectorXd g0 = lu.solve(sys.r0);
+  const Eigen::VectorXd g90 = lu.solve(sys.r90);
   if (!all_finite(g0) || !all_finite(g90)) return std::unexpected(SolverError::singular_matrix());
 
   const double ca = std::cos(flow.alpha);
@@ -164,27 +226,7 @@ std::expected<InviscidSolution, SolverError> InviscidSolver::solve(Body body, co
   sol.psi0 = ca * g0[dim - 1] + sa * g90[dim - 1];
   sol.body_node_counts = {n};
 
-  // Trapezoidal pressure integral round the closed polygon; moment about
-  // (0.25 chord, 0), normalised by the chord.
-  double cl = 0.0, cm_sum = 0.0;
-  for (std::size_t k = 1; k <= n; ++k) {
-    const std::size_t km = k - 1;
-    const std::size_t kk = k == n ? 0 : k;
-    const double dx = x[kk] - x[km];
-    const double dy = y[kk] - y[km];
-    const double DX = dx * ca + dy * sa;
-    const double DY = dy * ca - dx * sa;
-    const double ag = (sol.cp[km] + sol.cp[kk]) / 2.0;
-    const double dg = sol.cp[kk] - sol.cp[km];
-    const double mx = (x[km] + x[kk]) / 2.0 - 0.25 * chord;
-    const double my = (y[km] + y[kk]) / 2.0;
-    const double ax = mx * ca + my * sa;
-    const double ay = my * ca - mx * sa;
-    cl += DX * ag;
-    cm_sum += ag * (DX * ax + DY * ay) / chord + dg * (DX * DX) / (12.0 * chord) + dg * (DY * DY) / (12.0 * chord);
-  }
-  sol.cl = cl;
-  sol.cm = -cm_sum;
+  integrate_forces(nodes, chord, ca, sa, sol);
   if (!std::isfinite(sol.cl) || !std::isfinite(sol.cm)) return std::unexpected(SolverError::singular_matrix());
   return sol;
 }

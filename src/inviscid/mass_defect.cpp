@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "inviscid/influence.h"
+#include "inviscid/airfoil_influence.h"
 #include "inviscid/wake_influence.h"
 
 namespace velaro {
@@ -21,19 +21,19 @@ void airfoil_mass_rhs(const FactorizedSystem& system, Eigen::MatrixXd& rhs) {
   const AirfoilGeometry& g = system.geometry;
   const std::size_t n = g.n;
   for (std::size_t i = 0; i < n; ++i) {
-    const PsilinResult r = psilin_internal(g, i, g.x[i], g.y[i], true);
+    const PanelInfluence r = airfoil_panel_influence(g, i, g.x[i], g.y[i], true);
     for (std::size_t j = 0; j < n; ++j) rhs(idx(i), idx(j)) = -r.dzdm[j];
   }
   if (system.control) {
     const BisectorControl& c = *system.control;
-    const PsilinResult r = psilin_with_dqdm(g, n, c.x, c.y, c.nx, c.ny);
+    const PanelInfluence r = airfoil_panel_influence_with_velocity(g, n, c.x, c.y, c.nx, c.ny);
     for (std::size_t j = 0; j < n; ++j) rhs(idx(n - 1), idx(j)) = -r.dqdm[j];
   }
 }
 
 }  // namespace
 
-std::expected<Eigen::MatrixXd, InviscidError> build_dij(const FactorizedSystem& system) {
+std::expected<Eigen::MatrixXd, InviscidError> mass_defect_matrix(const FactorizedSystem& system) {
   const std::size_t n = system.geometry.n;
   if (n == 0) return Eigen::MatrixXd(0, 0);
   Eigen::MatrixXd b = Eigen::MatrixXd::Zero(idx(n + 1), idx(n));
@@ -43,7 +43,7 @@ std::expected<Eigen::MatrixXd, InviscidError> build_dij(const FactorizedSystem& 
   return Eigen::MatrixXd(sol->topRows(idx(n)));
 }
 
-std::expected<Eigen::MatrixXd, InviscidError> build_dij_with_wake_state(const FactorizedSystem& system,
+std::expected<Eigen::MatrixXd, InviscidError> mass_defect_matrix_with_wake(const FactorizedSystem& system,
                                                                         std::span<const double> wake_x,
                                                                         std::span<const double> wake_y,
                                                                         std::span<const double> wake_nx,
@@ -58,7 +58,7 @@ std::expected<Eigen::MatrixXd, InviscidError> build_dij_with_wake_state(const Fa
   if (wake_ny.size() != nw) return std::unexpected(InviscidError::spline_failed("wake_x and wake_ny must have the same length"));
   if (wake_apanel.size() != nw) return std::unexpected(InviscidError::spline_failed("wake_x and wake_apanel must have the same length"));
 
-  if (nw == 0) return build_dij(system);
+  if (nw == 0) return mass_defect_matrix(system);
 
   const AirfoilGeometry& g = system.geometry;
   const std::size_t n = g.n;
@@ -85,7 +85,7 @@ std::expected<Eigen::MatrixXd, InviscidError> build_dij_with_wake_state(const Fa
   Eigen::MatrixXd b = Eigen::MatrixXd::Zero(idx(n + 1), idx(nt));
   airfoil_mass_rhs(system, b);
   for (std::size_t i = 0; i < n; ++i) {
-    const PswlinResult r = pswlin(ax, ay, aap, g.x[i], g.y[i], g.nx[i], g.ny[i], n, i);
+    const WakePanelInfluence r = wake_panel_influence(ax, ay, aap, g.x[i], g.y[i], g.nx[i], g.ny[i], n, i);
     for (std::size_t k = 0; k < nw; ++k) b(idx(i), idx(n + k)) = -r.dzdm[n + k];
   }
   if (g.sharp) b.block(idx(n - 1), idx(n), 1, idx(nw)).setZero();
@@ -100,12 +100,12 @@ std::expected<Eigen::MatrixXd, InviscidError> build_dij_with_wake_state(const Fa
   Eigen::MatrixXd cij(idx(nw), idx(n));
   for (std::size_t k = 0; k < nw; ++k) {
     const std::size_t w = n + k;
-    const PsilinResult r = psilin_with_dqdm(g, w, wake_x[k], wake_y[k], wake_nx[k], wake_ny[k]);
+    const PanelInfluence r = airfoil_panel_influence_with_velocity(g, w, wake_x[k], wake_y[k], wake_nx[k], wake_ny[k]);
     for (std::size_t j = 0; j < n; ++j) {
       cij(idx(k), idx(j)) = r.dqdg[j];
       dij(idx(w), idx(j)) = r.dqdm[j];
     }
-    const PswlinResult rw = pswlin(ax, ay, aap, wake_x[k], wake_y[k], wake_nx[k], wake_ny[k], n, w);
+    const WakePanelInfluence rw = wake_panel_influence(ax, ay, aap, wake_x[k], wake_y[k], wake_nx[k], wake_ny[k], n, w);
     for (std::size_t j = 0; j < nw; ++j) dij(idx(w), idx(n + j)) = rw.dqdm[n + j];
   }
   dij.bottomRows(idx(nw)).noalias() += cij * dij.topRows(idx(n));

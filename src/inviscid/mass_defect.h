@@ -15,15 +15,15 @@ namespace velaro {
 
 // n x n matrix of the airfoil alone: the airfoil sources change the vorticity
 // the airfoil system must carry, and that vorticity is the surface speed.
-std::expected<Eigen::MatrixXd, InviscidError> build_dij(const FactorizedSystem& system);
+std::expected<Eigen::MatrixXd, InviscidError> mass_defect_matrix(const FactorizedSystem& system);
 
 // (n+nw) x (n+nw) matrix with the wake given by its node coordinates,
 // normals and panel angles (equal lengths nw). Wake rows hold the normal
 // derivative of the stream function (the speed along the wake) including the
 // change of airfoil vorticity; the first wake row equals the lower
-// trailing-edge row. An empty wake returns build_dij's matrix. Vectors of
+// trailing-edge row. An empty wake returns mass_defect_matrix's matrix. Vectors of
 // unequal length are refused with an error naming the pair.
-std::expected<Eigen::MatrixXd, InviscidError> build_dij_with_wake_state(const FactorizedSystem& system,
+std::expected<Eigen::MatrixXd, InviscidError> mass_defect_matrix_with_wake(const FactorizedSystem& system,
                                                                         std::span<const double> wake_x,
                                                                         std::span<const double> wake_y,
                                                                         std::span<const double> wake_nx,

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "common/text_format.h"
 #include "geometry/spline_kernels.h"
-#include "geometry/text_format.h"
 
 namespace velaro {
 
@@ -37,8 +37,8 @@ std::expected<AirfoilGeometry, InviscidError> AirfoilGeometry::from_points(std::
     if (std::abs(g.s[j + 1] - g.s[j]) < 1e-12) return std::unexpected(InviscidError::duplicate_points(j));
   }
 
-  g.xp = spline::segspl(g.s, g.x);
-  g.yp = spline::segspl(g.s, g.y);
+  g.xp = spline::knot_slopes(g.s, g.x);
+  g.yp = spline::knot_slopes(g.s, g.y);
 
   g.nx.resize(n);
   g.ny.resize(n);
@@ -77,8 +77,8 @@ std::expected<AirfoilGeometry, InviscidError> AirfoilGeometry::from_points(std::
   g.aste = b * gy + a * gx;
 
   g.s_le = spline::leading_edge_arc(g.s, g.x, g.xp, g.y, g.yp, g.x_te, g.y_te);
-  g.x_le = spline::seval_1d(g.s, g.x, g.xp, g.s_le);
-  g.y_le = spline::seval_1d(g.s, g.y, g.yp, g.s_le);
+  g.x_le = spline::value_at(g.s, g.x, g.xp, g.s_le);
+  g.y_le = spline::value_at(g.s, g.y, g.yp, g.s_le);
 
   g.chord = std::sqrt((g.x_te - g.x_le) * (g.x_te - g.x_le) + (g.y_te - g.y_le) * (g.y_te - g.y_le));
   if (g.chord == 0.0 || !std::isfinite(g.chord)) return std::unexpected(InviscidError::invalid_chord(g.chord));

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "inviscid/influence.h"
+#include "inviscid/airfoil_influence.h"
 #include "inviscid/wake_spacing.h"
 
 namespace velaro {
@@ -25,8 +25,8 @@ struct GradientCoefficients {
 
 GradientCoefficients gradient_coefficients(const AirfoilGeometry& geometry, std::size_t field_index, double x,
                                            double y) {
-  return {psilin_with_dqdm(geometry, field_index, x, y, 1.0, 0.0).dqdg,
-          psilin_with_dqdm(geometry, field_index, x, y, 0.0, 1.0).dqdg};
+  return {airfoil_panel_influence_with_velocity(geometry, field_index, x, y, 1.0, 0.0).dqdg,
+          airfoil_panel_influence_with_velocity(geometry, field_index, x, y, 0.0, 1.0).dqdg};
 }
 
 }  // namespace
@@ -52,7 +52,7 @@ WakeGeometry build_wake(const AirfoilGeometry& geometry, std::span<const double>
 
   const auto& s = geometry.s;
   const double ds1 = 0.5 * ((s[n - 1] - s[n - 2]) + (s[1] - s[0]));
-  w.s = setexp(nw, ds1, wake_length * geometry.chord);
+  w.s = geometric_spacing(nw, ds1, wake_length * geometry.chord);
   w.x.assign(nw, 0.0);
   w.y.assign(nw, 0.0);
   w.nx.assign(nw, 0.0);

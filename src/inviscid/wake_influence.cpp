@@ -4,7 +4,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "inviscid/influence.h"
+#include "inviscid/panel_kernels.h"
 
 namespace velaro {
 
@@ -24,10 +24,11 @@ EndTerms end_terms(bool is_field_node, double rs, double sgn, double x, double y
 
 }  // namespace
 
-PswlinResult pswlin(std::span<const double> x, std::span<const double> y, std::span<const double> apanel,
-                    double xi, double yi, double nxi, double nyi, std::size_t n, std::size_t io) {
+WakePanelInfluence wake_panel_influence(std::span<const double> x, std::span<const double> y,
+                                        std::span<const double> apanel, double xi, double yi, double nxi, double nyi,
+                                        std::size_t n, std::size_t io) {
   const std::size_t total = std::min({x.size(), y.size(), apanel.size()});
-  PswlinResult out{std::vector<double>(total, 0.0), std::vector<double>(total, 0.0)};
+  WakePanelInfluence out{std::vector<double>(total, 0.0), std::vector<double>(total, 0.0)};
   if (total < n + 2) return out;  // fewer than two wake nodes: no wake panel
   const std::size_t last = total - 1;
   const bool field_on_wake = io >= n && io < total;
@@ -74,24 +75,24 @@ PswlinResult pswlin(std::span<const double> x, std::span<const double> y, std::s
     {
       const SourceHalfPanel h =
           source_half_panel(x1, x0, yy, g1, g0, t1, t0, rs1, rs0, apan, 1.0 / (x1 - x0), true, x1i, yyi);
-      out.dzdm[jm] += kQopi * (h.pdif - h.psum) * dsim;
-      out.dzdm[jo] += kQopi * (-h.psum - h.pdif) * dsio;
-      out.dzdm[jp] += kQopi * (h.psum * (dsio + dsim) + h.pdif * (dsio - dsim));
-      out.dqdm[jm] += kQopi * (h.pdni - h.psni) * dsim;
-      out.dqdm[jo] += kQopi * (-h.psni - h.pdni) * dsio;
-      out.dqdm[jp] += kQopi * (h.psni * (dsio + dsim) + h.pdni * (dsio - dsim));
+      out.dzdm[jm] += kOneOver4Pi * (h.pdif - h.psum) * dsim;
+      out.dzdm[jo] += kOneOver4Pi * (-h.psum - h.pdif) * dsio;
+      out.dzdm[jp] += kOneOver4Pi * (h.psum * (dsio + dsim) + h.pdif * (dsio - dsim));
+      out.dqdm[jm] += kOneOver4Pi * (h.pdni - h.psni) * dsim;
+      out.dqdm[jo] += kOneOver4Pi * (-h.psni - h.pdni) * dsio;
+      out.dqdm[jp] += kOneOver4Pi * (h.psni * (dsio + dsim) + h.pdni * (dsio - dsim));
     }
 
     // Half panel from the midpoint to end 2.
     {
       const SourceHalfPanel h =
           source_half_panel(x0, x2, yy, g0, g2, t0, t2, rs0, rs2, apan, 1.0 / (x0 - x2), true, x1i, yyi);
-      out.dzdm[jo] += kQopi * (-h.psum * (dsip + dsio) - h.pdif * (dsip - dsio));
-      out.dzdm[jp] += kQopi * (h.psum - h.pdif) * dsio;
-      out.dzdm[jq] += kQopi * (h.psum + h.pdif) * dsip;
-      out.dqdm[jo] += kQopi * (-h.psni * (dsip + dsio) - h.pdni * (dsip - dsio));
-      out.dqdm[jp] += kQopi * (h.psni - h.pdni) * dsio;
-      out.dqdm[jq] += kQopi * (h.psni + h.pdni) * dsip;
+      out.dzdm[jo] += kOneOver4Pi * (-h.psum * (dsip + dsio) - h.pdif * (dsip - dsio));
+      out.dzdm[jp] += kOneOver4Pi * (h.psum - h.pdif) * dsio;
+      out.dzdm[jq] += kOneOver4Pi * (h.psum + h.pdif) * dsip;
+      out.dqdm[jo] += kOneOver4Pi * (-h.psni * (dsip + dsio) - h.pdni * (dsip - dsio));
+      out.dqdm[jp] += kOneOver4Pi * (h.psni - h.pdni) * dsio;
+      out.dqdm[jq] += kOneOver4Pi * (h.psni + h.pdni) * dsip;
     }
   }
   return out;

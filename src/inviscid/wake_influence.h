@@ -6,7 +6,7 @@
 
 namespace velaro {
 
-struct PswlinResult {
+struct WakePanelInfluence {
   // Length n + nw; only the wake entries n..n+nw-1 are written.
   std::vector<double> dzdm;  // dpsi / dm_j
   std::vector<double> dqdm;  // d(dpsi/dn) / dm_j along the given unit direction
@@ -18,7 +18,8 @@ struct PswlinResult {
 // split at its midpoint into two half panels whose strengths follow the
 // mass differences of the neighbouring nodes. io is the global index of the
 // field point: an airfoil node, a wake node, or anything else off the wake.
-PswlinResult pswlin(std::span<const double> x, std::span<const double> y, std::span<const double> apanel,
-                    double xi, double yi, double nxi, double nyi, std::size_t n, std::size_t io);
+WakePanelInfluence wake_panel_influence(std::span<const double> x, std::span<const double> y,
+                                        std::span<const double> apanel, double xi, double yi, double nxi, double nyi,
+                                        std::size_t n, std::size_t io);
 
 }  // namespace velaro

@@ -5,7 +5,7 @@
 
 namespace velaro {
 
-std::vector<double> setexp(std::size_t count, double ds1, double smax) {
+std::vector<double> geometric_spacing(std::size_t count, double ds1, double smax) {
   if (count == 0) return {};
   if (count == 1) return {0.0};
 

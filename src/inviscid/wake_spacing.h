@@ -10,6 +10,6 @@ namespace velaro {
 // [0, ds1] whatever smax is, count 0 gives an empty vector. The ratio is
 // found by a Newton iteration on the count-1'th root of the series sum; an
 // unconverged iteration keeps its last finite ratio, so the call never fails.
-std::vector<double> setexp(std::size_t count, double ds1, double smax);
+std::vector<double> geometric_spacing(std::size_t count, double ds1, double smax);
 
 }  // namespace velaro

@@ -19,7 +19,7 @@ void register_repanel_kelvo(py::module_& m) {
         params.curv_param = to_float(curv_param, "curv_param");
         params.te_le_ratio = to_float(te_le_ratio, "te_le_ratio");
         params.te_spacing_ratio = to_float(te_spacing_ratio, "te_spacing_ratio");
-        auto points = velaro::repanel_kelvo(c, n, params);
+        auto points = velaro::repanel_coordinates(c, n, params);
         if (!points) {
           // A node count below the minimum is a bad argument; one whose
           // storage cannot exist is a memory error.
@@ -29,8 +29,9 @@ void register_repanel_kelvo(py::module_& m) {
         }
         return to_point_list(*points);
       },
-      doc::repanel_kelvo, py::arg("coords"), py::arg("n_panels") = kDefaultRepanelNodes, py::arg("curv_param") = 1.0,
-      py::arg("te_le_ratio") = 0.15, py::arg("te_spacing_ratio") = 0.667);
+      doc::repanel_kelvo, py::arg("coords"), py::arg("n_panels") = kDefaultRepanelNodes,
+      py::arg("curv_param") = RepanelParams{}.curv_param, py::arg("te_le_ratio") = RepanelParams{}.te_le_ratio,
+      py::arg("te_spacing_ratio") = RepanelParams{}.te_spacing_ratio);
 }
 
 void register_deflect_flap(py::module_& m) {

@@ -5,9 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "common/angles.h"
+#include "common/text_format.h"
 #include "geometry/body.h"
 #include "geometry/contour_checks.h"
-#include "geometry/text_format.h"
 #include "inviscid/inviscid_solver.h"
 #include "python/conversions.h"
 #include "python/docstrings.h"
@@ -17,8 +18,6 @@
 
 namespace velaro::python {
 namespace {
-
-constexpr double kDegToRad = 0.017453292519943295;
 
 // A non-finite angle cannot give a meaningful flow; it is reported as a
 // failure of that angle instead of a result full of NaN.

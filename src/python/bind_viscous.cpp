@@ -14,6 +14,7 @@
 #include "python/docstrings.h"
 #include "python/interrupts.h"
 #include "python/registry.h"
+#include "python/viscous_defaults.h"
 #include "python/worker_pool.h"
 #include "viscous/driver.h"
 #include "viscous/setup.h"
@@ -37,8 +38,8 @@ ViscousConfig make_config(double reynolds, double mach, double ncrit, std::uint6
   c.mach = mach;
   c.ncrit = ncrit;
   c.max_iterations = max_iterations;
-  c.tolerance = 1e-4;
-  c.wake_length = 1.0;
+  c.tolerance = viscous_defaults::kTolerance;
+  c.wake_length = viscous_defaults::kWakeLength;
   c.re_type = reynolds_type(re_type);
   return c;
 }
@@ -333,22 +334,29 @@ py::dict get_bl_distribution(py::object coords, py::object alpha_deg, py::object
 
 }  // namespace
 
+// Registers a viscous function: its two leading arguments, then the flow
+// keywords shared by all three with their defaults.
+template <typename F>
+void def_viscous(py::module_& m, const char* name, F&& f, const char* doc, py::arg first, py::arg second) {
+  namespace d = viscous_defaults;
+  m.def(name, std::forward<F>(f), doc, first, second, py::arg("reynolds") = d::kReynolds,
+        py::arg("mach") = d::kMach, py::arg("ncrit") = d::kNcrit, py::arg("max_iterations") = d::kMaxIterations,
+        py::arg("re_type") = d::kReType);
+}
+
 void register_analyze_faithful(py::module_& m) {
-  m.def("analyze_faithful", &analyze_faithful, doc::analyze_faithful, py::arg("coords"), py::arg("alpha_deg"),
-        py::arg("reynolds") = 1.0e6, py::arg("mach") = 0.0, py::arg("ncrit") = 9.0, py::arg("max_iterations") = 100,
-        py::arg("re_type") = 1);
+  def_viscous(m, "analyze_faithful", &analyze_faithful, doc::analyze_faithful, py::arg("coords"),
+              py::arg("alpha_deg"));
 }
 
 void register_analyze_faithful_batch(py::module_& m) {
-  m.def("analyze_faithful_batch", &analyze_faithful_batch, doc::analyze_faithful_batch, py::arg("coords"),
-        py::arg("alphas"), py::arg("reynolds") = 1.0e6, py::arg("mach") = 0.0, py::arg("ncrit") = 9.0,
-        py::arg("max_iterations") = 100, py::arg("re_type") = 1);
+  def_viscous(m, "analyze_faithful_batch", &analyze_faithful_batch, doc::analyze_faithful_batch, py::arg("coords"),
+              py::arg("alphas"));
 }
 
 void register_get_bl_distribution(py::module_& m) {
-  m.def("get_bl_distribution", &get_bl_distribution, doc::get_bl_distribution, py::arg("coords"),
-        py::arg("alpha_deg"), py::arg("reynolds") = 1.0e6, py::arg("mach") = 0.0, py::arg("ncrit") = 9.0,
-        py::arg("max_iterations") = 100, py::arg("re_type") = 1);
+  def_viscous(m, "get_bl_distribution", &get_bl_distribution, doc::get_bl_distribution, py::arg("coords"),
+              py::arg("alpha_deg"));
 }
 
 }  // namespace velaro::python

@@ -18,12 +18,12 @@ inline constexpr const char* analyze_inviscid =
 
 inline constexpr const char* analyze_faithful_batch =
     "analyze_faithful_batch(coords, alphas, reynolds=1.0e6, mach=0.0, ncrit=9.0, max_iterations=100, re_type=1)\n--\n\n"
-    "Batch viscous analysis: solve multiple alphas in parallel via rayon.\n\n"
+    "Batch viscous analysis: solve multiple alphas in parallel on a worker pool.\n\n"
     "Returns a list of dicts (same schema as analyze_faithful), one per alpha.";
 
 inline constexpr const char* analyze_inviscid_batch =
     "analyze_inviscid_batch(coords, alphas)\n--\n\n"
-    "Batch inviscid analysis: solve multiple alphas in parallel via rayon.\n\n"
+    "Batch inviscid analysis: solve multiple alphas in parallel on a worker pool.\n\n"
     "Returns a list of dicts (same schema as analyze_inviscid), one per alpha.";
 
 inline constexpr const char* generate_naca4 =

@@ -14,8 +14,8 @@
 
 #include <unistd.h>
 
+#include "common/text_format.h"
 #include "geometry/contour_checks.h"
-#include "geometry/text_format.h"
 #include "inviscid/mass_defect.h"
 #include "inviscid/wake.h"
 #include "viscous/forces.h"
@@ -132,7 +132,7 @@ std::expected<OperPointResult, KelvoError> solve_operating_point_from_state(Kelv
   state.cl = compute_panel_forces_from_gamma(state.x, state.y, state.qinv, state.alpha).cl;
   rebuild_rows_for_numbering(state);
   if (!(state.dij_built && state.dij_current)) {
-    auto dij = build_dij_with_wake_state(system, state.wake_x, state.wake_y, state.wake_nx, state.wake_ny,
+    auto dij = mass_defect_matrix_with_wake(system, state.wake_x, state.wake_y, state.wake_nx, state.wake_ny,
                                          state.wake_apanel);
     if (!dij) return std::unexpected(KelvoError::from(dij.error()));
     state.dij = std::move(*dij);

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "boundary_layer/diagnostics.h"
-#include "geometry/text_format.h"
+#include "common/text_format.h"
 
 namespace velaro::newton_trace {
 

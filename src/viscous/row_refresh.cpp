@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "geometry/text_format.h"
+#include "common/text_format.h"
 #include "viscous/newton_trace.h"
 
 namespace velaro {

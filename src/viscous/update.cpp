@@ -7,7 +7,7 @@
 #include <cmath>
 
 #include "boundary_layer/closures.h"
-#include "geometry/text_format.h"
+#include "common/text_format.h"
 #include "viscous/forces.h"
 #include "viscous/newton_system.h"
 #include "viscous/newton_trace.h"

@@ -22,12 +22,12 @@ TABLE = {
     ),
     "analyze_faithful_batch": (
         "(coords, alphas, reynolds=1.0e6, mach=0.0, ncrit=9.0, max_iterations=100, re_type=1)",
-        "Batch viscous analysis: solve multiple alphas in parallel via rayon.\n\n"
+        "Batch viscous analysis: solve multiple alphas in parallel on a worker pool.\n\n"
         "Returns a list of dicts (same schema as analyze_faithful), one per alpha.",
     ),
     "analyze_inviscid_batch": (
         "(coords, alphas)",
-        "Batch inviscid analysis: solve multiple alphas in parallel via rayon.\n\n"
+        "Batch inviscid analysis: solve multiple alphas in parallel on a worker pool.\n\n"
         "Returns a list of dicts (same schema as analyze_inviscid), one per alpha.",
     ),
     "generate_naca4": (

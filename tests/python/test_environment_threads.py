@@ -18,6 +18,7 @@ import time
 import pytest
 
 import _velaro
+from conftest import flat
 
 # Trace switches whose lines do not change any number, and a crowd of other
 # names whose insertion and removal keeps the environment block growing and
@@ -33,10 +34,6 @@ TOGGLED = TRACE_SWITCHES + FILLER
 TOGGLE_SECONDS = 2.0
 
 ALPHAS = [-2.0, 0.0, 3.0, 6.0]
-
-
-def flat(points):
-    return [v for p in points for v in p]
 
 
 @pytest.fixture(scope="module")

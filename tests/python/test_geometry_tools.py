@@ -6,11 +6,7 @@ import pytest
 
 import _velaro
 
-from conftest import naca_coords
-
-
-def flat(points):
-    return [v for p in points for v in p]
+from conftest import flat, naca_coords
 
 
 # --- repanel_kelvo ---------------------------------------------------------

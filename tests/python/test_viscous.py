@@ -8,6 +8,7 @@ import time
 import pytest
 
 import _velaro
+from conftest import flat
 
 SINGLE_KEYS = [
     "cl", "cd", "cm", "converged", "iterations", "residual", "x_tr_upper", "x_tr_lower",
@@ -22,10 +23,6 @@ BL_KEYS = [
     "h_upper", "h_lower", "cf_upper", "cf_lower", "ue_upper", "ue_lower",
     "x_tr_upper", "x_tr_lower", "converged", "iterations", "residual", "success", "error",
 ]
-
-
-def flat(points):
-    return [v for p in points for v in p]
 
 
 def section(designation):

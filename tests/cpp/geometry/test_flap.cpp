@@ -7,33 +7,26 @@
 #include <numbers>
 #include <vector>
 
+#include "geometry/arc_length_spline.h"
 #include "geometry/flap.h"
-#include "geometry/kelvo_spline.h"
+#include "geometry/geometry_fixtures.h"
 #include "geometry/naca.h"
 #include "geometry/natural_spline.h"
 
-using velaro::kelvo_flap;
+using velaro::deflect_flap_points;
 using velaro::Point;
-using velaro::Spline1D;
+using velaro::ScalarSpline;
+
+using velaro::test::dist;
+using velaro::test::flatten;
 
 namespace {
 
 constexpr double kDeg = std::numbers::pi / 180.0;
 
-std::vector<double> flatten(const std::vector<Point>& pts) {
-  std::vector<double> out;
-  for (const Point& p : pts) {
-    out.push_back(p.x);
-    out.push_back(p.y);
-  }
-  return out;
-}
-
-double dist(const Point& a, const Point& b) { return std::hypot(b.x - a.x, b.y - a.y); }
-
 // x(s), y(s) of a contour over its chord length.
 struct ContourSplines {
-  Spline1D x, y;
+  ScalarSpline x, y;
   std::vector<double> s;
 };
 
@@ -43,7 +36,7 @@ ContourSplines splines_of(const std::vector<Point>& pts) {
     xv.push_back(p.x);
     yv.push_back(p.y);
   }
-  return {*Spline1D::create(s, xv), *Spline1D::create(s, yv), s};
+  return {*ScalarSpline::create(s, xv), *ScalarSpline::create(s, yv), s};
 }
 
 // Every interior panel is at least a fifth of each neighbour (zero-length
@@ -124,8 +117,8 @@ TEST(Flap, FoldedBreakPointsMeetAfterRotation) {
   const double xbf = 0.75, ybf = 0.01;
   for (double deg : {5.0, 15.0, 30.0}) {
     const double angle = deg * kDeg;
-    const double bots = velaro::sinvrt(cs.x, cs.s.back() - (input.back().x - xbf), xbf);
-    const auto [s1, s2] = velaro::sss(cs.x, cs.y, 2, bots, angle, xbf, ybf);
+    const double bots = velaro::invert_spline(cs.x, cs.s.back() - (input.back().x - xbf), xbf);
+    const auto [s1, s2] = velaro::break_positions(cs.x, cs.y, 2, bots, angle, xbf, ybf);
     const Point p1{cs.x.eval(s1), cs.y.eval(s1)};
     const Point p2{cs.x.eval(s2), cs.y.eval(s2)};
     EXPECT_LT(s1, s2);
@@ -137,8 +130,8 @@ TEST(Flap, FoldedBreakPointsMeetAfterRotation) {
   }
   // A zero angle gives one break position: the surface point nearest the
   // hinge, where the surface tangent is normal to the hinge vector.
-  const double tops = velaro::sinvrt(cs.x, cs.s.front() + (input.front().x - xbf), xbf);
-  const auto [a, b] = velaro::sss(cs.x, cs.y, 1, tops, 0.0, xbf, ybf);
+  const double tops = velaro::invert_spline(cs.x, cs.s.front() + (input.front().x - xbf), xbf);
+  const auto [a, b] = velaro::break_positions(cs.x, cs.y, 1, tops, 0.0, xbf, ybf);
   EXPECT_EQ(a, b);
   const double dot = (cs.x.eval(a) - xbf) * cs.x.deriv(a) + (cs.y.eval(a) - ybf) * cs.y.deriv(a);
   EXPECT_NEAR(dot, 0.0, 1e-8);
@@ -157,12 +150,12 @@ TEST(Flap, BreakResidualJacobianMatchesCentralDifferences) {
   const double stot = cs.s.back();
   for (const Case c : {Case{1.0, std::sin(0.1), 0.83 * stot, 0.87 * stot}, Case{1.0, 0.005, 0.84 * stot, 0.853 * stot},
                        Case{-1.0, std::sin(0.2), 0.14 * stot, 0.11 * stot}, Case{-1.0, 0.0, 0.151 * stot, 0.148 * stot}}) {
-    const auto r = velaro::sss_residual(cs.x, cs.y, c.sg, c.sind, xbf, ybf, c.s1, c.s2);
+    const auto r = velaro::break_residual(cs.x, cs.y, c.sg, c.sind, xbf, ybf, c.s1, c.s2);
     ASSERT_TRUE(r.valid);
-    const auto p1 = velaro::sss_residual(cs.x, cs.y, c.sg, c.sind, xbf, ybf, c.s1 + h, c.s2);
-    const auto m1 = velaro::sss_residual(cs.x, cs.y, c.sg, c.sind, xbf, ybf, c.s1 - h, c.s2);
-    const auto p2 = velaro::sss_residual(cs.x, cs.y, c.sg, c.sind, xbf, ybf, c.s1, c.s2 + h);
-    const auto m2 = velaro::sss_residual(cs.x, cs.y, c.sg, c.sind, xbf, ybf, c.s1, c.s2 - h);
+    const auto p1 = velaro::break_residual(cs.x, cs.y, c.sg, c.sind, xbf, ybf, c.s1 + h, c.s2);
+    const auto m1 = velaro::break_residual(cs.x, cs.y, c.sg, c.sind, xbf, ybf, c.s1 - h, c.s2);
+    const auto p2 = velaro::break_residual(cs.x, cs.y, c.sg, c.sind, xbf, ybf, c.s1, c.s2 + h);
+    const auto m2 = velaro::break_residual(cs.x, cs.y, c.sg, c.sind, xbf, ybf, c.s1, c.s2 - h);
     const auto near = [](double analytic, double fd) { EXPECT_NEAR(analytic, fd, 1e-6 * (1.0 + std::abs(fd))); };
     near(r.j11, (p1.res1 - m1.res1) / (2 * h));
     near(r.j21, (p1.res2 - m1.res2) / (2 * h));
@@ -173,14 +166,14 @@ TEST(Flap, BreakResidualJacobianMatchesCentralDifferences) {
 
 TEST(Flap, InverseSplineFindsTheTargetOrKeepsTheGuess) {
   std::vector<double> s{0.0, 1.0, 2.0, 3.0}, x{0.0, 1.0, 4.0, 9.0};
-  auto sp = Spline1D::create(s, x);
+  auto sp = ScalarSpline::create(s, x);
   ASSERT_TRUE(sp);
-  const double root = velaro::sinvrt(*sp, 2.5, 6.0);
+  const double root = velaro::invert_spline(*sp, 2.5, 6.0);
   EXPECT_NEAR(sp->eval(root), 6.0, 1e-4);
   // A flat spline has no slope to follow: the guess comes back.
   std::vector<double> flat{2.0, 2.0, 2.0, 2.0};
-  auto fs = Spline1D::create(s, flat);
-  EXPECT_EQ(velaro::sinvrt(*fs, 1.3, 5.0), 1.3);
+  auto fs = ScalarSpline::create(s, flat);
+  EXPECT_EQ(velaro::invert_spline(*fs, 1.3, 5.0), 1.3);
 }
 
 TEST(Flap, TrivialCasesReturnTheInput) {
@@ -191,7 +184,7 @@ TEST(Flap, TrivialCasesReturnTheInput) {
   const std::vector<Point> five{{1, 0}, {0.5, 0.1}, {0, 0}, {0.5, -0.1}, {1, 0.01}};
   EXPECT_EQ(velaro::deflect_flap(flatten(four), 0.7, 10.0), four);
   EXPECT_EQ(velaro::deflect_flap(flatten(five), 0.7, 10.0), five);
-  EXPECT_EQ(kelvo_flap(five, 0.7, 0.5, 10.0), five);
+  EXPECT_EQ(deflect_flap_points(five, 0.7, 0.5, 10.0), five);
   // Three points (six values) and odd counts are refused by the module step.
   EXPECT_TRUE(velaro::deflect_flap(std::vector<double>{1, 0, 0, 0, 1, 0.1}, 0.7, 10.0).empty());
   EXPECT_TRUE(velaro::deflect_flap(std::vector<double>{1, 0, 0, 0, 1, 0.1, 0.5}, 0.7, 10.0).empty());

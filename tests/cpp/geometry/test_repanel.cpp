@@ -7,26 +7,19 @@
 #include <numbers>
 #include <vector>
 
-#include "geometry/natural_spline.h"
+#include "geometry/geometry_fixtures.h"
 #include "geometry/naca.h"
+#include "geometry/natural_spline.h"
 #include "geometry/repanel.h"
 
 using velaro::Point;
 using velaro::RepanelError;
 using velaro::RepanelParams;
 
+using velaro::test::dist;
+using velaro::test::flatten;
+
 namespace {
-
-std::vector<double> flatten(const std::vector<Point>& pts) {
-  std::vector<double> out;
-  for (const Point& p : pts) {
-    out.push_back(p.x);
-    out.push_back(p.y);
-  }
-  return out;
-}
-
-double dist(const Point& a, const Point& b) { return std::hypot(b.x - a.x, b.y - a.y); }
 
 // Dense polyline of the exact NACA 4-digit section (open trailing edge,
 // quartic coefficient -0.1015, thickness added vertically to the camber
@@ -89,7 +82,7 @@ TEST_P(RepanelNaca, NodesStayOnTheSectionAndClusterAtTheEnds) {
   const int designation = GetParam();
   const auto input = velaro::generate_naca4(static_cast<std::uint32_t>(designation), 123);
   const auto coords = flatten(input);
-  auto out = velaro::repanel_kelvo(coords, 160);
+  auto out = velaro::repanel_coordinates(coords, 160);
   ASSERT_TRUE(out);
   ASSERT_EQ(out->size(), 160u);
   ASSERT_TRUE(all_finite(*out));
@@ -135,7 +128,7 @@ INSTANTIATE_TEST_SUITE_P(Sections, RepanelNaca, ::testing::Values(12, 4412));
 
 TEST(Repanel, SpacingRatioAndCurvatureParameterShapeTheDistribution) {
   const auto coords = flatten(velaro::generate_naca4(12, 123));
-  auto even = velaro::repanel_kelvo(coords, 120, RepanelParams{0.0, 0.15, 1.0});
+  auto even = velaro::repanel_coordinates(coords, 120, RepanelParams{0.0, 0.15, 1.0});
   ASSERT_TRUE(even);
   // Without curvature attraction and with a unit spacing ratio the working
   // nodes are equally spaced in chord length from the start.
@@ -143,8 +136,8 @@ TEST(Repanel, SpacingRatioAndCurvatureParameterShapeTheDistribution) {
   const auto [mn, mx] = std::minmax_element(le.begin(), le.end());
   EXPECT_LT(*mx / *mn, 1.05);
 
-  auto strong = velaro::repanel_kelvo(coords, 120, RepanelParams{2.0, 0.15, 1.0});
-  auto weak = velaro::repanel_kelvo(coords, 120, RepanelParams{0.5, 0.15, 1.0});
+  auto strong = velaro::repanel_coordinates(coords, 120, RepanelParams{2.0, 0.15, 1.0});
+  auto weak = velaro::repanel_coordinates(coords, 120, RepanelParams{0.5, 0.15, 1.0});
   ASSERT_TRUE(strong && weak);
   const auto ls = panel_lengths(*strong);
   const auto lw = panel_lengths(*weak);
@@ -154,7 +147,7 @@ TEST(Repanel, SpacingRatioAndCurvatureParameterShapeTheDistribution) {
   // to their neighbours on both surfaces.
   double previous_upper = 2.0, previous_lower = 2.0;
   for (double ratio : {1.0, 0.8, 0.667, 0.55}) {
-    auto out = velaro::repanel_kelvo(coords, 120, RepanelParams{1.0, 0.15, ratio});
+    auto out = velaro::repanel_coordinates(coords, 120, RepanelParams{1.0, 0.15, ratio});
     ASSERT_TRUE(out);
     const auto lt = panel_lengths(*out);
     const double upper = lt[0] / lt[1];
@@ -170,11 +163,11 @@ TEST(Repanel, FewerThanThreeNodesAreRefused) {
   const auto input = velaro::generate_naca4(2412, 40);
   const auto coords = flatten(input);
   for (std::uint64_t n : {0u, 1u, 2u}) {
-    auto out = velaro::repanel_kelvo(coords, n);
+    auto out = velaro::repanel_coordinates(coords, n);
     ASSERT_FALSE(out);
     EXPECT_EQ(out.error().kind, RepanelError::Kind::TooFewNodes);
   }
-  auto three = velaro::repanel_kelvo(coords, 3);
+  auto three = velaro::repanel_coordinates(coords, 3);
   ASSERT_TRUE(three);
   EXPECT_EQ(three->size(), 3u);
   EXPECT_TRUE(all_finite(*three));
@@ -185,7 +178,7 @@ TEST(Repanel, InvalidInputGivesAnEmptyList) {
   const std::vector<double> odd{1, 0, 0, 0, 1, 0.1, 2};
   const std::vector<double> dup{1, 0, 0.5, 0.1, 0.5, 0.1, 0, 0, 1, -0.1};
   for (const auto& c : {five, odd, dup}) {
-    auto out = velaro::repanel_kelvo(c, 50);
+    auto out = velaro::repanel_coordinates(c, 50);
     ASSERT_TRUE(out);
     EXPECT_TRUE(out->empty());
   }
@@ -193,16 +186,16 @@ TEST(Repanel, InvalidInputGivesAnEmptyList) {
   for (double bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
     auto c = coords;
     c[7] = bad;
-    auto out = velaro::repanel_kelvo(c, 50);
+    auto out = velaro::repanel_coordinates(c, 50);
     ASSERT_TRUE(out);
     EXPECT_TRUE(out->empty());
-    auto p = velaro::repanel_kelvo(coords, 50, RepanelParams{bad, 0.15, 0.667});
+    auto p = velaro::repanel_coordinates(coords, 50, RepanelParams{bad, 0.15, 0.667});
     ASSERT_TRUE(p);
     EXPECT_TRUE(p->empty());
   }
   // Coordinates so large that the chord length overflows.
   std::vector<double> huge{1e308, 0, 0, 1e308, -1e308, 0, 0, -1e308};
-  auto h = velaro::repanel_kelvo(huge, 50);
+  auto h = velaro::repanel_coordinates(huge, 50);
   ASSERT_TRUE(h);
   EXPECT_TRUE(h->empty());
 }
@@ -211,7 +204,7 @@ TEST(Repanel, AbsurdNodeCountsAreRefusedBeforeAllocating) {
   const auto coords = flatten(velaro::generate_naca4(12, 30));
   for (std::uint64_t n : {std::uint64_t{1} << 62, std::numeric_limits<std::uint64_t>::max(),
                           velaro::max_repanel_nodes() + 1}) {
-    auto out = velaro::repanel_kelvo(coords, n);
+    auto out = velaro::repanel_coordinates(coords, n);
     ASSERT_FALSE(out);
     EXPECT_EQ(out.error().kind, RepanelError::Kind::TooManyNodes);
     EXPECT_NE(out.error().to_string().find("too large"), std::string::npos);
@@ -236,7 +229,7 @@ TEST(Repanel, DegenerateContoursTerminateWithFinitePointsOrNothing) {
                                           {1.0, 0.15, 0.0}, {1e6, 1e6, 0.5}};
   for (const auto& shape : shapes) {
     for (const auto& prm : params) {
-      auto out = velaro::repanel_kelvo(shape, 40, prm);
+      auto out = velaro::repanel_coordinates(shape, 40, prm);
       ASSERT_TRUE(out);
       EXPECT_TRUE(out->empty() || (out->size() == 40 && all_finite(*out)));
     }
@@ -247,8 +240,8 @@ TEST(Repanel, ResamplerFromASplineUsesItsDefaults) {
   const auto input = velaro::generate_naca4(12, 60);
   auto spline = velaro::CubicSpline::from_points(input);
   ASSERT_TRUE(spline);
-  auto direct = spline->resample_kelvo();
-  auto module = velaro::repanel_kelvo(flatten(input), 160);
+  auto direct = velaro::resample_by_curvature(*spline);
+  auto module = velaro::repanel_coordinates(flatten(input), 160);
   ASSERT_TRUE(direct && module);
   ASSERT_EQ(direct->size(), 160u);
   EXPECT_EQ(*direct, *module);
@@ -269,7 +262,7 @@ TEST(Repanel, RandomContoursNeverCrashOrLeakNonFinitePoints) {
     for (double& v : c) v += uniform(-noise, noise);
     const RepanelParams prm{uniform(-1.0, 5.0), uniform(-1.0, 2.0), uniform(-0.5, 2.0)};
     const auto n = static_cast<std::uint64_t>(uniform(0.0, 90.0));
-    auto out = velaro::repanel_kelvo(c, n, prm);
+    auto out = velaro::repanel_coordinates(c, n, prm);
     if (n < 3) {
       ASSERT_FALSE(out);
       EXPECT_EQ(out.error().kind, RepanelError::Kind::TooFewNodes);

@@ -19,15 +19,15 @@ TEST(SplineKernels, SegmentSearchEnds) {
 
 TEST(SplineKernels, TwoPointsLinearAndCollinearConstantSlope) {
   std::vector<double> s{0.0, 2.0}, x{1.0, 5.0};
-  auto xs = sp::segspl(s, x);
+  auto xs = sp::knot_slopes(s, x);
   EXPECT_DOUBLE_EQ(xs[0], 2.0);
   EXPECT_DOUBLE_EQ(xs[1], 2.0);
-  EXPECT_DOUBLE_EQ(sp::seval_1d(s, x, xs, 0.5), 2.0);
+  EXPECT_DOUBLE_EQ(sp::value_at(s, x, xs, 0.5), 2.0);
 
   std::vector<double> s3{0.0, 1.0, 2.0}, x3{0.0, 3.0, 6.0};
-  auto xs3 = sp::segspl(s3, x3);
+  auto xs3 = sp::knot_slopes(s3, x3);
   for (double v : xs3) EXPECT_NEAR(v, 3.0, 1e-14);
-  EXPECT_NEAR(sp::d2val_1d(s3, x3, xs3, 0.7), 0.0, 1e-13);
+  EXPECT_NEAR(sp::second_derivative_at(s3, x3, xs3, 0.7), 0.0, 1e-13);
 }
 
 TEST(SplineKernels, DerivativesAreConsistentAndCubicEndsHoldQuadratics) {
@@ -38,21 +38,21 @@ TEST(SplineKernels, DerivativesAreConsistentAndCubicEndsHoldQuadratics) {
     s.push_back(u);
     x.push_back(1.0 - 2.0 * u + 0.75 * u * u);
   }
-  auto xs = sp::segspl(s, x);
+  auto xs = sp::knot_slopes(s, x);
   for (double u : {0.05, 0.33, 0.9, 1.7, 2.6}) {
-    EXPECT_NEAR(sp::seval_1d(s, x, xs, u), 1.0 - 2.0 * u + 0.75 * u * u, 1e-12);
-    EXPECT_NEAR(sp::deval_1d(s, x, xs, u), -2.0 + 1.5 * u, 1e-11);
-    EXPECT_NEAR(sp::d2val_1d(s, x, xs, u), 1.5, 1e-9);
+    EXPECT_NEAR(sp::value_at(s, x, xs, u), 1.0 - 2.0 * u + 0.75 * u * u, 1e-12);
+    EXPECT_NEAR(sp::slope_at(s, x, xs, u), -2.0 + 1.5 * u, 1e-11);
+    EXPECT_NEAR(sp::second_derivative_at(s, x, xs, u), 1.5, 1e-9);
   }
-  // d2val is the derivative of deval inside an interval.
+  // second_derivative is the derivative of deval inside an interval.
   std::vector<double> y;
   for (double u : s) y.push_back(std::sin(3.0 * u));
-  auto ys = sp::segspl(s, y);
+  auto ys = sp::knot_slopes(s, y);
   for (double u : {0.15, 0.62, 1.33, 2.2}) {
     const double h = 1e-6;
-    const double fd = (sp::deval_1d(s, y, ys, u + h) - sp::deval_1d(s, y, ys, u - h)) / (2 * h);
-    EXPECT_NEAR(sp::d2val_1d(s, y, ys, u), fd, 1e-6);
-    const double fd1 = (sp::seval_1d(s, y, ys, u + h) - sp::seval_1d(s, y, ys, u - h)) / (2 * h);
-    EXPECT_NEAR(sp::deval_1d(s, y, ys, u), fd1, 1e-7);
+    const double fd = (sp::slope_at(s, y, ys, u + h) - sp::slope_at(s, y, ys, u - h)) / (2 * h);
+    EXPECT_NEAR(sp::second_derivative_at(s, y, ys, u), fd, 1e-6);
+    const double fd1 = (sp::value_at(s, y, ys, u + h) - sp::value_at(s, y, ys, u - h)) / (2 * h);
+    EXPECT_NEAR(sp::slope_at(s, y, ys, u), fd1, 1e-7);
   }
 }

@@ -6,15 +6,16 @@
 #include <numbers>
 #include <vector>
 
-#include "geometry/kelvo_spline.h"
+#include "geometry/arc_length_spline.h"
 #include "geometry/natural_spline.h"
+#include "geometry/spline_kernels.h"
 
 using velaro::build_natural_spline;
 using velaro::CubicSpline;
 using velaro::evaluate_spline;
-using velaro::KelvoSpline;
+using velaro::ArcLengthSpline;
 using velaro::Point;
-using velaro::Spline1D;
+using velaro::ScalarSpline;
 
 namespace {
 
@@ -139,33 +140,33 @@ TEST(CubicSpline, ChordLengthKnotsAndEndPoints) {
   EXPECT_EQ(bad.error().to_string(), "Spline interpolation failed: coincident knots in spline");
 }
 
-TEST(KelvoSpline, DegenerateCoefficientListsAndSegments) {
+TEST(ArcLengthSpline, DegenerateCoefficientListsAndSegments) {
   std::vector<double> none, one{2.0};
-  EXPECT_EQ(KelvoSpline::spline_coeffs(none, none), std::vector<double>{0.0});
-  EXPECT_EQ(KelvoSpline::spline_coeffs(one, one), std::vector<double>{0.0});
+  EXPECT_EQ(ArcLengthSpline::knot_slopes(none, none), std::vector<double>{0.0});
+  EXPECT_EQ(ArcLengthSpline::knot_slopes(one, one), std::vector<double>{0.0});
   std::vector<double> s2{1.0, 3.0}, x2{0.0, 5.0};
-  EXPECT_EQ(KelvoSpline::spline_coeffs(s2, x2), (std::vector<double>{2.5, 2.5}));
+  EXPECT_EQ(ArcLengthSpline::knot_slopes(s2, x2), (std::vector<double>{2.5, 2.5}));
 
   std::vector<double> s{0.0, 1.0, 2.0, 4.0};
-  EXPECT_EQ(KelvoSpline::find_segment(s, 0.0), 1u);
-  EXPECT_EQ(KelvoSpline::find_segment(s, 4.0), 3u);
-  EXPECT_EQ(KelvoSpline::find_segment(s, 2.5), 3u);
+  EXPECT_EQ(velaro::spline::find_segment(s, 0.0), 1u);
+  EXPECT_EQ(velaro::spline::find_segment(s, 4.0), 3u);
+  EXPECT_EQ(velaro::spline::find_segment(s, 2.5), 3u);
 
   // Collinear, equally spaced: constant slopes and zero curvature.
-  auto line = KelvoSpline::create({0.0, 1.0, 2.0}, {0.0, 0.6, 1.2}, {1.0, 1.8, 2.6});
+  auto line = ArcLengthSpline::create({0.0, 1.0, 2.0}, {0.0, 0.6, 1.2}, {1.0, 1.8, 2.6});
   ASSERT_TRUE(line);
   for (double v : line->xs()) EXPECT_NEAR(v, 0.6, 1e-15);
   for (double v : line->ys()) EXPECT_NEAR(v, 0.8, 1e-15);
   EXPECT_NEAR(line->curvature(0.7), 0.0, 1e-13);
   EXPECT_NEAR(line->curvature(1.5), 0.0, 1e-13);
 
-  EXPECT_FALSE(KelvoSpline::create({0.0, 1.0}, {0.0}, {0.0, 1.0}));
-  auto single = KelvoSpline::create({0.0}, {1.0}, {2.0});
+  EXPECT_FALSE(ArcLengthSpline::create({0.0, 1.0}, {0.0}, {0.0, 1.0}));
+  auto single = ArcLengthSpline::create({0.0}, {1.0}, {2.0});
   ASSERT_TRUE(single);
   EXPECT_EQ(single->curvature(0.0), 0.0);
 }
 
-TEST(KelvoSpline, CurvatureOfACircleIsOneOverRadius) {
+TEST(ArcLengthSpline, CurvatureOfACircleIsOneOverRadius) {
   // 97 points over three quarters of a circle of radius 2, counter-clockwise.
   // With 1.5 degrees of arc per interval the chord-length parametrisation
   // differs from arc length by O(h^2) (h = 0.026 rad, h^2 / 3 ~ 2e-4), so the
@@ -178,9 +179,9 @@ TEST(KelvoSpline, CurvatureOfACircleIsOneOverRadius) {
     const double a = 0.75 * 2.0 * std::numbers::pi * k / 96.0;
     pts.push_back({1.0 + r * std::cos(a), -3.0 + r * std::sin(a)});
   }
-  const KelvoSpline ccw = KelvoSpline::from_points(pts);
+  const ArcLengthSpline ccw = ArcLengthSpline::from_points(pts);
   std::vector<Point> rev(pts.rbegin(), pts.rend());
-  const KelvoSpline cw = KelvoSpline::from_points(rev);
+  const ArcLengthSpline cw = ArcLengthSpline::from_points(rev);
   const auto& s = ccw.s();
   double worst = 0.0;
   for (std::size_t i = 3; i + 4 < s.size(); ++i) {
@@ -194,23 +195,23 @@ TEST(KelvoSpline, CurvatureOfACircleIsOneOverRadius) {
   EXPECT_LT(worst, 5e-4);
 }
 
-TEST(Spline1D, CreationRules) {
+TEST(ScalarSpline, CreationRules) {
   std::vector<double> s{0.0, 1.0, 2.0}, x{1.0, 2.0}, one{0.0};
-  EXPECT_FALSE(Spline1D::create(s, x));
-  EXPECT_FALSE(Spline1D::create(one, one));
+  EXPECT_FALSE(ScalarSpline::create(s, x));
+  EXPECT_FALSE(ScalarSpline::create(one, one));
   std::vector<double> s2{0.0, 2.0}, x2{1.0, 5.0};
-  auto sp = Spline1D::create(s2, x2);
+  auto sp = ScalarSpline::create(s2, x2);
   ASSERT_TRUE(sp);
   EXPECT_DOUBLE_EQ(sp->eval(1.0), 3.0);
   EXPECT_DOUBLE_EQ(sp->deriv(1.7), 2.0);
-  EXPECT_DOUBLE_EQ(sp->d2val(0.3), 0.0);
+  EXPECT_DOUBLE_EQ(sp->second_derivative(0.3), 0.0);
   EXPECT_EQ(sp->find_segment(-1.0), 1u);
 }
 
-TEST(Spline1D, DerivativesMatchCentralDifferences) {
+TEST(ScalarSpline, DerivativesMatchCentralDifferences) {
   std::vector<double> s{0.0, 0.2, 0.5, 0.55, 1.1, 1.6, 2.0};
   std::vector<double> x{0.3, -0.2, 0.9, 1.0, -0.4, 0.1, 0.7};
-  auto sp = Spline1D::create(s, x);
+  auto sp = ScalarSpline::create(s, x);
   ASSERT_TRUE(sp);
   const double h = 1e-6;
   for (std::size_t i = 1; i < s.size(); ++i) {
@@ -219,7 +220,7 @@ TEST(Spline1D, DerivativesMatchCentralDifferences) {
       const double fd1 = (sp->eval(u + h) - sp->eval(u - h)) / (2.0 * h);
       const double fd2 = (sp->deriv(u + h) - sp->deriv(u - h)) / (2.0 * h);
       EXPECT_NEAR(sp->deriv(u), fd1, 1e-6 * (1.0 + std::abs(fd1))) << u;
-      EXPECT_NEAR(sp->d2val(u), fd2, 1e-5 * (1.0 + std::abs(fd2))) << u;
+      EXPECT_NEAR(sp->second_derivative(u), fd2, 1e-5 * (1.0 + std::abs(fd2))) << u;
     }
   }
   // The knot values are interpolated.

@@ -8,10 +8,14 @@
 #include "geometry/body.h"
 #include "geometry/naca.h"
 #include "inviscid/factored_system.h"
+#include "inviscid/inviscid_fixtures.h"
 #include "inviscid/inviscid_solver.h"
 #include "inviscid/panel_geometry.h"
 
 using namespace velaro;
+
+using velaro::test::factored_system_of;
+using velaro::test::gamma_at;
 
 namespace {
 
@@ -61,20 +65,6 @@ std::vector<Point> closed_naca00(double t, std::size_t per_side) {
   return pts;
 }
 
-FactorizedSystem build_system(const std::vector<Point>& pts) {
-  auto g = AirfoilGeometry::from_points(pts);
-  EXPECT_TRUE(g.has_value());
-  auto sys = FactorizedSystem::build(std::move(*g));
-  EXPECT_TRUE(sys.has_value());
-  return std::move(*sys);
-}
-
-std::vector<double> gamma_at(const FactorizedSystem& sys, double alpha) {
-  std::vector<double> g(sys.gamu_0.size());
-  for (std::size_t i = 0; i < g.size(); ++i) g[i] = std::cos(alpha) * sys.gamu_0[i] + std::sin(alpha) * sys.gamu_90[i];
-  return g;
-}
-
 // Lift from the closed trapezoidal pressure integral, not divided by the
 // chord (the same convention as the standalone solver's cl).
 double pressure_lift(const std::vector<double>& x, const std::vector<double>& y, const std::vector<double>& gam,
@@ -95,7 +85,7 @@ double pressure_lift(const std::vector<double>& x, const std::vector<double>& y,
 
 TEST(FactoredSystem, ClosedSymmetricSectionIsSymmetricWithZeroLift) {
   const auto pts = closed_naca00(0.12, 81);
-  const FactorizedSystem sys = build_system(pts);
+  const FactorizedSystem sys = factored_system_of(pts);
   const std::size_t n = sys.node_count();
   ASSERT_EQ(n, pts.size());
   EXPECT_TRUE(sys.geometry.sharp);
@@ -114,7 +104,7 @@ TEST(FactoredSystem, JoukowskiLiftMatchesExactPotentialFlow) {
   // room for rounding while still catching any error in the Kutta or sharp
   // trailing-edge rows, which shift the lift by percents.
   const double eps = 0.1;
-  const FactorizedSystem sys = build_system(joukowski(eps, 240));
+  const FactorizedSystem sys = factored_system_of(joukowski(eps, 240));
   for (double deg : {2.0, 5.0, 8.0}) {
     const double alpha = deg * std::numbers::pi / 180.0;
     const double chord = sys.geometry.chord;
@@ -136,7 +126,7 @@ TEST(FactoredSystem, BaseSolutionsReproduceStandaloneSolverLift) {
   };
   const std::vector<Case> cases{{generate_naca4(2412, 81), 1e-10}, {closed_naca00(0.12, 81), 1e-4}};
   for (const Case& c : cases) {
-    const FactorizedSystem sys = build_system(c.pts);
+    const FactorizedSystem sys = factored_system_of(c.pts);
     auto body = Body::from_points(c.pts);
     ASSERT_TRUE(body.has_value());
     for (double deg : {-4.0, 3.0, 8.0}) {
@@ -150,7 +140,7 @@ TEST(FactoredSystem, BaseSolutionsReproduceStandaloneSolverLift) {
 }
 
 TEST(FactoredSystem, BluntEdgeUsesStreamFunctionRowsAndKuttaCondition) {
-  const FactorizedSystem sys = build_system(generate_naca4(12, 61));
+  const FactorizedSystem sys = factored_system_of(generate_naca4(12, 61));
   EXPECT_FALSE(sys.geometry.sharp);
   EXPECT_FALSE(sys.control.has_value());
   const AirfoilSystemMatrix m = assemble_airfoil_system(sys.geometry, sys.control);
@@ -166,7 +156,7 @@ TEST(FactoredSystem, BluntEdgeUsesStreamFunctionRowsAndKuttaCondition) {
 }
 
 TEST(FactoredSystem, SharpEdgeReplacesLastRowByBisectorVelocity) {
-  const FactorizedSystem sys = build_system(closed_naca00(0.12, 41));
+  const FactorizedSystem sys = factored_system_of(closed_naca00(0.12, 41));
   const std::size_t n = sys.node_count();
   const AirfoilSystemMatrix m = assemble_airfoil_system(sys.geometry, sys.control);
   const auto last = static_cast<Eigen::Index>(n - 1);
@@ -198,7 +188,7 @@ TEST(FactoredSystem, SelfTouchingContourIsReportedSingular) {
 }
 
 TEST(FactoredSystem, SolveRejectsMismatchedRightHandSide) {
-  const FactorizedSystem sys = build_system(generate_naca4(12, 21));
+  const FactorizedSystem sys = factored_system_of(generate_naca4(12, 21));
   auto bad = sys.solve(Eigen::MatrixXd::Ones(3, 2));
   ASSERT_FALSE(bad.has_value());
   EXPECT_EQ(bad.error().kind, InviscidError::Kind::SingularMatrix);

@@ -5,14 +5,18 @@
 #include <vector>
 
 #include "geometry/naca.h"
+#include "inviscid/airfoil_influence.h"
 #include "inviscid/factored_system.h"
-#include "inviscid/influence.h"
+#include "inviscid/inviscid_fixtures.h"
 #include "inviscid/mass_defect.h"
 #include "inviscid/panel_geometry.h"
 #include "inviscid/wake.h"
 #include "inviscid/wake_influence.h"
 
 using namespace velaro;
+
+using velaro::test::factored_system_of;
+using velaro::test::gamma_at;
 
 namespace {
 
@@ -27,22 +31,12 @@ std::vector<Point> closed_naca0012(std::size_t per_side) {
   return pts;
 }
 
-FactorizedSystem system_of(const std::vector<Point>& pts) {
-  auto g = AirfoilGeometry::from_points(pts);
-  EXPECT_TRUE(g.has_value());
-  auto sys = FactorizedSystem::build(std::move(*g));
-  EXPECT_TRUE(sys.has_value());
-  return std::move(*sys);
-}
-
 WakeGeometry wake_of(const FactorizedSystem& sys, double alpha) {
-  std::vector<double> gam(sys.gamu_0.size());
-  for (std::size_t i = 0; i < gam.size(); ++i) gam[i] = std::cos(alpha) * sys.gamu_0[i] + std::sin(alpha) * sys.gamu_90[i];
-  return build_wake(sys.geometry, gam, alpha, wake_node_count(sys.geometry.n, 1.0), 1.0);
+  return build_wake(sys.geometry, gamma_at(sys, alpha), alpha, wake_node_count(sys.geometry.n, 1.0), 1.0);
 }
 
 std::expected<Eigen::MatrixXd, InviscidError> full_dij(const FactorizedSystem& sys, const WakeGeometry& w) {
-  return build_dij_with_wake_state(sys, w.x, w.y, w.nx, w.ny, w.apanel);
+  return mass_defect_matrix_with_wake(sys, w.x, w.y, w.nx, w.ny, w.apanel);
 }
 
 // Independent route to the airfoil vorticity carried for a given mass
@@ -60,17 +54,17 @@ Eigen::VectorXd vorticity_for_mass(const FactorizedSystem& sys, const WakeGeomet
   ap.insert(ap.end(), w.apanel.begin(), w.apanel.end());
   Eigen::VectorXd rhs = Eigen::VectorXd::Zero(static_cast<Index>(n + 1));
   for (std::size_t i = 0; i < n; ++i) {
-    const PsilinResult r = psilin_internal(g, i, g.x[i], g.y[i], true);
+    const PanelInfluence r = airfoil_panel_influence(g, i, g.x[i], g.y[i], true);
     double psi = 0.0;
     for (std::size_t j = 0; j < n; ++j) psi += r.dzdm[j] * mass(static_cast<Index>(j));
     if (nw > 0) {
-      const PswlinResult rw = pswlin(ax, ay, ap, g.x[i], g.y[i], g.nx[i], g.ny[i], n, i);
+      const WakePanelInfluence rw = wake_panel_influence(ax, ay, ap, g.x[i], g.y[i], g.nx[i], g.ny[i], n, i);
       for (std::size_t k = 0; k < nw; ++k) psi += rw.dzdm[n + k] * mass(static_cast<Index>(n + k));
     }
     rhs(static_cast<Index>(i)) = -psi;
   }
   if (sys.control) {
-    const PsilinResult r = psilin_with_dqdm(g, n, sys.control->x, sys.control->y, sys.control->nx, sys.control->ny);
+    const PanelInfluence r = airfoil_panel_influence_with_velocity(g, n, sys.control->x, sys.control->y, sys.control->nx, sys.control->ny);
     double q = 0.0;
     for (std::size_t j = 0; j < n; ++j) q += r.dqdm[j] * mass(static_cast<Index>(j));
     rhs(static_cast<Index>(n - 1)) = -q;  // wake sources are not felt in this row
@@ -91,8 +85,8 @@ double wake_speed_from_psi(const FactorizedSystem& sys, const WakeGeometry& w, c
   ay.insert(ay.end(), w.y.begin(), w.y.end());
   ap.insert(ap.end(), w.apanel.begin(), w.apanel.end());
   auto psi = [&](double px, double py) {
-    const PsilinResult r = psilin_internal(g, n + nw, px, py, true);
-    const PswlinResult rw = pswlin(ax, ay, ap, px, py, 1.0, 0.0, n, n + nw);
+    const PanelInfluence r = airfoil_panel_influence(g, n + nw, px, py, true);
+    const WakePanelInfluence rw = wake_panel_influence(ax, ay, ap, px, py, 1.0, 0.0, n, n + nw);
     double v = 0.0;
     for (std::size_t j = 0; j < n; ++j) v += r.dzdg[j] * gam(static_cast<Index>(j)) + r.dzdm[j] * mass(static_cast<Index>(j));
     for (std::size_t j = 0; j < nw; ++j) v += rw.dzdm[n + j] * mass(static_cast<Index>(n + j));
@@ -109,9 +103,9 @@ TEST(MassDefect, AirfoilColumnsMatchAnIndependentSolveWithSourcesInTheRightHandS
   // The response is linear, so the finite difference of the vorticity over
   // a mass step is exact up to rounding of two separate LU solves.
   for (const auto& pts : {generate_naca4(2412, 61), closed_naca0012(61)}) {
-    const FactorizedSystem sys = system_of(pts);
+    const FactorizedSystem sys = factored_system_of(pts);
     const std::size_t n = sys.geometry.n;
-    auto dij = build_dij(sys);
+    auto dij = mass_defect_matrix(sys);
     ASSERT_TRUE(dij.has_value());
     ASSERT_EQ(dij->rows(), static_cast<Index>(n));
     ASSERT_EQ(dij->cols(), static_cast<Index>(n));
@@ -130,7 +124,7 @@ TEST(MassDefect, AirfoilColumnsMatchAnIndependentSolveWithSourcesInTheRightHandS
 
 TEST(MassDefect, WakeColumnsAndRowsMatchIndependentRoutes) {
   for (const auto& pts : {generate_naca4(2412, 61), closed_naca0012(61)}) {
-    const FactorizedSystem sys = system_of(pts);
+    const FactorizedSystem sys = factored_system_of(pts);
     const std::size_t n = sys.geometry.n;
     const double alpha = 0.07;
     const WakeGeometry w = wake_of(sys, alpha);
@@ -168,12 +162,12 @@ TEST(MassDefect, WakeColumnsAndRowsMatchIndependentRoutes) {
 }
 
 TEST(MassDefect, StructureOfTheFullMatrix) {
-  const FactorizedSystem sys = system_of(generate_naca4(4412, 51));
+  const FactorizedSystem sys = factored_system_of(generate_naca4(4412, 51));
   const std::size_t n = sys.geometry.n;
   const WakeGeometry w = wake_of(sys, 0.1);
   auto dij = full_dij(sys, w);
   ASSERT_TRUE(dij.has_value());
-  auto airfoil = build_dij(sys);
+  auto airfoil = mass_defect_matrix(sys);
   ASSERT_TRUE(airfoil.has_value());
   // The airfoil block is the airfoil-only matrix.
   EXPECT_LE((dij->topLeftCorner(static_cast<Index>(n), static_cast<Index>(n)) - *airfoil).cwiseAbs().maxCoeff(),
@@ -187,22 +181,22 @@ TEST(MassDefect, StructureOfTheFullMatrix) {
 }
 
 TEST(MassDefect, EmptyWakeReturnsAirfoilMatrix) {
-  const FactorizedSystem sys = system_of(generate_naca4(12, 31));
-  auto a = build_dij(sys);
+  const FactorizedSystem sys = factored_system_of(generate_naca4(12, 31));
+  auto a = mass_defect_matrix(sys);
   const std::vector<double> none;
-  auto b = build_dij_with_wake_state(sys, none, none, none, none, none);
+  auto b = mass_defect_matrix_with_wake(sys, none, none, none, none, none);
   ASSERT_TRUE(a.has_value());
   ASSERT_TRUE(b.has_value());
   EXPECT_EQ(*a, *b);
 }
 
 TEST(MassDefect, MismatchedWakeVectorsAreRefused) {
-  const FactorizedSystem sys = system_of(generate_naca4(12, 31));
+  const FactorizedSystem sys = factored_system_of(generate_naca4(12, 31));
   const std::vector<double> three{1.1, 1.2, 1.3}, two{0.0, 0.0};
-  auto r = build_dij_with_wake_state(sys, three, two, three, three, three);
+  auto r = mass_defect_matrix_with_wake(sys, three, two, three, three, three);
   ASSERT_FALSE(r.has_value());
   EXPECT_NE(r.error().to_string().find("wake_x and wake_y must have the same length"), std::string::npos);
-  auto r2 = build_dij_with_wake_state(sys, three, three, three, three, two);
+  auto r2 = mass_defect_matrix_with_wake(sys, three, three, three, three, two);
   ASSERT_FALSE(r2.has_value());
   EXPECT_NE(r2.error().to_string().find("wake_x and wake_apanel must have the same length"), std::string::npos);
 }

@@ -7,8 +7,9 @@
 #include <vector>
 
 #include "geometry/naca.h"
+#include "inviscid/airfoil_influence.h"
 #include "inviscid/factored_system.h"
-#include "inviscid/influence.h"
+#include "inviscid/inviscid_fixtures.h"
 #include "inviscid/panel_geometry.h"
 #include "inviscid/wake.h"
 #include "inviscid/wake_influence.h"
@@ -16,27 +17,16 @@
 
 using namespace velaro;
 
+using velaro::test::factored_system_of;
+using velaro::test::gamma_at;
+
 namespace {
-
-FactorizedSystem naca_system(std::uint32_t designation, std::size_t per_side) {
-  auto g = AirfoilGeometry::from_points(generate_naca4(designation, per_side));
-  EXPECT_TRUE(g.has_value());
-  auto sys = FactorizedSystem::build(std::move(*g));
-  EXPECT_TRUE(sys.has_value());
-  return std::move(*sys);
-}
-
-std::vector<double> gamma_at(const FactorizedSystem& sys, double alpha) {
-  std::vector<double> g(sys.gamu_0.size());
-  for (std::size_t i = 0; i < g.size(); ++i) g[i] = std::cos(alpha) * sys.gamu_0[i] + std::sin(alpha) * sys.gamu_90[i];
-  return g;
-}
 
 // Stream function of the vortex sheet plus the free stream at a point off
 // the airfoil.
 double psi_at(const AirfoilGeometry& g, std::size_t io, const std::vector<double>& gamma, double x, double y,
               double alpha) {
-  const PsilinResult r = psilin_internal(g, io, x, y, false);
+  const PanelInfluence r = airfoil_panel_influence(g, io, x, y, false);
   double psi = y * std::cos(alpha) - x * std::sin(alpha);
   for (std::size_t j = 0; j < gamma.size(); ++j) psi += r.dzdg[j] * gamma[j];
   return psi;
@@ -45,10 +35,10 @@ double psi_at(const AirfoilGeometry& g, std::size_t io, const std::vector<double
 }  // namespace
 
 TEST(Setexp, SmallCountsAndUniformSpacing) {
-  EXPECT_TRUE(setexp(0, 0.1, 1.0).empty());
-  EXPECT_EQ(setexp(1, 0.1, 1.0), std::vector<double>{0.0});
-  EXPECT_EQ(setexp(2, 0.1, 7.0), (std::vector<double>{0.0, 0.1}));
-  const auto u = setexp(6, 0.2, 1.0);  // smax = ds1 * (count - 1)
+  EXPECT_TRUE(geometric_spacing(0, 0.1, 1.0).empty());
+  EXPECT_EQ(geometric_spacing(1, 0.1, 1.0), std::vector<double>{0.0});
+  EXPECT_EQ(geometric_spacing(2, 0.1, 7.0), (std::vector<double>{0.0, 0.1}));
+  const auto u = geometric_spacing(6, 0.2, 1.0);  // smax = ds1 * (count - 1)
   ASSERT_EQ(u.size(), 6u);
   for (std::size_t k = 0; k < u.size(); ++k) EXPECT_NEAR(u[k], 0.2 * static_cast<double>(k), 1e-14);
 }
@@ -61,7 +51,7 @@ TEST(Setexp, FirstIntervalTotalLengthAndConstantRatio) {
   // Stretching (ratio > 1), contraction (ratio < 1) and the three-point
   // closed-form start.
   for (const Case c : {Case{23, 0.006, 1.0}, Case{40, 0.001, 3.0}, Case{12, 0.15, 1.0}, Case{3, 0.1, 0.5}}) {
-    const auto s = setexp(c.count, c.ds1, c.smax);
+    const auto s = geometric_spacing(c.count, c.ds1, c.smax);
     ASSERT_EQ(s.size(), c.count);
     EXPECT_EQ(s[0], 0.0);
     EXPECT_NEAR(s[1] - s[0], c.ds1, 1e-15);
@@ -74,14 +64,14 @@ TEST(Setexp, FirstIntervalTotalLengthAndConstantRatio) {
 
 TEST(Setexp, UnreachableLengthStaysFinite) {
   // smax below ds1 has no positive ratio; the spacing must still be usable.
-  for (const auto& s : {setexp(23, 0.5, 0.1), setexp(10, 1e-14, 1.0)}) {
+  for (const auto& s : {geometric_spacing(23, 0.5, 0.1), geometric_spacing(10, 1e-14, 1.0)}) {
     for (double v : s) EXPECT_TRUE(std::isfinite(v));
   }
 }
 
 TEST(WakeInfluence, VelocitySensitivityIsNormalDerivativeOfStreamFunction) {
   // A straight-ish stretched wake behind a unit airfoil-like node set: only
-  // the wake nodes matter to pswlin.
+  // the wake nodes matter to wake_panel_influence.
   const std::size_t n = 5;
   const std::size_t nw = 8;
   std::vector<double> x(n + nw), y(n + nw), ap(n + nw);
@@ -89,7 +79,7 @@ TEST(WakeInfluence, VelocitySensitivityIsNormalDerivativeOfStreamFunction) {
     x[k] = 1.0 - 0.2 * static_cast<double>(k);
     y[k] = 0.05 * std::sin(static_cast<double>(k));
   }
-  const auto s = setexp(nw, 0.02, 1.0);
+  const auto s = geometric_spacing(nw, 0.02, 1.0);
   for (std::size_t k = 0; k < nw; ++k) {
     x[n + k] = 1.0 + s[k];
     y[n + k] = -0.1 * s[k] * s[k];
@@ -114,9 +104,9 @@ TEST(WakeInfluence, VelocitySensitivityIsNormalDerivativeOfStreamFunction) {
   // stream function reproduces; such points are left out here.)
   const double h = 1e-6;
   for (const Probe& p : probes) {
-    const PswlinResult r = pswlin(x, y, ap, p.xi, p.yi, p.nxi, p.nyi, n, p.io);
-    const PswlinResult rp = pswlin(x, y, ap, p.xi + h * p.nxi, p.yi + h * p.nyi, p.nxi, p.nyi, n, p.io);
-    const PswlinResult rm = pswlin(x, y, ap, p.xi - h * p.nxi, p.yi - h * p.nyi, p.nxi, p.nyi, n, p.io);
+    const WakePanelInfluence r = wake_panel_influence(x, y, ap, p.xi, p.yi, p.nxi, p.nyi, n, p.io);
+    const WakePanelInfluence rp = wake_panel_influence(x, y, ap, p.xi + h * p.nxi, p.yi + h * p.nyi, p.nxi, p.nyi, n, p.io);
+    const WakePanelInfluence rm = wake_panel_influence(x, y, ap, p.xi - h * p.nxi, p.yi - h * p.nyi, p.nxi, p.nyi, n, p.io);
     for (std::size_t j = 0; j < n; ++j) {
       EXPECT_EQ(r.dzdm[j], 0.0);
       EXPECT_EQ(r.dqdm[j], 0.0);
@@ -135,14 +125,14 @@ TEST(WakeInfluence, UniformMassHasNoSource) {
   // sheet, far from it or on it.
   const std::size_t n = 3, nw = 6;
   std::vector<double> x(n + nw, 0.0), y(n + nw, 0.0), ap(n + nw, std::numbers::pi / 2.0);
-  const auto s = setexp(nw, 0.1, 2.0);
+  const auto s = geometric_spacing(nw, 0.1, 2.0);
   for (std::size_t k = 0; k < nw; ++k) {
     x[n + k] = 1.0 + s[k];
     y[n + k] = 0.05 * s[k];
   }
   for (const auto& [px, py, io] : {std::tuple{1.5, 1e-3, n + nw}, std::tuple{0.2, -0.7, std::size_t{1}},
                                    std::tuple{x[n + 2], y[n + 2], n + 2}}) {
-    const PswlinResult r = pswlin(x, y, ap, px, py, 0.6, 0.8, n, io);
+    const WakePanelInfluence r = wake_panel_influence(x, y, ap, px, py, 0.6, 0.8, n, io);
     double psi = 0.0, q = 0.0, scale = 0.0;
     for (std::size_t j = n; j < n + nw; ++j) {
       psi += r.dzdm[j];
@@ -167,7 +157,7 @@ TEST(WakeGeometry, NodeCountRule) {
 }
 
 TEST(WakeGeometry, PsiGradientMatchesFiniteDifferences) {
-  const FactorizedSystem sys = naca_system(2412, 61);
+  const FactorizedSystem sys = factored_system_of(generate_naca4(2412, 61));
   const AirfoilGeometry& g = sys.geometry;
   const double alpha = 0.09;
   const auto gamma = gamma_at(sys, alpha);
@@ -183,7 +173,7 @@ TEST(WakeGeometry, PsiGradientMatchesFiniteDifferences) {
 }
 
 TEST(WakeGeometry, FollowsTheDividingStreamlineForOneChord) {
-  const FactorizedSystem sys = naca_system(2412, 81);  // 161 nodes
+  const FactorizedSystem sys = factored_system_of(generate_naca4(2412, 81));  // 161 nodes
   const AirfoilGeometry& g = sys.geometry;
   const std::size_t n = g.n;
   for (double deg : {0.0, 4.0, 10.0}) {
@@ -226,7 +216,7 @@ TEST(WakeGeometry, FollowsTheDividingStreamlineForOneChord) {
 }
 
 TEST(WakeGeometry, BaseSpeedsAreStreamFunctionDerivatives) {
-  const FactorizedSystem sys = naca_system(12, 61);
+  const FactorizedSystem sys = factored_system_of(generate_naca4(12, 61));
   const AirfoilGeometry& g = sys.geometry;
   const std::size_t n = g.n;
   const double alpha = 0.05;
@@ -255,7 +245,7 @@ TEST(WakeGeometry, BaseSpeedsAreStreamFunctionDerivatives) {
 }
 
 TEST(WakeGeometry, EmptyWake) {
-  const FactorizedSystem sys = naca_system(12, 21);
+  const FactorizedSystem sys = factored_system_of(generate_naca4(12, 21));
   EXPECT_EQ(build_wake(sys.geometry, sys.gamu_0, 0.0, 0, 1.0).size(), 0u);
   const WakeBaseSpeeds q = wake_base_speeds(sys.geometry, WakeGeometry{}, sys.gamu_0, sys.gamu_90, 0.0, 0.0);
   EXPECT_TRUE(q.qinvu_0.empty());

@@ -20,7 +20,7 @@ Body naca0012_160() {
     flat.push_back(p.x);
     flat.push_back(p.y);
   }
-  auto nodes = repanel_kelvo(flat, 160, RepanelParams{});
+  auto nodes = repanel_coordinates(flat, 160, RepanelParams{});
   EXPECT_TRUE(nodes.has_value());
   return *Body::from_points(*nodes);
 }

@@ -32,7 +32,7 @@ std::vector<Point> naca_nodes(std::uint32_t designation) {
     flat.push_back(p.x);
     flat.push_back(p.y);
   }
-  auto repaneled = repanel_kelvo(flat, 160, RepanelParams{});
+  auto repaneled = repanel_coordinates(flat, 160, RepanelParams{});
   return repaneled ? *repaneled : raw;
 }
 

@@ -339,7 +339,7 @@ TEST(MarchUe, EvenPanelingGivesMirrorImageLayers) {
     flat.push_back(p.x);
     flat.push_back(p.y);
   }
-  const auto nodes = velaro::repanel_kelvo(flat, 160);
+  const auto nodes = velaro::repanel_coordinates(flat, 160);
   ASSERT_TRUE(nodes && nodes->size() == 160u);
   const double re = 1e6;
   auto setup = velaro::testing::prepared_state(*nodes, 0.0, re);

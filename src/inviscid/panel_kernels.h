@@ -1,39 +1,15 @@
 #pragma once
-// Stream-function influence coefficients of the linear-vorticity panels and
-// of the linear source (mass-defect) panels of an airfoil, at one field
-// point: dpsi/dgamma_j, dpsi/dm_j and, optionally, the sensitivities of the
-// velocity component q = dpsi/dn along a given unit direction.
-//
-// No free-stream terms are added; callers add psi_inf = y cos(a) - x sin(a).
+// Closed-form stream functions of one straight panel seen from a field
+// point, shared by the airfoil and wake influence coefficients and by the
+// standalone solver: the panel's local frame, the linear-vortex terms, the
+// uniform source and vortex terms of a blunt trailing-edge gap panel, and one
+// half of a linear-source panel.
 #include <cstddef>
-#include <vector>
-
-#include "inviscid/panel_geometry.h"
 
 namespace velaro {
 
-inline constexpr double kQopi = 0.07957747154594767;  // 1 / (4 pi)
-inline constexpr double kHopi = 0.15915494309189535;  // 1 / (2 pi)
-
-struct PsilinResult {
-  std::vector<double> dzdg;  // dpsi / dgamma_j
-  std::vector<double> dzdm;  // dpsi / dm_j (zero unless sources were requested)
-  std::vector<double> dqdm;  // dq / dm_j (zero from psilin_internal)
-  std::vector<double> dqdg;  // dq / dgamma_j (zero from psilin_internal)
-  // Reserved totals; always 0 (callers form psi and q from the vectors).
-  double psi = 0.0;
-  double psi_ni = 0.0;
-  double psi_reserved = 0.0;
-};
-
-// io: index of the field point; io < n is airfoil node io, io >= n a point off
-// the airfoil (n for the sharp-TE control point, n + k for wake node k).
-PsilinResult psilin_internal(const AirfoilGeometry& geom, std::size_t io, double xi, double yi, bool with_sources);
-
-// As psilin_internal with sources, plus dqdg and dqdm along the unit vector
-// (nxi, nyi).
-PsilinResult psilin_with_dqdm(const AirfoilGeometry& geom, std::size_t io, double xi, double yi, double nxi,
-                              double nyi);
+inline constexpr double kOneOver4Pi = 0.07957747154594767;  // 1 / (4 pi)
+inline constexpr double kOneOver2Pi = 0.15915494309189535;  // 1 / (2 pi)
 
 // One straight panel from node a to node b seen from the field point: the
 // local frame and the end-point logarithms and angles, shared by every

@@ -1,7 +1,8 @@
 #pragma once
 // Knot-value-plus-slope cubic splines with zero third derivative in the end
-// intervals, evaluated in Hermite form: KelvoSpline carries x(s) and y(s)
-// over one arc-length parameter, Spline1D a single coordinate. Both evaluate
+// intervals, evaluated in Hermite form: ArcLengthSpline carries x(s) and y(s)
+// of a contour over its cumulative chord length s (the polygon's arc
+// length), ScalarSpline a single value over a parameter. Both evaluate
 // through the shared kernels of geometry/spline_kernels.h.
 #include <cstddef>
 #include <optional>
@@ -12,21 +13,17 @@
 
 namespace velaro {
 
-class KelvoSpline {
+class ArcLengthSpline {
  public:
   // Spline through (s[i], x[i], y[i]); nothing when the lengths differ.
-  static std::optional<KelvoSpline> create(std::vector<double> s, std::vector<double> x, std::vector<double> y);
+  static std::optional<ArcLengthSpline> create(std::vector<double> s, std::vector<double> x,
+                                               std::vector<double> y);
   // Spline through a point list over its cumulative chord length.
-  static KelvoSpline from_points(std::span<const Point> points);
+  static ArcLengthSpline from_points(std::span<const Point> points);
 
   // Slopes dx/ds at the knots. Fewer than two knots give a single 0.0.
   // Knot spacing is not checked: coincident knots give non-finite slopes.
-  static std::vector<double> spline_coeffs(std::span<const double> s, std::span<const double> x);
-  // Interval index i (the interval [s[i-1], s[i]]) holding u.
-  static std::size_t find_segment(std::span<const double> s, double u);
-  static double seval_1d(std::span<const double> s, std::span<const double> x, std::span<const double> xs, double u);
-  static double deval_1d(std::span<const double> s, std::span<const double> x, std::span<const double> xs, double u);
-  static double d2val_1d(std::span<const double> s, std::span<const double> x, std::span<const double> xs, double u);
+  static std::vector<double> knot_slopes(std::span<const double> s, std::span<const double> x);
 
   // Signed curvature at u, positive where the curve turns counter-clockwise
   // with increasing s; 0 with fewer than two knots.
@@ -42,15 +39,17 @@ class KelvoSpline {
   std::vector<double> s_, x_, y_, xs_, ys_;
 };
 
-class Spline1D {
+class ScalarSpline {
  public:
   // Spline of x over s; nothing when there are fewer than two knots or the
   // lengths differ.
-  static std::optional<Spline1D> create(std::span<const double> s, std::span<const double> x);
+  static std::optional<ScalarSpline> create(std::span<const double> s, std::span<const double> x);
 
+  // Value, first and second derivative at u; the end cubics extrapolate.
   double eval(double u) const;
   double deriv(double u) const;
-  double d2val(double u) const;
+  double second_derivative(double u) const;
+  // Interval index i (the interval [s[i-1], s[i]]) holding u.
   std::size_t find_segment(double u) const;
 
   const std::vector<double>& s() const { return s_; }

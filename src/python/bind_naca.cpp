@@ -1,6 +1,5 @@
-// Module functions that produce coordinates from nothing but their
-// arguments: the NACA 4-series generator and the .dat file reader.
-#include "geometry/dat_file.h"
+// Module function generate_naca4: NACA 4-series coordinates from the
+// designation alone.
 #include "geometry/naca.h"
 #include "python/conversions.h"
 #include "python/docstrings.h"
@@ -18,21 +17,6 @@ void register_generate_naca4(py::module_& m) {
         return to_point_list(velaro::generate_naca4(d, static_cast<std::size_t>(n)));
       },
       doc::generate_naca4, py::arg("designation"), py::arg("n_points_per_side") = py::none());
-}
-
-void register_parse_dat_file(py::module_& m) {
-  m.def(
-      "parse_dat_file",
-      [](py::object path) {
-        const std::string p = to_str(path, "path");
-        auto parsed = velaro::parse_dat_file(p);
-        if (!parsed) {
-          PyErr_SetString(PyExc_OSError, parsed.error().message.c_str());
-          throw py::error_already_set();
-        }
-        return to_point_list(*parsed);
-      },
-      doc::parse_dat_file, py::arg("path"));
 }
 
 }  // namespace velaro::python

@@ -1,4 +1,4 @@
-#include "geometry/text_format.h"
+#include "common/text_format.h"
 
 #include <charconv>
 #include <cmath>
