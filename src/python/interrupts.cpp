@@ -3,9 +3,9 @@
 namespace velaro::python {
 namespace {
 
-std::mutex running_mutex;
-std::condition_variable running_changed;
-std::size_t running = 0;
+// A plain counter (no lock), so that a process forked while another
+// thread updates it cannot inherit a held lock.
+std::atomic<std::size_t> running{0};
 
 // Longest wait at interpreter exit for abandoned computations. They stop at
 // their next check of the stop request; the longest step without one is a
@@ -28,24 +28,16 @@ void wait_interruptibly(InterruptibleJob& job) {
   }
 }
 
-void job_started() {
-  const std::lock_guard<std::mutex> lock(running_mutex);
-  ++running;
-}
+void job_started() { running.fetch_add(1); }
 
-void job_finished() {
-  {
-    const std::lock_guard<std::mutex> lock(running_mutex);
-    --running;
-  }
-  running_changed.notify_all();
-}
+void job_finished() { running.fetch_sub(1); }
 
 void register_exit_wait() {
   const pybind11::cpp_function wait([] {
     pybind11::gil_scoped_release unlocked;
-    std::unique_lock<std::mutex> lock(running_mutex);
-    running_changed.wait_for(lock, kExitWait, [] { return running == 0; });
+    const auto deadline = std::chrono::steady_clock::now() + kExitWait;
+    while (running.load() != 0 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
   });
   pybind11::module_::import("atexit").attr("register")(wait);
 }
