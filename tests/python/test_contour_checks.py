@@ -44,6 +44,7 @@ BAD_CONTOURS = {
 }
 
 
+@pytest.mark.asan
 @pytest.mark.parametrize("case", sorted(BAD_CONTOURS))
 def test_bad_contours_are_refused_by_every_analysis(case):
     points, prefix = BAD_CONTOURS[case]

@@ -26,6 +26,9 @@ def wait_for_child(pid, timeout):
     return None
 
 
+# Python 3.12 and later warn about fork() in a process with threads: that is
+# the situation under test.
+@pytest.mark.filterwarnings("ignore:.*fork.*:DeprecationWarning")
 @pytest.mark.parametrize("batch", ["inviscid", "viscous"])
 def test_child_forked_during_a_batch_runs_its_own_batch(batch):
     expected = _velaro.analyze_inviscid_batch(N0012, [0.0, 2.0, 4.0])
