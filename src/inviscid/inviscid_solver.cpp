@@ -30,6 +30,10 @@ bool factors_usable(const Eigen::PartialPivLU<Eigen::MatrixXd>& lu) {
 
 bool all_finite(const Eigen::VectorXd& v) { return v.allFinite(); }
 
+// Largest nodal speed of the 0 and 90 degree base solutions accepted, in
+// free-stream speeds.
+constexpr double kMaxBaseSpeed = 1e3;
+
 // Node coordinates of the solver: panel starts, plus the last end point
 // unless it returns onto the first point (a closed contour).
 struct SolverNodes {
@@ -211,6 +215,13 @@ std::expected<InviscidSolution, SolverError> InviscidSolver::solve(Body body, co
   const Eigen::VectorXd g0 = lu.solve(sys.r0);
   const Eigen::VectorXd g90 = lu.solve(sys.r90);
   if (!all_finite(g0) || !all_finite(g90)) return std::unexpected(SolverError::singular_matrix());
+  // Surface speeds of the unit free streams far above any real section's
+  // (a 1% thick nose at 25 degrees reaches some 25 times the free stream)
+  // come from a system that is singular in all but rounding, such as a
+  // jagged contour of nearly coincident panels: not a flow.
+  const Eigen::Index nodes_n = static_cast<Eigen::Index>(n);
+  if (std::max(g0.head(nodes_n).cwiseAbs().maxCoeff(), g90.head(nodes_n).cwiseAbs().maxCoeff()) > kMaxBaseSpeed)
+    return std::unexpected(SolverError::singular_matrix());
 
   const double ca = std::cos(flow.alpha);
   const double sa = std::sin(flow.alpha);
