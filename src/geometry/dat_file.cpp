@@ -96,14 +96,17 @@ bool parse_float_token(std::string_view tok, double& value) {
 
 std::vector<Point> parse_dat_text(std::string_view text) {
   std::vector<Point> pts;
+  // A UTF-8 byte-order mark is not part of the first line.
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
   std::size_t pos = 0;
   while (pos <= text.size()) {
-    std::size_t nl = text.find('\n', pos);
+    // Lines end at LF, CR LF, or a lone CR (old Mac files).
+    std::size_t nl = text.find_first_of("\r\n", pos);
     const bool last = nl == std::string_view::npos;
     if (last) nl = text.size();
     std::string_view line = text.substr(pos, nl - pos);
     pos = nl + 1;
-    if (!last && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!last && text[nl] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
 
     // Split into white-space separated tokens; only the first two matter.
     std::string_view tokens[2];
@@ -129,22 +132,44 @@ std::vector<Point> parse_dat_text(std::string_view text) {
 std::expected<std::vector<Point>, FileError> parse_dat_file(const std::string& path) {
   // A path with an embedded NUL byte cannot name a file.
   if (path.find('\0') != std::string::npos) return std::unexpected(os_error(EINVAL));
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that opening a FIFO without a writer returns at once;
+  // the descriptor is only read once it is known to be a regular file.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return std::unexpected(os_error(errno));
-  std::string content;
+  const auto fail = [fd](FileError e) {
+    ::close(fd);
+    return std::unexpected(std::move(e));
+  };
   struct stat st{};
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) content.reserve(static_cast<std::size_t>(st.st_size));
+  if (::fstat(fd, &st) != 0) return fail(os_error(errno));
+  if (S_ISDIR(st.st_mode)) return fail(os_error(EISDIR));
+  if (!S_ISREG(st.st_mode)) {
+    const char* kind = S_ISFIFO(st.st_mode)  ? "a FIFO"
+                       : S_ISCHR(st.st_mode) ? "a character device"
+                       : S_ISBLK(st.st_mode) ? "a block device"
+                       : S_ISSOCK(st.st_mode) ? "a socket"
+                                             : "not a regular file";
+    return fail(FileError{0, text::printf("Not a regular file: %s is %s", path.c_str(), kind)});
+  }
+  const auto too_large = [&](long long size) {
+    return FileError{EFBIG, text::printf("%s (os error %d): %lld bytes, more than the %lld an airfoil file may have",
+                                         std::strerror(EFBIG), EFBIG, size, kMaxDatFileBytes)};
+  };
+  if (st.st_size > kMaxDatFileBytes) return fail(too_large(static_cast<long long>(st.st_size)));
+  std::string content;
+  content.reserve(static_cast<std::size_t>(st.st_size));
   char buf[1 << 16];
   for (;;) {
     const ssize_t got = ::read(fd, buf, sizeof buf);
     if (got < 0) {
       if (errno == EINTR) continue;
-      const int code = errno;
-      ::close(fd);
-      return std::unexpected(os_error(code));
+      return fail(os_error(errno));
     }
     if (got == 0) break;
     content.append(buf, static_cast<std::size_t>(got));
+    // A file that grows while it is read is held to the same limit.
+    if (static_cast<long long>(content.size()) > kMaxDatFileBytes)
+      return fail(too_large(static_cast<long long>(content.size())));
   }
   ::close(fd);
   if (!is_valid_utf8(content)) return std::unexpected(os_error(EILSEQ));

@@ -30,15 +30,23 @@ struct BreakNeighbour {
 
 // Merges panels that are shorter than a fifth of a neighbouring panel,
 // pass after pass until nothing changes. The first and last panels are
-// never merged; zero-length panels are left alone.
-void merge_short_panels(std::vector<Point>& pts) {
+// never merged; zero-length panels are left alone. Only nodes flagged in
+// `movable` (those beside the flap's break points) may be merged away: a
+// merge lengthens the panels next to it, so on a densely paneled surface an
+// unrestricted merge runs on along the whole surface and eats it. The
+// flags travel with the points; a merged node stays movable.
+void merge_short_panels(std::vector<Point>& pts, std::vector<char>& movable) {
   bool changed = true;
   while (changed && pts.size() >= 4) {
     changed = false;
     std::vector<Point> out;
+    std::vector<char> out_movable;
     out.reserve(pts.size());
+    out_movable.reserve(pts.size());
     out.push_back(pts[0]);
     out.push_back(pts[1]);
+    out_movable.push_back(movable[0]);
+    out_movable.push_back(movable[1]);
     // out.back() is p[i+1], out[out.size() - 2] is p[i], pts[r] is p[i+2].
     std::size_t r = 2;
     while (r + 1 < pts.size()) {
@@ -49,18 +57,58 @@ void merge_short_panels(std::vector<Point>& pts) {
       const double d1 = distance(p0, p1);
       const double d2 = distance(p1, p2);
       const double d3 = distance(p2, p3);
-      if (d2 != 0.0 && (d2 < 0.2 * d1 || d2 < 0.2 * d3)) {
+      if (out_movable.back() && movable[r] && d2 != 0.0 && (d2 < 0.2 * d1 || d2 < 0.2 * d3)) {
         p1 = {0.5 * (p1.x + p2.x), 0.5 * (p1.y + p2.y)};
         ++r;  // p[i+2] is gone; look at the same i again
         changed = true;
       } else {
         out.push_back(p2);
+        out_movable.push_back(movable[r]);
         ++r;
       }
     }
-    for (; r < pts.size(); ++r) out.push_back(pts[r]);
+    for (; r < pts.size(); ++r) {
+      out.push_back(pts[r]);
+      out_movable.push_back(movable[r]);
+    }
     pts = std::move(out);
+    movable = std::move(out_movable);
   }
+}
+
+// Nodes on either side of a break region [first, last] that the clean-up may
+// merge.
+constexpr std::ptrdiff_t kMergeReach = 2;
+
+void mark_movable(std::vector<char>& movable, std::ptrdiff_t first, std::ptrdiff_t last) {
+  const auto size = static_cast<std::ptrdiff_t>(movable.size());
+  for (std::ptrdiff_t i = std::max<std::ptrdiff_t>(first - kMergeReach, 0);
+       i <= std::min(last + kMergeReach, size - 1); ++i)
+    movable[static_cast<std::size_t>(i)] = 1;
+}
+
+// The panel from node i to node i + 1 joins the fixed part to the rotated
+// flap across a surface the deflection stretched open. Where it is more than
+// five times as long as a panel next to it, it is divided into equal parts
+// no longer than four times the shorter neighbour, so that the surface
+// panels beside it are kept instead of being merged into it.
+void split_open_panel(std::vector<Point>& pts, std::ptrdiff_t i) {
+  const auto n = static_cast<std::ptrdiff_t>(pts.size());
+  if (i < 1 || i + 2 >= n) return;
+  const Point a = pts[i], b = pts[i + 1];
+  const double gap = distance(a, b);
+  const double shorter = std::min(distance(pts[i - 1], a), distance(b, pts[i + 2]));
+  if (!(shorter > 0.0) || !(gap > 5.0 * shorter)) return;
+  const double parts = std::ceil(gap / (4.0 * shorter));
+  // Bounded: a gap cannot need more parts than the contour has points.
+  const auto k = static_cast<std::ptrdiff_t>(std::min(parts, static_cast<double>(n)));
+  std::vector<Point> inner;
+  inner.reserve(static_cast<std::size_t>(k - 1));
+  for (std::ptrdiff_t j = 1; j < k; ++j) {
+    const double f = static_cast<double>(j) / static_cast<double>(k);
+    inner.push_back({a.x + f * (b.x - a.x), a.y + f * (b.y - a.y)});
+  }
+  pts.insert(pts.begin() + i + 1, inner.begin(), inner.end());
 }
 
 }  // namespace
@@ -329,8 +377,9 @@ struct HingeRotation {
 // contour the break indices can come out of order (the lower breaks ahead of
 // the upper ones, or crossed), and the deletions and insertions would then
 // reach outside the list. Every such edit is checked; false means one did
-// not fit and the deflection is abandoned.
-bool splice_breaks(std::vector<Point>& pts, BreakNodes k, const BreakNeighbours& nb, const FoldAngles& fold,
+// not fit and the deflection is abandoned. On success k holds the break
+// indices of the edited list.
+bool splice_breaks(std::vector<Point>& pts, BreakNodes& k, const BreakNeighbours& nb, const FoldAngles& fold,
                    const Point& pt1, const Point& pb1, const HingeRotation& rotate) {
   Index it1 = k.it1, it2 = k.it2, ib1 = k.ib1, ib2 = k.ib2;
   const auto size = [&pts] { return static_cast<Index>(pts.size()); };
@@ -386,6 +435,10 @@ bool splice_breaks(std::vector<Point>& pts, BreakNodes k, const BreakNeighbours&
     }
     put(nb.bot_flap.is_new ? ib2 - 1 : ib2, rotate(nb.bot_flap.p));
   }
+  k.it1 = it1;
+  k.it2 = it2;
+  k.ib1 = ib1;
+  k.ib2 = ib2;
   return fits;
 }
 
@@ -422,9 +475,31 @@ std::vector<Point> deflect_flap_points(std::span<const Point> points, double hin
   for (Index i = 0; i <= last; ++i) {
     if (i < nodes.it1 || i > nodes.ib1) pts[i] = rotate(pts[i]);
   }
-  if (!splice_breaks(pts, nodes, nb, fold, pt1, pb1, rotate)) return {};
+  BreakNodes spliced = nodes;
+  if (!splice_breaks(pts, spliced, nb, fold, pt1, pb1, rotate)) return {};
+  Index it1 = spliced.it1, it2 = spliced.it2, ib1 = spliced.ib1, ib2 = spliced.ib2;
 
-  merge_short_panels(pts);
+  // Break regions after the edits: the upper corner spans it2 .. it1, the
+  // lower one ib1 .. ib2. A side left open by the deflection is joined by
+  // one panel, which is divided first when it is long (the lower side
+  // before the upper, so that it2 and it1 stay valid).
+  if (fold.bot == 0.0 && ib2 == ib1 + 1) {
+    const std::size_t before = pts.size();
+    split_open_panel(pts, ib1);
+    ib2 += static_cast<Index>(pts.size() - before);
+  }
+  if (fold.top == 0.0 && it1 == it2 + 1) {
+    const std::size_t before = pts.size();
+    split_open_panel(pts, it2);
+    const auto added = static_cast<Index>(pts.size() - before);
+    it1 += added;
+    ib1 += added;
+    ib2 += added;
+  }
+  std::vector<char> movable(pts.size(), 0);
+  mark_movable(movable, std::min(it2, it1), std::max(it2, it1));
+  mark_movable(movable, std::min(ib1, ib2), std::max(ib1, ib2));
+  merge_short_panels(pts, movable);
   return pts;
 }
 

@@ -214,6 +214,10 @@ std::string RepanelError::to_string() const {
     case Kind::TooManyNodes:
       return text::printf("n_panels %llu is too large: the repaneling storage does not fit in memory",
                           static_cast<unsigned long long>(n_panels));
+    case Kind::TooFewNodes:
+      return text::printf("n_panels must be at least %llu, got %llu",
+                          static_cast<unsigned long long>(kMinRepanelNodes),
+                          static_cast<unsigned long long>(n_panels));
   }
   return "";
 }
@@ -292,6 +296,7 @@ std::expected<std::vector<Point>, RepanelError> resample_by_curvature(const Cubi
 std::expected<std::vector<Point>, RepanelError> repanel_coordinates(std::span<const double> coords,
                                                                     std::uint64_t n_panels,
                                                                     const RepanelParams& params) {
+  if (n_panels < kMinRepanelNodes) return std::unexpected(RepanelError{RepanelError::Kind::TooFewNodes, n_panels});
   if (coords.size() < 6 || coords.size() % 2 != 0) return std::vector<Point>{};
   const auto finite = [](double v) { return std::isfinite(v); };
   if (!std::all_of(coords.begin(), coords.end(), finite)) return std::vector<Point>{};

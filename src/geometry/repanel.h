@@ -15,6 +15,8 @@
 namespace velaro {
 
 inline constexpr std::size_t kDefaultRepanelNodes = 160;
+// Fewest nodes repanel_kelvo produces: a contour needs at least two panels.
+inline constexpr std::uint64_t kMinRepanelNodes = 3;
 
 // Tuning of the node distribution.
 struct RepanelParams {
@@ -28,6 +30,7 @@ struct RepanelError {
     ContourSpline,    // fewer than two knots
     CurvatureSpline,  // the curvature distribution could not be splined
     TooManyNodes,     // the working storage for n_panels nodes cannot be held in memory
+    TooFewNodes,      // n_panels below 3: no contour of one panel or none
   };
   Kind kind;
   std::uint64_t n_panels = 0;  // TooManyNodes
@@ -53,7 +56,8 @@ std::expected<std::vector<Point>, RepanelError> resample_by_curvature(const Cubi
 // Repanels a flat [x0, y0, x1, y1, ...] contour to n_panels nodes.
 // Returns an empty list for fewer than 6 values, an odd count, non-finite
 // values or parameters, consecutive points too close to spline, or a result
-// that is not finite. Fails only with TooManyNodes.
+// that is not finite. Fails with TooFewNodes for n_panels < 3 (checked
+// first) and with TooManyNodes.
 std::expected<std::vector<Point>, RepanelError> repanel_coordinates(std::span<const double> coords,
                                                                     std::uint64_t n_panels,
                                                                     const RepanelParams& params = {});

@@ -7,6 +7,7 @@
 #include <numbers>
 
 #include "common/text_format.h"
+#include "geometry/contour_checks.h"
 #include "inviscid/panel_kernels.h"
 
 namespace velaro {
@@ -28,6 +29,10 @@ bool factors_usable(const Eigen::PartialPivLU<Eigen::MatrixXd>& lu) {
 }
 
 bool all_finite(const Eigen::VectorXd& v) { return v.allFinite(); }
+
+// Largest nodal speed of the 0 and 90 degree base solutions accepted, in
+// free-stream speeds.
+constexpr double kMaxBaseSpeed = 1e3;
 
 // Node coordinates of the solver: panel starts, plus the last end point
 // unless it returns onto the first point (a closed contour).
@@ -168,6 +173,18 @@ void integrate_forces(const SolverNodes& nodes, double chord, double ca, double 
 }  // namespace
 
 std::expected<InviscidSolution, SolverError> InviscidSolver::solve(Body body, const FlowConditions& flow) {
+  if (body.panels().size() > 2) {
+    std::vector<Point> points = body.points();
+    if (auto open = without_blunt_closing_point(points)) {
+      auto rebuilt = Body::from_points(*open);
+      if (!rebuilt) return std::unexpected(SolverError::invalid_geometry(rebuilt.error().to_string()));
+      body = std::move(*rebuilt);
+      points = std::move(*open);
+    }
+    const std::size_t nodes = points.size() - (is_closed_contour(points) ? 1 : 0);
+    if (nodes > kMaxNodes) return std::unexpected(SolverError::too_many_nodes(nodes, kMaxNodes));
+    if (auto bad = check_airfoil_contour(points)) return std::unexpected(SolverError::invalid_geometry(bad->to_string()));
+  }
   const std::vector<Panel>& panels = body.panels();
   const std::size_t npan = panels.size();
   if (npan <= 2) return std::unexpected(SolverError::insufficient_panels());
@@ -198,6 +215,13 @@ std::expected<InviscidSolution, SolverError> InviscidSolver::solve(Body body, co
   const Eigen::VectorXd g0 = lu.solve(sys.r0);
   const Eigen::VectorXd g90 = lu.solve(sys.r90);
   if (!all_finite(g0) || !all_finite(g90)) return std::unexpected(SolverError::singular_matrix());
+  // Surface speeds of the unit free streams far above any real section's
+  // (a 1% thick nose at 25 degrees reaches some 25 times the free stream)
+  // come from a system that is singular in all but rounding, such as a
+  // jagged contour of nearly coincident panels: not a flow.
+  const Eigen::Index nodes_n = static_cast<Eigen::Index>(n);
+  if (std::max(g0.head(nodes_n).cwiseAbs().maxCoeff(), g90.head(nodes_n).cwiseAbs().maxCoeff()) > kMaxBaseSpeed)
+    return std::unexpected(SolverError::singular_matrix());
 
   const double ca = std::cos(flow.alpha);
   const double sa = std::sin(flow.alpha);

@@ -28,6 +28,10 @@ std::string SolverError::to_string() const {
     case Kind::NewtonFailed:
       return text::printf("Newton solve failed at iteration %zu (residual: ", count) + text::scientific(value, 2) +
              ")";
+    case Kind::InvalidGeometry:
+      return "Invalid geometry: " + message;
+    case Kind::TooManyNodes:
+      return text::printf("Too many nodes for the inviscid analysis: %zu nodes, at most %zu", count, limit);
   }
   return {};
 }

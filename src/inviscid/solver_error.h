@@ -18,11 +18,14 @@ struct SolverError {
     InvalidReynolds,
     MarchFailed,
     NewtonFailed,
+    InvalidGeometry,
+    TooManyNodes,
   };
   Kind kind;
   std::size_t count = 0;  // NotConverged (iterations), MarchFailed (station), NewtonFailed (iteration)
   double value = 0.0;     // NotConverged / NewtonFailed (residual), Separation (x/c)
-  std::string message;    // InvalidFlow, TransitionFailed, MarchFailed
+  std::string message;    // InvalidFlow, TransitionFailed, MarchFailed, InvalidGeometry
+  std::size_t limit = 0;  // TooManyNodes (the largest node count accepted; count holds the given one)
 
   static SolverError no_bodies() { return {Kind::NoBodies, 0, 0.0, {}}; }
   static SolverError insufficient_panels() { return {Kind::InsufficientPanels, 0, 0.0, {}}; }
@@ -39,6 +42,11 @@ struct SolverError {
   }
   static SolverError newton_failed(std::size_t iteration, double residual) {
     return {Kind::NewtonFailed, iteration, residual, {}};
+  }
+
+  static SolverError invalid_geometry(std::string text) { return {Kind::InvalidGeometry, 0, 0.0, std::move(text)}; }
+  static SolverError too_many_nodes(std::size_t nodes, std::size_t limit) {
+    return {Kind::TooManyNodes, nodes, 0.0, {}, limit};
   }
 
   std::string to_string() const;

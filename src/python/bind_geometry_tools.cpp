@@ -21,8 +21,10 @@ void register_repanel_kelvo(py::module_& m) {
         params.te_spacing_ratio = to_float(te_spacing_ratio, "te_spacing_ratio");
         auto points = velaro::repanel_coordinates(c, n, params);
         if (!points) {
-          // The only failure: a node count whose storage cannot exist.
-          PyErr_SetString(PyExc_MemoryError, points.error().to_string().c_str());
+          // A node count below the minimum is a bad argument; one whose
+          // storage cannot exist is a memory error.
+          PyObject* type = points.error().kind == RepanelError::Kind::TooFewNodes ? PyExc_ValueError : PyExc_MemoryError;
+          PyErr_SetString(type, points.error().to_string().c_str());
           throw py::error_already_set();
         }
         return to_point_list(*points);

@@ -8,9 +8,11 @@
 #include "common/angles.h"
 #include "common/text_format.h"
 #include "geometry/body.h"
+#include "geometry/contour_checks.h"
 #include "inviscid/inviscid_solver.h"
 #include "python/conversions.h"
 #include "python/docstrings.h"
+#include "python/interrupts.h"
 #include "python/registry.h"
 #include "python/worker_pool.h"
 
@@ -69,18 +71,21 @@ py::dict analyze_inviscid(py::object coords, py::object alpha_deg) {
   const std::vector<double> flat = to_float_list(coords, "coords");
   const double alpha = to_float(alpha_deg, "alpha_deg");
   if (!valid_coordinate_count(flat.size())) return failure_dict("Invalid coordinates");
-  const auto body = Body::from_points(pair_coordinates(flat));
+  auto body = airfoil_body(pair_coordinates(flat));
   if (!body) return failure_dict("Geometry error: " + body.error().to_string());
   if (auto bad = angle_error(alpha)) return failure_dict(*bad);
 
-  const auto sol = InviscidSolver::solve(*body, FlowConditions{alpha * kDegToRad, 1.0});
+  const std::vector<double> midpoints_x = body->midpoint_x();
+  const auto sol = run_interruptible([body = std::move(*body), alpha](const std::atomic<bool>&) {
+    return InviscidSolver::solve(body, FlowConditions{alpha * kDegToRad, 1.0});
+  });
   if (!sol) return failure_dict("Solver error: " + sol.error().to_string());
 
   py::dict d;
   d["cl"] = sol->cl;
   d["cm"] = sol->cm;
   d["cp"] = to_py_list(sol->cp);
-  d["cp_x"] = to_py_list(body->midpoint_x());
+  d["cp_x"] = to_py_list(midpoints_x);
   d["success"] = true;
   d["error"] = py::none();
   return d;
@@ -94,22 +99,26 @@ py::list analyze_inviscid_batch(py::object coords, py::object alphas) {
     for (std::size_t i = 0; i < angles.size(); ++i) out.append(failure_dict("Invalid coordinates"));
     return out;
   }
-  const auto body = Body::from_points(pair_coordinates(flat));
+  auto body = airfoil_body(pair_coordinates(flat));
   if (!body) {
     const std::string error = "Geometry error: " + body.error().to_string();
     for (std::size_t i = 0; i < angles.size(); ++i) out.append(failure_dict(error));
     return out;
   }
-  const std::vector<double> midpoints_x = body->midpoint_x();
 
-  // The body and midpoint list are only read by the workers; each angle
-  // solves on its own copy of the body and writes its own slot.
-  std::vector<InviscidResult> results(angles.size());
-  {
-    py::gil_scoped_release unlocked;
-    parallel_map_indexed(angles.size(),
-                         [&](std::size_t i) { results[i] = solve_one(*body, angles[i], midpoints_x); });
-  }
+  // The job owns the body, angles and midpoint list; the workers only read
+  // them, each angle solves on its own copy of the body and writes its own
+  // slot. Angles not yet started when a stop is requested are skipped.
+  const std::vector<InviscidResult> results = run_interruptible(
+      [body = std::move(*body), angles](const std::atomic<bool>& stop) {
+        const std::vector<double> midpoints_x = body.midpoint_x();
+        std::vector<InviscidResult> results(angles.size());
+        parallel_map_indexed(angles.size(), [&](std::size_t i) {
+          if (stop.load(std::memory_order_relaxed)) return;
+          results[i] = solve_one(body, angles[i], midpoints_x);
+        });
+        return results;
+      });
   for (const InviscidResult& r : results) out.append(result_dict(r));
   return out;
 }

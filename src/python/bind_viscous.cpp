@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "geometry/body.h"
+#include "geometry/contour_checks.h"
 #include "python/conversions.h"
 #include "python/docstrings.h"
+#include "python/interrupts.h"
 #include "python/registry.h"
 #include "python/viscous_defaults.h"
 #include "python/worker_pool.h"
@@ -63,18 +65,12 @@ FlowArgs convert_flow_args(py::handle reynolds, py::handle mach, py::handle ncri
   return a;
 }
 
-// Driver options of a single-point call: the environment switches as they
-// are when the call begins, and a poll of the interpreter's pending signals
-// (the interpreter lock is held throughout), so that Ctrl-C stops a long run.
-DriverOptions single_call_options() {
-  DriverOptions options = driver_options_from_environment();
-  options.should_stop = [] { return PyErr_CheckSignals() != 0; };
+// Driver options of a call: the environment switches as they are when the
+// call begins (read here, with the interpreter lock held), and the stop
+// request of the call's job, polled once per Newton iteration.
+DriverOptions job_options(DriverOptions options, const std::atomic<bool>& stop) {
+  options.should_stop = [&stop] { return stop.load(std::memory_order_relaxed); };
   return options;
-}
-
-// Raises the exception a signal handler left pending (KeyboardInterrupt).
-void raise_pending_signal() {
-  if (PyErr_Occurred()) throw py::error_already_set();
 }
 
 // Outcome of one angle of a batch; filled on a worker thread, turned into a
@@ -152,12 +148,15 @@ py::dict analyze_faithful(py::object coords, py::object alpha_deg, py::object re
   const FlowArgs a = convert_flow_args(reynolds, mach, ncrit, max_iterations, re_type);
   if (!valid_coordinate_count(flat.size()))
     return failure_dict("Invalid coordinates: need at least 3 points (6 values)");
-  const auto body = Body::from_points(pair_coordinates(flat));
+  auto body = airfoil_body(pair_coordinates(flat));
   if (!body) return failure_dict("Geometry error: " + body.error().to_string());
 
   const ViscousConfig config = make_config(a.reynolds, a.mach, a.ncrit, a.max_iterations, a.re_type);
-  const auto solved = solve_body_oper_point(*body, config, alpha, single_call_options());
-  raise_pending_signal();
+  const auto solved =
+      run_interruptible([body = std::move(*body), config, alpha, options = driver_options_from_environment()](
+                            const std::atomic<bool>& stop) {
+        return solve_body_oper_point(body, config, alpha, job_options(options, stop));
+      });
   if (!solved) return failure_dict(solved.error().to_string());
 
   const OperPointResult& s = *solved;
@@ -190,7 +189,7 @@ py::list analyze_faithful_batch(py::object coords, py::object alphas, py::object
     for (double alpha : angles) out.append(batch_dict(failure_record("Invalid coordinates", alpha, a.reynolds)));
     return out;
   }
-  const auto body = Body::from_points(pair_coordinates(flat));
+  auto body = airfoil_body(pair_coordinates(flat));
   if (!body) {
     const std::string error = "Geometry error: " + body.error().to_string();
     for (double alpha : angles) out.append(batch_dict(failure_record(error, alpha, a.reynolds)));
@@ -201,13 +200,19 @@ py::list analyze_faithful_batch(py::object coords, py::object alphas, py::object
   // The environment is read here, once, with the interpreter lock held; the
   // same switch snapshot goes to every angle, and each analysis installs it
   // on its worker thread, so the workers never read the environment.
-  const DriverOptions options = driver_options_from_environment();
-  std::vector<FaithfulResult> results(angles.size());
-  {
-    py::gil_scoped_release unlocked;
-    parallel_map_indexed(angles.size(),
-                         [&](std::size_t i) { results[i] = solve_one(*body, config, angles[i], options); });
-  }
+  // Angles not yet started when a stop is requested are skipped; running
+  // ones end at their next Newton iteration.
+  const std::vector<FaithfulResult> results =
+      run_interruptible([body = std::move(*body), config, angles, options = driver_options_from_environment()](
+                            const std::atomic<bool>& stop) {
+        const DriverOptions stoppable = job_options(options, stop);
+        std::vector<FaithfulResult> results(angles.size());
+        parallel_map_indexed(angles.size(), [&](std::size_t i) {
+          if (stop.load(std::memory_order_relaxed)) return;
+          results[i] = solve_one(body, config, angles[i], stoppable);
+        });
+        return results;
+      });
   for (const FaithfulResult& r : results) out.append(batch_dict(r));
   return out;
 }
@@ -245,33 +250,64 @@ SideProfile side_profile(const ViscousState& state, std::size_t side, double msq
   return p;
 }
 
+// Everything get_bl_distribution reports, computed away from Python.
+struct BlOutcome {
+  std::optional<std::string> error;
+  SideProfile upper, lower;
+  OperPointResult result;
+};
+
+BlOutcome bl_outcome(const Body& body, const ViscousConfig& config, double alpha, const DriverOptions& options) {
+  BlOutcome out;
+  // One snapshot of the switches serves the set-up and the iteration alike.
+  const InstalledSwitches switches(options.switches ? &*options.switches : nullptr);
+  const std::vector<Point> nodes = coords_from_body(body.panels());
+  if (auto bad = validate_oper_point(config, alpha)) {
+    out.error = bad->to_string();
+    return out;
+  }
+  if (auto too_big = check_viscous_size(nodes.size(), config)) {
+    out.error = too_big->to_string();
+    return out;
+  }
+  auto setup = build_state_from_coords("airfoil", nodes, config, alpha);
+  if (!setup) {
+    out.error = setup.error().to_string();
+    return out;
+  }
+  ViscousState& state = setup->state;
+  const auto solved = solve_operating_point_from_state(state, setup->system, config, options);
+  if (!solved) {
+    out.error = solved.error().to_string();
+    return out;
+  }
+  const double msq = config.mach * config.mach;
+  out.upper = side_profile(state, 0, msq, solved->reynolds_eff);
+  out.lower = side_profile(state, 1, msq, solved->reynolds_eff);
+  if (!out.upper.finite || !out.lower.finite) out.error = "viscous iteration diverged: non-finite result";
+  out.result = *solved;
+  return out;
+}
+
 py::dict get_bl_distribution(py::object coords, py::object alpha_deg, py::object reynolds, py::object mach,
                              py::object ncrit, py::object max_iterations, py::object re_type) {
   const std::vector<double> flat = to_float_list(coords, "coords");
   const double alpha = to_float(alpha_deg, "alpha_deg");
   const FlowArgs a = convert_flow_args(reynolds, mach, ncrit, max_iterations, re_type);
   if (!valid_coordinate_count(flat.size())) return failure_dict("Invalid coordinates");
-  const auto body = Body::from_points(pair_coordinates(flat));
+  auto body = airfoil_body(pair_coordinates(flat));
   if (!body) return failure_dict("Geometry error: " + body.error().to_string());
 
   const ViscousConfig config = make_config(a.reynolds, a.mach, a.ncrit, a.max_iterations, a.re_type);
-  // One snapshot of the switches serves the set-up and the iteration alike.
-  const DriverOptions options = single_call_options();
-  const InstalledSwitches switches(options.switches ? &*options.switches : nullptr);
-  const std::vector<Point> nodes = coords_from_body(body->panels());
-  if (auto bad = validate_oper_point(config, alpha)) return failure_dict(bad->to_string());
-  if (auto too_big = check_viscous_size(nodes.size(), config)) return failure_dict(too_big->to_string());
-  auto setup = build_state_from_coords("airfoil", nodes, config, alpha);
-  if (!setup) return failure_dict(setup.error().to_string());
-  ViscousState& state = setup->state;
-  const auto solved = solve_operating_point_from_state(state, setup->system, config, options);
-  raise_pending_signal();
-  if (!solved) return failure_dict(solved.error().to_string());
-
-  const double msq = config.mach * config.mach;
-  const SideProfile up = side_profile(state, 0, msq, solved->reynolds_eff);
-  const SideProfile lo = side_profile(state, 1, msq, solved->reynolds_eff);
-  if (!up.finite || !lo.finite) return failure_dict("viscous iteration diverged: non-finite result");
+  const BlOutcome outcome =
+      run_interruptible([body = std::move(*body), config, alpha, options = driver_options_from_environment()](
+                            const std::atomic<bool>& stop) {
+        return bl_outcome(body, config, alpha, job_options(options, stop));
+      });
+  if (outcome.error) return failure_dict(*outcome.error);
+  const SideProfile& up = outcome.upper;
+  const SideProfile& lo = outcome.lower;
+  const OperPointResult* solved = &outcome.result;
 
   py::dict d;
   d["x_upper"] = to_py_list(up.x);

@@ -2,6 +2,7 @@
 // functions in the order of the public function table.
 #include <pybind11/pybind11.h>
 
+#include "python/interrupts.h"
 #include "python/registry.h"
 
 PYBIND11_MODULE(_velaro, m) {
@@ -20,4 +21,5 @@ PYBIND11_MODULE(_velaro, m) {
   register_deflect_flap(m);
   register_parse_dat_file(m);
   register_get_bl_distribution(m);
+  register_exit_wait();
 }

@@ -7,6 +7,7 @@
 #include <tbb/task_arena.h>
 
 #include <cstddef>
+#include <functional>
 
 namespace velaro::python {
 
@@ -15,15 +16,31 @@ namespace velaro::python {
 // thread).
 tbb::task_arena& worker_pool();
 
+// False in a process forked after the pool was created. The threading
+// runtime is not fork-safe: the child inherits the pool's bookkeeping but
+// none of its threads (and possibly locks held by them), so work handed to
+// it would wait for ever.
+bool worker_pool_usable();
+
+// The parallel map of a process that cannot use the pool: one plain thread
+// per processor (at most one per index), each taking the next index until
+// none is left. Re-throws the first exception of f after all threads ended.
+void parallel_map_on_own_threads(std::size_t count, const std::function<void(std::size_t)>& f);
+
 // Runs f(i) for every i in [0, count) on the worker pool and returns when all
 // calls have finished. Each index is its own task, so long and short items
 // balance by stealing. f must be safe to call concurrently for different i;
 // callers write results into pre-sized storage by index, which keeps the
 // output order independent of scheduling. An exception thrown by f is
-// re-thrown here after the other tasks are cancelled.
+// re-thrown here after the other tasks are cancelled. In a forked child of a
+// process that had created the pool, the map runs on threads of its own.
 template <typename F>
 void parallel_map_indexed(std::size_t count, F&& f) {
   if (count == 0) return;
+  if (!worker_pool_usable()) {
+    parallel_map_on_own_threads(count, std::function<void(std::size_t)>(std::ref(f)));
+    return;
+  }
   worker_pool().execute([&] {
     tbb::parallel_for(
         tbb::blocked_range<std::size_t>(0, count, 1),

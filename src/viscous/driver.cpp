@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "common/text_format.h"
+#include "geometry/contour_checks.h"
 #include "inviscid/mass_defect.h"
 #include "inviscid/wake.h"
 #include "viscous/assembly.h"
@@ -194,11 +195,15 @@ std::expected<OperPointResult, ViscousError> solve_operating_point_from_state(Vi
 std::expected<OperPointResult, ViscousError> solve_body_oper_point(const Body& body, const ViscousConfig& config,
                                                                  double alpha_deg, const DriverOptions& options) {
   const InstalledSwitches switches(options.switches ? &*options.switches : nullptr);
-  const std::vector<Point> nodes = coords_from_body(body.panels());
+  std::vector<Point> nodes = coords_from_body(body.panels());
   // The configuration is checked first so that its messages come before
   // any complaint about the size.
   if (auto bad = validate_oper_point(config, alpha_deg)) return std::unexpected(*bad);
   if (auto too_big = check_viscous_size(nodes.size(), config)) return std::unexpected(*too_big);
+  // A blunt base closed by a repeated first point is the trailing-edge gap;
+  // contours that are not airfoils in the expected order are refused.
+  if (auto open = without_blunt_closing_point(nodes)) nodes = std::move(*open);
+  if (auto bad = check_airfoil_contour(nodes)) return std::unexpected(ViscousError::geometry(bad->to_string()));
   auto setup = build_state_from_coords(body.name(), nodes, config, alpha_deg);
   if (!setup) return std::unexpected(setup.error());
   return solve_operating_point_from_state(setup->state, setup->system, config, options);

@@ -16,3 +16,7 @@ def naca_coords(designation=12, n=None):
 @pytest.fixture
 def naca0012():
     return naca_coords(12)
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "asan: also run against the module built with AddressSanitizer")

@@ -159,16 +159,13 @@ TEST(Repanel, SpacingRatioAndCurvatureParameterShapeTheDistribution) {
   }
 }
 
-TEST(Repanel, FewNodesGiveTheTwoEnds) {
+TEST(Repanel, FewerThanThreeNodesAreRefused) {
   const auto input = velaro::generate_naca4(2412, 40);
   const auto coords = flatten(input);
   for (std::uint64_t n : {0u, 1u, 2u}) {
     auto out = velaro::repanel_coordinates(coords, n);
-    ASSERT_TRUE(out);
-    ASSERT_EQ(out->size(), 2u);
-    EXPECT_EQ(out->front(), input.front());
-    EXPECT_NEAR(out->back().x, input.back().x, 1e-12);
-    EXPECT_NEAR(out->back().y, input.back().y, 1e-12);
+    ASSERT_FALSE(out);
+    EXPECT_EQ(out.error().kind, RepanelError::Kind::TooFewNodes);
   }
   auto three = velaro::repanel_coordinates(coords, 3);
   ASSERT_TRUE(three);
@@ -266,8 +263,13 @@ TEST(Repanel, RandomContoursNeverCrashOrLeakNonFinitePoints) {
     const RepanelParams prm{uniform(-1.0, 5.0), uniform(-1.0, 2.0), uniform(-0.5, 2.0)};
     const auto n = static_cast<std::uint64_t>(uniform(0.0, 90.0));
     auto out = velaro::repanel_coordinates(c, n, prm);
+    if (n < 3) {
+      ASSERT_FALSE(out);
+      EXPECT_EQ(out.error().kind, RepanelError::Kind::TooFewNodes);
+      continue;
+    }
     ASSERT_TRUE(out);
-    EXPECT_TRUE(out->empty() || out->size() == std::max<std::uint64_t>(n, 2)) << trial;
+    EXPECT_TRUE(out->empty() || out->size() == n) << trial;
     EXPECT_TRUE(all_finite(*out)) << trial;
   }
 }

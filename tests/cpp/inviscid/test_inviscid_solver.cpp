@@ -239,10 +239,22 @@ TEST(InviscidSolver, RejectedInput) {
   r = InviscidSolver::solve(body_of(naca), {0.1, 0.0});
   ASSERT_FALSE(r.has_value());
 
-  // The first point is the leftmost one: the reference chord is zero.
+  // The first point is the leftmost one (the reference chord would be
+  // zero): not a contour that starts at the trailing edge.
   r = InviscidSolver::solve(body_of({{0, 0}, {1, 0.1}, {1.2, 0}, {1, -0.1}, {0.1, 0}}), {0.0, 1.0});
   ASSERT_FALSE(r.has_value());
-  EXPECT_EQ(r.error().kind, SolverError::Kind::InvalidFlow);
+  EXPECT_EQ(r.error().kind, SolverError::Kind::InvalidGeometry);
+
+  // Beyond the node cap: refused before any matrix is built.
+  std::vector<Point> dense;
+  const std::size_t n = InviscidSolver::kMaxNodes + 1;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double t = 2.0 * kPi * (static_cast<double>(i) + 0.5) / static_cast<double>(n);
+    dense.push_back({0.5 + 0.5 * std::cos(t), 0.06 * std::sin(t)});
+  }
+  r = InviscidSolver::solve(body_of(dense), {0.0, 1.0});
+  ASSERT_FALSE(r.has_value());
+  EXPECT_EQ(r.error().to_string(), "Too many nodes for the inviscid analysis: 4001 nodes, at most 4000");
 }
 
 TEST(InviscidSolver, ErrorTexts) {

@@ -1,0 +1,90 @@
+#pragma once
+// Running a computation without holding the interpreter lock, while the
+// calling thread stays responsive to Ctrl-C.
+//
+// The computation runs on a thread of its own and owns everything it reads
+// (the caller moves its inputs into it). The calling thread releases the
+// interpreter lock and waits for it in slices of kSignalPollInterval; after
+// each slice it takes the lock back just long enough to run the
+// interpreter's pending signal handlers. When a handler raises (Ctrl-C gives
+// KeyboardInterrupt), the computation is asked to stop and the exception
+// propagates at once: the caller does not wait for work that cannot look at
+// the stop request (a dense factorisation), and nothing of a half-finished
+// result reaches Python. The abandoned computation finishes on its own
+// thread, sees the stop request at its next check and drops its result.
+#include <pybind11/pybind11.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <utility>
+
+namespace velaro::python {
+
+inline constexpr std::chrono::milliseconds kSignalPollInterval{100};
+
+// What the waiting caller and the computation share.
+struct InterruptibleJob {
+  std::mutex mutex;
+  std::condition_variable finished;
+  bool done = false;
+  std::atomic<bool> stop{false};
+  std::exception_ptr error;
+};
+
+// Waits with the interpreter lock released until job.done. Every
+// kSignalPollInterval it runs the pending signal handlers with the lock
+// held; if one raises, sets job.stop and throws that Python exception.
+void wait_interruptibly(InterruptibleJob& job);
+
+// Counts computations still running on their own threads, so that the
+// interpreter's exit can wait for abandoned ones to notice their stop
+// request (they do not touch Python, but the process's static objects must
+// outlive them).
+void job_started();
+void job_finished();
+// Registers the exit wait with the interpreter's atexit; called once at
+// module creation.
+void register_exit_wait();
+
+// Runs work(stop) on a thread of its own and returns its result, or throws
+// what it threw, or the exception of an interrupt (see above). `work` is
+// moved to the thread: it must own its inputs. `stop` becomes true when the
+// caller has given up; work should check it between its steps.
+template <typename Work>
+auto run_interruptible(Work work) -> decltype(work(std::declval<const std::atomic<bool>&>())) {
+  using Result = decltype(work(std::declval<const std::atomic<bool>&>()));
+  struct Job : InterruptibleJob {
+    std::optional<Result> result;
+  };
+  auto job = std::make_shared<Job>();
+  job_started();
+  try {
+    std::thread([job, work = std::move(work)]() mutable {
+      try {
+        job->result.emplace(work(job->stop));
+      } catch (...) {
+        job->error = std::current_exception();
+      }
+      {
+        const std::lock_guard<std::mutex> lock(job->mutex);
+        job->done = true;
+      }
+      job->finished.notify_all();
+      job_finished();
+    }).detach();
+  } catch (...) {
+    job_finished();
+    throw;
+  }
+  wait_interruptibly(*job);
+  if (job->error) std::rethrow_exception(job->error);
+  return std::move(*job->result);
+}
+
+}  // namespace velaro::python

@@ -1,0 +1,115 @@
+"""Ctrl-C during long calls, and the interpreter lock released while the
+engine computes."""
+
+import os
+import signal
+import threading
+import time
+
+import pytest
+
+import _velaro
+from conftest import naca_coords
+
+N0012 = naca_coords(12)
+DENSE = naca_coords(12, 1500)  # 2999 points: seconds of dense solving
+
+LONG_CALLS = {
+    # NACA 0012 at 40 degrees never converges: only an interrupt ends these.
+    "viscous batch": lambda: _velaro.analyze_faithful_batch(N0012, [40.0] * 8, max_iterations=10**12),
+    "viscous single": lambda: _velaro.analyze_faithful(N0012, 40.0, max_iterations=10**12),
+    "bl distribution": lambda: _velaro.get_bl_distribution(N0012, 40.0, max_iterations=10**12),
+    # About 14 s of work: 20,000 angles.
+    "inviscid batch": lambda: _velaro.analyze_inviscid_batch(N0012, [2.0] * 20000),
+    # One dense factorisation that cannot look at a stop request.
+    "inviscid single": lambda: _velaro.analyze_inviscid(DENSE, 2.0),
+}
+
+
+@pytest.fixture
+def sigint_after():
+    """Sends SIGINT to this process from a timer thread after `delay` s;
+    yields a function that arms it and returns the time it fired."""
+    previous = signal.signal(signal.SIGINT, signal.default_int_handler)
+    timers = []
+
+    def arm(delay):
+        fired = {}
+
+        def send():
+            fired["at"] = time.perf_counter()
+            os.kill(os.getpid(), signal.SIGINT)
+
+        t = threading.Timer(delay, send)
+        timers.append(t)
+        t.start()
+        return fired
+
+    yield arm
+    for t in timers:
+        t.cancel()
+    signal.signal(signal.SIGINT, previous)
+
+
+@pytest.mark.asan
+@pytest.mark.parametrize("name", sorted(LONG_CALLS))
+def test_ctrl_c_interrupts_long_calls_within_a_second(sigint_after, name):
+    fired = sigint_after(0.3)
+    with pytest.raises(KeyboardInterrupt):
+        LONG_CALLS[name]()
+        # Reaching this line means the call returned before the signal.
+        time.sleep(5)
+    latency = time.perf_counter() - fired["at"]
+    assert latency < 1.0, latency
+
+
+def test_calls_after_an_interrupt_give_the_same_results(sigint_after):
+    before = _velaro.analyze_inviscid_batch(N0012, [0.0, 3.0])
+    fired = sigint_after(0.2)
+    with pytest.raises(KeyboardInterrupt):
+        _velaro.analyze_inviscid_batch(N0012, [2.0] * 20000)
+        time.sleep(5)
+    assert "at" in fired
+    assert _velaro.analyze_inviscid_batch(N0012, [0.0, 3.0]) == before
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda: _velaro.analyze_faithful(N0012, 4.0),
+        lambda: _velaro.get_bl_distribution(N0012, 4.0),
+        lambda: _velaro.analyze_inviscid(naca_coords(12, 600), 4.0),
+    ],
+    ids=["analyze_faithful", "get_bl_distribution", "analyze_inviscid"],
+)
+def test_single_calls_let_other_threads_run(call):
+    ticks = 0
+    done = threading.Event()
+
+    def count():
+        nonlocal ticks
+        while not done.is_set():
+            ticks += 1
+            time.sleep(0.002)
+
+    t = threading.Thread(target=count)
+    t.start()
+    start = time.perf_counter()
+    try:
+        call()
+    finally:
+        elapsed = time.perf_counter() - start
+        done.set()
+        t.join()
+    # The other thread ticks at up to 500 Hz while the call runs; holding
+    # the lock throughout would leave it at a tick or two.
+    assert ticks >= 0.25 * elapsed / 0.002 and ticks >= 10, (ticks, elapsed)
+
+
+def test_inviscid_node_cap():
+    # 4001 points, open trailing edge: 4001 nodes, one above the cap;
+    # refused before any matrix is built.
+    start = time.perf_counter()
+    r = _velaro.analyze_inviscid(naca_coords(12, 2001), 0.0)
+    assert r == {"success": False, "error": "Solver error: Too many nodes for the inviscid analysis: 4001 nodes, at most 4000"}
+    assert time.perf_counter() - start < 1.0
