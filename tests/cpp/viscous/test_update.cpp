@@ -391,7 +391,7 @@ TEST(Update, RelaxedChangesRespectTheLimitsOnARealState) {
       }
     }
   }
-  if (rlx < 1.0) EXPECT_GT(closest, 0.5);  // the dstar change may be the binding one
+  if (rlx < 1.0) { EXPECT_GT(closest, 0.5); }  // the dstar change may be the binding one
 }
 
 TEST(Update, DegenerateInputsNeverCrashTheNewtonStep) {
