@@ -294,7 +294,7 @@ TEST(RowRefresh, StagnationAnchor) {
   OperPointSetup op = laid_out(generate_naca4(12, 31), 1.0);
   ViscousState& st = op.state;
   st.rows[1][0].theta = 5.0;
-  set_stagnation_anchor(st, 1, true);
+  set_stagnation_anchor(st, Side::Lower, true);
   const BlRow& r = st.rows[1][0];
   EXPECT_EQ(r.x, 0.0);
   EXPECT_EQ(r.x_coord, st.x[st.ist + 1]);
@@ -305,12 +305,12 @@ TEST(RowRefresh, StagnationAnchor) {
   EXPECT_TRUE(r.lam);
   EXPECT_FALSE(r.turb || r.wake);
   st.rows[0][1].x_coord = 0.123;
-  set_stagnation_anchor(st, 0, false);
+  set_stagnation_anchor(st, Side::Upper, false);
   EXPECT_EQ(st.rows[0][0].x_coord, 0.123);
   // Fewer than two rows: untouched.
   st.rows[0].resize(1);
   st.rows[0][0].theta = 7.0;
-  set_stagnation_anchor(st, 0, true);
+  set_stagnation_anchor(st, Side::Upper, true);
   EXPECT_EQ(st.rows[0][0].theta, 7.0);
 }
 
