@@ -8,9 +8,8 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
 jobs=$(nproc)
-# Warnings as errors in the C++ builds. Off until the test sources of every
-# subsystem build without warnings; then ON.
-werror=OFF
+# Warnings as errors in the C++ builds.
+werror=ON
 gen=()
 command -v ninja >/dev/null 2>&1 && gen=(-G Ninja)
 

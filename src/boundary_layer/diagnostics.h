@@ -111,10 +111,6 @@ constexpr std::string_view diagnostic_switch_name(DiagnosticSwitch s) {
 // name.
 std::optional<DiagnosticSwitch> diagnostic_switch_from_name(std::string_view name);
 
-// True when `text` (NUL-terminated) is well-formed UTF-8: no stray
-// continuation bytes, overlong forms, surrogates or values past U+10FFFF.
-bool is_valid_utf8(const char* text);
-
 // Reads one variable from the process environment now: present with a valid
 // UTF-8 value. Only for a thread on which nothing changes the environment.
 bool environment_switch_set(const char* name);

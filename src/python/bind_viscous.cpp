@@ -30,7 +30,7 @@ ReynoldsType reynolds_type(std::uint8_t code) {
   return ReynoldsType::Type1;
 }
 
-// The module fixes the tolerance and the wake length.
+// The tolerance and the wake length stay at their defaults.
 ViscousConfig make_config(double reynolds, double mach, double ncrit, std::uint64_t max_iterations,
                           std::uint8_t re_type) {
   ViscousConfig c;
@@ -38,8 +38,6 @@ ViscousConfig make_config(double reynolds, double mach, double ncrit, std::uint6
   c.mach = mach;
   c.ncrit = ncrit;
   c.max_iterations = max_iterations;
-  c.tolerance = viscous_defaults::kTolerance;
-  c.wake_length = viscous_defaults::kWakeLength;
   c.re_type = reynolds_type(re_type);
   return c;
 }

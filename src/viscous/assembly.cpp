@@ -33,7 +33,7 @@ FlowType flow_of(const BlStation& s) {
   return FlowType::Turbulent;
 }
 
-double vti_of(int side) { return side == 0 ? 1.0 : -1.0; }
+double vti_of(Side side) { return side == Side::Upper ? 1.0 : -1.0; }
 
 // -m/u^2: change of dstar (+gap) per unit change of u at fixed mass.
 double dstar_per_u(const BlStation& s) { return -s.mass / (s.u * s.u); }
@@ -113,11 +113,11 @@ double coupled_uedg(std::size_t panel_i, std::size_t n_airfoil, std::span<const 
 std::vector<double> compute_ue_from_mass_both(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
                                               Side side, NewtonObserver* observer) {
   const SurfaceInput& target = side == Side::Upper ? upper : lower;
-  const double vti_i = vti_of(side_index(side));
+  const double vti_i = vti_of(side);
   std::vector<MassSource> sources;
   sources.reserve(upper.stations.size() + lower.stations.size());
-  for (int s = 0; s < 2; ++s) {
-    const SurfaceInput& src = s == 0 ? upper : lower;
+  for (Side s : kBothSides) {
+    const SurfaceInput& src = s == Side::Upper ? upper : lower;
     for (std::size_t j = 1; j < src.stations.size(); ++j)
       sources.push_back({vti_of(s), src.stations[j].panel, src.stations[j].mass});
   }
@@ -160,7 +160,7 @@ namespace {
 // One system line while it is assembled: its station, the upstream station
 // (or the trailing-edge junction) and the coefficients of its equations.
 struct LineInProgress {
-  int side = 0;
+  Side side = Side::Upper;
   std::size_t i = 0;   // station index on its side
   std::size_t iv = 0;  // system line
   bool junction = false;  // the first wake line, fed by both trailing-edge stations
@@ -183,8 +183,8 @@ class SystemBuilder {
   void run();
 
  private:
-  const SurfaceInput& side_input(int side) const { return side == 0 ? upper_ : lower_; }
-  std::size_t line_of(int side, std::size_t i) const { return side == 0 ? i : lines_u_ + i; }
+  const SurfaceInput& side_input(Side side) const { return side == Side::Upper ? upper_ : lower_; }
+  std::size_t line_of(Side side, std::size_t i) const { return side == Side::Upper ? i : lines_u_ + i; }
   const BlStation& station_of(std::size_t line) const {
     return line <= lines_u_ ? upper_.stations[line] : lower_.stations[line - lines_u_];
   }
@@ -193,7 +193,7 @@ class SystemBuilder {
 
   void edge_speed_offsets();
   void edge_speed_coupling();
-  LineInProgress line_coefficients(int side, std::size_t i) const;
+  LineInProgress line_coefficients(Side side, std::size_t i) const;
   void mass_coupling_row(const LineInProgress& l);
   void extra_unknown_column(const LineInProgress& l);
   void forced_change(const LineInProgress& l);
@@ -219,11 +219,12 @@ class SystemBuilder {
 };
 
 void SystemBuilder::edge_speed_offsets() {
-  for (int s = 0; s < 2; ++s) {
-    const std::vector<double> ue_mass = compute_ue_from_mass_both(upper_, lower_, dij_, side_at(s), observer_);
-    due_[s].resize(ue_mass.size());
-    for (std::size_t i = 0; i < ue_mass.size(); ++i) due_[s][i] = side_input(s).stations[i].u - ue_mass[i];
-    if (observer_) observer_->edge_speed_offsets(side_at(s), side_input(s).stations, ue_mass, due_[s]);
+  for (Side side : kBothSides) {
+    const std::vector<double> ue_mass = compute_ue_from_mass_both(upper_, lower_, dij_, side, observer_);
+    std::vector<double>& due = due_[side_index(side)];
+    due.resize(ue_mass.size());
+    for (std::size_t i = 0; i < ue_mass.size(); ++i) due[i] = side_input(side).stations[i].u - ue_mass[i];
+    if (observer_) observer_->edge_speed_offsets(side, side_input(side).stations, ue_mass, due);
   }
 }
 
@@ -243,14 +244,14 @@ void SystemBuilder::edge_speed_coupling() {
   }
 }
 
-LineInProgress SystemBuilder::line_coefficients(int side, std::size_t i) const {
+LineInProgress SystemBuilder::line_coefficients(Side side, std::size_t i) const {
   const SurfaceInput& in = side_input(side);
   const std::span<const BlStation> st = in.stations;
   LineInProgress l;
   l.side = side;
   l.i = i;
   l.iv = line_of(side, i);
-  l.junction = side == 1 && has_junction_ && l.iv == a_.ivz;
+  l.junction = side == Side::Lower && has_junction_ && l.iv == a_.ivz;
   l.first = i == 1;
   l.s1 = &st[i - 1];
   l.s2 = &st[i];
@@ -258,7 +259,7 @@ LineInProgress SystemBuilder::line_coefficients(int side, std::size_t i) const {
                    : from_interval(interval_equations(st, i, in.iblte, msq_, re_, ncrit_, observer_));
   l.d2u = dstar_per_u(*l.s2);
   l.d1u = l.first ? 0.0 : dstar_per_u(*l.s1);
-  const double sigma = side == 0 ? 1.0 : -1.0;
+  const double sigma = side == Side::Upper ? 1.0 : -1.0;
   for (int k = 0; k < 3; ++k) l.xsum[k] = sigma * (l.c.vs1_x[k] + l.c.vs2_x[k]);
   return l;
 }
@@ -329,13 +330,13 @@ void SystemBuilder::extra_unknown_column(const LineInProgress& l) {
 // velocities, linearised from the current ones.
 void SystemBuilder::forced_change(const LineInProgress& l) {
   const LineCoefficients& c = l.c;
-  const int side = l.side;
+  const std::vector<double>& due = due_[side_index(l.side)];
   const std::size_t i = l.i;
   const std::size_t nu = upper_.stations.size();
   const std::size_t nl = lower_.stations.size();
   const double dule1 = nu >= 2 ? due_[0][1] : 0.0;
   const double dule2 = nl >= 2 ? due_[1][1] : 0.0;
-  const double due2 = due_[side][i];
+  const double due2 = due[i];
   const double dds2 = l.d2u * due2;
   double due1 = 0.0, dds1 = 0.0;
   if (l.junction) {
@@ -343,7 +344,7 @@ void SystemBuilder::forced_change(const LineInProgress& l) {
     const double due_lo = lower_.iblte < due_[1].size() ? due_[1][lower_.iblte] : 0.0;
     dds1 = te_.dte_u_up * due_up + te_.dte_u_lo * due_lo;
   } else if (!l.first) {
-    due1 = due_[side][i - 1];
+    due1 = due[i - 1];
     dds1 = l.d1u * due1;
   }
   const double xs = sys_.xi_ule1 * dule1 - sys_.xi_ule2 * dule2;
@@ -353,7 +354,7 @@ void SystemBuilder::forced_change(const LineInProgress& l) {
     a_.vdel1[l.iv][k] = finite_or_zero(c.vsrez[k] + finite_or_zero(fc[k]));
   }
   if (observer_)
-    observer_->forced_change({side_at(side), i, l.first, due1, due2, dds1, dds2, l.first ? 0.0 : due_[side][i - 1],
+    observer_->forced_change({l.side, i, l.first, due1, due2, dds1, dds2, l.first ? 0.0 : due[i - 1],
                               l.first ? 0.0 : l.s1->u, l.s2->u, fc, c.vs1_u, c.vs2_u, l.xsum, xs});
 }
 
@@ -366,7 +367,7 @@ void SystemBuilder::run() {
   if (observer_ && has_junction_)
     observer_->junction_formed(a_.ivz, lower_.iblte, upper_.stations[a_.ivte1], lower_.stations[lower_.iblte], te_);
 
-  for (int side = 0; side < 2; ++side) {
+  for (Side side : kBothSides) {
     for (std::size_t i = 1; i < side_input(side).stations.size(); ++i) {
       const LineInProgress l = line_coefficients(side, i);
       const std::size_t iv = l.iv;
@@ -382,7 +383,7 @@ void SystemBuilder::run() {
         const BlStation& s1 = *l.s1;
         const BlStation& s2 = *l.s2;
         const bool transition = i > 1 && !l.junction && s1.is_laminar && !s2.is_laminar && !s2.is_wake;
-        observer_->line_equations(side_at(side), i, iv, transition, l.c, s2);
+        observer_->line_equations(side, i, iv, transition, l.c, s2);
       }
       mass_coupling_row(l);
       extra_unknown_column(l);

@@ -14,6 +14,7 @@
 
 #include <unistd.h>
 
+#include "common/angles.h"
 #include "common/text_format.h"
 #include "geometry/contour_checks.h"
 #include "inviscid/mass_defect.h"

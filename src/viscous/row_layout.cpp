@@ -67,8 +67,8 @@ void rebuild_rows_for_numbering(ViscousState& state) {
     state.rows[side] = std::move(rows);
   }
 
-  set_stagnation_anchor(state, 0, true);
-  set_stagnation_anchor(state, 1, true);
+  set_stagnation_anchor(state, Side::Upper, true);
+  set_stagnation_anchor(state, Side::Lower, true);
   update_wgap(state);
   set_inviscid_edge_speeds(state);
   for (auto& rows : state.rows)

@@ -7,8 +7,8 @@
 
 namespace velaro {
 
-void set_stagnation_anchor(ViscousState& state, std::size_t side, bool coords_from_geometry) {
-  auto& rows = state.rows[side];
+void set_stagnation_anchor(ViscousState& state, Side side, bool coords_from_geometry) {
+  auto& rows = state.rows[side_index(side)];
   if (rows.size() < 2) return;
   BlRow& row = rows[0];
   row.x = 0.0;

@@ -13,7 +13,7 @@ namespace velaro {
 // x = 0 with fixed secondary values. Its position is the first lower node
 // (ist + 1) when coords_from_geometry is set, else that of row 1. Does
 // nothing when the side has fewer than two rows.
-void set_stagnation_anchor(ViscousState& state, std::size_t side, bool coords_from_geometry);
+void set_stagnation_anchor(ViscousState& state, Side side, bool coords_from_geometry);
 
 // A row for `node` at arc length xi and position (x, y) with inviscid edge
 // speed uinv and its alpha derivative uinv_a (the caller passes lower-side

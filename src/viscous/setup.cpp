@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "common/angles.h"
 #include "inviscid/panel_geometry.h"
 
 namespace velaro {

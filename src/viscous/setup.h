@@ -15,9 +15,6 @@
 
 namespace velaro {
 
-inline constexpr double kDegToRad = 0.017453292519943295;
-inline constexpr double kRadToDeg = 57.29577951308232;
-
 // Longest wake accepted, in chords (the wake node count grows with it).
 inline constexpr double kMaxWakeLength = 1000.0;
 

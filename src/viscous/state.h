@@ -34,6 +34,8 @@ enum class Side : std::uint8_t { Upper, Lower };
 constexpr std::size_t side_index(Side side) { return side == Side::Upper ? 0 : 1; }
 constexpr Side side_at(std::size_t index) { return index == 0 ? Side::Upper : Side::Lower; }
 constexpr const char* side_name(Side side) { return side == Side::Upper ? "upper" : "lower"; }
+// Both sides in index order, for loops over the per-side arrays.
+inline constexpr std::array<Side, 2> kBothSides{Side::Upper, Side::Lower};
 
 // Node index stored for rows that have no node (row 0 of each side).
 inline constexpr std::size_t kNoPanel = std::numeric_limits<std::size_t>::max();

@@ -42,7 +42,7 @@ void line(const std::string& text) {
 
 void labelled(const char* label, const std::string& value) { line(label + value); }
 
-double vti_of(int side) { return side == 0 ? 1.0 : -1.0; }
+double vti_of(Side side) { return side == Side::Upper ? 1.0 : -1.0; }
 
 std::string jacobian_text(const std::array<double, 5>& r) {
   return text::printf("[%s, %s, %s, %s, %s]", num(r[0]).c_str(), num(r[1]).c_str(), num(r[2]).c_str(),
@@ -126,19 +126,19 @@ void TracePrinter::stations_prepared(const ViscousState& state, const std::array
   if (!detail && !summary) return;
   std::vector<MassSource> sources;
   std::vector<int> group;  // 0 upper, 1 lower airfoil, 2 wake
-  for (int side = 0; side < 2; ++side) {
-    const std::vector<BlRow>& rows = state.rows[side];
-    const std::size_t count = std::min(state.nbl[side], rows.size());
+  for (Side side : kBothSides) {
+    const std::vector<BlRow>& rows = state.rows[side_index(side)];
+    const std::size_t count = std::min(state.nbl[side_index(side)], rows.size());
     for (std::size_t r = 1; r < count; ++r) {
       sources.push_back({vti_of(side), rows[r].panel, rows[r].mass});
-      group.push_back(side == 0 ? 0 : (r > state.iblte[1] ? 2 : 1));
+      group.push_back(side == Side::Upper ? 0 : (r > state.iblte[1] ? 2 : 1));
     }
   }
   static constexpr const char* kDetail[3] = {"[STATE UESET DETAIL UPPER]", "[STATE UESET DETAIL LOWER]",
                                              "[STATE UESET DETAIL WAKE]"};
-  for (int side = 0; side < 2; ++side) {
-    const std::vector<BlRow>& rows = state.rows[side];
-    const std::size_t count = std::min(state.nbl[side], rows.size());
+  for (Side side : kBothSides) {
+    const std::vector<BlRow>& rows = state.rows[side_index(side)];
+    const std::size_t count = std::min(state.nbl[side_index(side)], rows.size());
     const double vti = vti_of(side);
     for (std::size_t r = 1; r < count; ++r) {
       const std::size_t pi = rows[r].panel;
@@ -199,43 +199,43 @@ void TracePrinter::interval_evaluated(const BlStation& s1, const BlStation& s2, 
 // first station (VELARO_UESET_FIRST_DEBUG).
 void TracePrinter::mass_implied_speeds(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
                                        Side which, std::span<const double> ue) {
-  const int side = static_cast<int>(side_index(which));
+  const Side side = which;
   const bool dui = on(DiagnosticSwitch::DuiDebug);
   const bool first = on(DiagnosticSwitch::UesetFirstDebug);
   if (!dui && !first) return;
-  const SurfaceInput& target = side == 0 ? upper : lower;
+  const SurfaceInput& target = side == Side::Upper ? upper : lower;
   const double vti_i = vti_of(side);
   for (std::size_t i = 1; i < target.stations.size(); ++i) {
     const std::size_t pi = target.stations[i].panel;
     double part[2] = {0.0, 0.0};
-    for (int s = 0; s < 2; ++s) {
-      const SurfaceInput& src = s == 0 ? upper : lower;
-      const bool breakdown = dui && side == 0 && i == 1 && s == 0;
+    for (Side s : kBothSides) {
+      const SurfaceInput& src = s == Side::Upper ? upper : lower;
+      const bool breakdown = dui && side == Side::Upper && i == 1 && s == Side::Upper;
       if (breakdown) line("[DUI TRACE] Breaking down upper[1] DIJ sum:");
       for (std::size_t j = 1; j < src.stations.size(); ++j) {
         const std::size_t pj = src.stations[j].panel;
         if (!dij.contains(pi, pj)) continue;
         const double c = -vti_i * vti_of(s) * dij.at(pi, pj) * src.stations[j].mass;
-        part[s] += c;
+        part[side_index(s)] += c;
         if (breakdown && j % 20 == 0) line(text::printf("  ... cumulative after j=%zu: %s", j, num(part[0]).c_str()));
         if (first && i == 1)
-          line(text::printf("[UESET FIRST] %s j=%zu panel_j=%zu dij=%s mass=%s contrib=%s", s == 0 ? "upper" : "lower",
+          line(text::printf("[UESET FIRST] %s j=%zu panel_j=%zu dij=%s mass=%s contrib=%s", side_name(s),
                             j, pj, num(dij.at(pi, pj)).c_str(), num(src.stations[j].mass).c_str(), num(c).c_str()));
       }
       if (breakdown) {
         line(text::printf("  TOTAL dui_upper: %s", num(part[0]).c_str()));
       }
     }
-    if (dui && side == 0 && i == 1) line(text::printf("  TOTAL dui_lower: %s", num(part[1]).c_str()));
+    if (dui && side == Side::Upper && i == 1) line(text::printf("  TOTAL dui_lower: %s", num(part[1]).c_str()));
     const double uinv = i < target.uinv.size() ? target.uinv[i] : 0.0;
     if (dui)
       line(text::printf("[DUI DEBUG] %s[%zu] ue_inv=%s dui_upper=%s dui_lower=%s dui_total=%s dij_diag=%s",
-                        side == 0 ? "upper" : "lower", i, num(uinv).c_str(), num(part[0]).c_str(),
+                        side_name(side), i, num(uinv).c_str(), num(part[0]).c_str(),
                         num(part[1]).c_str(), num(part[0] + part[1]).c_str(), num(dij.at(pi, pi)).c_str()));
     if (first && i == 1)
       line(text::printf("[UESET FIRST] panel_i=%zu side=%s ue_inv=%s dui_upper=%s dui_lower=%s ue_after=%s "
                         "mass=%s",
-                        pi, side == 0 ? "upper" : "lower", num(uinv).c_str(), num(part[0]).c_str(),
+                        pi, side_name(side), num(uinv).c_str(), num(part[0]).c_str(),
                         num(part[1]).c_str(), num(ue[i]).c_str(), num(target.stations[i].mass).c_str()));
   }
 }
@@ -243,10 +243,10 @@ void TracePrinter::mass_implied_speeds(const SurfaceInput& upper, const SurfaceI
 void TracePrinter::edge_speed_offsets(Side which, std::span<const BlStation> stations, std::span<const double> ue_mass,
                                       std::span<const double> due) {
   if (!on(DiagnosticSwitch::DueDebug)) return;
-  const int s = static_cast<int>(side_index(which));
-  line(s == 0 ? "[DUE DEBUG] Upper surface DUE at first stations:" : "[DUE DEBUG] Lower surface DUE at first stations:");
+  const bool upper = which == Side::Upper;
+  line(upper ? "[DUE DEBUG] Upper surface DUE at first stations:" : "[DUE DEBUG] Lower surface DUE at first stations:");
   for (std::size_t i = 1; i < ue_mass.size() && i <= 5; ++i)
-    line(text::printf("  %s[%zu] ue_curr=%s ue_mass=%s DUE=%s", s == 0 ? "Upper" : "Lower", i,
+    line(text::printf("  %s[%zu] ue_curr=%s ue_mass=%s DUE=%s", upper ? "Upper" : "Lower", i,
                       num(stations[i].u).c_str(), num(ue_mass[i]).c_str(), num(due[i]).c_str()));
 }
 

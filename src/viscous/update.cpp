@@ -33,7 +33,7 @@ FlowType flow_of(const BlStation& s) {
 double value_or(std::span<const double> v, std::size_t i, double fallback) { return i < v.size() ? v[i] : fallback; }
 
 // Line of station i of a side; b is the first lower line.
-std::size_t line_of(int side, std::size_t i, std::size_t b) { return side == 0 ? i : b + i - 1; }
+std::size_t line_of(Side side, std::size_t i, std::size_t b) { return side == Side::Upper ? i : b + i - 1; }
 
 double lift_of(std::span<const double> x, std::span<const double> y, std::span<const double> q, double alpha,
                double mach) {
@@ -70,22 +70,25 @@ UePreview preview_global_update_ue(std::span<const BlStation> upper, std::span<c
   };
   std::vector<Source> sources;
   sources.reserve(upper.size() + lower.size());
-  for (int s = 0; s < 2; ++s)
+  for (Side side : kBothSides) {
+    const std::size_t s = side_index(side);
     for (std::size_t j = 1; j < st[s].size(); ++j) {
       const std::size_t pj = st[s][j].panel;
       if (pj >= dij.cols) continue;
-      const std::size_t line = line_of(s, j, b);
+      const std::size_t line = line_of(side, j, b);
       const bool solved = line >= 1 && line < sol.col1.size();
       const double dm1 = solved ? sol.col1[line][2] : 0.0;
       const double dm2 = solved && line < sol.col2.size() ? sol.col2[line][2] : 0.0;
-      sources.push_back({pj, s == 0 ? 1.0 : -1.0, st[s][j].mass + dm1, dm2});
+      sources.push_back({pj, side == Side::Upper ? 1.0 : -1.0, st[s][j].mass + dm1, dm2});
     }
+  }
 
   UePreview out;
   std::array<std::vector<double>*, 2> unew{&out.unew_upper, &out.unew_lower};
   std::array<std::vector<double>*, 2> uac{&out.u_ac_upper, &out.u_ac_lower};
-  for (int s = 0; s < 2; ++s) {
-    const double vti = s == 0 ? 1.0 : -1.0;
+  for (Side side : kBothSides) {
+    const std::size_t s = side_index(side);
+    const double vti = side == Side::Upper ? 1.0 : -1.0;
     unew[s]->assign(st[s].size(), 0.0);
     uac[s]->assign(st[s].size(), 0.0);
     if (!st[s].empty()) (*unew[s])[0] = st[s][0].u;
@@ -105,7 +108,7 @@ UePreview preview_global_update_ue(std::span<const BlStation> upper, std::span<c
       }
       (*unew[s])[i] = u;
       (*uac[s])[i] = ua;
-      if (observer) observer->edge_speed_predicted(side_at(s), i, value_or(uinv[s], i, st[s][i].u), u, st[s][i].u);
+      if (observer) observer->edge_speed_predicted(side, i, value_or(uinv[s], i, st[s][i].u), u, st[s][i].u);
     }
   }
   return out;
@@ -116,10 +119,10 @@ std::vector<double> build_panel_values_from_surface_values(std::span<const BlSta
                                                            std::span<const double> values_upper,
                                                            std::span<const double> values_lower, std::size_t n) {
   std::vector<double> q(n, 0.0);
-  for (int s = 0; s < 2; ++s) {
-    const std::span<const BlStation> st = s == 0 ? upper : lower;
-    const std::span<const double> v = s == 0 ? values_upper : values_lower;
-    const double sign = s == 0 ? 1.0 : -1.0;
+  for (Side side : kBothSides) {
+    const std::span<const BlStation> st = side == Side::Upper ? upper : lower;
+    const std::span<const double> v = side == Side::Upper ? values_upper : values_lower;
+    const double sign = side == Side::Upper ? 1.0 : -1.0;
     for (std::size_t i = 0; i < st.size() && i < v.size(); ++i)
       if (!st[i].is_wake && st[i].panel < n) q[st[i].panel] = sign * v[i];
   }
@@ -208,11 +211,12 @@ std::array<std::vector<StationChange>, 2> station_changes(const std::array<std::
   double largest = 0.0;
   static constexpr const char* kVar[4] = {"ctau", "theta", "dstar", "Ue"};
   static constexpr const char* kDn[4] = {"dn1", "dn2", "dn3", "dn4"};
-  for (int s = 0; s < 2; ++s) {
+  for (Side side : kBothSides) {
+    const std::size_t s = side_index(side);
     std::vector<BlStation>& st = *sides[s];
     changes[s].assign(st.size(), StationChange{});
     for (std::size_t i = 1; i < st.size(); ++i) {
-      const std::size_t line = line_of(s, i, in.b);
+      const std::size_t line = line_of(side, i, in.b);
       if (line >= sol.col1.size()) continue;
       const BlStation& t = st[i];
       StationChange& c = changes[s][i];
@@ -240,11 +244,11 @@ std::array<std::vector<StationChange>, 2> station_changes(const std::array<std::
         } else {
           continue;
         }
-        r.limiter = text::printf("%s station %zu %s (%s)", s == 0 ? "upper" : "lower", i, kVar[v], kDn[v]);
+        r.limiter = text::printf("%s station %zu %s (%s)", side_name(side), i, kVar[v], kDn[v]);
       }
       if (rlx * dn4 > 1.5) {
         rlx = 1.5 / dn4;
-        r.limiter = text::printf("%s station %zu %s (%s)", s == 0 ? "upper" : "lower", i, kVar[3], kDn[3]);
+        r.limiter = text::printf("%s station %zu %s (%s)", side_name(side), i, kVar[3], kDn[3]);
       }
       sum += dn1 * dn1 + dn2 * dn2 + dn3 * dn3 + dn4 * dn4;
       ++count;

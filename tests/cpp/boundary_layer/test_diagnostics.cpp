@@ -37,18 +37,6 @@ class ScopedEnv {
 
 }  // namespace
 
-TEST(DiagnosticSwitches, Utf8Validation) {
-  EXPECT_TRUE(is_valid_utf8(""));
-  EXPECT_TRUE(is_valid_utf8("1"));
-  EXPECT_TRUE(is_valid_utf8("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"));
-  EXPECT_FALSE(is_valid_utf8("\xff"));
-  EXPECT_FALSE(is_valid_utf8("\xc3"));              // truncated before the terminator
-  EXPECT_FALSE(is_valid_utf8("\xc0\x80"));          // overlong NUL
-  EXPECT_FALSE(is_valid_utf8("\xed\xa0\x80"));      // surrogate
-  EXPECT_FALSE(is_valid_utf8("\xf4\x90\x80\x80"));  // past U+10FFFF
-  EXPECT_FALSE(is_valid_utf8("\x80"));              // stray continuation byte
-}
-
 TEST(DiagnosticSwitches, SnapshotReadsEachSwitchFromTheEnvironment) {
   ScopedEnv a("VELARO_SETBL_DEBUG", "1");
   ScopedEnv b("VELARO_UPDATE_DEBUG", "");  // an empty value counts as set

@@ -18,8 +18,11 @@
 #include "viscous/setup.h"
 #include "viscous/state_conversions.h"
 #include "viscous/trace_printer.h"
+#include "viscous_fixtures.h"
 
 using namespace velaro;
+using velaro::testing::make_station;
+using velaro::testing::placeholder;
 
 namespace {
 
@@ -27,39 +30,6 @@ constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 
 FlowType flow_of(const BlStation& s) {
   return s.is_wake ? FlowType::Wake : (s.is_laminar ? FlowType::Laminar : FlowType::Turbulent);
-}
-
-BlStation make_station(FlowType flow, double x, std::size_t panel, double u, double theta, double dstar,
-                       double first, double dw, double msq, double re) {
-  BlStation s;
-  s.x = x;
-  s.x_coord = x;
-  s.panel = panel;
-  s.u = u;
-  s.theta = theta;
-  s.dstar = dstar;
-  s.dw = dw;
-  s.is_laminar = flow == FlowType::Laminar;
-  s.is_wake = flow == FlowType::Wake;
-  s.is_turbulent = !s.is_laminar;
-  if (s.is_laminar) {
-    s.ampl = first;
-    s.ctau = 0.03;
-  } else {
-    s.ctau = first;
-  }
-  compute_secondary_variables(s, flow, msq, re);
-  return s;
-}
-
-BlStation placeholder() {
-  BlStation s;
-  s.panel = kNone;
-  s.u = 1e-9;
-  s.theta = 1e-12;
-  s.dstar = 1e-12;
-  s.is_laminar = true;
-  return s;
 }
 
 // A synthetic two-sided boundary layer with the structure of a real one: the

@@ -133,7 +133,7 @@ TEST(DriverRows, RowsAreRebuiltForTheStagnationPoint) {
       EXPECT_EQ(rows[r].x_coord, st.x[i]);
       EXPECT_GT(rows[r].theta, 0.0);
       EXPECT_FALSE(rows[r].wake);
-      if (r > 1) EXPECT_GT(rows[r].x, rows[r - 1].x) << "side " << side << " row " << r;
+      if (r > 1) { EXPECT_GT(rows[r].x, rows[r - 1].x) << "side " << side << " row " << r; }
     }
     // Edge speeds are positive along each side away from the stagnation point.
     EXPECT_GT(rows[st.iblte[side]].uedg, 0.5);

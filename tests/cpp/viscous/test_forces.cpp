@@ -166,6 +166,7 @@ TEST(SquireYoung, FallsBackToTrailingEdgeEstimate) {
 
 #include <numbers>
 
+#include "common/angles.h"
 #include "geometry/body.h"
 #include "inviscid/inviscid_solver.h"
 #include "viscous/state_conversions.h"

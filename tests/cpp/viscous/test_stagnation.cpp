@@ -230,7 +230,7 @@ TEST(Xicalc, ArcLengthsPositionsAndSpeeds) {
       EXPECT_GE(rows[r].x, eps);
       // Strictly increasing, except the first wake row, which sits at the
       // trailing-edge row's arc length.
-      if (r > 1 && r != st.iblte[side] + 1) EXPECT_GT(rows[r].x, rows[r - 1].x) << side << " " << r;
+      if (r > 1 && r != st.iblte[side] + 1) { EXPECT_GT(rows[r].x, rows[r - 1].x) << side << " " << r; }
       if (node < n) {
         EXPECT_EQ(rows[r].x_coord, st.x[node]);
         EXPECT_NEAR(rows[r].x, std::abs(st.s[node] - st.sst), 1e-15);
@@ -263,9 +263,9 @@ TEST(WakeGap, BluntEdgeGapDecaysOverTwoAndAHalfGapLengths) {
   EXPECT_NEAR(st.wgap[0], st.ante, 1e-15);
   for (std::size_t k = 0; k < st.wake_count(); ++k) {
     const double u = st.rows[1][te + 1 + k].x - st.rows[1][te].x;
-    if (u > 2.5 * st.ante) EXPECT_EQ(st.wgap[k], 0.0) << k;
+    if (u > 2.5 * st.ante) { EXPECT_EQ(st.wgap[k], 0.0) << k; }
     EXPECT_GE(st.wgap[k], 0.0);
-    if (k > 0) EXPECT_LE(st.wgap[k], st.wgap[k - 1]);
+    if (k > 0) { EXPECT_LE(st.wgap[k], st.wgap[k - 1]); }
     EXPECT_EQ(st.rows[1][te + 1 + k].dw, st.wgap[k]);
   }
   // Applying the gap again does not add it twice to a wake row.
@@ -294,7 +294,7 @@ TEST(RowRefresh, StagnationAnchor) {
   OperPointSetup op = laid_out(generate_naca4(12, 31), 1.0);
   ViscousState& st = op.state;
   st.rows[1][0].theta = 5.0;
-  set_stagnation_anchor(st, 1, true);
+  set_stagnation_anchor(st, Side::Lower, true);
   const BlRow& r = st.rows[1][0];
   EXPECT_EQ(r.x, 0.0);
   EXPECT_EQ(r.x_coord, st.x[st.ist + 1]);
@@ -305,12 +305,12 @@ TEST(RowRefresh, StagnationAnchor) {
   EXPECT_TRUE(r.lam);
   EXPECT_FALSE(r.turb || r.wake);
   st.rows[0][1].x_coord = 0.123;
-  set_stagnation_anchor(st, 0, false);
+  set_stagnation_anchor(st, Side::Upper, false);
   EXPECT_EQ(st.rows[0][0].x_coord, 0.123);
   // Fewer than two rows: untouched.
   st.rows[0].resize(1);
   st.rows[0][0].theta = 7.0;
-  set_stagnation_anchor(st, 0, true);
+  set_stagnation_anchor(st, Side::Upper, true);
   EXPECT_EQ(st.rows[0][0].theta, 7.0);
 }
 

@@ -16,43 +16,19 @@
 #include "viscous/setup.h"
 #include "viscous/state_conversions.h"
 #include "viscous/update.h"
+#include "viscous_fixtures.h"
 
 using namespace velaro;
+using velaro::testing::make_station;
+using velaro::testing::placeholder;
 
 namespace {
 
-constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
-
+// A station on node `panel` at arc length 0.1 (panel + 1) with shape
+// factor h.
 BlStation station(FlowType flow, std::size_t panel, double u, double theta, double h, double first,
                   double dw = 0.0) {
-  BlStation s;
-  s.x = 0.1 * static_cast<double>(panel + 1);
-  s.panel = panel;
-  s.u = u;
-  s.theta = theta;
-  s.dstar = h * theta;
-  s.dw = dw;
-  s.is_laminar = flow == FlowType::Laminar;
-  s.is_wake = flow == FlowType::Wake;
-  s.is_turbulent = !s.is_laminar;
-  if (s.is_laminar) {
-    s.ampl = first;
-    s.ctau = 0.03;
-  } else {
-    s.ctau = first;
-  }
-  compute_secondary_variables(s, flow, 0.0, 1e6);
-  return s;
-}
-
-BlStation placeholder() {
-  BlStation s;
-  s.panel = kNone;
-  s.u = 1e-9;
-  s.theta = 1e-12;
-  s.dstar = 1e-12;
-  s.is_laminar = true;
-  return s;
+  return make_station(flow, 0.1 * static_cast<double>(panel + 1), panel, u, theta, h * theta, first, dw);
 }
 
 // Upper: stagnation + two laminar stations + a turbulent TE station (nodes
@@ -391,7 +367,7 @@ TEST(Update, RelaxedChangesRespectTheLimitsOnARealState) {
       }
     }
   }
-  if (rlx < 1.0) EXPECT_GT(closest, 0.5);  // the dstar change may be the binding one
+  if (rlx < 1.0) { EXPECT_GT(closest, 0.5); }  // the dstar change may be the binding one
 }
 
 TEST(Update, DegenerateInputsNeverCrashTheNewtonStep) {

@@ -12,12 +12,15 @@
 #include <utility>
 #include <vector>
 
+#include "boundary_layer/bl_station.h"
+#include "boundary_layer/closures.h"
 #include "geometry/naca.h"
 #include "geometry/point.h"
 #include "geometry/repanel.h"
 #include "viscous/march.h"
 #include "viscous/setup.h"
 #include "viscous/stagnation.h"
+#include "viscous/state.h"
 #include "viscous/station_indexing.h"
 #include "viscous/wake_setup.h"
 
@@ -98,6 +101,45 @@ inline void march_both_du(ViscousState& st, double reynolds, double ncrit) {
                                        st.iblte[1], te_values_of(st.rows[0], st.iblte[0]), st.itran[1]);
   st.itran = {up.itran, lo.itran};
   st.xssitr = {up.xssitr, lo.xssitr};
+}
+
+// A station of `flow` at arc length x (also its x coordinate) on node
+// `panel`, with its secondary variables computed. `first` is the
+// amplification of a laminar station (whose shear stays at the initial
+// value) and the shear of a turbulent or wake one.
+inline BlStation make_station(FlowType flow, double x, std::size_t panel, double u, double theta, double dstar,
+                              double first, double dw = 0.0, double msq = 0.0, double re = 1e6) {
+  BlStation s;
+  s.x = x;
+  s.x_coord = x;
+  s.panel = panel;
+  s.u = u;
+  s.theta = theta;
+  s.dstar = dstar;
+  s.dw = dw;
+  s.is_laminar = flow == FlowType::Laminar;
+  s.is_wake = flow == FlowType::Wake;
+  s.is_turbulent = !s.is_laminar;
+  if (s.is_laminar) {
+    s.ampl = first;
+    s.ctau = 0.03;
+  } else {
+    s.ctau = first;
+  }
+  compute_secondary_variables(s, flow, msq, re);
+  return s;
+}
+
+// The stagnation station (index 0) of a side: no node, next to no speed and
+// no thickness, laminar.
+inline BlStation placeholder() {
+  BlStation s;
+  s.panel = kNoPanel;
+  s.u = 1e-9;
+  s.theta = 1e-12;
+  s.dstar = 1e-12;
+  s.is_laminar = true;
+  return s;
 }
 
 }  // namespace velaro::testing
