@@ -361,6 +361,16 @@ def output_kind(path: str, allowed: tuple[str, ...], option: str = "--out") -> s
     return ext
 
 
+def check_outputs(args: Any, out_kinds: tuple[str, ...], plot_kinds: tuple[str, ...]) -> Optional[str]:
+    """Checks --out and --plot before any work; returns the --out file kind (None without --out)."""
+    out_kind = output_kind(args.out, out_kinds) if args.out else None
+    if out_kind == "parquet":
+        require_pyarrow()
+    if args.plot:
+        output_kind(args.plot, plot_kinds, "--plot")
+    return out_kind
+
+
 def require_pyarrow(option: str = "--out") -> None:
     try:
         import pyarrow  # noqa: F401

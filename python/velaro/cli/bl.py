@@ -103,11 +103,7 @@ def document(af: Any, args: argparse.Namespace, point: Any) -> dict:
 
 
 def run(args: argparse.Namespace, console: c.Console) -> int:
-    out_kind = c.output_kind(args.out, OUT_KINDS) if args.out else None
-    if out_kind == "parquet":
-        c.require_pyarrow()
-    if args.plot:
-        c.output_kind(args.plot, PLOT_KINDS, "--plot")
+    out_kind = c.check_outputs(args, OUT_KINDS, PLOT_KINDS)
     with c.package_warnings(console):
         af = c.prepare_section(args.section, args.panels, args.flap)
         point = af.analyze(alpha=args.alpha, re=args.re, mach=args.mach, ncrit=args.ncrit, xtr=tuple(args.xtr),

@@ -159,11 +159,7 @@ def document(af: Any, args: argparse.Namespace, inviscid: Any, viscous: list[Vis
 
 
 def run(args: argparse.Namespace, console: c.Console) -> int:
-    out_kind = c.output_kind(args.out, OUT_KINDS) if args.out else None
-    if out_kind == "parquet":
-        c.require_pyarrow()
-    if args.plot:
-        c.output_kind(args.plot, PLOT_KINDS, "--plot")
+    out_kind = c.check_outputs(args, OUT_KINDS, PLOT_KINDS)
     with c.package_warnings(console):
         af = c.prepare_section(args.section, args.panels, args.flap)
 

@@ -262,11 +262,7 @@ def run(args: argparse.Namespace, console: c.Console) -> int:
     cl = c.join_values(args.cl)
     if alpha is None and cl is None:
         alpha = c.values("alpha")(DEFAULT_ALPHA)
-    out_kind = c.output_kind(args.out, OUT_KINDS) if args.out else None
-    if out_kind == "parquet":
-        c.require_pyarrow()
-    if args.plot:
-        c.output_kind(args.plot, PLOT_KINDS, "--plot")
+    out_kind = c.check_outputs(args, OUT_KINDS, PLOT_KINDS)
     compare = []
     for path in args.compare:
         from velaro.polarfile import read_polar_file
