@@ -54,6 +54,9 @@ struct ViscousConfig {
   double tolerance = 1e-4;         // rms Newton residual for convergence
   double wake_length = 1.0;        // in chords
   ReynoldsType re_type = ReynoldsType::Type1;
+  // Forced transition: trip position per side (upper, lower) as a fraction of
+  // the chord; 1 leaves transition free on that side.
+  std::array<double, 2> trip_x{1.0, 1.0};
 };
 
 enum class OperMode : std::uint8_t {
