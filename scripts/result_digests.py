@@ -20,6 +20,7 @@ import argparse
 import hashlib
 import json
 import math
+import pathlib
 import sys
 
 import _velaro
@@ -27,6 +28,9 @@ import _velaro
 SECTIONS = (12, 2412, 4412)
 POLAR_ALPHAS = [float(a) for a in range(-4, 13)]
 INVISCID_ALPHAS = [-4.0, 0.0, 2.5, 8.0]
+# Public sections whose trailing edge is closed (sharp), from tests/data.
+SHARP_FILES = ("mh32.dat", "e61.dat")
+DATA = pathlib.Path(__file__).resolve().parent.parent / "tests" / "data"
 
 
 def flat(points):
@@ -67,6 +71,10 @@ def result_groups() -> dict[str, object]:
     }
     groups["viscous.mach"] = {
         str(m): _velaro.analyze_faithful(contours[2412], 2.0, mach=m) for m in (0.2, 0.4)
+    }
+    sharp = {f: flat(_velaro.repanel_kelvo(flat(_velaro.parse_dat_file(str(DATA / f))), 160)) for f in SHARP_FILES}
+    groups["viscous.sharp"] = {
+        f: _velaro.analyze_faithful_batch(c, [0.0, 4.0, 8.0], reynolds=5.0e5) for f, c in sharp.items()
     }
     groups["bl_distribution"] = {
         "2412@4": _velaro.get_bl_distribution(contours[2412], 4.0),
