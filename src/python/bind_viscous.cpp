@@ -221,8 +221,9 @@ struct SideProfile {
   bool finite = true;
 };
 
-SideProfile side_profile(const ViscousState& state, std::size_t side, double msq, double re_eff) {
+SideProfile side_profile(const ViscousState& state, Side which, double msq, double re_eff) {
   SideProfile p;
+  const std::size_t side = side_index(which);
   const auto& rows = state.rows[side];
   if (rows.empty()) return p;
   const std::size_t count = std::min(rows.size() - 1, state.iblte[side]) + 1;
@@ -280,8 +281,8 @@ BlOutcome bl_outcome(const Body& body, const ViscousConfig& config, double alpha
     return out;
   }
   const double msq = config.mach * config.mach;
-  out.upper = side_profile(state, 0, msq, solved->reynolds_eff);
-  out.lower = side_profile(state, 1, msq, solved->reynolds_eff);
+  out.upper = side_profile(state, Side::Upper, msq, solved->reynolds_eff);
+  out.lower = side_profile(state, Side::Lower, msq, solved->reynolds_eff);
   if (!out.upper.finite || !out.lower.finite) out.error = "viscous iteration diverged: non-finite result";
   out.result = *solved;
   return out;

@@ -33,8 +33,6 @@ FlowType flow_of(const BlStation& s) {
   return FlowType::Turbulent;
 }
 
-double vti_of(Side side) { return side == Side::Upper ? 1.0 : -1.0; }
-
 // -m/u^2: change of dstar (+gap) per unit change of u at fixed mass.
 double dstar_per_u(const BlStation& s) { return -s.mass / (s.u * s.u); }
 
@@ -113,13 +111,13 @@ double coupled_uedg(std::size_t panel_i, std::size_t n_airfoil, std::span<const 
 std::vector<double> compute_ue_from_mass_both(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
                                               Side side, NewtonObserver* observer) {
   const SurfaceInput& target = side == Side::Upper ? upper : lower;
-  const double vti_i = vti_of(side);
+  const double vti_i = side_sign(side);
   std::vector<MassSource> sources;
   sources.reserve(upper.stations.size() + lower.stations.size());
   for (Side s : kBothSides) {
     const SurfaceInput& src = s == Side::Upper ? upper : lower;
     for (std::size_t j = 1; j < src.stations.size(); ++j)
-      sources.push_back({vti_of(s), src.stations[j].panel, src.stations[j].mass});
+      sources.push_back({side_sign(s), src.stations[j].panel, src.stations[j].mass});
   }
   std::vector<double> ue(target.stations.size(), 0.0);
   for (std::size_t i = 0; i < ue.size(); ++i) {
@@ -472,7 +470,8 @@ AssemblyState assemble_newton_system(ViscousState& state, unsigned iteration, do
   std::array<std::vector<BlStation>, 2> stations;
   std::array<std::vector<double>, 2> uinv, uinv_a;
   const bool prescribed_cl = state.mode == OperMode::PrescribedCl;
-  for (int side = 0; side < 2; ++side) {
+  for (Side s : kBothSides) {
+    const std::size_t side = side_index(s);
     const std::vector<BlRow>& rows = state.rows[side];
     const std::size_t count = std::min(state.nbl[side], rows.size());
     stations[side] = stations_from_rows(rows, count, state.iblte[side], state.itran[side], msq, re_eff);

@@ -133,10 +133,11 @@ ForceView build_force_view(const ViscousState& state, double mach, double re_eff
   view.gam = state.gam;
   view.gam_a = state.gam_a;
   const double msq = mach * mach;
-  for (std::size_t side = 0; side < 2; ++side) {
-    const auto& rows = state.rows[side];
-    const std::size_t len = active_force_len(rows, rows.size(), state.nbl[side]);
-    view.stations[side] = stations_from_rows(rows, len, state.iblte[side], state.itran[side], msq, re_eff);
+  for (Side side : kBothSides) {
+    const std::size_t k = side_index(side);
+    const auto& rows = state.rows[k];
+    const std::size_t len = active_force_len(rows, rows.size(), state.nbl[k]);
+    view.stations[k] = stations_from_rows(rows, len, state.iblte[k], state.itran[k], msq, re_eff);
   }
   return view;
 }

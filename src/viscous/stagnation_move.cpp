@@ -51,14 +51,14 @@ void move_stagnation_point(ViscousState& state) {
   // The side the stagnation point moves into loses d rows, the other gains d;
   // their transition rows move by the same count.
   const std::size_t d = ist > ist_old ? ist - ist_old : ist_old - ist;
-  const std::size_t grows = ist > ist_old ? 0 : 1;
-  const std::size_t shrinks = 1 - grows;
+  const std::size_t grows = side_index(ist > ist_old ? Side::Upper : Side::Lower);
+  const std::size_t shrinks = side_index(ist > ist_old ? Side::Lower : Side::Upper);
   state.itran[grows] += d;
   state.itran[shrinks] = minus_floor0(state.itran[shrinks], d);
 
   const std::array<std::vector<BlRow>, 2> old = state.rows;
   number_rows_from_stagnation(state);
-  for (std::size_t side = 0; side < 2; ++side) state.rows[side].resize(state.ipan[side].size());
+  for (Side side : kBothSides) state.rows[side_index(side)].resize(state.ipan[side_index(side)].size());
   set_inviscid_edge_speeds(state);
   set_row_arc_lengths(state);
 
@@ -92,10 +92,10 @@ void move_stagnation_point(ViscousState& state) {
   }
 
   // No row may be left with a vanishing or reversed edge speed.
-  for (std::size_t side = 0; side < 2; ++side) {
-    const double sign = side == 0 ? 1.0 : -1.0;
-    auto& rows = state.rows[side];
-    const std::size_t nb = std::min(state.nbl[side], rows.size());
+  for (Side side : kBothSides) {
+    const double sign = side_sign(side);
+    auto& rows = state.rows[side_index(side)];
+    const std::size_t nb = std::min(state.nbl[side_index(side)], rows.size());
     for (std::size_t r = 1; r < nb; ++r) {
       if (!(rows[r].uedg > kMinEdgeSpeed)) {
         rows[r].uedg = kMinEdgeSpeed;
@@ -108,8 +108,10 @@ void move_stagnation_point(ViscousState& state) {
 
   hold_first_station_speeds(state);
 
-  for (std::size_t side = 0; side < 2; ++side)
-    refresh_surface_row_views(state.rows[side], state.nbl[side], state.iblte[side], state.itran[side]);
+  for (Side side : kBothSides) {
+    const std::size_t k = side_index(side);
+    refresh_surface_row_views(state.rows[k], state.nbl[k], state.iblte[k], state.itran[k]);
+  }
   recompute_mass_from_state(state);
 }
 

@@ -36,6 +36,9 @@ constexpr Side side_at(std::size_t index) { return index == 0 ? Side::Upper : Si
 constexpr const char* side_name(Side side) { return side == Side::Upper ? "upper" : "lower"; }
 // Both sides in index order, for loops over the per-side arrays.
 inline constexpr std::array<Side, 2> kBothSides{Side::Upper, Side::Lower};
+// Sign of the row edge velocities of a side relative to the nodal surface
+// speed (uedg = +q upper, -q lower and wake).
+constexpr double side_sign(Side side) { return side == Side::Upper ? 1.0 : -1.0; }
 
 // Node index stored for rows that have no node (row 0 of each side).
 inline constexpr std::size_t kNoPanel = std::numeric_limits<std::size_t>::max();

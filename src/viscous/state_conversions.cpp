@@ -88,12 +88,13 @@ void sync_rows_from_stations(std::span<BlRow> rows, std::span<const BlStation> s
 void rebuild_qvis_from_rows(ViscousState& state) {
   const std::size_t total = state.node_count() + state.wake_count();
   state.qvis.assign(total, 0.0);
-  for (std::size_t side = 0; side < 2; ++side) {
-    const double sign = side == 0 ? 1.0 : -1.0;
-    const std::size_t m = std::min({state.rows[side].size(), state.nbl[side], state.ipan[side].size()});
+  for (Side side : kBothSides) {
+    const std::size_t k = side_index(side);
+    const double sign = side_sign(side);
+    const std::size_t m = std::min({state.rows[k].size(), state.nbl[k], state.ipan[k].size()});
     for (std::size_t r = 1; r < m; ++r) {
-      const std::size_t node = state.ipan[side][r];
-      if (node < total) state.qvis[node] = sign * state.rows[side][r].uedg;
+      const std::size_t node = state.ipan[k][r];
+      if (node < total) state.qvis[node] = sign * state.rows[k][r].uedg;
     }
   }
 }
@@ -109,9 +110,9 @@ void rebuild_gam_from_qvis(ViscousState& state) {
 }
 
 void recompute_mass_from_state(ViscousState& state) {
-  for (std::size_t side = 0; side < 2; ++side) {
-    auto& rows = state.rows[side];
-    const std::size_t m = std::min(rows.size(), state.nbl[side]);
+  for (Side side : kBothSides) {
+    auto& rows = state.rows[side_index(side)];
+    const std::size_t m = std::min(rows.size(), state.nbl[side_index(side)]);
     for (std::size_t r = 1; r < m; ++r) rows[r].mass = rows[r].dstr * rows[r].uedg;
   }
 }
