@@ -236,11 +236,11 @@ SideProfile side_profile(const ViscousState& state, Side which, double msq, doub
     p.x.push_back(row.x_coord);
     p.theta.push_back(row.theta);
     p.dstar.push_back(row.dstr);
-    // Row 0, the stagnation placeholder, has no thickness: its stored
-    // values are reported as they are.
+    // Row 0, the stagnation placeholder, has no thickness: the shape factor
+    // of its station (with the thickness floors) is reported instead.
     const bool placeholder = r == 0 || !(row.theta > 0.0);
-    p.h.push_back(placeholder ? row.h : row.dstr / row.theta);
-    p.cf.push_back(placeholder || r >= stations.size() ? row.cf : stations[r].cf);
+    p.h.push_back(placeholder ? stations[r].h : row.dstr / row.theta);
+    p.cf.push_back(stations[r].cf);
     p.ue.push_back(row.uedg);
   }
   for (const auto* v : {&p.x, &p.theta, &p.dstar, &p.h, &p.cf, &p.ue})

@@ -549,8 +549,9 @@ MarchResult SideMarch::run_du(std::size_t itran_old) {
     w.theta = row.theta;
     w.dstar = row.dstr;
     if (r + 1 < itran_old) {
-      // The row was laminar: its ctau column carries the amplification.
-      w.ampl = row.ctau;
+      // A laminar row: its shear variable starts from the initial value
+      // should the row turn turbulent.
+      w.ampl = row.ampl;
       w.ctau = INITIAL_SHEAR;
     } else {
       w.ctau = row.ctau > 0.0 ? row.ctau : INITIAL_SHEAR;
@@ -585,8 +586,8 @@ MarchResult SideMarch::run_du(std::size_t itran_old) {
 TeValues te_values_of(const std::vector<BlRow>& rows, std::size_t iblte) {
   if (iblte >= rows.size()) return TeValues{};
   const BlRow& te = rows[iblte];
-  // A laminar trailing-edge row keeps its amplification in the ctau column;
-  // the wake starts from the initial shear variable instead.
+  // The wake behind a laminar trailing-edge row starts from the initial shear
+  // variable.
   const double ctau = (te.lam && !te.wake) ? INITIAL_SHEAR : te.ctau;
   return TeValues{te.theta, te.dstr, ctau};
 }
@@ -630,20 +631,9 @@ bool store_to_row(const BlStation& station, BlRow& row, std::size_t row_index, s
   row.uedg = ue;
   row.mass = dstar * ue;
   const bool turbulent = is_wake || row_index + 1 >= itran;
-  row.ctau = turbulent ? ctau : ampl;
+  row.ctau = ctau;
   row.ampl = ampl;
-  row.hk = station.hk;
-  row.h = station.h;
-  row.hs = station.hs;
-  row.hc = station.hc;
-  row.rtheta = station.r_theta;
-  row.cf = station.cf;
-  row.di = station.di;
-  row.us = station.us;
-  row.cq = station.cq;
-  row.de = station.de;
   row.lam = !turbulent;
-  row.turb = turbulent;
   row.wake = is_wake;
   return !turbulent;
 }

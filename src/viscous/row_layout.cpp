@@ -88,7 +88,6 @@ void copy_wake_rows_to_upper(ViscousState& state) {
     copy.x_coord = upper[up].x_coord;
     copy.panel = upper[up].panel;
     copy.wake = true;
-    copy.turb = true;
     copy.lam = false;
     upper[up] = copy;
   }

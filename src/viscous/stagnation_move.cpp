@@ -22,14 +22,20 @@ constexpr double kMinEdgeSpeed = 1e-7;
 
 std::size_t minus_floor0(std::size_t a, std::size_t b) { return a > b ? a - b : 0; }
 
-// Moves the boundary-layer profile of `src` into `dst`. The wake gap goes
-// with it: dstr of a wake row includes its gap, that of an airfoil row does
-// not, and the row views later take dw off the dstr of every airfoil row.
-// A row that turns from wake into airfoil row (or back) must therefore not
-// keep the gap of its old role, or the trailing-edge station of the growing
-// side would lose the whole gap from its displacement thickness.
-void take_profile(BlRow& dst, const BlRow& src) {
-  dst.ctau = src.ctau;
+// Whether row r of a side numbered with trailing-edge row iblte is laminar
+// for the transition index itran.
+bool laminar_row(std::size_t r, std::size_t iblte, std::size_t itran) { return r <= iblte && r + 1 < itran; }
+
+// Moves the boundary-layer profile of `src` into `dst`, which is to be
+// laminar or not; the first variable (amplification or shear) goes into the
+// field of the new regime. The wake gap goes with the profile: dstr of a
+// wake row includes its gap, that of an airfoil row does not, and the row
+// views later take dw off the dstr of every airfoil row. A row that turns
+// from wake into airfoil row (or back) must therefore not keep the gap of
+// its old role, or the trailing-edge station of the growing side would lose
+// the whole gap from its displacement thickness.
+void take_profile(BlRow& dst, const BlRow& src, bool laminar) {
+  set_first_variable(dst, first_variable(src), laminar);
   dst.theta = src.theta;
   dst.dstr = src.dstr;
   dst.uedg = src.uedg;
@@ -69,12 +75,13 @@ void move_stagnation_point(ViscousState& state) {
     auto& rows = state.rows[grows];
     const auto& prev = old[grows];
     const std::size_t nb = std::min(state.nbl[grows], rows.size());
+    const std::size_t iblte = state.iblte[grows], itran = state.itran[grows];
     for (std::size_t r = nb; r-- > d + 1;)
-      if (r - d < prev.size()) take_profile(rows[r], prev[r - d]);
+      if (r - d < prev.size()) take_profile(rows[r], prev[r - d], laminar_row(r, iblte, itran));
     if (d + 1 < nb) {
       const BlRow ref = rows[d + 1];
       for (std::size_t r = d; r >= 1; --r) {
-        rows[r].ctau = ref.ctau;
+        set_first_variable(rows[r], first_variable(ref), laminar_row(r, iblte, itran));
         rows[r].theta = ref.theta;
         rows[r].dstr = ref.dstr;
         rows[r].dw = ref.dw;
@@ -87,8 +94,9 @@ void move_stagnation_point(ViscousState& state) {
     auto& rows = state.rows[shrinks];
     const auto& prev = old[shrinks];
     const std::size_t nb = std::min(state.nbl[shrinks], rows.size());
+    const std::size_t iblte = state.iblte[shrinks], itran = state.itran[shrinks];
     for (std::size_t r = 1; r < nb; ++r)
-      if (r + d < prev.size()) take_profile(rows[r], prev[r + d]);
+      if (r + d < prev.size()) take_profile(rows[r], prev[r + d], laminar_row(r, iblte, itran));
   }
 
   // No row may be left with a vanishing or reversed edge speed.

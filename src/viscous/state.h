@@ -67,36 +67,40 @@ enum class OperMode : std::uint8_t {
   PrescribedCl = 1,
 };
 
-// One boundary-layer row. The secondary values follow the station record of
-// the boundary-layer model.
+// One boundary-layer row: where its station sits and the primary variables
+// the Newton iteration carries from one iteration to the next. The secondary
+// variables are not stored; the station records of the boundary-layer model
+// are evaluated from the rows when they are needed.
 struct BlRow {
+  // Placement.
   double x = 0.0;        // arc length from the stagnation point
   double x_coord = 0.0;  // Cartesian position of the node
   double y_coord = 0.0;
   std::size_t panel = kNoPanel;  // node index
-  double uedg = 0.0;     // edge velocity
   double uinv = 0.0;     // inviscid edge velocity
   double uinv_a = 0.0;   // d uinv / d alpha
+  double dw = 0.0;       // wake gap (0 on the airfoil)
+  // Primary variables.
+  double uedg = 0.0;     // edge velocity
   double theta = 0.0;    // momentum thickness
   double dstr = 0.0;     // displacement thickness (wake rows include dw)
   double mass = 0.0;     // dstr * uedg
-  double ctau = 0.0;     // turbulent: sqrt(Ctau); laminar: amplification
-  double ampl = 0.0;     // amplification exponent
-  double hk = 0.0;
-  double h = 0.0;
-  double hs = 0.0;
-  double hc = 0.0;
-  double rtheta = 0.0;
-  double cf = 0.0;
-  double di = 0.0;
-  double us = 0.0;
-  double cq = 0.0;
-  double de = 0.0;
-  double dw = 0.0;       // wake gap (0 on the airfoil)
+  double ctau = 0.0;     // sqrt(Ctau) of a turbulent or wake row
+  double ampl = 0.0;     // amplification exponent of a laminar row
+  // Flow type: laminar, turbulent (neither flag) or wake.
   bool lam = false;
-  bool turb = false;
   bool wake = false;
 };
+
+// The variable a row carries in the first unknown of its Newton line: the
+// amplification of a laminar row, the shear variable of any other.
+constexpr double first_variable(const BlRow& row) { return row.lam ? row.ampl : row.ctau; }
+// Stores `value` as the first variable of a row that is to be laminar or not
+// and sets its laminar flag accordingly.
+constexpr void set_first_variable(BlRow& row, double value, bool laminar) {
+  (laminar ? row.ampl : row.ctau) = value;
+  row.lam = laminar;
+}
 
 // 3x2 block of a Newton line and one 3-value column of its mass coupling.
 using Block3x2 = std::array<std::array<double, 2>, 3>;

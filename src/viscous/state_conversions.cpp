@@ -67,20 +67,9 @@ void sync_rows_from_stations(std::span<BlRow> rows, std::span<const BlStation> s
       row.dstr = st.dstar;
     }
     row.ampl = st.ampl;
-    row.ctau = st.is_laminar ? st.ampl : st.ctau;
-    row.h = st.h;
-    row.hk = st.hk;
-    row.hs = st.hs;
-    row.hc = st.hc;
-    row.rtheta = st.r_theta;
-    row.cf = st.cf;
-    row.di = st.di;
-    row.us = st.us;
-    row.cq = st.cq;
-    row.de = st.de;
+    row.ctau = st.ctau;
     row.mass = st.mass;
     row.lam = st.is_laminar;
-    row.turb = st.is_turbulent;
     row.wake = st.is_wake;
   }
 }

@@ -389,7 +389,7 @@ void print_row(std::string_view phase, const char* side, std::size_t r, const Bl
       text::scientific(row.uinv, 8).c_str(), text::scientific(row.uedg, 8).c_str(),
       text::scientific(row.theta, 8).c_str(), text::scientific(row.dstr, 8).c_str(),
       text::scientific(row.mass, 8).c_str(), text::scientific(row.dw, 8).c_str(), flag(row.wake), flag(row.lam),
-      flag(row.turb));
+      flag(!row.lam));
   std::fputs(text.c_str(), stderr);
 }
 

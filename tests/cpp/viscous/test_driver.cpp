@@ -143,7 +143,6 @@ TEST(DriverRows, RowsAreRebuiltForTheStagnationPoint) {
   for (std::size_t k = 0; k < nw; ++k) {
     const BlRow& row = lower[st.iblte[1] + 1 + k];
     EXPECT_TRUE(row.wake);
-    EXPECT_TRUE(row.turb);
     EXPECT_FALSE(row.lam);
     EXPECT_EQ(row.panel, n + k);
     EXPECT_EQ(row.uedg, -st.wake_qinv[k]);
@@ -164,7 +163,7 @@ TEST(DriverRows, UpperWakeCopiesFollowTheLowerWake) {
   EXPECT_EQ(up.theta, 0.0123);
   EXPECT_EQ(up.dstr, 0.0456);
   EXPECT_EQ(up.x_coord, x_coord_before);
-  EXPECT_TRUE(up.wake && up.turb && !up.lam);
+  EXPECT_TRUE(up.wake && !up.lam);
 }
 
 // Gives every row a recognisable thickness, then moves the vorticity sign
