@@ -230,7 +230,7 @@ SideProfile side_profile(const ViscousState& state, Side which, double msq, doub
   // Skin friction from the station variables of the final rows, the same
   // evaluation the separation point is located with.
   const std::vector<BlStation> stations =
-      stations_from_rows(rows, count, state.iblte[side], state.itran[side], msq, re_eff);
+      stations_from_rows(rows, count, state.iblte[side], state.first_turbulent_row[side], msq, re_eff);
   for (std::size_t r = 0; r < count; ++r) {
     const BlRow& row = rows[r];
     p.x.push_back(row.x_coord);

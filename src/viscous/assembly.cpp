@@ -441,11 +441,11 @@ AssemblyState assemble_newton_system(ViscousState& state, unsigned iteration, do
   if (!state.bl_initialised) {
     const MarchResult mu = march_direct_side(Side::Upper, upper_rows, upper_rows.size(), state.nbl[0], state.iblte[0],
                                          te_values_of(lower_rows, state.iblte[1]), state.ante, re_eff, ncrit, msq);
-    state.itran[0] = mu.itran;
+    state.first_turbulent_row[0] = mu.first_turbulent_row;
     state.xssitr[0] = mu.xssitr;
     const MarchResult ml = march_direct_side(Side::Lower, lower_rows, lower_rows.size(), state.nbl[1], state.iblte[1],
                                          te_values_of(upper_rows, state.iblte[0]), state.ante, re_eff, ncrit, msq);
-    state.itran[1] = ml.itran;
+    state.first_turbulent_row[1] = ml.first_turbulent_row;
     state.xssitr[1] = ml.xssitr;
     state.bl_initialised = true;
     if (observer) observer->direct_march_done(state);
@@ -453,13 +453,13 @@ AssemblyState assemble_newton_system(ViscousState& state, unsigned iteration, do
   {
     const MarchResult mu =
         march_mixed_side(Side::Upper, upper_rows, upper_rows.size(), state.nbl[0], state.ante, re_eff, ncrit, state.iblte[0],
-                      te_values_of(lower_rows, state.iblte[1]), state.itran[0], msq);
-    state.itran[0] = mu.itran;
+                      te_values_of(lower_rows, state.iblte[1]), state.first_turbulent_row[0], msq);
+    state.first_turbulent_row[0] = mu.first_turbulent_row;
     state.xssitr[0] = mu.xssitr;
     const MarchResult ml =
         march_mixed_side(Side::Lower, lower_rows, lower_rows.size(), state.nbl[1], state.ante, re_eff, ncrit, state.iblte[1],
-                      te_values_of(upper_rows, state.iblte[0]), state.itran[1], msq);
-    state.itran[1] = ml.itran;
+                      te_values_of(upper_rows, state.iblte[0]), state.first_turbulent_row[1], msq);
+    state.first_turbulent_row[1] = ml.first_turbulent_row;
     state.xssitr[1] = ml.xssitr;
   }
 
@@ -474,7 +474,7 @@ AssemblyState assemble_newton_system(ViscousState& state, unsigned iteration, do
     const std::size_t side = side_index(s);
     const std::vector<BlRow>& rows = state.rows[side];
     const std::size_t count = std::min(state.nbl[side], rows.size());
-    stations[side] = stations_from_rows(rows, count, state.iblte[side], state.itran[side], msq, re_eff);
+    stations[side] = stations_from_rows(rows, count, state.iblte[side], state.first_turbulent_row[side], msq, re_eff);
     uinv[side].assign(stations[side].size(), 0.0);
     uinv_a[side].assign(stations[side].size(), 0.0);
     for (std::size_t i = 0; i < stations[side].size(); ++i) {

@@ -58,7 +58,8 @@ BlRow refresh_or_seed_row(const BlRow* previous, std::size_t node, bool is_wake,
   return row;
 }
 
-void refresh_surface_row_views(std::span<BlRow> rows, std::size_t limit, std::size_t iblte, std::size_t itran) {
+void refresh_surface_row_views(std::span<BlRow> rows, std::size_t limit, std::size_t iblte,
+                               std::size_t first_turbulent) {
   const std::size_t m = std::min(rows.size(), limit);
   for (std::size_t r = 1; r < m; ++r) {
     BlRow& row = rows[r];
@@ -72,7 +73,7 @@ void refresh_surface_row_views(std::span<BlRow> rows, std::size_t limit, std::si
       row.dw = 0.0;
     }
     row.wake = false;
-    set_first_variable(row, first_variable(row), r + 1 < itran);
+    set_first_variable(row, first_variable(row), r < first_turbulent);
   }
 }
 

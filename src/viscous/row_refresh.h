@@ -25,8 +25,9 @@ BlRow refresh_or_seed_row(const BlRow* previous, std::size_t node, bool is_wake,
 
 // Regime flags of rows 1..min(rows, limit)-1: rows past iblte are wake and
 // turbulent; airfoil rows lose any wake gap and are laminar when
-// r + 1 < itran. A row whose regime changes keeps its first variable, which
+// r < first_turbulent. A row whose regime changes keeps its first variable, which
 // moves between the shear and the amplification field.
-void refresh_surface_row_views(std::span<BlRow> rows, std::size_t limit, std::size_t iblte, std::size_t itran);
+void refresh_surface_row_views(std::span<BlRow> rows, std::size_t limit, std::size_t iblte,
+                               std::size_t first_turbulent);
 
 }  // namespace velaro

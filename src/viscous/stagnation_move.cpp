@@ -22,9 +22,10 @@ constexpr double kMinEdgeSpeed = 1e-7;
 
 std::size_t minus_floor0(std::size_t a, std::size_t b) { return a > b ? a - b : 0; }
 
-// Whether row r of a side numbered with trailing-edge row iblte is laminar
-// for the transition index itran.
-bool laminar_row(std::size_t r, std::size_t iblte, std::size_t itran) { return r <= iblte && r + 1 < itran; }
+// Whether row r of a side with trailing-edge row iblte is laminar.
+bool laminar_row(std::size_t r, std::size_t iblte, std::size_t first_turbulent) {
+  return r <= iblte && r < first_turbulent;
+}
 
 // Moves the boundary-layer profile of `src` into `dst`, which is to be
 // laminar or not; the first variable (amplification or shear) goes into the
@@ -59,8 +60,8 @@ void move_stagnation_point(ViscousState& state) {
   const std::size_t d = ist > ist_old ? ist - ist_old : ist_old - ist;
   const std::size_t grows = side_index(ist > ist_old ? Side::Upper : Side::Lower);
   const std::size_t shrinks = side_index(ist > ist_old ? Side::Lower : Side::Upper);
-  state.itran[grows] += d;
-  state.itran[shrinks] = minus_floor0(state.itran[shrinks], d);
+  state.first_turbulent_row[grows] += d;
+  state.first_turbulent_row[shrinks] = minus_floor0(state.first_turbulent_row[shrinks], d);
 
   const std::array<std::vector<BlRow>, 2> old = state.rows;
   number_rows_from_stagnation(state);
@@ -75,13 +76,13 @@ void move_stagnation_point(ViscousState& state) {
     auto& rows = state.rows[grows];
     const auto& prev = old[grows];
     const std::size_t nb = std::min(state.nbl[grows], rows.size());
-    const std::size_t iblte = state.iblte[grows], itran = state.itran[grows];
+    const std::size_t iblte = state.iblte[grows], first_turbulent = state.first_turbulent_row[grows];
     for (std::size_t r = nb; r-- > d + 1;)
-      if (r - d < prev.size()) take_profile(rows[r], prev[r - d], laminar_row(r, iblte, itran));
+      if (r - d < prev.size()) take_profile(rows[r], prev[r - d], laminar_row(r, iblte, first_turbulent));
     if (d + 1 < nb) {
       const BlRow ref = rows[d + 1];
       for (std::size_t r = d; r >= 1; --r) {
-        set_first_variable(rows[r], first_variable(ref), laminar_row(r, iblte, itran));
+        set_first_variable(rows[r], first_variable(ref), laminar_row(r, iblte, first_turbulent));
         rows[r].theta = ref.theta;
         rows[r].dstr = ref.dstr;
         rows[r].dw = ref.dw;
@@ -94,9 +95,9 @@ void move_stagnation_point(ViscousState& state) {
     auto& rows = state.rows[shrinks];
     const auto& prev = old[shrinks];
     const std::size_t nb = std::min(state.nbl[shrinks], rows.size());
-    const std::size_t iblte = state.iblte[shrinks], itran = state.itran[shrinks];
+    const std::size_t iblte = state.iblte[shrinks], first_turbulent = state.first_turbulent_row[shrinks];
     for (std::size_t r = 1; r < nb; ++r)
-      if (r + d < prev.size()) take_profile(rows[r], prev[r + d], laminar_row(r, iblte, itran));
+      if (r + d < prev.size()) take_profile(rows[r], prev[r + d], laminar_row(r, iblte, first_turbulent));
   }
 
   // No row may be left with a vanishing or reversed edge speed.
@@ -118,7 +119,7 @@ void move_stagnation_point(ViscousState& state) {
 
   for (Side side : kBothSides) {
     const std::size_t k = side_index(side);
-    refresh_surface_row_views(state.rows[k], state.nbl[k], state.iblte[k], state.itran[k]);
+    refresh_surface_row_views(state.rows[k], state.nbl[k], state.iblte[k], state.first_turbulent_row[k]);
   }
   recompute_mass_from_state(state);
 }

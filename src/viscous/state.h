@@ -11,8 +11,9 @@
 //   rows 1..iblte[side] are airfoil stations ordered away from it; lower rows
 //   iblte[1]+1..nbl[1]-1 are the wake. The upper side counts no wake rows
 //   (nbl[0] = iblte[0] + 1) but may carry copies of them after row nbl[0]-1;
-// - itran[side] is the 1-based number of the first turbulent row: row r is
-//   laminar exactly when r + 1 < itran[side] and r is not a wake row;
+// - first_turbulent_row[side]: row r is laminar exactly when
+//   r < first_turbulent_row[side] and r is not a wake row (0: no laminar
+//   row; iblte + 1: a laminar airfoil surface);
 // - upper rows carry uedg = +q, lower and wake rows uedg = -q, q being the
 //   nodal surface speed.
 #include <Eigen/Dense>
@@ -156,7 +157,7 @@ struct ViscousState {
 
   std::array<std::size_t, 2> nbl{0, 0};
   std::array<std::size_t, 2> iblte{0, 0};
-  std::array<std::size_t, 2> itran{0, 0};
+  std::array<std::size_t, 2> first_turbulent_row{0, 0};
   std::array<double, 2> xssitr{0.0, 0.0};
 
   // Bookkeeping of the last update.

@@ -7,7 +7,7 @@
 namespace velaro {
 
 std::vector<BlStation> stations_from_rows(std::span<const BlRow> rows, std::size_t count, std::size_t iblte,
-                                        std::size_t itran, double msq, double re) {
+                                        std::size_t first_turbulent, double msq, double re) {
   count = std::min(count, rows.size());
   std::vector<BlStation> out;
   out.reserve(count);
@@ -38,14 +38,14 @@ std::vector<BlStation> stations_from_rows(std::span<const BlRow> rows, std::size
     if (wake) dstar = std::fmax(dstar - st.dw, 1e-12);
     st.dstar = dstar;
 
-    const bool laminar = (i + 1 < itran) && !wake;
+    const bool laminar = i < first_turbulent && !wake;
     st.ctau = laminar ? INITIAL_SHEAR : std::fmax(row.ctau, 1e-7);
     st.ampl = std::fmax(row.ampl, 0.0);
 
     st.is_laminar = laminar;
     st.is_wake = wake;
     st.is_turbulent = !laminar;
-    const FlowType flow = wake ? FlowType::Wake : (i + 1 >= itran ? FlowType::Turbulent : FlowType::Laminar);
+    const FlowType flow = wake ? FlowType::Wake : (i >= first_turbulent ? FlowType::Turbulent : FlowType::Laminar);
     compute_secondary_variables(st, flow, msq, re);
     out.push_back(st);
   }

@@ -111,7 +111,8 @@ void TracePrinter::stations_prepared(const ViscousState& state, const std::array
                           num(s.mass).c_str(), num(s.dw).c_str()));
     };
     for (std::size_t i = 1; i <= 3; ++i) emit("upper", Side::Upper, i, false, false);
-    if (state.itran[0] >= 2) emit("upper_transition", Side::Upper, state.itran[0] - 1, false, false);
+    if (state.first_turbulent_row[0] >= 1)
+      emit("upper_transition", Side::Upper, state.first_turbulent_row[0], false, false);
     const std::size_t nl = stations[1].size();
     emit("lower_mid", Side::Lower, nl / 2, false, false);
     for (std::size_t k = 3; k >= 1; --k)

@@ -333,7 +333,7 @@ StationPair update_state_from_solution(ViscousState& state, const AssemblyState&
     const std::size_t side = side_index(s);
     const std::vector<BlRow>& rows = state.rows[side];
     const std::size_t count = std::min(state.nbl[side], rows.size());
-    std::vector<BlStation> st = stations_from_rows(rows, count, state.iblte[side], state.itran[side], msq, re_eff);
+    std::vector<BlStation> st = stations_from_rows(rows, count, state.iblte[side], state.first_turbulent_row[side], msq, re_eff);
     uinv[side].resize(st.size());
     base[side].assign(st.size(), 0.0);
     for (std::size_t i = 0; i < st.size(); ++i) {

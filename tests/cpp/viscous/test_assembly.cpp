@@ -113,8 +113,8 @@ struct Fixture {
     iblte_u = st.iblte[0];
     iblte_l = st.iblte[1];
     dij = st.dij;
-    up = stations_from_rows(st.rows[0], std::min(st.nbl[0], st.rows[0].size()), iblte_u, st.itran[0], msq, re);
-    lo = stations_from_rows(st.rows[1], std::min(st.nbl[1], st.rows[1].size()), iblte_l, st.itran[1], msq, re);
+    up = stations_from_rows(st.rows[0], std::min(st.nbl[0], st.rows[0].size()), iblte_u, st.first_turbulent_row[0], msq, re);
+    lo = stations_from_rows(st.rows[1], std::min(st.nbl[1], st.rows[1].size()), iblte_l, st.first_turbulent_row[1], msq, re);
     ua_u.assign(up.size(), 0.0);
     ua_l.assign(lo.size(), 0.0);
     for (std::size_t i = 1; i < up.size(); ++i) ua_u[i] = st.rows[0][i].uinv_a;
@@ -547,7 +547,7 @@ TEST(Assembly, JacobianMatchesCentralDifferencesOnNaca2412) {
   const Fixture f(setup->state, cfg.reynolds);
   EXPECT_EQ(marched.nsys, f.nsys());
   const std::size_t b = f.offset();
-  const std::size_t tr = setup->state.itran[0] - 1;  // first turbulent upper station
+  const std::size_t tr = setup->state.first_turbulent_row[0];  // first turbulent upper station
   ASSERT_GT(tr, 2u);
   ASSERT_LT(tr, f.iblte_u);
   const std::vector<std::size_t> lines{1,     2,         tr - 1,          tr,          tr + 1,

@@ -356,7 +356,7 @@ TEST(RowRefresh, SurfaceRowViews) {
   rows[3].wake = true;
   rows[5].lam = true;  // a laminar row that turns into a wake row
   rows[5].ampl = 2.5;
-  refresh_surface_row_views(rows, 7, 4, 3);  // iblte 4, first turbulent row 2 (1-based 3)
+  refresh_surface_row_views(rows, 7, 4, 2);  // iblte 4, first turbulent row 2
   // A row turning laminar takes its first variable as the amplification.
   EXPECT_TRUE(rows[1].lam);
   EXPECT_EQ(rows[1].ampl, 1.5);
