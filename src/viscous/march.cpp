@@ -104,7 +104,7 @@ class SideMarch {
  public:
   SideMarch(Side side, std::vector<BlRow>& rows, std::size_t row_count, std::size_t nbl,
             std::size_t iblte, const TeValues& other_te, double ante, double re, double ncrit,
-            double msq, MarchDiagnostics* diag)
+            double msq, MarchDiagnostics* diag, double trip)
       : side_(side),
         rows_(rows),
         last_(std::min({nbl, row_count, rows.size()})),
@@ -116,6 +116,7 @@ class SideMarch {
         ncrit_(ncrit),
         msq_(msq),
         diag_(diag),
+        trip_(trip),
         first_turbulent_(iblte) {}
 
   MarchResult run_ue();
@@ -184,6 +185,7 @@ class SideMarch {
   double ncrit_;
   double msq_;
   MarchDiagnostics* diag_;
+  double trip_;  // arc length of the trip, kNoTrip for free transition
 
   std::size_t first_turbulent_;  // first turbulent row
   MarchKind kind_ = MarchKind::Direct;
@@ -198,15 +200,16 @@ class SideMarch {
 };
 
 void SideMarch::check_transition(std::size_t r, Working& w, BlStation& cur, FlowType& flow) {
-  // Transition is forced at the trailing edge at the latest, exactly as the
-  // Newton assembly checks the interval: a march that left the trailing-edge
-  // station laminar would hand the assembly an interval it never checks, and
-  // a trailing-edge amplification close to ncrit would then flip the station
-  // between laminar and turbulent from one iteration to the next.
+  // Transition is forced at the trip, and at the trailing edge at the
+  // latest, exactly as the Newton assembly checks the interval: a march that
+  // left the trailing-edge station laminar would hand the assembly an
+  // interval it never checks, and a trailing-edge amplification close to
+  // ncrit would then flip the station between laminar and turbulent from one
+  // iteration to the next.
   const bool te_exists = iblte_ < last_;
-  const double x_forced = te_exists ? rows_[iblte_].x : 0.0;
-  tr_ = check_interval_for_transition(te_exists, prev_.x, cur.x, prev_.theta, cur.theta, prev_.dstar, cur.dstar, prev_.u,
-                     cur.u, prev_.hk, cur.hk, prev_.r_theta, cur.r_theta, prev_.ampl, ncrit_, x_forced,
+  const ForcedTransition forced = forced_transition_point(te_exists, te_exists ? rows_[iblte_].x : 0.0, trip_);
+  tr_ = check_interval_for_transition(forced.enabled, prev_.x, cur.x, prev_.theta, cur.theta, prev_.dstar, cur.dstar, prev_.u,
+                     cur.u, prev_.hk, cur.hk, prev_.r_theta, cur.r_theta, prev_.ampl, ncrit_, forced.x,
                      msq_, re_);
   tr_valid_ = true;
   w.ampl = tr_.ampl2;
@@ -584,6 +587,11 @@ MarchResult SideMarch::run_du(std::size_t first_turbulent_old) {
 
 }  // namespace
 
+ForcedTransition forced_transition_point(bool te_exists, double x_te, double trip) {
+  if (te_exists) return {true, std::min(x_te, trip)};
+  return {trip != kNoTrip, trip};
+}
+
 TeValues te_values_of(const std::vector<BlRow>& rows, std::size_t iblte) {
   if (iblte >= rows.size()) return TeValues{};
   const BlRow& te = rows[iblte];
@@ -641,16 +649,17 @@ bool store_to_row(const BlStation& station, BlRow& row, std::size_t row_index, s
 
 MarchResult march_direct_side(Side side, std::vector<BlRow>& rows, std::size_t row_count,
                           std::size_t nbl, std::size_t iblte, const TeValues& other_te,
-                          double ante, double re, double ncrit, double msq, MarchDiagnostics* diagnostics) {
-  SideMarch m(side, rows, row_count, nbl, iblte, other_te, ante, re, ncrit, msq, diagnostics);
+                          double ante, double re, double ncrit, double msq, MarchDiagnostics* diagnostics,
+                          double trip) {
+  SideMarch m(side, rows, row_count, nbl, iblte, other_te, ante, re, ncrit, msq, diagnostics, trip);
   return m.run_ue();
 }
 
 MarchResult march_mixed_side(Side side, std::vector<BlRow>& rows, std::size_t row_count,
                           std::size_t nbl, double ante, double re, double ncrit, std::size_t iblte,
                           const TeValues& other_te, std::size_t first_turbulent_old, double msq,
-                          MarchDiagnostics* diagnostics) {
-  SideMarch m(side, rows, row_count, nbl, iblte, other_te, ante, re, ncrit, msq, diagnostics);
+                          MarchDiagnostics* diagnostics, double trip) {
+  SideMarch m(side, rows, row_count, nbl, iblte, other_te, ante, re, ncrit, msq, diagnostics, trip);
   return m.run_du(first_turbulent_old);
 }
 

@@ -37,6 +37,16 @@ struct TeValues {
 // amplification).
 TeValues te_values_of(const std::vector<BlRow>& rows, std::size_t iblte);
 
+// Where the transition checks of a side force transition: at the trip (arc
+// length `trip`, kNoTrip for none) or at the trailing-edge station (arc
+// length x_te, when it exists), whichever comes first. A free transition
+// upstream of it takes precedence.
+struct ForcedTransition {
+  bool enabled = false;
+  double x = kNoTrip;
+};
+ForcedTransition forced_transition_point(bool te_exists, double x_te, double trip);
+
 // Transition bookkeeping returned by both marches.
 struct MarchResult {
   std::size_t first_turbulent_row = 0;  // rows before it (and not in the wake) are laminar
@@ -88,17 +98,18 @@ bool store_to_row(const BlStation& station, BlRow& row, std::size_t row_index, s
 //
 // Direct march with prescribed edge velocity over rows 1..nbl-1 of one side.
 // `other_te` the trailing-edge values of
-// the other side; `row_count` and `nbl` are cut to the rows present.
+// the other side; `row_count` and `nbl` are cut to the rows present. `trip`
+// is the arc length of the side's trip (trip_arc_length), kNoTrip for none.
 MarchResult march_direct_side(Side side, std::vector<BlRow>& rows, std::size_t row_count,
                           std::size_t nbl, std::size_t iblte, const TeValues& other_te,
                           double ante, double re, double ncrit, double msq = 0.0,
-                          MarchDiagnostics* diagnostics = nullptr);
+                          MarchDiagnostics* diagnostics = nullptr, double trip = kNoTrip);
 
 // Mixed-mode march over rows 1..nbl-1 of one side, starting from the values
 // in the rows; `first_turbulent_old` is the side's previous first turbulent row.
 MarchResult march_mixed_side(Side side, std::vector<BlRow>& rows, std::size_t row_count,
                           std::size_t nbl, double ante, double re, double ncrit, std::size_t iblte,
                           const TeValues& other_te, std::size_t first_turbulent_old, double msq = 0.0,
-                          MarchDiagnostics* diagnostics = nullptr);
+                          MarchDiagnostics* diagnostics = nullptr, double trip = kNoTrip);
 
 }  // namespace velaro

@@ -44,6 +44,9 @@ constexpr double side_sign(Side side) { return side == Side::Upper ? 1.0 : -1.0;
 // Node index stored for rows that have no node (row 0 of each side).
 inline constexpr std::size_t kNoPanel = std::numeric_limits<std::size_t>::max();
 
+// Arc length of the trip point of a side whose transition is free.
+inline constexpr double kNoTrip = std::numeric_limits<double>::infinity();
+
 enum class ReynoldsType : std::uint8_t {
   Type1,  // fixed Reynolds number
   Type2,  // effective Re = reynolds / sqrt(|CL|)
@@ -158,6 +161,8 @@ struct ViscousState {
   std::array<std::size_t, 2> nbl{0, 0};
   std::array<std::size_t, 2> iblte{0, 0};
   std::array<std::size_t, 2> first_turbulent_row{0, 0};
+  // Forced transition per side as a chord fraction (ViscousConfig::trip_x).
+  std::array<double, 2> trip_x{1.0, 1.0};
   std::array<double, 2> xssitr{0.0, 0.0};
 
   // Bookkeeping of the last update.

@@ -93,6 +93,28 @@ void set_row_arc_lengths(ViscousState& state) {
   update_wgap(state);
 }
 
+double trip_arc_length(const ViscousState& state, Side side) {
+  const double trip = state.trip_x[side_index(side)];
+  if (!(trip < 1.0)) return kNoTrip;
+  const auto& rows = state.rows[side_index(side)];
+  const std::size_t last = std::min(state.iblte[side_index(side)], rows.size() - (rows.empty() ? 0 : 1));
+  if (last < 2) return kNoTrip;
+  const double target = state.x_le + trip * state.chord;
+  // At or behind the trailing edge the trip changes nothing: transition is
+  // forced there anyway.
+  if (!(target < rows[last].x_coord)) return kNoTrip;
+  for (std::size_t r = last; r > 2; --r) {
+    const BlRow& a = rows[r - 1];
+    const BlRow& b = rows[r];
+    if (a.x_coord <= target && target <= b.x_coord) {
+      const double dxc = b.x_coord - a.x_coord;
+      const double f = dxc > 0.0 ? (target - a.x_coord) / dxc : 1.0;
+      return a.x + f * (b.x - a.x);
+    }
+  }
+  return rows[2].x;
+}
+
 namespace {
 
 void node_speed(const ViscousState& state, std::size_t node, double& q, double& q_a) {
