@@ -115,7 +115,7 @@ namespace {
 // A row nothing has been marched into: no wake, node 0, no thickness, no
 // edge speed.
 bool is_empty_row(const BlRow& r) {
-  return !r.wake && r.panel == 0 && r.theta <= 1e-12 && r.dstr <= 1e-12 && std::fabs(r.uedg) <= 1e-12;
+  return !r.wake() && r.panel == 0 && r.theta <= 1e-12 && r.dstr <= 1e-12 && std::fabs(r.uedg) <= 1e-12;
 }
 
 }  // namespace

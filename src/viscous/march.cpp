@@ -597,7 +597,7 @@ TeValues te_values_of(const std::vector<BlRow>& rows, std::size_t iblte) {
   const BlRow& te = rows[iblte];
   // The wake behind a laminar trailing-edge row starts from the initial shear
   // variable.
-  const double ctau = (te.lam && !te.wake) ? INITIAL_SHEAR : te.ctau;
+  const double ctau = te.laminar() ? INITIAL_SHEAR : te.ctau;
   return TeValues{te.theta, te.dstr, ctau};
 }
 
@@ -642,8 +642,7 @@ bool store_to_row(const BlStation& station, BlRow& row, std::size_t row_index, s
   const bool turbulent = is_wake || row_index >= first_turbulent;
   row.ctau = ctau;
   row.ampl = ampl;
-  row.lam = !turbulent;
-  row.wake = is_wake;
+  row.flow = is_wake ? FlowType::Wake : (turbulent ? FlowType::Turbulent : FlowType::Laminar);
   return !turbulent;
 }
 

@@ -87,8 +87,7 @@ void copy_wake_rows_to_upper(ViscousState& state) {
     BlRow copy = lower[lo];
     copy.x_coord = upper[up].x_coord;
     copy.panel = upper[up].panel;
-    copy.wake = true;
-    copy.lam = false;
+    copy.flow = FlowType::Wake;
     upper[up] = copy;
   }
 }

@@ -26,8 +26,7 @@ void set_stagnation_anchor(ViscousState& state, Side side, bool coords_from_geom
   row.theta = row.dstr = row.mass = 0.0;
   row.ctau = row.ampl = 0.0;
   row.dw = 0.0;
-  row.lam = true;
-  row.wake = false;
+  row.flow = FlowType::Laminar;
 }
 
 BlRow refresh_or_seed_row(const BlRow* previous, std::size_t node, bool is_wake, double xi, double x, double y,
@@ -45,7 +44,7 @@ BlRow refresh_or_seed_row(const BlRow* previous, std::size_t node, bool is_wake,
     row.ctau = is_wake ? INITIAL_SHEAR : 0.0;
     row.ampl = 0.0;
     row.dw = 0.0;
-    row.lam = !is_wake;
+    row.flow = is_wake ? FlowType::Wake : FlowType::Laminar;
   }
   row.x = xi;
   row.x_coord = x;
@@ -53,8 +52,12 @@ BlRow refresh_or_seed_row(const BlRow* previous, std::size_t node, bool is_wake,
   row.panel = node;
   row.uinv = uinv;
   row.uinv_a = uinv_a;
-  row.wake = is_wake;
-  if (is_wake) row.lam = false;
+  // A row that leaves the wake keeps the regime it had before it got there.
+  if (is_wake) {
+    row.flow = FlowType::Wake;
+  } else if (row.wake()) {
+    row.flow = FlowType::Turbulent;
+  }
   return row;
 }
 
@@ -64,16 +67,14 @@ void refresh_surface_row_views(std::span<BlRow> rows, std::size_t limit, std::si
   for (std::size_t r = 1; r < m; ++r) {
     BlRow& row = rows[r];
     if (r > iblte) {
-      row.wake = true;
-      set_first_variable(row, first_variable(row), false);
+      set_first_variable(row, first_variable(row), FlowType::Wake);
       continue;
     }
     if (row.dw != 0.0) {
       row.dstr = std::fmax(row.dstr - row.dw, 1e-12);
       row.dw = 0.0;
     }
-    row.wake = false;
-    set_first_variable(row, first_variable(row), r < first_turbulent);
+    set_first_variable(row, first_variable(row), r < first_turbulent ? FlowType::Laminar : FlowType::Turbulent);
   }
 }
 

@@ -22,21 +22,22 @@ constexpr double kMinEdgeSpeed = 1e-7;
 
 std::size_t minus_floor0(std::size_t a, std::size_t b) { return a > b ? a - b : 0; }
 
-// Whether row r of a side with trailing-edge row iblte is laminar.
-bool laminar_row(std::size_t r, std::size_t iblte, std::size_t first_turbulent) {
-  return r <= iblte && r < first_turbulent;
+// Flow type of row r of a side with trailing-edge row iblte.
+FlowType row_flow(std::size_t r, std::size_t iblte, std::size_t first_turbulent) {
+  if (r > iblte) return FlowType::Wake;
+  return r < first_turbulent ? FlowType::Laminar : FlowType::Turbulent;
 }
 
-// Moves the boundary-layer profile of `src` into `dst`, which is to be
-// laminar or not; the first variable (amplification or shear) goes into the
-// field of the new regime. The wake gap goes with the profile: dstr of a
+// Moves the boundary-layer profile of `src` into `dst`, which is to be of
+// flow type `flow`; the first variable (amplification or shear) goes into
+// the field of the new regime. The wake gap goes with the profile: dstr of a
 // wake row includes its gap, that of an airfoil row does not, and the row
 // views later take dw off the dstr of every airfoil row. A row that turns
 // from wake into airfoil row (or back) must therefore not keep the gap of
 // its old role, or the trailing-edge station of the growing side would lose
 // the whole gap from its displacement thickness.
-void take_profile(BlRow& dst, const BlRow& src, bool laminar) {
-  set_first_variable(dst, first_variable(src), laminar);
+void take_profile(BlRow& dst, const BlRow& src, FlowType flow) {
+  set_first_variable(dst, first_variable(src), flow);
   dst.theta = src.theta;
   dst.dstr = src.dstr;
   dst.uedg = src.uedg;
@@ -78,11 +79,11 @@ void move_stagnation_point(ViscousState& state) {
     const std::size_t nb = std::min(state.nbl[grows], rows.size());
     const std::size_t iblte = state.iblte[grows], first_turbulent = state.first_turbulent_row[grows];
     for (std::size_t r = nb; r-- > d + 1;)
-      if (r - d < prev.size()) take_profile(rows[r], prev[r - d], laminar_row(r, iblte, first_turbulent));
+      if (r - d < prev.size()) take_profile(rows[r], prev[r - d], row_flow(r, iblte, first_turbulent));
     if (d + 1 < nb) {
       const BlRow ref = rows[d + 1];
       for (std::size_t r = d; r >= 1; --r) {
-        set_first_variable(rows[r], first_variable(ref), laminar_row(r, iblte, first_turbulent));
+        set_first_variable(rows[r], first_variable(ref), row_flow(r, iblte, first_turbulent));
         rows[r].theta = ref.theta;
         rows[r].dstr = ref.dstr;
         rows[r].dw = ref.dw;
@@ -97,7 +98,7 @@ void move_stagnation_point(ViscousState& state) {
     const std::size_t nb = std::min(state.nbl[shrinks], rows.size());
     const std::size_t iblte = state.iblte[shrinks], first_turbulent = state.first_turbulent_row[shrinks];
     for (std::size_t r = 1; r < nb; ++r)
-      if (r + d < prev.size()) take_profile(rows[r], prev[r + d], laminar_row(r, iblte, first_turbulent));
+      if (r + d < prev.size()) take_profile(rows[r], prev[r + d], row_flow(r, iblte, first_turbulent));
   }
 
   // No row may be left with a vanishing or reversed edge speed.

@@ -26,6 +26,8 @@
 #include <string>
 #include <vector>
 
+#include "boundary_layer/flow_type.h"
+
 namespace velaro {
 
 // Surface side of a boundary-layer row. Per-side arrays are indexed with
@@ -91,19 +93,19 @@ struct BlRow {
   double mass = 0.0;     // dstr * uedg
   double ctau = 0.0;     // sqrt(Ctau) of a turbulent or wake row
   double ampl = 0.0;     // amplification exponent of a laminar row
-  // Flow type: laminar, turbulent (neither flag) or wake.
-  bool lam = false;
-  bool wake = false;
+  FlowType flow = FlowType::Turbulent;
+
+  constexpr bool laminar() const { return flow == FlowType::Laminar; }
+  constexpr bool wake() const { return flow == FlowType::Wake; }
 };
 
 // The variable a row carries in the first unknown of its Newton line: the
 // amplification of a laminar row, the shear variable of any other.
-constexpr double first_variable(const BlRow& row) { return row.lam ? row.ampl : row.ctau; }
-// Stores `value` as the first variable of a row that is to be laminar or not
-// and sets its laminar flag accordingly.
-constexpr void set_first_variable(BlRow& row, double value, bool laminar) {
-  (laminar ? row.ampl : row.ctau) = value;
-  row.lam = laminar;
+constexpr double first_variable(const BlRow& row) { return row.laminar() ? row.ampl : row.ctau; }
+// Gives the row the flow type `flow` with `value` as its first variable.
+constexpr void set_first_variable(BlRow& row, double value, FlowType flow) {
+  (flow == FlowType::Laminar ? row.ampl : row.ctau) = value;
+  row.flow = flow;
 }
 
 // 3x2 block of a Newton line and one 3-value column of its mass coupling.

@@ -69,8 +69,7 @@ void sync_rows_from_stations(std::span<BlRow> rows, std::span<const BlStation> s
     row.ampl = st.ampl;
     row.ctau = st.ctau;
     row.mass = st.mass;
-    row.lam = st.is_laminar;
-    row.wake = st.is_wake;
+    row.flow = st.is_wake ? FlowType::Wake : (st.is_laminar ? FlowType::Laminar : FlowType::Turbulent);
   }
 }
 

@@ -251,7 +251,7 @@ void update_wgap(ViscousState& state) {
   }
 
   auto apply = [&](BlRow& row, double gap) {
-    const double base = row.wake ? row.dstr - row.dw : row.dstr;
+    const double base = row.wake() ? row.dstr - row.dw : row.dstr;
     row.dw = gap;
     row.dstr = std::fmax(base, 1e-12) + gap;
   };

@@ -389,8 +389,8 @@ void print_row(std::string_view phase, const char* side, std::size_t r, const Bl
       static_cast<int>(phase.size()), phase.data(), side, r + 1, row.panel, text::scientific(row.x, 8).c_str(),
       text::scientific(row.uinv, 8).c_str(), text::scientific(row.uedg, 8).c_str(),
       text::scientific(row.theta, 8).c_str(), text::scientific(row.dstr, 8).c_str(),
-      text::scientific(row.mass, 8).c_str(), text::scientific(row.dw, 8).c_str(), flag(row.wake), flag(row.lam),
-      flag(!row.lam));
+      text::scientific(row.mass, 8).c_str(), text::scientific(row.dw, 8).c_str(), flag(row.wake()), flag(row.laminar()),
+      flag(!row.laminar()));
   std::fputs(text.c_str(), stderr);
 }
 

@@ -132,7 +132,7 @@ TEST(DriverRows, RowsAreRebuiltForTheStagnationPoint) {
       EXPECT_EQ(rows[r].uinv, sign * st.qinv[i]);
       EXPECT_EQ(rows[r].x_coord, st.x[i]);
       EXPECT_GT(rows[r].theta, 0.0);
-      EXPECT_FALSE(rows[r].wake);
+      EXPECT_FALSE(rows[r].wake());
       if (r > 1) { EXPECT_GT(rows[r].x, rows[r - 1].x) << "side " << side << " row " << r; }
     }
     // Edge speeds are positive along each side away from the stagnation point.
@@ -142,8 +142,8 @@ TEST(DriverRows, RowsAreRebuiltForTheStagnationPoint) {
   const auto& lower = st.rows[1];
   for (std::size_t k = 0; k < nw; ++k) {
     const BlRow& row = lower[st.iblte[1] + 1 + k];
-    EXPECT_TRUE(row.wake);
-    EXPECT_FALSE(row.lam);
+    EXPECT_TRUE(row.wake());
+    EXPECT_FALSE(row.laminar());
     EXPECT_EQ(row.panel, n + k);
     EXPECT_EQ(row.uedg, -st.wake_qinv[k]);
     EXPECT_GE(row.x, lower[st.iblte[1] + k].x);
@@ -163,7 +163,7 @@ TEST(DriverRows, UpperWakeCopiesFollowTheLowerWake) {
   EXPECT_EQ(up.theta, 0.0123);
   EXPECT_EQ(up.dstr, 0.0456);
   EXPECT_EQ(up.x_coord, x_coord_before);
-  EXPECT_TRUE(up.wake && !up.lam);
+  EXPECT_TRUE(up.wake() && !up.laminar());
 }
 
 // Gives every row a recognisable thickness, then moves the vorticity sign
@@ -219,7 +219,7 @@ TEST(DriverStagnationMove, BoundaryLayerShiftsWithTheStagnationPoint) {
       const BlRow& row = st.rows[side][r];
       EXPECT_GE(row.uedg, 1e-7);
       EXPECT_DOUBLE_EQ(row.mass, row.dstr * row.uedg);
-      EXPECT_EQ(row.lam, r <= st.iblte[side] && r < st.first_turbulent_row[side]);
+      EXPECT_EQ(row.laminar(), r <= st.iblte[side] && r < st.first_turbulent_row[side]);
     }
 }
 
@@ -259,7 +259,7 @@ TEST(DriverStagnationMove, DisplacementThicknessTravelsWithItsRowPastTheTrailing
       const BlRow& src = c.before[shrinks][r + d];
       EXPECT_EQ(row.dstr, src.dstr) << "shift " << shift << " row " << r;
       EXPECT_EQ(row.dw, src.dw) << "shift " << shift << " row " << r;
-      EXPECT_EQ(row.wake, r > st.iblte[shrinks]);
+      EXPECT_EQ(row.wake(), r > st.iblte[shrinks]);
     }
   }
 }

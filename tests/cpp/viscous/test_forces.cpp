@@ -267,7 +267,7 @@ TEST(ForceEvaluation, ActiveRowCount) {
   EXPECT_EQ(active_force_len(rows, 8, 5), 6u);
   EXPECT_EQ(active_force_len(rows, 8, 7), 7u);
   // A wake row is never empty.
-  rows[7].wake = true;
+  rows[7].flow = velaro::FlowType::Wake;
   EXPECT_EQ(active_force_len(rows, 8, 5), 8u);
   // Nothing but empty rows (row 0 has no node and counts as not empty).
   std::vector<BlRow> none(4, empty);

@@ -136,7 +136,7 @@ TEST(MarchStation, StoreToRowColumnsAndFlags) {
   row.dw = 0.7;  // an airfoil row loses any gap
   const bool lam = store_to_row(s, row, 5, 9, false, 5e-4, 1.1, 0.03, 4.5);
   EXPECT_TRUE(lam);
-  EXPECT_TRUE(row.lam && !row.wake);
+  EXPECT_TRUE(row.laminar() && !row.wake());
   EXPECT_DOUBLE_EQ(row.ctau, 0.03);  // each variable in its own field
   EXPECT_DOUBLE_EQ(row.ampl, 4.5);
   EXPECT_DOUBLE_EQ(velaro::first_variable(row), 4.5);
@@ -146,14 +146,14 @@ TEST(MarchStation, StoreToRowColumnsAndFlags) {
   EXPECT_FALSE(store_to_row(s, row, 9, 9, false, 5e-4, 1.1, 0.07, 4.5));
   EXPECT_DOUBLE_EQ(row.ctau, 0.07);
   EXPECT_DOUBLE_EQ(velaro::first_variable(row), 0.07);
-  EXPECT_TRUE(!row.lam);
+  EXPECT_TRUE(!row.laminar());
 
   const BlStation w = build_and_fill_station(FlowType::Wake, 1.2, 0.9, 2e-3, 3e-3, 0.001, 0.04, 9.0, 1e6);
   EXPECT_FALSE(store_to_row(w, row, 3, 99, true, 4e-3, 0.9, 0.04, 9.0));
   EXPECT_DOUBLE_EQ(row.dw, 0.001);
   EXPECT_DOUBLE_EQ(row.dstr, 4e-3);
   EXPECT_DOUBLE_EQ(row.mass, 4e-3 * 0.9);
-  EXPECT_TRUE(row.wake && !row.lam);
+  EXPECT_TRUE(row.wake() && !row.laminar());
 }
 
 TEST(MarchStation, TrailingEdgeValuesOfASide) {
@@ -165,7 +165,7 @@ TEST(MarchStation, TrailingEdgeValuesOfASide) {
   EXPECT_DOUBLE_EQ(te.theta, 2e-3);
   EXPECT_DOUBLE_EQ(te.dstr, 3e-3);
   EXPECT_DOUBLE_EQ(te.ctau, 0.06);
-  rows[3].lam = true;
+  rows[3].flow = velaro::FlowType::Laminar;
   rows[3].ampl = 7.5;
   EXPECT_DOUBLE_EQ(velaro::te_values_of(rows, 3).ctau, 0.03);
   te = velaro::te_values_of(rows, 4);
@@ -210,7 +210,7 @@ TEST(MarchUe, LaminarMomentumThicknessAgreesWithThwaites) {
       // two-equation laminar closure differs from its linearised shear and
       // shape relations by a similar amount: 5% covers both.
       EXPECT_NEAR(rows[r].theta / thw[r], 1.0, 0.05) << "side " << side << " row " << r;
-      EXPECT_TRUE(rows[r].lam);
+      EXPECT_TRUE(rows[r].laminar());
       ++checked;
     }
     EXPECT_GT(checked, 20);
@@ -231,7 +231,7 @@ TEST(MarchUe, ThinSectionApproachesBlasius) {
   int checked = 0;
   for (std::size_t r = 1; r < st.nbl[0]; ++r) {
     if (rows[r].x_coord < 0.1 || rows[r].x_coord > 0.6) continue;
-    ASSERT_TRUE(rows[r].lam);
+    ASSERT_TRUE(rows[r].laminar());
     const double blasius = rows[r].theta * std::sqrt(re * std::fabs(rows[r].uedg) / rows[r].x);
     EXPECT_NEAR(blasius, 0.664, 0.05 * 0.664) << "row " << r;
     ++checked;
@@ -364,7 +364,7 @@ TEST(MarchUe, WakeStartsFromMergedTrailingEdgeAndStaysBounded) {
   const BlRow& tu = st.rows[0][st.iblte[0]];
   const BlRow& tl = st.rows[1][st.iblte[1]];
   const BlRow& w1 = st.rows[1][st.iblte[1] + 1];
-  EXPECT_TRUE(w1.wake);
+  EXPECT_TRUE(w1.wake());
   EXPECT_NEAR(w1.theta, tu.theta + tl.theta, 1e-12);
   EXPECT_NEAR(w1.dstr, tu.dstr + tl.dstr + st.ante, 1e-12);
   EXPECT_NEAR(w1.ctau, (tu.ctau * tu.theta + tl.ctau * tl.theta) / (tu.theta + tl.theta), 1e-9);
@@ -375,8 +375,8 @@ TEST(MarchUe, WakeStartsFromMergedTrailingEdgeAndStaysBounded) {
       ASSERT_TRUE(row_finite(row)) << side << " " << r;
       EXPECT_GT(row.theta, 0.0);
       const double h = (row.dstr - row.dw) / row.theta;
-      EXPECT_GE(h, (row.wake ? 1.00005 : 1.02) - 1e-9) << side << " " << r;
-      if (!row.lam) {
+      EXPECT_GE(h, (row.wake() ? 1.00005 : 1.02) - 1e-9) << side << " " << r;
+      if (!row.laminar()) {
         EXPECT_GE(row.ctau, 1e-7);
         EXPECT_LE(row.ctau, 0.3);
       }
@@ -409,7 +409,7 @@ TEST(MarchUe, SeparatingEdgeVelocitySwitchesToInverseMode) {
     if (std::fabs(rows[r].uedg - prescribed[r]) > 1e-9) {
       ++inverse;
       // Inverse-mode targets never go below the direct-mode limits.
-      EXPECT_GE(row_hk(rows[r]), (rows[r].lam ? 3.8 : 2.5) - 1e-6) << r;
+      EXPECT_GE(row_hk(rows[r]), (rows[r].laminar() ? 3.8 : 2.5) - 1e-6) << r;
     }
   }
   EXPECT_GT(inverse, 0);
@@ -549,10 +549,10 @@ TEST(MarchUe, TransitionIsForcedAtTheTrailingEdgeAtTheLatest) {
     EXPECT_LT(row.ampl, ncrit) << side;
     EXPECT_EQ(st.first_turbulent_row[side], te) << side;
     EXPECT_DOUBLE_EQ(st.xssitr[side], row.x) << side;
-    EXPECT_FALSE(row.lam) << side;
+    EXPECT_FALSE(row.laminar()) << side;
     EXPECT_GE(row.ctau, 1e-7) << side;
     EXPECT_LE(row.ctau, 0.3) << side;
-    EXPECT_TRUE(st.rows[side][te - 1].lam) << side;
+    EXPECT_TRUE(st.rows[side][te - 1].laminar()) << side;
     EXPECT_LT(st.rows[side][te - 1].ampl, ncrit) << side;
   }
 
@@ -613,7 +613,7 @@ TEST(MarchDu, PreviousTransitionStationTurningLaminarKeepsItsLayer) {
     EXPECT_NEAR(rows[r].theta / before[r].theta, 1.0, 1e-4) << r;
     EXPECT_NEAR(rows[r].dstr / before[r].dstr, 1.0, 1e-4) << r;
     EXPECT_NEAR(rows[r].uedg / before[r].uedg, 1.0, 1e-5) << r;
-    EXPECT_TRUE(rows[r].lam) << r;
+    EXPECT_TRUE(rows[r].laminar()) << r;
   }
 }
 

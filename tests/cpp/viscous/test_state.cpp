@@ -99,8 +99,8 @@ TEST(RowsToStations, RoundTripKeepsTheRows) {
   // Wake row: the gap comes back into dstr, and dw is kept.
   EXPECT_NEAR(rows[5].dstr, 0.005, 1e-17);
   EXPECT_EQ(rows[5].dw, 0.002);
-  EXPECT_TRUE(rows[5].wake && !rows[5].lam);
-  EXPECT_TRUE(rows[1].lam);
+  EXPECT_TRUE(rows[5].wake() && !rows[5].laminar());
+  EXPECT_TRUE(rows[1].laminar());
   // Airfoil stations lose any stale gap.
   rows[2].dw = 0.3;
   sync_rows_from_stations(rows, st);
