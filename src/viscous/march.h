@@ -33,8 +33,7 @@ struct TeValues {
 
 // The trailing-edge values of a side: theta, dstr and ctau of row iblte, or
 // (0, 0, INITIAL_SHEAR) when that row does not exist. A laminar trailing-edge
-// row hands on the initial shear variable (its ctau column holds the
-// amplification).
+// row hands on the initial shear variable.
 TeValues te_values_of(const std::vector<BlRow>& rows, std::size_t iblte);
 
 // Where the transition checks of a side force transition: at the trip (arc

@@ -21,8 +21,7 @@ std::vector<BlStation> stations_from_rows(std::span<const BlRow> rows, std::size
 
 // Writes the station values back into the first min(rows, stations) rows;
 // node, position and inviscid values of the rows are left alone. Wake rows
-// get the gap added back to their displacement thickness; laminar rows keep
-// the amplification in their ctau column.
+// get the gap added back to their displacement thickness.
 void sync_rows_from_stations(std::span<BlRow> rows, std::span<const BlStation> stations);
 
 // qvis (n + nw values) from the row edge velocities: +uedg on the upper
