@@ -61,10 +61,10 @@ void march_pair(ViscousState& st, double re, double ncrit) {
   MarchResult lo = march_direct_side(Side::Lower, st.rows[1], st.rows[1].size(), st.nbl[1], st.iblte[1],
                                  te_values_of(st.rows[0], st.iblte[0]), st.ante, re, ncrit);
   up = march_mixed_side(Side::Upper, st.rows[0], st.rows[0].size(), st.nbl[0], st.ante, re, ncrit, st.iblte[0],
-                     te_values_of(st.rows[1], st.iblte[1]), up.itran);
+                     te_values_of(st.rows[1], st.iblte[1]), up.first_turbulent_row);
   lo = march_mixed_side(Side::Lower, st.rows[1], st.rows[1].size(), st.nbl[1], st.ante, re, ncrit, st.iblte[1],
-                     te_values_of(st.rows[0], st.iblte[0]), lo.itran);
-  st.itran = {up.itran, lo.itran};
+                     te_values_of(st.rows[0], st.iblte[0]), lo.first_turbulent_row);
+  st.first_turbulent_row = {up.first_turbulent_row, lo.first_turbulent_row};
   st.xssitr = {up.xssitr, lo.xssitr};
 }
 

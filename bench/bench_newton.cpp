@@ -67,9 +67,9 @@ int main(int argc, char** argv) {
   const SolveState sol = block_solve(a);
 
   const std::vector<BlStation> up =
-      stations_from_rows(st.rows[0], st.nbl[0], st.iblte[0], st.itran[0], 0.0, config.reynolds);
+      stations_from_rows(st.rows[0], st.nbl[0], st.iblte[0], st.first_turbulent_row[0], 0.0, config.reynolds);
   const std::vector<BlStation> lo =
-      stations_from_rows(st.rows[1], st.nbl[1], st.iblte[1], st.itran[1], 0.0, config.reynolds);
+      stations_from_rows(st.rows[1], st.nbl[1], st.iblte[1], st.first_turbulent_row[1], 0.0, config.reynolds);
   std::vector<double> uinv_u(up.size()), uinv_l(lo.size()), zu(up.size(), 0.0), zl(lo.size(), 0.0);
   for (std::size_t i = 0; i < up.size(); ++i) uinv_u[i] = st.rows[0][i].uinv;
   for (std::size_t i = 0; i < lo.size(); ++i) uinv_l[i] = st.rows[1][i].uinv;

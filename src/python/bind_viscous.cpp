@@ -221,25 +221,26 @@ struct SideProfile {
   bool finite = true;
 };
 
-SideProfile side_profile(const ViscousState& state, std::size_t side, double msq, double re_eff) {
+SideProfile side_profile(const ViscousState& state, Side which, double msq, double re_eff) {
   SideProfile p;
+  const std::size_t side = side_index(which);
   const auto& rows = state.rows[side];
   if (rows.empty()) return p;
   const std::size_t count = std::min(rows.size() - 1, state.iblte[side]) + 1;
   // Skin friction from the station variables of the final rows, the same
   // evaluation the separation point is located with.
   const std::vector<BlStation> stations =
-      stations_from_rows(rows, count, state.iblte[side], state.itran[side], msq, re_eff);
+      stations_from_rows(rows, count, state.iblte[side], state.first_turbulent_row[side], msq, re_eff);
   for (std::size_t r = 0; r < count; ++r) {
     const BlRow& row = rows[r];
     p.x.push_back(row.x_coord);
     p.theta.push_back(row.theta);
     p.dstar.push_back(row.dstr);
-    // Row 0, the stagnation placeholder, has no thickness: its stored
-    // values are reported as they are.
+    // Row 0, the stagnation placeholder, has no thickness: the shape factor
+    // of its station (with the thickness floors) is reported instead.
     const bool placeholder = r == 0 || !(row.theta > 0.0);
-    p.h.push_back(placeholder ? row.h : row.dstr / row.theta);
-    p.cf.push_back(placeholder || r >= stations.size() ? row.cf : stations[r].cf);
+    p.h.push_back(placeholder ? stations[r].h : row.dstr / row.theta);
+    p.cf.push_back(stations[r].cf);
     p.ue.push_back(row.uedg);
   }
   for (const auto* v : {&p.x, &p.theta, &p.dstar, &p.h, &p.cf, &p.ue})
@@ -280,8 +281,8 @@ BlOutcome bl_outcome(const Body& body, const ViscousConfig& config, double alpha
     return out;
   }
   const double msq = config.mach * config.mach;
-  out.upper = side_profile(state, 0, msq, solved->reynolds_eff);
-  out.lower = side_profile(state, 1, msq, solved->reynolds_eff);
+  out.upper = side_profile(state, Side::Upper, msq, solved->reynolds_eff);
+  out.lower = side_profile(state, Side::Lower, msq, solved->reynolds_eff);
   if (!out.upper.finite || !out.lower.finite) out.error = "viscous iteration diverged: non-finite result";
   out.result = *solved;
   return out;

@@ -20,6 +20,7 @@
 #include "viscous/newton_observer.h"
 #include "viscous/state.h"
 #include "viscous/state_conversions.h"
+#include "viscous/station_indexing.h"
 
 namespace velaro {
 
@@ -32,8 +33,6 @@ FlowType flow_of(const BlStation& s) {
   if (s.is_laminar) return FlowType::Laminar;
   return FlowType::Turbulent;
 }
-
-double vti_of(Side side) { return side == Side::Upper ? 1.0 : -1.0; }
 
 // -m/u^2: change of dstar (+gap) per unit change of u at fixed mass.
 double dstar_per_u(const BlStation& s) { return -s.mass / (s.u * s.u); }
@@ -49,7 +48,9 @@ LineCoefficients from_interval(const IntervalEquations& eq) {
     c.vs1_x[k] = finite_or_zero(eq.d_upstream[k][COL_X]);
     c.vs2_dstar[k] = finite_or_zero(eq.d_downstream[k][COL_DSTAR]);
     c.vs2_u[k] = finite_or_zero(eq.d_downstream[k][COL_U]);
-    // The forced-transition column moves with the downstream arc length.
+    // The forced transition point (trailing edge or trip) moves with the
+    // stagnation point as the arc lengths of the stations do, so its column
+    // joins the downstream arc-length column.
     c.vs2_x[k] = finite_or_zero(eq.d_downstream[k][COL_X] + eq.d_forced_transition[k]);
   }
   return c;
@@ -72,8 +73,8 @@ LineCoefficients from_junction(const TeWakeTerms& te, const BlStation& w) {
 }
 
 // Equations of the interval ending at station i of one side.
-IntervalEquations interval_equations(std::span<const BlStation> st, std::size_t i, std::size_t iblte, double msq,
-                                     double re, double ncrit, NewtonObserver* observer) {
+IntervalEquations interval_equations(std::span<const BlStation> st, std::size_t i, std::size_t iblte, double trip,
+                                     double msq, double re, double ncrit, NewtonObserver* observer) {
   const BlStation& s2 = st[i];
   const FlowType flow2 = flow_of(s2);
   if (i == 1) {
@@ -83,12 +84,13 @@ IntervalEquations interval_equations(std::span<const BlStation> st, std::size_t 
   }
   const BlStation& s1 = st[i - 1];
   if (s1.is_laminar && flow2 == FlowType::Turbulent) {
-    // Transition interval; transition is forced at the TE at the latest.
+    // Transition interval; transition is forced at the trip, and at the TE
+    // at the latest.
     const bool te_exists = iblte < st.size();
-    const double x_forced = te_exists ? st[iblte].x : 0.0;
+    const ForcedTransition forced = forced_transition_point(te_exists, te_exists ? st[iblte].x : 0.0, trip);
     const TransitionResult tr =
-        check_interval_for_transition(te_exists, s1.x, s2.x, s1.theta, s2.theta, s1.dstar, s2.dstar, s1.u, s2.u, s1.hk, s2.hk,
-                     s1.r_theta, s2.r_theta, s1.ampl, ncrit, x_forced, msq, re);
+        check_interval_for_transition(forced.enabled, s1.x, s2.x, s1.theta, s2.theta, s1.dstar, s2.dstar, s1.u, s2.u, s1.hk, s2.hk,
+                     s1.r_theta, s2.r_theta, s1.ampl, ncrit, forced.x, msq, re);
     const IntervalEquations eq = transition_interval_equations(s1, s2, tr, ncrit, msq, re);
     if (observer) observer->interval_evaluated(s1, s2, flow2, eq, &tr);
     return eq;
@@ -113,13 +115,13 @@ double coupled_uedg(std::size_t panel_i, std::size_t n_airfoil, std::span<const 
 std::vector<double> compute_ue_from_mass_both(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
                                               Side side, NewtonObserver* observer) {
   const SurfaceInput& target = side == Side::Upper ? upper : lower;
-  const double vti_i = vti_of(side);
+  const double vti_i = side_sign(side);
   std::vector<MassSource> sources;
   sources.reserve(upper.stations.size() + lower.stations.size());
   for (Side s : kBothSides) {
     const SurfaceInput& src = s == Side::Upper ? upper : lower;
     for (std::size_t j = 1; j < src.stations.size(); ++j)
-      sources.push_back({vti_of(s), src.stations[j].panel, src.stations[j].mass});
+      sources.push_back({side_sign(s), src.stations[j].panel, src.stations[j].mass});
   }
   std::vector<double> ue(target.stations.size(), 0.0);
   for (std::size_t i = 0; i < ue.size(); ++i) {
@@ -256,7 +258,7 @@ LineInProgress SystemBuilder::line_coefficients(Side side, std::size_t i) const 
   l.s1 = &st[i - 1];
   l.s2 = &st[i];
   l.c = l.junction ? from_junction(te_, st[i])
-                   : from_interval(interval_equations(st, i, in.iblte, msq_, re_, ncrit_, observer_));
+                   : from_interval(interval_equations(st, i, in.iblte, in.trip, msq_, re_, ncrit_, observer_));
   l.d2u = dstar_per_u(*l.s2);
   l.d1u = l.first ? 0.0 : dstar_per_u(*l.s1);
   const double sigma = side == Side::Upper ? 1.0 : -1.0;
@@ -440,14 +442,17 @@ AssemblyState assemble_newton_system(ViscousState& state, unsigned iteration, do
   // 1. Marching: the direct march creates the boundary layer once; the mixed
   // march re-establishes the transition points on every call. The upper side
   // goes first so that the lower side's wake starts from its TE values.
+  const std::array<double, 2> trip{trip_arc_length(state, Side::Upper), trip_arc_length(state, Side::Lower)};
   if (!state.bl_initialised) {
     const MarchResult mu = march_direct_side(Side::Upper, upper_rows, upper_rows.size(), state.nbl[0], state.iblte[0],
-                                         te_values_of(lower_rows, state.iblte[1]), state.ante, re_eff, ncrit, msq);
-    state.itran[0] = mu.itran;
+                                         te_values_of(lower_rows, state.iblte[1]), state.ante, re_eff, ncrit, msq,
+                                         nullptr, trip[0]);
+    state.first_turbulent_row[0] = mu.first_turbulent_row;
     state.xssitr[0] = mu.xssitr;
     const MarchResult ml = march_direct_side(Side::Lower, lower_rows, lower_rows.size(), state.nbl[1], state.iblte[1],
-                                         te_values_of(upper_rows, state.iblte[0]), state.ante, re_eff, ncrit, msq);
-    state.itran[1] = ml.itran;
+                                         te_values_of(upper_rows, state.iblte[0]), state.ante, re_eff, ncrit, msq,
+                                         nullptr, trip[1]);
+    state.first_turbulent_row[1] = ml.first_turbulent_row;
     state.xssitr[1] = ml.xssitr;
     state.bl_initialised = true;
     if (observer) observer->direct_march_done(state);
@@ -455,13 +460,15 @@ AssemblyState assemble_newton_system(ViscousState& state, unsigned iteration, do
   {
     const MarchResult mu =
         march_mixed_side(Side::Upper, upper_rows, upper_rows.size(), state.nbl[0], state.ante, re_eff, ncrit, state.iblte[0],
-                      te_values_of(lower_rows, state.iblte[1]), state.itran[0], msq);
-    state.itran[0] = mu.itran;
+                      te_values_of(lower_rows, state.iblte[1]), state.first_turbulent_row[0], msq, nullptr,
+                      trip[0]);
+    state.first_turbulent_row[0] = mu.first_turbulent_row;
     state.xssitr[0] = mu.xssitr;
     const MarchResult ml =
         march_mixed_side(Side::Lower, lower_rows, lower_rows.size(), state.nbl[1], state.ante, re_eff, ncrit, state.iblte[1],
-                      te_values_of(upper_rows, state.iblte[0]), state.itran[1], msq);
-    state.itran[1] = ml.itran;
+                      te_values_of(upper_rows, state.iblte[0]), state.first_turbulent_row[1], msq, nullptr,
+                      trip[1]);
+    state.first_turbulent_row[1] = ml.first_turbulent_row;
     state.xssitr[1] = ml.xssitr;
   }
 
@@ -472,10 +479,11 @@ AssemblyState assemble_newton_system(ViscousState& state, unsigned iteration, do
   std::array<std::vector<BlStation>, 2> stations;
   std::array<std::vector<double>, 2> uinv, uinv_a;
   const bool prescribed_cl = state.mode == OperMode::PrescribedCl;
-  for (int side = 0; side < 2; ++side) {
+  for (Side s : kBothSides) {
+    const std::size_t side = side_index(s);
     const std::vector<BlRow>& rows = state.rows[side];
     const std::size_t count = std::min(state.nbl[side], rows.size());
-    stations[side] = stations_from_rows(rows, count, state.iblte[side], state.itran[side], msq, re_eff);
+    stations[side] = stations_from_rows(rows, count, state.iblte[side], state.first_turbulent_row[side], msq, re_eff);
     uinv[side].assign(stations[side].size(), 0.0);
     uinv_a[side].assign(stations[side].size(), 0.0);
     for (std::size_t i = 0; i < stations[side].size(); ++i) {
@@ -492,8 +500,8 @@ AssemblyState assemble_newton_system(ViscousState& state, unsigned iteration, do
 
   // 4. The system. The edge velocities implied by the masses enter through
   // their differences from the current ones.
-  const SurfaceInput upper{stations[0], uinv[0], uinv_a[0], state.iblte[0]};
-  const SurfaceInput lower{stations[1], uinv[1], uinv_a[1], state.iblte[1]};
+  const SurfaceInput upper{stations[0], uinv[0], uinv_a[0], state.iblte[0], trip[0]};
+  const SurfaceInput lower{stations[1], uinv[1], uinv_a[1], state.iblte[1], trip[1]};
   GlobalNewtonSystem sys =
       build_global_system(upper, lower, dij, state.ante, state.sst_go, state.sst_gp, msq, re_eff, ncrit, observer);
   if (observer && observer->keeps_dense_mass_coupling()) {

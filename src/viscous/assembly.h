@@ -33,12 +33,15 @@ struct GlobalNewtonSystem {
 // One side of the boundary layer as the assembly sees it: stations after
 // `compute_secondary_variables` (station 0 is the stagnation placeholder), their inviscid edge
 // velocities and the sensitivities of those to the extra global unknown
-// (all zero when alpha is prescribed), and the trailing-edge station index.
+// (all zero when alpha is prescribed), the trailing-edge station index and
+// the arc length of the side's trip (kNoTrip: free transition). The trip
+// moves with the stagnation point like every station's arc length.
 struct SurfaceInput {
   std::span<const BlStation> stations;
   std::span<const double> uinv;
   std::span<const double> uinv_a;
   std::size_t iblte = 0;
+  double trip = kNoTrip;
 };
 
 // Trailing-edge junction of the two sides feeding the first wake station.

@@ -131,6 +131,7 @@ std::expected<OperPointResult, ViscousError> solve_operating_point_from_state(Vi
     return std::unexpected(ViscousError::message("viscous state does not match its factored system"));
   if (auto too_big = check_viscous_size(n, config)) return std::unexpected(*too_big);
 
+  state.trip_x = config.trip_x;
   // Set-up: inviscid solution at alpha, wake, row layout, influence matrix.
   combine_base_solutions_at_alpha(state, state.alpha);
   refresh_wake_geometry(state, system, config);

@@ -115,7 +115,7 @@ namespace {
 // A row nothing has been marched into: no wake, node 0, no thickness, no
 // edge speed.
 bool is_empty_row(const BlRow& r) {
-  return !r.wake && r.panel == 0 && r.theta <= 1e-12 && r.dstr <= 1e-12 && std::fabs(r.uedg) <= 1e-12;
+  return !r.wake() && r.panel == 0 && r.theta <= 1e-12 && r.dstr <= 1e-12 && std::fabs(r.uedg) <= 1e-12;
 }
 
 }  // namespace
@@ -133,10 +133,11 @@ ForceView build_force_view(const ViscousState& state, double mach, double re_eff
   view.gam = state.gam;
   view.gam_a = state.gam_a;
   const double msq = mach * mach;
-  for (std::size_t side = 0; side < 2; ++side) {
-    const auto& rows = state.rows[side];
-    const std::size_t len = active_force_len(rows, rows.size(), state.nbl[side]);
-    view.stations[side] = stations_from_rows(rows, len, state.iblte[side], state.itran[side], msq, re_eff);
+  for (Side side : kBothSides) {
+    const std::size_t k = side_index(side);
+    const auto& rows = state.rows[k];
+    const std::size_t len = active_force_len(rows, rows.size(), state.nbl[k]);
+    view.stations[k] = stations_from_rows(rows, len, state.iblte[k], state.first_turbulent_row[k], msq, re_eff);
   }
   return view;
 }
@@ -165,7 +166,9 @@ double transition_x(const ViscousState& state, Side which) {
   const std::size_t side = side_index(which);
   const auto& rows = state.rows[side];
   const double xs = state.xssitr[side];
-  if (state.itran[side] >= state.iblte[side] || !(xs > 0.0) || !std::isfinite(xs) || rows.size() <= 1 ||
+  // A side turbulent only from the row before its trailing-edge row on
+  // counts as free of transition.
+  if (state.first_turbulent_row[side] + 1 >= state.iblte[side] || !(xs > 0.0) || !std::isfinite(xs) || rows.size() <= 1 ||
       state.x.empty())
     return 1.0;
   const std::size_t last = std::min(rows.size() - 1, state.iblte[side]);
@@ -207,7 +210,7 @@ std::optional<double> separation_x(const ViscousState& state, Side which, double
   const auto& rows = state.rows[side];
   const std::size_t count = std::min(rows.size(), state.nbl[side]);
   const auto stations =
-      stations_from_rows(rows, count, state.iblte[side], state.itran[side], mach * mach, re_eff);
+      stations_from_rows(rows, count, state.iblte[side], state.first_turbulent_row[side], mach * mach, re_eff);
   for (const BlStation& st : stations)
     if (!st.is_wake && st.cf <= 0.0) return st.x_coord;
   return std::nullopt;

@@ -31,10 +31,10 @@ constexpr double kUeHkWeight = 1000.0;       // mixed-mode Ue-Hk sensitivity wei
 
 double hk_limit(bool wake) { return wake ? HK_LIMIT_WAKE : HK_LIMIT_AIRFOIL; }
 
-// Flow type of row r for the current transition index.
-FlowType station_flow(std::size_t r, std::size_t itran, std::size_t iblte) {
+// Flow type of row r for the side's first turbulent row.
+FlowType station_flow(std::size_t r, std::size_t first_turbulent, std::size_t iblte) {
   if (r > iblte) return FlowType::Wake;
-  if (r + 1 >= itran) return FlowType::Turbulent;
+  if (r >= first_turbulent) return FlowType::Turbulent;
   return FlowType::Laminar;
 }
 
@@ -104,7 +104,7 @@ class SideMarch {
  public:
   SideMarch(Side side, std::vector<BlRow>& rows, std::size_t row_count, std::size_t nbl,
             std::size_t iblte, const TeValues& other_te, double ante, double re, double ncrit,
-            double msq, MarchDiagnostics* diag)
+            double msq, MarchDiagnostics* diag, double trip)
       : side_(side),
         rows_(rows),
         last_(std::min({nbl, row_count, rows.size()})),
@@ -116,10 +116,11 @@ class SideMarch {
         ncrit_(ncrit),
         msq_(msq),
         diag_(diag),
-        itran_(iblte + 1) {}
+        trip_(trip),
+        first_turbulent_(iblte) {}
 
   MarchResult run_ue();
-  MarchResult run_du(std::size_t itran_old);
+  MarchResult run_du(std::size_t first_turbulent_old);
 
  private:
   // How the fourth equation of a station's 4x4 system closes it: edge
@@ -153,7 +154,8 @@ class SideMarch {
   bool is_wake(std::size_t r) const { return r > iblte_; }
   bool first_wake(std::size_t r) const { return r == iblte_ + 1; }
 
-  // Transition check of the interval ending at row r; updates itran and the
+  // Transition check of the interval ending at row r; updates the first
+  // turbulent row and the
   // amplification, and rebuilds the station when its flow type changed.
   void check_transition(std::size_t r, Working& w, BlStation& cur, FlowType& flow);
   StationRows equations(std::size_t r, const BlStation& cur, FlowType flow) const;
@@ -183,10 +185,11 @@ class SideMarch {
   double ncrit_;
   double msq_;
   MarchDiagnostics* diag_;
+  double trip_;  // arc length of the trip, kNoTrip for free transition
 
-  std::size_t itran_;
+  std::size_t first_turbulent_;  // first turbulent row
   MarchKind kind_ = MarchKind::Direct;
-  std::size_t itran_old_ = 0;  // mixed march: the previous assembly's index
+  std::size_t first_turbulent_old_ = 0;  // mixed march: the previous assembly's
   double xssitr_ = 0.0;
   bool turbulent_side_ = false;
   BlStation prev_{};          // last stored station
@@ -197,31 +200,32 @@ class SideMarch {
 };
 
 void SideMarch::check_transition(std::size_t r, Working& w, BlStation& cur, FlowType& flow) {
-  // Transition is forced at the trailing edge at the latest, exactly as the
-  // Newton assembly checks the interval: a march that left the trailing-edge
-  // station laminar would hand the assembly an interval it never checks, and
-  // a trailing-edge amplification close to ncrit would then flip the station
-  // between laminar and turbulent from one iteration to the next.
+  // Transition is forced at the trip, and at the trailing edge at the
+  // latest, exactly as the Newton assembly checks the interval: a march that
+  // left the trailing-edge station laminar would hand the assembly an
+  // interval it never checks, and a trailing-edge amplification close to
+  // ncrit would then flip the station between laminar and turbulent from one
+  // iteration to the next.
   const bool te_exists = iblte_ < last_;
-  const double x_forced = te_exists ? rows_[iblte_].x : 0.0;
-  tr_ = check_interval_for_transition(te_exists, prev_.x, cur.x, prev_.theta, cur.theta, prev_.dstar, cur.dstar, prev_.u,
-                     cur.u, prev_.hk, cur.hk, prev_.r_theta, cur.r_theta, prev_.ampl, ncrit_, x_forced,
+  const ForcedTransition forced = forced_transition_point(te_exists, te_exists ? rows_[iblte_].x : 0.0, trip_);
+  tr_ = check_interval_for_transition(forced.enabled, prev_.x, cur.x, prev_.theta, cur.theta, prev_.dstar, cur.dstar, prev_.u,
+                     cur.u, prev_.hk, cur.hk, prev_.r_theta, cur.r_theta, prev_.ampl, ncrit_, forced.x,
                      msq_, re_);
   tr_valid_ = true;
   w.ampl = tr_.ampl2;
   if (tr_.transition) {
-    itran_ = r + 1;
+    first_turbulent_ = r;
     if (w.ctau <= 0.0) w.ctau = INITIAL_SHEAR;
   } else {
-    itran_ = r + 3;
+    first_turbulent_ = r + 2;
   }
-  const FlowType next = station_flow(r, itran_, iblte_);
+  const FlowType next = station_flow(r, first_turbulent_, iblte_);
   if (next != flow) {
     flow = next;
     cur = build(flow, w, re_, msq_);
   }
   cur.ampl = w.ampl;
-  if (diag_) diag_->transition_checked(kind_, side_, r + 1, itran_old_, itran_, prev_, cur, tr_);
+  if (diag_) diag_->transition_checked(kind_, side_, r, first_turbulent_old_, first_turbulent_, prev_, cur, tr_);
 }
 
 StationRows SideMarch::equations(std::size_t r, const BlStation& cur, FlowType flow) const {
@@ -248,7 +252,7 @@ StationRows SideMarch::equations(std::size_t r, const BlStation& cur, FlowType f
 
 double SideMarch::inverse_target(std::size_t r, double xi) const {
   const bool have_prev = r > 1;
-  const double hmax = (r + 1 < itran_) ? kHkMaxLaminar : kHkMaxTurbulent;
+  const double hmax = (r < first_turbulent_) ? kHkMaxLaminar : kHkMaxTurbulent;
   if (!have_prev) return hmax;
   const double x1 = prev_.x;
   const double th1 = std::max(prev_.theta, 1e-12);
@@ -266,9 +270,9 @@ double SideMarch::inverse_target(std::size_t r, double xi) const {
     return std::max(hk2, kHkFloorWakeTarget);
   }
   double target;
-  if (r + 1 < itran_) {
+  if (r < first_turbulent_) {
     target = hk1 + kHkGrowthLaminar * dx / th1;
-  } else if (r + 1 == itran_ && tr_valid_ && tr_.transition) {
+  } else if (r == first_turbulent_ && tr_valid_ && tr_.transition) {
     const double xt = tr_.xt;
     target = hk1 + (kHkGrowthLaminar * (xt - x1) - kHkDecayTurbulent * (x2 - xt)) / th1;
   } else {
@@ -292,9 +296,9 @@ void SideMarch::extrapolate(std::size_t r, Working& w, double ue) const {
     const double l = (w.xi - prev_w_.xi) / (10.0 * std::max(prev_w_.dstar, 1e-12));
     w.dstar = (prev_w_.dstar + w.theta * l) / (1.0 + l);
   }
-  if (r + 1 == itran_) {
+  if (r == first_turbulent_) {
     w.ctau = kCtauAfterFailure;
-  } else if (r + 1 > itran_) {
+  } else if (r > first_turbulent_) {
     w.ctau = rows_[r - 1].ctau;
   }
   w.ue = ue;
@@ -302,11 +306,11 @@ void SideMarch::extrapolate(std::size_t r, Working& w, double ue) const {
 
 void SideMarch::finish_station(std::size_t r, Working& w) {
   const bool wake = is_wake(r);
-  const FlowType flow = station_flow(r, itran_, iblte_);
+  const FlowType flow = station_flow(r, first_turbulent_, iblte_);
   BlStation st = build(flow, w, re_, msq_);
   st.ampl = w.ampl;
-  store_to_row(st, rows_[r], r, itran_, wake, w.dstar, w.ue, w.ctau, w.ampl);
-  if (diag_) diag_->station_stored(kind_, side_, r + 1, rows_[r]);
+  store_to_row(st, rows_[r], r, first_turbulent_, wake, w.dstar, w.ue, w.ctau, w.ampl);
+  if (diag_) diag_->station_stored(kind_, side_, r, rows_[r]);
   const bool transition_here = tr_valid_ && tr_.transition;
   if (transition_here) xssitr_ = tr_.xt;
   prev_ = st;
@@ -324,11 +328,11 @@ void SideMarch::finish_station(std::size_t r, Working& w) {
 void SideMarch::mixed_references(std::size_t r, Working& w, const BlStation& cur, StationIteration& it) {
   it.ueref = cur.u;
   it.hkref = cur.hk;
-  if (r + 1 < itran_ && r + 1 > itran_old_) {
+  if (r < first_turbulent_ && r > first_turbulent_old_) {
     // Turbulent before, laminar now: the row holds a turbulent shape
     // factor, too low for a laminar layer, so the reference is taken
     // from the laminar row upstream. The previous transition station
-    // (r + 1 == itran_old) is exempt: its interval was laminar up to
+    // (r == first_turbulent_old_) is exempt: its interval was laminar up to
     // the old transition point, its shape factor is a laminar one, and
     // raising the reference to the upstream value pushes the
     // amplification back across ncrit, so that march and Newton update
@@ -338,7 +342,7 @@ void SideMarch::mixed_references(std::size_t r, Working& w, const BlStation& cur
     it.hkref = kinematic_shape_parameter(up.dstr / std::max(up.theta, 1e-12), msq_).hk;
   }
   const bool now_turbulent = (tr_valid_ && tr_.transition) || turbulent_side_;
-  if (r + 1 < itran_old_ && now_turbulent && !is_wake(r)) {
+  if (r < first_turbulent_old_ && now_turbulent && !is_wake(r)) {
     // Laminar before, turbulent now: restart the shear variable.
     BlRow& row = rows_[r];
     row.ctau = turbulent_side_ ? rows_[r - 1].ctau : INITIAL_SHEAR;
@@ -395,7 +399,7 @@ bool SideMarch::take_step(std::size_t r, Working& w, const Vector4& b, bool lami
       const double rlx = dmax > kRelaxThreshold ? kRelaxThreshold / dmax : 1.0;
       if (!first_wake(r)) {
         const double hk_test = kinematic_shape_parameter((w.dstar + rlx * dds) / (w.theta + rlx * dth), msq_).hk;
-        const double hmax = (r + 1 < itran_) ? kHkMaxLaminar : kHkMaxTurbulent;
+        const double hmax = (r < first_turbulent_) ? kHkMaxLaminar : kHkMaxTurbulent;
         if (hk_test >= hmax) {
           // The prescribed edge velocity would separate the layer: solve
           // for a prescribed shape factor instead.
@@ -447,7 +451,7 @@ void SideMarch::solve_station(std::size_t r, Working& w, StationIteration& it) {
   tr_valid_ = false;
   Working good = w;
   for (int iter = 1; iter <= kMaxStationIterations; ++iter) {
-    FlowType flow = station_flow(r, itran_, iblte_);
+    FlowType flow = station_flow(r, first_turbulent_, iblte_);
     BlStation cur = build(flow, w, re_, msq_);
     if (r != 1 && !turbulent_side_) check_transition(r, w, cur, flow);
     const StationRows eq = equations(r, cur, flow);
@@ -469,7 +473,7 @@ void SideMarch::solve_station(std::size_t r, Working& w, StationIteration& it) {
       break;
     }
     good = w;
-    if (diag_) diag_->station_iteration(kind_, side_, r + 1, iter, cur, it.dmax, it.closure == Closure::Inverse);
+    if (diag_) diag_->station_iteration(kind_, side_, r, iter, cur, it.dmax, it.closure == Closure::Inverse);
     if (it.dmax <= tolerance) {
       it.converged = true;
       break;
@@ -479,9 +483,9 @@ void SideMarch::solve_station(std::size_t r, Working& w, StationIteration& it) {
 }
 
 MarchResult SideMarch::run_ue() {
-  if (nbl_ < 2 || last_ < 2) return {iblte_ + 1, 0.0};
+  if (nbl_ < 2 || last_ < 2) return {iblte_, 0.0};
   kind_ = MarchKind::Direct;
-  itran_old_ = itran_;
+  first_turbulent_old_ = first_turbulent_;
 
   // Similarity station: Thwaites' stagnation-flow estimate.
   Working w;
@@ -521,7 +525,7 @@ MarchResult SideMarch::run_ue() {
       double ue = rows_[r - 1].uedg;
       if (r + 1 < nbl_ && r + 1 < last_) ue = 0.5 * (rows_[r - 1].uedg + rows_[r + 1].uedg);
       extrapolate(r, w, finite_speed(r, ue));
-      FlowType flow = station_flow(r, itran_, iblte_);
+      FlowType flow = station_flow(r, first_turbulent_, iblte_);
       BlStation cur = build(flow, w, re_, msq_);
       if (!turbulent_side_) check_transition(r, w, cur, flow);
     } else if (it.blew_up && r == 1) {
@@ -531,13 +535,13 @@ MarchResult SideMarch::run_ue() {
     }
     finish_station(r, w);
   }
-  return {itran_, xssitr_};
+  return {first_turbulent_, xssitr_};
 }
 
-MarchResult SideMarch::run_du(std::size_t itran_old) {
-  if (nbl_ < 2 || last_ < 2) return {iblte_ + 1, 0.0};
+MarchResult SideMarch::run_du(std::size_t first_turbulent_old) {
+  if (nbl_ < 2 || last_ < 2) return {iblte_, 0.0};
   kind_ = MarchKind::Mixed;
-  itran_old_ = itran_old;
+  first_turbulent_old_ = first_turbulent_old;
 
   Working w;
   for (std::size_t r = 1; r < last_; ++r) {
@@ -548,9 +552,10 @@ MarchResult SideMarch::run_du(std::size_t itran_old) {
     w.ue = row.uedg;
     w.theta = row.theta;
     w.dstar = row.dstr;
-    if (r + 1 < itran_old) {
-      // The row was laminar: its ctau column carries the amplification.
-      w.ampl = row.ctau;
+    if (r < first_turbulent_old) {
+      // A laminar row: its shear variable starts from the initial value
+      // should the row turn turbulent.
+      w.ampl = row.ampl;
       w.ctau = INITIAL_SHEAR;
     } else {
       w.ctau = row.ctau > 0.0 ? row.ctau : INITIAL_SHEAR;
@@ -565,7 +570,7 @@ MarchResult SideMarch::run_du(std::size_t itran_old) {
     const bool failed = it.blew_up || (!it.converged && it.dmax > kAcceptUnconverged);
     if ((failed && r > 2) || (it.blew_up && r == 2)) {
       extrapolate(r, w, finite_speed(r, rows_[r - 1].uedg));
-      FlowType flow = station_flow(r, itran_, iblte_);
+      FlowType flow = station_flow(r, first_turbulent_, iblte_);
       BlStation cur = build(flow, w, re_, msq_);
       if (!turbulent_side_) check_transition(r, w, cur, flow);
     } else if (it.blew_up && r == 1) {
@@ -577,17 +582,22 @@ MarchResult SideMarch::run_du(std::size_t itran_old) {
     }
     finish_station(r, w);
   }
-  return {itran_, xssitr_};
+  return {first_turbulent_, xssitr_};
 }
 
 }  // namespace
 
+ForcedTransition forced_transition_point(bool te_exists, double x_te, double trip) {
+  if (te_exists) return {true, std::min(x_te, trip)};
+  return {trip != kNoTrip, trip};
+}
+
 TeValues te_values_of(const std::vector<BlRow>& rows, std::size_t iblte) {
   if (iblte >= rows.size()) return TeValues{};
   const BlRow& te = rows[iblte];
-  // A laminar trailing-edge row keeps its amplification in the ctau column;
-  // the wake starts from the initial shear variable instead.
-  const double ctau = (te.lam && !te.wake) ? INITIAL_SHEAR : te.ctau;
+  // The wake behind a laminar trailing-edge row starts from the initial shear
+  // variable.
+  const double ctau = te.laminar() ? INITIAL_SHEAR : te.ctau;
   return TeValues{te.theta, te.dstr, ctau};
 }
 
@@ -622,45 +632,34 @@ BlStation build_and_fill_station(FlowType flow, double xi, double ue, double the
   return s;
 }
 
-bool store_to_row(const BlStation& station, BlRow& row, std::size_t row_index, std::size_t itran,
+bool store_to_row(const BlStation& station, BlRow& row, std::size_t row_index, std::size_t first_turbulent,
                   bool is_wake, double dstar, double ue, double ctau, double ampl) {
   row.theta = station.theta;
   row.dstr = dstar;
   row.dw = is_wake ? std::max(station.dw, 0.0) : 0.0;
   row.uedg = ue;
   row.mass = dstar * ue;
-  const bool turbulent = is_wake || row_index + 1 >= itran;
-  row.ctau = turbulent ? ctau : ampl;
+  const bool turbulent = is_wake || row_index >= first_turbulent;
+  row.ctau = ctau;
   row.ampl = ampl;
-  row.hk = station.hk;
-  row.h = station.h;
-  row.hs = station.hs;
-  row.hc = station.hc;
-  row.rtheta = station.r_theta;
-  row.cf = station.cf;
-  row.di = station.di;
-  row.us = station.us;
-  row.cq = station.cq;
-  row.de = station.de;
-  row.lam = !turbulent;
-  row.turb = turbulent;
-  row.wake = is_wake;
+  row.flow = is_wake ? FlowType::Wake : (turbulent ? FlowType::Turbulent : FlowType::Laminar);
   return !turbulent;
 }
 
 MarchResult march_direct_side(Side side, std::vector<BlRow>& rows, std::size_t row_count,
                           std::size_t nbl, std::size_t iblte, const TeValues& other_te,
-                          double ante, double re, double ncrit, double msq, MarchDiagnostics* diagnostics) {
-  SideMarch m(side, rows, row_count, nbl, iblte, other_te, ante, re, ncrit, msq, diagnostics);
+                          double ante, double re, double ncrit, double msq, MarchDiagnostics* diagnostics,
+                          double trip) {
+  SideMarch m(side, rows, row_count, nbl, iblte, other_te, ante, re, ncrit, msq, diagnostics, trip);
   return m.run_ue();
 }
 
 MarchResult march_mixed_side(Side side, std::vector<BlRow>& rows, std::size_t row_count,
                           std::size_t nbl, double ante, double re, double ncrit, std::size_t iblte,
-                          const TeValues& other_te, std::size_t itran_old, double msq,
-                          MarchDiagnostics* diagnostics) {
-  SideMarch m(side, rows, row_count, nbl, iblte, other_te, ante, re, ncrit, msq, diagnostics);
-  return m.run_du(itran_old);
+                          const TeValues& other_te, std::size_t first_turbulent_old, double msq,
+                          MarchDiagnostics* diagnostics, double trip) {
+  SideMarch m(side, rows, row_count, nbl, iblte, other_te, ante, re, ncrit, msq, diagnostics, trip);
+  return m.run_du(first_turbulent_old);
 }
 
 }  // namespace velaro

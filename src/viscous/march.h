@@ -11,8 +11,8 @@
 //   relation; run on every assembly to re-establish the transition location
 //   for the current edge velocities.
 //
-// Both return the side's transition index (1-based, as ViscousState::itran)
-// and the transition arc length.
+// Both return the side's first turbulent row (as
+// ViscousState::first_turbulent_row) and the transition arc length.
 #include <cstddef>
 #include <vector>
 
@@ -33,13 +33,22 @@ struct TeValues {
 
 // The trailing-edge values of a side: theta, dstr and ctau of row iblte, or
 // (0, 0, INITIAL_SHEAR) when that row does not exist. A laminar trailing-edge
-// row hands on the initial shear variable (its ctau column holds the
-// amplification).
+// row hands on the initial shear variable.
 TeValues te_values_of(const std::vector<BlRow>& rows, std::size_t iblte);
+
+// Where the transition checks of a side force transition: at the trip (arc
+// length `trip`, kNoTrip for none) or at the trailing-edge station (arc
+// length x_te, when it exists), whichever comes first. A free transition
+// upstream of it takes precedence.
+struct ForcedTransition {
+  bool enabled = false;
+  double x = kNoTrip;
+};
+ForcedTransition forced_transition_point(bool te_exists, double x_te, double trip);
 
 // Transition bookkeeping returned by both marches.
 struct MarchResult {
-  std::size_t itran = 0;  // 1-based index of the first turbulent station
+  std::size_t first_turbulent_row = 0;  // rows before it (and not in the wake) are laminar
   double xssitr = 0.0;    // arc length of the transition point (0: none found)
 };
 
@@ -47,23 +56,23 @@ struct MarchResult {
 enum class MarchKind { Direct, Mixed };
 
 // Hooks through which a march reports its progress, the place for its trace
-// lines and debug events; every hook does nothing by default. `ibl` is the
-// 1-based station index (row + 1).
+// lines and debug events; every hook does nothing by default. `row` is the
+// row index of the station.
 class MarchDiagnostics {
  public:
   virtual ~MarchDiagnostics() = default;
   // A station has been stored into its row.
-  virtual void station_stored(MarchKind /*kind*/, Side /*side*/, std::size_t /*ibl*/, const BlRow& /*row*/) {}
+  virtual void station_stored(MarchKind /*kind*/, Side /*side*/, std::size_t /*row*/, const BlRow& /*stored*/) {}
   // One Newton iteration of a station finished; `station` is the state the
   // iteration started from, `dmax` its largest normalised change, `inverse`
   // tells that Hk was prescribed (direct march only).
-  virtual void station_iteration(MarchKind /*kind*/, Side /*side*/, std::size_t /*ibl*/, int /*iteration*/,
+  virtual void station_iteration(MarchKind /*kind*/, Side /*side*/, std::size_t /*row*/, int /*iteration*/,
                                  const BlStation& /*station*/, double /*dmax*/, bool /*inverse*/) {}
   // A transition check of the interval from `upstream` to `downstream`
-  // (station ibl), with the transition index before (itran_old: the
-  // previous assembly's for the mixed march) and after it.
-  virtual void transition_checked(MarchKind /*kind*/, Side /*side*/, std::size_t /*ibl*/,
-                                  std::size_t /*itran_old*/, std::size_t /*itran*/,
+  // (at `row`), with the first turbulent row before (the previous
+  // assembly's for the mixed march) and after it.
+  virtual void transition_checked(MarchKind /*kind*/, Side /*side*/, std::size_t /*row*/,
+                                  std::size_t /*first_turbulent_old*/, std::size_t /*first_turbulent*/,
                                   const BlStation& /*upstream*/, const BlStation& /*downstream*/,
                                   const TransitionResult& /*result*/) {}
 };
@@ -78,7 +87,7 @@ BlStation build_and_fill_station(FlowType flow, double xi, double ue, double the
 
 // Writes a marched station back into its row (dstar includes the wake gap on
 // wake rows). Returns whether the row is laminar.
-bool store_to_row(const BlStation& station, BlRow& row, std::size_t row_index, std::size_t itran,
+bool store_to_row(const BlStation& station, BlRow& row, std::size_t row_index, std::size_t first_turbulent,
                   bool is_wake, double dstar, double ue, double ctau, double ampl);
 
 // The marches evaluate stations, transition checks and interval equations
@@ -88,17 +97,18 @@ bool store_to_row(const BlStation& station, BlRow& row, std::size_t row_index, s
 //
 // Direct march with prescribed edge velocity over rows 1..nbl-1 of one side.
 // `other_te` the trailing-edge values of
-// the other side; `row_count` and `nbl` are cut to the rows present.
+// the other side; `row_count` and `nbl` are cut to the rows present. `trip`
+// is the arc length of the side's trip (trip_arc_length), kNoTrip for none.
 MarchResult march_direct_side(Side side, std::vector<BlRow>& rows, std::size_t row_count,
                           std::size_t nbl, std::size_t iblte, const TeValues& other_te,
                           double ante, double re, double ncrit, double msq = 0.0,
-                          MarchDiagnostics* diagnostics = nullptr);
+                          MarchDiagnostics* diagnostics = nullptr, double trip = kNoTrip);
 
 // Mixed-mode march over rows 1..nbl-1 of one side, starting from the values
-// in the rows; `itran_old` is the side's previous transition index.
+// in the rows; `first_turbulent_old` is the side's previous first turbulent row.
 MarchResult march_mixed_side(Side side, std::vector<BlRow>& rows, std::size_t row_count,
                           std::size_t nbl, double ante, double re, double ncrit, std::size_t iblte,
-                          const TeValues& other_te, std::size_t itran_old, double msq = 0.0,
-                          MarchDiagnostics* diagnostics = nullptr);
+                          const TeValues& other_te, std::size_t first_turbulent_old, double msq = 0.0,
+                          MarchDiagnostics* diagnostics = nullptr, double trip = kNoTrip);
 
 }  // namespace velaro

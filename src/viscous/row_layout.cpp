@@ -27,13 +27,14 @@ void rebuild_rows_for_numbering(ViscousState& state) {
   const std::size_t nw = state.wake_count();
   const double eps = n > 0 ? 1e-7 * std::abs(state.s[n - 1] - state.s[0]) : 0.0;
 
-  for (std::size_t side = 0; side < 2; ++side) {
+  for (Side side : kBothSides) {
+    const std::size_t k = side_index(side);
     // Lower-side rows carry the speeds with the opposite sign (uedg = -q).
-    const double sign = side == 0 ? 1.0 : -1.0;
-    const std::vector<BlRow> old = std::move(state.rows[side]);
+    const double sign = side_sign(side);
+    const std::vector<BlRow> old = std::move(state.rows[k]);
     const auto previous = [&old](std::size_t r) { return r < old.size() ? &old[r] : nullptr; };
-    const auto& ipan = state.ipan[side];
-    const std::size_t iblte = std::min(state.iblte[side], ipan.empty() ? 0 : ipan.size() - 1);
+    const auto& ipan = state.ipan[k];
+    const std::size_t iblte = std::min(state.iblte[k], ipan.empty() ? 0 : ipan.size() - 1);
 
     std::vector<BlRow> rows;
     rows.reserve(iblte + 1 + nw);
@@ -48,7 +49,7 @@ void rebuild_rows_for_numbering(ViscousState& state) {
         q = value_or_zero(state.wake_qinv, i - n);
         q_a = value_or_zero(state.wake_qinv_a, i - n);
       }
-      const double d = i < n ? (side == 0 ? state.sst - state.s[i] : state.s[i] - state.sst) : eps;
+      const double d = i < n ? (side == Side::Upper ? state.sst - state.s[i] : state.s[i] - state.sst) : eps;
       const double xi = d > eps ? d : eps;  // also eps when d is NaN
       const double px = i < n ? state.x[i] : value_or_zero(state.wake_x, i - n);
       const double py = i < n ? state.y[i] : value_or_zero(state.wake_y, i - n);
@@ -57,14 +58,14 @@ void rebuild_rows_for_numbering(ViscousState& state) {
 
     // Wake rows continue the arc length from the last airfoil row.
     double length = rows.back().x;
-    for (std::size_t k = 0; k < nw; ++k) {
-      if (k > 0) length += std::hypot(state.wake_x[k] - state.wake_x[k - 1], state.wake_y[k] - state.wake_y[k - 1]);
-      const std::size_t r = iblte + 1 + k;
-      rows.push_back(refresh_or_seed_row(previous(r), n + k, true, length, state.wake_x[k], state.wake_y[k],
-                                         sign * value_or_zero(state.wake_qinv, k),
-                                         sign * value_or_zero(state.wake_qinv_a, k)));
+    for (std::size_t w = 0; w < nw; ++w) {
+      if (w > 0) length += std::hypot(state.wake_x[w] - state.wake_x[w - 1], state.wake_y[w] - state.wake_y[w - 1]);
+      const std::size_t r = iblte + 1 + w;
+      rows.push_back(refresh_or_seed_row(previous(r), n + w, true, length, state.wake_x[w], state.wake_y[w],
+                                         sign * value_or_zero(state.wake_qinv, w),
+                                         sign * value_or_zero(state.wake_qinv_a, w)));
     }
-    state.rows[side] = std::move(rows);
+    state.rows[k] = std::move(rows);
   }
 
   set_stagnation_anchor(state, Side::Upper, true);
@@ -86,9 +87,7 @@ void copy_wake_rows_to_upper(ViscousState& state) {
     BlRow copy = lower[lo];
     copy.x_coord = upper[up].x_coord;
     copy.panel = upper[up].panel;
-    copy.wake = true;
-    copy.turb = true;
-    copy.lam = false;
+    copy.flow = FlowType::Wake;
     upper[up] = copy;
   }
 }

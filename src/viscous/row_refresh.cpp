@@ -25,19 +25,8 @@ void set_stagnation_anchor(ViscousState& state, Side side, bool coords_from_geom
   row.uedg = row.uinv = row.uinv_a = 0.0;
   row.theta = row.dstr = row.mass = 0.0;
   row.ctau = row.ampl = 0.0;
-  row.hk = row.h = 2.2;
-  row.hs = 1.5;
-  row.hc = 0.0;
-  row.rtheta = 0.027386127875258306;
-  row.cf = 0.003;
-  row.di = 0.001;
-  row.us = 0.5;
-  row.cq = INITIAL_SHEAR;
-  row.de = 0.006;
   row.dw = 0.0;
-  row.lam = true;
-  row.turb = false;
-  row.wake = false;
+  row.flow = FlowType::Laminar;
 }
 
 BlRow refresh_or_seed_row(const BlRow* previous, std::size_t node, bool is_wake, double xi, double x, double y,
@@ -54,18 +43,8 @@ BlRow refresh_or_seed_row(const BlRow* previous, std::size_t node, bool is_wake,
     row.mass = uinv * row.dstr;
     row.ctau = is_wake ? INITIAL_SHEAR : 0.0;
     row.ampl = 0.0;
-    row.hk = row.h = 2.2;
-    row.hs = 1.5;
-    row.hc = 0.0;
-    row.rtheta = useed * theta * 1e6;
-    row.cf = is_wake ? 0.0 : 0.003;
-    row.di = is_wake ? 0.0 : 0.001;
-    row.us = 0.5;
-    row.cq = INITIAL_SHEAR;
-    row.de = 0.006;
     row.dw = 0.0;
-      row.lam = !is_wake;
-    row.turb = is_wake;
+    row.flow = is_wake ? FlowType::Wake : FlowType::Laminar;
   }
   row.x = xi;
   row.x_coord = x;
@@ -73,32 +52,29 @@ BlRow refresh_or_seed_row(const BlRow* previous, std::size_t node, bool is_wake,
   row.panel = node;
   row.uinv = uinv;
   row.uinv_a = uinv_a;
-  row.wake = is_wake;
+  // A row that leaves the wake keeps the regime it had before it got there.
   if (is_wake) {
-    row.turb = true;
-    row.lam = false;
+    row.flow = FlowType::Wake;
+  } else if (row.wake()) {
+    row.flow = FlowType::Turbulent;
   }
   return row;
 }
 
-void refresh_surface_row_views(std::span<BlRow> rows, std::size_t limit, std::size_t iblte, std::size_t itran) {
+void refresh_surface_row_views(std::span<BlRow> rows, std::size_t limit, std::size_t iblte,
+                               std::size_t first_turbulent) {
   const std::size_t m = std::min(rows.size(), limit);
   for (std::size_t r = 1; r < m; ++r) {
     BlRow& row = rows[r];
     if (r > iblte) {
-      row.wake = true;
-      row.turb = true;
-      row.lam = false;
+      set_first_variable(row, first_variable(row), FlowType::Wake);
       continue;
     }
     if (row.dw != 0.0) {
       row.dstr = std::fmax(row.dstr - row.dw, 1e-12);
       row.dw = 0.0;
     }
-    row.wake = false;
-    row.lam = r + 1 < itran;
-    row.turb = !row.lam;
-    if (row.lam) row.ampl = std::fmax(row.ctau, 0.0);
+    set_first_variable(row, first_variable(row), r < first_turbulent ? FlowType::Laminar : FlowType::Turbulent);
   }
 }
 

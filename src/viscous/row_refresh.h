@@ -10,7 +10,7 @@
 namespace velaro {
 
 // Row 0 of `side`: a zero-speed, zero-thickness laminar placeholder at
-// x = 0 with fixed secondary values. Its position is the first lower node
+// x = 0. Its position is the first lower node
 // (ist + 1) when coords_from_geometry is set, else that of row 1. Does
 // nothing when the side has fewer than two rows.
 void set_stagnation_anchor(ViscousState& state, Side side, bool coords_from_geometry);
@@ -25,7 +25,9 @@ BlRow refresh_or_seed_row(const BlRow* previous, std::size_t node, bool is_wake,
 
 // Regime flags of rows 1..min(rows, limit)-1: rows past iblte are wake and
 // turbulent; airfoil rows lose any wake gap and are laminar when
-// r + 1 < itran, a laminar row taking its amplification from the ctau column.
-void refresh_surface_row_views(std::span<BlRow> rows, std::size_t limit, std::size_t iblte, std::size_t itran);
+// r < first_turbulent. A row whose regime changes keeps its first variable, which
+// moves between the shear and the amplification field.
+void refresh_surface_row_views(std::span<BlRow> rows, std::size_t limit, std::size_t iblte,
+                               std::size_t first_turbulent);
 
 }  // namespace velaro

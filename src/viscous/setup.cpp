@@ -1,6 +1,7 @@
 #include "viscous/setup.h"
 
 #include <cmath>
+#include <string>
 
 #include "common/angles.h"
 #include "inviscid/panel_geometry.h"
@@ -28,6 +29,12 @@ std::optional<ViscousError> validate_oper_point(const ViscousConfig& config, dou
   if (!std::isfinite(alpha_deg)) return ViscousError::message("Angle of attack must be finite");
   if (!(config.wake_length <= kMaxWakeLength) || !std::isfinite(config.wake_length))
     return ViscousError::message("wake_length must be finite and at most 1000 chords");
+  for (Side side : kBothSides) {
+    const double trip = config.trip_x[side_index(side)];
+    if (!(trip >= 0.0 && trip <= 1.0))
+      return ViscousError::message(std::string("Trip position of the ") + side_name(side) +
+                                   " side must be a chord fraction in [0, 1]");
+  }
   return std::nullopt;
 }
 
@@ -70,6 +77,7 @@ std::expected<OperPointSetup, ViscousError> build_state_from_coords(const std::s
   st.dac = 0.0;
   st.rlx = 1.0;
   st.alpha = alpha_deg * kDegToRad;
+  st.trip_x = config.trip_x;
   st.x_le = g.x_le;
   st.y_le = g.y_le;
   st.x_te = g.x_te;

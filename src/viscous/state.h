@@ -11,8 +11,9 @@
 //   rows 1..iblte[side] are airfoil stations ordered away from it; lower rows
 //   iblte[1]+1..nbl[1]-1 are the wake. The upper side counts no wake rows
 //   (nbl[0] = iblte[0] + 1) but may carry copies of them after row nbl[0]-1;
-// - itran[side] is the 1-based number of the first turbulent row: row r is
-//   laminar exactly when r + 1 < itran[side] and r is not a wake row;
+// - first_turbulent_row[side]: row r is laminar exactly when
+//   r < first_turbulent_row[side] and r is not a wake row (0: no laminar
+//   row; iblte + 1: a laminar airfoil surface);
 // - upper rows carry uedg = +q, lower and wake rows uedg = -q, q being the
 //   nodal surface speed.
 #include <Eigen/Dense>
@@ -25,6 +26,8 @@
 #include <string>
 #include <vector>
 
+#include "boundary_layer/flow_type.h"
+
 namespace velaro {
 
 // Surface side of a boundary-layer row. Per-side arrays are indexed with
@@ -36,9 +39,15 @@ constexpr Side side_at(std::size_t index) { return index == 0 ? Side::Upper : Si
 constexpr const char* side_name(Side side) { return side == Side::Upper ? "upper" : "lower"; }
 // Both sides in index order, for loops over the per-side arrays.
 inline constexpr std::array<Side, 2> kBothSides{Side::Upper, Side::Lower};
+// Sign of the row edge velocities of a side relative to the nodal surface
+// speed (uedg = +q upper, -q lower and wake).
+constexpr double side_sign(Side side) { return side == Side::Upper ? 1.0 : -1.0; }
 
 // Node index stored for rows that have no node (row 0 of each side).
 inline constexpr std::size_t kNoPanel = std::numeric_limits<std::size_t>::max();
+
+// Arc length of the trip point of a side whose transition is free.
+inline constexpr double kNoTrip = std::numeric_limits<double>::infinity();
 
 enum class ReynoldsType : std::uint8_t {
   Type1,  // fixed Reynolds number
@@ -64,36 +73,40 @@ enum class OperMode : std::uint8_t {
   PrescribedCl = 1,
 };
 
-// One boundary-layer row. The secondary values follow the station record of
-// the boundary-layer model.
+// One boundary-layer row: where its station sits and the primary variables
+// the Newton iteration carries from one iteration to the next. The secondary
+// variables are not stored; the station records of the boundary-layer model
+// are evaluated from the rows when they are needed.
 struct BlRow {
+  // Placement.
   double x = 0.0;        // arc length from the stagnation point
   double x_coord = 0.0;  // Cartesian position of the node
   double y_coord = 0.0;
   std::size_t panel = kNoPanel;  // node index
-  double uedg = 0.0;     // edge velocity
   double uinv = 0.0;     // inviscid edge velocity
   double uinv_a = 0.0;   // d uinv / d alpha
+  double dw = 0.0;       // wake gap (0 on the airfoil)
+  // Primary variables.
+  double uedg = 0.0;     // edge velocity
   double theta = 0.0;    // momentum thickness
   double dstr = 0.0;     // displacement thickness (wake rows include dw)
   double mass = 0.0;     // dstr * uedg
-  double ctau = 0.0;     // turbulent: sqrt(Ctau); laminar: amplification
-  double ampl = 0.0;     // amplification exponent
-  double hk = 0.0;
-  double h = 0.0;
-  double hs = 0.0;
-  double hc = 0.0;
-  double rtheta = 0.0;
-  double cf = 0.0;
-  double di = 0.0;
-  double us = 0.0;
-  double cq = 0.0;
-  double de = 0.0;
-  double dw = 0.0;       // wake gap (0 on the airfoil)
-  bool lam = false;
-  bool turb = false;
-  bool wake = false;
+  double ctau = 0.0;     // sqrt(Ctau) of a turbulent or wake row
+  double ampl = 0.0;     // amplification exponent of a laminar row
+  FlowType flow = FlowType::Turbulent;
+
+  constexpr bool laminar() const { return flow == FlowType::Laminar; }
+  constexpr bool wake() const { return flow == FlowType::Wake; }
 };
+
+// The variable a row carries in the first unknown of its Newton line: the
+// amplification of a laminar row, the shear variable of any other.
+constexpr double first_variable(const BlRow& row) { return row.laminar() ? row.ampl : row.ctau; }
+// Gives the row the flow type `flow` with `value` as its first variable.
+constexpr void set_first_variable(BlRow& row, double value, FlowType flow) {
+  (flow == FlowType::Laminar ? row.ampl : row.ctau) = value;
+  row.flow = flow;
+}
 
 // 3x2 block of a Newton line and one 3-value column of its mass coupling.
 using Block3x2 = std::array<std::array<double, 2>, 3>;
@@ -149,7 +162,9 @@ struct ViscousState {
 
   std::array<std::size_t, 2> nbl{0, 0};
   std::array<std::size_t, 2> iblte{0, 0};
-  std::array<std::size_t, 2> itran{0, 0};
+  std::array<std::size_t, 2> first_turbulent_row{0, 0};
+  // Forced transition per side as a chord fraction (ViscousConfig::trip_x).
+  std::array<double, 2> trip_x{1.0, 1.0};
   std::array<double, 2> xssitr{0.0, 0.0};
 
   // Bookkeeping of the last update.

@@ -7,7 +7,7 @@
 namespace velaro {
 
 std::vector<BlStation> stations_from_rows(std::span<const BlRow> rows, std::size_t count, std::size_t iblte,
-                                        std::size_t itran, double msq, double re) {
+                                        std::size_t first_turbulent, double msq, double re) {
   count = std::min(count, rows.size());
   std::vector<BlStation> out;
   out.reserve(count);
@@ -38,14 +38,14 @@ std::vector<BlStation> stations_from_rows(std::span<const BlRow> rows, std::size
     if (wake) dstar = std::fmax(dstar - st.dw, 1e-12);
     st.dstar = dstar;
 
-    const bool laminar = (i + 1 < itran) && !wake;
+    const bool laminar = i < first_turbulent && !wake;
     st.ctau = laminar ? INITIAL_SHEAR : std::fmax(row.ctau, 1e-7);
     st.ampl = std::fmax(row.ampl, 0.0);
 
     st.is_laminar = laminar;
     st.is_wake = wake;
     st.is_turbulent = !laminar;
-    const FlowType flow = wake ? FlowType::Wake : (i + 1 >= itran ? FlowType::Turbulent : FlowType::Laminar);
+    const FlowType flow = wake ? FlowType::Wake : (i >= first_turbulent ? FlowType::Turbulent : FlowType::Laminar);
     compute_secondary_variables(st, flow, msq, re);
     out.push_back(st);
   }
@@ -67,33 +67,22 @@ void sync_rows_from_stations(std::span<BlRow> rows, std::span<const BlStation> s
       row.dstr = st.dstar;
     }
     row.ampl = st.ampl;
-    row.ctau = st.is_laminar ? st.ampl : st.ctau;
-    row.h = st.h;
-    row.hk = st.hk;
-    row.hs = st.hs;
-    row.hc = st.hc;
-    row.rtheta = st.r_theta;
-    row.cf = st.cf;
-    row.di = st.di;
-    row.us = st.us;
-    row.cq = st.cq;
-    row.de = st.de;
+    row.ctau = st.ctau;
     row.mass = st.mass;
-    row.lam = st.is_laminar;
-    row.turb = st.is_turbulent;
-    row.wake = st.is_wake;
+    row.flow = st.is_wake ? FlowType::Wake : (st.is_laminar ? FlowType::Laminar : FlowType::Turbulent);
   }
 }
 
 void rebuild_qvis_from_rows(ViscousState& state) {
   const std::size_t total = state.node_count() + state.wake_count();
   state.qvis.assign(total, 0.0);
-  for (std::size_t side = 0; side < 2; ++side) {
-    const double sign = side == 0 ? 1.0 : -1.0;
-    const std::size_t m = std::min({state.rows[side].size(), state.nbl[side], state.ipan[side].size()});
+  for (Side side : kBothSides) {
+    const std::size_t k = side_index(side);
+    const double sign = side_sign(side);
+    const std::size_t m = std::min({state.rows[k].size(), state.nbl[k], state.ipan[k].size()});
     for (std::size_t r = 1; r < m; ++r) {
-      const std::size_t node = state.ipan[side][r];
-      if (node < total) state.qvis[node] = sign * state.rows[side][r].uedg;
+      const std::size_t node = state.ipan[k][r];
+      if (node < total) state.qvis[node] = sign * state.rows[k][r].uedg;
     }
   }
 }
@@ -109,9 +98,9 @@ void rebuild_gam_from_qvis(ViscousState& state) {
 }
 
 void recompute_mass_from_state(ViscousState& state) {
-  for (std::size_t side = 0; side < 2; ++side) {
-    auto& rows = state.rows[side];
-    const std::size_t m = std::min(rows.size(), state.nbl[side]);
+  for (Side side : kBothSides) {
+    auto& rows = state.rows[side_index(side)];
+    const std::size_t m = std::min(rows.size(), state.nbl[side_index(side)]);
     for (std::size_t r = 1; r < m; ++r) rows[r].mass = rows[r].dstr * rows[r].uedg;
   }
 }

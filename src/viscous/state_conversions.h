@@ -14,14 +14,14 @@ namespace velaro {
 // One station per row (the first `count` rows), with the secondary values
 // recomputed by compute_secondary_variables at Mach^2 `msq` and Reynolds number `re`. Rows beyond
 // iblte are wake stations and carry the displacement thickness without the
-// wake gap; row r is laminar when r + 1 < itran and it is not a wake row.
+// wake gap; row r is laminar when r < first_turbulent and it is not a wake
+// row.
 std::vector<BlStation> stations_from_rows(std::span<const BlRow> rows, std::size_t count, std::size_t iblte,
-                                        std::size_t itran, double msq, double re);
+                                        std::size_t first_turbulent, double msq, double re);
 
 // Writes the station values back into the first min(rows, stations) rows;
 // node, position and inviscid values of the rows are left alone. Wake rows
-// get the gap added back to their displacement thickness; laminar rows keep
-// the amplification in their ctau column.
+// get the gap added back to their displacement thickness.
 void sync_rows_from_stations(std::span<BlRow> rows, std::span<const BlStation> stations);
 
 // qvis (n + nw values) from the row edge velocities: +uedg on the upper

@@ -30,10 +30,11 @@ void number_rows_from_stagnation(ViscousState& state) {
   }
 
   std::size_t line = 0;
-  for (std::size_t side = 0; side < 2; ++side) {
-    auto& isys = state.isys[side];
-    isys.assign(state.ipan[side].size(), std::nullopt);
-    const std::size_t m = std::min(state.nbl[side], isys.size());
+  for (Side side : kBothSides) {
+    const std::size_t k = side_index(side);
+    auto& isys = state.isys[k];
+    isys.assign(state.ipan[k].size(), std::nullopt);
+    const std::size_t m = std::min(state.nbl[k], isys.size());
     for (std::size_t r = 1; r < m; ++r) isys[r] = line++;
   }
 }
@@ -44,26 +45,27 @@ void set_row_arc_lengths(ViscousState& state) {
   if (n == 0) return;
   const double eps = 1e-7 * std::abs(state.s[n - 1] - state.s[0]);
 
-  for (std::size_t side = 0; side < 2; ++side) {
-    auto& rows = state.rows[side];
+  for (Side side : kBothSides) {
+    auto& rows = state.rows[side_index(side)];
     if (rows.empty()) continue;
     rows[0].x = 0.0;
     rows[0].panel = kNoPanel;
-    if (side == 1) {
+    if (side == Side::Lower) {
       const std::size_t i = std::min(n - 1, state.ist + 1);
       rows[0].x_coord = state.x[i];
       rows[0].y_coord = state.y[i];
     }
   }
 
-  for (std::size_t side = 0; side < 2; ++side) {
-    auto& rows = state.rows[side];
-    const auto& ipan = state.ipan[side];
-    const std::size_t last = std::min({state.iblte[side] + 1, rows.size(), ipan.size()});
+  for (Side side : kBothSides) {
+    const std::size_t k = side_index(side);
+    auto& rows = state.rows[k];
+    const auto& ipan = state.ipan[k];
+    const std::size_t last = std::min({state.iblte[k] + 1, rows.size(), ipan.size()});
     for (std::size_t r = 1; r < last; ++r) {
       const std::size_t i = ipan[r];
       if (i >= n) continue;
-      const double d = side == 0 ? state.sst - state.s[i] : state.s[i] - state.sst;
+      const double d = side == Side::Upper ? state.sst - state.s[i] : state.s[i] - state.sst;
       BlRow& row = rows[r];
       row.x = d > eps ? d : eps;  // also eps when d is NaN
       row.x_coord = state.x[i];
@@ -72,9 +74,9 @@ void set_row_arc_lengths(ViscousState& state) {
     }
   }
 
-  for (std::size_t side = 0; side < 2; ++side) {
-    auto& rows = state.rows[side];
-    const std::size_t te = state.iblte[side];
+  for (Side side : kBothSides) {
+    auto& rows = state.rows[side_index(side)];
+    const std::size_t te = state.iblte[side_index(side)];
     double length = te < rows.size() ? rows[te].x : 0.0;
     for (std::size_t k = 0; k < nw; ++k) {
       if (k > 0)
@@ -89,6 +91,28 @@ void set_row_arc_lengths(ViscousState& state) {
   }
 
   update_wgap(state);
+}
+
+double trip_arc_length(const ViscousState& state, Side side) {
+  const double trip = state.trip_x[side_index(side)];
+  if (!(trip < 1.0)) return kNoTrip;
+  const auto& rows = state.rows[side_index(side)];
+  const std::size_t last = std::min(state.iblte[side_index(side)], rows.size() - (rows.empty() ? 0 : 1));
+  if (last < 2) return kNoTrip;
+  const double target = state.x_le + trip * state.chord;
+  // At or behind the trailing edge the trip changes nothing: transition is
+  // forced there anyway.
+  if (!(target < rows[last].x_coord)) return kNoTrip;
+  for (std::size_t r = last; r > 2; --r) {
+    const BlRow& a = rows[r - 1];
+    const BlRow& b = rows[r];
+    if (a.x_coord <= target && target <= b.x_coord) {
+      const double dxc = b.x_coord - a.x_coord;
+      const double f = dxc > 0.0 ? (target - a.x_coord) / dxc : 1.0;
+      return a.x + f * (b.x - a.x);
+    }
+  }
+  return rows[2].x;
 }
 
 namespace {
@@ -110,16 +134,17 @@ void node_speed(const ViscousState& state, std::size_t node, double& q, double& 
 }  // namespace
 
 void set_inviscid_edge_speeds(ViscousState& state) {
-  for (std::size_t side = 0; side < 2; ++side) {
-    auto& rows = state.rows[side];
+  for (Side side : kBothSides) {
+    const std::size_t k = side_index(side);
+    auto& rows = state.rows[k];
     if (rows.empty()) continue;
     rows[0].uinv = 0.0;
     rows[0].uinv_a = 0.0;
-    const double sign = side == 0 ? 1.0 : -1.0;
-    const std::size_t m = std::min({rows.size(), state.nbl[side], state.ipan[side].size()});
+    const double sign = side_sign(side);
+    const std::size_t m = std::min({rows.size(), state.nbl[k], state.ipan[k].size()});
     for (std::size_t r = 1; r < m; ++r) {
       double q = 0.0, q_a = 0.0;
-      node_speed(state, state.ipan[side][r], q, q_a);
+      node_speed(state, state.ipan[k][r], q, q_a);
       rows[r].uinv = sign * q;
       rows[r].uinv_a = sign * q_a;
     }
@@ -134,10 +159,10 @@ double induced_speed(const ViscousState& state, std::size_t node, double vi) {
   const auto& dij = state.dij;
   if (node >= static_cast<std::size_t>(dij.rows())) return 0.0;
   double sum = 0.0;
-  for (std::size_t side = 0; side < 2; ++side) {
-    const double vj = side == 0 ? 1.0 : -1.0;
-    const auto& rows = state.rows[side];
-    const std::size_t m = std::min(rows.size(), state.nbl[side]);
+  for (Side side : kBothSides) {
+    const double vj = side_sign(side);
+    const auto& rows = state.rows[side_index(side)];
+    const std::size_t m = std::min(rows.size(), state.nbl[side_index(side)]);
     for (std::size_t r = 1; r < m; ++r) {
       const std::size_t pj = rows[r].panel;
       if (pj >= static_cast<std::size_t>(dij.cols())) continue;
@@ -154,15 +179,16 @@ std::size_t hold_first_station_speeds(ViscousState& state) {
   if (n < 2 || state.s.size() < n) return 0;
   const double eps = 1e-7 * std::abs(state.s[n - 1] - state.s[0]);
   std::size_t changed = 0;
-  for (std::size_t side = 0; side < 2; ++side) {
-    auto& rows = state.rows[side];
-    if (rows.size() < 2 || state.iblte[side] < 1 || state.ipan[side].size() < 2) continue;
-    const std::size_t node = state.ipan[side][1];
+  for (Side side : kBothSides) {
+    const std::size_t k = side_index(side);
+    auto& rows = state.rows[k];
+    if (rows.size() < 2 || state.iblte[k] < 1 || state.ipan[k].size() < 2) continue;
+    const std::size_t node = state.ipan[k][1];
     if (node >= n) continue;
-    const double sign = side == 0 ? 1.0 : -1.0;
+    const double sign = side_sign(side);
     BlRow& row = rows[1];
     const double inviscid = node < state.qinv.size() ? sign * state.qinv[node] : 0.0;
-    const double d = side == 0 ? state.sst - state.s[node] : state.s[node] - state.sst;
+    const double d = side == Side::Upper ? state.sst - state.s[node] : state.s[node] - state.sst;
     // Only where the floor on x is active: elsewhere x and ue follow the
     // interpolated stagnation point together, and the row keeps the
     // inviscid speed of its node.
@@ -170,11 +196,11 @@ std::size_t hold_first_station_speeds(ViscousState& state) {
       row.uinv = inviscid;
       continue;
     }
-    const double slope = side == 0 ? state.sst_go : state.sst_gp;  // d x / d ue of this station
+    const double slope = side == Side::Upper ? state.sst_go : state.sst_gp;  // d x / d ue of this station
     double ue = 0.0;
     if (std::isfinite(slope) && slope > 1e-12) {
       ue = row.x / slope;
-    } else if (state.iblte[side] >= 2 && rows.size() > 2 && rows[2].x > row.x) {
+    } else if (state.iblte[k] >= 2 && rows.size() > 2 && rows[2].x > row.x) {
       ue = row.x * (rows[2].uedg / rows[2].x);
     }
     if (!std::isfinite(ue) || !(ue > 0.0)) {
@@ -225,7 +251,7 @@ void update_wgap(ViscousState& state) {
   }
 
   auto apply = [&](BlRow& row, double gap) {
-    const double base = row.wake ? row.dstr - row.dw : row.dstr;
+    const double base = row.wake() ? row.dstr - row.dw : row.dstr;
     row.dw = gap;
     row.dstr = std::fmax(base, 1e-12) + gap;
   };

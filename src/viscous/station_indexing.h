@@ -17,6 +17,16 @@ void number_rows_from_stagnation(ViscousState& state);
 // sides, then update_wgap.
 void set_row_arc_lengths(ViscousState& state);
 
+// Arc length from the stagnation point of the trip of `side`, kNoTrip when
+// its transition is free (trip_x of 1). The trip lies where the side's
+// surface, followed from the trailing edge towards the stagnation point,
+// first reaches x = x_le + trip_x * chord; its arc length is interpolated
+// linearly in x between the rows there. It moves with the stagnation point
+// as every row's arc length does. A trip ahead of the second row is placed
+// on the second row, the first interval that a transition check sees; one
+// at or behind the trailing-edge row is no trip.
+double trip_arc_length(const ViscousState& state, Side side);
+
 // uinv and uinv_a of every row from the node speeds (negated on the lower
 // side); 0 for row 0 and for nodes without a speed.
 void set_inviscid_edge_speeds(ViscousState& state);

@@ -42,8 +42,6 @@ void line(const std::string& text) {
 
 void labelled(const char* label, const std::string& value) { line(label + value); }
 
-double vti_of(Side side) { return side == Side::Upper ? 1.0 : -1.0; }
-
 std::string jacobian_text(const std::array<double, 5>& r) {
   return text::printf("[%s, %s, %s, %s, %s]", num(r[0]).c_str(), num(r[1]).c_str(), num(r[2]).c_str(),
                       num(r[3]).c_str(), num(r[4]).c_str());
@@ -99,9 +97,10 @@ void TracePrinter::direct_march_done(const ViscousState& state) {
 void TracePrinter::stations_prepared(const ViscousState& state, const std::array<std::vector<BlStation>, 2>& stations,
                                      unsigned iteration, DijView dij) {
   if (on(DiagnosticSwitch::SetblDebug)) {
-    auto emit = [&](const char* label, int side, std::size_t i, bool exact, bool tail) {
-      if (i == 0 || i >= stations[side].size()) return;
-      const BlStation& s = stations[side][i];
+    auto emit = [&](const char* label, Side side, std::size_t i, bool exact, bool tail) {
+      const std::vector<BlStation>& on_side = stations[side_index(side)];
+      if (i == 0 || i >= on_side.size()) return;
+      const BlStation& s = on_side[i];
       if (exact)
         line(text::printf("[SETBL DEBUG EXACT%s] iter=%u %s i=%zu x=%.17e u=%.17e theta=%.17e dstar=%.17e "
                           "mass=%.17e dw=%.17e",
@@ -111,14 +110,15 @@ void TracePrinter::stations_prepared(const ViscousState& state, const std::array
                           i, num(s.x).c_str(), num(s.u).c_str(), num(s.theta).c_str(), num(s.dstar).c_str(),
                           num(s.mass).c_str(), num(s.dw).c_str()));
     };
-    for (std::size_t i = 1; i <= 3; ++i) emit("upper", 0, i, false, false);
-    if (state.itran[0] >= 2) emit("upper_transition", 0, state.itran[0] - 1, false, false);
+    for (std::size_t i = 1; i <= 3; ++i) emit("upper", Side::Upper, i, false, false);
+    if (state.first_turbulent_row[0] >= 1)
+      emit("upper_transition", Side::Upper, state.first_turbulent_row[0], false, false);
     const std::size_t nl = stations[1].size();
-    emit("lower_mid", 1, nl / 2, false, false);
+    emit("lower_mid", Side::Lower, nl / 2, false, false);
     for (std::size_t k = 3; k >= 1; --k)
-      if (nl > k) emit("lower_tail", 1, nl - k, false, false);
-    emit("upper", 0, 1, true, false);
-    if (nl > 1) emit("lower_tail", 1, nl - 1, true, true);
+      if (nl > k) emit("lower_tail", Side::Lower, nl - k, false, false);
+    emit("upper", Side::Upper, 1, true, false);
+    if (nl > 1) emit("lower_tail", Side::Lower, nl - 1, true, true);
   }
 
   const bool detail = on(DiagnosticSwitch::UesetDetailDebug);
@@ -130,7 +130,7 @@ void TracePrinter::stations_prepared(const ViscousState& state, const std::array
     const std::vector<BlRow>& rows = state.rows[side_index(side)];
     const std::size_t count = std::min(state.nbl[side_index(side)], rows.size());
     for (std::size_t r = 1; r < count; ++r) {
-      sources.push_back({vti_of(side), rows[r].panel, rows[r].mass});
+      sources.push_back({side_sign(side), rows[r].panel, rows[r].mass});
       group.push_back(side == Side::Upper ? 0 : (r > state.iblte[1] ? 2 : 1));
     }
   }
@@ -139,7 +139,7 @@ void TracePrinter::stations_prepared(const ViscousState& state, const std::array
   for (Side side : kBothSides) {
     const std::vector<BlRow>& rows = state.rows[side_index(side)];
     const std::size_t count = std::min(state.nbl[side_index(side)], rows.size());
-    const double vti = vti_of(side);
+    const double vti = side_sign(side);
     for (std::size_t r = 1; r < count; ++r) {
       const std::size_t pi = rows[r].panel;
       double part[3] = {0.0, 0.0, 0.0};
@@ -204,7 +204,7 @@ void TracePrinter::mass_implied_speeds(const SurfaceInput& upper, const SurfaceI
   const bool first = on(DiagnosticSwitch::UesetFirstDebug);
   if (!dui && !first) return;
   const SurfaceInput& target = side == Side::Upper ? upper : lower;
-  const double vti_i = vti_of(side);
+  const double vti_i = side_sign(side);
   for (std::size_t i = 1; i < target.stations.size(); ++i) {
     const std::size_t pi = target.stations[i].panel;
     double part[2] = {0.0, 0.0};
@@ -215,7 +215,7 @@ void TracePrinter::mass_implied_speeds(const SurfaceInput& upper, const SurfaceI
       for (std::size_t j = 1; j < src.stations.size(); ++j) {
         const std::size_t pj = src.stations[j].panel;
         if (!dij.contains(pi, pj)) continue;
-        const double c = -vti_i * vti_of(s) * dij.at(pi, pj) * src.stations[j].mass;
+        const double c = -vti_i * side_sign(s) * dij.at(pi, pj) * src.stations[j].mass;
         part[side_index(s)] += c;
         if (breakdown && j % 20 == 0) line(text::printf("  ... cumulative after j=%zu: %s", j, num(part[0]).c_str()));
         if (first && i == 1)
@@ -389,8 +389,8 @@ void print_row(std::string_view phase, const char* side, std::size_t r, const Bl
       static_cast<int>(phase.size()), phase.data(), side, r + 1, row.panel, text::scientific(row.x, 8).c_str(),
       text::scientific(row.uinv, 8).c_str(), text::scientific(row.uedg, 8).c_str(),
       text::scientific(row.theta, 8).c_str(), text::scientific(row.dstr, 8).c_str(),
-      text::scientific(row.mass, 8).c_str(), text::scientific(row.dw, 8).c_str(), flag(row.wake), flag(row.lam),
-      flag(row.turb));
+      text::scientific(row.mass, 8).c_str(), text::scientific(row.dw, 8).c_str(), flag(row.wake()), flag(row.laminar()),
+      flag(!row.laminar()));
   std::fputs(text.c_str(), stderr);
 }
 
@@ -405,12 +405,12 @@ void trace_stagnation_move_rows(const ViscousState& state, std::string_view phas
       static_cast<int>(phase.size()), phase.data(), old_ist + 1, new_ist + 1, state.nbl[0], state.iblte[0],
       state.nbl[1], state.iblte[1]);
   std::fputs(head.c_str(), stderr);
-  for (std::size_t side = 0; side < 2; ++side) {
-    const auto& rows = state.rows[side];
-    const std::size_t m = std::min(rows.size(), state.nbl[side]);
+  for (Side side : kBothSides) {
+    const auto& rows = state.rows[side_index(side)];
+    const std::size_t m = std::min(rows.size(), state.nbl[side_index(side)]);
     const std::size_t tail = m > 6 ? m - 6 : 1;
     for (std::size_t r = 1; r < m; ++r) {
-      if (r <= 5 || r >= tail) print_row(phase, side == 0 ? "upper" : "lower", r, rows[r]);
+      if (r <= 5 || r >= tail) print_row(phase, side_name(side), r, rows[r]);
     }
   }
 }

@@ -268,7 +268,8 @@ std::array<std::vector<StationChange>, 2> station_changes(const std::array<std::
 // limiter.
 void apply_changes(const std::array<std::vector<BlStation>*, 2>& sides,
                    const std::array<std::vector<StationChange>, 2>& changes, double rlx, double msq) {
-  for (int s = 0; s < 2; ++s) {
+  for (Side side : kBothSides) {
+    const std::size_t s = side_index(side);
     std::vector<BlStation>& st = *sides[s];
     for (std::size_t i = 1; i < st.size(); ++i) {
       const StationChange& c = changes[s][i];
@@ -328,17 +329,18 @@ StationPair update_state_from_solution(ViscousState& state, const AssemblyState&
   StationPair out;
   std::array<std::vector<double>, 2> uinv, base;
   const bool prescribed_cl = state.mode == OperMode::PrescribedCl;
-  for (int side = 0; side < 2; ++side) {
+  for (Side s : kBothSides) {
+    const std::size_t side = side_index(s);
     const std::vector<BlRow>& rows = state.rows[side];
     const std::size_t count = std::min(state.nbl[side], rows.size());
-    std::vector<BlStation> st = stations_from_rows(rows, count, state.iblte[side], state.itran[side], msq, re_eff);
+    std::vector<BlStation> st = stations_from_rows(rows, count, state.iblte[side], state.first_turbulent_row[side], msq, re_eff);
     uinv[side].resize(st.size());
     base[side].assign(st.size(), 0.0);
     for (std::size_t i = 0; i < st.size(); ++i) {
       uinv[side][i] = rows[i].uinv;
       if (prescribed_cl) base[side][i] = rows[i].uinv_a;
     }
-    (side == 0 ? out.upper : out.lower) = std::move(st);
+    (s == Side::Upper ? out.upper : out.lower) = std::move(st);
   }
 
   UpdateInputs in;

@@ -297,6 +297,8 @@ TEST(TransitionInterval, JacobiansMatchCentralDifferences) {
       {{6.5, 6.0e-4, 2.2e-3, 0.95, 0.50}, {0.09, 6.6e-4, 2.5e-3, 0.93, 0.53}, 1e6, 0.0, 7.0, false, 0.0},
       // forced transition ahead of any free crossing
       {{3.0, 4.0e-4, 1.04e-3, 1.00, 0.30}, {0.05, 4.4e-4, 1.16e-3, 0.98, 0.36}, 2e6, 0.0, 9.0, true, 0.345},
+      // a trip just behind the upstream station of a compressible interval
+      {{6.0, 4.0e-4, 1.04e-3, 1.00, 0.30}, {0.05, 4.4e-4, 1.16e-3, 0.98, 0.36}, 2e6, 0.2, 9.0, true, 0.305},
   };
   for (const TransitionCase& c : cases) {
     const TransitionEval base = transition_interval(c, c.v1, c.v2, c.x_forced);
@@ -366,6 +368,36 @@ TEST(TransitionInterval, JacobiansMatchCentralDifferences) {
       }
     } else {
       for (double v : base.eq.d_forced_transition) EXPECT_EQ(v, 0.0);
+    }
+  }
+}
+
+TEST(TransitionInterval, TripMovesWithTheInterval) {
+  // A trip is fixed on the contour, so when the stagnation point moves, the
+  // trip's arc length moves with the arc lengths of both stations. The
+  // Newton assembly takes that motion from the sum of both arc-length
+  // columns and the forced-location column; a rigid shift of the interval
+  // and the trip must therefore change the residuals by exactly that sum.
+  // (The HKC term the shear-lag row leaves out depends on the transition
+  // point's theta and u only, which a rigid shift does not change.)
+  for (const double msq : {0.0, 0.2}) {
+    const TransitionCase c{{4.0, 4.0e-4, 1.04e-3, 1.00, 0.30}, {0.05, 4.4e-4, 1.16e-3, 0.98, 0.36}, 2e6, msq, 9.0,
+                           true, 0.32};
+    const TransitionEval base = transition_interval(c, c.v1, c.v2, c.x_forced);
+    ASSERT_TRUE(base.tr.forced);
+    EXPECT_EQ(base.tr.xt, c.x_forced);
+    auto shifted = [&](double d) {
+      Vars v1 = c.v1, v2 = c.v2;
+      v1[COL_X] += d;
+      v2[COL_X] += d;
+      return residuals(transition_interval(c, v1, v2, c.x_forced + d).eq);
+    };
+    const double h = 1e-7;
+    const Rows rp = shifted(h), rm = shifted(-h);
+    for (int k = 0; k < 3; ++k) {
+      const double fd = (rp[k] - rm[k]) / (2 * h);
+      const double an = base.eq.d_upstream[k][COL_X] + base.eq.d_downstream[k][COL_X] + base.eq.d_forced_transition[k];
+      EXPECT_NEAR(an, fd, 1e-5 * std::abs(fd) + 1e-6) << "msq " << msq << " row " << k;
     }
   }
 }

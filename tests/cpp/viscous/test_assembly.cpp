@@ -45,6 +45,7 @@ struct Fixture {
   double ante = 0.002;
   double xi1 = 0.4, xi2 = -0.3;
   std::size_t iblte_u = 11, iblte_l = 10;
+  double trip_u = kNoTrip, trip_l = kNoTrip;  // arc lengths of the trips
   std::vector<BlStation> up, lo;
   std::vector<double> uinv_u, uinv_l, ua_u, ua_l;
   Eigen::MatrixXd dij;
@@ -112,9 +113,11 @@ struct Fixture {
     xi2 = st.sst_gp;
     iblte_u = st.iblte[0];
     iblte_l = st.iblte[1];
+    trip_u = trip_arc_length(st, Side::Upper);
+    trip_l = trip_arc_length(st, Side::Lower);
     dij = st.dij;
-    up = stations_from_rows(st.rows[0], std::min(st.nbl[0], st.rows[0].size()), iblte_u, st.itran[0], msq, re);
-    lo = stations_from_rows(st.rows[1], std::min(st.nbl[1], st.rows[1].size()), iblte_l, st.itran[1], msq, re);
+    up = stations_from_rows(st.rows[0], std::min(st.nbl[0], st.rows[0].size()), iblte_u, st.first_turbulent_row[0], msq, re);
+    lo = stations_from_rows(st.rows[1], std::min(st.nbl[1], st.rows[1].size()), iblte_l, st.first_turbulent_row[1], msq, re);
     ua_u.assign(up.size(), 0.0);
     ua_l.assign(lo.size(), 0.0);
     for (std::size_t i = 1; i < up.size(); ++i) ua_u[i] = st.rows[0][i].uinv_a;
@@ -150,17 +153,18 @@ struct Fixture {
   }
 
   GlobalNewtonSystem build(const std::vector<BlStation>& u, const std::vector<BlStation>& l,
-                           const std::vector<double>& uiu, const std::vector<double>& uil) const {
-    const SurfaceInput su{u, uiu, ua_u, iblte_u};
-    const SurfaceInput sl{l, uil, ua_l, iblte_l};
+                           const std::vector<double>& uiu, const std::vector<double>& uil, double tu,
+                           double tl) const {
+    const SurfaceInput su{u, uiu, ua_u, iblte_u, tu};
+    const SurfaceInput sl{l, uil, ua_l, iblte_l, tl};
     return build_global_system(su, sl, view(), ante, xi1, xi2, msq, re, ncrit);
   }
-  GlobalNewtonSystem build() const { return build(up, lo, uinv_u, uinv_l); }
+  GlobalNewtonSystem build() const { return build(up, lo, uinv_u, uinv_l, trip_u, trip_l); }
 
   // The system at a perturbed point of the unknowns: first variable, theta
   // and mass of every line, plus the extra unknown (alpha) that moves the
   // inviscid speeds. Edge speeds, displacement thicknesses and arc lengths
-  // follow as the coupling prescribes.
+  // follow as the coupling prescribes; the trips move with the arc lengths.
   GlobalNewtonSystem perturbed(const std::vector<Vec3>& d, double dalpha) const {
     std::vector<BlStation> u = up, l = lo;
     std::vector<double> uiu = uinv_u, uil = uinv_l;
@@ -190,7 +194,16 @@ struct Fixture {
         compute_secondary_variables(s, flow_of(s), msq, re);
       }
     }
-    return build(u, l, uiu, uil);
+    return build(u, l, uiu, uil, trip_u + dx, trip_l - dx);
+  }
+
+  // The system after the stagnation point moved by dx along the contour:
+  // every arc length (and the trips) shifts, nothing else changes.
+  GlobalNewtonSystem shifted(double dx) const {
+    std::vector<BlStation> u = up, l = lo;
+    for (std::size_t i = 1; i < u.size(); ++i) u[i].x += dx;
+    for (std::size_t i = 1; i < l.size(); ++i) l[i].x -= dx;
+    return build(u, l, uinv_u, uinv_l, trip_u + dx, trip_l - dx);
   }
 };
 
@@ -303,7 +316,7 @@ TEST(Assembly, ForcedChangesLineariseTowardMassImpliedSpeeds) {
   lo[7].u += du;
   lo[7].dstar = lo[7].mass / lo[7].u;  // same mass
   compute_secondary_variables(lo[7], FlowType::Turbulent, f.msq, f.re);
-  const AssemblyState s = f.build(f.up, lo, f.uinv_u, f.uinv_l).a;
+  const AssemblyState s = f.build(f.up, lo, f.uinv_u, f.uinv_l, f.trip_u, f.trip_l).a;
   const std::size_t iv = 11 + 7;
   for (int k = 0; k < 3; ++k) {
     // The right-hand side at the mass-implied speed is (to first order) the
@@ -547,13 +560,58 @@ TEST(Assembly, JacobianMatchesCentralDifferencesOnNaca2412) {
   const Fixture f(setup->state, cfg.reynolds);
   EXPECT_EQ(marched.nsys, f.nsys());
   const std::size_t b = f.offset();
-  const std::size_t tr = setup->state.itran[0] - 1;  // first turbulent upper station
+  const std::size_t tr = setup->state.first_turbulent_row[0];  // first turbulent upper station
   ASSERT_GT(tr, 2u);
   ASSERT_LT(tr, f.iblte_u);
   const std::vector<std::size_t> lines{1,     2,         tr - 1,          tr,          tr + 1,
                                        f.iblte_u / 2, f.iblte_u, b + 1, b + 2,      b + f.iblte_l / 2,
                                        b + f.iblte_l, b + f.iblte_l + 1, b + f.iblte_l + 2, f.nsys()};
   EXPECT_EQ(check_columns_by_differences(f, lines), 3 * static_cast<int>(lines.size()));
+}
+
+TEST(Assembly, JacobianMatchesCentralDifferencesWithTrips) {
+  // NACA 2412 at 2 degrees, Re = 1e6, both sides tripped well ahead of their
+  // free transition points, after two Newton iterations: the transition
+  // lines are forced ones, whose transition point moves with the stagnation
+  // point (the columns of the first station of each side carry that motion).
+  ViscousConfig cfg;
+  cfg.reynolds = 1e6;
+  cfg.max_iterations = 2;
+  cfg.trip_x = {0.1, 0.15};
+  auto setup = build_state_from_coords("naca2412", generate_naca4(2412, 81), cfg, 2.0);
+  ASSERT_TRUE(setup.has_value());
+  ASSERT_TRUE(solve_operating_point_from_state(setup->state, setup->system, cfg).has_value());
+  assemble_newton_system(setup->state, 3, cfg.reynolds, cfg.ncrit, 0.0);
+  const Fixture f(setup->state, cfg.reynolds);
+  ASSERT_TRUE(std::isfinite(f.trip_u) && std::isfinite(f.trip_l));
+  const std::size_t b = f.offset();
+  const std::size_t tu = setup->state.first_turbulent_row[0];
+  const std::size_t tl = setup->state.first_turbulent_row[1];
+  // The transition intervals contain the trips.
+  ASSERT_TRUE(tu > 2 && tu < f.iblte_u);
+  ASSERT_TRUE(tl > 2 && tl < f.iblte_l);
+  EXPECT_LT(f.up[tu - 1].x, f.trip_u);
+  EXPECT_GE(f.up[tu].x, f.trip_u);
+  EXPECT_LT(f.lo[tl - 1].x, f.trip_l);
+  EXPECT_GE(f.lo[tl].x, f.trip_l);
+  const std::vector<std::size_t> lines{1, tu - 1, tu, tu + 1, b + 1, b + tl - 1, b + tl, b + tl + 1};
+  EXPECT_EQ(check_columns_by_differences(f, lines), 3 * static_cast<int>(lines.size()));
+
+  // The motion of the stagnation point alone, on the forced transition lines
+  // (exact equations, so a tight tolerance): the residuals change by the
+  // combined arc-length column, trip included. The speeds are
+  // mass-consistent, so the right-hand side is the negated residual.
+  const AssemblyState a = f.build().a;
+  const double h = 1e-7;
+  const AssemblyState p = f.shifted(h).a, m = f.shifted(-h).a;
+  for (const std::size_t iv : {tu, b + tl}) {
+    const double sigma = iv <= b ? 1.0 : -1.0;
+    for (int k = 0; k < 3; ++k) {
+      const double fd = -(p.vdel1[iv][k] - m.vdel1[iv][k]) / (2 * h);
+      const double an = sigma * (a.vs1_x[iv][k] + a.vs2_x[iv][k]);
+      EXPECT_NEAR(fd, an, 1e-5 * std::fabs(an) + 1e-6) << "line " << iv << " eq " << k;
+    }
+  }
 }
 
 // Tracing observes the numerics and never changes them: with every switch

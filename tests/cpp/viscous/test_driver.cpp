@@ -132,7 +132,7 @@ TEST(DriverRows, RowsAreRebuiltForTheStagnationPoint) {
       EXPECT_EQ(rows[r].uinv, sign * st.qinv[i]);
       EXPECT_EQ(rows[r].x_coord, st.x[i]);
       EXPECT_GT(rows[r].theta, 0.0);
-      EXPECT_FALSE(rows[r].wake);
+      EXPECT_FALSE(rows[r].wake());
       if (r > 1) { EXPECT_GT(rows[r].x, rows[r - 1].x) << "side " << side << " row " << r; }
     }
     // Edge speeds are positive along each side away from the stagnation point.
@@ -142,9 +142,8 @@ TEST(DriverRows, RowsAreRebuiltForTheStagnationPoint) {
   const auto& lower = st.rows[1];
   for (std::size_t k = 0; k < nw; ++k) {
     const BlRow& row = lower[st.iblte[1] + 1 + k];
-    EXPECT_TRUE(row.wake);
-    EXPECT_TRUE(row.turb);
-    EXPECT_FALSE(row.lam);
+    EXPECT_TRUE(row.wake());
+    EXPECT_FALSE(row.laminar());
     EXPECT_EQ(row.panel, n + k);
     EXPECT_EQ(row.uedg, -st.wake_qinv[k]);
     EXPECT_GE(row.x, lower[st.iblte[1] + k].x);
@@ -164,7 +163,7 @@ TEST(DriverRows, UpperWakeCopiesFollowTheLowerWake) {
   EXPECT_EQ(up.theta, 0.0123);
   EXPECT_EQ(up.dstr, 0.0456);
   EXPECT_EQ(up.x_coord, x_coord_before);
-  EXPECT_TRUE(up.wake && up.turb && !up.lam);
+  EXPECT_TRUE(up.wake() && !up.laminar());
 }
 
 // Gives every row a recognisable thickness, then moves the vorticity sign
@@ -184,7 +183,7 @@ MoveCase move_by(long shift) {
       st.rows[side][r].theta = 1e-4 * static_cast<double>(r) + 0.01 * static_cast<double>(side);
       st.rows[side][r].dstr = 2.5 * st.rows[side][r].theta;
     }
-  st.itran = {20, 20};
+  st.first_turbulent_row = {19, 19};
   c.ist_old = st.ist;
   c.before = st.rows;
   const std::size_t target = static_cast<std::size_t>(static_cast<long>(st.ist) + shift);
@@ -198,8 +197,8 @@ TEST(DriverStagnationMove, BoundaryLayerShiftsWithTheStagnationPoint) {
   const ViscousState& st = c.s.state;
   const std::size_t d = 2;
   ASSERT_EQ(st.ist, c.ist_old + d);
-  EXPECT_EQ(st.itran[0], 22u);
-  EXPECT_EQ(st.itran[1], 18u);
+  EXPECT_EQ(st.first_turbulent_row[0], 21u);
+  EXPECT_EQ(st.first_turbulent_row[1], 17u);
   const auto& up = st.rows[0];
   const auto& lo = st.rows[1];
   ASSERT_EQ(up.size(), st.ipan[0].size());
@@ -220,7 +219,7 @@ TEST(DriverStagnationMove, BoundaryLayerShiftsWithTheStagnationPoint) {
       const BlRow& row = st.rows[side][r];
       EXPECT_GE(row.uedg, 1e-7);
       EXPECT_DOUBLE_EQ(row.mass, row.dstr * row.uedg);
-      EXPECT_EQ(row.lam, r <= st.iblte[side] && r + 1 < st.itran[side]);
+      EXPECT_EQ(row.laminar(), r <= st.iblte[side] && r < st.first_turbulent_row[side]);
     }
 }
 
@@ -229,8 +228,8 @@ TEST(DriverStagnationMove, MoveTowardsTheUpperSideMirrorsTheShift) {
   const ViscousState& st = c.s.state;
   const std::size_t d = 3;
   ASSERT_EQ(st.ist + d, c.ist_old);
-  EXPECT_EQ(st.itran[0], 17u);
-  EXPECT_EQ(st.itran[1], 23u);
+  EXPECT_EQ(st.first_turbulent_row[0], 16u);
+  EXPECT_EQ(st.first_turbulent_row[1], 22u);
   for (std::size_t r = d + 1; r <= st.iblte[1]; ++r) EXPECT_EQ(st.rows[1][r].theta, c.before[1][r - d].theta) << r;
   for (std::size_t r = 1; r <= d; ++r) EXPECT_EQ(st.rows[1][r].theta, st.rows[1][d + 1].theta);
   for (std::size_t r = 1; r < st.nbl[0]; ++r) EXPECT_EQ(st.rows[0][r].theta, c.before[0][r + d].theta) << r;
@@ -260,7 +259,7 @@ TEST(DriverStagnationMove, DisplacementThicknessTravelsWithItsRowPastTheTrailing
       const BlRow& src = c.before[shrinks][r + d];
       EXPECT_EQ(row.dstr, src.dstr) << "shift " << shift << " row " << r;
       EXPECT_EQ(row.dw, src.dw) << "shift " << shift << " row " << r;
-      EXPECT_EQ(row.wake, r > st.iblte[shrinks]);
+      EXPECT_EQ(row.wake(), r > st.iblte[shrinks]);
     }
   }
 }
@@ -270,7 +269,7 @@ TEST(DriverStagnationMove, UnchangedPanelOnlyRecomputesArcLengths) {
   const ViscousState& st = c.s.state;
   EXPECT_EQ(st.ist, c.ist_old);
   for (std::size_t r = 1; r < st.nbl[0]; ++r) EXPECT_EQ(st.rows[0][r].theta, c.before[0][r].theta);
-  EXPECT_EQ(st.itran[0], 20u);
+  EXPECT_EQ(st.first_turbulent_row[0], 19u);
 }
 
 // ---- Whole operating points ------------------------------------------------------

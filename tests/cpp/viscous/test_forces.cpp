@@ -267,7 +267,7 @@ TEST(ForceEvaluation, ActiveRowCount) {
   EXPECT_EQ(active_force_len(rows, 8, 5), 6u);
   EXPECT_EQ(active_force_len(rows, 8, 7), 7u);
   // A wake row is never empty.
-  rows[7].wake = true;
+  rows[7].flow = velaro::FlowType::Wake;
   EXPECT_EQ(active_force_len(rows, 8, 5), 8u);
   // Nothing but empty rows (row 0 has no node and counts as not empty).
   std::vector<BlRow> none(4, empty);
@@ -296,7 +296,7 @@ ViscousState straight_side_state() {
   }
   st.iblte = {10, 0};
   st.nbl = {11, 0};
-  st.itran = {6, 0};
+  st.first_turbulent_row = {5, 0};
   st.xssitr = {0.55, 0.0};
   return st;
 }
@@ -317,7 +317,7 @@ TEST(TransitionPosition, InterpolatesAndProjectsOnTheChord) {
 
 TEST(TransitionPosition, FallsBackToOneOrZero) {
   ViscousState st = straight_side_state();
-  st.itran[0] = 10;  // itran >= iblte: laminar to the trailing edge
+  st.first_turbulent_row[0] = 9;  // turbulent from the row before the trailing edge: free
   EXPECT_EQ(velaro::transition_x(st, velaro::Side::Upper), 1.0);
   st = straight_side_state();
   st.xssitr[0] = 0.0;
@@ -358,7 +358,7 @@ TEST(SeparationPoint, FirstAirfoilStationWithoutSkinFriction) {
   }
   st.iblte = {5, 0};
   st.nbl = {8, 0};
-  st.itran = {100, 0};
+  st.first_turbulent_row = {99, 0};
   EXPECT_FALSE(velaro::separation_x(st, velaro::Side::Upper, 0.0, 1e6).has_value());
   st.rows[0][6].dstr = 6e-4;  // a wake row: ignored
   EXPECT_FALSE(velaro::separation_x(st, velaro::Side::Upper, 0.0, 1e6).has_value());

@@ -270,7 +270,7 @@ TEST(WakeGap, BluntEdgeGapDecaysOverTwoAndAHalfGapLengths) {
   }
   // Applying the gap again does not add it twice to a wake row.
   for (std::size_t k = 0; k < st.wake_count(); ++k) {
-    st.rows[1][te + 1 + k].wake = true;
+    st.rows[1][te + 1 + k].flow = velaro::FlowType::Wake;
     st.rows[1][te + 1 + k].dstr = 0.01 + st.rows[1][te + 1 + k].dw;
   }
   update_wgap(st);
@@ -300,10 +300,9 @@ TEST(RowRefresh, StagnationAnchor) {
   EXPECT_EQ(r.x_coord, st.x[st.ist + 1]);
   EXPECT_EQ(r.panel, kNoPanel);
   EXPECT_EQ(r.theta, 0.0);
-  EXPECT_EQ(r.hk, 2.2);
-  EXPECT_EQ(r.rtheta, 0.027386127875258306);
-  EXPECT_TRUE(r.lam);
-  EXPECT_FALSE(r.turb || r.wake);
+  EXPECT_EQ(r.ampl, 0.0);
+  EXPECT_TRUE(r.laminar());
+  EXPECT_FALSE(r.wake());
   st.rows[0][1].x_coord = 0.123;
   set_stagnation_anchor(st, Side::Upper, false);
   EXPECT_EQ(st.rows[0][0].x_coord, 0.123);
@@ -320,22 +319,19 @@ TEST(RowRefresh, SeededAndReusedRows) {
   EXPECT_NEAR(seeded.theta, theta, 1e-18);
   EXPECT_NEAR(seeded.dstr, 2.2 * theta, 1e-18);
   EXPECT_NEAR(seeded.mass, 1.2 * 2.2 * theta, 1e-18);
-  EXPECT_NEAR(seeded.rtheta, 1.2 * theta * 1e6, 1e-9);
   EXPECT_EQ(seeded.uedg, 1.2);
   EXPECT_EQ(seeded.panel, 12u);
   EXPECT_EQ(seeded.uinv_a, 0.3);
-  EXPECT_EQ(seeded.cf, 0.003);
-  EXPECT_TRUE(seeded.lam);
-  EXPECT_FALSE(seeded.turb);
+  EXPECT_EQ(seeded.ampl, 0.0);
+  EXPECT_TRUE(seeded.laminar());
   // Stagnation-region floors: vanishing speed and arc length stay finite.
   const BlRow floor = refresh_or_seed_row(nullptr, 3, false, 0.0, 0.0, 0.0, -0.5, 0.0);
   EXPECT_NEAR(floor.theta, std::sqrt(0.45 * 1e-6 / (6.0 * 0.01 * 1e6)), 1e-18);
 
   const BlRow wake = refresh_or_seed_row(nullptr, 70, true, 1.1, 1.05, 0.0, 0.9, 0.0);
   EXPECT_EQ(wake.ctau, 0.03);
-  EXPECT_EQ(wake.cf, 0.0);
-  EXPECT_TRUE(wake.wake && wake.turb);
-  EXPECT_FALSE(wake.lam);
+  EXPECT_TRUE(wake.wake());
+  EXPECT_FALSE(wake.laminar());
 
   BlRow old = seeded;
   old.theta = 0.004;
@@ -347,7 +343,7 @@ TEST(RowRefresh, SeededAndReusedRows) {
   EXPECT_EQ(reused.uinv, 0.8);
   EXPECT_EQ(reused.x, 0.5);
   EXPECT_EQ(reused.panel, 14u);
-  EXPECT_TRUE(reused.wake && reused.turb && !reused.lam);
+  EXPECT_TRUE(reused.wake() && !reused.laminar());
 }
 
 TEST(RowRefresh, SurfaceRowViews) {
@@ -357,19 +353,26 @@ TEST(RowRefresh, SurfaceRowViews) {
     rows[r].ctau = 0.5 + static_cast<double>(r);
   }
   rows[3].dw = 0.004;  // a former wake row now on the airfoil
-  rows[3].wake = true;
-  refresh_surface_row_views(rows, 7, 4, 3);  // iblte 4, first turbulent row 2 (1-based 3)
-  EXPECT_TRUE(rows[1].lam);
+  rows[3].flow = velaro::FlowType::Wake;
+  rows[5].flow = velaro::FlowType::Laminar;  // a laminar row that turns into a wake row
+  rows[5].ampl = 2.5;
+  refresh_surface_row_views(rows, 7, 4, 2);  // iblte 4, first turbulent row 2
+  // A row turning laminar takes its first variable as the amplification.
+  EXPECT_TRUE(rows[1].laminar());
   EXPECT_EQ(rows[1].ampl, 1.5);
-  EXPECT_TRUE(rows[2].turb && !rows[2].lam);
+  EXPECT_TRUE(!rows[2].laminar());
+  EXPECT_EQ(rows[2].ctau, 2.5);
   EXPECT_EQ(rows[2].ampl, 0.0);
-  EXPECT_FALSE(rows[3].wake);
+  EXPECT_FALSE(rows[3].wake());
   EXPECT_EQ(rows[3].dw, 0.0);
   EXPECT_NEAR(rows[3].dstr, 0.006, 1e-15);
-  EXPECT_TRUE(rows[5].wake && rows[5].turb && !rows[5].lam);
+  // A laminar row turning turbulent takes its amplification as the shear
+  // variable, as the row's first unknown carries over.
+  EXPECT_TRUE(rows[5].wake() && !rows[5].laminar());
+  EXPECT_EQ(rows[5].ctau, 2.5);
   EXPECT_EQ(rows[5].dstr, 0.01);
-  EXPECT_FALSE(rows[7].wake);  // beyond the limit
-  EXPECT_FALSE(rows[0].lam);   // row 0 untouched
+  EXPECT_FALSE(rows[7].wake());  // beyond the limit
+  EXPECT_FALSE(rows[0].laminar());   // row 0 untouched
 }
 
 TEST(RowRefresh, StagnationMoveTraceOnlyWhenSwitchedOn) {

@@ -26,7 +26,7 @@ BlRow row(double x, double uedg, double theta, double dstr, double ctau, double 
   return r;
 }
 
-// rows: 0 placeholder, 1-2 laminar, 3 turbulent (itran = 4), 4 = iblte, 5-6 wake.
+// rows: 0 placeholder, 1-2 laminar, 3 turbulent (first turbulent row), 4 = iblte, 5-6 wake.
 std::vector<BlRow> side_rows() {
   return {BlRow{},
           row(0.01, 0.8, 2e-4, 5e-4, 3.5, 3.5),
@@ -41,7 +41,7 @@ std::vector<BlRow> side_rows() {
 
 TEST(RowsToStations, PrimaryVariablesFloorsAndRegimes) {
   const auto rows = side_rows();
-  const auto st = stations_from_rows(rows, rows.size(), 4, 4, 0.01, 2e6);
+  const auto st = stations_from_rows(rows, rows.size(), 4, 3, 0.01, 2e6);
   ASSERT_EQ(st.size(), rows.size());
   // Negative edge velocity becomes a positive speed.
   EXPECT_EQ(st[2].u, 1.1);
@@ -49,7 +49,7 @@ TEST(RowsToStations, PrimaryVariablesFloorsAndRegimes) {
   EXPECT_EQ(st[0].u, 1e-9);
   EXPECT_EQ(st[0].theta, 1e-12);
   EXPECT_EQ(st[0].dstar, 1e-12);
-  // Regimes: r + 1 < itran laminar, wake beyond iblte.
+  // Regimes: r < first turbulent row laminar, wake beyond iblte.
   EXPECT_TRUE(st[1].is_laminar && !st[1].is_turbulent);
   EXPECT_TRUE(st[2].is_laminar);
   EXPECT_TRUE(st[3].is_turbulent && !st[3].is_laminar && !st[3].is_wake);
@@ -73,14 +73,14 @@ TEST(RowsToStations, PrimaryVariablesFloorsAndRegimes) {
   EXPECT_EQ(wref.di, st[5].di);
   EXPECT_EQ(st[5].cf, 0.0);
   // Count limits the stations.
-  EXPECT_EQ(stations_from_rows(rows, 3, 4, 4, 0.0, 1e6).size(), 3u);
-  EXPECT_EQ(stations_from_rows(rows, 99, 4, 4, 0.0, 1e6).size(), rows.size());
+  EXPECT_EQ(stations_from_rows(rows, 3, 4, 3, 0.0, 1e6).size(), 3u);
+  EXPECT_EQ(stations_from_rows(rows, 99, 4, 3, 0.0, 1e6).size(), rows.size());
 }
 
 TEST(RowsToStations, RoundTripKeepsTheRows) {
   auto rows = side_rows();
   const auto before = rows;
-  const auto st = stations_from_rows(rows, rows.size(), 4, 4, 0.0, 1e6);
+  const auto st = stations_from_rows(rows, rows.size(), 4, 3, 0.0, 1e6);
   sync_rows_from_stations(rows, st);
   for (std::size_t r = 1; r < rows.size(); ++r) {
     EXPECT_DOUBLE_EQ(rows[r].theta, before[r].theta) << r;
@@ -89,18 +89,18 @@ TEST(RowsToStations, RoundTripKeepsTheRows) {
     EXPECT_EQ(rows[r].x, before[r].x);  // position untouched
     EXPECT_EQ(rows[r].panel, before[r].panel);
   }
-  // A laminar row's ctau column still carries the amplification.
-  EXPECT_EQ(rows[1].ctau, 3.5);
-  EXPECT_EQ(rows[2].ctau, 5.0);
+  // Each variable in its own field: laminar rows their amplification,
+  // turbulent ones their shear variable.
+  EXPECT_EQ(velaro::first_variable(rows[1]), 3.5);
+  EXPECT_EQ(velaro::first_variable(rows[2]), 5.0);
+  EXPECT_EQ(rows[1].ampl, 3.5);
+  EXPECT_EQ(rows[2].ampl, 5.0);
   EXPECT_EQ(rows[3].ctau, 0.08);
   // Wake row: the gap comes back into dstr, and dw is kept.
   EXPECT_NEAR(rows[5].dstr, 0.005, 1e-17);
   EXPECT_EQ(rows[5].dw, 0.002);
-  EXPECT_TRUE(rows[5].wake && rows[5].turb && !rows[5].lam);
-  EXPECT_TRUE(rows[1].lam && !rows[1].turb);
-  // Secondary values and their derivative block are copied.
-  EXPECT_EQ(rows[3].cf, st[3].cf);
-  EXPECT_EQ(rows[3].rtheta, st[3].r_theta);
+  EXPECT_TRUE(rows[5].wake() && !rows[5].laminar());
+  EXPECT_TRUE(rows[1].laminar());
   // Airfoil stations lose any stale gap.
   rows[2].dw = 0.3;
   sync_rows_from_stations(rows, st);
@@ -109,7 +109,7 @@ TEST(RowsToStations, RoundTripKeepsTheRows) {
 
 TEST(RowsToStations, NonFiniteRowValuesAreFloored) {
   std::vector<BlRow> rows{BlRow{}, row(0.1, std::nan(""), std::nan(""), std::nan(""), std::nan(""), std::nan(""))};
-  const auto st = stations_from_rows(rows, rows.size(), 5, 1, 0.0, 1e6);
+  const auto st = stations_from_rows(rows, rows.size(), 5, 0, 0.0, 1e6);
   EXPECT_EQ(st[1].theta, 1e-12);
   EXPECT_EQ(st[1].dstar, 1e-12);
   EXPECT_EQ(st[1].ctau, 1e-7);

@@ -343,8 +343,8 @@ TEST(Update, RelaxedChangesRespectTheLimitsOnARealState) {
   ViscousState& st = setup->state;
   const AssemblyState a = assemble_newton_system(st, 2, cfg.reynolds, cfg.ncrit, 0.0);
   const SolveState sol = block_solve(a);
-  const std::vector<BlStation> up0 = stations_from_rows(st.rows[0], st.nbl[0], st.iblte[0], st.itran[0], 0.0, 1e6);
-  const std::vector<BlStation> lo0 = stations_from_rows(st.rows[1], st.nbl[1], st.iblte[1], st.itran[1], 0.0, 1e6);
+  const std::vector<BlStation> up0 = stations_from_rows(st.rows[0], st.nbl[0], st.iblte[0], st.first_turbulent_row[0], 0.0, 1e6);
+  const std::vector<BlStation> lo0 = stations_from_rows(st.rows[1], st.nbl[1], st.iblte[1], st.first_turbulent_row[1], 0.0, 1e6);
   const StationPair out = update_state_from_solution(st, a, sol, 0.0, cfg.reynolds);
   const double rlx = out.summary.rlx;
   EXPECT_EQ(st.rlx, rlx);

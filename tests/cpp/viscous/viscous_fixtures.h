@@ -83,23 +83,23 @@ inline std::optional<OperPointSetup> prepared_naca(std::uint32_t designation, do
 }
 
 // The direct march of both sides, upper first, the lower side starting its
-// wake from the upper trailing-edge values; stores itran and xssitr.
+// wake from the upper trailing-edge values; stores the first turbulent rows and xssitr.
 inline void march_both_ue(ViscousState& st, double reynolds, double ncrit) {
   const MarchResult up = march_direct_side(Side::Upper, st.rows[0], st.rows[0].size(), st.nbl[0], st.iblte[0],
                                        te_values_of(st.rows[1], st.iblte[1]), st.ante, reynolds, ncrit);
   const MarchResult lo = march_direct_side(Side::Lower, st.rows[1], st.rows[1].size(), st.nbl[1], st.iblte[1],
                                        te_values_of(st.rows[0], st.iblte[0]), st.ante, reynolds, ncrit);
-  st.itran = {up.itran, lo.itran};
+  st.first_turbulent_row = {up.first_turbulent_row, lo.first_turbulent_row};
   st.xssitr = {up.xssitr, lo.xssitr};
 }
 
 // The mixed march of both sides from the current rows.
 inline void march_both_du(ViscousState& st, double reynolds, double ncrit) {
   const MarchResult up = march_mixed_side(Side::Upper, st.rows[0], st.rows[0].size(), st.nbl[0], st.ante, reynolds, ncrit,
-                                       st.iblte[0], te_values_of(st.rows[1], st.iblte[1]), st.itran[0]);
+                                       st.iblte[0], te_values_of(st.rows[1], st.iblte[1]), st.first_turbulent_row[0]);
   const MarchResult lo = march_mixed_side(Side::Lower, st.rows[1], st.rows[1].size(), st.nbl[1], st.ante, reynolds, ncrit,
-                                       st.iblte[1], te_values_of(st.rows[0], st.iblte[0]), st.itran[1]);
-  st.itran = {up.itran, lo.itran};
+                                       st.iblte[1], te_values_of(st.rows[0], st.iblte[0]), st.first_turbulent_row[1]);
+  st.first_turbulent_row = {up.first_turbulent_row, lo.first_turbulent_row};
   st.xssitr = {up.xssitr, lo.xssitr};
 }
 
