@@ -94,6 +94,8 @@ std::expected<OperPointResult, ViscousError> solve_cold(const PreparedContour& c
 std::expected<OperPointResult, ViscousError> solve_warm(const PreparedContour& contour, ViscousState& state,
                                                         OperMode mode, double target, const ViscousConfig& config,
                                                         const DriverOptions& options) {
+  state.iterations = 0;
+  state.converged = false;
   if (mode == OperMode::PrescribedCl && !std::isfinite(target))
     return std::unexpected(ViscousError::message("Lift coefficient must be finite"));
   const double alpha = mode == OperMode::PrescribedAlpha ? target * kDegToRad : state.alpha;
@@ -141,9 +143,7 @@ std::expected<OperPointResult, ViscousError> solve_warm(const PreparedContour& c
   }
   recompute_mass_from_state(state);
 
-  state.iterations = 0;
   state.residual = 0.0;
-  state.converged = false;
   return iterate_operating_point(state, config, options);
 }
 
