@@ -80,6 +80,16 @@ TEST(ContinuationShared, InfluenceMatrixFromSharedSourcesIsBitIdentical) {
   ASSERT_TRUE(direct.has_value());
   ASSERT_TRUE(shared.has_value());
   EXPECT_TRUE((direct->array() == shared->array()).all());
+  // From the solved airfoil block only the wake columns are solved: the
+  // same matrix to rounding.
+  const Eigen::MatrixXd block = *mass_defect_matrix(setup->system);
+  auto from_block = mass_defect_matrix_with_wake_from_block(setup->system, block, st.wake_x, st.wake_y, st.wake_nx,
+                                                            st.wake_ny, st.wake_apanel);
+  ASSERT_TRUE(from_block.has_value());
+  EXPECT_LE((*from_block - *direct).cwiseAbs().maxCoeff(), 1e-12 * direct->cwiseAbs().maxCoeff());
+  EXPECT_FALSE(mass_defect_matrix_with_wake_from_block(setup->system, sources, st.wake_x, st.wake_y, st.wake_nx,
+                                                       st.wake_ny, st.wake_apanel)
+                   .has_value());
   // Sources of another contour are refused, not used.
   const Eigen::MatrixXd wrong = Eigen::MatrixXd::Zero(sources.rows() - 1, sources.cols());
   EXPECT_FALSE(mass_defect_matrix_with_wake(setup->system, wrong, st.wake_x, st.wake_y, st.wake_nx, st.wake_ny,
