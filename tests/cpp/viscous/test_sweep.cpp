@@ -307,6 +307,44 @@ TEST(Sweep, PrescribedLiftSweepReachesItsTargets) {
   }
 }
 
+TEST(Sweep, SharpTrailingEdgeAndFixedStagnationPointSweepsAgreeWithColdStarts) {
+  // A closed (sharp) trailing edge has no wake gap and its own edge
+  // condition; with the stagnation-point move switched off the rows keep
+  // their numbering through the restart. Either way warm starts must land
+  // on the cold-start solutions.
+  struct Case {
+    std::vector<Point> nodes;
+    bool stagnation_move;
+  };
+  const std::vector<Case> cases{{velaro::testing::closed_naca00(0.12, 81), true},
+                                {solver_nodes(naca_body(2412)), false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stagnation_move);
+    DriverOptions options;
+    options.stagnation_move = c.stagnation_move;
+    const std::vector<double> targets{0.0, 1.0, 2.0};
+    SweepOptions cold_only;
+    cold_only.warm_start = false;
+    auto warm = run_sweep("a", c.nodes, config_at(1e6), targets, SweepOptions{}, options);
+    auto cold = run_sweep("a", c.nodes, config_at(1e6), targets, cold_only, options);
+    ASSERT_TRUE(warm.has_value() && cold.has_value());
+    std::size_t compared = 0;
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+      SCOPED_TRACE(targets[i]);
+      const SweepPoint& w = (*warm)[i];
+      const SweepPoint& k = (*cold)[i];
+      // Without the move the driver itself does not converge everywhere
+      // (NACA 2412 at 3 degrees); compare where the cold start does.
+      if (!solved(k)) continue;
+      ++compared;
+      ASSERT_TRUE(solved(w));
+      EXPECT_NEAR(w.result.cl, k.result.cl, 1e-3);
+      EXPECT_NEAR(w.result.cd, k.result.cd, 1e-2 * k.result.cd);
+    }
+    EXPECT_GE(compared, 3u);
+  }
+}
+
 TEST(Sweep, BadInputIsRefusedOrFlagged) {
   const std::vector<Point> nodes = solver_nodes(naca_body(2412));
   ViscousConfig bad = config_at(1e6);
