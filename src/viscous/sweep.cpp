@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <numeric>
 #include <utility>
 
 #include "common/angles.h"
@@ -61,11 +60,10 @@ class Sweep {
   SweepPoint solve(double target, std::optional<ViscousState>& last, bool allow_cold = true) {
     SweepPoint point;
     point.target = target;
-    spent_ = 0;
-    if (options_.should_stop && options_.should_stop()) return interrupt(point);
     // Every Newton iteration spent on the point, failed attempts and
     // intermediate points included.
     spent_ = 0;
+    if (options_.should_stop && options_.should_stop()) return interrupt(point);
     best_.reset();
     error_.reset();
 
@@ -78,7 +76,7 @@ class Sweep {
       // Smaller steps from the same converged state: 1, 3, 7, ... evenly
       // spaced intermediate points, at most max_substeps of them.
       const double from = target_of(*last, sweep_.mode);
-      for (int m = 1; m <= sweep_.max_substeps; m = 2 * m + 1) {
+      for (int m = 1; m <= sweep_.max_substeps && from != target; m = 2 * m + 1) {
         state = *last;
         bool reached = true;
         for (int k = 1; k <= m && reached; ++k) {
@@ -112,7 +110,6 @@ class Sweep {
     point.result.iterations = spent_;
     return point;
   }
-
 
  private:
   SweepPoint interrupt(SweepPoint point) {
@@ -209,10 +206,10 @@ std::expected<std::vector<SweepPoint>, ViscousError> run_sweep(const std::string
 
   Sweep sweep(*contour, config, sweep_options, options);
   // Marches over order[k] for k in `ks` from `last`. A point that converges
-  // after failed ones also marches back over them: a solution that cannot be
-  // reached from one side is often reached from the other (a bubble that
-  // bursts on the way up reattaches on the way down), and such a point is
-  // kept if it converges, its iterations added to those already spent.
+  // after failed ones also marches back over them, warm starts only: near
+  // stall a solution out of reach from one side is sometimes reached from
+  // the other. A point reached so replaces the failure, its iterations added
+  // to those already spent.
   const auto march = [&](const std::vector<std::size_t>& ks, std::optional<ViscousState>& last) {
     std::vector<std::size_t> failed;  // since the last converged point, in march order
     for (std::size_t k : ks) {
