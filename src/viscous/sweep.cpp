@@ -81,7 +81,7 @@ class Sweep {
         bool reached = true;
         for (int k = 1; k <= m && reached; ++k) {
           const double step = from + (target - from) * static_cast<double>(k) / static_cast<double>(m + 1);
-          reached = attempt(solve_warm(contour_, state, sweep_.mode, step, config_, options_), state);
+          reached = attempt(solve_warm(contour_, state, sweep_.mode, step, config_, options_), state, false);
         }
         if (interrupted_) return interrupt(point);
         if (reached && attempt(solve_warm(contour_, state, sweep_.mode, target, config_, options_), state))
@@ -121,12 +121,14 @@ class Sweep {
     return point;
   }
 
-  // Books one solve; true when it converged.
-  bool attempt(const std::expected<OperPointResult, ViscousError>& r, const ViscousState& state) {
+  // Books one solve; true when it converged. Only solves at the point's own
+  // target (not intermediate points) may stand as its values.
+  bool attempt(const std::expected<OperPointResult, ViscousError>& r, const ViscousState& state,
+               bool at_target = true) {
     if (!r) {
       spent_ += state.iterations;  // the iterations done before the failure
       if (is_interruption(r.error())) interrupted_ = true;
-      error_ = r.error();
+      if (at_target || !error_) error_ = r.error();
       return false;
     }
     spent_ += r->iterations;
@@ -134,7 +136,7 @@ class Sweep {
       last_result_ = *r;
       return true;
     }
-    if (!best_ || r->residual < best_->residual) best_ = *r;
+    if (at_target && (!best_ || r->residual < best_->residual)) best_ = *r;
     return false;
   }
 

@@ -59,7 +59,9 @@ void expect_identical(const OperPointResult& a, const OperPointResult& b) {
   EXPECT_EQ(a.residual, b.residual);
   EXPECT_EQ(a.converged, b.converged);
   EXPECT_EQ(a.x_sep.has_value(), b.x_sep.has_value());
-  if (a.x_sep && b.x_sep) EXPECT_EQ(*a.x_sep, *b.x_sep);
+  if (a.x_sep && b.x_sep) {
+    EXPECT_EQ(*a.x_sep, *b.x_sep);
+  }
 }
 
 // ---- Shared per-contour work --------------------------------------------------
@@ -240,6 +242,35 @@ TEST(Sweep, UnreachablePointIsFlaggedAndTheOthersStillConverge) {
     EXPECT_GT(bad.result.residual, 1e-4);
   }
   for (std::size_t i = 1; i < targets.size(); ++i) EXPECT_TRUE(solved((*points)[i])) << targets[i];
+}
+
+TEST(Sweep, MarchGoesOnFromTheLastConvergedPointPastFailures) {
+  // NACA 0006 at Re 1e5 has no converged solution at 6 and 7 degrees (the
+  // leading-edge bubble bursts; the iteration wanders between states): the
+  // march flags them and reaches 8 and 9 degrees from the 5 degree solution.
+  const std::vector<Point> nodes = solver_nodes(naca_body(6));
+  const std::vector<double> targets{5.0, 6.0, 7.0, 8.0, 9.0};
+  auto points = run_sweep("a", nodes, config_at(1e5, 60), targets, SweepOptions{});
+  ASSERT_TRUE(points.has_value());
+  EXPECT_EQ((*points)[0].start, PointStart::Cold);
+  EXPECT_TRUE(solved((*points)[0]));
+  for (std::size_t i : {1u, 2u}) {
+    const SweepPoint& p = (*points)[i];
+    SCOPED_TRACE(targets[i]);
+    EXPECT_EQ(p.start, PointStart::Failed);
+    EXPECT_FALSE(p.result.converged);
+    // The values shown belong to the point's own angle, not to an
+    // intermediate sub-step point.
+    if (!p.error) {
+      EXPECT_NEAR(p.result.alpha_deg, targets[i], 1e-12);
+    }
+  }
+  for (std::size_t i : {3u, 4u}) {
+    const SweepPoint& p = (*points)[i];
+    SCOPED_TRACE(targets[i]);
+    EXPECT_TRUE(solved(p));
+    EXPECT_TRUE(p.start == PointStart::Warm || p.start == PointStart::SubStepped);
+  }
 }
 
 TEST(Sweep, IterationLimitFailsEveryPointHonestly) {
