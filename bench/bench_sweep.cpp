@@ -5,6 +5,7 @@
 // the sweep reached its points. Optional arguments: NACA designation,
 // Reynolds number, first and last angle, step.
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -23,6 +24,7 @@ namespace {
 
 struct Summary {
   double seconds = 0.0;
+  double cpu_seconds = 0.0;  // process CPU time: steadier than wall time on a shared machine
   double mean_iterations = 0.0;
   std::size_t converged = 0;
   std::size_t counts[4] = {0, 0, 0, 0};  // by PointStart
@@ -72,13 +74,16 @@ int main(int argc, char** argv) {
     SweepOptions options;
     options.warm_start = warm == 1;
     const auto t0 = Clock::now();
+    const std::clock_t c0 = std::clock();
     auto points = run_sweep("airfoil", nodes, config, targets, options);
     const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+    const double cpu = static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC;
     if (!points) {
       std::fprintf(stderr, "%s\n", points.error().to_string().c_str());
       return 1;
     }
     results[warm] = summarise(*points, seconds);
+    results[warm].cpu_seconds = cpu;
     if (verbose)
       for (const SweepPoint& p : *points)
         std::printf("%s %6.2f start %d conv %d it %3llu res %9.2e cl %8.4f cd %8.5f%s\n", warm ? "sweep" : "cold ",
@@ -91,8 +96,8 @@ int main(int argc, char** argv) {
   const char* names[2] = {"cold starts", "sweep"};
   for (int warm = 1; warm >= 0; --warm) {
     const Summary& s = results[warm];
-    std::printf("  %-12s %7.2f s  %6.2f iterations/point  converged %zu/%zu (%.1f%%)", names[warm], s.seconds,
-                s.mean_iterations, s.converged, targets.size(),
+    std::printf("  %-12s %7.2f s (cpu %6.2f s)  %6.2f iterations/point  converged %zu/%zu (%.1f%%)", names[warm],
+                s.seconds, s.cpu_seconds, s.mean_iterations, s.converged, targets.size(),
                 100.0 * static_cast<double>(s.converged) / static_cast<double>(targets.size()));
     if (warm == 1)
       std::printf("  [warm %zu, sub-stepped %zu, cold %zu, failed %zu]", s.counts[0], s.counts[1], s.counts[2],
