@@ -1,0 +1,81 @@
+#pragma once
+// Continuation sweeps: a list of operating points (angles or lift
+// coefficients) of one contour solved in turn, each warm-started from the
+// converged boundary layer of its neighbour, with bounded sub-stepping and a
+// cold start as fall-backs. The angle-independent work of the contour is done
+// once and shared by every point.
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "geometry/point.h"
+#include "viscous/driver.h"
+#include "viscous/state.h"
+#include "viscous/viscous_error.h"
+
+namespace velaro {
+
+// How a sweep point was reached.
+enum class PointStart : std::uint8_t {
+  Warm,        // re-solved from the converged neighbour in one step
+  SubStepped,  // reached from the converged neighbour through intermediate points
+  Cold,        // solved from a fresh boundary layer
+  Failed,      // none of the above converged
+};
+
+// One point of a sweep. result.iterations counts every Newton iteration
+// spent on the point: failed attempts, intermediate sub-step points and the
+// cold start included. A converged point holds its solution. A Failed point
+// without error holds the last iterate of the attempt that ended with the
+// smallest residual, with converged = false: numbers, not a solution. A
+// point with an error has no result (its coefficients are NaN): every attempt
+// diverged to non-finite values, its target was not finite, or the sweep was
+// stopped before or while solving it.
+struct SweepPoint {
+  double target = 0.0;     // requested alpha (degrees) or cl
+  OperPointResult result;  // alpha_deg, cl, cd, cm, cd_friction, cd_pressure, x_tr_*, iterations, residual, converged
+  PointStart start = PointStart::Cold;
+  std::optional<ViscousError> error;  // set when the point has no result
+};
+
+struct SweepOptions {
+  OperMode mode = OperMode::PrescribedAlpha;  // targets are angles (degrees) or lift coefficients
+  int max_substeps = 4;                       // bounded sub-stepping before the cold start
+  bool warm_start = true;                     // false: every point a cold start (for comparisons)
+};
+
+// Progress: called after each finished point with the number finished so far.
+using SweepProgress = std::function<void(std::size_t)>;
+
+// Runs a sweep over `targets` (any order; results come back in input order)
+// on the contour `nodes` (solver node order, as build_state_from_coords takes
+// them; the contour is checked and a blunt closing point dropped as
+// solve_body_oper_point does, so a cold start gives that function's result
+// bit for bit). Errors of the whole call (invalid contour or configuration)
+// are the unexpected value; per-point failures are flagged in the points.
+//
+// The march starts at the target nearest zero lift (the zero-lift angle of
+// the inviscid solution, or cl = 0) with a cold start and goes up through the
+// larger targets, then down from the start through the smaller ones. Each
+// point starts from the last converged point of its branch (Warm); failing
+// that, from the same state through 1, then 3 evenly spaced intermediate
+// points (up to max_substeps; SubStepped); failing that, from scratch (Cold).
+// A point that converges after failed ones also marches back over them from
+// its own solution. With warm_start false every point is a cold start.
+//
+// options.should_stop is polled; when it answers true the sweep stops and the
+// points not reached carry the error "viscous analysis interrupted". progress
+// is called on the calling thread.
+std::expected<std::vector<SweepPoint>, ViscousError> run_sweep(const std::string& name, std::span<const Point> nodes,
+                                                              const ViscousConfig& config,
+                                                              std::span<const double> targets,
+                                                              const SweepOptions& sweep_options,
+                                                              const DriverOptions& options = {},
+                                                              const SweepProgress& progress = {});
+
+}  // namespace velaro
