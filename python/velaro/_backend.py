@@ -115,7 +115,6 @@ from __future__ import annotations
 import math
 import os
 import threading
-from concurrent.futures import FIRST_COMPLETED, ThreadPoolExecutor, wait
 from dataclasses import dataclass, field, replace
 from typing import Callable, Literal, Optional, Sequence
 
@@ -125,12 +124,44 @@ import _velaro
 
 from . import _compressible
 
-#: Name of the engine module in use.
-ENGINE = "_velaro"
+
+def _load_engine():
+    """``velaro._engine``: from the package directory when installed, else
+    from a build tree, where CMake puts it in ``velaro/`` beside ``_velaro``
+    (the package itself then comes from the source tree)."""
+    try:
+        from . import _engine as engine  # type: ignore[attr-defined]
+
+        return engine
+    except ImportError as missing:
+        import glob
+        import importlib.machinery
+        import importlib.util
+        import sys
+
+        here = os.path.join(os.path.dirname(os.path.abspath(_velaro.__file__)), "velaro")
+        for suffix in importlib.machinery.EXTENSION_SUFFIXES:
+            for path in glob.glob(os.path.join(glob.escape(here), "_engine" + suffix)):
+                spec = importlib.util.spec_from_file_location(__package__ + "._engine", path)
+                if spec is None or spec.loader is None:
+                    continue
+                engine = importlib.util.module_from_spec(spec)
+                spec.loader.exec_module(engine)
+                sys.modules[spec.name] = engine
+                return engine
+        raise ImportError(
+            f"velaro._engine not found in the package nor beside _velaro ({here}); build the target _engine"
+        ) from missing
+
+
+_engine = _load_engine()
+
+#: Name of the engine module used for viscous analyses.
+ENGINE = "velaro._engine"
 #: Whether trip positions other than 1 (free transition) are honoured.
-FORCED_TRANSITION = False
+FORCED_TRANSITION = True
 #: Whether sweeps warm-start each point from the previous one.
-WARM_START = False
+WARM_START = True
 #: Default tolerance on a prescribed lift coefficient.
 CL_TOLERANCE = 1e-4
 #: Largest number of viscous evaluations spent on one prescribed lift coefficient.
@@ -474,38 +505,47 @@ def _inviscid_line(points: np.ndarray) -> tuple[float, float]:
 
 
 def _check_conditions(c: Conditions) -> None:
-    if (c.xtr_upper, c.xtr_lower) != (1.0, 1.0) and not FORCED_TRANSITION:
-        raise NotImplementedError(
-            f"forced transition (xtr={c.xtr_upper:g}, {c.xtr_lower:g}) is not available in the engine "
-            f"in use ({ENGINE}); only free transition, xtr=(1, 1), can be analysed"
-        )
+    # Trip positions are chord fractions; the engine refuses anything outside
+    # [0, 1] with a ValueError of its own, so only the adapter's part is here.
+    if not (0.0 <= c.xtr_upper <= 1.0 and 0.0 <= c.xtr_lower <= 1.0):
+        raise ValueError(f"trip positions must be chord fractions in [0, 1], got ({c.xtr_upper:g}, {c.xtr_lower:g})")
 
 
-def _record_from_dict(d: dict, alpha: float) -> PointRecord:
-    if not d["success"]:
-        return PointRecord(
-            alpha=float(alpha), cl=math.nan, cd=math.nan, cm=math.nan, cd_friction=math.nan,
-            cd_pressure=math.nan, x_tr_upper=math.nan, x_tr_lower=math.nan, iterations=int(d["iterations"]),
-            residual=math.nan, converged=False, error=str(d["error"]), start="failed",
-        )
-    # The requested angle, not the engine's echo of it (which may differ in
-    # the last bit after its conversion to radians and back).
-    return PointRecord(
-        alpha=float(alpha), cl=d["cl"], cd=d["cd"], cm=d["cm"], cd_friction=d["cd_friction"],
-        cd_pressure=d["cd_pressure"], x_tr_upper=d["x_tr_upper"], x_tr_lower=d["x_tr_lower"],
-        iterations=int(d["iterations"]), residual=d["residual"], converged=bool(d["converged"]),
-        start="cold",
+#: Text the engine gives the points a stop request left unsolved.
+_ENGINE_INTERRUPTED = "viscous analysis interrupted"
+
+
+def _task_dict(points: np.ndarray, mode: str, values: Sequence[float], c: Conditions, warm_start: bool = True) -> dict:
+    return {
+        "coords": points, "targets": np.asarray(values, dtype=np.float64), "mode": mode,
+        "reynolds": c.reynolds, "mach": c.mach, "ncrit": c.ncrit, "xtr_upper": c.xtr_upper,
+        "xtr_lower": c.xtr_lower, "max_iterations": c.max_iterations, "warm_start": warm_start,
+    }
+
+
+def _engine_sweeps(tasks: list, progress: ProgressCallback = None) -> list:
+    """The one call of the engine's sweeps (parallel on its worker pool)."""
+    return _engine.sweeps(tasks, progress=progress)
+
+
+def _record_from_engine(d: dict) -> SweepRecord:
+    names = _engine.START_NAMES
+    return SweepRecord(
+        mode=d["mode"], targets=d["targets"], alpha=d["alpha"], cl=d["cl"], cd=d["cd"], cm=d["cm"],
+        cd_friction=d["cd_friction"], cd_pressure=d["cd_pressure"], x_tr_upper=d["x_tr_upper"],
+        x_tr_lower=d["x_tr_lower"], residual=d["residual"], iterations=np.asarray(d["iterations"], dtype=np.int64),
+        converged=np.asarray(d["converged"], dtype=bool),
+        errors=["cancelled" if e == _ENGINE_INTERRUPTED else e for e in d["errors"]],
+        start=[names[int(k)] for k in d["start"]],
     )
 
 
 def _batch(points: np.ndarray, alphas: Sequence[float], c: Conditions) -> list[PointRecord]:
+    """Independent cold starts at several angles, in parallel."""
     if len(alphas) == 0:
         return []
-    out = _velaro.analyze_faithful_batch(
-        _flat(points), [float(a) for a in alphas], reynolds=c.reynolds, mach=c.mach, ncrit=c.ncrit,
-        max_iterations=c.max_iterations, re_type=1,
-    )
-    return [_record_from_dict(d, a) for d, a in zip(out, alphas)]
+    tasks = [_task_dict(points, "alpha", [float(a)], c, warm_start=False) for a in alphas]
+    return [_record_from_engine(d).point(0) for d in _engine_sweeps(tasks)]
 
 
 def _side(d: dict, side: str, nodes: np.ndarray, s_nodes: np.ndarray) -> SideArrays:
@@ -554,9 +594,19 @@ def _distributions(points: np.ndarray, alpha: float, c: Conditions) -> Optional[
     return Distributions(upper=upper, lower=lower, x=node_x, y=node_y, cp=cp)
 
 
+def _check_distributions(c: Conditions) -> None:
+    if (c.xtr_upper, c.xtr_lower) != (1.0, 1.0):
+        raise NotImplementedError(
+            "surface pressure and boundary-layer arrays are only available with free transition, xtr=(1, 1); "
+            "the coefficients of a tripped point are (call without distributions)"
+        )
+
+
 def point_at_alpha(points: np.ndarray, alpha: float, conditions: Conditions, distributions: bool = False) -> PointRecord:
-    """Viscous solution at one angle of attack (degrees)."""
+    """Viscous solution at one angle of attack (degrees), from a cold start."""
     _check_conditions(conditions)
+    if distributions:
+        _check_distributions(conditions)
     rec = _flag_point(points, _batch(points, [alpha], conditions)[0], conditions.mach)
     if distributions and rec.converged:
         rec.distributions = _distributions(points, alpha, conditions)
@@ -763,30 +813,59 @@ class _ClSolve:
 
 def _solve_cls(
     points: np.ndarray, targets: Sequence[float], c: Conditions, tol: float,
-    progress: ProgressCallback = None, cancel: Optional[threading.Event] = None,
+    seeds: Optional[Sequence[Optional[PointRecord]]] = None,
 ) -> list[PointRecord]:
-    """Angles for several lift coefficients; all targets advance together, one batch per round."""
+    """Angles for several lift coefficients by search on angle-of-attack
+    solutions; all targets advance together, one parallel batch per round.
+
+    ``seeds`` are points the engine's prescribed-lift mode already found
+    (one per target, or None): a converged one within the tolerance is the
+    answer, one outside it is the search's first point.
+    """
     alpha0, slope = _inviscid_line(points)
     slope *= 0.9  # the boundary layer lowers the lift slope a little
-    solves = [_ClSolve(t, alpha0 + t / slope, slope, tol, CL_MAX_EVALUATIONS) for t in targets]
-    finished = [False] * len(solves)
+    solves = []
+    for k, t in enumerate(targets):
+        seed = seeds[k] if seeds is not None else None
+        guess = alpha0 + t / slope
+        if seed is not None and seed.converged and math.isfinite(seed.alpha):
+            guess = seed.alpha
+        s = _ClSolve(t, guess, slope, tol, CL_MAX_EVALUATIONS)
+        if seed is not None and seed.converged and math.isfinite(seed.alpha) and math.isfinite(seed.cl):
+            s.record(seed)
+        solves.append(s)
     while True:
-        if cancel is not None and cancel.is_set():
-            break
         jobs: list[tuple[int, float]] = []
         for i, s in enumerate(solves):
             for a in s.propose():
                 jobs.append((i, a))
-        for i, s in enumerate(solves):
-            if not finished[i] and not any(j == i for j, _ in jobs):
-                finished[i] = True
-                if progress:
-                    progress(1)
         if not jobs:
             break
         for (i, _), rec in zip(jobs, _batch(points, [a for _, a in jobs], c)):
             solves[i].record(rec)
     return [s.result() for s in solves]
+
+
+def _refine_cls(task: SweepTask, rec: SweepRecord, tol: float = CL_TOLERANCE) -> None:
+    """Points of a prescribed-lift sweep that the engine did not bring within
+    ``tol`` of their target, searched for by angle (see :class:`_ClSolve`);
+    ``rec`` is updated in place."""
+    missed = [
+        i for i in range(len(rec.targets))
+        if rec.errors[i] != "cancelled"
+        and not (rec.converged[i] and abs(rec.cl[i] - rec.targets[i]) <= tol)
+    ]
+    if not missed:
+        return
+    seeds = [rec.point(i) for i in missed]
+    found = _solve_cls(task.points, [float(rec.targets[i]) for i in missed], task.conditions, tol, seeds)
+    for i, p in zip(missed, found):
+        for name in _FLOAT_COLUMNS:
+            getattr(rec, name)[i] = getattr(p, name)
+        rec.iterations[i] = p.iterations
+        rec.converged[i] = p.converged
+        rec.errors[i] = p.error
+        rec.start[i] = p.start
 
 
 def point_at_cl(
@@ -798,14 +877,15 @@ def point_at_cl(
     the record has ``converged`` False and an error saying why.
     """
     _check_conditions(conditions)
-    rec = _flag_point(points, _solve_cls(points, [cl], conditions, tolerance)[0], conditions.mach)
+    if distributions:
+        _check_distributions(conditions)
+    task = SweepTask(points=points, mode="cl", values=np.array([float(cl)]), conditions=conditions)
+    sweep_rec = _record_from_engine(_engine_sweeps([_task_dict(points, "cl", [float(cl)], conditions)])[0])
+    _refine_cls(task, sweep_rec, tolerance)
+    rec = _flag_point(points, sweep_rec.point(0), conditions.mach)
     if distributions and rec.converged:
         rec.distributions = _distributions(points, rec.alpha, conditions)
     return rec
-
-
-def _chunk_size() -> int:
-    return max(8, 4 * (os.cpu_count() or 1))
 
 
 class SweepInterrupted(KeyboardInterrupt):
@@ -820,97 +900,93 @@ class SweepInterrupted(KeyboardInterrupt):
         self.partial = partial
 
 
-def _cancelled(alpha: float) -> PointRecord:
-    return _record_from_dict({"success": False, "error": "cancelled", "iterations": 0}, alpha)
-
-
-def _completed(task: SweepTask, done: Sequence[PointRecord]) -> SweepRecord:
+def _all_cancelled(task: SweepTask) -> SweepRecord:
     values = np.asarray(task.values, dtype=np.float64)
-    recs = list(done)[: len(values)]
-    if task.mode == "cl":
-        recs = [replace(r, cl_target=float(v)) for r, v in zip(recs, values)]
-        rest = [replace(_cancelled(math.nan), cl_target=float(v)) for v in values[len(recs):]]
-    else:
-        rest = [_cancelled(a) for a in values[len(recs):]]
-    return SweepRecord.from_points(task.mode, values, recs + rest)
+    n = len(values)
+    nan = np.full(n, math.nan)
+    return SweepRecord(
+        mode=task.mode, targets=values, alpha=values.copy() if task.mode == "alpha" else nan.copy(),
+        **{name: nan.copy() for name in _FLOAT_COLUMNS if name != "alpha"},
+        iterations=np.zeros(n, dtype=np.int64), converged=np.zeros(n, dtype=bool),
+        errors=["cancelled"] * n, start=["failed"] * n,
+    )
+
+
+def _cancel_unrefined(task: SweepTask, rec: SweepRecord) -> None:
+    """Marks the points of a prescribed-lift record that are not within the
+    tolerance as cancelled (their search was interrupted)."""
+    if task.mode != "cl":
+        return
+    for i in range(len(rec.targets)):
+        if rec.errors[i] is None and not (rec.converged[i] and abs(rec.cl[i] - rec.targets[i]) <= CL_TOLERANCE):
+            rec.converged[i] = False
+            rec.errors[i] = "cancelled"
+
+
+def _run(tasks: Sequence[SweepTask], progress: ProgressCallback) -> list[SweepRecord]:
+    """One engine call for all tasks, then the prescribed-lift refinements."""
+    try:
+        out = _engine_sweeps([_task_dict(t.points, t.mode, t.values, t.conditions) for t in tasks], progress)
+    except _engine.SweepInterrupted as stop:
+        partial = [_record_from_engine(d) for d in stop.partial]
+        for t, r in zip(tasks, partial):
+            _cancel_unrefined(t, r)
+        raise SweepInterrupted(partial) from None
+    records = [_record_from_engine(d) for d in out]
+    try:
+        for t, r in zip(tasks, records):
+            if t.mode == "cl":
+                _refine_cls(t, r)
+    except KeyboardInterrupt:
+        for t, r in zip(tasks, records):
+            _cancel_unrefined(t, r)
+        raise SweepInterrupted(records) from None
+    return records
 
 
 def sweep(
     task: SweepTask,
     progress: ProgressCallback = None,
     cancel: Optional[threading.Event] = None,
-    sink: Optional[list] = None,
 ) -> SweepRecord:
     """Run one sweep (see the module notes); results in input order.
 
-    ``sink``, when given, receives each finished point as soon as its chunk
-    is done (angle sweeps), so that a caller can keep them on an interrupt.
-    The supercritical flags are left unset (None): :func:`sweeps` sets them,
-    with one inviscid batch per contour.
+    ``cancel``, when set before the sweep starts, marks every point
+    cancelled.  The supercritical flags are left unset (None): :func:`sweeps`
+    sets them, with one inviscid batch per contour.  Ctrl-C raises
+    :class:`SweepInterrupted`.
     """
     _check_conditions(task.conditions)
-    values = np.asarray(task.values, dtype=np.float64)
-    if task.mode == "cl":
-        recs = _solve_cls(task.points, values.tolist(), task.conditions, CL_TOLERANCE, progress, cancel)
-        if cancel is not None and cancel.is_set():
-            recs = [r if r.converged else replace(r, error="cancelled") for r in recs]
-        return SweepRecord.from_points("cl", values, recs)
-    recs: list[PointRecord] = sink if sink is not None else []
-    size = _chunk_size()
-    for lo in range(0, len(values), size):
-        if cancel is not None and cancel.is_set():
-            break
-        chunk = values[lo : lo + size].tolist()
-        recs.extend(_batch(task.points, chunk, task.conditions))
-        if progress:
-            progress(len(chunk))
-    return _completed(task, recs)
+    if cancel is not None and cancel.is_set():
+        return _all_cancelled(task)
+    return _run([task], progress)[0]
 
 
 def sweeps(tasks: Sequence[SweepTask], workers: Optional[int] = None, progress: ProgressCallback = None) -> list[SweepRecord]:
-    """Run independent sweeps in parallel threads; results in task order.
+    """Run independent sweeps in parallel; results in task order.
 
-    The engine releases the interpreter lock while it computes, so the
-    threads run concurrently.  The calling thread only waits, in short
-    intervals, so that Ctrl-C reaches it at once: it then cancels the
-    remaining chunks and raises :class:`SweepInterrupted` (a
-    ``KeyboardInterrupt``) with the points finished so far.  Chunks already
-    running finish in the background and are discarded.  The records come
-    back with their supercritical flags set (:func:`_flag_sweeps`).
+    The engine runs the sweeps of one call in parallel on its worker pool
+    (one thread per processor) with the interpreter lock released;
+    ``workers`` limits how many tasks go to the engine at once.
+    ``progress`` is called on the calling thread.  On Ctrl-C the engine
+    stops within a moment and :class:`SweepInterrupted` (a
+    ``KeyboardInterrupt``) is raised with the points finished so far.  The
+    records come back with their supercritical flags set
+    (:func:`_flag_sweeps`).
     """
     for t in tasks:
         _check_conditions(t.conditions)
     if not tasks:
         return []
-    n = workers or min(len(tasks), max(1, os.cpu_count() or 1))
-    cancel = threading.Event()
-    sinks: list[list] = [[] for _ in tasks]
-    futures: list = []
-    pool = ThreadPoolExecutor(max_workers=max(1, n), thread_name_prefix="velaro-sweep")
-    try:
-        for t, sink in zip(tasks, sinks):
-            futures.append(pool.submit(sweep, t, progress, cancel, sink))
-        pending = set(futures)
-        while pending:
-            _, pending = wait(pending, timeout=0.1, return_when=FIRST_COMPLETED)
-        records = [f.result() for f in futures]
-        _flag_sweeps(tasks, records)
-        return records
-    except KeyboardInterrupt as exc:
-        cancel.set()
-        pool.shutdown(wait=False, cancel_futures=True)
-        partial = []
-        for i, (t, sink) in enumerate(zip(tasks, sinks)):
-            f = futures[i] if i < len(futures) else None
-            if f is not None and f.done() and not f.cancelled() and f.exception() is None:
-                partial.append(f.result())
-            else:
-                partial.append(_completed(t, list(sink)))
-        _flag_sweeps(tasks, partial)
-        raise SweepInterrupted(partial) from exc
-    except BaseException:
-        cancel.set()
-        pool.shutdown(wait=False, cancel_futures=True)
-        raise
-    finally:
-        pool.shutdown(wait=False)
+    size = len(tasks) if workers is None else max(1, int(workers))
+    records: list[SweepRecord] = []
+    for lo in range(0, len(tasks), size):
+        try:
+            records.extend(_run(tasks[lo : lo + size], progress))
+        except SweepInterrupted as stop:
+            partial = records + list(stop.partial)
+            partial += [_all_cancelled(t) for t in tasks[len(partial):]]
+            _flag_sweeps(tasks, partial)
+            raise SweepInterrupted(partial) from None
+    _flag_sweeps(tasks, records)
+    return records

@@ -241,14 +241,13 @@ class TestSweeps:
             paneled.polar(**kwargs)
 
 
-def test_interrupt_keeps_the_finished_points(paneled, monkeypatch):
+def test_interrupt_keeps_the_finished_points(paneled):
     import os
     import signal
     import time
 
-    monkeypatch.setattr(_backend, "_chunk_size", lambda: 2)
     alphas = np.arange(-4.0, 12.0, 0.25)
-    # Ctrl-C shortly after the first chunk has finished, however fast or
+    # Ctrl-C shortly after the first points have finished, however fast or
     # loaded the machine is.
     timer = threading.Timer(0.05, lambda: os.kill(os.getpid(), signal.SIGINT))
 
@@ -271,6 +270,7 @@ def test_interrupt_keeps_the_finished_points(paneled, monkeypatch):
         assert len(p) == len(alphas)
         done = p.converged | np.array([e is None or e != "cancelled" for e in p.errors])
         assert 0 < done.sum() < len(alphas)  # some finished, some were cancelled
-        # The finished rows are the real results.
+        # The finished rows are the real results (the same solutions, reached
+        # along another path of warm starts: to the Newton tolerance).
         alone = paneled.polar(alpha=p.alpha[p.converged], re=p.re)
-        np.testing.assert_array_equal(alone.cl, p.cl[p.converged])
+        np.testing.assert_allclose(alone.cl, p.cl[p.converged], rtol=0, atol=1e-4)

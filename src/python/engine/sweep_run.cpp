@@ -47,10 +47,19 @@ SweepOutcome solve_task(Run& run, std::size_t i) {
   };
   SweepOutcome out;
   auto points = standin_run_sweep("airfoil", task.nodes, task.config, task.targets, task.options, options, progress);
-  if (points)
+  if (points) {
     out.points = std::move(*points);
-  else
+  } else {
+    // The whole sweep failed (its contour could not be set up): every point
+    // carries the error.
     out.error = points.error().to_string();
+    out.points.resize(task.targets.size());
+    for (std::size_t k = 0; k < out.points.size(); ++k) {
+      out.points[k].target = task.targets[k];
+      out.points[k].start = PointStart::Failed;
+      out.points[k].error = points.error();
+    }
+  }
   out.finished = true;
   return out;
 }
@@ -62,7 +71,14 @@ void work(const std::shared_ptr<Run>& run) {
       try {
         out = solve_task(*run, i);
       } catch (const std::exception& e) {  // allocation failure and the like
+        out = SweepOutcome{};
         out.error = std::string("internal error: ") + e.what();
+        out.points.resize(run->tasks[i].targets.size());
+        for (std::size_t k = 0; k < out.points.size(); ++k) {
+          out.points[k].target = run->tasks[i].targets[k];
+          out.points[k].start = PointStart::Failed;
+          out.points[k].error = ViscousError::message(*out.error);
+        }
         out.finished = true;
       }
     }
