@@ -59,10 +59,38 @@ std::expected<Eigen::MatrixXd, InviscidError> mass_defect_matrix_with_wake(const
   if (wake_apanel.size() != nw) return std::unexpected(InviscidError::spline_failed("wake_x and wake_apanel must have the same length"));
 
   if (nw == 0) return mass_defect_matrix(system);
+  if (system.geometry.n == 0) return Eigen::MatrixXd(0, 0);
+  return mass_defect_matrix_with_wake(system, airfoil_mass_sources(system), wake_x, wake_y, wake_nx, wake_ny,
+                                      wake_apanel);
+}
 
+Eigen::MatrixXd airfoil_mass_sources(const FactorizedSystem& system) {
+  const std::size_t n = system.geometry.n;
+  Eigen::MatrixXd b = Eigen::MatrixXd::Zero(idx(n + 1), idx(n));
+  if (n > 0) airfoil_mass_rhs(system, b);
+  return b;
+}
+
+std::expected<Eigen::MatrixXd, InviscidError> mass_defect_matrix_with_wake(const FactorizedSystem& system,
+                                                                        const Eigen::MatrixXd& airfoil_sources,
+                                                                        std::span<const double> wake_x,
+                                                                        std::span<const double> wake_y,
+                                                                        std::span<const double> wake_nx,
+                                                                        std::span<const double> wake_ny,
+                                                                        std::span<const double> wake_apanel) {
+  const std::size_t nw = wake_x.size();
+  if (wake_y.size() != nw || wake_nx.size() != nw || wake_ny.size() != nw || wake_apanel.size() != nw)
+    return mass_defect_matrix_with_wake(system, wake_x, wake_y, wake_nx, wake_ny, wake_apanel);  // names the pair
   const AirfoilGeometry& g = system.geometry;
   const std::size_t n = g.n;
   const std::size_t nt = n + nw;
+  if (airfoil_sources.rows() != idx(n + 1) || airfoil_sources.cols() != idx(n))
+    return std::unexpected(InviscidError::spline_failed("airfoil mass sources do not match the airfoil system"));
+  if (nw == 0) {
+    auto sol = system.solve(airfoil_sources);
+    if (!sol) return std::unexpected(sol.error());
+    return Eigen::MatrixXd(sol->topRows(idx(n)));
+  }
   if (n == 0) return Eigen::MatrixXd(0, 0);
 
   // Combined node arrays, airfoil then wake.
@@ -83,7 +111,7 @@ std::expected<Eigen::MatrixXd, InviscidError> mass_defect_matrix_with_wake(const
   // the stream function of the unit wake mass at each airfoil node; the
   // sharp-edge row and the Kutta row stay zero.
   Eigen::MatrixXd b = Eigen::MatrixXd::Zero(idx(n + 1), idx(nt));
-  airfoil_mass_rhs(system, b);
+  b.leftCols(idx(n)) = airfoil_sources;
   for (std::size_t i = 0; i < n; ++i) {
     const WakePanelInfluence r = wake_panel_influence(ax, ay, aap, g.x[i], g.y[i], g.nx[i], g.ny[i], n, i);
     for (std::size_t k = 0; k < nw; ++k) b(idx(i), idx(n + k)) = -r.dzdm[n + k];

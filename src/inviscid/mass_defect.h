@@ -30,4 +30,22 @@ std::expected<Eigen::MatrixXd, InviscidError> mass_defect_matrix_with_wake(const
                                                                         std::span<const double> wake_ny,
                                                                         std::span<const double> wake_apanel);
 
+// Right-hand sides of the airfoil columns, (n+1) x n: minus the stream
+// function of each unit nodal mass at each node (the sharp-edge row and the
+// Kutta row as the system wants them). They depend on the geometry alone, so
+// a run over many angles of one contour computes them once.
+Eigen::MatrixXd airfoil_mass_sources(const FactorizedSystem& system);
+
+// mass_defect_matrix_with_wake with the airfoil columns' right-hand sides
+// given (airfoil_mass_sources of the same system): the same matrix, bit for
+// bit, without recomputing the airfoil influences. Sources of the wrong shape
+// are refused.
+std::expected<Eigen::MatrixXd, InviscidError> mass_defect_matrix_with_wake(const FactorizedSystem& system,
+                                                                        const Eigen::MatrixXd& airfoil_sources,
+                                                                        std::span<const double> wake_x,
+                                                                        std::span<const double> wake_y,
+                                                                        std::span<const double> wake_nx,
+                                                                        std::span<const double> wake_ny,
+                                                                        std::span<const double> wake_apanel);
+
 }  // namespace velaro

@@ -149,6 +149,15 @@ std::expected<OperPointResult, ViscousError> solve_operating_point_from_state(Vi
   // stagnation point also gets the matching inviscid part.
   hold_first_station_speeds(state);
 
+  return iterate_operating_point(state, config, options);
+}
+
+std::expected<OperPointResult, ViscousError> iterate_operating_point(ViscousState& state, const ViscousConfig& config,
+                                                                   const DriverOptions& options) {
+  const InstalledSwitches switches(options.switches ? &*options.switches : nullptr);
+  const auto nt = static_cast<Eigen::Index>(state.node_count() + state.wake_count());
+  if (!state.dij_built || !state.dij_current || state.dij.rows() != nt || state.dij.cols() != nt)
+    return std::unexpected(ViscousError::message("viscous state is not set up for the iteration"));
   // The trace lines of the switches of this call come from an observer; with
   // no switch set there is none.
   TracePrinter printer;

@@ -92,6 +92,14 @@ std::expected<OperPointResult, ViscousError> solve_operating_point_from_state(Vi
                                                                            const ViscousConfig& config,
                                                                            const DriverOptions& options = {});
 
+// The Newton iteration alone, on a state whose set-up is complete: inviscid
+// speeds at its angle, wake, rows and the influence matrix current (as
+// solve_operating_point_from_state leaves them before its first iteration, or
+// a restart from a converged state prepares them). Same results and errors as
+// solve_operating_point_from_state.
+std::expected<OperPointResult, ViscousError> iterate_operating_point(ViscousState& state, const ViscousConfig& config,
+                                                                   const DriverOptions& options = {});
+
 // Set-up and iteration of one operating point of `body` at alpha_deg.
 std::expected<OperPointResult, ViscousError> solve_body_oper_point(const Body& body, const ViscousConfig& config,
                                                                  double alpha_deg, const DriverOptions& options = {});

@@ -1,0 +1,227 @@
+// Continuation sweeps over angles of attack or lift coefficients: the march
+// starts at the target nearest zero lift and goes outward both ways, each
+// point warm-started from the last converged point of its branch.
+#include "viscous/sweep.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numeric>
+#include <utility>
+
+#include "common/angles.h"
+#include "viscous/continuation.h"
+
+namespace velaro {
+
+namespace {
+
+constexpr const char* kInterrupted = "viscous analysis interrupted";
+
+bool is_interruption(const ViscousError& e) { return e.kind == ViscousError::Kind::Message && e.text == kInterrupted; }
+
+// The target a state was converged at, in the sweep's units.
+double target_of(const ViscousState& state, OperMode mode) {
+  return mode == OperMode::PrescribedAlpha ? state.alpha * kRadToDeg : state.cl_spec;
+}
+
+// A point without a result: coefficients NaN so that nothing passes for one.
+OperPointResult no_result(double target, OperMode mode) {
+  constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+  OperPointResult r;
+  r.alpha_deg = mode == OperMode::PrescribedAlpha ? target : nan;
+  r.cl = mode == OperMode::PrescribedCl ? target : nan;
+  r.cd = r.cm = r.cd_friction = r.cd_pressure = nan;
+  r.x_tr_upper = r.x_tr_lower = r.residual = r.reynolds_eff = nan;
+  r.converged = false;
+  return r;
+}
+
+// A point the sweep did not reach because it was stopped.
+SweepPoint not_reached(double target, OperMode mode) {
+  SweepPoint p;
+  p.target = target;
+  p.start = PointStart::Failed;
+  p.result = no_result(target, mode);
+  p.error = ViscousError::message(kInterrupted);
+  return p;
+}
+
+class Sweep {
+ public:
+  Sweep(const PreparedContour& contour, const ViscousConfig& config, const SweepOptions& sweep_options,
+        const DriverOptions& options)
+      : contour_(contour), config_(config), sweep_(sweep_options), options_(options) {}
+
+  bool interrupted() const { return interrupted_; }
+
+  // Solves one point. `last` is the last converged state of the branch (none
+  // at the start of a sweep or with warm starts off); on convergence it is
+  // replaced by the new solution.
+  SweepPoint solve(double target, std::optional<ViscousState>& last) {
+    SweepPoint point;
+    point.target = target;
+    spent_ = 0;
+    if (options_.should_stop && options_.should_stop()) return interrupt(point);
+    // Every Newton iteration spent on the point, failed attempts and
+    // intermediate points included.
+    spent_ = 0;
+    best_.reset();
+    error_.reset();
+
+    if (sweep_.warm_start && last) {
+      ViscousState state = *last;
+      if (attempt(solve_warm(contour_, state, sweep_.mode, target, config_, options_)))
+        return converged(point, PointStart::Warm, std::move(state), last);
+      if (interrupted_) return interrupt(point);
+
+      // Smaller steps from the same converged state: 1, 3, 7, ... evenly
+      // spaced intermediate points, at most max_substeps of them.
+      const double from = target_of(*last, sweep_.mode);
+      for (int m = 1; m <= sweep_.max_substeps; m = 2 * m + 1) {
+        state = *last;
+        bool reached = true;
+        for (int k = 1; k <= m && reached; ++k) {
+          const double step = from + (target - from) * static_cast<double>(k) / static_cast<double>(m + 1);
+          reached = attempt(solve_warm(contour_, state, sweep_.mode, step, config_, options_));
+        }
+        if (interrupted_) return interrupt(point);
+        if (reached && attempt(solve_warm(contour_, state, sweep_.mode, target, config_, options_)))
+          return converged(point, PointStart::SubStepped, std::move(state), last);
+        if (interrupted_) return interrupt(point);
+      }
+    }
+
+    ViscousState state = cold_state(contour_, sweep_.mode, target);
+    if (attempt(solve_cold(contour_, state, config_, options_)))
+      return converged(point, PointStart::Cold, std::move(state), last);
+    if (interrupted_) return interrupt(point);
+
+    // Failed: the unconverged iterate with the smallest residual stands as
+    // the point's values, flagged; with none finite the point has no result.
+    point.start = PointStart::Failed;
+    if (best_) {
+      point.result = *best_;
+    } else {
+      point.result = no_result(target, sweep_.mode);
+      point.error = error_ ? *error_ : ViscousError::message("viscous iteration diverged: non-finite result");
+    }
+    point.result.converged = false;
+    point.result.iterations = spent_;
+    return point;
+  }
+
+
+ private:
+  SweepPoint interrupt(SweepPoint point) {
+    interrupted_ = true;
+    point.start = PointStart::Failed;
+    point.result = no_result(point.target, sweep_.mode);
+    point.result.iterations = spent_;
+    point.error = ViscousError::message(kInterrupted);
+    return point;
+  }
+
+  // Books one solve; true when it converged.
+  bool attempt(const std::expected<OperPointResult, ViscousError>& r) {
+    if (!r) {
+      if (is_interruption(r.error())) interrupted_ = true;
+      error_ = r.error();
+      return false;
+    }
+    spent_ += r->iterations;
+    if (r->converged) {
+      last_result_ = *r;
+      return true;
+    }
+    if (!best_ || r->residual < best_->residual) best_ = *r;
+    return false;
+  }
+
+  SweepPoint converged(SweepPoint point, PointStart start, ViscousState state, std::optional<ViscousState>& last) {
+    point.start = start;
+    point.result = last_result_;
+    point.result.iterations = spent_;
+    if (sweep_.warm_start) last = std::move(state);
+    return point;
+  }
+
+  const PreparedContour& contour_;
+  const ViscousConfig& config_;
+  const SweepOptions& sweep_;
+  const DriverOptions& options_;
+  std::uint64_t spent_ = 0;
+  std::optional<OperPointResult> best_;
+  std::optional<ViscousError> error_;
+  OperPointResult last_result_;
+  bool interrupted_ = false;
+};
+
+}  // namespace
+
+std::expected<std::vector<SweepPoint>, ViscousError> run_sweep(const std::string& name, std::span<const Point> nodes,
+                                                              const ViscousConfig& config,
+                                                              std::span<const double> targets,
+                                                              const SweepOptions& sweep_options,
+                                                              const DriverOptions& options,
+                                                              const SweepProgress& progress) {
+  if (sweep_options.mode != OperMode::PrescribedAlpha && sweep_options.mode != OperMode::PrescribedCl)
+    return std::unexpected(ViscousError::message("sweep mode must be prescribed alpha or prescribed cl"));
+  auto contour = prepare_contour(name, nodes, config);
+  if (!contour) return std::unexpected(contour.error());
+
+  std::vector<SweepPoint> points(targets.size());
+  std::size_t finished = 0;
+  const auto finish = [&](std::size_t i, SweepPoint point) {
+    points[i] = std::move(point);
+    ++finished;
+    if (progress) progress(finished);
+  };
+
+  // Non-finite targets cannot be placed on the march: they are refused one
+  // by one. The others are marched in increasing order from the one nearest
+  // zero lift, first upward, then downward from the same start.
+  std::vector<std::size_t> order;
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    if (std::isfinite(targets[i])) {
+      order.push_back(i);
+      continue;
+    }
+    SweepPoint p;
+    p.target = targets[i];
+    p.start = PointStart::Failed;
+    p.result = no_result(targets[i], sweep_options.mode);
+    p.error = ViscousError::message(sweep_options.mode == OperMode::PrescribedAlpha ? "Angle of attack must be finite"
+                                                                                    : "Lift coefficient must be finite");
+    finish(i, std::move(p));
+  }
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return targets[a] < targets[b]; });
+  if (order.empty()) return points;
+
+  const double centre =
+      sweep_options.mode == OperMode::PrescribedAlpha ? contour->alpha_zero_lift * kRadToDeg : 0.0;
+  std::size_t start = 0;
+  for (std::size_t k = 1; k < order.size(); ++k)
+    if (std::abs(targets[order[k]] - centre) < std::abs(targets[order[start]] - centre)) start = k;
+
+  Sweep sweep(*contour, config, sweep_options, options);
+  std::optional<ViscousState> last;
+  std::optional<ViscousState> at_start;
+  const auto visit = [&](std::size_t k) {
+    const std::size_t i = order[k];
+    if (sweep.interrupted()) {
+      finish(i, not_reached(targets[i], sweep_options.mode));
+      return;
+    }
+    finish(i, sweep.solve(targets[i], last));
+  };
+  for (std::size_t k = start; k < order.size(); ++k) {
+    visit(k);
+    if (k == start) at_start = last;
+  }
+  last = std::move(at_start);
+  for (std::size_t k = start; k-- > 0;) visit(k);
+  return points;
+}
+
+}  // namespace velaro
