@@ -9,10 +9,11 @@
 #include <thread>
 #include <utility>
 
-#include "python/engine/standin_sweep.h"
 #include "python/interrupts.h"
 #include "python/worker_pool.h"
+#include "boundary_layer/diagnostics.h"
 #include "viscous/driver.h"
+#include "viscous/sweep.h"
 
 namespace velaro::python::engine {
 namespace {
@@ -45,8 +46,10 @@ SweepOutcome solve_task(Run& run, std::size_t i) {
   const SweepProgress progress = [&run, i](std::size_t n) {
     run.points_done[i].store(n, std::memory_order_relaxed);
   };
+  // The switch snapshot covers the contour's set-up as well as every point.
+  const InstalledSwitches switches(options.switches ? &*options.switches : nullptr);
   SweepOutcome out;
-  auto points = standin_run_sweep("airfoil", task.nodes, task.config, task.targets, task.options, options, progress);
+  auto points = run_sweep("airfoil", task.nodes, task.config, task.targets, task.options, options, progress);
   if (points) {
     out.points = std::move(*points);
   } else {
