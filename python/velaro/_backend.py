@@ -148,6 +148,7 @@ def _load_engine():
                 engine = importlib.util.module_from_spec(spec)
                 spec.loader.exec_module(engine)
                 sys.modules[spec.name] = engine
+                setattr(sys.modules[__package__], "_engine", engine)
                 return engine
         raise ImportError(
             f"velaro._engine not found in the package nor beside _velaro ({here}); build the target _engine"
