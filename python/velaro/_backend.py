@@ -1,10 +1,11 @@
 """The one place where the package calls the compiled engine.
 
 Everything else in :mod:`velaro` talks to the engine through the functions
-and records of this module, never to an extension module directly.  Today the
-engine is the flat module ``_velaro`` (lists in, dictionaries out, one cold
-start per angle).  A richer engine module, ``velaro._engine``, is planned;
-when it exists, only this file changes.
+and records of this module, never to an extension module directly.  Two
+engine modules serve it: ``velaro._engine``, the package's own (continuation
+sweeps, numpy arrays in and out), for every viscous analysis, and the flat
+module ``_velaro`` (lists in, dictionaries out) for geometry, the inviscid
+solutions and the boundary-layer arrays.
 
 What the engine must provide
 ============================
@@ -43,19 +44,19 @@ Viscous, one operating point
 
 Viscous, sweeps
     ``sweep(task, progress, cancel) -> SweepRecord``: one ordered list of
-    angles or of lift coefficients at one set of conditions.  The engine is
-    expected to march from near zero lift outward in both directions, warm
-    starting each point from the last converged one, retrying a failed point
-    with sub-steps and then cold, and to record per point how it was reached
-    (``"warm"``, ``"substep"``, ``"cold"``, ``"failed"``).  Results come back
-    in input order.
+    angles or of lift coefficients at one set of conditions.  The engine
+    marches from near zero lift outward in both directions, warm starting
+    each point from the last converged one, retrying a failed point with
+    sub-steps and then cold, and records per point how it was reached
+    (``"warm"``, ``"substepped"``, ``"cold"``, ``"failed"``).  Results come
+    back in input order.
     ``sweeps(tasks, workers, progress) -> list[SweepRecord]``: independent
     sweeps (several Reynolds or Mach numbers, several contours) run in
     parallel, the interpreter lock released for the whole computation.
-    ``progress(n)`` is called (from any thread) with the number of points
-    just finished; ``cancel`` is a :class:`threading.Event` that stops the
-    remaining work.  A Ctrl-C in the calling thread must stop the run
-    promptly and raise ``KeyboardInterrupt``.
+    ``progress(n)`` is called on the calling thread with the number of
+    points just finished; a Ctrl-C in the calling thread stops the run
+    promptly and raises :class:`SweepInterrupted` (a ``KeyboardInterrupt``)
+    with the points finished so far.
 
 Conventions of every viscous record: ``converged`` is the engine's own
 verdict; the coefficients are those of the final iterate (the package turns
@@ -71,25 +72,36 @@ Capabilities
     :data:`FORCED_TRANSITION` and :data:`WARM_START` tell the package what the
     engine in use can do.
 
-How the present engine (``_velaro``) is used
-============================================
-* Every viscous evaluation goes through ``analyze_faithful_batch``, even a
-  single point, because the batch releases the interpreter lock.
-* A prescribed lift coefficient is reached by solving for the angle with
-  converged points only (see :class:`_ClSolve`): secant steps, then
+How the engines are used
+========================
+* ``velaro._engine`` is found in the package directory (installed), or else
+  in ``velaro/`` beside ``_velaro`` (a CMake build tree, with the package
+  from the source tree): see :func:`_load_engine`.
+* Every viscous evaluation is an engine sweep (:func:`_engine_sweeps`).
+  Polars are one warm-started sweep each, all tasks of a call in one engine
+  call (``workers`` only limits how many go in at once).  A single point
+  (``analyze``) is a one-point sweep, a cold start.  Several independent cold
+  starts (the angle search below) are one-point sweeps in one parallel call.
+* A prescribed lift coefficient is first solved in the engine's
+  prescribed-lift mode.  The engine converges on its Newton residual, which
+  leaves the lift some 1e-3 from the target, and it may report a point
+  converged whose lift is further off; any point not within the tolerance is
+  refined by searching the angle with converged angle solutions (see
+  :class:`_ClSolve`), starting from the engine's point: secant steps, then
   regula falsi with bisection safeguards once a bracket is found, spread
   retries around angles that failed to converge, and a parabolic search for
-  the lift maximum when the target may lie beyond it.  All pending targets of
-  a sweep advance together, one batch per round, so they run in parallel.
-* Sweeps are cut into chunks so that progress can be reported and a cancel
-  honoured between chunks; every point is a cold start.
-* Boundary-layer arrays come from ``get_bl_distribution``, which solves the
-  point again.  Its first row per side is a placeholder at the stagnation
-  point and is dropped; the arc length is measured along the panels from the
-  stagnation point, which is placed between the two nodes that straddle it
-  by linear interpolation of the edge velocity.
-* Forced transition is not available: any trip position other than 1 raises
-  ``NotImplementedError``.
+  the lift maximum when the target may lie beyond it.  All pending targets
+  of a sweep advance together, one parallel engine call per round.
+* Trip positions go to the engine as they are (chord fractions, 1 = free).
+  The engine refuses values outside [0, 1] with ValueError.
+* Points that an interrupt left unsolved carry ``error="cancelled"``.
+* Boundary-layer arrays come from ``_velaro.get_bl_distribution``, which
+  solves the point again from a cold start and knows no trips, so
+  ``distributions`` needs free transition (NotImplementedError otherwise).
+  Its first row per side is a placeholder at the stagnation point and is
+  dropped; the arc length is measured along the panels from the stagnation
+  point, which is placed between the two nodes that straddle it by linear
+  interpolation of the edge velocity.
 * ``analyze_inviscid_batch`` knows no Mach number.  At M > 0 the adapter
   corrects its nodal Cp with the Karman-Tsien rule and integrates lift and
   moment of the corrected pressure itself, with the solver's own integral
