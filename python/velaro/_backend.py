@@ -3,9 +3,10 @@
 Everything else in :mod:`velaro` talks to the engine through the functions
 and records of this module, never to an extension module directly.  Two
 engine modules serve it: ``velaro._engine``, the package's own (continuation
-sweeps, numpy arrays in and out), for every viscous analysis, and the flat
-module ``_velaro`` (lists in, dictionaries out) for geometry, the inviscid
-solutions and the boundary-layer arrays.
+sweeps and boundary layers, numpy arrays in and out), for every viscous
+analysis, and the flat
+module ``_velaro`` (lists in, dictionaries out) for geometry and the
+inviscid solutions.
 
 What the engine must provide
 ============================
@@ -37,8 +38,7 @@ Viscous, one operating point
     trailing edge, and the surface pressure at every node: per side the arc
     length from the stagnation point, x, y, edge velocity, θ, δ*, H, cf and
     the first boundary-layer variable (ñ at laminar stations, √Cτ at
-    turbulent ones; :class:`SideArrays` ``amplification`` and ``shear``,
-    which ``_velaro`` cannot supply).  ``point_at_cl`` returns a converged
+    turbulent ones; :class:`SideArrays` ``amplification`` and ``shear``).  ``point_at_cl`` returns a converged
     point within ``tolerance`` of the target, or an unconverged record whose
     ``error`` says why.
 
@@ -95,13 +95,13 @@ How the engines are used
 * Trip positions go to the engine as they are (chord fractions, 1 = free).
   The engine refuses values outside [0, 1] with ValueError.
 * Points that an interrupt left unsolved carry ``error="cancelled"``.
-* Boundary-layer arrays come from ``_velaro.get_bl_distribution``, which
-  solves the point again from a cold start and knows no trips, so
-  ``distributions`` needs free transition (NotImplementedError otherwise).
-  Its first row per side is a placeholder at the stagnation point and is
-  dropped; the arc length is measured along the panels from the stagnation
-  point, which is placed between the two nodes that straddle it by linear
-  interpolation of the edge velocity.
+* Boundary-layer arrays come from ``_engine.boundary_layer``, which solves
+  the point again from a cold start (at the angle found, for a prescribed
+  lift), trips included.  It leaves out the placeholder row at the
+  stagnation point; its first variable is split into the amplification
+  (laminar stations) and √Cτ (turbulent ones).  The arc length is measured
+  along the panels from the stagnation point, which is placed between the
+  two nodes that straddle it by linear interpolation of the edge velocity.
 * ``analyze_inviscid_batch`` knows no Mach number.  At M > 0 the adapter
   corrects its nodal Cp with the Karman-Tsien rule and integrates lift and
   moment of the corrected pressure itself, with the solver's own integral
@@ -152,6 +152,8 @@ def _load_engine():
         import sys
 
         here = os.path.join(os.path.dirname(os.path.abspath(_velaro.__file__)), "velaro")
+        if os.path.realpath(here) == os.path.realpath(os.path.dirname(os.path.abspath(__file__))):
+            raise  # an installed package: the module is missing or broken, not elsewhere
         for suffix in importlib.machinery.EXTENSION_SUFFIXES:
             for path in glob.glob(os.path.join(glob.escape(here), "_engine" + suffix)):
                 spec = importlib.util.spec_from_file_location(__package__ + "._engine", path)
@@ -561,35 +563,29 @@ def _batch(points: np.ndarray, alphas: Sequence[float], c: Conditions) -> list[P
     return [_record_from_engine(d).point(0) for d in _engine_sweeps(tasks)]
 
 
-def _side(d: dict, side: str, nodes: np.ndarray, s_nodes: np.ndarray) -> SideArrays:
-    cols = {k: np.array(d[f"{k}_{side}"], dtype=np.float64)[1:] for k in ("x", "theta", "delta_star", "h", "cf", "ue")}
-    return SideArrays(s=s_nodes, x=cols["x"], y=nodes[:, 1].copy(), ue=cols["ue"], theta=cols["theta"],
-                      delta_star=cols["delta_star"], h=cols["h"], cf=cols["cf"])
-
-
 def _distributions(points: np.ndarray, alpha: float, c: Conditions) -> Optional[Distributions]:
-    d = _velaro.get_bl_distribution(
-        _flat(points), float(alpha), reynolds=c.reynolds, mach=c.mach, ncrit=c.ncrit,
-        max_iterations=c.max_iterations, re_type=1,
+    d = _engine.boundary_layer(
+        points, float(alpha), reynolds=c.reynolds, mach=c.mach, ncrit=c.ncrit, xtr_upper=c.xtr_upper,
+        xtr_lower=c.xtr_lower, max_iterations=c.max_iterations,
     )
-    if not d["success"]:
+    if d["error"] is not None:
         return None
-    # Row k >= 1 of the upper side is node n_up - k, row k of the lower side
-    # is node n_up + k - 1 (row 0 of each side is the stagnation placeholder).
-    n_up = len(d["x_upper"]) - 1
-    n_lo = len(d["x_lower"]) - 1
+    up, lo = d["upper"], d["lower"]
+    # Station k of the upper side is node n_up - 1 - k, station k of the
+    # lower side node n_up + k.
+    n_up, n_lo = len(up["x"]), len(lo["x"])
     if n_up < 1 or n_lo < 1 or n_up + n_lo > len(points):
         return None
-    up_nodes = points[n_up - 1 :: -1] if n_up > 0 else points[:0]
+    up_nodes = points[n_up - 1 :: -1]
     lo_nodes = points[n_up : n_up + n_lo]
-    ue_up = np.array(d["ue_upper"][1:], dtype=np.float64)
-    ue_lo = np.array(d["ue_lower"][1:], dtype=np.float64)
-    if not (np.allclose(up_nodes[:, 0], d["x_upper"][1:], rtol=0, atol=1e-12)
-            and np.allclose(lo_nodes[:, 0], d["x_lower"][1:], rtol=0, atol=1e-12)):
-        return None  # rows do not sit on the nodes as expected; refuse to guess
+    if not (np.array_equal(up["node"], np.arange(n_up - 1, -1, -1))
+            and np.array_equal(lo["node"], np.arange(n_up, n_up + n_lo))
+            and np.allclose(up_nodes[:, 0], up["x"], rtol=0, atol=1e-12)
+            and np.allclose(lo_nodes[:, 0], lo["x"], rtol=0, atol=1e-12)):
+        return None  # stations do not sit on the nodes as expected; refuse to guess
     # Stagnation point between the first node of each side, where the edge
     # velocity (positive along each side) changes sign.
-    a, b = abs(ue_up[0]), abs(ue_lo[0])
+    a, b = abs(up["ue"][0]), abs(lo["ue"][0])
     f = a / (a + b) if a + b > 0 else 0.5
     stag = up_nodes[0] + f * (lo_nodes[0] - up_nodes[0])
 
@@ -597,29 +593,25 @@ def _distributions(points: np.ndarray, alpha: float, c: Conditions) -> Optional[
         steps = np.hypot(*np.diff(np.vstack([stag, nodes]), axis=0).T)
         return np.cumsum(steps)
 
-    upper = _side(d, "upper", up_nodes, arc(up_nodes))
-    lower = _side(d, "lower", lo_nodes, arc(lo_nodes))
+    def side(r: dict, nodes: np.ndarray) -> SideArrays:
+        laminar = np.asarray(r["laminar"], dtype=bool)
+        return SideArrays(
+            s=arc(nodes), x=r["x"], y=nodes[:, 1].copy(), ue=r["ue"], theta=r["theta"],
+            delta_star=r["delta_star"], h=r["h"], cf=r["cf"],
+            amplification=np.where(laminar, r["ctau"], np.nan), shear=np.where(laminar, np.nan, r["ctau"]),
+        )
+
     # Surface pressure at the nodes, in contour order (free-stream speed 1).
     node_x = np.concatenate([up_nodes[::-1, 0], lo_nodes[:, 0]])
     node_y = np.concatenate([up_nodes[::-1, 1], lo_nodes[:, 1]])
-    ue = np.concatenate([ue_up[::-1], ue_lo])
+    ue = np.concatenate([up["ue"][::-1], lo["ue"]])
     cp = _compressible.karman_tsien(1.0 - ue * ue, c.mach)
-    return Distributions(upper=upper, lower=lower, x=node_x, y=node_y, cp=cp)
-
-
-def _check_distributions(c: Conditions) -> None:
-    if (c.xtr_upper, c.xtr_lower) != (1.0, 1.0):
-        raise NotImplementedError(
-            "surface pressure and boundary-layer arrays are only available with free transition, xtr=(1, 1); "
-            "the coefficients of a tripped point are (call without distributions)"
-        )
+    return Distributions(upper=side(up, up_nodes), lower=side(lo, lo_nodes), x=node_x, y=node_y, cp=cp)
 
 
 def point_at_alpha(points: np.ndarray, alpha: float, conditions: Conditions, distributions: bool = False) -> PointRecord:
     """Viscous solution at one angle of attack (degrees), from a cold start."""
     _check_conditions(conditions)
-    if distributions:
-        _check_distributions(conditions)
     rec = _flag_point(points, _batch(points, [alpha], conditions)[0], conditions.mach)
     if distributions and rec.converged:
         rec.distributions = _distributions(points, alpha, conditions)
@@ -890,8 +882,6 @@ def point_at_cl(
     the record has ``converged`` False and an error saying why.
     """
     _check_conditions(conditions)
-    if distributions:
-        _check_distributions(conditions)
     task = SweepTask(points=points, mode="cl", values=np.array([float(cl)]), conditions=conditions)
     sweep_rec = _record_from_engine(_engine_sweeps([_task_dict(points, "cl", [float(cl)], conditions)])[0])
     _refine_cls(task, sweep_rec, tolerance)

@@ -561,8 +561,7 @@ class Airfoil:
             the e^N criterion is met first.
         distributions : bool
             Also return the surface pressure and the boundary-layer arrays of
-            both sides (a second solve of the same point).  Only with free
-            transition for now: with a trip it raises NotImplementedError.
+            both sides (a second solve of the same point, from a cold start).
         viscous : bool
             False runs :meth:`analyze_inviscid` instead (``alpha`` only).
         repanel : None, bool or int
@@ -590,8 +589,6 @@ class Airfoil:
         ValueError
             For invalid arguments, among them a Mach number that is negative
             or 1 or more.
-        NotImplementedError
-            For ``distributions`` with a trip position other than 1.
         """
         if not viscous:
             if cl is not None:

@@ -103,6 +103,33 @@ class TestResults:
             _engine.sweep(N2412, np.arange(-4.0, 12.0, 0.5), progress=boom)
 
 
+class TestBoundaryLayer:
+    def test_the_stations_of_the_distribution_function(self):
+        d = _engine.boundary_layer(N2412, 4.0, reynolds=1e6)
+        assert d["converged"] and d["error"] is None
+        ref = _velaro.get_bl_distribution(N2412.ravel().tolist(), 4.0, reynolds=1e6)
+        for side in ("upper", "lower"):
+            r = d[side]
+            n = len(r["x"])
+            for k in ("s", "x", "y", "ue", "theta", "delta_star", "h", "cf", "ctau"):
+                assert r[k].dtype == np.float64 and r[k].shape == (n,), k
+            assert r["laminar"].dtype == np.bool_ and r["node"].dtype == np.int64
+            # The same solve as _velaro's, without its placeholder row 0.
+            for k, name in (("x", "x"), ("theta", "theta"), ("delta_star", "delta_star"), ("cf", "cf"), ("ue", "ue")):
+                np.testing.assert_array_equal(r[k], ref[f"{name}_{side}"][1:], err_msg=f"{side} {k}")
+            np.testing.assert_array_equal(r["x"], N2412[r["node"], 0])
+            assert r["s"][0] > 0 and np.all(np.diff(r["s"]) > 0)
+        assert len(d["upper"]["x"]) + len(d["lower"]["x"]) == len(N2412)
+
+    def test_bad_input(self):
+        with pytest.raises(ValueError, match="alpha"):
+            _engine.boundary_layer(N2412, math.nan)
+        with pytest.raises(ValueError, match="xtr_lower"):
+            _engine.boundary_layer(N2412, 1.0, xtr_lower=2.0)
+        with pytest.raises(ValueError, match="shape"):
+            _engine.boundary_layer(N2412.T, 1.0)
+
+
 class TestBadInput:
     @pytest.mark.asan
     @pytest.mark.parametrize(
@@ -229,6 +256,15 @@ def test_ctrl_c_stops_promptly_and_keeps_the_finished_points(sigint_after):
     # The engine is usable afterwards, with the same results.
     again = _engine.sweep(N0012, [0.0, 1.0, 2.0, 3.0])
     np.testing.assert_array_equal(again["cl"], first["cl"][[2, 3, 4, 0]])
+
+
+@pytest.mark.asan
+def test_ctrl_c_stops_a_boundary_layer_solve(sigint_after):
+    fired = sigint_after(0.3)
+    with pytest.raises(KeyboardInterrupt):
+        _engine.boundary_layer(N0012, 40.0, max_iterations=10**12)
+        time.sleep(5)
+    assert time.perf_counter() - fired["at"] < 1.0
 
 
 def _wait_for_child(pid, timeout):

@@ -144,6 +144,17 @@ class TestDistributions:
         up = point.boundary_layer.upper
         laminar = up.x < point.x_tr_upper - 0.05
         assert np.median(up.H[laminar & (up.x > 0.1)]) > 2.0
+        # The amplification grows from 0 towards ncrit over the laminar
+        # stations and is NaN past transition, where √Cτ takes over.
+        for side, x_tr in ((up, point.x_tr_upper), (point.boundary_layer.lower, point.x_tr_lower)):
+            lam = ~np.isnan(side.amplification)
+            assert np.array_equal(lam, np.isnan(side.shear))
+            assert lam[0] and not lam[-1]
+            n = side.amplification[lam]
+            assert n[0] < 0.5 and np.all(n <= point.ncrit + 1e-9) and np.all(np.diff(n) >= -1e-9)
+            assert np.all((side.shear[~lam] > 0) & (side.shear[~lam] < 0.3))
+            # The last laminar station lies just ahead of the transition point.
+            assert side.x[lam][-1] <= x_tr + 1e-9 and side.x[~lam][0] >= x_tr - 0.05
 
     def test_sharp_trailing_edge(self):
         import pathlib
@@ -261,9 +272,8 @@ class TestForcedTransition:
         for bad in ((1.5, 1.0), (math.nan, 1.0), (1.0, -0.1)):
             with pytest.raises(ValueError):
                 paneled.analyze(0.0, xtr=bad)
-        # The arrays come from a solver that cannot trip yet.
-        with pytest.raises(NotImplementedError, match="free transition"):
-            paneled.analyze(0.0, xtr=(0.05, 0.05), distributions=True)
+        tripped = paneled.analyze(0.0, xtr=(0.05, 0.05), distributions=True)
+        assert tripped.converged and tripped.boundary_layer is not None
 
     @pytest.mark.xfail(raises=AssertionError, strict=True,
                        reason="the marches do not honour trip_x yet: transition stays free")

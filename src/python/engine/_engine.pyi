@@ -45,3 +45,38 @@ def sweep(
 def sweeps(
     tasks: Sequence[dict[str, Any]], *, progress: Optional[Callable[[int], Any]] = None
 ) -> list[SweepResult]: ...
+
+class SideLayer(TypedDict):
+    s: npt.NDArray[np.float64]
+    x: npt.NDArray[np.float64]
+    y: npt.NDArray[np.float64]
+    ue: npt.NDArray[np.float64]
+    theta: npt.NDArray[np.float64]
+    delta_star: npt.NDArray[np.float64]
+    h: npt.NDArray[np.float64]
+    cf: npt.NDArray[np.float64]
+    ctau: npt.NDArray[np.float64]
+    laminar: npt.NDArray[np.bool_]
+    node: npt.NDArray[np.int64]
+
+class BoundaryLayerResult(TypedDict):
+    alpha: float
+    converged: bool
+    iterations: int
+    residual: float
+    cl: float
+    error: Optional[str]
+    upper: SideLayer
+    lower: SideLayer
+
+def boundary_layer(
+    coords: npt.ArrayLike,
+    alpha: SupportsFloat,
+    *,
+    reynolds: SupportsFloat = 1.0e6,
+    mach: SupportsFloat = 0.0,
+    ncrit: SupportsFloat = 9.0,
+    xtr_upper: SupportsFloat = 1.0,
+    xtr_lower: SupportsFloat = 1.0,
+    max_iterations: SupportsIndex = 100,
+) -> BoundaryLayerResult: ...

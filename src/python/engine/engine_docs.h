@@ -89,4 +89,36 @@ TypeError
 SweepInterrupted
     On Ctrl-C, with the finished points of every task.)";
 
+inline constexpr const char* boundary_layer = R"(Boundary layer of one operating point, from a cold start.
+
+Parameters
+----------
+coords : array_like, shape (N, 2)
+    Contour as in sweep().
+alpha : float
+    Angle of attack, degrees.
+reynolds, mach, ncrit, xtr_upper, xtr_lower, max_iterations
+    As in sweep().
+
+Returns
+-------
+dict
+    ``alpha``, ``converged``, ``iterations``, ``residual``, ``cl``;
+    ``error`` (the text of a failure, or None); ``upper`` and ``lower``,
+    each a dict of arrays over the stations from the first one after the
+    stagnation point to the trailing edge (the wake excluded): float64
+    ``s`` (arc length from the stagnation point), ``x``, ``y``, ``ue``
+    (edge velocity, positive along the side), ``theta``, ``delta_star``,
+    ``h``, ``cf``, ``ctau`` (amplification exponent at laminar stations,
+    square root of the shear-stress coefficient at turbulent ones); bool
+    ``laminar``; int64 ``node`` (the contour node of the station). Empty
+    arrays when the point failed.
+
+Raises
+------
+ValueError
+    For bad input, as sweep(), or a non-finite angle.
+KeyboardInterrupt
+    On Ctrl-C.)";
+
 }  // namespace velaro::python::engine::doc

@@ -1,5 +1,6 @@
 // The velaro._engine extension module: the viscous engine's continuation
-// sweeps for the velaro package (numpy arrays in and out).
+// sweeps and the boundary layer of one point for the velaro package (numpy
+// arrays in and out).
 #include <pybind11/pybind11.h>
 
 #include "python/engine/engine_docs.h"
@@ -9,5 +10,6 @@
 PYBIND11_MODULE(_engine, m) {
   m.doc() = velaro::python::engine::doc::module;
   velaro::python::engine::register_sweeps(m);
+  velaro::python::engine::register_boundary_layer(m);
   velaro::python::register_exit_wait();
 }

@@ -5,5 +5,6 @@
 namespace velaro::python::engine {
 
 void register_sweeps(pybind11::module_& m);
+void register_boundary_layer(pybind11::module_& m);
 
 }  // namespace velaro::python::engine
