@@ -49,6 +49,7 @@ int main(int argc, char** argv) {
   const double first = argc > 3 ? std::atof(argv[3]) : -5.0;
   const double last = argc > 4 ? std::atof(argv[4]) : 20.0;
   const double step = argc > 5 ? std::atof(argv[5]) : 0.25;
+  const bool verbose = argc > 6;  // any sixth argument: one line per point
 
   const std::vector<Point> raw = generate_naca4(designation, kNacaDefaultPointsPerSide);
   std::vector<double> flat;
@@ -78,6 +79,12 @@ int main(int argc, char** argv) {
       return 1;
     }
     results[warm] = summarise(*points, seconds);
+    if (verbose)
+      for (const SweepPoint& p : *points)
+        std::printf("%s %6.2f start %d conv %d it %3llu res %9.2e cl %8.4f cd %8.5f%s\n", warm ? "sweep" : "cold ",
+                    p.target, static_cast<int>(p.start), p.result.converged ? 1 : 0,
+                    static_cast<unsigned long long>(p.result.iterations), p.result.residual, p.result.cl, p.result.cd,
+                    p.error ? (" " + p.error->to_string()).c_str() : "");
   }
   std::printf("NACA %04u, %zu nodes, Re %g, alpha %g .. %g by %g (%zu points)\n", designation, nodes.size(), reynolds,
               first, last, step, targets.size());

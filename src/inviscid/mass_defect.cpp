@@ -71,23 +71,31 @@ Eigen::MatrixXd airfoil_mass_sources(const FactorizedSystem& system) {
   return b;
 }
 
-std::expected<Eigen::MatrixXd, InviscidError> mass_defect_matrix_with_wake(const FactorizedSystem& system,
-                                                                        const Eigen::MatrixXd& airfoil_sources,
-                                                                        std::span<const double> wake_x,
-                                                                        std::span<const double> wake_y,
-                                                                        std::span<const double> wake_nx,
-                                                                        std::span<const double> wake_ny,
-                                                                        std::span<const double> wake_apanel) {
+namespace {
+
+// The matrix with the wake, from the airfoil columns' sources (solved here
+// together with the wake columns) or from their solution (`block`, n x n:
+// only the wake columns are solved).
+std::expected<Eigen::MatrixXd, InviscidError> with_wake(const FactorizedSystem& system,
+                                                       const Eigen::MatrixXd* airfoil_sources,
+                                                       const Eigen::MatrixXd* block, std::span<const double> wake_x,
+                                                       std::span<const double> wake_y,
+                                                       std::span<const double> wake_nx,
+                                                       std::span<const double> wake_ny,
+                                                       std::span<const double> wake_apanel) {
   const std::size_t nw = wake_x.size();
   if (wake_y.size() != nw || wake_nx.size() != nw || wake_ny.size() != nw || wake_apanel.size() != nw)
     return mass_defect_matrix_with_wake(system, wake_x, wake_y, wake_nx, wake_ny, wake_apanel);  // names the pair
   const AirfoilGeometry& g = system.geometry;
   const std::size_t n = g.n;
   const std::size_t nt = n + nw;
-  if (airfoil_sources.rows() != idx(n + 1) || airfoil_sources.cols() != idx(n))
+  if (airfoil_sources && (airfoil_sources->rows() != idx(n + 1) || airfoil_sources->cols() != idx(n)))
     return std::unexpected(InviscidError::spline_failed("airfoil mass sources do not match the airfoil system"));
+  if (block && (block->rows() != idx(n) || block->cols() != idx(n)))
+    return std::unexpected(InviscidError::spline_failed("airfoil mass-defect block does not match the airfoil system"));
   if (nw == 0) {
-    auto sol = system.solve(airfoil_sources);
+    if (block) return *block;
+    auto sol = system.solve(*airfoil_sources);
     if (!sol) return std::unexpected(sol.error());
     return Eigen::MatrixXd(sol->topRows(idx(n)));
   }
@@ -110,18 +118,25 @@ std::expected<Eigen::MatrixXd, InviscidError> mass_defect_matrix_with_wake(const
   // solve with the stored factors. A wake column's right-hand side is minus
   // the stream function of the unit wake mass at each airfoil node; the
   // sharp-edge row and the Kutta row stay zero.
-  Eigen::MatrixXd b = Eigen::MatrixXd::Zero(idx(n + 1), idx(nt));
-  b.leftCols(idx(n)) = airfoil_sources;
+  // With the airfoil block given only the wake columns are solved.
+  const std::size_t first = block ? n : 0;
+  Eigen::MatrixXd b = Eigen::MatrixXd::Zero(idx(n + 1), idx(nt - first));
+  if (!block) b.leftCols(idx(n)) = *airfoil_sources;
   for (std::size_t i = 0; i < n; ++i) {
     const WakePanelInfluence r = wake_panel_influence(ax, ay, aap, g.x[i], g.y[i], g.nx[i], g.ny[i], n, i);
-    for (std::size_t k = 0; k < nw; ++k) b(idx(i), idx(n + k)) = -r.dzdm[n + k];
+    for (std::size_t k = 0; k < nw; ++k) b(idx(i), idx(n + k - first)) = -r.dzdm[n + k];
   }
-  if (g.sharp) b.block(idx(n - 1), idx(n), 1, idx(nw)).setZero();
+  if (g.sharp) b.block(idx(n - 1), idx(n - first), 1, idx(nw)).setZero();
   auto sol = system.solve(b);
   if (!sol) return std::unexpected(sol.error());
 
   Eigen::MatrixXd dij(idx(nt), idx(nt));
-  dij.topRows(idx(n)) = sol->topRows(idx(n));
+  if (block) {
+    dij.topLeftCorner(idx(n), idx(n)) = *block;
+    dij.topRightCorner(idx(n), idx(nw)) = sol->topRows(idx(n));
+  } else {
+    dij.topRows(idx(n)) = sol->topRows(idx(n));
+  }
 
   // Wake rows: the direct source influence on the speed along the wake, and
   // (through CIJ) the influence of the changed airfoil vorticity.
@@ -143,6 +158,25 @@ std::expected<Eigen::MatrixXd, InviscidError> mass_defect_matrix_with_wake(const
 
   if (!dij.allFinite()) return std::unexpected(InviscidError::singular_matrix());
   return dij;
+}
+
+}  // namespace
+
+std::expected<Eigen::MatrixXd, InviscidError> mass_defect_matrix_with_wake(const FactorizedSystem& system,
+                                                                        const Eigen::MatrixXd& airfoil_sources,
+                                                                        std::span<const double> wake_x,
+                                                                        std::span<const double> wake_y,
+                                                                        std::span<const double> wake_nx,
+                                                                        std::span<const double> wake_ny,
+                                                                        std::span<const double> wake_apanel) {
+  return with_wake(system, &airfoil_sources, nullptr, wake_x, wake_y, wake_nx, wake_ny, wake_apanel);
+}
+
+std::expected<Eigen::MatrixXd, InviscidError> mass_defect_matrix_with_wake_from_block(
+    const FactorizedSystem& system, const Eigen::MatrixXd& airfoil_block, std::span<const double> wake_x,
+    std::span<const double> wake_y, std::span<const double> wake_nx, std::span<const double> wake_ny,
+    std::span<const double> wake_apanel) {
+  return with_wake(system, nullptr, &airfoil_block, wake_x, wake_y, wake_nx, wake_ny, wake_apanel);
 }
 
 }  // namespace velaro

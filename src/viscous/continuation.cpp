@@ -31,11 +31,17 @@ double circulation(std::span<const double> gamma, std::span<const double> s) {
 }
 
 // Builds the influence matrix of the state's current wake from the shared
-// airfoil part unless it is current.
-std::optional<ViscousError> refresh_influence_matrix(const PreparedContour& contour, ViscousState& state) {
+// airfoil part unless it is current: from the airfoil columns' sources
+// (solved with the wake's, as the single-point path does) or, with
+// `from_block`, from their solution.
+std::optional<ViscousError> refresh_influence_matrix(const PreparedContour& contour, ViscousState& state,
+                                                     bool from_block) {
   if (state.dij_built && state.dij_current) return std::nullopt;
-  auto dij = mass_defect_matrix_with_wake(contour.system, contour.airfoil_sources, state.wake_x, state.wake_y,
-                                       state.wake_nx, state.wake_ny, state.wake_apanel);
+  auto dij = from_block ? mass_defect_matrix_with_wake_from_block(contour.system, contour.airfoil_block, state.wake_x,
+                                                                  state.wake_y, state.wake_nx, state.wake_ny,
+                                                                  state.wake_apanel)
+                        : mass_defect_matrix_with_wake(contour.system, contour.airfoil_sources, state.wake_x,
+                                                       state.wake_y, state.wake_nx, state.wake_ny, state.wake_apanel);
   if (!dij) return ViscousError::from(dij.error());
   state.dij = std::move(*dij);
   state.dij_built = true;
@@ -55,8 +61,11 @@ std::expected<PreparedContour, ViscousError> prepare_contour(const std::string& 
   auto setup = build_state_from_coords(name, pts, config, 0.0);
   if (!setup) return std::unexpected(setup.error());
 
-  PreparedContour contour{std::move(setup->system), Eigen::MatrixXd(), std::move(setup->state), 0.0};
+  PreparedContour contour{std::move(setup->system), Eigen::MatrixXd(), Eigen::MatrixXd(), std::move(setup->state), 0.0};
   contour.airfoil_sources = airfoil_mass_sources(contour.system);
+  auto block = contour.system.solve(contour.airfoil_sources);
+  if (!block) return std::unexpected(ViscousError::from(block.error()));
+  contour.airfoil_block = block->topRows(static_cast<Eigen::Index>(contour.system.node_count()));
   const double g0 = circulation(contour.system.gamu_0, contour.initial.s);
   const double g90 = circulation(contour.system.gamu_90, contour.initial.s);
   // Gamma(alpha) = g0 cos(alpha) + g90 sin(alpha) vanishes at -atan(g0/g90).
@@ -87,13 +96,15 @@ std::expected<OperPointResult, ViscousError> solve_cold(const PreparedContour& c
   // finds both current and goes on exactly as it would have.
   combine_base_solutions_at_alpha(state, state.alpha);
   refresh_wake_geometry(state, contour.system, config);
-  if (auto bad = refresh_influence_matrix(contour, state)) return std::unexpected(*bad);
+  if (auto bad = refresh_influence_matrix(contour, state, false)) return std::unexpected(*bad);
   return solve_operating_point_from_state(state, contour.system, config, options);
 }
 
 std::expected<OperPointResult, ViscousError> solve_warm(const PreparedContour& contour, ViscousState& state,
                                                         OperMode mode, double target, const ViscousConfig& config,
                                                         const DriverOptions& options) {
+  state.iterations = 0;
+  state.converged = false;
   if (mode == OperMode::PrescribedCl && !std::isfinite(target))
     return std::unexpected(ViscousError::message("Lift coefficient must be finite"));
   const double alpha = mode == OperMode::PrescribedAlpha ? target * kDegToRad : state.alpha;
@@ -118,7 +129,7 @@ std::expected<OperPointResult, ViscousError> solve_warm(const PreparedContour& c
   combine_base_solutions_at_alpha(state, alpha);
   refresh_wake_geometry(state, contour.system, config);
   compute_wake_inviscid_speeds(state, contour.system);
-  if (auto bad = refresh_influence_matrix(contour, state)) return std::unexpected(*bad);
+  if (auto bad = refresh_influence_matrix(contour, state, true)) return std::unexpected(*bad);
 
   // Same numbering and stagnation point: the wake rows move with the wake,
   // every row takes the new inviscid speed plus its old increment.
@@ -141,9 +152,7 @@ std::expected<OperPointResult, ViscousError> solve_warm(const PreparedContour& c
   }
   recompute_mass_from_state(state);
 
-  state.iterations = 0;
   state.residual = 0.0;
-  state.converged = false;
   return iterate_operating_point(state, config, options);
 }
 

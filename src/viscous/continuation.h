@@ -25,6 +25,9 @@ struct PreparedContour {
   // (airfoil_mass_sources); the wake columns and rows follow the wake, which
   // is laid along the streamline of each angle.
   Eigen::MatrixXd airfoil_sources;
+  // Their solution, the airfoil-airfoil block (n x n): warm restarts solve
+  // only the wake columns.
+  Eigen::MatrixXd airfoil_block;
   // The state before any angle is applied, as build_state_from_coords
   // leaves it.
   ViscousState initial;

@@ -58,7 +58,7 @@ class Sweep {
   // Solves one point. `last` is the last converged state of the branch (none
   // at the start of a sweep or with warm starts off); on convergence it is
   // replaced by the new solution.
-  SweepPoint solve(double target, std::optional<ViscousState>& last) {
+  SweepPoint solve(double target, std::optional<ViscousState>& last, bool allow_cold = true) {
     SweepPoint point;
     point.target = target;
     spent_ = 0;
@@ -71,7 +71,7 @@ class Sweep {
 
     if (sweep_.warm_start && last) {
       ViscousState state = *last;
-      if (attempt(solve_warm(contour_, state, sweep_.mode, target, config_, options_)))
+      if (attempt(solve_warm(contour_, state, sweep_.mode, target, config_, options_), state))
         return converged(point, PointStart::Warm, std::move(state), last);
       if (interrupted_) return interrupt(point);
 
@@ -83,19 +83,21 @@ class Sweep {
         bool reached = true;
         for (int k = 1; k <= m && reached; ++k) {
           const double step = from + (target - from) * static_cast<double>(k) / static_cast<double>(m + 1);
-          reached = attempt(solve_warm(contour_, state, sweep_.mode, step, config_, options_));
+          reached = attempt(solve_warm(contour_, state, sweep_.mode, step, config_, options_), state);
         }
         if (interrupted_) return interrupt(point);
-        if (reached && attempt(solve_warm(contour_, state, sweep_.mode, target, config_, options_)))
+        if (reached && attempt(solve_warm(contour_, state, sweep_.mode, target, config_, options_), state))
           return converged(point, PointStart::SubStepped, std::move(state), last);
         if (interrupted_) return interrupt(point);
       }
     }
 
-    ViscousState state = cold_state(contour_, sweep_.mode, target);
-    if (attempt(solve_cold(contour_, state, config_, options_)))
-      return converged(point, PointStart::Cold, std::move(state), last);
-    if (interrupted_) return interrupt(point);
+    if (allow_cold) {
+      ViscousState state = cold_state(contour_, sweep_.mode, target);
+      if (attempt(solve_cold(contour_, state, config_, options_), state))
+        return converged(point, PointStart::Cold, std::move(state), last);
+      if (interrupted_) return interrupt(point);
+    }
 
     // Failed: the unconverged iterate with the smallest residual stands as
     // the point's values, flagged; with none finite the point has no result.
@@ -123,8 +125,9 @@ class Sweep {
   }
 
   // Books one solve; true when it converged.
-  bool attempt(const std::expected<OperPointResult, ViscousError>& r) {
+  bool attempt(const std::expected<OperPointResult, ViscousError>& r, const ViscousState& state) {
     if (!r) {
+      spent_ += state.iterations;  // the iterations done before the failure
       if (is_interruption(r.error())) interrupted_ = true;
       error_ = r.error();
       return false;
@@ -205,22 +208,50 @@ std::expected<std::vector<SweepPoint>, ViscousError> run_sweep(const std::string
     if (std::abs(targets[order[k]] - centre) < std::abs(targets[order[start]] - centre)) start = k;
 
   Sweep sweep(*contour, config, sweep_options, options);
-  std::optional<ViscousState> last;
-  std::optional<ViscousState> at_start;
-  const auto visit = [&](std::size_t k) {
-    const std::size_t i = order[k];
-    if (sweep.interrupted()) {
-      finish(i, not_reached(targets[i], sweep_options.mode));
-      return;
+  // Marches over order[k] for k in `ks` from `last`. A point that converges
+  // after failed ones also marches back over them: a solution that cannot be
+  // reached from one side is often reached from the other (a bubble that
+  // bursts on the way up reattaches on the way down), and such a point is
+  // kept if it converges, its iterations added to those already spent.
+  const auto march = [&](const std::vector<std::size_t>& ks, std::optional<ViscousState>& last) {
+    std::vector<std::size_t> failed;  // since the last converged point, in march order
+    for (std::size_t k : ks) {
+      const std::size_t i = order[k];
+      if (sweep.interrupted()) {
+        finish(i, not_reached(targets[i], sweep_options.mode));
+        continue;
+      }
+      SweepPoint p = sweep.solve(targets[i], last);
+      const bool ok = p.result.converged && !p.error;
+      finish(i, std::move(p));
+      if (!ok) {
+        failed.push_back(i);
+        continue;
+      }
+      if (!sweep_options.warm_start) continue;
+      std::optional<ViscousState> back = last;
+      for (auto it = failed.rbegin(); it != failed.rend() && !sweep.interrupted(); ++it) {
+        SweepPoint q = sweep.solve(targets[*it], back, false);
+        SweepPoint& old = points[*it];
+        if (!(q.result.converged && !q.error)) {
+          if (!sweep.interrupted()) old.result.iterations += q.result.iterations;
+          break;
+        }
+        q.result.iterations += old.result.iterations;
+        old = std::move(q);
+      }
+      failed.clear();
     }
-    finish(i, sweep.solve(targets[i], last));
   };
-  for (std::size_t k = start; k < order.size(); ++k) {
-    visit(k);
-    if (k == start) at_start = last;
-  }
-  last = std::move(at_start);
-  for (std::size_t k = start; k-- > 0;) visit(k);
+  std::vector<std::size_t> up, down;
+  for (std::size_t k = start + 1; k < order.size(); ++k) up.push_back(k);
+  for (std::size_t k = start; k-- > 0;) down.push_back(k);
+
+  std::optional<ViscousState> last;
+  march({start}, last);
+  std::optional<ViscousState> at_start = last;
+  march(up, last);
+  march(down, at_start);
   return points;
 }
 
