@@ -33,6 +33,9 @@ def row(name, seconds, iterations, converged):
 
 def main():
     alphas = np.arange(-5.0, 20.0 + 1e-9, 0.25)
+    from velaro import _backend
+
+    print(f"velaro from {os.path.dirname(velaro.__file__)}, engine {_backend.ENGINE}, warm start {_backend.WARM_START}")
     af = velaro.Airfoil.naca("2412").repanel(160)
     print(f"NACA 2412, 160 nodes, Re 1e6, alpha {alphas[0]:g} .. {alphas[-1]:g} by 0.25 ({len(alphas)} points), "
           f"{os.cpu_count()} processors")
@@ -54,8 +57,12 @@ def main():
     print("sweep starts: " + ", ".join(f"{k} {v}" for k, v in sorted(starts.items())))
     both = np.asarray(polar.converged) & np.array([bool(d["success"] and d["converged"]) for d in batch])
     if both.any():
-        dcl = np.abs(np.asarray(polar.cl)[both] - np.array([d["cl"] for d in batch])[both])
-        print(f"largest |cl difference| where both converged: {dcl.max():.2e} ({both.sum()} points)")
+        dcl = np.abs(np.asarray(polar.cl) - np.array([d["cl"] for d in batch]))
+        dcl[~both] = 0.0
+        k = int(np.argmax(dcl))
+        small = np.median(dcl[both])
+        print(f"|cl difference| where both converged: median {small:.1e}, largest {dcl[k]:.2e} "
+              f"at alpha {alphas[k]:g} (sweep {polar.cl[k]:.4f}, cold {batch[k]['cl']:.4f})")
     print(f"sweep: cl_max {polar.cl_max:.4f} at alpha {polar.alpha_cl_max:.2f} deg")
     return 0
 
