@@ -4,9 +4,8 @@ Everything else in :mod:`velaro` talks to the engine through the functions
 and records of this module, never to an extension module directly.  Two
 engine modules serve it: ``velaro._engine``, the package's own (continuation
 sweeps and boundary layers, numpy arrays in and out), for every viscous
-analysis, and the flat
-module ``_velaro`` (lists in, dictionaries out) for geometry and the
-inviscid solutions.
+analysis, and the flat module ``_velaro`` (lists in, dictionaries out) for
+geometry and the inviscid solutions.
 
 What the engine must provide
 ============================
@@ -38,9 +37,9 @@ Viscous, one operating point
     trailing edge, and the surface pressure at every node: per side the arc
     length from the stagnation point, x, y, edge velocity, θ, δ*, H, cf and
     the first boundary-layer variable (ñ at laminar stations, √Cτ at
-    turbulent ones; :class:`SideArrays` ``amplification`` and ``shear``).  ``point_at_cl`` returns a converged
-    point within ``tolerance`` of the target, or an unconverged record whose
-    ``error`` says why.
+    turbulent ones; :class:`SideArrays` ``amplification`` and ``shear``).
+    ``point_at_cl`` returns a converged point within ``tolerance`` of the
+    target, or an unconverged record whose ``error`` says why.
 
 Viscous, sweeps
     ``sweep(task, progress, cancel) -> SweepRecord``: one ordered list of
