@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <numeric>
 #include <utility>
 
 #include "common/angles.h"
@@ -61,11 +60,10 @@ class Sweep {
   SweepPoint solve(double target, std::optional<ViscousState>& last, bool allow_cold = true) {
     SweepPoint point;
     point.target = target;
-    spent_ = 0;
-    if (options_.should_stop && options_.should_stop()) return interrupt(point);
     // Every Newton iteration spent on the point, failed attempts and
     // intermediate points included.
     spent_ = 0;
+    if (options_.should_stop && options_.should_stop()) return interrupt(point);
     best_.reset();
     error_.reset();
 
@@ -78,12 +76,12 @@ class Sweep {
       // Smaller steps from the same converged state: 1, 3, 7, ... evenly
       // spaced intermediate points, at most max_substeps of them.
       const double from = target_of(*last, sweep_.mode);
-      for (int m = 1; m <= sweep_.max_substeps; m = 2 * m + 1) {
+      for (int m = 1; m <= sweep_.max_substeps && from != target; m = 2 * m + 1) {
         state = *last;
         bool reached = true;
         for (int k = 1; k <= m && reached; ++k) {
           const double step = from + (target - from) * static_cast<double>(k) / static_cast<double>(m + 1);
-          reached = attempt(solve_warm(contour_, state, sweep_.mode, step, config_, options_), state);
+          reached = attempt(solve_warm(contour_, state, sweep_.mode, step, config_, options_), state, false);
         }
         if (interrupted_) return interrupt(point);
         if (reached && attempt(solve_warm(contour_, state, sweep_.mode, target, config_, options_), state))
@@ -113,7 +111,6 @@ class Sweep {
     return point;
   }
 
-
  private:
   SweepPoint interrupt(SweepPoint point) {
     interrupted_ = true;
@@ -124,12 +121,14 @@ class Sweep {
     return point;
   }
 
-  // Books one solve; true when it converged.
-  bool attempt(const std::expected<OperPointResult, ViscousError>& r, const ViscousState& state) {
+  // Books one solve; true when it converged. Only solves at the point's own
+  // target (not intermediate points) may stand as its values.
+  bool attempt(const std::expected<OperPointResult, ViscousError>& r, const ViscousState& state,
+               bool at_target = true) {
     if (!r) {
       spent_ += state.iterations;  // the iterations done before the failure
       if (is_interruption(r.error())) interrupted_ = true;
-      error_ = r.error();
+      if (at_target || !error_) error_ = r.error();
       return false;
     }
     spent_ += r->iterations;
@@ -137,7 +136,7 @@ class Sweep {
       last_result_ = *r;
       return true;
     }
-    if (!best_ || r->residual < best_->residual) best_ = *r;
+    if (at_target && (!best_ || r->residual < best_->residual)) best_ = *r;
     return false;
   }
 
@@ -209,10 +208,10 @@ std::expected<std::vector<SweepPoint>, ViscousError> run_sweep(const std::string
 
   Sweep sweep(*contour, config, sweep_options, options);
   // Marches over order[k] for k in `ks` from `last`. A point that converges
-  // after failed ones also marches back over them: a solution that cannot be
-  // reached from one side is often reached from the other (a bubble that
-  // bursts on the way up reattaches on the way down), and such a point is
-  // kept if it converges, its iterations added to those already spent.
+  // after failed ones also marches back over them, warm starts only: near
+  // stall a solution out of reach from one side is sometimes reached from
+  // the other. A point reached so replaces the failure, its iterations added
+  // to those already spent.
   const auto march = [&](const std::vector<std::size_t>& ks, std::optional<ViscousState>& last) {
     std::vector<std::size_t> failed;  // since the last converged point, in march order
     for (std::size_t k : ks) {

@@ -28,9 +28,17 @@ enum class PointStart : std::uint8_t {
   Failed,      // none of the above converged
 };
 
+// One point of a sweep. result.iterations counts every Newton iteration
+// spent on the point: failed attempts, intermediate sub-step points and the
+// cold start included. A converged point holds its solution. A Failed point
+// without error holds the last iterate of the attempt that ended with the
+// smallest residual, with converged = false: numbers, not a solution. A
+// point with an error has no result (its coefficients are NaN): every attempt
+// diverged to non-finite values, its target was not finite, or the sweep was
+// stopped before or while solving it.
 struct SweepPoint {
   double target = 0.0;     // requested alpha (degrees) or cl
-  OperPointResult result;  // last iterate; converged tells whether it is a solution
+  OperPointResult result;  // alpha_deg, cl, cd, cm, cd_friction, cd_pressure, x_tr_*, iterations, residual, converged
   PointStart start = PointStart::Cold;
   std::optional<ViscousError> error;  // set when the point has no result
 };
@@ -46,10 +54,23 @@ using SweepProgress = std::function<void(std::size_t)>;
 
 // Runs a sweep over `targets` (any order; results come back in input order)
 // on the contour `nodes` (solver node order, as build_state_from_coords takes
-// them). Errors of the whole call (invalid contour or configuration) are the
-// unexpected value; per-point failures are flagged in the points.
+// them; the contour is checked and a blunt closing point dropped as
+// solve_body_oper_point does, so a cold start gives that function's result
+// bit for bit). Errors of the whole call (invalid contour or configuration)
+// are the unexpected value; per-point failures are flagged in the points.
+//
+// The march starts at the target nearest zero lift (the zero-lift angle of
+// the inviscid solution, or cl = 0) with a cold start and goes up through the
+// larger targets, then down from the start through the smaller ones. Each
+// point starts from the last converged point of its branch (Warm); failing
+// that, from the same state through 1, then 3 evenly spaced intermediate
+// points (up to max_substeps; SubStepped); failing that, from scratch (Cold).
+// A point that converges after failed ones also marches back over them from
+// its own solution. With warm_start false every point is a cold start.
+//
 // options.should_stop is polled; when it answers true the sweep stops and the
-// points not reached carry the error "viscous analysis interrupted".
+// points not reached carry the error "viscous analysis interrupted". progress
+// is called on the calling thread.
 std::expected<std::vector<SweepPoint>, ViscousError> run_sweep(const std::string& name, std::span<const Point> nodes,
                                                               const ViscousConfig& config,
                                                               std::span<const double> targets,
