@@ -39,7 +39,7 @@ echo "== Python tests (marked subset) against the sanitizer-built module"
 cmake -S . -B build-py-asan "${gen[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVELARO_BUILD_PYTHON=ON -DVELARO_SANITIZE=ON -DVELARO_WERROR="$werror" \
   -Dpybind11_DIR="$(python3 -m pybind11 --cmakedir)" >/dev/null
-cmake --build build-py-asan --target _velaro -j "$jobs"
+cmake --build build-py-asan --target _velaro _engine -j "$jobs"
 LD_PRELOAD="$(${CXX:-g++} -print-file-name=libasan.so) $(${CXX:-g++} -print-file-name=libstdc++.so)" \
   ASAN_OPTIONS=detect_leaks=0 \
   UBSAN_OPTIONS=print_stacktrace=1 PYTHONPATH="$PWD/build-py-asan" \

@@ -1,10 +1,11 @@
 """The one place where the package calls the compiled engine.
 
 Everything else in :mod:`velaro` talks to the engine through the functions
-and records of this module, never to an extension module directly.  Today the
-engine is the flat module ``_velaro`` (lists in, dictionaries out, one cold
-start per angle).  A richer engine module, ``velaro._engine``, is planned;
-when it exists, only this file changes.
+and records of this module, never to an extension module directly.  Two
+engine modules serve it: ``velaro._engine``, the package's own (continuation
+sweeps and boundary layers, numpy arrays in and out), for every viscous
+analysis, and the flat module ``_velaro`` (lists in, dictionaries out) for
+geometry and the inviscid solutions.
 
 What the engine must provide
 ============================
@@ -36,26 +37,25 @@ Viscous, one operating point
     trailing edge, and the surface pressure at every node: per side the arc
     length from the stagnation point, x, y, edge velocity, θ, δ*, H, cf and
     the first boundary-layer variable (ñ at laminar stations, √Cτ at
-    turbulent ones; :class:`SideArrays` ``amplification`` and ``shear``,
-    which ``_velaro`` cannot supply).  ``point_at_cl`` returns a converged
-    point within ``tolerance`` of the target, or an unconverged record whose
-    ``error`` says why.
+    turbulent ones; :class:`SideArrays` ``amplification`` and ``shear``).
+    ``point_at_cl`` returns a converged point within ``tolerance`` of the
+    target, or an unconverged record whose ``error`` says why.
 
 Viscous, sweeps
     ``sweep(task, progress, cancel) -> SweepRecord``: one ordered list of
-    angles or of lift coefficients at one set of conditions.  The engine is
-    expected to march from near zero lift outward in both directions, warm
-    starting each point from the last converged one, retrying a failed point
-    with sub-steps and then cold, and to record per point how it was reached
-    (``"warm"``, ``"substep"``, ``"cold"``, ``"failed"``).  Results come back
-    in input order.
+    angles or of lift coefficients at one set of conditions.  The engine
+    marches from near zero lift outward in both directions, warm starting
+    each point from the last converged one, retrying a failed point with
+    sub-steps and then cold, and records per point how it was reached
+    (``"warm"``, ``"substepped"``, ``"cold"``, ``"failed"``).  Results come
+    back in input order.
     ``sweeps(tasks, workers, progress) -> list[SweepRecord]``: independent
     sweeps (several Reynolds or Mach numbers, several contours) run in
     parallel, the interpreter lock released for the whole computation.
-    ``progress(n)`` is called (from any thread) with the number of points
-    just finished; ``cancel`` is a :class:`threading.Event` that stops the
-    remaining work.  A Ctrl-C in the calling thread must stop the run
-    promptly and raise ``KeyboardInterrupt``.
+    ``progress(n)`` is called on the calling thread with the number of
+    points just finished; a Ctrl-C in the calling thread stops the run
+    promptly and raises :class:`SweepInterrupted` (a ``KeyboardInterrupt``)
+    with the points finished so far.
 
 Conventions of every viscous record: ``converged`` is the engine's own
 verdict; the coefficients are those of the final iterate (the package turns
@@ -71,25 +71,36 @@ Capabilities
     :data:`FORCED_TRANSITION` and :data:`WARM_START` tell the package what the
     engine in use can do.
 
-How the present engine (``_velaro``) is used
-============================================
-* Every viscous evaluation goes through ``analyze_faithful_batch``, even a
-  single point, because the batch releases the interpreter lock.
-* A prescribed lift coefficient is reached by solving for the angle with
-  converged points only (see :class:`_ClSolve`): secant steps, then
+How the engines are used
+========================
+* ``velaro._engine`` is found in the package directory (installed), or else
+  in ``velaro/`` beside ``_velaro`` (a CMake build tree, with the package
+  from the source tree): see :func:`_load_engine`.
+* Every viscous evaluation is an engine sweep (:func:`_engine_sweeps`).
+  Polars are one warm-started sweep each, all tasks of a call in one engine
+  call (``workers`` only limits how many go in at once).  A single point
+  (``analyze``) is a one-point sweep, a cold start.  Several independent cold
+  starts (the angle search below) are one-point sweeps in one parallel call.
+* A prescribed lift coefficient is first solved in the engine's
+  prescribed-lift mode.  The engine converges on its Newton residual, which
+  leaves the lift some 1e-3 from the target, and it may report a point
+  converged whose lift is further off; any point not within the tolerance is
+  refined by searching the angle with converged angle solutions (see
+  :class:`_ClSolve`), starting from the engine's point: secant steps, then
   regula falsi with bisection safeguards once a bracket is found, spread
   retries around angles that failed to converge, and a parabolic search for
-  the lift maximum when the target may lie beyond it.  All pending targets of
-  a sweep advance together, one batch per round, so they run in parallel.
-* Sweeps are cut into chunks so that progress can be reported and a cancel
-  honoured between chunks; every point is a cold start.
-* Boundary-layer arrays come from ``get_bl_distribution``, which solves the
-  point again.  Its first row per side is a placeholder at the stagnation
-  point and is dropped; the arc length is measured along the panels from the
-  stagnation point, which is placed between the two nodes that straddle it
-  by linear interpolation of the edge velocity.
-* Forced transition is not available: any trip position other than 1 raises
-  ``NotImplementedError``.
+  the lift maximum when the target may lie beyond it.  All pending targets
+  of a sweep advance together, one parallel engine call per round.
+* Trip positions go to the engine as they are (chord fractions, 1 = free).
+  The engine refuses values outside [0, 1] with ValueError.
+* Points that an interrupt left unsolved carry ``error="cancelled"``.
+* Boundary-layer arrays come from ``_engine.boundary_layer``, which solves
+  the point again from a cold start (at the angle found, for a prescribed
+  lift), trips included.  It leaves out the placeholder row at the
+  stagnation point; its first variable is split into the amplification
+  (laminar stations) and √Cτ (turbulent ones).  The arc length is measured
+  along the panels from the stagnation point, which is placed between the
+  two nodes that straddle it by linear interpolation of the edge velocity.
 * ``analyze_inviscid_batch`` knows no Mach number.  At M > 0 the adapter
   corrects its nodal Cp with the Karman-Tsien rule and integrates lift and
   moment of the corrected pressure itself, with the solver's own integral
@@ -115,7 +126,6 @@ from __future__ import annotations
 import math
 import os
 import threading
-from concurrent.futures import FIRST_COMPLETED, ThreadPoolExecutor, wait
 from dataclasses import dataclass, field, replace
 from typing import Callable, Literal, Optional, Sequence
 
@@ -125,12 +135,47 @@ import _velaro
 
 from . import _compressible
 
-#: Name of the engine module in use.
-ENGINE = "_velaro"
+
+def _load_engine():
+    """``velaro._engine``: from the package directory when installed, else
+    from a build tree, where CMake puts it in ``velaro/`` beside ``_velaro``
+    (the package itself then comes from the source tree)."""
+    try:
+        from . import _engine as engine  # type: ignore[attr-defined]
+
+        return engine
+    except ImportError as missing:
+        import glob
+        import importlib.machinery
+        import importlib.util
+        import sys
+
+        here = os.path.join(os.path.dirname(os.path.abspath(_velaro.__file__)), "velaro")
+        if os.path.realpath(here) == os.path.realpath(os.path.dirname(os.path.abspath(__file__))):
+            raise  # an installed package: the module is missing or broken, not elsewhere
+        for suffix in importlib.machinery.EXTENSION_SUFFIXES:
+            for path in glob.glob(os.path.join(glob.escape(here), "_engine" + suffix)):
+                spec = importlib.util.spec_from_file_location(__package__ + "._engine", path)
+                if spec is None or spec.loader is None:
+                    continue
+                engine = importlib.util.module_from_spec(spec)
+                spec.loader.exec_module(engine)
+                sys.modules[spec.name] = engine
+                setattr(sys.modules[__package__], "_engine", engine)
+                return engine
+        raise ImportError(
+            f"velaro._engine not found in the package nor beside _velaro ({here}); build the target _engine"
+        ) from missing
+
+
+_engine = _load_engine()
+
+#: Name of the engine module used for viscous analyses.
+ENGINE = "velaro._engine"
 #: Whether trip positions other than 1 (free transition) are honoured.
-FORCED_TRANSITION = False
+FORCED_TRANSITION = True
 #: Whether sweeps warm-start each point from the previous one.
-WARM_START = False
+WARM_START = True
 #: Default tolerance on a prescribed lift coefficient.
 CL_TOLERANCE = 1e-4
 #: Largest number of viscous evaluations spent on one prescribed lift coefficient.
@@ -474,69 +519,72 @@ def _inviscid_line(points: np.ndarray) -> tuple[float, float]:
 
 
 def _check_conditions(c: Conditions) -> None:
-    if (c.xtr_upper, c.xtr_lower) != (1.0, 1.0) and not FORCED_TRANSITION:
-        raise NotImplementedError(
-            f"forced transition (xtr={c.xtr_upper:g}, {c.xtr_lower:g}) is not available in the engine "
-            f"in use ({ENGINE}); only free transition, xtr=(1, 1), can be analysed"
-        )
+    # Trip positions are chord fractions; the engine refuses anything outside
+    # [0, 1] with a ValueError of its own, so only the adapter's part is here.
+    if not (0.0 <= c.xtr_upper <= 1.0 and 0.0 <= c.xtr_lower <= 1.0):
+        raise ValueError(f"trip positions must be chord fractions in [0, 1], got ({c.xtr_upper:g}, {c.xtr_lower:g})")
 
 
-def _record_from_dict(d: dict, alpha: float) -> PointRecord:
-    if not d["success"]:
-        return PointRecord(
-            alpha=float(alpha), cl=math.nan, cd=math.nan, cm=math.nan, cd_friction=math.nan,
-            cd_pressure=math.nan, x_tr_upper=math.nan, x_tr_lower=math.nan, iterations=int(d["iterations"]),
-            residual=math.nan, converged=False, error=str(d["error"]), start="failed",
-        )
-    # The requested angle, not the engine's echo of it (which may differ in
-    # the last bit after its conversion to radians and back).
-    return PointRecord(
-        alpha=float(alpha), cl=d["cl"], cd=d["cd"], cm=d["cm"], cd_friction=d["cd_friction"],
-        cd_pressure=d["cd_pressure"], x_tr_upper=d["x_tr_upper"], x_tr_lower=d["x_tr_lower"],
-        iterations=int(d["iterations"]), residual=d["residual"], converged=bool(d["converged"]),
-        start="cold",
+#: Text the engine gives the points a stop request left unsolved.
+_ENGINE_INTERRUPTED = "viscous analysis interrupted"
+
+
+def _task_dict(points: np.ndarray, mode: str, values: Sequence[float], c: Conditions, warm_start: bool = True) -> dict:
+    return {
+        "coords": points, "targets": np.asarray(values, dtype=np.float64), "mode": mode,
+        "reynolds": c.reynolds, "mach": c.mach, "ncrit": c.ncrit, "xtr_upper": c.xtr_upper,
+        "xtr_lower": c.xtr_lower, "max_iterations": c.max_iterations, "warm_start": warm_start,
+    }
+
+
+def _engine_sweeps(tasks: list, progress: ProgressCallback = None) -> list:
+    """The one call of the engine's sweeps (parallel on its worker pool)."""
+    return _engine.sweeps(tasks, progress=progress)
+
+
+def _record_from_engine(d: dict) -> SweepRecord:
+    names = _engine.START_NAMES
+    return SweepRecord(
+        mode=d["mode"], targets=d["targets"], alpha=d["alpha"], cl=d["cl"], cd=d["cd"], cm=d["cm"],
+        cd_friction=d["cd_friction"], cd_pressure=d["cd_pressure"], x_tr_upper=d["x_tr_upper"],
+        x_tr_lower=d["x_tr_lower"], residual=d["residual"], iterations=np.asarray(d["iterations"], dtype=np.int64),
+        converged=np.asarray(d["converged"], dtype=bool),
+        errors=["cancelled" if e == _ENGINE_INTERRUPTED else e for e in d["errors"]],
+        start=[names[int(k)] for k in d["start"]],
     )
 
 
 def _batch(points: np.ndarray, alphas: Sequence[float], c: Conditions) -> list[PointRecord]:
+    """Independent cold starts at several angles, in parallel."""
     if len(alphas) == 0:
         return []
-    out = _velaro.analyze_faithful_batch(
-        _flat(points), [float(a) for a in alphas], reynolds=c.reynolds, mach=c.mach, ncrit=c.ncrit,
-        max_iterations=c.max_iterations, re_type=1,
-    )
-    return [_record_from_dict(d, a) for d, a in zip(out, alphas)]
-
-
-def _side(d: dict, side: str, nodes: np.ndarray, s_nodes: np.ndarray) -> SideArrays:
-    cols = {k: np.array(d[f"{k}_{side}"], dtype=np.float64)[1:] for k in ("x", "theta", "delta_star", "h", "cf", "ue")}
-    return SideArrays(s=s_nodes, x=cols["x"], y=nodes[:, 1].copy(), ue=cols["ue"], theta=cols["theta"],
-                      delta_star=cols["delta_star"], h=cols["h"], cf=cols["cf"])
+    tasks = [_task_dict(points, "alpha", [float(a)], c, warm_start=False) for a in alphas]
+    return [_record_from_engine(d).point(0) for d in _engine_sweeps(tasks)]
 
 
 def _distributions(points: np.ndarray, alpha: float, c: Conditions) -> Optional[Distributions]:
-    d = _velaro.get_bl_distribution(
-        _flat(points), float(alpha), reynolds=c.reynolds, mach=c.mach, ncrit=c.ncrit,
-        max_iterations=c.max_iterations, re_type=1,
+    d = _engine.boundary_layer(
+        points, float(alpha), reynolds=c.reynolds, mach=c.mach, ncrit=c.ncrit, xtr_upper=c.xtr_upper,
+        xtr_lower=c.xtr_lower, max_iterations=c.max_iterations,
     )
-    if not d["success"]:
+    if d["error"] is not None:
         return None
-    # Row k >= 1 of the upper side is node n_up - k, row k of the lower side
-    # is node n_up + k - 1 (row 0 of each side is the stagnation placeholder).
-    n_up = len(d["x_upper"]) - 1
-    n_lo = len(d["x_lower"]) - 1
+    up, lo = d["upper"], d["lower"]
+    # Station k of the upper side is node n_up - 1 - k, station k of the
+    # lower side node n_up + k.
+    n_up, n_lo = len(up["x"]), len(lo["x"])
     if n_up < 1 or n_lo < 1 or n_up + n_lo > len(points):
         return None
-    up_nodes = points[n_up - 1 :: -1] if n_up > 0 else points[:0]
+    up_nodes = points[n_up - 1 :: -1]
     lo_nodes = points[n_up : n_up + n_lo]
-    ue_up = np.array(d["ue_upper"][1:], dtype=np.float64)
-    ue_lo = np.array(d["ue_lower"][1:], dtype=np.float64)
-    if not (np.allclose(up_nodes[:, 0], d["x_upper"][1:], rtol=0, atol=1e-12)
-            and np.allclose(lo_nodes[:, 0], d["x_lower"][1:], rtol=0, atol=1e-12)):
-        return None  # rows do not sit on the nodes as expected; refuse to guess
+    if not (np.array_equal(up["node"], np.arange(n_up - 1, -1, -1))
+            and np.array_equal(lo["node"], np.arange(n_up, n_up + n_lo))
+            and np.allclose(up_nodes[:, 0], up["x"], rtol=0, atol=1e-12)
+            and np.allclose(lo_nodes[:, 0], lo["x"], rtol=0, atol=1e-12)):
+        return None  # stations do not sit on the nodes as expected; refuse to guess
     # Stagnation point between the first node of each side, where the edge
     # velocity (positive along each side) changes sign.
-    a, b = abs(ue_up[0]), abs(ue_lo[0])
+    a, b = abs(up["ue"][0]), abs(lo["ue"][0])
     f = a / (a + b) if a + b > 0 else 0.5
     stag = up_nodes[0] + f * (lo_nodes[0] - up_nodes[0])
 
@@ -544,18 +592,24 @@ def _distributions(points: np.ndarray, alpha: float, c: Conditions) -> Optional[
         steps = np.hypot(*np.diff(np.vstack([stag, nodes]), axis=0).T)
         return np.cumsum(steps)
 
-    upper = _side(d, "upper", up_nodes, arc(up_nodes))
-    lower = _side(d, "lower", lo_nodes, arc(lo_nodes))
+    def side(r: dict, nodes: np.ndarray) -> SideArrays:
+        laminar = np.asarray(r["laminar"], dtype=bool)
+        return SideArrays(
+            s=arc(nodes), x=r["x"], y=nodes[:, 1].copy(), ue=r["ue"], theta=r["theta"],
+            delta_star=r["delta_star"], h=r["h"], cf=r["cf"],
+            amplification=np.where(laminar, r["ctau"], np.nan), shear=np.where(laminar, np.nan, r["ctau"]),
+        )
+
     # Surface pressure at the nodes, in contour order (free-stream speed 1).
     node_x = np.concatenate([up_nodes[::-1, 0], lo_nodes[:, 0]])
     node_y = np.concatenate([up_nodes[::-1, 1], lo_nodes[:, 1]])
-    ue = np.concatenate([ue_up[::-1], ue_lo])
+    ue = np.concatenate([up["ue"][::-1], lo["ue"]])
     cp = _compressible.karman_tsien(1.0 - ue * ue, c.mach)
-    return Distributions(upper=upper, lower=lower, x=node_x, y=node_y, cp=cp)
+    return Distributions(upper=side(up, up_nodes), lower=side(lo, lo_nodes), x=node_x, y=node_y, cp=cp)
 
 
 def point_at_alpha(points: np.ndarray, alpha: float, conditions: Conditions, distributions: bool = False) -> PointRecord:
-    """Viscous solution at one angle of attack (degrees)."""
+    """Viscous solution at one angle of attack (degrees), from a cold start."""
     _check_conditions(conditions)
     rec = _flag_point(points, _batch(points, [alpha], conditions)[0], conditions.mach)
     if distributions and rec.converged:
@@ -763,30 +817,59 @@ class _ClSolve:
 
 def _solve_cls(
     points: np.ndarray, targets: Sequence[float], c: Conditions, tol: float,
-    progress: ProgressCallback = None, cancel: Optional[threading.Event] = None,
+    seeds: Optional[Sequence[Optional[PointRecord]]] = None,
 ) -> list[PointRecord]:
-    """Angles for several lift coefficients; all targets advance together, one batch per round."""
+    """Angles for several lift coefficients by search on angle-of-attack
+    solutions; all targets advance together, one parallel batch per round.
+
+    ``seeds`` are points the engine's prescribed-lift mode already found
+    (one per target, or None): a converged one within the tolerance is the
+    answer, one outside it is the search's first point.
+    """
     alpha0, slope = _inviscid_line(points)
     slope *= 0.9  # the boundary layer lowers the lift slope a little
-    solves = [_ClSolve(t, alpha0 + t / slope, slope, tol, CL_MAX_EVALUATIONS) for t in targets]
-    finished = [False] * len(solves)
+    solves = []
+    for k, t in enumerate(targets):
+        seed = seeds[k] if seeds is not None else None
+        guess = alpha0 + t / slope
+        if seed is not None and seed.converged and math.isfinite(seed.alpha):
+            guess = seed.alpha
+        s = _ClSolve(t, guess, slope, tol, CL_MAX_EVALUATIONS)
+        if seed is not None and seed.converged and math.isfinite(seed.alpha) and math.isfinite(seed.cl):
+            s.record(seed)
+        solves.append(s)
     while True:
-        if cancel is not None and cancel.is_set():
-            break
         jobs: list[tuple[int, float]] = []
         for i, s in enumerate(solves):
             for a in s.propose():
                 jobs.append((i, a))
-        for i, s in enumerate(solves):
-            if not finished[i] and not any(j == i for j, _ in jobs):
-                finished[i] = True
-                if progress:
-                    progress(1)
         if not jobs:
             break
         for (i, _), rec in zip(jobs, _batch(points, [a for _, a in jobs], c)):
             solves[i].record(rec)
     return [s.result() for s in solves]
+
+
+def _refine_cls(task: SweepTask, rec: SweepRecord, tol: float = CL_TOLERANCE) -> None:
+    """Points of a prescribed-lift sweep that the engine did not bring within
+    ``tol`` of their target, searched for by angle (see :class:`_ClSolve`);
+    ``rec`` is updated in place."""
+    missed = [
+        i for i in range(len(rec.targets))
+        if rec.errors[i] != "cancelled"
+        and not (rec.converged[i] and abs(rec.cl[i] - rec.targets[i]) <= tol)
+    ]
+    if not missed:
+        return
+    seeds = [rec.point(i) for i in missed]
+    found = _solve_cls(task.points, [float(rec.targets[i]) for i in missed], task.conditions, tol, seeds)
+    for i, p in zip(missed, found):
+        for name in _FLOAT_COLUMNS:
+            getattr(rec, name)[i] = getattr(p, name)
+        rec.iterations[i] = p.iterations
+        rec.converged[i] = p.converged
+        rec.errors[i] = p.error
+        rec.start[i] = p.start
 
 
 def point_at_cl(
@@ -798,14 +881,13 @@ def point_at_cl(
     the record has ``converged`` False and an error saying why.
     """
     _check_conditions(conditions)
-    rec = _flag_point(points, _solve_cls(points, [cl], conditions, tolerance)[0], conditions.mach)
+    task = SweepTask(points=points, mode="cl", values=np.array([float(cl)]), conditions=conditions)
+    sweep_rec = _record_from_engine(_engine_sweeps([_task_dict(points, "cl", [float(cl)], conditions)])[0])
+    _refine_cls(task, sweep_rec, tolerance)
+    rec = _flag_point(points, sweep_rec.point(0), conditions.mach)
     if distributions and rec.converged:
         rec.distributions = _distributions(points, rec.alpha, conditions)
     return rec
-
-
-def _chunk_size() -> int:
-    return max(8, 4 * (os.cpu_count() or 1))
 
 
 class SweepInterrupted(KeyboardInterrupt):
@@ -820,97 +902,93 @@ class SweepInterrupted(KeyboardInterrupt):
         self.partial = partial
 
 
-def _cancelled(alpha: float) -> PointRecord:
-    return _record_from_dict({"success": False, "error": "cancelled", "iterations": 0}, alpha)
-
-
-def _completed(task: SweepTask, done: Sequence[PointRecord]) -> SweepRecord:
+def _all_cancelled(task: SweepTask) -> SweepRecord:
     values = np.asarray(task.values, dtype=np.float64)
-    recs = list(done)[: len(values)]
-    if task.mode == "cl":
-        recs = [replace(r, cl_target=float(v)) for r, v in zip(recs, values)]
-        rest = [replace(_cancelled(math.nan), cl_target=float(v)) for v in values[len(recs):]]
-    else:
-        rest = [_cancelled(a) for a in values[len(recs):]]
-    return SweepRecord.from_points(task.mode, values, recs + rest)
+    n = len(values)
+    nan = np.full(n, math.nan)
+    return SweepRecord(
+        mode=task.mode, targets=values, alpha=values.copy() if task.mode == "alpha" else nan.copy(),
+        **{name: nan.copy() for name in _FLOAT_COLUMNS if name != "alpha"},
+        iterations=np.zeros(n, dtype=np.int64), converged=np.zeros(n, dtype=bool),
+        errors=["cancelled"] * n, start=["failed"] * n,
+    )
+
+
+def _cancel_unrefined(task: SweepTask, rec: SweepRecord) -> None:
+    """Marks the points of a prescribed-lift record that are not within the
+    tolerance as cancelled (their search was interrupted)."""
+    if task.mode != "cl":
+        return
+    for i in range(len(rec.targets)):
+        if rec.errors[i] is None and not (rec.converged[i] and abs(rec.cl[i] - rec.targets[i]) <= CL_TOLERANCE):
+            rec.converged[i] = False
+            rec.errors[i] = "cancelled"
+
+
+def _run(tasks: Sequence[SweepTask], progress: ProgressCallback) -> list[SweepRecord]:
+    """One engine call for all tasks, then the prescribed-lift refinements."""
+    try:
+        out = _engine_sweeps([_task_dict(t.points, t.mode, t.values, t.conditions) for t in tasks], progress)
+    except _engine.SweepInterrupted as stop:
+        partial = [_record_from_engine(d) for d in stop.partial]
+        for t, r in zip(tasks, partial):
+            _cancel_unrefined(t, r)
+        raise SweepInterrupted(partial) from None
+    records = [_record_from_engine(d) for d in out]
+    try:
+        for t, r in zip(tasks, records):
+            if t.mode == "cl":
+                _refine_cls(t, r)
+    except KeyboardInterrupt:
+        for t, r in zip(tasks, records):
+            _cancel_unrefined(t, r)
+        raise SweepInterrupted(records) from None
+    return records
 
 
 def sweep(
     task: SweepTask,
     progress: ProgressCallback = None,
     cancel: Optional[threading.Event] = None,
-    sink: Optional[list] = None,
 ) -> SweepRecord:
     """Run one sweep (see the module notes); results in input order.
 
-    ``sink``, when given, receives each finished point as soon as its chunk
-    is done (angle sweeps), so that a caller can keep them on an interrupt.
-    The supercritical flags are left unset (None): :func:`sweeps` sets them,
-    with one inviscid batch per contour.
+    ``cancel``, when set before the sweep starts, marks every point
+    cancelled.  The supercritical flags are left unset (None): :func:`sweeps`
+    sets them, with one inviscid batch per contour.  Ctrl-C raises
+    :class:`SweepInterrupted`.
     """
     _check_conditions(task.conditions)
-    values = np.asarray(task.values, dtype=np.float64)
-    if task.mode == "cl":
-        recs = _solve_cls(task.points, values.tolist(), task.conditions, CL_TOLERANCE, progress, cancel)
-        if cancel is not None and cancel.is_set():
-            recs = [r if r.converged else replace(r, error="cancelled") for r in recs]
-        return SweepRecord.from_points("cl", values, recs)
-    recs: list[PointRecord] = sink if sink is not None else []
-    size = _chunk_size()
-    for lo in range(0, len(values), size):
-        if cancel is not None and cancel.is_set():
-            break
-        chunk = values[lo : lo + size].tolist()
-        recs.extend(_batch(task.points, chunk, task.conditions))
-        if progress:
-            progress(len(chunk))
-    return _completed(task, recs)
+    if cancel is not None and cancel.is_set():
+        return _all_cancelled(task)
+    return _run([task], progress)[0]
 
 
 def sweeps(tasks: Sequence[SweepTask], workers: Optional[int] = None, progress: ProgressCallback = None) -> list[SweepRecord]:
-    """Run independent sweeps in parallel threads; results in task order.
+    """Run independent sweeps in parallel; results in task order.
 
-    The engine releases the interpreter lock while it computes, so the
-    threads run concurrently.  The calling thread only waits, in short
-    intervals, so that Ctrl-C reaches it at once: it then cancels the
-    remaining chunks and raises :class:`SweepInterrupted` (a
-    ``KeyboardInterrupt``) with the points finished so far.  Chunks already
-    running finish in the background and are discarded.  The records come
-    back with their supercritical flags set (:func:`_flag_sweeps`).
+    The engine runs the sweeps of one call in parallel on its worker pool
+    (one thread per processor) with the interpreter lock released;
+    ``workers`` limits how many tasks go to the engine at once.
+    ``progress`` is called on the calling thread.  On Ctrl-C the engine
+    stops within a moment and :class:`SweepInterrupted` (a
+    ``KeyboardInterrupt``) is raised with the points finished so far.  The
+    records come back with their supercritical flags set
+    (:func:`_flag_sweeps`).
     """
     for t in tasks:
         _check_conditions(t.conditions)
     if not tasks:
         return []
-    n = workers or min(len(tasks), max(1, os.cpu_count() or 1))
-    cancel = threading.Event()
-    sinks: list[list] = [[] for _ in tasks]
-    futures: list = []
-    pool = ThreadPoolExecutor(max_workers=max(1, n), thread_name_prefix="velaro-sweep")
-    try:
-        for t, sink in zip(tasks, sinks):
-            futures.append(pool.submit(sweep, t, progress, cancel, sink))
-        pending = set(futures)
-        while pending:
-            _, pending = wait(pending, timeout=0.1, return_when=FIRST_COMPLETED)
-        records = [f.result() for f in futures]
-        _flag_sweeps(tasks, records)
-        return records
-    except KeyboardInterrupt as exc:
-        cancel.set()
-        pool.shutdown(wait=False, cancel_futures=True)
-        partial = []
-        for i, (t, sink) in enumerate(zip(tasks, sinks)):
-            f = futures[i] if i < len(futures) else None
-            if f is not None and f.done() and not f.cancelled() and f.exception() is None:
-                partial.append(f.result())
-            else:
-                partial.append(_completed(t, list(sink)))
-        _flag_sweeps(tasks, partial)
-        raise SweepInterrupted(partial) from exc
-    except BaseException:
-        cancel.set()
-        pool.shutdown(wait=False, cancel_futures=True)
-        raise
-    finally:
-        pool.shutdown(wait=False)
+    size = len(tasks) if workers is None else max(1, int(workers))
+    records: list[SweepRecord] = []
+    for lo in range(0, len(tasks), size):
+        try:
+            records.extend(_run(tasks[lo : lo + size], progress))
+        except SweepInterrupted as stop:
+            partial = records + list(stop.partial)
+            partial += [_all_cancelled(t) for t in tasks[len(partial):]]
+            _flag_sweeps(tasks, partial)
+            raise SweepInterrupted(partial) from None
+    _flag_sweeps(tasks, records)
+    return records

@@ -557,11 +557,11 @@ class Airfoil:
             (9: a clean wind tunnel), >= 0.
         xtr : (float, float)
             Trip positions (upper, lower) as chord fractions in (0, 1]; 1 is
-            free transition.  Forced transition needs engine support that is
-            not yet available: other values raise NotImplementedError.
+            free transition.  Transition happens at the trip or earlier, where
+            the e^N criterion is met first.
         distributions : bool
             Also return the surface pressure and the boundary-layer arrays of
-            both sides (a second solve of the same point).
+            both sides (a second solve of the same point, from a cold start).
         viscous : bool
             False runs :meth:`analyze_inviscid` instead (``alpha`` only).
         repanel : None, bool or int
@@ -589,8 +589,6 @@ class Airfoil:
         ValueError
             For invalid arguments, among them a Mach number that is negative
             or 1 or more.
-        NotImplementedError
-            For a trip position other than 1.
         """
         if not viscous:
             if cl is not None:
@@ -696,6 +694,15 @@ class Airfoil:
         By default the contour is first repaneled to 160 nodes, unless it
         already came from :meth:`repanel` or ``repanel=False`` is passed.
 
+        Each polar is one continuation sweep of the engine: it starts near
+        zero lift and marches outward in both directions, each point
+        warm-started from the last converged one; a point that fails is
+        retried with smaller steps, then from a cold start, and otherwise
+        flagged while the sweep goes on from the last converged state.
+        :attr:`Polar.start` records how each point was reached.  Lift
+        coefficients are solved in the engine's prescribed-lift mode, with an
+        angle search where that misses the tolerance of 1e-4.
+
         Parameters
         ----------
         alpha : array_like, optional
@@ -720,15 +727,16 @@ class Airfoil:
         max_iterations : int
             Newton iteration limit per point.
         workers : int, optional
-            Threads for the parallel polars (default: one per polar, at most
-            one per processor).
+            How many polars run at once (default: all of them).  They run on
+            the engine's worker pool, one thread per processor, without the
+            interpreter lock.
         progress : bool, callable or tqdm-like object
             True shows a progress bar of its own (tqdm) on standard error.
             A callable is called with the number of points just finished; an
             object with an ``update(n)`` method (a ``tqdm`` bar made by the
             caller, which may span several calls) has that method called.
-            Either may be called from worker threads, several times per
-            polar, in steps of a few points.
+            Either is called on the calling thread, about ten times a second
+            while points finish.
 
         Returns
         -------

@@ -139,8 +139,10 @@ class OperatingPoint:
     cl_target : float or None
         The prescribed lift coefficient, for a point solved at given lift.
     start : str or None
-        How the engine reached the point: ``"cold"``, ``"warm"``,
-        ``"substep"`` or ``"failed"``.
+        How the engine reached the point: ``"warm"`` (from the converged
+        neighbour of its sweep), ``"substepped"`` (from it through
+        intermediate points), ``"cold"`` (from a fresh boundary layer) or
+        ``"failed"``.
     supercritical : bool or None
         True when the flow reaches sonic speed somewhere on the surface: the
         corrected minimum pressure coefficient lies below the critical value

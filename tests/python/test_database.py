@@ -201,7 +201,7 @@ def test_local_cluster_builds_every_task_once_with_the_numbers_of_a_direct_polar
     assert set(from_file["source"]) == {str(e61.resolve())}
     assert set(from_file["source_sha256"]) == {hashlib.sha256(e61.read_bytes()).hexdigest()}
     assert frame.loc[frame["source"].isna(), "source_sha256"].isna().all()
-    assert set(frame["start"]) <= {"cold", "warm", "substep", "failed"}
+    assert set(frame["start"]) <= {"cold", "warm", "substepped", "failed"}
 
     airfoils = {"NACA 0012": velaro.Airfoil.naca("0012"), "NACA 2412": velaro.Airfoil.naca("2412")}
     airfoils[velaro.Airfoil.from_dat(e61).name] = velaro.Airfoil.from_dat(e61)

@@ -166,7 +166,7 @@ class TestCriticalMach:
         # A single point agrees with the polar row.
         with pytest.warns(velaro.SupercriticalWarning):
             point = naca0012.analyze(alpha=2.0, re=1e6, mach=float(above))
-        assert point.supercritical is True and point.cl == polars[2].cl[1]
+        assert point.supercritical is True and point.cl == pytest.approx(polars[2].cl[1], abs=1e-6)
         assert polars[2].point(1).supercritical is True and polars[2].point(0).supercritical is False
 
     def test_flag_at_a_prescribed_lift(self, naca0012):
@@ -286,6 +286,8 @@ class TestMachZeroUnchanged:
         with warnings.catch_warnings():
             warnings.simplefilter("error")
             p = af.polar(alpha=alphas, re=2e6, mach=0.0)
-        assert p.cl.tolist() == [d["cl"] for d in ref] and p.cd.tolist() == [d["cd"] for d in ref]
-        assert p.cm.tolist() == [d["cm"] for d in ref]
+        # Warm starts reach the cold solutions to the Newton tolerance.
+        np.testing.assert_allclose(p.cl, [d["cl"] for d in ref], rtol=0, atol=1e-6)
+        np.testing.assert_allclose(p.cd, [d["cd"] for d in ref], rtol=1e-5)
+        np.testing.assert_allclose(p.cm, [d["cm"] for d in ref], rtol=1e-5)
         assert p.supercritical.tolist() == [False] * 4

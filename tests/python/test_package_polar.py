@@ -128,11 +128,15 @@ class TestSweeps:
         alphas = [-2.0, 1.0, 4.0, 7.5]
         p = paneled.polar(alpha=alphas, re=1e6)
         assert isinstance(p, velaro.Polar) and len(p) == 4 and p.converged.all()
+        # Warm-started rows reach the cold starts' solutions: cl to 1e-6,
+        # cd and cm to 1e-5 relative (both converge to the Newton tolerance).
         raw = _velaro.analyze_faithful_batch(paneled.coordinates.ravel().tolist(), alphas, reynolds=1e6)
-        for i, d in enumerate(raw):
-            assert (p.alpha[i], p.cl[i], p.cd[i], p.cm[i]) == (alphas[i], d["cl"], d["cd"], d["cm"])
-            assert p.iterations[i] == d["iterations"]
-        assert p.point(2).cl == paneled.analyze(4.0).cl
+        assert p.alpha.tolist() == alphas
+        np.testing.assert_allclose(p.cl, [d["cl"] for d in raw], rtol=0, atol=1e-6)
+        np.testing.assert_allclose(p.cd, [d["cd"] for d in raw], rtol=1e-5)
+        np.testing.assert_allclose(p.cm, [d["cm"] for d in raw], rtol=1e-5)
+        assert set(p.start) <= {"warm", "substepped", "cold"}
+        assert p.point(2).cl == pytest.approx(paneled.analyze(4.0).cl, abs=1e-6)
         assert (p.re, p.mach, p.ncrit, p.xtr, p.name) == (1e6, 0.0, 9.0, (1.0, 1.0), "NACA 2412")
 
     def test_several_reynolds_numbers_in_parallel(self, paneled):
@@ -241,14 +245,13 @@ class TestSweeps:
             paneled.polar(**kwargs)
 
 
-def test_interrupt_keeps_the_finished_points(paneled, monkeypatch):
+def test_interrupt_keeps_the_finished_points(paneled):
     import os
     import signal
     import time
 
-    monkeypatch.setattr(_backend, "_chunk_size", lambda: 2)
     alphas = np.arange(-4.0, 12.0, 0.25)
-    # Ctrl-C shortly after the first chunk has finished, however fast or
+    # Ctrl-C shortly after the first points have finished, however fast or
     # loaded the machine is.
     timer = threading.Timer(0.05, lambda: os.kill(os.getpid(), signal.SIGINT))
 
@@ -267,10 +270,16 @@ def test_interrupt_keeps_the_finished_points(paneled, monkeypatch):
     assert time.monotonic() - start < 4.0  # promptly, not after the whole run
     polars = info.value.polars
     assert isinstance(polars, velaro.PolarSet) and len(polars) == 2
+    finished = 0
     for p in polars:
         assert len(p) == len(alphas)
         done = p.converged | np.array([e is None or e != "cancelled" for e in p.errors])
-        assert 0 < done.sum() < len(alphas)  # some finished, some were cancelled
-        # The finished rows are the real results.
-        alone = paneled.polar(alpha=p.alpha[p.converged], re=p.re)
-        np.testing.assert_array_equal(alone.cl, p.cl[p.converged])
+        finished += done.sum()
+        assert done.sum() < len(alphas)  # cancelled before the end
+        # The finished rows are the real results (the same solutions, reached
+        # along another path of warm starts: to the Newton tolerance).
+        if p.converged.any():
+            alone = paneled.polar(alpha=p.alpha[p.converged], re=p.re)
+            np.testing.assert_allclose(alone.cl, p.cl[p.converged], rtol=0, atol=1e-4)
+    # The two polars run side by side; one may still be on its first point.
+    assert finished > 0
