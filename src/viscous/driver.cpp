@@ -193,6 +193,11 @@ std::expected<OperPointResult, ViscousError> iterate_operating_point(ViscousStat
     state.iterations = iteration;
     state.residual = residual;
     state.converged = residual <= config.tolerance;  // false for NaN
+    // With a prescribed lift the residual measures the boundary-layer
+    // equations only. An angle step still held at its limit means the lift
+    // is not reached yet, however small that residual (a warm start from a
+    // converged point at another lift begins with a tiny one).
+    if (state.mode == OperMode::PrescribedCl && std::fabs(state.dac) >= kMaxAngleStep) state.converged = false;
     // A residual that is no longer finite never recovers: stop iterating.
     if (state.converged || !std::isfinite(residual) || iteration >= config.max_iterations) break;
   }

@@ -19,8 +19,6 @@ namespace velaro {
 
 namespace {
 
-// Half a degree in radians: the largest alpha change of one update.
-constexpr double kHalfDegree = 0.008726646259971648;
 // Limits of the normalised changes.
 constexpr double kDhi = 1.5;
 constexpr double kDlo = -0.5;
@@ -176,9 +174,9 @@ double extra_unknown_change(const UpdateInputs& in, UpdateSummary& r) {
   double lo, hi;
   if (in.prescribed_cl) {
     const double den = r.cl_a + r.cl_ac;
-    r.dac = std::fabs(den) >= 1e-12 ? std::clamp((r.cl_new - in.cl_spec) / -den, -kHalfDegree, kHalfDegree) : 0.0;
-    lo = -kHalfDegree;
-    hi = kHalfDegree;
+    r.dac = std::fabs(den) >= 1e-12 ? std::clamp((r.cl_new - in.cl_spec) / -den, -kMaxAngleStep, kMaxAngleStep) : 0.0;
+    lo = -kMaxAngleStep;
+    hi = kMaxAngleStep;
   } else {
     const double den = 1.0 - r.cl_ac;
     r.dac = std::fabs(den) >= 1e-12 ? (r.cl_new - in.cl_current) / den : 0.0;

@@ -12,6 +12,10 @@
 
 namespace velaro {
 
+// Half a degree in radians: the largest alpha change of one update in the
+// prescribed-lift mode.
+inline constexpr double kMaxAngleStep = 0.008726646259971648;
+
 struct ViscousState;
 class NewtonObserver;
 

@@ -71,12 +71,7 @@ class TestResults:
         batch = _velaro.analyze_faithful_batch(N2412.ravel().tolist(), ALPHAS.tolist(), reynolds=1e6)
         np.testing.assert_allclose(cold["cl"], [d["cl"] for d in batch], rtol=0, atol=1e-6)
 
-    @pytest.mark.parametrize("warm_start", [
-        False,
-        pytest.param(True, marks=pytest.mark.xfail(
-            strict=True, reason="engine: the first warm prescribed-lift step is declared converged after one "
-                                "iteration, its angle step still clamped (cl 0.31 for a target of 0.6)")),
-    ])
+    @pytest.mark.parametrize("warm_start", [False, True])
     def test_prescribed_lift(self, warm_start):
         targets = np.array([0.3, 0.6])
         r = _engine.sweep(N2412, targets, mode="cl", reynolds=1e6, warm_start=warm_start)
@@ -85,9 +80,11 @@ class TestResults:
         # Converged to the Newton tolerance, the lift lies within a few
         # thousandths of the target (the package refines it further) ...
         np.testing.assert_allclose(r["cl"], targets, atol=2e-3)
-        # ... and a solution at the angle found has that lift.
+        # ... and a solution at the angle found has that lift. Both solutions
+        # are converged to the default rms residual of 1e-4 only, from
+        # different starts, which leaves each lift uncertain by about 1e-4.
         at_alpha = _engine.sweep(N2412, r["alpha"], reynolds=1e6, warm_start=False)
-        np.testing.assert_allclose(at_alpha["cl"], r["cl"], rtol=0, atol=1e-4)
+        np.testing.assert_allclose(at_alpha["cl"], r["cl"], rtol=0, atol=3e-4)
 
     def test_progress_counts_every_point(self):
         counts = []

@@ -275,8 +275,6 @@ class TestForcedTransition:
         tripped = paneled.analyze(0.0, xtr=(0.05, 0.05), distributions=True)
         assert tripped.converged and tripped.boundary_layer is not None
 
-    @pytest.mark.xfail(raises=AssertionError, strict=True,
-                       reason="the marches do not honour trip_x yet: transition stays free")
     def test_trip_at_five_percent_gives_turbulent_flat_plate_drag(self):
         # Both sides tripped at 5% chord, NACA 0012, alpha 0, Re 1e6: about
         # twice the turbulent flat-plate friction 0.074 Re^-0.2 over the

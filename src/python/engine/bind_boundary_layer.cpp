@@ -40,7 +40,7 @@ SideRows side_rows(const ViscousState& state, std::size_t side, double msq, doub
   // Skin friction from the station variables of the final rows, as the
   // separation point is located.
   const std::vector<BlStation> stations =
-      stations_from_rows(rows, last + 1, state.iblte[side], state.itran[side], msq, re_eff);
+      stations_from_rows(rows, last + 1, state.iblte[side], state.first_turbulent_row[side], msq, re_eff);
   for (std::size_t r = 1; r <= last; ++r) {
     const BlRow& row = rows[r];
     out.s.push_back(row.x);
@@ -50,9 +50,10 @@ SideRows side_rows(const ViscousState& state, std::size_t side, double msq, doub
     out.theta.push_back(row.theta);
     out.dstar.push_back(row.dstr);
     out.h.push_back(row.theta > 0.0 ? row.dstr / row.theta : std::nan(""));
-    out.cf.push_back(r < stations.size() ? stations[r].cf : row.cf);
-    out.ctau.push_back(row.ctau);
-    out.laminar.push_back(r + 1 < state.itran[side]);
+    out.cf.push_back(stations[r].cf);
+    // Amplification on laminar rows, sqrt(Ctau) on turbulent ones.
+    out.ctau.push_back(first_variable(row));
+    out.laminar.push_back(r < state.first_turbulent_row[side]);
     out.node.push_back(row.panel == kNoPanel ? -1 : static_cast<std::int64_t>(row.panel));
   }
   return out;
