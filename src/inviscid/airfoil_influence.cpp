@@ -134,25 +134,6 @@ void add_te_panel(PanelInfluence& r, const AirfoilGeometry& g, std::size_t io, d
   r.dqdg[0] += h;
 }
 
-constexpr double kHalfPi = std::numbers::pi / 2.0;
-constexpr double kTwoPi = 2.0 * std::numbers::pi;
-
-// The angle atan2(sgn x, sgn yy) + branch of a field point seen from a panel
-// end, from the direction angle theta = atan2(ry, rx) of the field point
-// seen from that node and the panel's direction angle phi: in the panel
-// frame the field point lies at angle theta - phi, so the angle is
-// pi/2 + phi - theta up to a multiple of 2 pi. The multiple is fixed by the
-// sign of sgn x, exactly as the arc tangent fixes it: the angle lies in
-// [0, pi] + branch when sgn x is +0 or positive and in (-pi, 0) + branch
-// otherwise, so the representative nearest the middle of that half turn is
-// taken (the rounding of the sum is a few units in the last place of pi,
-// far below the quarter turn to either end of the window).
-double end_angle(double phi, double theta, double sx, double branch) {
-  const double raw = (kHalfPi + phi) - theta;
-  const double centre = (std::signbit(sx) ? -kHalfPi : kHalfPi) + branch;
-  return raw - kTwoPi * std::floor((raw - centre) / kTwoPi + 0.5);
-}
-
 PanelInfluence zeroed(std::size_t n) {
   PanelInfluence r;
   r.dzdg.assign(n, 0.0);

@@ -4,6 +4,7 @@
 // standalone solver: the panel's local frame, the linear-vortex terms, the
 // uniform source and vortex terms of a blunt trailing-edge gap panel, and one
 // half of a linear-source panel.
+#include <cmath>
 #include <cstddef>
 
 namespace velaro {
@@ -41,6 +42,26 @@ inline constexpr double kSingularSq = 1e-20;
 // kSingularSq.
 PanelFrame panel_frame(double xa, double ya, double xb, double yb, double xi, double yi, bool off_body, bool skip_a,
                        bool skip_b);
+
+// The angle atan2(sgn x, sgn yy) + branch of a field point seen from a panel
+// end (x, yy: the field point in the panel frame), recovered without an arc
+// tangent of its own from theta = atan2(ry, rx), the direction of the field
+// point seen from that node, which both panels meeting at the node share,
+// and the panel's direction angle phi: in the panel frame the field point
+// lies at angle theta - phi, so the angle is pi/2 + phi - theta up to a
+// whole number of turns. The number is the one that puts the result in the
+// half turn the arc tangent would, chosen by the sign of sgn_x = sgn x
+// alone: [0, pi] + branch for +0 or positive, (-pi, 0) + branch otherwise.
+// The representative nearest the middle of that half turn is taken; the true
+// value lies a quarter turn inside either end of the window, far beyond the
+// few units in the last place of pi the sum is rounded by.
+inline double end_angle(double phi, double theta, double sgn_x, double branch) {
+  constexpr double kHalfPi = 1.5707963267948966;
+  constexpr double kTwoPi = 6.283185307179586;
+  const double raw = (kHalfPi + phi) - theta;
+  const double centre = (std::signbit(sgn_x) ? -kHalfPi : kHalfPi) + branch;
+  return raw - kTwoPi * std::floor((raw - centre) * kOneOver2Pi + 0.5);
+}
 
 // Vortex panel stream function: the symmetric part psis and the numerator of
 // the antisymmetric part psid (psid = numerator / (x1 - x2)).

@@ -9,25 +9,6 @@
 
 namespace velaro {
 
-namespace {
-
-constexpr double kHalfPi = std::numbers::pi / 2.0;
-constexpr double kTwoPi = 2.0 * std::numbers::pi;
-
-// The angle atan2(sgn x, sgn yy) - offset of the field point seen from a
-// panel end, from the direction angle theta = atan2(ry, rx) of the field
-// point seen from that node and the panel direction angle phi: the value is
-// pi/2 + phi - theta up to a multiple of 2 pi, and the multiple is the one
-// that puts it in the half turn the arc tangent would (by the sign of
-// sgn x), with a quarter turn of margin to either end.
-double end_angle(double phi, double theta, double sx, double offset) {
-  const double raw = (kHalfPi + phi) - theta;
-  const double centre = (std::signbit(sx) ? -kHalfPi : kHalfPi) - offset;
-  return raw - kTwoPi * std::floor((raw - centre) / kTwoPi + 0.5);
-}
-
-}  // namespace
-
 WakeInfluenceRows::WakeInfluenceRows(std::span<const double> x, std::span<const double> y,
                                      std::span<const double> apanel, std::size_t n)
     : x_(x), y_(y), apanel_(apanel), n_(n), total_(std::min({x.size(), y.size(), apanel.size()})) {
@@ -107,11 +88,11 @@ void WakeInfluenceRows::evaluate(double xi, double yi, double nxi, double nyi, s
     double g1 = 0.0, t1 = 0.0, g2 = 0.0, t2 = 0.0;
     if (io != jo && rs1 > 0.0) {
       g1 = lg_[k];
-      t1 = end_angle(phi_[k], th_[k], sgn * x1, offset);
+      t1 = end_angle(phi_[k], th_[k], sgn * x1, -offset);
     }
     if (io != jp && rs2 > 0.0) {
       g2 = lg_[k + 1];
-      t2 = end_angle(phi_[k], th_[k + 1], sgn * x2, offset);
+      t2 = end_angle(phi_[k], th_[k + 1], sgn * x2, -offset);
     }
 
     const double x0 = 0.5 * (x1 + x2);
