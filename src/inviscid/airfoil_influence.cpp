@@ -150,7 +150,7 @@ AirfoilInfluenceRows::AirfoilInfluenceRows(const AirfoilGeometry& geom) : g_(geo
   const std::size_t np = n > 0 ? n - 1 : 0;
   live_.assign(np, 0);
   for (auto* v : {&dso_, &dsio_, &sx_, &sy_, &phi_, &dsim_, &dsip_, &x1_, &x2_, &yy_, &sgn_, &mx_, &my_, &rs0_, &g0_,
-                  &t0_})
+                  &t0_, &lo_, &hi_})
     v->assign(np, 0.0);
   for (auto* v : {&rx_, &ry_, &rs_, &lg_, &th_}) v->assign(n, 0.0);
   for (std::size_t j = 0; j < np; ++j) {
@@ -194,10 +194,23 @@ void AirfoilInfluenceRows::evaluate(std::size_t io, double xi, double yi, const 
   vmath::log_array(rs_.data(), lg_.data(), n);
   vmath::atan2_array(ry_.data(), rx_.data(), th_.data(), n);
 
-  // Panel frames, and the midpoint terms of the source panels.
   const bool off_body = io >= n;
   const std::size_t np = n - 1;
-  for (std::size_t j = 0; j < np; ++j) {
+  // The stream-function coefficients of the vortex panels at a node, the
+  // bulk of the airfoil system, in one vectorised pass.
+  const bool vortex_pass = terms.vortex && !terms.velocity && !off_body;
+  if (vortex_pass) {
+    vortex_row(np, sx_.data(), sy_.data(), phi_.data(), live_.data(), rx_.data(), ry_.data(), rs_.data(), lg_.data(),
+               th_.data(), io, true, lo_.data(), hi_.data());
+    for (std::size_t j = 0; j < np; ++j) {
+      r.dzdg[j] += lo_[j];
+      r.dzdg[j + 1] += hi_[j];
+    }
+  }
+
+  // Panel frames, and the midpoint terms of the source panels.
+  const bool panel_pass = terms.sources || (terms.vortex && !vortex_pass);
+  for (std::size_t j = 0; panel_pass && j < np; ++j) {
     if (!live_[j]) continue;
     const std::size_t jp = j + 1;
     x1_[j] = sx_[j] * rx_[j] + sy_[j] * ry_[j];
@@ -220,7 +233,7 @@ void AirfoilInfluenceRows::evaluate(std::size_t io, double xi, double yi, const 
     vmath::atan2_array(mx_.data(), my_.data(), t0_.data(), np);
   }
 
-  for (std::size_t j = 0; j < np; ++j) {
+  for (std::size_t j = 0; panel_pass && j < np; ++j) {
     if (!live_[j]) continue;
     const std::size_t jp = j + 1;
     PanelFrame f;
@@ -244,7 +257,7 @@ void AirfoilInfluenceRows::evaluate(std::size_t io, double xi, double yi, const 
       f.t2 = end_angle(phi_[j], th_[jp], f.sgn * f.x2, f.branch);
     }
     const FrameDirection d = frame_direction(f, vel);
-    if (terms.vortex) add_vortex_panel(r, f, j, jp, vel.active, d);
+    if (terms.vortex && !vortex_pass) add_vortex_panel(r, f, j, jp, vel.active, d);
     if (terms.sources) {
       const double g0 = rs0_[j] > 0.0 ? g0_[j] : 0.0;
       const double t0 = t0_[j] + f.branch;

@@ -59,7 +59,7 @@ class AirfoilInfluenceRows {
   // Per field point: node offsets, squared distances, logs and angles; and
   // the per-panel frame coordinates and midpoint terms.
   std::vector<double> rx_, ry_, rs_, lg_, th_;
-  std::vector<double> x1_, x2_, yy_, sgn_, mx_, my_, rs0_, g0_, t0_;
+  std::vector<double> x1_, x2_, yy_, sgn_, mx_, my_, rs0_, g0_, t0_, lo_, hi_;
 };
 
 // io: index of the field point; io < n is airfoil node io, io >= n a point off

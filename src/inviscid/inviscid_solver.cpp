@@ -125,7 +125,7 @@ SolverSystem assemble_solver_system(const SolverNodes& nodes, const GapWeights& 
   // is column-major, so row-wise accumulation in place would stride). The
   // log of the squared distance and the direction angle of every node are
   // evaluated once per row, in vector form, for both panels meeting there.
-  std::vector<double> coef(n), rx(n), ry(n), rs(n), lg(n), th(n);
+  std::vector<double> coef(n), rx(n), ry(n), rs(n), lg(n), th(n), lo(n), hi(n);
   for (std::size_t i = 0; i < n; ++i) {
     const double xi = x[i], yi = y[i];
     for (std::size_t j = 0; j < n; ++j) {
@@ -136,7 +136,15 @@ SolverSystem assemble_solver_system(const SolverNodes& nodes, const GapWeights& 
     vmath::log_array(rs.data(), lg.data(), n);
     vmath::atan2_array(ry.data(), rx.data(), th.data(), n);
     std::fill(coef.begin(), coef.end(), 0.0);
-    for (std::size_t j = 0; j < n; ++j) {
+    // Panels 0 .. n-2 in one vectorised pass; the last panel (n-1 -> 0, the
+    // gap panel of an open contour) below.
+    vortex_row(n - 1, sx.data(), sy.data(), phi.data(), live.data(), rx.data(), ry.data(), rs.data(), lg.data(),
+               th.data(), i, false, lo.data(), hi.data());
+    for (std::size_t j = 0; j + 1 < n; ++j) {
+      coef[j] += lo[j];
+      coef[j + 1] += hi[j];
+    }
+    for (std::size_t j = n - 1; j < n; ++j) {
       if (!live[j]) continue;
       const std::size_t jp = j + 1 == n ? 0 : j + 1;
       const bool gap_panel = !nodes.closed && j + 1 == n;

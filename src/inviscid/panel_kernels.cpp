@@ -36,16 +36,37 @@ PanelFrame panel_frame(double xa, double ya, double xb, double yb, double xi, do
   return f;
 }
 
-VortexTerms vortex_terms(const PanelFrame& f) {
-  const double psis = 0.5 * f.x1 * f.g1 - 0.5 * f.x2 * f.g2 + f.x2 - f.x1 + f.yy * (f.t1 - f.t2);
-  const double num = (f.x1 + f.x2) * psis + 0.5 * (f.rs2 * f.g2 - f.rs1 * f.g1 + f.x1 * f.x1 - f.x2 * f.x2);
-  return {psis, num};
-}
-
-TePanelTerms te_panel_terms(const PanelFrame& f, double apan) {
-  const double psig = 0.5 * f.yy * (f.g1 - f.g2) + f.x2 * (f.t2 - apan) - f.x1 * (f.t1 - apan);
-  const double pgam = 0.5 * f.x1 * f.g1 - 0.5 * f.x2 * f.g2 + f.x2 - f.x1 + f.yy * (f.t1 - f.t2);
-  return {psig, pgam};
+__attribute__((target_clones("avx2", "default"))) void vortex_row(
+    std::size_t count, const double* __restrict sx, const double* __restrict sy, const double* __restrict phi,
+    const unsigned char* __restrict live, const double* __restrict rx, const double* __restrict ry,
+    const double* __restrict rs, const double* __restrict lg, const double* __restrict th, std::size_t io,
+    bool guarded, double* __restrict lo, double* __restrict hi) {
+  for (std::size_t j = 0; j < count; ++j) {
+    const std::size_t jp = j + 1;
+    const double x1 = sx[j] * rx[j] + sy[j] * ry[j];
+    const double x2 = sx[j] * rx[jp] + sy[j] * ry[jp];
+    const double yy = sx[j] * ry[j] - sy[j] * rx[j];
+    const double rs1 = rs[j], rs2 = rs[jp];
+    const bool use1 = j != io && rs1 > kSingularSq;
+    const bool use2 = jp != io && rs2 > kSingularSq;
+    const double g1 = use1 ? lg[j] : 0.0;
+    const double g2 = use2 ? lg[jp] : 0.0;
+    const double t1 = use1 ? end_angle(phi[j], th[j], x1, 0.0) : 0.0;
+    const double t2 = use2 ? end_angle(phi[j], th[jp], x2, 0.0) : 0.0;
+    const double psis = 0.5 * x1 * g1 - 0.5 * x2 * g2 + x2 - x1 + yy * (t1 - t2);
+    const double num = (x1 + x2) * psis + 0.5 * (rs2 * g2 - rs1 * g1 + x1 * x1 - x2 * x2);
+    const double d = x1 - x2;
+    double psid;
+    if (guarded) {
+      const double dxinv = std::abs(d) <= kSingularSq ? 0.0 : 1.0 / d;
+      psid = num * dxinv;
+    } else {
+      psid = num / d;
+    }
+    const bool keep = live[j] != 0;
+    lo[j] = keep ? kOneOver4Pi * (psis - psid) : 0.0;
+    hi[j] = keep ? kOneOver4Pi * (psis + psid) : 0.0;
+  }
 }
 
 }  // namespace velaro

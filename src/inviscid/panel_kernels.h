@@ -69,7 +69,27 @@ struct VortexTerms {
   double psis;
   double psid_num;
 };
-VortexTerms vortex_terms(const PanelFrame& f);
+inline VortexTerms vortex_terms(const PanelFrame& f) {
+  const double psis = 0.5 * f.x1 * f.g1 - 0.5 * f.x2 * f.g2 + f.x2 - f.x1 + f.yy * (f.t1 - f.t2);
+  const double num = (f.x1 + f.x2) * psis + 0.5 * (f.rs2 * f.g2 - f.rs1 * f.g1 + f.x1 * f.x1 - f.x2 * f.x2);
+  return {psis, num};
+}
+
+// The linear-vortex coefficients of one field point for the panels
+// j -> j+1, j < count, from per-panel and per-node arrays: the panel tangent
+// (sx, sy) and direction angle phi, live[j] (0 for a panel to skip: both
+// outputs 0), and the field point's offsets (rx, ry), squared distances rs,
+// their logs lg and direction angles th for every node. The field point is
+// on the body (no reflection); node `io` is the field point itself (its log
+// and angle are zero, as for a squared distance at or below kSingularSq).
+// Writes lo[j] = (psis - psid) / (4 pi) for node j and hi[j] =
+// (psis + psid) / (4 pi) for node j+1; psid = psid_num / (x1 - x2), as a
+// product with the guarded inverse (0 for a vanishing difference) when
+// `guarded`, else as a plain division. A loop over arrays that the compiler
+// vectorises; a clone for AVX2 is chosen at run time where available.
+void vortex_row(std::size_t count, const double* sx, const double* sy, const double* phi, const unsigned char* live,
+                const double* rx, const double* ry, const double* rs, const double* lg, const double* th,
+                std::size_t io, bool guarded, double* lo, double* hi);
 
 // TE panel stream functions of its uniform source (psig) and uniform vortex
 // (pgam) parts; apan is the TE panel angle.
@@ -77,7 +97,11 @@ struct TePanelTerms {
   double psig;
   double pgam;
 };
-TePanelTerms te_panel_terms(const PanelFrame& f, double apan);
+inline TePanelTerms te_panel_terms(const PanelFrame& f, double apan) {
+  const double psig = 0.5 * f.yy * (f.g1 - f.g2) + f.x2 * (f.t2 - apan) - f.x1 * (f.t1 - apan);
+  const double pgam = 0.5 * f.x1 * f.g1 - 0.5 * f.x2 * f.g2 + f.x2 - f.x1 + f.yy * (f.t1 - f.t2);
+  return {psig, pgam};
+}
 
 // One half of a linear-source panel, from its end a to its end b (the panel
 // end and the midpoint, in either order), in the panel frame: tangential
