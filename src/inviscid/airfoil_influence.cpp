@@ -150,7 +150,7 @@ AirfoilInfluenceRows::AirfoilInfluenceRows(const AirfoilGeometry& geom) : g_(geo
   const std::size_t np = n > 0 ? n - 1 : 0;
   live_.assign(np, 0);
   for (auto* v : {&dso_, &dsio_, &sx_, &sy_, &phi_, &dsim_, &dsip_, &x1_, &x2_, &yy_, &sgn_, &mx_, &my_, &rs0_, &g0_,
-                  &t0_, &lo_, &hi_})
+                  &t0_, &lo_, &hi_, &c_jm_, &c_j1_, &c_jp1_, &c_j2_, &c_jp2_, &c_jq_})
     v->assign(np, 0.0);
   for (auto* v : {&rx_, &ry_, &rs_, &lg_, &th_}) v->assign(n, 0.0);
   for (std::size_t j = 0; j < np; ++j) {
@@ -233,7 +233,29 @@ void AirfoilInfluenceRows::evaluate(std::size_t io, double xi, double yi, const 
     vmath::atan2_array(mx_.data(), my_.data(), t0_.data(), np);
   }
 
-  for (std::size_t j = 0; panel_pass && j < np; ++j) {
+  // The source coefficients at a node (the airfoil columns of the
+  // mass-defect matrix) likewise in one vectorised pass.
+  const bool source_pass = terms.sources && !terms.velocity && !off_body;
+  if (source_pass) {
+    const SourceRowInput in{sx_.data(),  sy_.data(),    phi_.data(),  rx_.data(),   ry_.data(),   rs_.data(),
+                            lg_.data(),  th_.data(),    rs0_.data(),  g0_.data(),   t0_.data(),   g.apanel.data(),
+                            dsio_.data(), dsim_.data(), dsip_.data(), live_.data(), io};
+    const SourceRowOutput out{c_jm_.data(), c_j1_.data(), c_jp1_.data(), c_j2_.data(), c_jp2_.data(), c_jq_.data()};
+    source_row(np, in, out);
+    for (std::size_t j = 0; j < np; ++j) {
+      const std::size_t jp = j + 1;
+      const std::size_t jm = j == 0 ? j : j - 1;
+      const std::size_t jq = j + 2 == n ? jp : jp + 1;
+      r.dzdm[jm] += c_jm_[j];
+      r.dzdm[j] += c_j1_[j];
+      r.dzdm[jp] += c_jp1_[j];
+      r.dzdm[j] += c_j2_[j];
+      r.dzdm[jp] += c_jp2_[j];
+      r.dzdm[jq] += c_jq_[j];
+    }
+  }
+  const bool accumulate_pass = (terms.sources && !source_pass) || (terms.vortex && !vortex_pass);
+  for (std::size_t j = 0; accumulate_pass && j < np; ++j) {
     if (!live_[j]) continue;
     const std::size_t jp = j + 1;
     PanelFrame f;
@@ -258,7 +280,7 @@ void AirfoilInfluenceRows::evaluate(std::size_t io, double xi, double yi, const 
     }
     const FrameDirection d = frame_direction(f, vel);
     if (terms.vortex && !vortex_pass) add_vortex_panel(r, f, j, jp, vel.active, d);
-    if (terms.sources) {
+    if (terms.sources && !source_pass) {
       const double g0 = rs0_[j] > 0.0 ? g0_[j] : 0.0;
       const double t0 = t0_[j] + f.branch;
       add_source_panel(r, g, f, j, g0, t0, dsim_[j], dsip_[j], vel.active, d);

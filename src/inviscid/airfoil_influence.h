@@ -60,6 +60,7 @@ class AirfoilInfluenceRows {
   // the per-panel frame coordinates and midpoint terms.
   std::vector<double> rx_, ry_, rs_, lg_, th_;
   std::vector<double> x1_, x2_, yy_, sgn_, mx_, my_, rs0_, g0_, t0_, lo_, hi_;
+  std::vector<double> c_jm_, c_j1_, c_jp1_, c_j2_, c_jp2_, c_jq_;  // source contributions
 };
 
 // io: index of the field point; io < n is airfoil node io, io >= n a point off

@@ -69,4 +69,67 @@ __attribute__((target_clones("avx2", "default"))) void vortex_row(
   }
 }
 
+namespace {
+
+inline double guarded_reciprocal(double d) { return std::abs(d) <= kSingularSq ? 0.0 : 1.0 / d; }
+
+}  // namespace
+
+__attribute__((target_clones("avx2", "default"))) void source_row(std::size_t count, const SourceRowInput& in,
+                                                                   const SourceRowOutput& out) {
+  const double* __restrict sx = in.sx;
+  const double* __restrict sy = in.sy;
+  const double* __restrict phi = in.phi;
+  const double* __restrict rx = in.rx;
+  const double* __restrict ry = in.ry;
+  const double* __restrict rs = in.rs;
+  const double* __restrict lg = in.lg;
+  const double* __restrict th = in.th;
+  const double* __restrict rs0v = in.rs0;
+  const double* __restrict g0v = in.g0;
+  const double* __restrict t0v = in.t0;
+  const double* __restrict apanv = in.apan;
+  const double* __restrict dsiov = in.dsio;
+  const double* __restrict dsimv = in.dsim;
+  const double* __restrict dsipv = in.dsip;
+  const unsigned char* __restrict live = in.live;
+  double* __restrict o_jm = out.jm;
+  double* __restrict o_j1 = out.j1;
+  double* __restrict o_jp1 = out.jp1;
+  double* __restrict o_j2 = out.j2;
+  double* __restrict o_jp2 = out.jp2;
+  double* __restrict o_jq = out.jq;
+  const std::size_t io = in.io;
+  for (std::size_t j = 0; j < count; ++j) {
+    const std::size_t jp = j + 1;
+    const double x1 = sx[j] * rx[j] + sy[j] * ry[j];
+    const double x2 = sx[j] * rx[jp] + sy[j] * ry[jp];
+    const double yy = sx[j] * ry[j] - sy[j] * rx[j];
+    const double rs1 = rs[j], rs2 = rs[jp];
+    const bool use1 = j != io && rs1 > kSingularSq;
+    const bool use2 = jp != io && rs2 > kSingularSq;
+    const double g1 = use1 ? lg[j] : 0.0;
+    const double g2 = use2 ? lg[jp] : 0.0;
+    const double t1 = use1 ? end_angle(phi[j], th[j], x1, 0.0) : 0.0;
+    const double t2 = use2 ? end_angle(phi[j], th[jp], x2, 0.0) : 0.0;
+    const double x0 = (x1 + x2) / 2.0;
+    const double rs0 = rs0v[j];
+    const double g0 = rs0 > 0.0 ? g0v[j] : 0.0;
+    const double t0 = t0v[j] + 0.0;
+    const double apan = apanv[j];
+    const double dsio = dsiov[j], dsim = dsimv[j], dsip = dsipv[j];
+    const SourceHalfPanel h1 =
+        source_half_panel(x1, x0, yy, g1, g0, t1, t0, rs1, rs0, apan, guarded_reciprocal(x1 - x0), false);
+    const SourceHalfPanel h2 =
+        source_half_panel(x0, x2, yy, g0, g2, t0, t2, rs0, rs2, apan, guarded_reciprocal(x0 - x2), false);
+    const bool keep = live[j] != 0;
+    o_jm[j] = keep ? kOneOver4Pi * (h1.pdif - h1.psum) * dsim : 0.0;
+    o_j1[j] = keep ? kOneOver4Pi * (-h1.psum - h1.pdif) * dsio : 0.0;
+    o_jp1[j] = keep ? kOneOver4Pi * (h1.psum * (dsio + dsim) + h1.pdif * (dsio - dsim)) : 0.0;
+    o_j2[j] = keep ? kOneOver4Pi * (-h2.psum * (dsip + dsio) - h2.pdif * (dsip - dsio)) : 0.0;
+    o_jp2[j] = keep ? kOneOver4Pi * (h2.psum - h2.pdif) * dsio : 0.0;
+    o_jq[j] = keep ? kOneOver4Pi * (h2.psum + h2.pdif) * dsip : 0.0;
+  }
+}
+
 }  // namespace velaro

@@ -136,4 +136,24 @@ inline SourceHalfPanel source_half_panel(double xa, double xb, double yy, double
   return h;
 }
 
+// The linear-source (mass-defect) coefficients of an on-body field point
+// for the panels j -> j+1, j < count, each split at its midpoint into two
+// half panels (see source_half_panel): per-panel arrays as for vortex_row,
+// plus the panel angle apan, the inverse panel length dsio and the inverse
+// distances dsim (nodes j+1, j-1) and dsip (nodes j+2, j), and the
+// midpoint's squared distance rs0, log g0 and angle t0. Writes the six
+// contributions of panel j in the order they are to be added: to nodes
+// j-1, j, j+1 from the first half and to j, j+1, j+2 from the second (the
+// caller folds the end indices onto the first and last node). Outputs of
+// skipped panels are 0. Vectorised like vortex_row.
+struct SourceRowInput {
+  const double *sx, *sy, *phi, *rx, *ry, *rs, *lg, *th, *rs0, *g0, *t0, *apan, *dsio, *dsim, *dsip;
+  const unsigned char* live;
+  std::size_t io;
+};
+struct SourceRowOutput {
+  double *jm, *j1, *jp1, *j2, *jp2, *jq;
+};
+void source_row(std::size_t count, const SourceRowInput& in, const SourceRowOutput& out);
+
 }  // namespace velaro
