@@ -197,7 +197,7 @@ void AirfoilInfluenceRows::evaluate(std::size_t io, double xi, double yi, const 
   const bool off_body = io >= n;
   const std::size_t np = n - 1;
   // The stream-function coefficients of the vortex panels at a node, the
-  // bulk of the airfoil system, in one vectorised pass.
+  // bulk of the airfoil system, in one pass over the panel arrays.
   const bool vortex_pass = terms.vortex && !terms.velocity && !off_body;
   if (vortex_pass) {
     vortex_row(np, sx_.data(), sy_.data(), phi_.data(), live_.data(), rx_.data(), ry_.data(), rs_.data(), lg_.data(),
@@ -234,7 +234,7 @@ void AirfoilInfluenceRows::evaluate(std::size_t io, double xi, double yi, const 
   }
 
   // The source coefficients at a node (the airfoil columns of the
-  // mass-defect matrix) likewise in one vectorised pass.
+  // mass-defect matrix) likewise in one pass.
   const bool source_pass = terms.sources && !terms.velocity && !off_body;
   if (source_pass) {
     const SourceRowInput in{sx_.data(),  sy_.data(),    phi_.data(),  rx_.data(),   ry_.data(),   rs_.data(),

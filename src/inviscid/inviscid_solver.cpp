@@ -17,7 +17,7 @@ namespace {
 
 // The LU factors are refused when a pivot is zero, non-finite or negligible
 // against the largest entry of U (rank deficiency at working precision).
-bool factors_usable(const Eigen::PartialPivLU<Eigen::MatrixXd>& lu) {
+bool factors_usable(const Eigen::PartialPivLU<Eigen::Ref<Eigen::MatrixXd>>& lu) {
   const auto diag = lu.matrixLU().diagonal();
   const double scale = lu.matrixLU().cwiseAbs().maxCoeff();
   if (!std::isfinite(scale) || scale == 0.0) return false;
@@ -136,8 +136,8 @@ SolverSystem assemble_solver_system(const SolverNodes& nodes, const GapWeights& 
     vmath::log_array(rs.data(), lg.data(), n);
     vmath::atan2_array(ry.data(), rx.data(), th.data(), n);
     std::fill(coef.begin(), coef.end(), 0.0);
-    // Panels 0 .. n-2 in one vectorised pass; the last panel (n-1 -> 0, the
-    // gap panel of an open contour) below.
+    // Panels 0 .. n-2 in one pass over the panel arrays; the last panel
+    // (n-1 -> 0, the gap panel of an open contour) below.
     vortex_row(n - 1, sx.data(), sy.data(), phi.data(), live.data(), rx.data(), ry.data(), rs.data(), lg.data(),
                th.data(), i, false, lo.data(), hi.data());
     for (std::size_t j = 0; j + 1 < n; ++j) {
@@ -261,9 +261,10 @@ std::expected<InviscidSolution, SolverError> InviscidSolver::solve(Body body, co
     return std::unexpected(SolverError::invalid_flow("reference chord from the first point to the leftmost point is " +
                                                      text::display(chord)));
 
-  const SolverSystem sys = assemble_solver_system(nodes, gap_weights(panels, nodes, chord), seps);
+  SolverSystem sys = assemble_solver_system(nodes, gap_weights(panels, nodes, chord), seps);
   const Eigen::Index dim = sys.a.rows();
-  const Eigen::PartialPivLU<Eigen::MatrixXd> lu(sys.a);
+  // Factored in place: the assembled matrix is not needed afterwards.
+  const Eigen::PartialPivLU<Eigen::Ref<Eigen::MatrixXd>> lu(sys.a);
   if (!factors_usable(lu)) return std::unexpected(SolverError::singular_matrix());
   // Both base right-hand sides in one pass over the factors.
   Eigen::MatrixXd rhs(dim, 2);

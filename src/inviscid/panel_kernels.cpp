@@ -36,7 +36,7 @@ PanelFrame panel_frame(double xa, double ya, double xb, double yb, double xi, do
   return f;
 }
 
-__attribute__((target_clones("avx2", "default"))) void vortex_row(
+void vortex_row(
     std::size_t count, const double* __restrict sx, const double* __restrict sy, const double* __restrict phi,
     const unsigned char* __restrict live, const double* __restrict rx, const double* __restrict ry,
     const double* __restrict rs, const double* __restrict lg, const double* __restrict th, std::size_t io,
@@ -75,8 +75,7 @@ inline double guarded_reciprocal(double d) { return std::abs(d) <= kSingularSq ?
 
 }  // namespace
 
-__attribute__((target_clones("avx2", "default"))) void source_row(std::size_t count, const SourceRowInput& in,
-                                                                   const SourceRowOutput& out) {
+void source_row(std::size_t count, const SourceRowInput& in, const SourceRowOutput& out) {
   const double* __restrict sx = in.sx;
   const double* __restrict sy = in.sy;
   const double* __restrict phi = in.phi;

@@ -85,8 +85,8 @@ inline VortexTerms vortex_terms(const PanelFrame& f) {
 // Writes lo[j] = (psis - psid) / (4 pi) for node j and hi[j] =
 // (psis + psid) / (4 pi) for node j+1; psid = psid_num / (x1 - x2), as a
 // product with the guarded inverse (0 for a vanishing difference) when
-// `guarded`, else as a plain division. A loop over arrays that the compiler
-// vectorises; a clone for AVX2 is chosen at run time where available.
+// `guarded`, else as a plain division. One tight loop over arrays with the
+// per-panel and per-node terms computed beforehand.
 void vortex_row(std::size_t count, const double* sx, const double* sy, const double* phi, const unsigned char* live,
                 const double* rx, const double* ry, const double* rs, const double* lg, const double* th,
                 std::size_t io, bool guarded, double* lo, double* hi);
@@ -145,7 +145,7 @@ inline SourceHalfPanel source_half_panel(double xa, double xb, double yy, double
 // contributions of panel j in the order they are to be added: to nodes
 // j-1, j, j+1 from the first half and to j, j+1, j+2 from the second (the
 // caller folds the end indices onto the first and last node). Outputs of
-// skipped panels are 0. Vectorised like vortex_row.
+// skipped panels are 0.
 struct SourceRowInput {
   const double *sx, *sy, *phi, *rx, *ry, *rs, *lg, *th, *rs0, *g0, *t0, *apan, *dsio, *dsim, *dsip;
   const unsigned char* live;
