@@ -3,7 +3,17 @@
 #include <cmath>
 #include <numbers>
 
+#include "inviscid/vector_math.h"
+
 namespace velaro {
+
+namespace avx2 {
+// panel_rows_avx2.cpp: panels [0, count4) of vortex_row, count4 a multiple
+// of 4; call only when vmath::wide_kernels().
+void vortex_row_wide(std::size_t count4, const double* sx, const double* sy, const double* phi,
+                     const unsigned char* live, const double* rx, const double* ry, const double* rs,
+                     const double* lg, const double* th, std::size_t io, bool guarded, double* lo, double* hi);
+}  // namespace avx2
 
 PanelFrame panel_frame(double xa, double ya, double xb, double yb, double xi, double yi, bool off_body, bool skip_a,
                        bool skip_b) {
@@ -41,7 +51,14 @@ void vortex_row(
     const unsigned char* __restrict live, const double* __restrict rx, const double* __restrict ry,
     const double* __restrict rs, const double* __restrict lg, const double* __restrict th, std::size_t io,
     bool guarded, double* __restrict lo, double* __restrict hi) {
-  for (std::size_t j = 0; j < count; ++j) {
+  // Whole groups of four panels in AVX2 registers where the processor has
+  // them (the same operations lane by lane), the rest here.
+  std::size_t start = 0;
+  if (vmath::wide_kernels()) {
+    start = count & ~static_cast<std::size_t>(3);
+    avx2::vortex_row_wide(start, sx, sy, phi, live, rx, ry, rs, lg, th, io, guarded, lo, hi);
+  }
+  for (std::size_t j = start; j < count; ++j) {
     const std::size_t jp = j + 1;
     const double x1 = sx[j] * rx[j] + sy[j] * ry[j];
     const double x2 = sx[j] * rx[jp] + sy[j] * ry[jp];

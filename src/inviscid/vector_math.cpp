@@ -61,4 +61,6 @@ void atan2_array(const double* y, const double* x, double* out, std::size_t coun
 
 const char* kernel_name() { return kernels().name; }
 
+bool wide_kernels() { return kernels().log == &avx2::log_array; }
+
 }  // namespace velaro::vmath

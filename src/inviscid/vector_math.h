@@ -18,4 +18,8 @@ void atan2_array(const double* y, const double* x, double* out, std::size_t coun
 // The name of the kernel set in use ("avx2" or "sse2"), for reports.
 const char* kernel_name();
 
+// Whether the four-lane AVX2 kernels are in use (other AVX2 loops of the
+// library follow the same choice).
+bool wide_kernels();
+
 }  // namespace velaro::vmath
