@@ -13,6 +13,10 @@ namespace avx2 {
 void vortex_row_wide(std::size_t count4, const double* sx, const double* sy, const double* phi,
                      const unsigned char* live, const double* rx, const double* ry, const double* rs,
                      const double* lg, const double* th, std::size_t io, bool guarded, double* lo, double* hi);
+// Likewise for source_row: in[] the fifteen input arrays in the order of
+// SourceRowInput, out[] the six outputs in the order of SourceRowOutput.
+void source_row_wide(std::size_t count4, const double* const* in, const unsigned char* live, std::size_t io,
+                     double* const* out);
 }  // namespace avx2
 
 PanelFrame panel_frame(double xa, double ya, double xb, double yb, double xi, double yi, bool off_body, bool skip_a,
@@ -116,7 +120,15 @@ void source_row(std::size_t count, const SourceRowInput& in, const SourceRowOutp
   double* __restrict o_jp2 = out.jp2;
   double* __restrict o_jq = out.jq;
   const std::size_t io = in.io;
-  for (std::size_t j = 0; j < count; ++j) {
+  // Whole groups of four panels in AVX2 registers where available.
+  std::size_t start = 0;
+  if (vmath::wide_kernels()) {
+    start = count & ~static_cast<std::size_t>(3);
+    const double* const arrays[] = {sx, sy, phi, rx, ry, rs, lg, th, rs0v, g0v, t0v, apanv, dsiov, dsimv, dsipv};
+    double* const outs[] = {o_jm, o_j1, o_jp1, o_j2, o_jp2, o_jq};
+    avx2::source_row_wide(start, arrays, live, io, outs);
+  }
+  for (std::size_t j = start; j < count; ++j) {
     const std::size_t jp = j + 1;
     const double x1 = sx[j] * rx[j] + sy[j] * ry[j];
     const double x2 = sx[j] * rx[jp] + sy[j] * ry[jp];
