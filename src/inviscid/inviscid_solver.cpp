@@ -103,8 +103,9 @@ SolverSystem assemble_solver_system(const SolverNodes& nodes, const GapWeights& 
   // Per panel j -> j+1 (the last one, n-1 -> 0, is the gap panel of an
   // open contour): whether it counts, its frame and direction angle, once
   // for all rows (the arithmetic of panel_frame).
-  std::vector<unsigned char> live(n, 0);
   std::vector<double> dso(n, 0.0), dsio(n, 0.0), sx(n, 0.0), sy(n, 0.0), phi(n, 0.0);
+  std::vector<unsigned char> live;
+  live.assign(n, 0);
   for (std::size_t j = 0; j < n; ++j) {
     const std::size_t jp = j + 1 == n ? 0 : j + 1;
     const double dx = x[jp] - x[j];
