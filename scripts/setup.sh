@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Installs what building and testing Velaro needs, only where it is missing:
-# the compiler toolchain, Eigen, oneTBB and GoogleTest from Debian, then the
+# the compiler toolchain, Eigen, oneTBB, SLEEF and GoogleTest from Debian, then the
 # module itself (with its test extras) from this checkout.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 need=()
-for pkg in g++ cmake ninja-build ccache libeigen3-dev libtbb-dev libgtest-dev; do
+for pkg in g++ cmake ninja-build ccache libeigen3-dev libtbb-dev libgtest-dev libsleef-dev; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")
 done
 # cmake and ninja may come from pip instead of Debian; accept either.

@@ -15,8 +15,10 @@ AirfoilSystemMatrix assemble_airfoil_system(const AirfoilGeometry& geometry,
 
   // Stream function at every node equals the body constant psi0; the free
   // stream psi = y cos(a) - x sin(a) goes to the right-hand side.
+  AirfoilInfluenceRows rows(geometry);
+  PanelInfluence r;
   for (std::size_t i = 0; i < n; ++i) {
-    const PanelInfluence r = airfoil_panel_influence(geometry, i, geometry.x[i], geometry.y[i], false);
+    rows.evaluate(i, geometry.x[i], geometry.y[i], {.vortex = true}, r);
     const auto row = static_cast<Eigen::Index>(i);
     for (std::size_t j = 0; j < n; ++j) sys.a(row, static_cast<Eigen::Index>(j)) = r.dzdg[j];
     sys.a(row, m - 1) = -1.0;
@@ -29,8 +31,8 @@ AirfoilSystemMatrix assemble_airfoil_system(const AirfoilGeometry& geometry,
   // the bisector at the control point. The free-stream part of that
   // velocity component is (-sb, cb).(d/dx, d/dy) psi_inf.
   if (control && n >= 2) {
-    const PanelInfluence r =
-        airfoil_panel_influence_with_velocity(geometry, n, control->x, control->y, control->nx, control->ny);
+    rows.evaluate(n, control->x, control->y, {.vortex = true, .velocity = true, .nx = control->nx, .ny = control->ny},
+                  r);
     const auto row = static_cast<Eigen::Index>(n - 1);
     for (std::size_t j = 0; j < n; ++j) sys.a(row, static_cast<Eigen::Index>(j)) = r.dqdg[j];
     sys.a(row, m - 1) = 0.0;

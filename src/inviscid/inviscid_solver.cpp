@@ -9,6 +9,7 @@
 #include "common/text_format.h"
 #include "geometry/contour_checks.h"
 #include "inviscid/panel_kernels.h"
+#include "inviscid/vector_math.h"
 
 namespace velaro {
 
@@ -16,7 +17,7 @@ namespace {
 
 // The LU factors are refused when a pivot is zero, non-finite or negligible
 // against the largest entry of U (rank deficiency at working precision).
-bool factors_usable(const Eigen::PartialPivLU<Eigen::MatrixXd>& lu) {
+bool factors_usable(const Eigen::PartialPivLU<Eigen::Ref<Eigen::MatrixXd>>& lu) {
   const auto diag = lu.matrixLU().diagonal();
   const double scale = lu.matrixLU().cwiseAbs().maxCoeff();
   if (!std::isfinite(scale) || scale == 0.0) return false;
@@ -98,21 +99,74 @@ SolverSystem assemble_solver_system(const SolverNodes& nodes, const GapWeights& 
   const Eigen::Index dim = static_cast<Eigen::Index>(n) + 1;
   SolverSystem sys{Eigen::MatrixXd::Zero(dim, dim), Eigen::VectorXd(dim), Eigen::VectorXd(dim)};
   const Eigen::Index nl = static_cast<Eigen::Index>(n) - 1;
+
+  // Per panel j -> j+1 (the last one, n-1 -> 0, is the gap panel of an
+  // open contour): whether it counts, its frame and direction angle, once
+  // for all rows (the arithmetic of panel_frame).
+  std::vector<double> dso(n, 0.0), dsio(n, 0.0), sx(n, 0.0), sy(n, 0.0), phi(n, 0.0);
+  std::vector<unsigned char> live;
+  live.assign(n, 0);
+  for (std::size_t j = 0; j < n; ++j) {
+    const std::size_t jp = j + 1 == n ? 0 : j + 1;
+    const double dx = x[jp] - x[j];
+    const double dy = y[jp] - y[j];
+    const double lsq = dx * dx + dy * dy;
+    if (lsq < kNullPanelSq) continue;
+    const bool gap_panel = !nodes.closed && j + 1 == n;
+    if (gap_panel && lsq < seps * seps) continue;
+    live[j] = 1;
+    dso[j] = std::sqrt(dx * dx + dy * dy);
+    dsio[j] = 1.0 / dso[j];
+    sx[j] = dx * dsio[j];
+    sy[j] = dy * dsio[j];
+    phi[j] = std::atan2(sy[j], sx[j]);
+  }
+
   // Each row is accumulated in a contiguous buffer, then stored (the matrix
-  // is column-major, so row-wise accumulation in place would stride).
-  std::vector<double> coef(n);
+  // is column-major, so row-wise accumulation in place would stride). The
+  // log of the squared distance and the direction angle of every node are
+  // evaluated once per row, in vector form, for both panels meeting there.
+  std::vector<double> coef(n), rx(n), ry(n), rs(n), lg(n), th(n), lo(n), hi(n);
   for (std::size_t i = 0; i < n; ++i) {
     const double xi = x[i], yi = y[i];
-    std::fill(coef.begin(), coef.end(), 0.0);
     for (std::size_t j = 0; j < n; ++j) {
+      rx[j] = xi - x[j];
+      ry[j] = yi - y[j];
+      rs[j] = rx[j] * rx[j] + ry[j] * ry[j];
+    }
+    vmath::log_array(rs.data(), lg.data(), n);
+    vmath::atan2_array(ry.data(), rx.data(), th.data(), n);
+    std::fill(coef.begin(), coef.end(), 0.0);
+    // Panels 0 .. n-2 in one pass over the panel arrays; the last panel
+    // (n-1 -> 0, the gap panel of an open contour) below.
+    vortex_row(n - 1, sx.data(), sy.data(), phi.data(), live.data(), rx.data(), ry.data(), rs.data(), lg.data(),
+               th.data(), i, false, lo.data(), hi.data());
+    for (std::size_t j = 0; j + 1 < n; ++j) {
+      coef[j] += lo[j];
+      coef[j + 1] += hi[j];
+    }
+    for (std::size_t j = n - 1; j < n; ++j) {
+      if (!live[j]) continue;
       const std::size_t jp = j + 1 == n ? 0 : j + 1;
-      const double dx = x[jp] - x[j];
-      const double dy = y[jp] - y[j];
-      const double lsq = dx * dx + dy * dy;
-      if (lsq < kNullPanelSq) continue;
       const bool gap_panel = !nodes.closed && j + 1 == n;
-      if (gap_panel && lsq < seps * seps) continue;
-      const PanelFrame f = panel_frame(x[j], y[j], x[jp], y[jp], xi, yi, false, i == j, i == jp);
+      PanelFrame f;
+      f.dso = dso[j];
+      f.dsio = dsio[j];
+      f.sx = sx[j];
+      f.sy = sy[j];
+      f.x1 = sx[j] * rx[j] + sy[j] * ry[j];
+      f.x2 = sx[j] * rx[jp] + sy[j] * ry[jp];
+      f.yy = sx[j] * ry[j] - sy[j] * rx[j];
+      f.rs1 = rs[j];
+      f.rs2 = rs[jp];
+      if (i != j && f.rs1 > kSingularSq) {
+        f.g1 = lg[j];
+        f.t1 = end_angle(phi[j], th[j], f.x1, 0.0);
+      }
+      if (i != jp && f.rs2 > kSingularSq) {
+        f.g2 = lg[jp];
+        f.t2 = end_angle(phi[j], th[jp], f.x2, 0.0);
+      }
       if (!gap_panel) {
         const VortexTerms vt = vortex_terms(f);
         const double psid = vt.psid_num / (f.x1 - f.x2);
@@ -208,12 +262,18 @@ std::expected<InviscidSolution, SolverError> InviscidSolver::solve(Body body, co
     return std::unexpected(SolverError::invalid_flow("reference chord from the first point to the leftmost point is " +
                                                      text::display(chord)));
 
-  const SolverSystem sys = assemble_solver_system(nodes, gap_weights(panels, nodes, chord), seps);
+  SolverSystem sys = assemble_solver_system(nodes, gap_weights(panels, nodes, chord), seps);
   const Eigen::Index dim = sys.a.rows();
-  const Eigen::PartialPivLU<Eigen::MatrixXd> lu(sys.a);
+  // Factored in place: the assembled matrix is not needed afterwards.
+  const Eigen::PartialPivLU<Eigen::Ref<Eigen::MatrixXd>> lu(sys.a);
   if (!factors_usable(lu)) return std::unexpected(SolverError::singular_matrix());
-  const Eigen::VectorXd g0 = lu.solve(sys.r0);
-  const Eigen::VectorXd g90 = lu.solve(sys.r90);
+  // Both base right-hand sides in one pass over the factors.
+  Eigen::MatrixXd rhs(dim, 2);
+  rhs.col(0) = sys.r0;
+  rhs.col(1) = sys.r90;
+  const Eigen::MatrixXd base = lu.solve(rhs);
+  const Eigen::VectorXd g0 = base.col(0);
+  const Eigen::VectorXd g90 = base.col(1);
   if (!all_finite(g0) || !all_finite(g90)) return std::unexpected(SolverError::singular_matrix());
   // Surface speeds of the unit free streams far above any real section's
   // (a 1% thick nose at 25 degrees reaches some 25 times the free stream)

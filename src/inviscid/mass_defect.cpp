@@ -20,13 +20,15 @@ Index idx(std::size_t i) { return static_cast<Index>(i); }
 void airfoil_mass_rhs(const FactorizedSystem& system, Eigen::MatrixXd& rhs) {
   const AirfoilGeometry& g = system.geometry;
   const std::size_t n = g.n;
+  AirfoilInfluenceRows rows(g);
+  PanelInfluence r;
   for (std::size_t i = 0; i < n; ++i) {
-    const PanelInfluence r = airfoil_panel_influence(g, i, g.x[i], g.y[i], true);
+    rows.evaluate(i, g.x[i], g.y[i], {.vortex = false, .sources = true}, r);
     for (std::size_t j = 0; j < n; ++j) rhs(idx(i), idx(j)) = -r.dzdm[j];
   }
   if (system.control) {
     const BisectorControl& c = *system.control;
-    const PanelInfluence r = airfoil_panel_influence_with_velocity(g, n, c.x, c.y, c.nx, c.ny);
+    rows.evaluate(n, c.x, c.y, {.vortex = false, .sources = true, .velocity = true, .nx = c.nx, .ny = c.ny}, r);
     for (std::size_t j = 0; j < n; ++j) rhs(idx(n - 1), idx(j)) = -r.dqdm[j];
   }
 }
@@ -122,9 +124,11 @@ std::expected<Eigen::MatrixXd, InviscidError> with_wake(const FactorizedSystem& 
   const std::size_t first = block ? n : 0;
   Eigen::MatrixXd b = Eigen::MatrixXd::Zero(idx(n + 1), idx(nt - first));
   if (!block) b.leftCols(idx(n)) = *airfoil_sources;
+  WakeInfluenceRows wake_rows(ax, ay, aap, n);
+  WakePanelInfluence rw;
   for (std::size_t i = 0; i < n; ++i) {
-    const WakePanelInfluence r = wake_panel_influence(ax, ay, aap, g.x[i], g.y[i], g.nx[i], g.ny[i], n, i);
-    for (std::size_t k = 0; k < nw; ++k) b(idx(i), idx(n + k - first)) = -r.dzdm[n + k];
+    wake_rows.evaluate(g.x[i], g.y[i], g.nx[i], g.ny[i], i, rw);
+    for (std::size_t k = 0; k < nw; ++k) b(idx(i), idx(n + k - first)) = -rw.dzdm[n + k];
   }
   if (g.sharp) b.block(idx(n - 1), idx(n - first), 1, idx(nw)).setZero();
   auto sol = system.solve(b);
@@ -141,14 +145,17 @@ std::expected<Eigen::MatrixXd, InviscidError> with_wake(const FactorizedSystem& 
   // Wake rows: the direct source influence on the speed along the wake, and
   // (through CIJ) the influence of the changed airfoil vorticity.
   Eigen::MatrixXd cij(idx(nw), idx(n));
+  AirfoilInfluenceRows rows(g);
+  PanelInfluence r;
   for (std::size_t k = 0; k < nw; ++k) {
     const std::size_t w = n + k;
-    const PanelInfluence r = airfoil_panel_influence_with_velocity(g, w, wake_x[k], wake_y[k], wake_nx[k], wake_ny[k]);
+    rows.evaluate(w, wake_x[k], wake_y[k],
+                  {.vortex = true, .sources = true, .velocity = true, .nx = wake_nx[k], .ny = wake_ny[k]}, r);
     for (std::size_t j = 0; j < n; ++j) {
       cij(idx(k), idx(j)) = r.dqdg[j];
       dij(idx(w), idx(j)) = r.dqdm[j];
     }
-    const WakePanelInfluence rw = wake_panel_influence(ax, ay, aap, wake_x[k], wake_y[k], wake_nx[k], wake_ny[k], n, w);
+    wake_rows.evaluate(wake_x[k], wake_y[k], wake_nx[k], wake_ny[k], w, rw);
     for (std::size_t j = 0; j < nw; ++j) dij(idx(w), idx(n + j)) = rw.dqdm[n + j];
   }
   dij.bottomRows(idx(nw)).noalias() += cij * dij.topRows(idx(n));

@@ -3,7 +3,21 @@
 #include <cmath>
 #include <numbers>
 
+#include "inviscid/vector_math.h"
+
 namespace velaro {
+
+namespace avx2 {
+// panel_rows_avx2.cpp: panels [0, count4) of vortex_row, count4 a multiple
+// of 4; call only when vmath::wide_kernels().
+void vortex_row_wide(std::size_t count4, const double* sx, const double* sy, const double* phi,
+                     const unsigned char* live, const double* rx, const double* ry, const double* rs,
+                     const double* lg, const double* th, std::size_t io, bool guarded, double* lo, double* hi);
+// Likewise for source_row: in[] the fifteen input arrays in the order of
+// SourceRowInput, out[] the six outputs in the order of SourceRowOutput.
+void source_row_wide(std::size_t count4, const double* const* in, const unsigned char* live, std::size_t io,
+                     double* const* out);
+}  // namespace avx2
 
 PanelFrame panel_frame(double xa, double ya, double xb, double yb, double xi, double yi, bool off_body, bool skip_a,
                        bool skip_b) {
@@ -36,16 +50,114 @@ PanelFrame panel_frame(double xa, double ya, double xb, double yb, double xi, do
   return f;
 }
 
-VortexTerms vortex_terms(const PanelFrame& f) {
-  const double psis = 0.5 * f.x1 * f.g1 - 0.5 * f.x2 * f.g2 + f.x2 - f.x1 + f.yy * (f.t1 - f.t2);
-  const double num = (f.x1 + f.x2) * psis + 0.5 * (f.rs2 * f.g2 - f.rs1 * f.g1 + f.x1 * f.x1 - f.x2 * f.x2);
-  return {psis, num};
+void vortex_row(
+    std::size_t count, const double* __restrict sx, const double* __restrict sy, const double* __restrict phi,
+    const unsigned char* __restrict live, const double* __restrict rx, const double* __restrict ry,
+    const double* __restrict rs, const double* __restrict lg, const double* __restrict th, std::size_t io,
+    bool guarded, double* __restrict lo, double* __restrict hi) {
+  // Whole groups of four panels in AVX2 registers where the processor has
+  // them (the same operations lane by lane), the rest here.
+  std::size_t start = 0;
+  if (vmath::wide_kernels()) {
+    start = count & ~static_cast<std::size_t>(3);
+    avx2::vortex_row_wide(start, sx, sy, phi, live, rx, ry, rs, lg, th, io, guarded, lo, hi);
+  }
+  for (std::size_t j = start; j < count; ++j) {
+    const std::size_t jp = j + 1;
+    const double x1 = sx[j] * rx[j] + sy[j] * ry[j];
+    const double x2 = sx[j] * rx[jp] + sy[j] * ry[jp];
+    const double yy = sx[j] * ry[j] - sy[j] * rx[j];
+    const double rs1 = rs[j], rs2 = rs[jp];
+    const bool use1 = j != io && rs1 > kSingularSq;
+    const bool use2 = jp != io && rs2 > kSingularSq;
+    const double g1 = use1 ? lg[j] : 0.0;
+    const double g2 = use2 ? lg[jp] : 0.0;
+    const double t1 = use1 ? end_angle(phi[j], th[j], x1, 0.0) : 0.0;
+    const double t2 = use2 ? end_angle(phi[j], th[jp], x2, 0.0) : 0.0;
+    const double psis = 0.5 * x1 * g1 - 0.5 * x2 * g2 + x2 - x1 + yy * (t1 - t2);
+    const double num = (x1 + x2) * psis + 0.5 * (rs2 * g2 - rs1 * g1 + x1 * x1 - x2 * x2);
+    const double d = x1 - x2;
+    double psid;
+    if (guarded) {
+      const double dxinv = std::abs(d) <= kSingularSq ? 0.0 : 1.0 / d;
+      psid = num * dxinv;
+    } else {
+      psid = num / d;
+    }
+    const bool keep = live[j] != 0;
+    lo[j] = keep ? kOneOver4Pi * (psis - psid) : 0.0;
+    hi[j] = keep ? kOneOver4Pi * (psis + psid) : 0.0;
+  }
 }
 
-TePanelTerms te_panel_terms(const PanelFrame& f, double apan) {
-  const double psig = 0.5 * f.yy * (f.g1 - f.g2) + f.x2 * (f.t2 - apan) - f.x1 * (f.t1 - apan);
-  const double pgam = 0.5 * f.x1 * f.g1 - 0.5 * f.x2 * f.g2 + f.x2 - f.x1 + f.yy * (f.t1 - f.t2);
-  return {psig, pgam};
+namespace {
+
+inline double guarded_reciprocal(double d) { return std::abs(d) <= kSingularSq ? 0.0 : 1.0 / d; }
+
+}  // namespace
+
+void source_row(std::size_t count, const SourceRowInput& in, const SourceRowOutput& out) {
+  const double* __restrict sx = in.sx;
+  const double* __restrict sy = in.sy;
+  const double* __restrict phi = in.phi;
+  const double* __restrict rx = in.rx;
+  const double* __restrict ry = in.ry;
+  const double* __restrict rs = in.rs;
+  const double* __restrict lg = in.lg;
+  const double* __restrict th = in.th;
+  const double* __restrict rs0v = in.rs0;
+  const double* __restrict g0v = in.g0;
+  const double* __restrict t0v = in.t0;
+  const double* __restrict apanv = in.apan;
+  const double* __restrict dsiov = in.dsio;
+  const double* __restrict dsimv = in.dsim;
+  const double* __restrict dsipv = in.dsip;
+  const unsigned char* __restrict live = in.live;
+  double* __restrict o_jm = out.jm;
+  double* __restrict o_j1 = out.j1;
+  double* __restrict o_jp1 = out.jp1;
+  double* __restrict o_j2 = out.j2;
+  double* __restrict o_jp2 = out.jp2;
+  double* __restrict o_jq = out.jq;
+  const std::size_t io = in.io;
+  // Whole groups of four panels in AVX2 registers where available.
+  std::size_t start = 0;
+  if (vmath::wide_kernels()) {
+    start = count & ~static_cast<std::size_t>(3);
+    const double* const arrays[] = {sx, sy, phi, rx, ry, rs, lg, th, rs0v, g0v, t0v, apanv, dsiov, dsimv, dsipv};
+    double* const outs[] = {o_jm, o_j1, o_jp1, o_j2, o_jp2, o_jq};
+    avx2::source_row_wide(start, arrays, live, io, outs);
+  }
+  for (std::size_t j = start; j < count; ++j) {
+    const std::size_t jp = j + 1;
+    const double x1 = sx[j] * rx[j] + sy[j] * ry[j];
+    const double x2 = sx[j] * rx[jp] + sy[j] * ry[jp];
+    const double yy = sx[j] * ry[j] - sy[j] * rx[j];
+    const double rs1 = rs[j], rs2 = rs[jp];
+    const bool use1 = j != io && rs1 > kSingularSq;
+    const bool use2 = jp != io && rs2 > kSingularSq;
+    const double g1 = use1 ? lg[j] : 0.0;
+    const double g2 = use2 ? lg[jp] : 0.0;
+    const double t1 = use1 ? end_angle(phi[j], th[j], x1, 0.0) : 0.0;
+    const double t2 = use2 ? end_angle(phi[j], th[jp], x2, 0.0) : 0.0;
+    const double x0 = (x1 + x2) / 2.0;
+    const double rs0 = rs0v[j];
+    const double g0 = rs0 > 0.0 ? g0v[j] : 0.0;
+    const double t0 = t0v[j] + 0.0;
+    const double apan = apanv[j];
+    const double dsio = dsiov[j], dsim = dsimv[j], dsip = dsipv[j];
+    const SourceHalfPanel h1 =
+        source_half_panel(x1, x0, yy, g1, g0, t1, t0, rs1, rs0, apan, guarded_reciprocal(x1 - x0), false);
+    const SourceHalfPanel h2 =
+        source_half_panel(x0, x2, yy, g0, g2, t0, t2, rs0, rs2, apan, guarded_reciprocal(x0 - x2), false);
+    const bool keep = live[j] != 0;
+    o_jm[j] = keep ? kOneOver4Pi * (h1.pdif - h1.psum) * dsim : 0.0;
+    o_j1[j] = keep ? kOneOver4Pi * (-h1.psum - h1.pdif) * dsio : 0.0;
+    o_jp1[j] = keep ? kOneOver4Pi * (h1.psum * (dsio + dsim) + h1.pdif * (dsio - dsim)) : 0.0;
+    o_j2[j] = keep ? kOneOver4Pi * (-h2.psum * (dsip + dsio) - h2.pdif * (dsip - dsio)) : 0.0;
+    o_jp2[j] = keep ? kOneOver4Pi * (h2.psum - h2.pdif) * dsio : 0.0;
+    o_jq[j] = keep ? kOneOver4Pi * (h2.psum + h2.pdif) * dsip : 0.0;
+  }
 }
 
 }  // namespace velaro

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "inviscid/airfoil_influence.h"
 #include "inviscid/wake_spacing.h"
@@ -25,8 +26,14 @@ struct GradientCoefficients {
 
 GradientCoefficients gradient_coefficients(const AirfoilGeometry& geometry, std::size_t field_index, double x,
                                            double y) {
-  return {airfoil_panel_influence_with_velocity(geometry, field_index, x, y, 1.0, 0.0).dqdg,
-          airfoil_panel_influence_with_velocity(geometry, field_index, x, y, 0.0, 1.0).dqdg};
+  AirfoilInfluenceRows rows(geometry);
+  PanelInfluence r;
+  GradientCoefficients c;
+  rows.evaluate(field_index, x, y, {.vortex = true, .velocity = true, .nx = 1.0, .ny = 0.0}, r);
+  c.dx = std::move(r.dqdg);
+  rows.evaluate(field_index, x, y, {.vortex = true, .velocity = true, .nx = 0.0, .ny = 1.0}, r);
+  c.dy = std::move(r.dqdg);
+  return c;
 }
 
 }  // namespace

@@ -22,4 +22,30 @@ WakePanelInfluence wake_panel_influence(std::span<const double> x, std::span<con
                                         std::span<const double> apanel, double xi, double yi, double nxi, double nyi,
                                         std::size_t n, std::size_t io);
 
+// The same sensitivities at many field points on one set of nodes: the
+// per-panel quantities are computed once, and at each field point the
+// logarithm of the squared distance and the direction angle of every wake
+// node are computed once, in vector form, and shared by the two panels that
+// meet there. Scratch storage is sized on construction and reused. The node
+// arrays must outlive the object.
+class WakeInfluenceRows {
+ public:
+  WakeInfluenceRows(std::span<const double> x, std::span<const double> y, std::span<const double> apanel,
+                    std::size_t n);
+
+  // As wake_panel_influence at (xi, yi) with direction (nxi, nyi) and
+  // field index io; `out` is resized and zeroed, its storage reused.
+  void evaluate(double xi, double yi, double nxi, double nyi, std::size_t io, WakePanelInfluence& out);
+
+ private:
+  std::span<const double> x_, y_, apanel_;
+  std::size_t n_ = 0;
+  std::size_t total_ = 0;
+  // Per wake panel (index jo - n).
+  std::vector<double> dsio_, dsim_, dsip_, sx_, sy_, phi_;
+  // Per field point: per wake node and per wake panel.
+  std::vector<double> rx_, ry_, rs_, lg_, th_;
+  std::vector<double> x1_, x2_, yy_, sgn_, mx_, my_, rs0_, g0_, t0_;
+};
+
 }  // namespace velaro
