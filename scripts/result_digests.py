@@ -8,6 +8,7 @@ round-trip form) and can save the whole set for a tolerance comparison:
     python3 scripts/result_digests.py                     # digests only
     python3 scripts/result_digests.py --save before.json  # digests + the results
     python3 scripts/result_digests.py --compare before.json --rtol 1e-9
+    python3 scripts/result_digests.py --compare before.json --rtol 1e-9 --atol 1e-12 --ignore residual
 
 With --compare, every number is checked against the saved set and the worst
 relative difference of each group is printed; the exit code is 1 when a group
@@ -91,22 +92,28 @@ def digest(obj) -> str:
     return hashlib.sha256(canonical(obj).encode()).hexdigest()
 
 
-def worst_difference(a, b, path="") -> tuple[float, str]:
-    """Largest relative difference between two JSON-like trees (inf if their shapes differ)."""
+def worst_difference(a, b, path="", atol=0.0, ignore=frozenset()) -> tuple[float, str]:
+    """Largest relative difference between two JSON-like trees (inf if their shapes differ).
+
+    Differences of at most ``atol`` count as none (values that are zero by
+    symmetry carry rounding noise of about 1e-14); dictionary keys in
+    ``ignore`` are skipped.
+    """
     if isinstance(a, dict) and isinstance(b, dict):
         if list(a) != list(b):
             return math.inf, f"{path}: keys differ"
-        return max((worst_difference(a[k], b[k], f"{path}.{k}") for k in a), default=(0.0, path))
+        return max((worst_difference(a[k], b[k], f"{path}.{k}", atol, ignore) for k in a if k not in ignore),
+                   default=(0.0, path))
     if isinstance(a, (list, tuple)) and isinstance(b, (list, tuple)):
         if len(a) != len(b):
             return math.inf, f"{path}: length {len(a)} != {len(b)}"
-        return max((worst_difference(x, y, f"{path}[{i}]") for i, (x, y) in enumerate(zip(a, b))),
+        return max((worst_difference(x, y, f"{path}[{i}]", atol, ignore) for i, (x, y) in enumerate(zip(a, b))),
                    default=(0.0, path))
     if isinstance(a, bool) or isinstance(b, bool) or not isinstance(a, (int, float)):
         return (0.0, path) if a == b else (math.inf, f"{path}: {a!r} != {b!r}")
     if not isinstance(b, (int, float)):
         return math.inf, f"{path}: {a!r} != {b!r}"
-    if math.isnan(a) and math.isnan(b) or a == b:
+    if math.isnan(a) and math.isnan(b) or a == b or abs(a - b) <= atol:
         return 0.0, path
     scale = max(abs(a), abs(b), 1e-12)
     return abs(a - b) / scale, path
@@ -117,6 +124,10 @@ def main() -> int:
     parser.add_argument("--save", help="write the full result set as JSON to this file")
     parser.add_argument("--compare", help="compare against a result set saved with --save")
     parser.add_argument("--rtol", type=float, default=0.0, help="relative tolerance for --compare")
+    parser.add_argument("--atol", type=float, default=0.0,
+                        help="differences of at most this size count as none (for values that are zero by symmetry)")
+    parser.add_argument("--ignore", action="append", default=[], metavar="KEY",
+                        help="result key left out of --compare (e.g. residual, a convergence measure); repeatable")
     args = parser.parse_args()
 
     groups = result_groups()
@@ -138,7 +149,7 @@ def main() -> int:
                 print(f"{name}: only in one set")
                 status = 1
                 continue
-            worst, where = worst_difference(before[name], groups[name], name)
+            worst, where = worst_difference(before[name], groups[name], name, args.atol, frozenset(args.ignore))
             flag = "ok" if worst <= args.rtol else "DIFFERS"
             print(f"{flag:7} {name}: worst relative difference {worst:.3g} at {where}")
             if worst > args.rtol:
