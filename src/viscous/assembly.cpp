@@ -110,23 +110,65 @@ double coupled_uedg(std::size_t panel_i, std::size_t n_airfoil, std::span<const 
   return uinv_i - vti_i * sum;
 }
 
-std::vector<double> compute_ue_from_mass_both(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
-                                              Side side, NewtonObserver* observer) {
+namespace {
+
+// DIJ copied row by row: the sums over mass sources run along a row of DIJ,
+// which the column-major matrix holds one column length apart.
+struct DijRows {
+  std::span<const double> data;  // data[i * cols + j] = DIJ(i, j)
+  std::size_t rows = 0;
+  std::size_t cols = 0;
+  const double* row(std::size_t i) const { return data.data() + i * cols; }
+};
+
+DijRows copy_by_rows(DijView dij, std::vector<double>& out) {
+  if (dij.data == nullptr) return {};
+  out.resize(dij.rows * dij.cols);
+  // In tiles, so that both matrices are walked through whole cache lines.
+  constexpr std::size_t kTile = 16;
+  for (std::size_t j0 = 0; j0 < dij.cols; j0 += kTile)
+    for (std::size_t i0 = 0; i0 < dij.rows; i0 += kTile)
+      for (std::size_t j = j0; j < std::min(j0 + kTile, dij.cols); ++j)
+        for (std::size_t i = i0; i < std::min(i0 + kTile, dij.rows); ++i) out[i * dij.cols + j] = dij.data[j * dij.rows + i];
+  return {out, dij.rows, dij.cols};
+}
+
+// Mass-implied edge velocities of every station of `side` into `ue`, with
+// `sources` as scratch: coupled_uedg of every station, reading DIJ from its
+// row-by-row copy.
+void ue_from_mass(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij, const DijRows& by_rows,
+                  Side side, std::vector<MassSource>& sources, std::vector<double>& ue, NewtonObserver* observer) {
   const SurfaceInput& target = side == Side::Upper ? upper : lower;
   const double vti_i = vti_of(side);
-  std::vector<MassSource> sources;
+  sources.clear();
   sources.reserve(upper.stations.size() + lower.stations.size());
   for (Side s : kBothSides) {
     const SurfaceInput& src = s == Side::Upper ? upper : lower;
     for (std::size_t j = 1; j < src.stations.size(); ++j)
-      sources.push_back({vti_of(s), src.stations[j].panel, src.stations[j].mass});
+      if (src.stations[j].panel < by_rows.cols)
+        sources.push_back({vti_of(s), src.stations[j].panel, src.stations[j].mass});
   }
-  std::vector<double> ue(target.stations.size(), 0.0);
+  ue.assign(target.stations.size(), 0.0);
   for (std::size_t i = 0; i < ue.size(); ++i) {
     const double uinv = i < target.uinv.size() ? target.uinv[i] : 0.0;
-    ue[i] = coupled_uedg(target.stations[i].panel, 0, sources, dij, uinv, vti_i);
+    const std::size_t pi = target.stations[i].panel;
+    double sum = 0.0;
+    if (pi < by_rows.rows) {
+      const double* d = by_rows.row(pi);
+      for (const MassSource& src : sources) sum += src.vti * d[src.panel] * src.mass;
+    }
+    ue[i] = uinv - vti_i * sum;
   }
   if (observer) observer->mass_implied_speeds(upper, lower, dij, side, ue);
+}
+
+}  // namespace
+
+std::vector<double> compute_ue_from_mass_both(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
+                                              Side side, NewtonObserver* observer) {
+  std::vector<double> by_rows, ue;
+  std::vector<MassSource> sources;
+  ue_from_mass(upper, lower, dij, copy_by_rows(dij, by_rows), side, sources, ue, observer);
   return ue;
 }
 
@@ -176,9 +218,10 @@ struct LineInProgress {
 class SystemBuilder {
  public:
   SystemBuilder(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij, double msq, double re,
-                double ncrit, NewtonObserver* observer, GlobalNewtonSystem& sys)
-      : upper_(upper), lower_(lower), dij_(dij), msq_(msq), re_(re), ncrit_(ncrit), observer_(observer), sys_(sys),
-        a_(sys.a), lines_u_(sys.a.lower_offset), w_(sys.a.nsys + 1) {}
+                double ncrit, NewtonObserver* observer, NewtonWorkspace& ws)
+      : upper_(upper), lower_(lower), dij_(dij), dij_rows_(copy_by_rows(dij, ws.dij_rows)), msq_(msq), re_(re),
+        ncrit_(ncrit), observer_(observer), sys_(ws.system), a_(ws.system.a), lines_u_(ws.system.a.lower_offset),
+        w_(ws.system.a.nsys + 1), sources_(ws.sources), ue_mass_(ws.ue_mass), due_(ws.due), cpl_(ws.coupling) {}
 
   void run();
 
@@ -201,6 +244,7 @@ class SystemBuilder {
   const SurfaceInput& upper_;
   const SurfaceInput& lower_;
   DijView dij_;
+  DijRows dij_rows_;
   double msq_, re_, ncrit_;
   NewtonObserver* observer_;
   GlobalNewtonSystem& sys_;
@@ -208,11 +252,14 @@ class SystemBuilder {
   std::size_t lines_u_;
   std::size_t w_;
 
+  // Scratch of the mass-implied edge velocities.
+  std::vector<MassSource>& sources_;
+  std::vector<double>& ue_mass_;
   // Offsets of the current edge velocities from the mass-implied ones.
-  std::array<std::vector<double>, 2> due_;
+  std::array<std::vector<double>, 2>& due_;
   // Edge-velocity sensitivity of the station of every line to every mass
   // unknown, cpl_[line * w + L]; line 0 (the stagnation point) stays zero.
-  std::vector<double> cpl_;
+  std::vector<double>& cpl_;
   TeWakeTerms te_;
   bool has_junction_ = false;
   std::size_t lower_te_line_ = 0;
@@ -220,7 +267,8 @@ class SystemBuilder {
 
 void SystemBuilder::edge_speed_offsets() {
   for (Side side : kBothSides) {
-    const std::vector<double> ue_mass = compute_ue_from_mass_both(upper_, lower_, dij_, side, observer_);
+    ue_from_mass(upper_, lower_, dij_, dij_rows_, side, sources_, ue_mass_, observer_);
+    const std::vector<double>& ue_mass = ue_mass_;
     std::vector<double>& due = due_[side_index(side)];
     due.resize(ue_mass.size());
     for (std::size_t i = 0; i < ue_mass.size(); ++i) due[i] = side_input(side).stations[i].u - ue_mass[i];
@@ -233,13 +281,14 @@ void SystemBuilder::edge_speed_coupling() {
   cpl_.assign(w_ * w_, 0.0);
   for (std::size_t line = 1; line <= nsys; ++line) {
     const std::size_t pi = station_of(line).panel;
-    if (pi >= dij_.rows) continue;
+    if (pi >= dij_rows_.rows) continue;
+    const double* d = dij_rows_.row(pi);
     const double vi = line <= lines_u_ ? 1.0 : -1.0;
     for (std::size_t L = 1; L <= nsys; ++L) {
       const std::size_t pj = station_of(L).panel;
-      if (pj >= dij_.cols) continue;
+      if (pj >= dij_rows_.cols) continue;
       const double vj = L <= lines_u_ ? 1.0 : -1.0;
-      cpl_[line * w_ + L] = -vi * vj * dij_.at(pi, pj);
+      cpl_[line * w_ + L] = -vi * vj * d[pj];
     }
   }
 }
@@ -401,17 +450,18 @@ void SystemBuilder::run() {
 
 }  // namespace
 
-GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
-                                       double ante, double xi_ule1, double xi_ule2, double msq, double re,
-                                       double ncrit, NewtonObserver* observer) {
+void build_global_system(NewtonWorkspace& ws, const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
+                         double ante, double xi_ule1, double xi_ule2, double msq, double re, double ncrit,
+                         NewtonObserver* observer) {
   const std::size_t nu = upper.stations.size();
   const std::size_t nl = lower.stations.size();
   const std::size_t lines_u = nu > 0 ? nu - 1 : 0;
   const std::size_t lines_l = nl > 0 ? nl - 1 : 0;
 
-  GlobalNewtonSystem sys;
+  GlobalNewtonSystem& sys = ws.system;
   AssemblyState& a = sys.a;
   a.resize(lines_u + lines_l);
+  a.full_vm.reset();
   const std::size_t nsys = a.nsys;
   a.lower_offset = lines_u;
   a.span = 1.0;
@@ -426,13 +476,27 @@ GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceI
   sys.msq = msq;
   sys.re = re;
   sys.ncrit = ncrit;
-  if (nsys == 0) return sys;
-  SystemBuilder(upper, lower, dij, msq, re, ncrit, observer, sys).run();
-  return sys;
+  if (nsys == 0) return;
+  SystemBuilder(upper, lower, dij, msq, re, ncrit, observer, ws).run();
+}
+
+GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
+                                       double ante, double xi_ule1, double xi_ule2, double msq, double re,
+                                       double ncrit, NewtonObserver* observer) {
+  NewtonWorkspace ws;
+  build_global_system(ws, upper, lower, dij, ante, xi_ule1, xi_ule2, msq, re, ncrit, observer);
+  return std::move(ws.system);
 }
 
 AssemblyState assemble_newton_system(ViscousState& state, unsigned iteration, double re_eff, double ncrit, double mach,
                     NewtonObserver* observer) {
+  NewtonWorkspace ws;
+  assemble_newton_system(state, iteration, re_eff, ncrit, mach, ws, observer);
+  return std::move(ws.system.a);
+}
+
+void assemble_newton_system(ViscousState& state, unsigned iteration, double re_eff, double ncrit, double mach,
+                            NewtonWorkspace& ws, NewtonObserver* observer) {
   const double msq = mach * mach;
   std::vector<BlRow>& upper_rows = state.rows[0];
   std::vector<BlRow>& lower_rows = state.rows[1];
@@ -469,8 +533,9 @@ AssemblyState assemble_newton_system(ViscousState& state, unsigned iteration, do
   recompute_mass_from_state(state);
 
   // 3. Stations of both sides at the operating point's Mach number.
-  std::array<std::vector<BlStation>, 2> stations;
-  std::array<std::vector<double>, 2> uinv, uinv_a;
+  std::array<std::vector<BlStation>, 2>& stations = ws.stations;
+  std::array<std::vector<double>, 2>& uinv = ws.uinv;
+  std::array<std::vector<double>, 2>& uinv_a = ws.uinv_a;
   const bool prescribed_cl = state.mode == OperMode::PrescribedCl;
   for (int side = 0; side < 2; ++side) {
     const std::vector<BlRow>& rows = state.rows[side];
@@ -494,16 +559,14 @@ AssemblyState assemble_newton_system(ViscousState& state, unsigned iteration, do
   // their differences from the current ones.
   const SurfaceInput upper{stations[0], uinv[0], uinv_a[0], state.iblte[0]};
   const SurfaceInput lower{stations[1], uinv[1], uinv_a[1], state.iblte[1]};
-  GlobalNewtonSystem sys =
-      build_global_system(upper, lower, dij, state.ante, state.sst_go, state.sst_gp, msq, re_eff, ncrit, observer);
+  build_global_system(ws, upper, lower, dij, state.ante, state.sst_go, state.sst_gp, msq, re_eff, ncrit, observer);
   if (observer && observer->keeps_dense_mass_coupling()) {
-    AssemblyState& a = sys.a;
+    AssemblyState& a = ws.system.a;
     std::vector<std::vector<Vec3>> full(a.nsys + 1, std::vector<Vec3>(a.nsys + 1));
     for (std::size_t iv = 0; iv <= a.nsys; ++iv)
       for (std::size_t L = 0; L <= a.nsys; ++L) full[iv][L] = {a.vm_at(iv, L, 0), a.vm_at(iv, L, 1), a.vm_at(iv, L, 2)};
     a.full_vm = std::move(full);
   }
-  return std::move(sys.a);
 }
 
 }  // namespace velaro
