@@ -221,7 +221,8 @@ class SystemBuilder {
                 double ncrit, NewtonObserver* observer, NewtonWorkspace& ws)
       : upper_(upper), lower_(lower), dij_(dij), dij_rows_(copy_by_rows(dij, ws.dij_rows)), msq_(msq), re_(re),
         ncrit_(ncrit), observer_(observer), sys_(ws.system), a_(ws.system.a), lines_u_(ws.system.a.lower_offset),
-        w_(ws.system.a.nsys + 1), sources_(ws.sources), ue_mass_(ws.ue_mass), due_(ws.due), cpl_(ws.coupling) {}
+        w_(ws.system.a.nsys + 1), sources_(ws.sources), ue_mass_(ws.ue_mass), due_(ws.due), cpl_(ws.coupling),
+        panel_(ws.line_panel), sign_(ws.line_sign) {}
 
   void run();
 
@@ -260,6 +261,8 @@ class SystemBuilder {
   // Edge-velocity sensitivity of the station of every line to every mass
   // unknown, cpl_[line * w + L]; line 0 (the stagnation point) stays zero.
   std::vector<double>& cpl_;
+  std::vector<std::size_t>& panel_;
+  std::vector<double>& sign_;
   TeWakeTerms te_;
   bool has_junction_ = false;
   std::size_t lower_te_line_ = 0;
@@ -279,16 +282,23 @@ void SystemBuilder::edge_speed_offsets() {
 void SystemBuilder::edge_speed_coupling() {
   const std::size_t nsys = a_.nsys;
   cpl_.assign(w_ * w_, 0.0);
+  // Node and sign of every line's station, looked up once.
+  panel_.resize(w_);
+  sign_.resize(w_);
   for (std::size_t line = 1; line <= nsys; ++line) {
-    const std::size_t pi = station_of(line).panel;
+    panel_[line] = station_of(line).panel;
+    sign_[line] = line <= lines_u_ ? 1.0 : -1.0;
+  }
+  for (std::size_t line = 1; line <= nsys; ++line) {
+    const std::size_t pi = panel_[line];
     if (pi >= dij_rows_.rows) continue;
     const double* d = dij_rows_.row(pi);
-    const double vi = line <= lines_u_ ? 1.0 : -1.0;
+    const double vi = sign_[line];
+    double* out = cpl_.data() + line * w_;
     for (std::size_t L = 1; L <= nsys; ++L) {
-      const std::size_t pj = station_of(L).panel;
+      const std::size_t pj = panel_[L];
       if (pj >= dij_rows_.cols) continue;
-      const double vj = L <= lines_u_ ? 1.0 : -1.0;
-      cpl_[line * w_ + L] = -vi * vj * d[pj];
+      out[L] = -vi * sign_[L] * d[pj];
     }
   }
 }
@@ -460,7 +470,9 @@ void build_global_system(NewtonWorkspace& ws, const SurfaceInput& upper, const S
 
   GlobalNewtonSystem& sys = ws.system;
   AssemblyState& a = sys.a;
-  a.resize(lines_u + lines_l);
+  // The lines below write every mass coupling of lines 1.. at columns 1..,
+  // so those keep their old values until then.
+  a.resize_for_assembly(lines_u + lines_l);
   a.full_vm.reset();
   const std::size_t nsys = a.nsys;
   a.lower_offset = lines_u;

@@ -104,6 +104,8 @@ struct NewtonWorkspace {
   std::vector<double> ue_mass;
   std::array<std::vector<double>, 2> due;
   std::vector<double> coupling;
+  std::vector<std::size_t> line_panel;  // node of every line's station
+  std::vector<double> line_sign;        // +1 upper, -1 lower line
 };
 
 // build_global_system into the workspace's system, with its scratch arrays.
