@@ -155,8 +155,10 @@ std::expected<OperPointResult, ViscousError> solve_operating_point_from_state(Vi
   NewtonObserver* const observer = printer.active() ? &printer : nullptr;
 
   // The system, its solution and the stations are rebuilt in the same
-  // arrays on every iteration.
-  NewtonWorkspace workspace;
+  // arrays on every iteration, and on every operating point this thread
+  // solves: every array is rewritten before it is read, so nothing carries
+  // over from one point to the next but the memory.
+  thread_local NewtonWorkspace workspace;
   for (std::uint64_t iteration = 1; config.max_iterations > 0; ++iteration) {
     if (options.should_stop && options.should_stop())
       return std::unexpected(ViscousError::message("viscous analysis interrupted"));
