@@ -20,6 +20,7 @@
 #include "viscous/newton_observer.h"
 #include "viscous/state.h"
 #include "viscous/state_conversions.h"
+#include "viscous/vector_clones.h"
 
 namespace velaro {
 
@@ -199,6 +200,19 @@ bool te_wake_terms(const GlobalNewtonSystem& sys, const SurfaceInput& upper, con
 
 namespace {
 
+// out[L] = finite_or_zero(a D1[L] + b U1[L] + c D2[L] + d U2[L] + e XS[L]) for
+// L = from .. to: one equation's couplings to every mass.
+VELARO_VECTOR_CLONES void combine_coupling_columns(double* __restrict out, const double* __restrict d1,
+                                                   const double* __restrict u1, const double* __restrict d2,
+                                                   const double* __restrict u2, const double* __restrict xs,
+                                                   double a, double b, double c, double d, double e, std::size_t from,
+                                                   std::size_t to) {
+  for (std::size_t L = from; L <= to; ++L) {
+    const double v = a * d1[L] + b * u1[L] + c * d2[L] + d * u2[L] + e * xs[L];
+    out[L] = std::isfinite(v) ? v : 0.0;
+  }
+}
+
 // One system line while it is assembled: its station, the upstream station
 // (or the trailing-edge junction) and the coefficients of its equations.
 struct LineInProgress {
@@ -222,7 +236,8 @@ class SystemBuilder {
       : upper_(upper), lower_(lower), dij_(dij), dij_rows_(copy_by_rows(dij, ws.dij_rows)), msq_(msq), re_(re),
         ncrit_(ncrit), observer_(observer), sys_(ws.system), a_(ws.system.a), lines_u_(ws.system.a.lower_offset),
         w_(ws.system.a.nsys + 1), sources_(ws.sources), ue_mass_(ws.ue_mass), due_(ws.due), cpl_(ws.coupling),
-        panel_(ws.line_panel), sign_(ws.line_sign) {}
+        panel_(ws.line_panel), sign_(ws.line_sign), xs_(ws.coupling_xs), d1_(ws.coupling_d1),
+        d2_(ws.coupling_d2) {}
 
   void run();
 
@@ -263,6 +278,11 @@ class SystemBuilder {
   std::vector<double>& cpl_;
   std::vector<std::size_t>& panel_;
   std::vector<double>& sign_;
+  // Per mass: the arc-length change of every station, and a line's changes
+  // of its upstream and own displacement thickness.
+  std::vector<double>& xs_;
+  std::vector<double>& d1_;
+  std::vector<double>& d2_;
   TeWakeTerms te_;
   bool has_junction_ = false;
   std::size_t lower_te_line_ = 0;
@@ -332,30 +352,36 @@ void SystemBuilder::mass_coupling_row(const LineInProgress& l) {
   const BlStation& s2 = *l.s2;
   const std::size_t iv = l.iv;
   const std::size_t nsys = a_.nsys;
-  // The first station of each side carries the stagnation point's movement.
-  const double* ule1 = coupling_row(upper_.stations.size() >= 2 ? 1 : 0);
-  const double* ule2 = coupling_row(lower_.stations.size() >= 2 ? lines_u_ + 1 : 0);
+  // Per mass L: the changes of the upstream dstar (D1) and u (U1) and of the
+  // own dstar (D2) and u (U2); the arc-length term (xs_) is common to all
+  // lines.
   const double* u2m = coupling_row(iv);
-  const double* u1m = coupling_row(l.first ? 0 : iv - 1);
-  const double* ute1 = coupling_row(l.junction ? a_.ivte1 : 0);
-  const double* ute2 = coupling_row(l.junction ? lower_te_line_ : 0);
-  for (std::size_t L = 1; L <= nsys; ++L) {
-    const double U2 = u2m[L];
-    const double D2 = l.d2u * U2 + (L == iv ? 1.0 / s2.u : 0.0);
-    double U1 = 0.0, D1 = 0.0;
-    if (l.junction) {
-      D1 = te_.dte_u_up * ute1[L] + te_.dte_u_lo * ute2[L];
-      if (L == a_.ivte1) D1 += te_.dte_m_up;
-      if (L == lower_te_line_) D1 += te_.dte_m_lo;
-    } else if (!l.first) {
-      U1 = u1m[L];
-      D1 = l.d1u * U1 + (L == iv - 1 ? 1.0 / s1.u : 0.0);
-    }
-    const double xs = sys_.xi_ule1 * ule1[L] - sys_.xi_ule2 * ule2[L];
-    for (int k = 0; k < 3; ++k)
-      a_.vm_at(iv, L, k) = finite_or_zero(c.vs1_dstar[k] * D1 + c.vs1_u[k] * U1 + c.vs2_dstar[k] * D2 +
-                                          c.vs2_u[k] * U2 + l.xsum[k] * xs);
+  const double* zero = coupling_row(0);
+  double* d2 = d2_.data();
+  const double* u1 = zero;
+  const double* d1 = zero;
+  if (l.junction) {
+    double* w = d1_.data();
+    const double* ute1 = coupling_row(a_.ivte1);
+    const double* ute2 = coupling_row(lower_te_line_);
+    for (std::size_t L = 1; L <= nsys; ++L) w[L] = te_.dte_u_up * ute1[L] + te_.dte_u_lo * ute2[L];
+    if (a_.ivte1 >= 1 && a_.ivte1 <= nsys) w[a_.ivte1] += te_.dte_m_up;
+    if (lower_te_line_ >= 1 && lower_te_line_ <= nsys) w[lower_te_line_] += te_.dte_m_lo;
+    d1 = w;
+  } else if (!l.first) {
+    double* w = d1_.data();
+    u1 = coupling_row(iv - 1);
+    // "+ 0.0" as for every mass but the own: the same arithmetic as the
+    // single expression this replaces, signed zeros included.
+    for (std::size_t L = 1; L <= nsys; ++L) w[L] = l.d1u * u1[L] + 0.0;
+    w[iv - 1] = l.d1u * u1[iv - 1] + 1.0 / s1.u;
+    d1 = w;
   }
+  for (std::size_t L = 1; L <= nsys; ++L) d2[L] = l.d2u * u2m[L] + 0.0;
+  d2[iv] = l.d2u * u2m[iv] + 1.0 / s2.u;
+  for (std::size_t k = 0; k < 3; ++k)
+    combine_coupling_columns(&a_.vm_at(iv, 0, k), d1, u1, d2, u2m, xs_.data(), c.vs1_dstar[k], c.vs1_u[k],
+                             c.vs2_dstar[k], c.vs2_u[k], l.xsum[k], 1, nsys);
 }
 
 // Sensitivity of the line to the extra global unknown (the inviscid edge
@@ -420,6 +446,16 @@ void SystemBuilder::forced_change(const LineInProgress& l) {
 void SystemBuilder::run() {
   edge_speed_offsets();
   edge_speed_coupling();
+  // The first station of each side carries the stagnation point's movement,
+  // and with it the arc length of every station.
+  {
+    const double* ule1 = coupling_row(upper_.stations.size() >= 2 ? 1 : 0);
+    const double* ule2 = coupling_row(lower_.stations.size() >= 2 ? lines_u_ + 1 : 0);
+    xs_.assign(w_, 0.0);
+    for (std::size_t L = 1; L < w_; ++L) xs_[L] = sys_.xi_ule1 * ule1[L] - sys_.xi_ule2 * ule2[L];
+    d1_.assign(w_, 0.0);
+    d2_.assign(w_, 0.0);
+  }
 
   has_junction_ = te_wake_terms(sys_, upper_, lower_, te_) && a_.ivz <= a_.nsys;
   lower_te_line_ = lines_u_ + lower_.iblte;

@@ -106,6 +106,7 @@ struct NewtonWorkspace {
   std::vector<double> coupling;
   std::vector<std::size_t> line_panel;  // node of every line's station
   std::vector<double> line_sign;        // +1 upper, -1 lower line
+  std::vector<double> coupling_xs, coupling_d1, coupling_d2;  // per mass, see the assembly
 };
 
 // build_global_system into the workspace's system, with its scratch arrays.

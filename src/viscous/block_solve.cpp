@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "viscous/newton_observer.h"
+#include "viscous/vector_clones.h"
 
 namespace velaro {
 
@@ -26,17 +27,7 @@ double pivot_reciprocal(double d) {
   return 1.0 / d;
 }
 
-// The two kernels below carry most of the elimination's arithmetic; they are
-// built for AVX2 as well, chosen at load time where the processor has it.
-// Only the vector width changes: each entry is still one multiplication and
-// one subtraction per coupling (no fused multiply-add), so the results are
-// the same on every processor.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
-#define VELARO_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define VELARO_VECTOR_CLONES
-#endif
-
+// The two kernels below carry most of the elimination's arithmetic.
 // dst[L] -= t * src[L] for L = from .. to.
 VELARO_VECTOR_CLONES void axpy(double* __restrict dst, const double* __restrict src, double t, std::size_t from, std::size_t to) {
   for (std::size_t L = from; L <= to; ++L) dst[L] -= t * src[L];
