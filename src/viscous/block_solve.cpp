@@ -171,8 +171,11 @@ void Elimination::reduce_line(std::size_t iv) {
 
 void Elimination::gather_into(std::size_t kv, std::size_t k) {
   double* __restrict dst = row(kv, k);
-  double& b1 = d1_[kv][k];
-  double& b2 = d2_[kv][k];
+  // The equation's right-hand sides, kept in registers until the end.
+  const Vec3* const r1 = d1_.data();
+  const Vec3* const r2 = d2_.data();
+  double b1 = r1[kv][k];
+  double b2 = r2[kv][k];
   const double threshold = thresholds_[k];
   // Kept mass couplings of earlier lines that have reached the columns up to
   // the current one but not yet those beyond it.
@@ -209,8 +212,8 @@ void Elimination::gather_into(std::size_t kv, std::size_t k) {
         if (!(std::fabs(dst[iv]) > threshold)) continue;
       }
       const double c = dst[iv];
-      b1 -= c * d1_[iv][2];
-      b2 -= c * d2_[iv][2];
+      b1 -= c * r1[iv][2];
+      b2 -= c * r2[iv][2];
       src[pending] = row(iv, 2);
       t[pending] = c;
       if (++pending == 4) flush(iv);
@@ -224,8 +227,8 @@ void Elimination::gather_into(std::size_t kv, std::size_t k) {
     const double t1 = a_.vz[k][0];
     const double t2 = a_.vz[k][1];
     for (std::size_t L = iv + 1; L <= nsys_; ++L) dst[L] -= t1 * m1[L] + t2 * m2[L];
-    b1 -= t1 * d1_[iv][0] + t2 * d1_[iv][1];
-    b2 -= t1 * d2_[iv][0] + t2 * d2_[iv][1];
+    b1 -= t1 * r1[iv][0] + t2 * r1[iv][1];
+    b2 -= t1 * r2[iv][0] + t2 * r2[iv][1];
   };
 
   const std::size_t te = a_.ivte1;
@@ -252,10 +255,12 @@ void Elimination::gather_into(std::size_t kv, std::size_t k) {
     const double t2 = B[k][1];
     const double t3 = dst[iv];
     for (std::size_t L = iv + 1; L <= nsys_; ++L) dst[L] -= t1 * m1[L] + t2 * m2[L] + t3 * m3[L];
-    b1 -= t1 * d1_[iv][0] + t2 * d1_[iv][1] + t3 * d1_[iv][2];
-    b2 -= t1 * d2_[iv][0] + t2 * d2_[iv][1] + t3 * d2_[iv][2];
+    b1 -= t1 * r1[iv][0] + t2 * r1[iv][1] + t3 * r1[iv][2];
+    b2 -= t1 * r2[iv][0] + t2 * r2[iv][1] + t3 * r2[iv][2];
   }
   if (has_junction && te + 1 == kv) junction(te);
+  d1_[kv][k] = b1;
+  d2_[kv][k] = b2;
 }
 
 void Elimination::back_substitute(NewtonObserver* observer) {
