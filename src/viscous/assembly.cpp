@@ -21,6 +21,7 @@
 #include "viscous/state.h"
 #include "viscous/state_conversions.h"
 #include "viscous/station_indexing.h"
+#include "viscous/vector_clones.h"
 
 namespace velaro {
 
@@ -112,23 +113,65 @@ double coupled_uedg(std::size_t panel_i, std::size_t n_airfoil, std::span<const 
   return uinv_i - vti_i * sum;
 }
 
-std::vector<double> compute_ue_from_mass_both(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
-                                              Side side, NewtonObserver* observer) {
+namespace {
+
+// DIJ copied row by row: the sums over mass sources run along a row of DIJ,
+// which the column-major matrix holds one column length apart.
+struct DijRows {
+  std::span<const double> data;  // data[i * cols + j] = DIJ(i, j)
+  std::size_t rows = 0;
+  std::size_t cols = 0;
+  const double* row(std::size_t i) const { return data.data() + i * cols; }
+};
+
+DijRows copy_by_rows(DijView dij, std::vector<double>& out) {
+  if (dij.data == nullptr) return {};
+  out.resize(dij.rows * dij.cols);
+  // In tiles, so that both matrices are walked through whole cache lines.
+  constexpr std::size_t kTile = 16;
+  for (std::size_t j0 = 0; j0 < dij.cols; j0 += kTile)
+    for (std::size_t i0 = 0; i0 < dij.rows; i0 += kTile)
+      for (std::size_t j = j0; j < std::min(j0 + kTile, dij.cols); ++j)
+        for (std::size_t i = i0; i < std::min(i0 + kTile, dij.rows); ++i) out[i * dij.cols + j] = dij.data[j * dij.rows + i];
+  return {out, dij.rows, dij.cols};
+}
+
+// Mass-implied edge velocities of every station of `side` into `ue`, with
+// `sources` as scratch: coupled_uedg of every station, reading DIJ from its
+// row-by-row copy.
+void ue_from_mass(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij, const DijRows& by_rows,
+                  Side side, std::vector<MassSource>& sources, std::vector<double>& ue, NewtonObserver* observer) {
   const SurfaceInput& target = side == Side::Upper ? upper : lower;
   const double vti_i = side_sign(side);
-  std::vector<MassSource> sources;
+  sources.clear();
   sources.reserve(upper.stations.size() + lower.stations.size());
   for (Side s : kBothSides) {
     const SurfaceInput& src = s == Side::Upper ? upper : lower;
     for (std::size_t j = 1; j < src.stations.size(); ++j)
-      sources.push_back({side_sign(s), src.stations[j].panel, src.stations[j].mass});
+      if (src.stations[j].panel < by_rows.cols)
+        sources.push_back({side_sign(s), src.stations[j].panel, src.stations[j].mass});
   }
-  std::vector<double> ue(target.stations.size(), 0.0);
+  ue.assign(target.stations.size(), 0.0);
   for (std::size_t i = 0; i < ue.size(); ++i) {
     const double uinv = i < target.uinv.size() ? target.uinv[i] : 0.0;
-    ue[i] = coupled_uedg(target.stations[i].panel, 0, sources, dij, uinv, vti_i);
+    const std::size_t pi = target.stations[i].panel;
+    double sum = 0.0;
+    if (pi < by_rows.rows) {
+      const double* d = by_rows.row(pi);
+      for (const MassSource& src : sources) sum += src.vti * d[src.panel] * src.mass;
+    }
+    ue[i] = uinv - vti_i * sum;
   }
   if (observer) observer->mass_implied_speeds(upper, lower, dij, side, ue);
+}
+
+}  // namespace
+
+std::vector<double> compute_ue_from_mass_both(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
+                                              Side side, NewtonObserver* observer) {
+  std::vector<double> by_rows, ue;
+  std::vector<MassSource> sources;
+  ue_from_mass(upper, lower, dij, copy_by_rows(dij, by_rows), side, sources, ue, observer);
   return ue;
 }
 
@@ -159,6 +202,19 @@ bool te_wake_terms(const GlobalNewtonSystem& sys, const SurfaceInput& upper, con
 
 namespace {
 
+// out[L] = finite_or_zero(a D1[L] + b U1[L] + c D2[L] + d U2[L] + e XS[L]) for
+// L = from .. to: one equation's couplings to every mass.
+VELARO_VECTOR_CLONES void combine_coupling_columns(double* __restrict out, const double* __restrict d1,
+                                                   const double* __restrict u1, const double* __restrict d2,
+                                                   const double* __restrict u2, const double* __restrict xs,
+                                                   double a, double b, double c, double d, double e, std::size_t from,
+                                                   std::size_t to) {
+  for (std::size_t L = from; L <= to; ++L) {
+    const double v = a * d1[L] + b * u1[L] + c * d2[L] + d * u2[L] + e * xs[L];
+    out[L] = std::isfinite(v) ? v : 0.0;
+  }
+}
+
 // One system line while it is assembled: its station, the upstream station
 // (or the trailing-edge junction) and the coefficients of its equations.
 struct LineInProgress {
@@ -178,9 +234,12 @@ struct LineInProgress {
 class SystemBuilder {
  public:
   SystemBuilder(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij, double msq, double re,
-                double ncrit, NewtonObserver* observer, GlobalNewtonSystem& sys)
-      : upper_(upper), lower_(lower), dij_(dij), msq_(msq), re_(re), ncrit_(ncrit), observer_(observer), sys_(sys),
-        a_(sys.a), lines_u_(sys.a.lower_offset), w_(sys.a.nsys + 1) {}
+                double ncrit, NewtonObserver* observer, NewtonWorkspace& ws)
+      : upper_(upper), lower_(lower), dij_(dij), dij_rows_(copy_by_rows(dij, ws.dij_rows)), msq_(msq), re_(re),
+        ncrit_(ncrit), observer_(observer), sys_(ws.system), a_(ws.system.a), lines_u_(ws.system.a.lower_offset),
+        w_(ws.system.a.nsys + 1), sources_(ws.sources), ue_mass_(ws.ue_mass), due_(ws.due), cpl_(ws.coupling),
+        panel_(ws.line_panel), sign_(ws.line_sign), xs_(ws.coupling_xs), d1_(ws.coupling_d1),
+        d2_(ws.coupling_d2) {}
 
   void run();
 
@@ -203,6 +262,7 @@ class SystemBuilder {
   const SurfaceInput& upper_;
   const SurfaceInput& lower_;
   DijView dij_;
+  DijRows dij_rows_;
   double msq_, re_, ncrit_;
   NewtonObserver* observer_;
   GlobalNewtonSystem& sys_;
@@ -210,11 +270,21 @@ class SystemBuilder {
   std::size_t lines_u_;
   std::size_t w_;
 
+  // Scratch of the mass-implied edge velocities.
+  std::vector<MassSource>& sources_;
+  std::vector<double>& ue_mass_;
   // Offsets of the current edge velocities from the mass-implied ones.
-  std::array<std::vector<double>, 2> due_;
+  std::array<std::vector<double>, 2>& due_;
   // Edge-velocity sensitivity of the station of every line to every mass
   // unknown, cpl_[line * w + L]; line 0 (the stagnation point) stays zero.
-  std::vector<double> cpl_;
+  std::vector<double>& cpl_;
+  std::vector<std::size_t>& panel_;
+  std::vector<double>& sign_;
+  // Per mass: the arc-length change of every station, and a line's changes
+  // of its upstream and own displacement thickness.
+  std::vector<double>& xs_;
+  std::vector<double>& d1_;
+  std::vector<double>& d2_;
   TeWakeTerms te_;
   bool has_junction_ = false;
   std::size_t lower_te_line_ = 0;
@@ -222,7 +292,8 @@ class SystemBuilder {
 
 void SystemBuilder::edge_speed_offsets() {
   for (Side side : kBothSides) {
-    const std::vector<double> ue_mass = compute_ue_from_mass_both(upper_, lower_, dij_, side, observer_);
+    ue_from_mass(upper_, lower_, dij_, dij_rows_, side, sources_, ue_mass_, observer_);
+    const std::vector<double>& ue_mass = ue_mass_;
     std::vector<double>& due = due_[side_index(side)];
     due.resize(ue_mass.size());
     for (std::size_t i = 0; i < ue_mass.size(); ++i) due[i] = side_input(side).stations[i].u - ue_mass[i];
@@ -233,15 +304,23 @@ void SystemBuilder::edge_speed_offsets() {
 void SystemBuilder::edge_speed_coupling() {
   const std::size_t nsys = a_.nsys;
   cpl_.assign(w_ * w_, 0.0);
+  // Node and sign of every line's station, looked up once.
+  panel_.resize(w_);
+  sign_.resize(w_);
   for (std::size_t line = 1; line <= nsys; ++line) {
-    const std::size_t pi = station_of(line).panel;
-    if (pi >= dij_.rows) continue;
-    const double vi = line <= lines_u_ ? 1.0 : -1.0;
+    panel_[line] = station_of(line).panel;
+    sign_[line] = line <= lines_u_ ? 1.0 : -1.0;
+  }
+  for (std::size_t line = 1; line <= nsys; ++line) {
+    const std::size_t pi = panel_[line];
+    if (pi >= dij_rows_.rows) continue;
+    const double* d = dij_rows_.row(pi);
+    const double vi = sign_[line];
+    double* out = cpl_.data() + line * w_;
     for (std::size_t L = 1; L <= nsys; ++L) {
-      const std::size_t pj = station_of(L).panel;
-      if (pj >= dij_.cols) continue;
-      const double vj = L <= lines_u_ ? 1.0 : -1.0;
-      cpl_[line * w_ + L] = -vi * vj * dij_.at(pi, pj);
+      const std::size_t pj = panel_[L];
+      if (pj >= dij_rows_.cols) continue;
+      out[L] = -vi * sign_[L] * d[pj];
     }
   }
 }
@@ -275,30 +354,36 @@ void SystemBuilder::mass_coupling_row(const LineInProgress& l) {
   const BlStation& s2 = *l.s2;
   const std::size_t iv = l.iv;
   const std::size_t nsys = a_.nsys;
-  // The first station of each side carries the stagnation point's movement.
-  const double* ule1 = coupling_row(upper_.stations.size() >= 2 ? 1 : 0);
-  const double* ule2 = coupling_row(lower_.stations.size() >= 2 ? lines_u_ + 1 : 0);
+  // Per mass L: the changes of the upstream dstar (D1) and u (U1) and of the
+  // own dstar (D2) and u (U2); the arc-length term (xs_) is common to all
+  // lines.
   const double* u2m = coupling_row(iv);
-  const double* u1m = coupling_row(l.first ? 0 : iv - 1);
-  const double* ute1 = coupling_row(l.junction ? a_.ivte1 : 0);
-  const double* ute2 = coupling_row(l.junction ? lower_te_line_ : 0);
-  for (std::size_t L = 1; L <= nsys; ++L) {
-    const double U2 = u2m[L];
-    const double D2 = l.d2u * U2 + (L == iv ? 1.0 / s2.u : 0.0);
-    double U1 = 0.0, D1 = 0.0;
-    if (l.junction) {
-      D1 = te_.dte_u_up * ute1[L] + te_.dte_u_lo * ute2[L];
-      if (L == a_.ivte1) D1 += te_.dte_m_up;
-      if (L == lower_te_line_) D1 += te_.dte_m_lo;
-    } else if (!l.first) {
-      U1 = u1m[L];
-      D1 = l.d1u * U1 + (L == iv - 1 ? 1.0 / s1.u : 0.0);
-    }
-    const double xs = sys_.xi_ule1 * ule1[L] - sys_.xi_ule2 * ule2[L];
-    for (int k = 0; k < 3; ++k)
-      a_.vm_at(iv, L, k) = finite_or_zero(c.vs1_dstar[k] * D1 + c.vs1_u[k] * U1 + c.vs2_dstar[k] * D2 +
-                                          c.vs2_u[k] * U2 + l.xsum[k] * xs);
+  const double* zero = coupling_row(0);
+  double* d2 = d2_.data();
+  const double* u1 = zero;
+  const double* d1 = zero;
+  if (l.junction) {
+    double* w = d1_.data();
+    const double* ute1 = coupling_row(a_.ivte1);
+    const double* ute2 = coupling_row(lower_te_line_);
+    for (std::size_t L = 1; L <= nsys; ++L) w[L] = te_.dte_u_up * ute1[L] + te_.dte_u_lo * ute2[L];
+    if (a_.ivte1 >= 1 && a_.ivte1 <= nsys) w[a_.ivte1] += te_.dte_m_up;
+    if (lower_te_line_ >= 1 && lower_te_line_ <= nsys) w[lower_te_line_] += te_.dte_m_lo;
+    d1 = w;
+  } else if (!l.first) {
+    double* w = d1_.data();
+    u1 = coupling_row(iv - 1);
+    // "+ 0.0" as for every mass but the own: the same arithmetic as the
+    // single expression this replaces, signed zeros included.
+    for (std::size_t L = 1; L <= nsys; ++L) w[L] = l.d1u * u1[L] + 0.0;
+    w[iv - 1] = l.d1u * u1[iv - 1] + 1.0 / s1.u;
+    d1 = w;
   }
+  for (std::size_t L = 1; L <= nsys; ++L) d2[L] = l.d2u * u2m[L] + 0.0;
+  d2[iv] = l.d2u * u2m[iv] + 1.0 / s2.u;
+  for (std::size_t k = 0; k < 3; ++k)
+    combine_coupling_columns(&a_.vm_at(iv, 0, k), d1, u1, d2, u2m, xs_.data(), c.vs1_dstar[k], c.vs1_u[k],
+                             c.vs2_dstar[k], c.vs2_u[k], l.xsum[k], 1, nsys);
 }
 
 // Sensitivity of the line to the extra global unknown (the inviscid edge
@@ -363,6 +448,16 @@ void SystemBuilder::forced_change(const LineInProgress& l) {
 void SystemBuilder::run() {
   edge_speed_offsets();
   edge_speed_coupling();
+  // The first station of each side carries the stagnation point's movement,
+  // and with it the arc length of every station.
+  {
+    const double* ule1 = coupling_row(upper_.stations.size() >= 2 ? 1 : 0);
+    const double* ule2 = coupling_row(lower_.stations.size() >= 2 ? lines_u_ + 1 : 0);
+    xs_.assign(w_, 0.0);
+    for (std::size_t L = 1; L < w_; ++L) xs_[L] = sys_.xi_ule1 * ule1[L] - sys_.xi_ule2 * ule2[L];
+    d1_.assign(w_, 0.0);
+    d2_.assign(w_, 0.0);
+  }
 
   has_junction_ = te_wake_terms(sys_, upper_, lower_, te_) && a_.ivz <= a_.nsys;
   lower_te_line_ = lines_u_ + lower_.iblte;
@@ -403,17 +498,20 @@ void SystemBuilder::run() {
 
 }  // namespace
 
-GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
-                                       double ante, double xi_ule1, double xi_ule2, double msq, double re,
-                                       double ncrit, NewtonObserver* observer) {
+void build_global_system(NewtonWorkspace& ws, const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
+                         double ante, double xi_ule1, double xi_ule2, double msq, double re, double ncrit,
+                         NewtonObserver* observer) {
   const std::size_t nu = upper.stations.size();
   const std::size_t nl = lower.stations.size();
   const std::size_t lines_u = nu > 0 ? nu - 1 : 0;
   const std::size_t lines_l = nl > 0 ? nl - 1 : 0;
 
-  GlobalNewtonSystem sys;
+  GlobalNewtonSystem& sys = ws.system;
   AssemblyState& a = sys.a;
-  a.resize(lines_u + lines_l);
+  // The lines below write every mass coupling of lines 1.. at columns 1..,
+  // so those keep their old values until then.
+  a.resize_for_assembly(lines_u + lines_l);
+  a.full_vm.reset();
   const std::size_t nsys = a.nsys;
   a.lower_offset = lines_u;
   a.span = 1.0;
@@ -428,13 +526,27 @@ GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceI
   sys.msq = msq;
   sys.re = re;
   sys.ncrit = ncrit;
-  if (nsys == 0) return sys;
-  SystemBuilder(upper, lower, dij, msq, re, ncrit, observer, sys).run();
-  return sys;
+  if (nsys == 0) return;
+  SystemBuilder(upper, lower, dij, msq, re, ncrit, observer, ws).run();
+}
+
+GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
+                                       double ante, double xi_ule1, double xi_ule2, double msq, double re,
+                                       double ncrit, NewtonObserver* observer) {
+  NewtonWorkspace ws;
+  build_global_system(ws, upper, lower, dij, ante, xi_ule1, xi_ule2, msq, re, ncrit, observer);
+  return std::move(ws.system);
 }
 
 AssemblyState assemble_newton_system(ViscousState& state, unsigned iteration, double re_eff, double ncrit, double mach,
                     NewtonObserver* observer) {
+  NewtonWorkspace ws;
+  assemble_newton_system(state, iteration, re_eff, ncrit, mach, ws, observer);
+  return std::move(ws.system.a);
+}
+
+void assemble_newton_system(ViscousState& state, unsigned iteration, double re_eff, double ncrit, double mach,
+                            NewtonWorkspace& ws, NewtonObserver* observer) {
   const double msq = mach * mach;
   std::vector<BlRow>& upper_rows = state.rows[0];
   std::vector<BlRow>& lower_rows = state.rows[1];
@@ -476,8 +588,9 @@ AssemblyState assemble_newton_system(ViscousState& state, unsigned iteration, do
   recompute_mass_from_state(state);
 
   // 3. Stations of both sides at the operating point's Mach number.
-  std::array<std::vector<BlStation>, 2> stations;
-  std::array<std::vector<double>, 2> uinv, uinv_a;
+  std::array<std::vector<BlStation>, 2>& stations = ws.stations;
+  std::array<std::vector<double>, 2>& uinv = ws.uinv;
+  std::array<std::vector<double>, 2>& uinv_a = ws.uinv_a;
   const bool prescribed_cl = state.mode == OperMode::PrescribedCl;
   for (Side s : kBothSides) {
     const std::size_t side = side_index(s);
@@ -502,16 +615,14 @@ AssemblyState assemble_newton_system(ViscousState& state, unsigned iteration, do
   // their differences from the current ones.
   const SurfaceInput upper{stations[0], uinv[0], uinv_a[0], state.iblte[0], trip[0]};
   const SurfaceInput lower{stations[1], uinv[1], uinv_a[1], state.iblte[1], trip[1]};
-  GlobalNewtonSystem sys =
-      build_global_system(upper, lower, dij, state.ante, state.sst_go, state.sst_gp, msq, re_eff, ncrit, observer);
+  build_global_system(ws, upper, lower, dij, state.ante, state.sst_go, state.sst_gp, msq, re_eff, ncrit, observer);
   if (observer && observer->keeps_dense_mass_coupling()) {
-    AssemblyState& a = sys.a;
+    AssemblyState& a = ws.system.a;
     std::vector<std::vector<Vec3>> full(a.nsys + 1, std::vector<Vec3>(a.nsys + 1));
     for (std::size_t iv = 0; iv <= a.nsys; ++iv)
       for (std::size_t L = 0; L <= a.nsys; ++L) full[iv][L] = {a.vm_at(iv, L, 0), a.vm_at(iv, L, 1), a.vm_at(iv, L, 2)};
     a.full_vm = std::move(full);
   }
-  return std::move(sys.a);
 }
 
 }  // namespace velaro

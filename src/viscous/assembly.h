@@ -4,6 +4,7 @@
 // mass defects through the influence matrix, the trailing-edge junction and
 // the forced changes; `assemble_newton_system` runs the marches first and assembles from the
 // state.
+#include <array>
 #include <cstddef>
 #include <span>
 #include <vector>
@@ -84,11 +85,47 @@ GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceI
                                        double ante, double xi_ule1, double xi_ule2, double msq, double re,
                                        double ncrit, NewtonObserver* observer = nullptr);
 
+// The arrays of the Newton iteration of one operating point, kept from one
+// iteration to the next so that, once sized by the first, the iteration
+// allocates nothing: the assembled system (which the elimination overwrites
+// in place), its solution, the stations of both sides and the assembly's
+// scratch arrays.
+struct NewtonWorkspace {
+  GlobalNewtonSystem system;
+  SolveState solution;
+  // Stations of both sides as the assembly converted them from the rows,
+  // their inviscid edge velocities and the sensitivities of those.
+  std::array<std::vector<BlStation>, 2> stations;
+  std::array<std::vector<double>, 2> uinv, uinv_a;
+  // DIJ copied row by row (dij_rows[i * cols + j] = DIJ(i, j)) for the sums
+  // over mass sources of the assembly and the update.
+  std::vector<double> dij_rows;
+  // Scratch of the assembly: the mass sources, the mass-implied edge
+  // velocities and their offsets per side, and the edge-velocity
+  // sensitivity of every line to every mass, (nsys + 1)^2 values.
+  std::vector<MassSource> sources;
+  std::vector<double> ue_mass;
+  std::array<std::vector<double>, 2> due;
+  std::vector<double> coupling;
+  std::vector<std::size_t> line_panel;  // node of every line's station
+  std::vector<double> line_sign;        // +1 upper, -1 lower line
+  std::vector<double> coupling_xs, coupling_d1, coupling_d2;  // per mass, see the assembly
+};
+
+// build_global_system into the workspace's system, with its scratch arrays.
+void build_global_system(NewtonWorkspace& ws, const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
+                         double ante, double xi_ule1, double xi_ule2, double msq, double re, double ncrit,
+                         NewtonObserver* observer = nullptr);
+
 // One Newton assembly of the viscous state: marches both sides (the direct
 // march once, on the first call, then the mixed march), stores the transition
 // rows and positions, recomputes the mass defects and assembles the system.
 // `iteration` is 1-based.
 AssemblyState assemble_newton_system(ViscousState& state, unsigned iteration, double re_eff, double ncrit, double mach,
                     NewtonObserver* observer = nullptr);
+// The same into ws.system.a; ws.stations, ws.uinv and ws.uinv_a hold the
+// stations it assembled from.
+void assemble_newton_system(ViscousState& state, unsigned iteration, double re_eff, double ncrit, double mach,
+                            NewtonWorkspace& ws, NewtonObserver* observer = nullptr);
 
 }  // namespace velaro

@@ -25,5 +25,9 @@ inline constexpr double kBlockPivotFloor = 1e-25;
 SolveState block_solve(const AssemblyState& a, const BlockSolveOptions& options, NewtonObserver* observer = nullptr);
 // Same with the thresholds derived from a.span.
 SolveState block_solve(const AssemblyState& a, NewtonObserver* observer = nullptr);
+// The same elimination (thresholds from a.span) on the system itself: a.va
+// and a.vm are overwritten, `out` is resized and filled. For the Newton
+// iteration, which needs neither afterwards and reuses all three arrays.
+void block_solve_in_place(AssemblyState& a, SolveState& out, NewtonObserver* observer = nullptr);
 
 }  // namespace velaro

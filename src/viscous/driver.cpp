@@ -164,18 +164,24 @@ std::expected<OperPointResult, ViscousError> iterate_operating_point(ViscousStat
   TracePrinter printer;
   NewtonObserver* const observer = printer.active() ? &printer : nullptr;
 
+  // The system, its solution and the stations are rebuilt in the same
+  // arrays on every iteration, and on every operating point this thread
+  // solves: every array is rewritten before it is read, so nothing carries
+  // over from one point to the next but the memory.
+  thread_local NewtonWorkspace workspace;
   for (std::uint64_t iteration = 1; config.max_iterations > 0; ++iteration) {
     if (options.should_stop && options.should_stop())
       return std::unexpected(ViscousError::message("viscous analysis interrupted"));
     const double re_eff = effective_reynolds(config, state.cl);
     const auto it_arg = static_cast<unsigned>(std::min<std::uint64_t>(iteration, UINT_MAX));
-    const AssemblyState system_lines = assemble_newton_system(state, it_arg, re_eff, config.ncrit, config.mach, observer);
+    assemble_newton_system(state, it_arg, re_eff, config.ncrit, config.mach, workspace, observer);
+    AssemblyState& system_lines = workspace.system.a;
     const double residual = newton_residual_norm(system_lines.vdel1, system_lines.nsys);
 
-    const SolveState solution = block_solve(system_lines, observer);
-    StationPair updated = update_state_from_solution(state, system_lines, solution, config.mach, re_eff, observer);
-    sync_rows_from_stations(state.rows[0], updated.upper);
-    sync_rows_from_stations(state.rows[1], updated.lower);
+    block_solve_in_place(system_lines, workspace.solution, observer);
+    update_state_from_solution(state, system_lines, workspace.solution, config.mach, re_eff, workspace, observer);
+    sync_rows_from_stations(state.rows[0], workspace.stations[0]);
+    sync_rows_from_stations(state.rows[1], workspace.stations[1]);
     copy_wake_rows_to_upper(state);
     rebuild_qvis_from_rows(state);
     rebuild_gam_from_qvis(state);

@@ -13,6 +13,7 @@
 // Sign convention: VDEL column 1 holds the negated residuals (the Newton
 // right-hand side), so a solution dx satisfies R + J dx = 0, where J is made
 // of VA, VB, VM and VZ.
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <optional>
@@ -74,6 +75,22 @@ struct AssemblyState {
     va.assign(w, Block3{});
     vb.assign(w, Block3{});
     vm.assign(w * w * 3, 0.0);
+    vdel1.assign(w, Vec3{});
+    vdel2.assign(w, Vec3{});
+    vz = {};
+    for (auto* c : {&vs1_dstar, &vs1_u, &vs1_x, &vs2_dstar, &vs2_u, &vs2_x}) c->assign(w, Vec3{});
+  }
+  // As resize, but the mass couplings of lines 1.. at columns 1.. are left
+  // as they are (zero only where the array grows), for a caller that writes
+  // every one of them; line 0 and column 0 are zero.
+  void resize_for_assembly(std::size_t nsys_lines) {
+    nsys = nsys_lines;
+    const std::size_t w = nsys + 1;
+    va.assign(w, Block3{});
+    vb.assign(w, Block3{});
+    vm.resize(w * w * 3);
+    std::fill_n(vm.begin(), 3 * w, 0.0);
+    for (std::size_t r = 3; r < 3 * w; ++r) vm[r * w] = 0.0;
     vdel1.assign(w, Vec3{});
     vdel2.assign(w, Vec3{});
     vz = {};

@@ -10,6 +10,7 @@
 
 #include "boundary_layer/closures.h"
 #include "common/text_format.h"
+#include "viscous/assembly.h"
 #include "viscous/forces.h"
 #include "viscous/newton_observer.h"
 #include "viscous/state.h"
@@ -48,14 +49,17 @@ struct StationChange {
 
 }  // namespace
 
-UePreview preview_global_update_ue(std::span<const BlStation> upper, std::span<const BlStation> lower,
-                                   const SolveState& sol, std::size_t b, DijView dij,
-                                   std::span<const double> uinv_upper, std::span<const double> uinv_lower,
-                                   std::span<const double> base_upper, std::span<const double> base_lower,
-                                   NewtonObserver* observer) {
+namespace {
+
+UePreview preview_ue(std::span<const BlStation> upper, std::span<const BlStation> lower, const SolveState& sol,
+                     std::size_t b, DijView dij, std::span<const double> dij_rows,
+                     std::span<const double> uinv_upper, std::span<const double> uinv_lower,
+                     std::span<const double> base_upper, std::span<const double> base_lower,
+                     NewtonObserver* observer) {
   const std::array<std::span<const BlStation>, 2> st{upper, lower};
   const std::array<std::span<const double>, 2> uinv{uinv_upper, uinv_lower};
   const std::array<std::span<const double>, 2> base{base_upper, base_lower};
+  const bool by_rows = dij.data != nullptr && dij_rows.size() == dij.rows * dij.cols;
 
   // Sources: every station j >= 1 of both sides inside DIJ's columns, with
   // its current mass plus the solved change (column 1) and the change's
@@ -98,8 +102,9 @@ UePreview preview_global_update_ue(std::span<const BlStation> upper, std::span<c
       }
       double u = value_or(uinv[s], i, st[s][i].u);
       double ua = value_or(base[s], i, 0.0);
+      const double* row = by_rows ? dij_rows.data() + pi * dij.cols : nullptr;
       for (const Source& src : sources) {
-        const double d = dij.at(pi, src.panel);
+        const double d = row ? row[src.panel] : dij.at(pi, src.panel);
         const double sign = vti * src.vti;  // +1 for same side
         u -= sign * d * src.m_new;
         ua += sign * d * src.dm2;
@@ -110,6 +115,16 @@ UePreview preview_global_update_ue(std::span<const BlStation> upper, std::span<c
     }
   }
   return out;
+}
+
+}  // namespace
+
+UePreview preview_global_update_ue(std::span<const BlStation> upper, std::span<const BlStation> lower,
+                                   const SolveState& sol, std::size_t b, DijView dij,
+                                   std::span<const double> uinv_upper, std::span<const double> uinv_lower,
+                                   std::span<const double> base_upper, std::span<const double> base_lower,
+                                   NewtonObserver* observer) {
+  return preview_ue(upper, lower, sol, b, dij, {}, uinv_upper, uinv_lower, base_upper, base_lower, observer);
 }
 
 std::vector<double> build_panel_values_from_surface_values(std::span<const BlStation> upper,
@@ -302,8 +317,8 @@ void apply_changes(const std::array<std::vector<BlStation>*, 2>& sides,
 UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlStation>& lower,
                                   const SolveState& sol, const UpdateInputs& in, NewtonObserver* observer) {
   UpdateSummary r;
-  const UePreview pv = preview_global_update_ue(upper, lower, sol, in.b, in.dij, in.uinv_upper, in.uinv_lower,
-                                                in.base_upper, in.base_lower, observer);
+  const UePreview pv = preview_ue(upper, lower, sol, in.b, in.dij, in.dij_rows, in.uinv_upper, in.uinv_lower,
+                                  in.base_upper, in.base_lower, observer);
   predicted_lift(upper, lower, pv, in, r);
   r.rlx_cl = extra_unknown_change(in, r);
 
@@ -321,28 +336,15 @@ UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlS
   return r;
 }
 
-StationPair update_state_from_solution(ViscousState& state, const AssemblyState& a, const SolveState& sol,
-                                       double mach, double re_eff, NewtonObserver* observer) {
-  const double msq = mach * mach;
-  StationPair out;
-  std::array<std::vector<double>, 2> uinv, base;
-  const bool prescribed_cl = state.mode == OperMode::PrescribedCl;
-  for (Side s : kBothSides) {
-    const std::size_t side = side_index(s);
-    const std::vector<BlRow>& rows = state.rows[side];
-    const std::size_t count = std::min(state.nbl[side], rows.size());
-    std::vector<BlStation> st = stations_from_rows(rows, count, state.iblte[side], state.first_turbulent_row[side], msq, re_eff);
-    uinv[side].resize(st.size());
-    base[side].assign(st.size(), 0.0);
-    for (std::size_t i = 0; i < st.size(); ++i) {
-      uinv[side][i] = rows[i].uinv;
-      if (prescribed_cl) base[side][i] = rows[i].uinv_a;
-    }
-    (s == Side::Upper ? out.upper : out.lower) = std::move(st);
-  }
+namespace {
 
+UpdateSummary update_stations(ViscousState& state, const AssemblyState& a, const SolveState& sol, double mach,
+                              double re_eff, std::array<std::vector<BlStation>, 2>& stations,
+                              const std::array<std::vector<double>, 2>& uinv,
+                              const std::array<std::vector<double>, 2>& base, std::span<const double> dij_rows,
+                              NewtonObserver* observer) {
   UpdateInputs in;
-  in.prescribed_cl = prescribed_cl;
+  in.prescribed_cl = state.mode == OperMode::PrescribedCl;
   in.cl_spec = state.cl_spec;
   in.cl_current = state.cl;
   in.alpha = state.alpha;
@@ -351,17 +353,17 @@ StationPair update_state_from_solution(ViscousState& state, const AssemblyState&
   in.y = state.y;
   in.dij = DijView{state.dij.data(), static_cast<std::size_t>(state.dij.rows()),
                    static_cast<std::size_t>(state.dij.cols())};
+  in.dij_rows = dij_rows;
   in.uinv_upper = uinv[0];
   in.uinv_lower = uinv[1];
   in.base_upper = base[0];
   in.base_lower = base[1];
   in.nsys = a.nsys;
   in.b = a.lower_first_line();
-  in.msq = msq;
+  in.msq = mach * mach;
   in.re = re_eff;
-  out.summary = apply_global_update(out.upper, out.lower, sol, in, observer);
+  UpdateSummary r = apply_global_update(stations[0], stations[1], sol, in, observer);
 
-  const UpdateSummary& r = out.summary;
   state.dac = r.dac;
   state.rlx = r.rlx;
   state.rms_change = r.rms_change;
@@ -375,7 +377,40 @@ StationPair update_state_from_solution(ViscousState& state, const AssemblyState&
   state.unew_flat = r.unew_flat;
   state.u_ac_flat = r.u_ac_flat;
   state.residual = r.rms_change;  // replaced by the iteration's Newton residual
+  return r;
+}
+
+}  // namespace
+
+StationPair update_state_from_solution(ViscousState& state, const AssemblyState& a, const SolveState& sol,
+                                       double mach, double re_eff, NewtonObserver* observer) {
+  const double msq = mach * mach;
+  std::array<std::vector<BlStation>, 2> stations;
+  std::array<std::vector<double>, 2> uinv, base;
+  const bool prescribed_cl = state.mode == OperMode::PrescribedCl;
+  for (Side s : kBothSides) {
+    const std::size_t side = side_index(s);
+    const std::vector<BlRow>& rows = state.rows[side];
+    const std::size_t count = std::min(state.nbl[side], rows.size());
+    stations[side] =
+        stations_from_rows(rows, count, state.iblte[side], state.first_turbulent_row[side], msq, re_eff);
+    uinv[side].resize(stations[side].size());
+    base[side].assign(stations[side].size(), 0.0);
+    for (std::size_t i = 0; i < stations[side].size(); ++i) {
+      uinv[side][i] = rows[i].uinv;
+      if (prescribed_cl) base[side][i] = rows[i].uinv_a;
+    }
+  }
+  StationPair out;
+  out.summary = update_stations(state, a, sol, mach, re_eff, stations, uinv, base, {}, observer);
+  out.upper = std::move(stations[0]);
+  out.lower = std::move(stations[1]);
   return out;
+}
+
+UpdateSummary update_state_from_solution(ViscousState& state, const AssemblyState& a, const SolveState& sol,
+                                         double mach, double re_eff, NewtonWorkspace& ws, NewtonObserver* observer) {
+  return update_stations(state, a, sol, mach, re_eff, ws.stations, ws.uinv, ws.uinv_a, ws.dij_rows, observer);
 }
 
 }  // namespace velaro

@@ -17,6 +17,7 @@ namespace velaro {
 inline constexpr double kMaxAngleStep = 0.008726646259971648;
 
 struct ViscousState;
+struct NewtonWorkspace;
 class NewtonObserver;
 
 // Predicted edge speed per station of each side and its sensitivity to the
@@ -62,6 +63,7 @@ struct UpdateInputs {
   double mach = 0.0;            // free-stream Mach number of the lift integrals
   std::span<const double> x, y; // airfoil node coordinates (n)
   DijView dij;
+  std::span<const double> dij_rows;  // optional: DIJ row by row (dij_rows[i * cols + j]), read instead of dij
   std::span<const double> uinv_upper, uinv_lower;  // per station
   std::span<const double> base_upper, base_lower;  // d(uinv)/d(extra unknown), zeros when alpha is prescribed
   std::size_t nsys = 0;
@@ -105,5 +107,12 @@ struct StationPair {
 };
 StationPair update_state_from_solution(ViscousState& state, const AssemblyState& a, const SolveState& sol,
                                        double mach, double re_eff, NewtonObserver* observer = nullptr);
+// The same on the stations the assembly of this iteration left in the
+// workspace (NewtonWorkspace::stations, with their inviscid edge velocities
+// and sensitivities, and DIJ by rows), which are updated in place; returns
+// the bookkeeping.
+UpdateSummary update_state_from_solution(ViscousState& state, const AssemblyState& a, const SolveState& sol,
+                                         double mach, double re_eff, NewtonWorkspace& ws,
+                                         NewtonObserver* observer = nullptr);
 
 }  // namespace velaro

@@ -614,6 +614,44 @@ TEST(Assembly, JacobianMatchesCentralDifferencesWithTrips) {
   }
 }
 
+TEST(Assembly, ReusedWorkspaceAssemblesTheSameSystemAsAFreshOne) {
+  // The driver assembles every iteration (and every operating point of a
+  // thread) into the same workspace. A workspace that last held a larger
+  // system must give exactly the system a fresh assembly gives.
+  ViscousConfig cfg;
+  cfg.reynolds = 1e6;
+  cfg.max_iterations = 2;
+  auto large = build_state_from_coords("naca4412", generate_naca4(4412, 101), cfg, 2.0);
+  auto small = build_state_from_coords("naca2412", generate_naca4(2412, 61), cfg, 4.0);
+  ASSERT_TRUE(large.has_value() && small.has_value());
+  ASSERT_TRUE(solve_operating_point_from_state(large->state, large->system, cfg).has_value());
+  ASSERT_TRUE(solve_operating_point_from_state(small->state, small->system, cfg).has_value());
+
+  NewtonWorkspace ws;
+  ViscousState first = large->state;
+  assemble_newton_system(first, 3, cfg.reynolds, cfg.ncrit, 0.0, ws);
+  const std::size_t large_nsys = ws.system.a.nsys;
+  ViscousState reused = small->state;
+  assemble_newton_system(reused, 3, cfg.reynolds, cfg.ncrit, 0.0, ws);
+  ViscousState fresh_state = small->state;
+  const AssemblyState fresh = assemble_newton_system(fresh_state, 3, cfg.reynolds, cfg.ncrit, 0.0);
+
+  const AssemblyState& a = ws.system.a;
+  ASSERT_GT(large_nsys, a.nsys);
+  ASSERT_EQ(a.nsys, fresh.nsys);
+  EXPECT_EQ(a.ivte1, fresh.ivte1);
+  EXPECT_EQ(a.ivz, fresh.ivz);
+  EXPECT_EQ(a.va, fresh.va);
+  EXPECT_EQ(a.vb, fresh.vb);
+  EXPECT_EQ(a.vdel1, fresh.vdel1);
+  EXPECT_EQ(a.vdel2, fresh.vdel2);
+  EXPECT_EQ(a.vz, fresh.vz);
+  ASSERT_EQ(a.vm.size(), fresh.vm.size());
+  std::size_t differing = 0;
+  for (std::size_t i = 0; i < a.vm.size(); ++i) differing += a.vm[i] != fresh.vm[i];
+  EXPECT_EQ(differing, 0u);
+}
+
 // Tracing observes the numerics and never changes them: with every switch
 // of the printer on, the assembled system, its solution and the update are
 // bit-identical to those of an unobserved run, and the printer writes.

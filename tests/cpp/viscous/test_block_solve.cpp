@@ -115,6 +115,33 @@ TEST(BlockSolve, ReproducesDenseLuWithStrongCouplings) {
   expect_matches_dense(a, block_solve(a, BlockSolveOptions::exact()), 1e-10);
 }
 
+TEST(BlockSolve, ReproducesDenseLuWhenTheWakeStartsRightAfterTheUpperTe) {
+  // The first wake line directly after the upper TE line receives the TE
+  // coupling (VZ) and the previous-line coupling (VB) from the same line;
+  // the elimination must apply both.
+  const AssemblyState a = random_system(9, 11, 1, 17, 0.3);
+  ASSERT_EQ(a.ivz, a.ivte1 + 1);
+  expect_matches_dense(a, block_solve(a, BlockSolveOptions::exact()), 1e-10);
+}
+
+TEST(BlockSolve, InPlaceEliminationGivesTheSameSolutionToTheBit) {
+  // The driver eliminates its system in place, into a reused solution; with
+  // the default drop of weak couplings (some kept, some dropped) it must
+  // reproduce the copying elimination exactly.
+  SolveState reused;
+  for (unsigned seed = 1; seed <= 3; ++seed) {
+    const AssemblyState a = random_system(20 - 4 * seed, 25, 6, seed, 0.05);
+    const SolveState s = block_solve(a);
+    AssemblyState b = a;
+    block_solve_in_place(b, reused);
+    ASSERT_EQ(reused.col1.size(), s.col1.size());
+    for (std::size_t iv = 0; iv <= a.nsys; ++iv) {
+      EXPECT_EQ(reused.col1[iv], s.col1[iv]) << "line " << iv;
+      EXPECT_EQ(reused.col2[iv], s.col2[iv]) << "line " << iv;
+    }
+  }
+}
+
 TEST(BlockSolve, DefaultThresholdsFollowSpan) {
   const auto o = BlockSolveOptions::for_span(1.0);
   EXPECT_EQ(o.vacc1, 0.01);
