@@ -163,6 +163,8 @@ std::expected<OperPointResult, ViscousError> iterate_operating_point(ViscousStat
   // no switch set there is none.
   TracePrinter printer;
   NewtonObserver* const observer = printer.active() ? &printer : nullptr;
+  if (!(options.max_relaxation > 0.0 && options.max_relaxation <= 1.0))
+    return std::unexpected(ViscousError::message("relaxation bound must lie in (0, 1]"));
 
   for (std::uint64_t iteration = 1; config.max_iterations > 0; ++iteration) {
     if (options.should_stop && options.should_stop())
@@ -173,7 +175,8 @@ std::expected<OperPointResult, ViscousError> iterate_operating_point(ViscousStat
     const double residual = newton_residual_norm(system_lines.vdel1, system_lines.nsys);
 
     const SolveState solution = block_solve(system_lines, observer);
-    StationPair updated = update_state_from_solution(state, system_lines, solution, config.mach, re_eff, observer);
+    StationPair updated = update_state_from_solution(state, system_lines, solution, config.mach, re_eff, observer,
+                                                        options.max_relaxation);
     sync_rows_from_stations(state.rows[0], updated.upper);
     sync_rows_from_stations(state.rows[1], updated.lower);
     copy_wake_rows_to_upper(state);

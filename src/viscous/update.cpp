@@ -255,7 +255,7 @@ std::array<std::vector<StationChange>, 2> station_changes(const std::array<std::
       for (double d : dn) largest = std::max(largest, std::fabs(d));
     }
   }
-  rlx = std::clamp(rlx, 0.0, 1.0);  // a NaN rlx stays NaN and is caught below
+  rlx = std::clamp(rlx, 0.0, in.max_relaxation);  // a NaN rlx stays NaN and is caught below
   if (std::isnan(rlx)) rlx = 0.0;
   r.rlx = rlx;
   r.rms_change = count > 0 ? std::sqrt(sum / (4.0 * static_cast<double>(count))) : 0.0;
@@ -324,7 +324,8 @@ UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlS
 }
 
 StationPair update_state_from_solution(ViscousState& state, const AssemblyState& a, const SolveState& sol,
-                                       double mach, double re_eff, NewtonObserver* observer) {
+                                       double mach, double re_eff, NewtonObserver* observer,
+                                       double max_relaxation) {
   const double msq = mach * mach;
   StationPair out;
   std::array<std::vector<double>, 2> uinv, base;
@@ -361,6 +362,7 @@ StationPair update_state_from_solution(ViscousState& state, const AssemblyState&
   in.b = a.lower_first_line();
   in.msq = msq;
   in.re = re_eff;
+  in.max_relaxation = max_relaxation;
   out.summary = apply_global_update(out.upper, out.lower, sol, in, observer);
 
   const UpdateSummary& r = out.summary;
