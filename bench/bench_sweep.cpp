@@ -27,7 +27,7 @@ struct Summary {
   double cpu_seconds = 0.0;  // process CPU time: steadier than wall time on a shared machine
   double mean_iterations = 0.0;
   std::size_t converged = 0;
-  std::size_t counts[4] = {0, 0, 0, 0};  // by PointStart
+  std::size_t counts[5] = {0, 0, 0, 0, 0};  // by PointStart
 };
 
 Summary summarise(const std::vector<SweepPoint>& points, double seconds) {
@@ -100,8 +100,8 @@ int main(int argc, char** argv) {
                 s.seconds, s.cpu_seconds, s.mean_iterations, s.converged, targets.size(),
                 100.0 * static_cast<double>(s.converged) / static_cast<double>(targets.size()));
     if (warm == 1)
-      std::printf("  [warm %zu, sub-stepped %zu, cold %zu, failed %zu]", s.counts[0], s.counts[1], s.counts[2],
-                  s.counts[3]);
+      std::printf("  [warm %zu, sub-stepped %zu, cold %zu, damped %zu, failed %zu]", s.counts[0], s.counts[1],
+                  s.counts[2], s.counts[4], s.counts[3]);
     std::printf("\n");
   }
   return 0;

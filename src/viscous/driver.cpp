@@ -163,6 +163,8 @@ std::expected<OperPointResult, ViscousError> iterate_operating_point(ViscousStat
   // no switch set there is none.
   TracePrinter printer;
   NewtonObserver* const observer = printer.active() ? &printer : nullptr;
+  if (!(options.max_relaxation > 0.0 && options.max_relaxation <= 1.0))
+    return std::unexpected(ViscousError::message("relaxation bound must lie in (0, 1]"));
 
   // The system, its solution and the stations are rebuilt in the same
   // arrays on every iteration, and on every operating point this thread
@@ -179,7 +181,8 @@ std::expected<OperPointResult, ViscousError> iterate_operating_point(ViscousStat
     const double residual = newton_residual_norm(system_lines.vdel1, system_lines.nsys);
 
     block_solve_in_place(system_lines, workspace.solution, observer);
-    update_state_from_solution(state, system_lines, workspace.solution, config.mach, re_eff, workspace, observer);
+    update_state_from_solution(state, system_lines, workspace.solution, config.mach, re_eff, workspace, observer,
+                               options.max_relaxation);
     sync_rows_from_stations(state.rows[0], workspace.stations[0]);
     sync_rows_from_stations(state.rows[1], workspace.stations[1]);
     copy_wake_rows_to_upper(state);

@@ -54,6 +54,13 @@ struct DriverOptions {
   // trace point reads the environment; when absent, trace points read the
   // environment themselves (only safe where nothing changes it meanwhile).
   std::optional<DiagnosticSwitches> switches;
+  // Upper bound of the relaxation factor of every Newton update, in (0, 1].
+  // 1 (the default) leaves the step limits alone; a smaller value damps
+  // every step, which turns an iteration that cycles round a solution (a
+  // laminar bubble whose transition point jumps between rows) into a slower
+  // but steady approach to it. A damped iteration that converges satisfies
+  // the same equations to the same tolerance.
+  double max_relaxation = 1.0;
 };
 
 // Takes one snapshot of every diagnostic switch from the environment and

@@ -90,11 +90,36 @@ class Sweep {
       }
     }
 
+    // Near a laminar bubble that bursts or reattaches, a full Newton step
+    // can throw transition a few rows forward and the next one back, so that
+    // the iteration cycles round a solution it never reaches; damped steps
+    // approach it steadily.
+    const bool damp = sweep_.damped_relaxation < 1.0;
+    ViscousConfig longer = config_;
+    const auto factor = static_cast<std::uint64_t>(std::max(1, sweep_.damped_iteration_factor));
+    longer.max_iterations = config_.max_iterations > std::numeric_limits<std::uint64_t>::max() / factor
+                                ? config_.max_iterations
+                                : config_.max_iterations * factor;
+    DriverOptions damped = options_;
+    damped.max_relaxation = std::min(options_.max_relaxation, sweep_.damped_relaxation);
+    if (sweep_.warm_start && last && damp) {
+      ViscousState state = *last;
+      if (attempt(solve_warm(contour_, state, sweep_.mode, target, longer, damped), state))
+        return converged(point, PointStart::Damped, std::move(state), last);
+      if (interrupted_) return interrupt(point);
+    }
+
     if (allow_cold) {
       ViscousState state = cold_state(contour_, sweep_.mode, target);
       if (attempt(solve_cold(contour_, state, config_, options_), state))
         return converged(point, PointStart::Cold, std::move(state), last);
       if (interrupted_) return interrupt(point);
+      if (damp) {
+        state = cold_state(contour_, sweep_.mode, target);
+        if (attempt(solve_cold(contour_, state, longer, damped), state))
+          return converged(point, PointStart::Damped, std::move(state), last);
+        if (interrupted_) return interrupt(point);
+      }
     }
 
     // Failed: the unconverged iterate with the smallest residual stands as
@@ -169,6 +194,10 @@ std::expected<std::vector<SweepPoint>, ViscousError> run_sweep(const std::string
                                                               const SweepProgress& progress) {
   if (sweep_options.mode != OperMode::PrescribedAlpha && sweep_options.mode != OperMode::PrescribedCl)
     return std::unexpected(ViscousError::message("sweep mode must be prescribed alpha or prescribed cl"));
+  if (!(options.max_relaxation > 0.0 && options.max_relaxation <= 1.0))
+    return std::unexpected(ViscousError::message("relaxation bound must lie in (0, 1]"));
+  if (!(sweep_options.damped_relaxation > 0.0 && sweep_options.damped_relaxation <= 1.0))
+    return std::unexpected(ViscousError::message("damped relaxation factor must lie in (0, 1]"));
   auto contour = prepare_contour(name, nodes, config);
   if (!contour) return std::unexpected(contour.error());
 

@@ -26,6 +26,7 @@ enum class PointStart : std::uint8_t {
   SubStepped,  // reached from the converged neighbour through intermediate points
   Cold,        // solved from a fresh boundary layer
   Failed,      // none of the above converged
+  Damped,      // re-solved from the converged neighbour or from scratch with damped Newton steps
 };
 
 // One point of a sweep. result.iterations counts every Newton iteration
@@ -47,6 +48,12 @@ struct SweepOptions {
   OperMode mode = OperMode::PrescribedAlpha;  // targets are angles (degrees) or lift coefficients
   int max_substeps = 4;                       // bounded sub-stepping before the cold start
   bool warm_start = true;                     // false: every point a cold start (for comparisons)
+  // Last fall-backs: the warm start (when there is a converged neighbour),
+  // then the cold start, again with every Newton step damped to at most this
+  // relaxation factor and damped_iteration_factor times the iteration budget
+  // (a damped iteration converges linearly). 1 switches them off.
+  double damped_relaxation = 0.5;
+  int damped_iteration_factor = 2;
 };
 
 // Progress: called after each finished point with the number finished so far.
@@ -64,7 +71,9 @@ using SweepProgress = std::function<void(std::size_t)>;
 // larger targets, then down from the start through the smaller ones. Each
 // point starts from the last converged point of its branch (Warm); failing
 // that, from the same state through 1, then 3 evenly spaced intermediate
-// points (up to max_substeps; SubStepped); failing that, from scratch (Cold).
+// points (up to max_substeps; SubStepped); failing that, from the same state
+// with damped steps (Damped); failing that, from scratch (Cold), then from
+// scratch with damped steps (Damped).
 // A point that converges after failed ones also marches back over them from
 // its own solution. With warm_start false every point is a cold start.
 //

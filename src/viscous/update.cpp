@@ -268,7 +268,7 @@ std::array<std::vector<StationChange>, 2> station_changes(const std::array<std::
       for (double d : dn) largest = std::max(largest, std::fabs(d));
     }
   }
-  rlx = std::clamp(rlx, 0.0, 1.0);  // a NaN rlx stays NaN and is caught below
+  rlx = std::clamp(rlx, 0.0, in.max_relaxation);  // a NaN rlx stays NaN and is caught below
   if (std::isnan(rlx)) rlx = 0.0;
   r.rlx = rlx;
   r.rms_change = count > 0 ? std::sqrt(sum / (4.0 * static_cast<double>(count))) : 0.0;
@@ -342,7 +342,7 @@ UpdateSummary update_stations(ViscousState& state, const AssemblyState& a, const
                               double re_eff, std::array<std::vector<BlStation>, 2>& stations,
                               const std::array<std::vector<double>, 2>& uinv,
                               const std::array<std::vector<double>, 2>& base, std::span<const double> dij_rows,
-                              NewtonObserver* observer) {
+                              NewtonObserver* observer, double max_relaxation) {
   UpdateInputs in;
   in.prescribed_cl = state.mode == OperMode::PrescribedCl;
   in.cl_spec = state.cl_spec;
@@ -362,6 +362,7 @@ UpdateSummary update_stations(ViscousState& state, const AssemblyState& a, const
   in.b = a.lower_first_line();
   in.msq = mach * mach;
   in.re = re_eff;
+  in.max_relaxation = max_relaxation;
   UpdateSummary r = apply_global_update(stations[0], stations[1], sol, in, observer);
 
   state.dac = r.dac;
@@ -383,7 +384,8 @@ UpdateSummary update_stations(ViscousState& state, const AssemblyState& a, const
 }  // namespace
 
 StationPair update_state_from_solution(ViscousState& state, const AssemblyState& a, const SolveState& sol,
-                                       double mach, double re_eff, NewtonObserver* observer) {
+                                       double mach, double re_eff, NewtonObserver* observer,
+                                       double max_relaxation) {
   const double msq = mach * mach;
   std::array<std::vector<BlStation>, 2> stations;
   std::array<std::vector<double>, 2> uinv, base;
@@ -402,15 +404,17 @@ StationPair update_state_from_solution(ViscousState& state, const AssemblyState&
     }
   }
   StationPair out;
-  out.summary = update_stations(state, a, sol, mach, re_eff, stations, uinv, base, {}, observer);
+  out.summary = update_stations(state, a, sol, mach, re_eff, stations, uinv, base, {}, observer, max_relaxation);
   out.upper = std::move(stations[0]);
   out.lower = std::move(stations[1]);
   return out;
 }
 
 UpdateSummary update_state_from_solution(ViscousState& state, const AssemblyState& a, const SolveState& sol,
-                                         double mach, double re_eff, NewtonWorkspace& ws, NewtonObserver* observer) {
-  return update_stations(state, a, sol, mach, re_eff, ws.stations, ws.uinv, ws.uinv_a, ws.dij_rows, observer);
+                                         double mach, double re_eff, NewtonWorkspace& ws, NewtonObserver* observer,
+                                         double max_relaxation) {
+  return update_stations(state, a, sol, mach, re_eff, ws.stations, ws.uinv, ws.uinv_a, ws.dij_rows, observer,
+                         max_relaxation);
 }
 
 }  // namespace velaro

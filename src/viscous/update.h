@@ -70,6 +70,9 @@ struct UpdateInputs {
   std::size_t b = 1;  // first lower line
   double msq = 0.0;
   double re = 0.0;
+  // Upper bound of the relaxation factor. Below 1 every update is damped,
+  // also where the limits on the normalised changes would take a full step.
+  double max_relaxation = 1.0;
 };
 
 // Bookkeeping of one update.
@@ -99,20 +102,22 @@ UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlS
 // sides to stations, applies `apply_global_update` and stores the bookkeeping
 // (dac, rlx, rms_change, max_change, cl_new, cl_a, cl_ac, qnew, q_ac,
 // unew_flat, u_ac_flat) in the state. The updated stations are returned; the
-// caller writes them back into the rows.
+// caller writes them back into the rows. max_relaxation bounds the relaxation
+// factor (UpdateInputs::max_relaxation).
 struct StationPair {
   std::vector<BlStation> upper;
   std::vector<BlStation> lower;
   UpdateSummary summary;
 };
 StationPair update_state_from_solution(ViscousState& state, const AssemblyState& a, const SolveState& sol,
-                                       double mach, double re_eff, NewtonObserver* observer = nullptr);
+                                       double mach, double re_eff, NewtonObserver* observer = nullptr,
+                                       double max_relaxation = 1.0);
 // The same on the stations the assembly of this iteration left in the
 // workspace (NewtonWorkspace::stations, with their inviscid edge velocities
 // and sensitivities, and DIJ by rows), which are updated in place; returns
 // the bookkeeping.
 UpdateSummary update_state_from_solution(ViscousState& state, const AssemblyState& a, const SolveState& sol,
                                          double mach, double re_eff, NewtonWorkspace& ws,
-                                         NewtonObserver* observer = nullptr);
+                                         NewtonObserver* observer = nullptr, double max_relaxation = 1.0);
 
 }  // namespace velaro
