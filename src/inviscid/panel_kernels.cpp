@@ -50,6 +50,40 @@ PanelFrame panel_frame(double xa, double ya, double xb, double yb, double xi, do
   return f;
 }
 
+namespace {
+
+// Panel j's end terms as seen from the field node io: the tangential
+// coordinates x1, x2 of its end nodes j and j + 1, the normal one yy, their
+// squared distances, and log(r^2) and the angle at each end, zero at the
+// field node itself and where the distance is below kSingularSq.
+struct PanelEnds {
+  double x1, x2, yy, rs1, rs2, g1, g2, t1, t2;
+};
+
+inline PanelEnds panel_ends(std::size_t j, const double* __restrict sx, const double* __restrict sy,
+                            const double* __restrict phi, const double* __restrict rx, const double* __restrict ry,
+                            const double* __restrict rs, const double* __restrict lg, const double* __restrict th,
+                            std::size_t io) {
+  const std::size_t jp = j + 1;
+  PanelEnds e;
+  e.x1 = sx[j] * rx[j] + sy[j] * ry[j];
+  e.x2 = sx[j] * rx[jp] + sy[j] * ry[jp];
+  e.yy = sx[j] * ry[j] - sy[j] * rx[j];
+  e.rs1 = rs[j];
+  e.rs2 = rs[jp];
+  const bool use1 = j != io && e.rs1 > kSingularSq;
+  const bool use2 = jp != io && e.rs2 > kSingularSq;
+  e.g1 = use1 ? lg[j] : 0.0;
+  e.g2 = use2 ? lg[jp] : 0.0;
+  e.t1 = use1 ? end_angle(phi[j], th[j], e.x1, 0.0) : 0.0;
+  e.t2 = use2 ? end_angle(phi[j], th[jp], e.x2, 0.0) : 0.0;
+  return e;
+}
+
+inline double guarded_reciprocal(double d) { return std::abs(d) <= kSingularSq ? 0.0 : 1.0 / d; }
+
+}  // namespace
+
 void vortex_row(
     std::size_t count, const double* __restrict sx, const double* __restrict sy, const double* __restrict phi,
     const unsigned char* __restrict live, const double* __restrict rx, const double* __restrict ry,
@@ -63,17 +97,7 @@ void vortex_row(
     avx2::vortex_row_wide(start, sx, sy, phi, live, rx, ry, rs, lg, th, io, guarded, lo, hi);
   }
   for (std::size_t j = start; j < count; ++j) {
-    const std::size_t jp = j + 1;
-    const double x1 = sx[j] * rx[j] + sy[j] * ry[j];
-    const double x2 = sx[j] * rx[jp] + sy[j] * ry[jp];
-    const double yy = sx[j] * ry[j] - sy[j] * rx[j];
-    const double rs1 = rs[j], rs2 = rs[jp];
-    const bool use1 = j != io && rs1 > kSingularSq;
-    const bool use2 = jp != io && rs2 > kSingularSq;
-    const double g1 = use1 ? lg[j] : 0.0;
-    const double g2 = use2 ? lg[jp] : 0.0;
-    const double t1 = use1 ? end_angle(phi[j], th[j], x1, 0.0) : 0.0;
-    const double t2 = use2 ? end_angle(phi[j], th[jp], x2, 0.0) : 0.0;
+    const auto [x1, x2, yy, rs1, rs2, g1, g2, t1, t2] = panel_ends(j, sx, sy, phi, rx, ry, rs, lg, th, io);
     const double psis = 0.5 * x1 * g1 - 0.5 * x2 * g2 + x2 - x1 + yy * (t1 - t2);
     const double num = (x1 + x2) * psis + 0.5 * (rs2 * g2 - rs1 * g1 + x1 * x1 - x2 * x2);
     const double d = x1 - x2;
@@ -89,12 +113,6 @@ void vortex_row(
     hi[j] = keep ? kOneOver4Pi * (psis + psid) : 0.0;
   }
 }
-
-namespace {
-
-inline double guarded_reciprocal(double d) { return std::abs(d) <= kSingularSq ? 0.0 : 1.0 / d; }
-
-}  // namespace
 
 void source_row(std::size_t count, const SourceRowInput& in, const SourceRowOutput& out) {
   const double* __restrict sx = in.sx;
@@ -129,17 +147,7 @@ void source_row(std::size_t count, const SourceRowInput& in, const SourceRowOutp
     avx2::source_row_wide(start, arrays, live, io, outs);
   }
   for (std::size_t j = start; j < count; ++j) {
-    const std::size_t jp = j + 1;
-    const double x1 = sx[j] * rx[j] + sy[j] * ry[j];
-    const double x2 = sx[j] * rx[jp] + sy[j] * ry[jp];
-    const double yy = sx[j] * ry[j] - sy[j] * rx[j];
-    const double rs1 = rs[j], rs2 = rs[jp];
-    const bool use1 = j != io && rs1 > kSingularSq;
-    const bool use2 = jp != io && rs2 > kSingularSq;
-    const double g1 = use1 ? lg[j] : 0.0;
-    const double g2 = use2 ? lg[jp] : 0.0;
-    const double t1 = use1 ? end_angle(phi[j], th[j], x1, 0.0) : 0.0;
-    const double t2 = use2 ? end_angle(phi[j], th[jp], x2, 0.0) : 0.0;
+    const auto [x1, x2, yy, rs1, rs2, g1, g2, t1, t2] = panel_ends(j, sx, sy, phi, rx, ry, rs, lg, th, io);
     const double x0 = (x1 + x2) / 2.0;
     const double rs0 = rs0v[j];
     const double g0 = rs0 > 0.0 ? g0v[j] : 0.0;

@@ -2,9 +2,6 @@
 input, the interpreter lock, parallel against serial, Ctrl-C and fork."""
 
 import math
-import os
-import signal
-import threading
 import time
 
 import numpy as np
@@ -13,6 +10,7 @@ import pytest
 import _velaro
 import velaro._backend  # noqa: F401  (loads the engine module from a build tree too)
 from velaro import _engine
+from conftest import assert_forked_child_passes, ticks_during
 
 N2412 = np.array(_velaro.generate_naca4(2412, None), dtype=np.float64)
 N0012 = np.array(_velaro.generate_naca4(12, None), dtype=np.float64)
@@ -173,24 +171,7 @@ class TestBadInput:
 
 class TestThreads:
     def test_the_interpreter_lock_is_released(self):
-        ticks = 0
-        done = threading.Event()
-
-        def count():
-            nonlocal ticks
-            while not done.is_set():
-                ticks += 1
-                time.sleep(0.002)
-
-        t = threading.Thread(target=count)
-        t.start()
-        start = time.perf_counter()
-        try:
-            _engine.sweep(N2412, ALPHAS)
-        finally:
-            elapsed = time.perf_counter() - start
-            done.set()
-            t.join()
+        ticks, elapsed = ticks_during(lambda: _engine.sweep(N2412, ALPHAS), 0.002)
         # Up to 500 ticks a second; holding the lock would leave a tick or two.
         assert ticks >= 0.25 * elapsed / 0.002 and ticks >= 10, (ticks, elapsed)
 
@@ -206,30 +187,6 @@ class TestThreads:
         for task, result in zip(tasks, together):
             alone = _engine.sweep(task.pop("coords"), task.pop("targets"), **task)
             assert_same(result, alone)
-
-
-@pytest.fixture
-def sigint_after():
-    """Sends SIGINT to this process from a timer thread after `delay` s."""
-    previous = signal.signal(signal.SIGINT, signal.default_int_handler)
-    timers = []
-
-    def arm(delay):
-        fired = {}
-
-        def send():
-            fired["at"] = time.perf_counter()
-            os.kill(os.getpid(), signal.SIGINT)
-
-        t = threading.Timer(delay, send)
-        timers.append(t)
-        t.start()
-        return fired
-
-    yield arm
-    for t in timers:
-        t.cancel()
-    signal.signal(signal.SIGINT, previous)
 
 
 @pytest.mark.asan
@@ -274,43 +231,19 @@ def test_ctrl_c_stops_a_boundary_layer_solve(sigint_after):
     assert time.perf_counter() - fired["at"] < 1.0
 
 
-def _wait_for_child(pid, timeout):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        done, status = os.waitpid(pid, os.WNOHANG)
-        if done:
-            return os.waitstatus_to_exitcode(status)
-        time.sleep(0.05)
-    os.kill(pid, 9)
-    os.waitpid(pid, 0)
-    return None
-
-
 @pytest.mark.filterwarnings("ignore:.*fork.*:DeprecationWarning")
 def test_child_forked_during_sweeps_runs_its_own():
     tasks = [{"coords": N0012, "targets": [1.0, 3.0]}, {"coords": N2412, "targets": [1.0, 3.0]}]
     expected = _engine.sweeps(tasks)
-    busy = threading.Event()
 
     def long_sweeps():
-        busy.set()
         _engine.sweeps([{"coords": N0012, "targets": np.arange(-6.0, 10.0, 0.5)},
                         {"coords": N2412, "targets": np.arange(-6.0, 10.0, 0.5)}])
 
-    t = threading.Thread(target=long_sweeps)
-    t.start()
-    busy.wait()
-    time.sleep(0.3)  # well inside the sweeps
-    pid = os.fork()
-    if pid == 0:
-        code = 1
-        try:
-            got = _engine.sweeps(tasks)
-            ok = all(np.array_equal(g["cl"], e["cl"]) and np.array_equal(g["cd"], e["cd"])
-                     for g, e in zip(got, expected))
-            code = 0 if ok else 2
-        finally:
-            os._exit(code)
-    status = _wait_for_child(pid, timeout=30)
-    t.join()
-    assert status == 0, "child hung" if status is None else f"child exit {status}"
+    def same_sweeps():
+        got = _engine.sweeps(tasks)
+        return all(np.array_equal(g["cl"], e["cl"]) and np.array_equal(g["cd"], e["cd"])
+                   for g, e in zip(got, expected))
+
+    # Forked 0.3 s into the long sweeps.
+    assert_forked_child_passes(long_sweeps, same_sweeps, delay=0.3, timeout=30)

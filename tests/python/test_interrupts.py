@@ -1,15 +1,12 @@
 """Ctrl-C during long calls, and the interpreter lock released while the
 engine computes."""
 
-import os
-import signal
-import threading
 import time
 
 import pytest
 
 import _velaro
-from conftest import naca_coords
+from conftest import naca_coords, ticks_during
 
 N0012 = naca_coords(12)
 DENSE = naca_coords(12, 1500)  # 2999 points: seconds of dense solving
@@ -24,31 +21,6 @@ LONG_CALLS = {
     # One dense factorisation that cannot look at a stop request.
     "inviscid single": lambda: _velaro.analyze_inviscid(DENSE, 2.0),
 }
-
-
-@pytest.fixture
-def sigint_after():
-    """Sends SIGINT to this process from a timer thread after `delay` s;
-    yields a function that arms it and returns the time it fired."""
-    previous = signal.signal(signal.SIGINT, signal.default_int_handler)
-    timers = []
-
-    def arm(delay):
-        fired = {}
-
-        def send():
-            fired["at"] = time.perf_counter()
-            os.kill(os.getpid(), signal.SIGINT)
-
-        t = threading.Timer(delay, send)
-        timers.append(t)
-        t.start()
-        return fired
-
-    yield arm
-    for t in timers:
-        t.cancel()
-    signal.signal(signal.SIGINT, previous)
 
 
 @pytest.mark.asan
@@ -83,27 +55,14 @@ def test_calls_after_an_interrupt_give_the_same_results(sigint_after):
     ids=["analyze_faithful", "get_bl_distribution", "analyze_inviscid"],
 )
 def test_single_calls_let_other_threads_run(call):
-    ticks = 0
-    done = threading.Event()
-
-    def count():
-        nonlocal ticks
-        while not done.is_set():
-            ticks += 1
-            time.sleep(0.002)
-
-    t = threading.Thread(target=count)
-    t.start()
-    start = time.perf_counter()
-    try:
+    def repeated():
         # Repeated for a fixed span: a single call may take only a few
         # milliseconds, too short to count the other thread's ticks.
+        start = time.perf_counter()
         while time.perf_counter() - start < 0.3:
             call()
-    finally:
-        elapsed = time.perf_counter() - start
-        done.set()
-        t.join()
+
+    ticks, elapsed = ticks_during(repeated, 0.002)
     # The other thread ticks at up to 500 Hz while the calls run; holding
     # the lock throughout would leave it at a tick or two per call.
     assert ticks >= 0.25 * elapsed / 0.002 and ticks >= 10, (ticks, elapsed)

@@ -8,7 +8,7 @@ import time
 import pytest
 
 import _velaro
-from conftest import flat
+from conftest import flat, ticks_during
 
 SINGLE_KEYS = [
     "cl", "cd", "cm", "converged", "iterations", "residual", "x_tr_upper", "x_tr_lower",
@@ -255,24 +255,7 @@ def test_concurrent_batches_agree(n0012):
 
 
 def test_batch_releases_the_interpreter_lock(n2412):
-    ticks = 0
-    done = threading.Event()
-
-    def count():
-        nonlocal ticks
-        while not done.is_set():
-            ticks += 1
-            time.sleep(0)
-
-    t = threading.Thread(target=count)
-    t.start()
-    try:
-        start = ticks
-        _velaro.analyze_faithful_batch(n2412, [0.0, 2.0, 4.0, 6.0])
-        during = ticks - start
-    finally:
-        done.set()
-        t.join()
+    during, _ = ticks_during(lambda: _velaro.analyze_faithful_batch(n2412, [0.0, 2.0, 4.0, 6.0]), 0)
     # The counter thread runs thousands of times while the solves work;
     # with the lock held it would get at most the interpreter's switch
     # interval slices around the call.

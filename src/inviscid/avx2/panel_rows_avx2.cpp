@@ -54,6 +54,35 @@ inline __m256d use_mask(std::size_t j, std::size_t shift, std::size_t io, __m256
   return _mm256_andnot_pd(self, _mm256_cmp_pd(rs, _mm256_set1_pd(kSingularSq), _CMP_GT_OQ));
 }
 
+// Panels j..j+3's end terms seen from the field node io, as panel_ends in
+// panel_kernels.cpp: tangential coordinates x1, x2 of the end nodes, the
+// normal one yy, the squared distances, and log(r^2) and the angle at each
+// end, zero where use_mask excludes the node.
+struct Ends {
+  __m256d x1, x2, yy, rs1, rs2, g1, g2, t1, t2;
+};
+inline Ends panel_ends(std::size_t j, const double* sx_, const double* sy_, const double* phi_, const double* rx,
+                       const double* ry, const double* rs, const double* lg, const double* th, std::size_t io) {
+  const __m256d sx = _mm256_loadu_pd(sx_ + j);
+  const __m256d sy = _mm256_loadu_pd(sy_ + j);
+  const __m256d rxa = _mm256_loadu_pd(rx + j), rxb = _mm256_loadu_pd(rx + j + 1);
+  const __m256d rya = _mm256_loadu_pd(ry + j), ryb = _mm256_loadu_pd(ry + j + 1);
+  Ends e;
+  e.x1 = add(mul(sx, rxa), mul(sy, rya));
+  e.x2 = add(mul(sx, rxb), mul(sy, ryb));
+  e.yy = sub(mul(sx, rya), mul(sy, rxa));
+  e.rs1 = _mm256_loadu_pd(rs + j);
+  e.rs2 = _mm256_loadu_pd(rs + j + 1);
+  const __m256d use1 = use_mask(j, 0, io, e.rs1);
+  const __m256d use2 = use_mask(j, 1, io, e.rs2);
+  const __m256d phi = _mm256_loadu_pd(phi_ + j);
+  e.g1 = _mm256_and_pd(use1, _mm256_loadu_pd(lg + j));
+  e.g2 = _mm256_and_pd(use2, _mm256_loadu_pd(lg + j + 1));
+  e.t1 = _mm256_and_pd(use1, end_angle(phi, _mm256_loadu_pd(th + j), e.x1));
+  e.t2 = _mm256_and_pd(use2, end_angle(phi, _mm256_loadu_pd(th + j + 1), e.x2));
+  return e;
+}
+
 // 1 / d, or 0 where |d| <= kSingularSq.
 inline __m256d guarded_reciprocal(__m256d d) {
   const __m256d abs_mask = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffffLL));
@@ -88,21 +117,7 @@ void source_row_wide(std::size_t count4, const double* const* in, const unsigned
   const __m256d half = _mm256_set1_pd(0.5);
   const __m256d k4 = _mm256_set1_pd(kOneOver4Pi);
   for (std::size_t j = 0; j < count4; j += 4) {
-    const __m256d sx = _mm256_loadu_pd(sx_ + j);
-    const __m256d sy = _mm256_loadu_pd(sy_ + j);
-    const __m256d rxa = _mm256_loadu_pd(rx + j), rxb = _mm256_loadu_pd(rx + j + 1);
-    const __m256d rya = _mm256_loadu_pd(ry + j), ryb = _mm256_loadu_pd(ry + j + 1);
-    const __m256d x1 = add(mul(sx, rxa), mul(sy, rya));
-    const __m256d x2 = add(mul(sx, rxb), mul(sy, ryb));
-    const __m256d yy = sub(mul(sx, rya), mul(sy, rxa));
-    const __m256d rs1 = _mm256_loadu_pd(rs + j), rs2 = _mm256_loadu_pd(rs + j + 1);
-    const __m256d use1 = use_mask(j, 0, io, rs1);
-    const __m256d use2 = use_mask(j, 1, io, rs2);
-    const __m256d phi = _mm256_loadu_pd(phi_ + j);
-    const __m256d g1 = _mm256_and_pd(use1, _mm256_loadu_pd(lg + j));
-    const __m256d g2 = _mm256_and_pd(use2, _mm256_loadu_pd(lg + j + 1));
-    const __m256d t1 = _mm256_and_pd(use1, end_angle(phi, _mm256_loadu_pd(th + j), x1));
-    const __m256d t2 = _mm256_and_pd(use2, end_angle(phi, _mm256_loadu_pd(th + j + 1), x2));
+    const auto [x1, x2, yy, rs1, rs2, g1, g2, t1, t2] = panel_ends(j, sx_, sy_, phi_, rx, ry, rs, lg, th, io);
     const __m256d x0 = mul(add(x1, x2), half);
     const __m256d rs0 = _mm256_loadu_pd(rs0v + j);
     const __m256d g0 = _mm256_and_pd(_mm256_cmp_pd(rs0, zero, _CMP_GT_OQ), _mm256_loadu_pd(g0v + j));
@@ -133,32 +148,10 @@ void source_row_wide(std::size_t count4, const double* const* in, const unsigned
 void vortex_row_wide(std::size_t count4, const double* sx_, const double* sy_, const double* phi_,
                      const unsigned char* live, const double* rx, const double* ry, const double* rs,
                      const double* lg, const double* th, std::size_t io, bool guarded, double* lo, double* hi) {
-  const __m256d zero = _mm256_setzero_pd();
   const __m256d half = _mm256_set1_pd(0.5);
-  const __m256d sing = _mm256_set1_pd(kSingularSq);
-  const __m256d abs_mask = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffffLL));
-  const __m256i io_v = _mm256_set1_epi64x(static_cast<long long>(io));
+  const __m256d k4 = _mm256_set1_pd(kOneOver4Pi);
   for (std::size_t j = 0; j < count4; j += 4) {
-    const __m256d sx = _mm256_loadu_pd(sx_ + j);
-    const __m256d sy = _mm256_loadu_pd(sy_ + j);
-    const __m256d rxa = _mm256_loadu_pd(rx + j), rxb = _mm256_loadu_pd(rx + j + 1);
-    const __m256d rya = _mm256_loadu_pd(ry + j), ryb = _mm256_loadu_pd(ry + j + 1);
-    const __m256d x1 = add(mul(sx, rxa), mul(sy, rya));
-    const __m256d x2 = add(mul(sx, rxb), mul(sy, ryb));
-    const __m256d yy = sub(mul(sx, rya), mul(sy, rxa));
-    const __m256d rs1 = _mm256_loadu_pd(rs + j), rs2 = _mm256_loadu_pd(rs + j + 1);
-    const long long jj = static_cast<long long>(j);
-    const __m256i idx1 = _mm256_set_epi64x(jj + 3, jj + 2, jj + 1, jj);
-    const __m256i idx2 = _mm256_set_epi64x(jj + 4, jj + 3, jj + 2, jj + 1);
-    const __m256d not1 = _mm256_castsi256_pd(_mm256_cmpeq_epi64(idx1, io_v));
-    const __m256d not2 = _mm256_castsi256_pd(_mm256_cmpeq_epi64(idx2, io_v));
-    const __m256d use1 = _mm256_andnot_pd(not1, _mm256_cmp_pd(rs1, sing, _CMP_GT_OQ));
-    const __m256d use2 = _mm256_andnot_pd(not2, _mm256_cmp_pd(rs2, sing, _CMP_GT_OQ));
-    const __m256d phi = _mm256_loadu_pd(phi_ + j);
-    const __m256d g1 = _mm256_and_pd(use1, _mm256_loadu_pd(lg + j));
-    const __m256d g2 = _mm256_and_pd(use2, _mm256_loadu_pd(lg + j + 1));
-    const __m256d t1 = _mm256_and_pd(use1, end_angle(phi, _mm256_loadu_pd(th + j), x1));
-    const __m256d t2 = _mm256_and_pd(use2, end_angle(phi, _mm256_loadu_pd(th + j + 1), x2));
+    const auto [x1, x2, yy, rs1, rs2, g1, g2, t1, t2] = panel_ends(j, sx_, sy_, phi_, rx, ry, rs, lg, th, io);
     // psis = 0.5 x1 g1 - 0.5 x2 g2 + x2 - x1 + yy (t1 - t2), left to right.
     const __m256d psis =
         add(sub(add(sub(mul(mul(half, x1), g1), mul(mul(half, x2), g2)), x2), x1), mul(yy, sub(t1, t2)));
@@ -166,24 +159,11 @@ void vortex_row_wide(std::size_t count4, const double* sx_, const double* sy_, c
     const __m256d inner = sub(add(sub(mul(rs2, g2), mul(rs1, g1)), mul(x1, x1)), mul(x2, x2));
     const __m256d num = add(mul(add(x1, x2), psis), mul(half, inner));
     const __m256d d = sub(x1, x2);
-    __m256d psid;
-    if (guarded) {
-      const __m256d small = _mm256_cmp_pd(_mm256_and_pd(d, abs_mask), sing, _CMP_LE_OQ);
-      const __m256d dxinv = _mm256_andnot_pd(small, _mm256_div_pd(_mm256_set1_pd(1.0), d));
-      psid = mul(num, dxinv);
-    } else {
-      psid = _mm256_div_pd(num, d);
-    }
-    std::uint32_t bytes;
-    __builtin_memcpy(&bytes, live + j, 4);
-    const __m256i live64 = _mm256_cvtepu8_epi64(_mm_cvtsi32_si128(static_cast<int>(bytes)));
-    const __m256d keep = _mm256_castsi256_pd(_mm256_xor_si256(_mm256_cmpeq_epi64(live64, _mm256_setzero_si256()),
-                                                              _mm256_set1_epi64x(-1)));
-    const __m256d k4 = _mm256_set1_pd(kOneOver4Pi);
+    const __m256d psid = guarded ? mul(num, guarded_reciprocal(d)) : _mm256_div_pd(num, d);
+    const __m256d keep = live_mask(live + j);
     _mm256_storeu_pd(lo + j, _mm256_and_pd(keep, mul(k4, sub(psis, psid))));
     _mm256_storeu_pd(hi + j, _mm256_and_pd(keep, mul(k4, add(psis, psid))));
   }
-  (void)zero;
 }
 
 }  // namespace velaro::avx2
