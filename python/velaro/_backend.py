@@ -46,8 +46,9 @@ Viscous, sweeps
     angles or of lift coefficients at one set of conditions.  The engine
     marches from near zero lift outward in both directions, warm starting
     each point from the last converged one, retrying a failed point with
-    sub-steps and then cold, and records per point how it was reached
-    (``"warm"``, ``"substepped"``, ``"cold"``, ``"failed"``).  Results come
+    sub-steps, then cold, then with damped Newton steps, and records per
+    point how it was reached (``"warm"``, ``"substepped"``, ``"cold"``,
+    ``"damped"``, ``"failed"``).  Results come
     back in input order.
     ``sweeps(tasks, workers, progress) -> list[SweepRecord]``: independent
     sweeps (several Reynolds or Mach numbers, several contours) run in

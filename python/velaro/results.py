@@ -141,8 +141,9 @@ class OperatingPoint:
     start : str or None
         How the engine reached the point: ``"warm"`` (from the converged
         neighbour of its sweep), ``"substepped"`` (from it through
-        intermediate points), ``"cold"`` (from a fresh boundary layer) or
-        ``"failed"``.
+        intermediate points), ``"cold"`` (from a fresh boundary layer),
+        ``"damped"`` (with shortened Newton steps, after the others failed)
+        or ``"failed"``.
     supercritical : bool or None
         True when the flow reaches sonic speed somewhere on the surface: the
         corrected minimum pressure coefficient lies below the critical value

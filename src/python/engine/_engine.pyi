@@ -5,7 +5,7 @@ from typing import Any, Callable, Literal, Optional, Sequence, SupportsFloat, Su
 import numpy as np
 import numpy.typing as npt
 
-START_NAMES: tuple[str, str, str, str]
+START_NAMES: tuple[str, str, str, str, str]
 
 class SweepResult(TypedDict):
     mode: Literal["alpha", "cl"]

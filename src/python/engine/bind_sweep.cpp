@@ -122,7 +122,7 @@ void register_sweeps(py::module_& m) {
       "SweepInterrupted", py::make_tuple(base), ns);
   sweep_interrupted = cls.inc_ref().ptr();
   m.attr("SweepInterrupted") = cls;
-  m.attr("START_NAMES") = py::make_tuple("warm", "substepped", "cold", "failed");
+  m.attr("START_NAMES") = py::make_tuple("warm", "substepped", "cold", "failed", "damped");
 
   const ViscousConfig d;
   m.def("sweep", &sweep, doc::sweep, py::arg("coords"), py::arg("targets"), py::kw_only(), py::arg("mode") = "alpha",
