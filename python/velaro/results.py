@@ -126,7 +126,9 @@ class OperatingPoint:
     converged : bool
         True only when the viscous iteration met its tolerance.
     iterations : int
-        Newton iterations spent.
+        Newton iterations spent on the point, every attempt included (a
+        point that fails is retried: cold, then with damped steps at twice
+        the iteration budget).
     residual : float
         Final rms residual of the Newton iteration.
     error : str or None

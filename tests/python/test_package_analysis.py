@@ -53,7 +53,8 @@ class TestViscousPoint:
         p = paneled.analyze(4.0, max_iterations=1)
         assert p.converged is False
         assert all(math.isnan(getattr(p, k)) for k in COEFFICIENTS)
-        assert p.iterations == 1 and math.isfinite(p.residual) and p.residual > 1e-4
+        # One iteration cold, then two in the damped retry (twice the budget).
+        assert p.iterations == 3 and math.isfinite(p.residual) and p.residual > 1e-4
         assert math.isnan(p.cl_cd)
 
     def test_engine_failure_becomes_an_unconverged_point(self, paneled, monkeypatch):
