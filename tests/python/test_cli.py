@@ -428,15 +428,16 @@ def _run_with_tty_stderr(*args: str) -> tuple[int, str]:
 
 
 def test_progress_bar_on_a_terminal_and_not_with_quiet():
-    # Two sections at two Reynolds numbers, 33 angles each (several seconds
-    # even on a fast machine): one bar counts all 132 points, named after the
+    # Two sections at four Reynolds numbers, 161 angles each (several seconds
+    # even with warm-started sweeps on a fast machine, well past the bar's
+    # one-second delay): one bar counts all 1288 points, named after the
     # polar in progress.
-    args = ("polar", "naca0012", "naca2412", "--re", "1e6", "3e6", "--alpha", "0:8:0.25")
+    args = ("polar", "naca0012", "naca2412", "--re", "2e5", "5e5", "1e6", "3e6", "--alpha", "-4:12:0.1")
     code, err = _run_with_tty_stderr(*args)
     assert code == 0
     assert "%|" in err and "NACA" in err
     totals = set(re.findall(r"\d+/(\d+) \[", err))
-    assert totals == {"132"}, totals
+    assert totals == {"1288"}, totals
     code, err = _run_with_tty_stderr(*args, "--quiet")
     assert code == 0
     assert err == ""
