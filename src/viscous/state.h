@@ -108,10 +108,6 @@ constexpr void set_first_variable(BlRow& row, double value, FlowType flow) {
   row.flow = flow;
 }
 
-// 3x2 block of a Newton line and one 3-value column of its mass coupling.
-using Block3x2 = std::array<std::array<double, 2>, 3>;
-using Column3 = std::array<double, 3>;
-
 struct ViscousState {
   OperMode mode = OperMode::PrescribedAlpha;
   double cl_spec = 0.0;  // prescribed CL, or the requested alpha in degrees
@@ -143,10 +139,8 @@ struct ViscousState {
   std::array<std::vector<std::optional<std::size_t>>, 2> isys;
   std::array<std::vector<BlRow>, 2> rows;
 
-  // Newton block storage, one entry per system line.
-  std::vector<Block3x2> va, vb;
-  std::vector<std::vector<Column3>> vm;
-  std::vector<Block3x2> vdel;
+  // Changes of the last update: edge velocities per system line and their
+  // alpha sensitivity, and the same as node speeds.
   std::vector<double> unew_flat, u_ac_flat, qnew, q_ac;
 
   double alpha = 0.0;  // radians

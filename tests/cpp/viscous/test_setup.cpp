@@ -176,7 +176,7 @@ TEST(Setup, InitialState) {
   EXPECT_TRUE(st.wake_x.empty() && st.wgap.empty() && st.wake_qinv.empty());
   EXPECT_EQ(st.dij.size(), 0);
   EXPECT_FALSE(st.wake_built || st.dij_built || st.dij_current || st.bl_initialised || st.converged);
-  EXPECT_TRUE(st.rows[0].empty() && st.ipan[1].empty() && st.va.empty());
+  EXPECT_TRUE(st.rows[0].empty() && st.ipan[1].empty() && st.unew_flat.empty());
   EXPECT_EQ(st.rlx, 1.0);
   EXPECT_EQ(st.chord, op->system.geometry.chord);
   EXPECT_FALSE(st.sharp_te);
