@@ -57,7 +57,9 @@ class Sweep {
   // Solves one point. `last` is the last converged state of the branch (none
   // at the start of a sweep or with warm starts off); on convergence it is
   // replaced by the new solution.
-  SweepPoint solve(double target, std::optional<ViscousState>& last, bool allow_cold = true) {
+  // A retry (allow_cold false) skips the cold starts; without `substeps` it
+  // skips the sub-stepping too.
+  SweepPoint solve(double target, std::optional<ViscousState>& last, bool allow_cold = true, bool substeps = true) {
     SweepPoint point;
     point.target = target;
     // Every Newton iteration spent on the point, failed attempts and
@@ -76,7 +78,7 @@ class Sweep {
       // Smaller steps from the same converged state: 1, 3, 7, ... evenly
       // spaced intermediate points, at most max_substeps of them.
       const double from = target_of(*last, sweep_.mode);
-      for (int m = 1; m <= sweep_.max_substeps && from != target; m = 2 * m + 1) {
+      for (int m = 1; substeps && m <= sweep_.max_substeps && from != target; m = 2 * m + 1) {
         state = *last;
         bool reached = true;
         for (int k = 1; k <= m && reached; ++k) {
@@ -236,13 +238,38 @@ std::expected<std::vector<SweepPoint>, ViscousError> run_sweep(const std::string
     if (std::abs(targets[order[k]] - centre) < std::abs(targets[order[start]] - centre)) start = k;
 
   Sweep sweep(*contour, config, sweep_options, options);
-  // Marches over order[k] for k in `ks` from `last`. A point that converges
-  // after failed ones also marches back over them, warm starts only: near
-  // stall a solution out of reach from one side is sometimes reached from
-  // the other. A point reached so replaces the failure, its iterations added
-  // to those already spent.
-  const auto march = [&](const std::vector<std::size_t>& ks, std::optional<ViscousState>& last) {
-    std::vector<std::size_t> failed;  // since the last converged point, in march order
+  const auto solved = [&](std::size_t k) { return points[order[k]].result.converged && !points[order[k]].error; };
+  // Converged states next to failed points (by position in `order`), the
+  // starts of the retries below, and the (point, start) pairs already tried.
+  std::vector<std::optional<ViscousState>> kept(order.size());
+  std::vector<std::pair<std::size_t, std::size_t>> tried;
+  const auto was_tried = [&](std::size_t k, std::size_t from) {
+    return std::find(tried.begin(), tried.end(), std::make_pair(k, from)) != tried.end();
+  };
+  // Replaces the failed point k by q if q converged; the iterations of both
+  // count. True when q converged.
+  const auto retried = [&](std::size_t k, SweepPoint q) {
+    SweepPoint& old = points[order[k]];
+    if (!(q.result.converged && !q.error)) {
+      if (!sweep.interrupted()) old.result.iterations += q.result.iterations;
+      return false;
+    }
+    q.result.iterations += old.result.iterations;
+    old = std::move(q);
+    return true;
+  };
+
+  // Marches over order[k] for k in `ks` from `last` (converged at position
+  // last_k). A point that converges after failed ones also marches back
+  // over them, warm starts only: near stall a solution out of reach from one
+  // side is sometimes reached from the other. A point reached so replaces
+  // the failure, its iterations added to those already spent. A failure on
+  // the way back is stepped over, the next one tried from the last point
+  // reached: past a bursting laminar bubble the iteration cycles at some
+  // angles and converges at angles in between, depending on where it starts.
+  const auto march = [&](const std::vector<std::size_t>& ks, std::optional<ViscousState>& last,
+                         std::optional<std::size_t> last_k) {
+    std::vector<std::size_t> failed;  // positions since the last converged point, in march order
     for (std::size_t k : ks) {
       const std::size_t i = order[k];
       if (sweep.interrupted()) {
@@ -252,23 +279,28 @@ std::expected<std::vector<SweepPoint>, ViscousError> run_sweep(const std::string
       SweepPoint p = sweep.solve(targets[i], last);
       const bool ok = p.result.converged && !p.error;
       finish(i, std::move(p));
+      if (!sweep_options.warm_start) continue;
       if (!ok) {
-        failed.push_back(i);
+        if (last_k) {
+          tried.emplace_back(k, *last_k);
+          if (!kept[*last_k]) kept[*last_k] = last;
+        }
+        failed.push_back(k);
         continue;
       }
-      if (!sweep_options.warm_start) continue;
+      const std::size_t reached = k;
+      if (!failed.empty()) kept[reached] = last;
       std::optional<ViscousState> back = last;
+      std::size_t back_k = reached;
       for (auto it = failed.rbegin(); it != failed.rend() && !sweep.interrupted(); ++it) {
-        SweepPoint q = sweep.solve(targets[*it], back, false);
-        SweepPoint& old = points[*it];
-        if (!(q.result.converged && !q.error)) {
-          if (!sweep.interrupted()) old.result.iterations += q.result.iterations;
-          break;
+        tried.emplace_back(*it, back_k);
+        if (retried(*it, sweep.solve(targets[order[*it]], back, false))) {
+          back_k = *it;
+          kept[back_k] = back;
         }
-        q.result.iterations += old.result.iterations;
-        old = std::move(q);
       }
       failed.clear();
+      last_k = reached;
     }
   };
   std::vector<std::size_t> up, down;
@@ -276,10 +308,33 @@ std::expected<std::vector<SweepPoint>, ViscousError> run_sweep(const std::string
   for (std::size_t k = start; k-- > 0;) down.push_back(k);
 
   std::optional<ViscousState> last;
-  march({start}, last);
+  march({start}, last, std::nullopt);
   std::optional<ViscousState> at_start = last;
-  march(up, last);
-  march(down, at_start);
+  const std::optional<std::size_t> start_k =
+      last ? std::optional<std::size_t>(start) : std::optional<std::size_t>();
+  march(up, last, start_k);
+  march(down, at_start, start_k);
+
+  // Retries of the points still failed from converged neighbours they were
+  // not yet tried from (a point reached on the way back can start its other
+  // neighbour), warm and damped only, while that reaches new points.
+  for (bool progressed = sweep_options.warm_start; progressed && !sweep.interrupted();) {
+    progressed = false;
+    for (std::size_t k = 0; k < order.size() && !sweep.interrupted(); ++k) {
+      if (solved(k)) continue;
+      for (std::size_t nb : {k - 1, k + 1}) {
+        if (k == 0 && nb == k - 1) continue;
+        if (nb >= order.size() || !kept[nb] || was_tried(k, nb)) continue;
+        tried.emplace_back(k, nb);
+        std::optional<ViscousState> from = kept[nb];
+        if (retried(k, sweep.solve(targets[order[k]], from, false, false))) {
+          kept[k] = std::move(from);
+          progressed = true;
+          break;
+        }
+      }
+    }
+  }
   return points;
 }
 
