@@ -75,7 +75,11 @@ using SweepProgress = std::function<void(std::size_t)>;
 // with damped steps (Damped); failing that, from scratch (Cold), then from
 // scratch with damped steps (Damped).
 // A point that converges after failed ones also marches back over them from
-// its own solution. With warm_start false every point is a cold start.
+// its own solution (warm, sub-stepped and damped starts; a failure on the way
+// back is stepped over). Last, every point still failed is retried, warm and
+// damped, from each converged neighbour (in target order) it was not yet
+// started from, for as long as that reaches new points. With warm_start
+// false every point is a cold start.
 //
 // options.should_stop is polled; when it answers true the sweep stops and the
 // points not reached carry the error "viscous analysis interrupted". progress

@@ -466,5 +466,46 @@ TEST(Sweep, BadInputIsRefusedOrFlagged) {
   EXPECT_TRUE(solved((*mixed)[2]));
 }
 
+// ---- Retries past a bursting bubble --------------------------------------------
+
+TEST(SweepRetries, PointsPastABurstBubbleAreReachedFromConvergedNeighbours) {
+  // NACA 9412 at Re 1e5: the upper-surface bubble bursts above 5.6 degrees.
+  // From the 5 degree solution 8 and 12 degrees cycle (stagnation point and
+  // transition row stepping back and forth); 13 degrees converges from it,
+  // on the separated branch. Going back from 13, 12 fails again and must be
+  // stepped over so that 8 is reached; 12 is then reached from 8, the
+  // neighbour it was not yet started from.
+  const std::vector<Point> nodes = solver_nodes(naca_body(9412));
+  const std::vector<double> targets{4.0, 5.0, 8.0, 12.0, 13.0, 14.0};
+  const ViscousConfig config = config_at(1e5);
+  auto points = run_sweep("a", nodes, config, targets, SweepOptions{});
+  ASSERT_TRUE(points.has_value());
+  for (const SweepPoint& p : *points) {
+    SCOPED_TRACE(p.target);
+    ASSERT_TRUE(solved(p));
+    EXPECT_LE(p.result.residual, config.tolerance);
+    EXPECT_NEAR(p.result.alpha_deg, p.target, 1e-12);
+  }
+  const auto& r = [&](std::size_t i) -> const OperPointResult& { return (*points)[i].result; };
+  // Both retried points carry the iterations of their failed attempts (at
+  // least the warm start and the damped warm start from 5 degrees).
+  EXPECT_GT(r(2).iterations, 300u);
+  EXPECT_GT(r(3).iterations, 300u);
+  // Separated branch: lift well below the attached 5 degree value and
+  // rising again with the angle, drag several times the attached drag,
+  // upper transition ahead of the attached one and moving forward.
+  EXPECT_LT(r(2).cl, r(1).cl - 0.15);
+  EXPECT_LT(r(2).cl, r(3).cl);
+  EXPECT_LT(r(3).cl, r(4).cl);
+  EXPECT_LT(r(4).cl, r(5).cl);
+  for (std::size_t i : {2u, 3u, 4u, 5u}) {
+    SCOPED_TRACE(targets[i]);
+    EXPECT_GT(r(i).cd, 2.0 * r(1).cd);
+    EXPECT_LT(r(i).cd, 0.3);
+    EXPECT_LT(r(i).x_tr_upper, r(1).x_tr_upper);
+  }
+  EXPECT_LT(r(3).x_tr_upper, r(2).x_tr_upper);
+}
+
 }  // namespace
 }  // namespace velaro
