@@ -1,5 +1,6 @@
 #include "viscous/continuation.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <numbers>
@@ -50,6 +51,45 @@ std::optional<ViscousError> refresh_influence_matrix(const PreparedContour& cont
 }
 
 }  // namespace
+
+bool predict_state(const ViscousState& older, ViscousState& newer, double t) {
+  if (!(std::isfinite(t) && t > 0.0) || older.node_count() != newer.node_count() || older.ist != newer.ist ||
+      older.nbl != newer.nbl || older.iblte != newer.iblte || !older.bl_initialised || !newer.bl_initialised)
+    return false;
+  const auto ahead = [t](double a, double b) { return b + t * (b - a); };
+  bool moved = false;
+  for (std::size_t side = 0; side < 2; ++side) {
+    const auto& a_rows = older.rows[side];
+    auto& b_rows = newer.rows[side];
+    if (a_rows.size() != b_rows.size()) return moved;
+    const std::size_t m = std::min(b_rows.size(), newer.nbl[side]);
+    for (std::size_t r = 1; r < m; ++r) {
+      const BlRow& a = a_rows[r];
+      BlRow& b = b_rows[r];
+      if (a.flow != b.flow || a.panel != b.panel) continue;
+      const double theta = ahead(a.theta, b.theta);
+      // Wake rows carry the gap in dstr; the shape factor is that of the
+      // layer alone.
+      const double dstr = ahead(a.dstr, b.dstr);
+      const double first = ahead(first_variable(a), first_variable(b));
+      const double uedg = b.uinv + ahead(a.uedg - a.uinv, b.uedg - b.uinv);
+      const bool fine = std::isfinite(theta) && std::isfinite(dstr) && std::isfinite(first) && std::isfinite(uedg) &&
+                        theta > 0.0 && dstr - b.dw >= 1.05 * theta && uedg > 0.0 &&
+                        (b.laminar() ? first >= 0.0 : first > 0.0 && first <= 0.25);
+      if (!fine) continue;
+      b.theta = theta;
+      b.dstr = dstr;
+      set_first_variable(b, first, b.flow);
+      b.uedg = uedg;
+      moved = true;
+    }
+  }
+  if (newer.mode == OperMode::PrescribedCl) {
+    const double alpha = ahead(older.alpha, newer.alpha);
+    if (std::isfinite(alpha)) newer.alpha = alpha;
+  }
+  return moved;
+}
 
 std::expected<PreparedContour, ViscousError> prepare_contour(const std::string& name, std::span<const Point> nodes,
                                                             const ViscousConfig& config) {

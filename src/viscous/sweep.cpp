@@ -17,6 +17,13 @@ namespace {
 
 constexpr const char* kInterrupted = "viscous analysis interrupted";
 
+// Largest step to the next target, relative to the step between the two
+// converged points, that the secant predictor extrapolates over.
+constexpr double kMaxPredictorRatio = 1.5;
+// Most Newton iterations of the last point for the predictor to start the
+// next one.
+constexpr std::uint64_t kMaxPredictorIterations = 10;
+
 bool is_interruption(const ViscousError& e) { return e.kind == ViscousError::Kind::Message && e.text == kInterrupted; }
 
 // The target a state was converged at, in the sweep's units.
@@ -58,8 +65,12 @@ class Sweep {
   // at the start of a sweep or with warm starts off); on convergence it is
   // replaced by the new solution.
   // A retry (allow_cold false) skips the cold starts; without `substeps` it
-  // skips the sub-stepping too.
-  SweepPoint solve(double target, std::optional<ViscousState>& last, bool allow_cold = true, bool substeps = true) {
+  // skips the sub-stepping too. `before`, when given, is the converged point
+  // before `last` on the branch: the first warm start then begins from the
+  // secant through the two (predict_state), the plain one follows if that
+  // fails.
+  SweepPoint solve(double target, std::optional<ViscousState>& last, bool allow_cold = true, bool substeps = true,
+                   const ViscousState* before = nullptr) {
     SweepPoint point;
     point.target = target;
     // Every Newton iteration spent on the point, failed attempts and
@@ -68,6 +79,17 @@ class Sweep {
     if (options_.should_stop && options_.should_stop()) return interrupt(point);
     best_.reset();
     error_.reset();
+
+    if (sweep_.warm_start && last && before && sweep_.predictor) {
+      const double b = target_of(*last, sweep_.mode);
+      const double t = (target - b) / (b - target_of(*before, sweep_.mode));
+      ViscousState state = *last;
+      if (t > 0.0 && t <= kMaxPredictorRatio && predict_state(*before, state, t)) {
+        if (attempt(solve_warm(contour_, state, sweep_.mode, target, config_, options_), state))
+          return converged(point, PointStart::Warm, std::move(state), last);
+        if (interrupted_) return interrupt(point);
+      }
+    }
 
     if (sweep_.warm_start && last) {
       ViscousState state = *last;
@@ -270,14 +292,28 @@ std::expected<std::vector<SweepPoint>, ViscousError> run_sweep(const std::string
   const auto march = [&](const std::vector<std::size_t>& ks, std::optional<ViscousState>& last,
                          std::optional<std::size_t> last_k) {
     std::vector<std::size_t> failed;  // positions since the last converged point, in march order
+    std::optional<ViscousState> before;  // the converged point before `last`, when they are neighbours
     for (std::size_t k : ks) {
       const std::size_t i = order[k];
       if (sweep.interrupted()) {
         finish(i, not_reached(targets[i], sweep_options.mode));
         continue;
       }
-      SweepPoint p = sweep.solve(targets[i], last);
+      std::optional<ViscousState> prior = sweep_options.warm_start ? last : std::nullopt;
+      SweepPoint p = sweep.solve(targets[i], last, true, true, before ? &*before : nullptr);
       const bool ok = p.result.converged && !p.error;
+      const PointStart how = p.start;
+      const std::uint64_t spent = p.result.iterations;
+      // The predictor extrapolates only between neighbours converged in turn,
+      // the later one by a quick warm start: a point that took long to reach
+      // lies where the solution changes fast (a bubble forming or bursting),
+      // and a secant through it can lead the next one onto another branch.
+      const bool smooth = ok && how == PointStart::Warm && spent <= kMaxPredictorIterations;
+      if (smooth && failed.empty() && prior) {
+        before = std::move(prior);
+      } else {
+        before.reset();
+      }
       finish(i, std::move(p));
       if (!sweep_options.warm_start) continue;
       if (!ok) {

@@ -48,6 +48,9 @@ struct SweepOptions {
   OperMode mode = OperMode::PrescribedAlpha;  // targets are angles (degrees) or lift coefficients
   int max_substeps = 4;                       // bounded sub-stepping before the cold start
   bool warm_start = true;                     // false: every point a cold start (for comparisons)
+  // Start a warm step from the secant through the last two converged points
+  // (predict_state) when they were solved one after the other.
+  bool predictor = true;
   // Last fall-backs: the warm start (when there is a converged neighbour),
   // then the cold start, again with every Newton step damped to at most this
   // relaxation factor and damped_iteration_factor times the iteration budget
