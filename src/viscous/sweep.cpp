@@ -20,6 +20,15 @@ constexpr const char* kInterrupted = "viscous analysis interrupted";
 // Largest step to the next target, relative to the step between the two
 // converged points, that the secant predictor extrapolates over.
 constexpr double kMaxPredictorRatio = 1.5;
+// Largest step (degrees, or lift coefficient) the predictor extrapolates
+// over. Measured on NACA 2412 at Re 1e6 (-2 .. 10 degrees): steps of 0.25
+// and 0.3 degrees take a third fewer iterations with the secant start, 0.4
+// and 0.5 degrees as many, 1 degree more (transition and the stagnation
+// point move over several rows per step, and rows that change flow type
+// keep their values beside rows that move). The lift step is 0.3 degrees
+// of an attached lift slope.
+constexpr double kMaxPredictorStepDeg = 0.3;
+constexpr double kMaxPredictorStepCl = 0.03;
 // Most Newton iterations of the last point for the predictor to start the
 // next one.
 constexpr std::uint64_t kMaxPredictorIterations = 10;
@@ -84,7 +93,8 @@ class Sweep {
       const double b = target_of(*last, sweep_.mode);
       const double t = (target - b) / (b - target_of(*before, sweep_.mode));
       ViscousState state = *last;
-      if (t > 0.0 && t <= kMaxPredictorRatio && predict_state(*before, state, t)) {
+      const double limit = sweep_.mode == OperMode::PrescribedAlpha ? kMaxPredictorStepDeg : kMaxPredictorStepCl;
+      if (t > 0.0 && t <= kMaxPredictorRatio && std::abs(target - b) <= limit && predict_state(*before, state, t)) {
         if (attempt(solve_warm(contour_, state, sweep_.mode, target, config_, options_), state))
           return converged(point, PointStart::Warm, std::move(state), last);
         if (interrupted_) return interrupt(point);
