@@ -78,13 +78,16 @@ class Sweep {
   // before `last` on the branch: the first warm start then begins from the
   // secant through the two (predict_state), the plain one follows if that
   // fails.
+  // `already` is what earlier calls spent on the point, counted against
+  // the bound SweepOptions::point_iteration_factor sets.
   SweepPoint solve(double target, std::optional<ViscousState>& last, bool allow_cold = true, bool substeps = true,
-                   const ViscousState* before = nullptr) {
+                   const ViscousState* before = nullptr, std::uint64_t already = 0) {
     SweepPoint point;
     point.target = target;
     // Every Newton iteration spent on the point, failed attempts and
     // intermediate points included.
     spent_ = 0;
+    already_ = already;
     if (options_.should_stop && options_.should_stop()) return interrupt(point);
     best_.reset();
     error_.reset();
@@ -95,7 +98,7 @@ class Sweep {
       ViscousState state = *last;
       const double limit = sweep_.mode == OperMode::PrescribedAlpha ? kMaxPredictorStepDeg : kMaxPredictorStepCl;
       if (t > 0.0 && t <= kMaxPredictorRatio && std::abs(target - b) <= limit && predict_state(*before, state, t)) {
-        if (attempt(solve_warm(contour_, state, sweep_.mode, target, config_, options_), state))
+        if (room() > 0 && attempt(solve_warm(contour_, state, sweep_.mode, target, cap(config_), options_), state))
           return converged(point, PointStart::Warm, std::move(state), last);
         if (interrupted_) return interrupt(point);
       }
@@ -103,7 +106,7 @@ class Sweep {
 
     if (sweep_.warm_start && last) {
       ViscousState state = *last;
-      if (attempt(solve_warm(contour_, state, sweep_.mode, target, config_, options_), state))
+      if (room() > 0 && attempt(solve_warm(contour_, state, sweep_.mode, target, cap(config_), options_), state))
         return converged(point, PointStart::Warm, std::move(state), last);
       if (interrupted_) return interrupt(point);
 
@@ -115,10 +118,12 @@ class Sweep {
         bool reached = true;
         for (int k = 1; k <= m && reached; ++k) {
           const double step = from + (target - from) * static_cast<double>(k) / static_cast<double>(m + 1);
-          reached = attempt(solve_warm(contour_, state, sweep_.mode, step, config_, options_), state, false);
+          reached = room() > 0 &&
+                    attempt(solve_warm(contour_, state, sweep_.mode, step, cap(config_), options_), state, false);
         }
         if (interrupted_) return interrupt(point);
-        if (reached && attempt(solve_warm(contour_, state, sweep_.mode, target, config_, options_), state))
+        if (reached && room() > 0 &&
+            attempt(solve_warm(contour_, state, sweep_.mode, target, cap(config_), options_), state))
           return converged(point, PointStart::SubStepped, std::move(state), last);
         if (interrupted_) return interrupt(point);
       }
@@ -138,19 +143,19 @@ class Sweep {
     damped.max_relaxation = std::min(options_.max_relaxation, sweep_.damped_relaxation);
     if (sweep_.warm_start && last && damp) {
       ViscousState state = *last;
-      if (attempt(solve_warm(contour_, state, sweep_.mode, target, longer, damped), state))
+      if (room() > 0 && attempt(solve_warm(contour_, state, sweep_.mode, target, cap(longer), damped), state))
         return converged(point, PointStart::Damped, std::move(state), last);
       if (interrupted_) return interrupt(point);
     }
 
     if (allow_cold) {
       ViscousState state = cold_state(contour_, sweep_.mode, target);
-      if (attempt(solve_cold(contour_, state, config_, options_), state))
+      if (room() > 0 && attempt(solve_cold(contour_, state, cap(config_), options_), state))
         return converged(point, PointStart::Cold, std::move(state), last);
       if (interrupted_) return interrupt(point);
       if (damp) {
         state = cold_state(contour_, sweep_.mode, target);
-        if (attempt(solve_cold(contour_, state, longer, damped), state))
+        if (room() > 0 && attempt(solve_cold(contour_, state, cap(longer), damped), state))
           return converged(point, PointStart::Damped, std::move(state), last);
         if (interrupted_) return interrupt(point);
       }
@@ -171,6 +176,23 @@ class Sweep {
   }
 
  private:
+  // Iterations left to the point under the bound (all there are without one).
+  std::uint64_t room() const {
+    const auto factor = static_cast<std::uint64_t>(std::max(0, sweep_.point_iteration_factor));
+    if (factor == 0 || config_.max_iterations > std::numeric_limits<std::uint64_t>::max() / factor)
+      return std::numeric_limits<std::uint64_t>::max();
+    const std::uint64_t bound = factor * config_.max_iterations;
+    const std::uint64_t used = already_ + spent_;
+    return used < bound ? bound - used : 0;
+  }
+
+  // `c` with its iteration limit cut to what is left.
+  ViscousConfig cap(const ViscousConfig& c) const {
+    ViscousConfig out = c;
+    out.max_iterations = std::min(c.max_iterations, room());
+    return out;
+  }
+
   SweepPoint interrupt(SweepPoint point) {
     interrupted_ = true;
     point.start = PointStart::Failed;
@@ -212,6 +234,7 @@ class Sweep {
   const SweepOptions& sweep_;
   const DriverOptions& options_;
   std::uint64_t spent_ = 0;
+  std::uint64_t already_ = 0;
   std::optional<OperPointResult> best_;
   std::optional<ViscousError> error_;
   OperPointResult last_result_;
@@ -340,7 +363,8 @@ std::expected<std::vector<SweepPoint>, ViscousError> run_sweep(const std::string
       std::size_t back_k = reached;
       for (auto it = failed.rbegin(); it != failed.rend() && !sweep.interrupted(); ++it) {
         tried.emplace_back(*it, back_k);
-        if (retried(*it, sweep.solve(targets[order[*it]], back, false))) {
+        const std::uint64_t already = points[order[*it]].result.iterations;
+        if (retried(*it, sweep.solve(targets[order[*it]], back, false, true, nullptr, already))) {
           back_k = *it;
           kept[back_k] = back;
         }
@@ -373,7 +397,8 @@ std::expected<std::vector<SweepPoint>, ViscousError> run_sweep(const std::string
         if (nb >= order.size() || !kept[nb] || was_tried(k, nb)) continue;
         tried.emplace_back(k, nb);
         std::optional<ViscousState> from = kept[nb];
-        if (retried(k, sweep.solve(targets[order[k]], from, false, false))) {
+        const std::uint64_t already = points[order[k]].result.iterations;
+        if (retried(k, sweep.solve(targets[order[k]], from, false, false, nullptr, already))) {
           kept[k] = std::move(from);
           progressed = true;
           break;

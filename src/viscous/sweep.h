@@ -57,6 +57,11 @@ struct SweepOptions {
   // (a damped iteration converges linearly). 1 switches them off.
   double damped_relaxation = 0.5;
   int damped_iteration_factor = 2;
+  // Bound on the Newton iterations spent on one point, every attempt and
+  // retry counted, as a multiple of the configured iteration limit; an
+  // attempt that would pass it is cut short (and then fails unless it has
+  // converged by then). 0: no bound.
+  int point_iteration_factor = 16;
 };
 
 // Progress: called after each finished point with the number finished so far.
@@ -81,8 +86,9 @@ using SweepProgress = std::function<void(std::size_t)>;
 // its own solution (warm, sub-stepped and damped starts; a failure on the way
 // back is stepped over). Last, every point still failed is retried, warm and
 // damped, from each converged neighbour (in target order) it was not yet
-// started from, for as long as that reaches new points. With warm_start
-// false every point is a cold start.
+// started from, for as long as that reaches new points. All attempts at one
+// point together stay within options.point_iteration_factor times the
+// iteration limit. With warm_start false every point is a cold start.
 //
 // options.should_stop is polled; when it answers true the sweep stops and the
 // points not reached carry the error "viscous analysis interrupted". progress

@@ -607,6 +607,32 @@ TEST(SweepPredictor, SweepWithPredictorTakesFewerIterationsAndAgreesWithColdStar
   EXPECT_LT(static_cast<double>(it_with), 0.85 * static_cast<double>(it_without));
 }
 
+TEST(SweepRetries, IterationsOnAFailingPointStayWithinTheBound) {
+  // 40 degrees at Re 1e5 has no solution: without a bound its attempts
+  // (warm, sub-steps, damped, cold, retries) take more than ten times the
+  // iteration limit; with a bound of 3 times it they stop there, the point
+  // is flagged, and the reachable points still converge.
+  const std::vector<Point> nodes = solver_nodes(naca_body(12));
+  const std::vector<double> targets{40.0, 2.0, 0.0, -1.0};
+  SweepOptions bounded;
+  bounded.point_iteration_factor = 3;
+  const ViscousConfig config = config_at(1e5, 50);
+  auto points = run_sweep("a", nodes, config, targets, bounded);
+  ASSERT_TRUE(points.has_value());
+  const SweepPoint& bad = (*points)[0];
+  EXPECT_EQ(bad.start, PointStart::Failed);
+  EXPECT_FALSE(bad.result.converged);
+  EXPECT_GT(bad.result.iterations, 2 * config.max_iterations);
+  EXPECT_LE(bad.result.iterations, 3 * config.max_iterations);
+  for (std::size_t i = 1; i < targets.size(); ++i) EXPECT_TRUE(solved((*points)[i])) << targets[i];
+
+  SweepOptions unbounded;
+  unbounded.point_iteration_factor = 0;
+  auto free = run_sweep("a", nodes, config, std::vector<double>{40.0, 2.0}, unbounded);
+  ASSERT_TRUE(free.has_value());
+  EXPECT_GT((*free)[0].result.iterations, 6 * config.max_iterations);
+}
+
 // ---- Retries past a bursting bubble --------------------------------------------
 
 TEST(SweepRetries, PointsPastABurstBubbleAreReachedFromConvergedNeighbours) {
