@@ -697,8 +697,9 @@ class Airfoil:
         Each polar is one continuation sweep of the engine: it starts near
         zero lift and marches outward in both directions, each point
         warm-started from the last converged one; a point that fails is
-        retried with smaller steps, then from a cold start, and otherwise
-        flagged while the sweep goes on from the last converged state.
+        retried with smaller steps, then from a cold start, later again from
+        the converged points on either side of it, and otherwise flagged
+        while the sweep goes on from the last converged state.
         :attr:`Polar.start` records how each point was reached.  Lift
         coefficients are solved in the engine's prescribed-lift mode, with an
         angle search where that misses the tolerance of 1e-4.

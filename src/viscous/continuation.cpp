@@ -1,5 +1,6 @@
 #include "viscous/continuation.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <numbers>
@@ -50,6 +51,53 @@ std::optional<ViscousError> refresh_influence_matrix(const PreparedContour& cont
 }
 
 }  // namespace
+
+bool predict_state(const ViscousState& older, ViscousState& newer, double t) {
+  if (!(std::isfinite(t) && t > 0.0) || older.node_count() != newer.node_count() ||
+      older.wake_count() != newer.wake_count() || !older.bl_initialised || !newer.bl_initialised)
+    return false;
+  const auto ahead = [t](double a, double b) { return b + t * (b - a); };
+  const std::size_t nodes = newer.node_count() + newer.wake_count();
+  std::vector<std::size_t> row_of(nodes);
+  bool moved = false;
+  for (std::size_t side = 0; side < 2; ++side) {
+    // The rows of the older state by node: when the stagnation point has
+    // moved to another panel, the same node sits at another row.
+    const auto& a_rows = older.rows[side];
+    std::fill(row_of.begin(), row_of.end(), kNoPanel);
+    for (std::size_t r = 1; r < std::min(a_rows.size(), older.nbl[side]); ++r)
+      if (a_rows[r].panel < nodes) row_of[a_rows[r].panel] = r;
+    auto& b_rows = newer.rows[side];
+    const std::size_t m = std::min(b_rows.size(), newer.nbl[side]);
+    for (std::size_t r = 1; r < m; ++r) {
+      BlRow& b = b_rows[r];
+      if (b.panel >= nodes || row_of[b.panel] == kNoPanel) continue;
+      const std::size_t ra = row_of[b.panel];
+      const BlRow& a = a_rows[ra];
+      if (a.flow != b.flow) continue;
+      const double theta = ahead(a.theta, b.theta);
+      // Wake rows carry the gap in dstr; the shape factor is that of the
+      // layer alone.
+      const double dstr = ahead(a.dstr, b.dstr);
+      const double first = ahead(first_variable(a), first_variable(b));
+      const double uedg = b.uinv + ahead(a.uedg - a.uinv, b.uedg - b.uinv);
+      const bool fine = std::isfinite(theta) && std::isfinite(dstr) && std::isfinite(first) && std::isfinite(uedg) &&
+                        theta > 0.0 && dstr - b.dw >= 1.05 * theta && uedg > 0.0 &&
+                        (b.laminar() ? first >= 0.0 : first > 0.0 && first <= 0.25);
+      if (!fine) continue;
+      b.theta = theta;
+      b.dstr = dstr;
+      set_first_variable(b, first, b.flow);
+      b.uedg = uedg;
+      moved = true;
+    }
+  }
+  if (moved && newer.mode == OperMode::PrescribedCl) {
+    const double alpha = ahead(older.alpha, newer.alpha);
+    if (std::isfinite(alpha)) newer.alpha = alpha;
+  }
+  return moved;
+}
 
 std::expected<PreparedContour, ViscousError> prepare_contour(const std::string& name, std::span<const Point> nodes,
                                                             const ViscousConfig& config) {

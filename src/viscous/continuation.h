@@ -66,4 +66,20 @@ std::expected<OperPointResult, ViscousError> solve_warm(const PreparedContour& c
                                                         OperMode mode, double target, const ViscousConfig& config,
                                                         const DriverOptions& options = {});
 
+// First-order predictor for the next point of a sweep: moves the boundary
+// layer of `newer` (converged at target b) along the secant from `older`
+// (converged at target a) to the target b + t (b - a), row by row: momentum
+// and displacement thickness, amplification or shear, and the viscous
+// increment of the edge speed over the inviscid one; in PrescribedCl mode
+// the angle too. Rows are matched by node, so the stagnation point may have
+// moved to another panel between the two; rows without a counterpart on the
+// same side, rows whose flow type differs between the two, and rows whose
+// extrapolated values would leave the physical range (thicknesses not
+// positive, a shape factor below 1.05, a negative amplification, shear
+// outside (0, 0.25], an edge speed not positive) keep their values. Returns
+// whether anything was moved (nothing for a t that is not positive, or
+// states of different contours or without a boundary layer). The result is
+// a start for solve_warm, not a solution.
+bool predict_state(const ViscousState& older, ViscousState& newer, double t);
+
 }  // namespace velaro

@@ -48,12 +48,20 @@ struct SweepOptions {
   OperMode mode = OperMode::PrescribedAlpha;  // targets are angles (degrees) or lift coefficients
   int max_substeps = 4;                       // bounded sub-stepping before the cold start
   bool warm_start = true;                     // false: every point a cold start (for comparisons)
+  // Start a warm step from the secant through the last two converged points
+  // (predict_state) when they were solved one after the other.
+  bool predictor = true;
   // Last fall-backs: the warm start (when there is a converged neighbour),
   // then the cold start, again with every Newton step damped to at most this
   // relaxation factor and damped_iteration_factor times the iteration budget
   // (a damped iteration converges linearly). 1 switches them off.
   double damped_relaxation = 0.5;
   int damped_iteration_factor = 2;
+  // Bound on the Newton iterations spent on one point, every attempt and
+  // retry counted, as a multiple of the configured iteration limit; an
+  // attempt that would pass it is cut short (and then fails unless it has
+  // converged by then). 0: no bound.
+  int point_iteration_factor = 16;
 };
 
 // Progress: called after each finished point with the number finished so far.
@@ -75,7 +83,12 @@ using SweepProgress = std::function<void(std::size_t)>;
 // with damped steps (Damped); failing that, from scratch (Cold), then from
 // scratch with damped steps (Damped).
 // A point that converges after failed ones also marches back over them from
-// its own solution. With warm_start false every point is a cold start.
+// its own solution (warm, sub-stepped and damped starts; a failure on the way
+// back is stepped over). Last, every point still failed is retried, warm and
+// damped, from each converged neighbour (in target order) it was not yet
+// started from, for as long as that reaches new points. All attempts at one
+// point together stay within options.point_iteration_factor times the
+// iteration limit. With warm_start false every point is a cold start.
 //
 // options.should_stop is polled; when it answers true the sweep stops and the
 // points not reached carry the error "viscous analysis interrupted". progress

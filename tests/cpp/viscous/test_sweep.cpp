@@ -466,5 +466,213 @@ TEST(Sweep, BadInputIsRefusedOrFlagged) {
   EXPECT_TRUE(solved((*mixed)[2]));
 }
 
+// ---- Secant predictor ------------------------------------------------------------
+
+// The row of `side` at node `panel`, if any.
+BlRow* row_at_node(ViscousState& st, std::size_t side, std::size_t panel) {
+  for (std::size_t r = 1; r < std::min(st.rows[side].size(), st.nbl[side]); ++r)
+    if (st.rows[side][r].panel == panel) return &st.rows[side][r];
+  return nullptr;
+}
+
+TEST(SweepPredictor, SecantStartIsCloserAndConvergesToTheSameSolutionSooner) {
+  // NACA 2412, Re 1e6, attached: solutions at 2 and 2.5 degrees predict 3
+  // degrees (the stagnation point moves by a panel between 2 and 2.5
+  // degrees). The boundary layer changes smoothly with the angle, so the
+  // secant start satisfies the equations at 3 degrees much more nearly than
+  // the 2.5 degree solution does (the error of a linear extrapolation is
+  // second order in the step), and Newton's iteration started there needs
+  // fewer iterations to reach the same solution as a cold start.
+  const std::vector<Point> nodes = solver_nodes(naca_body(2412));
+  ViscousConfig config = config_at(1e6);
+  config.tolerance = 1e-8;
+  auto contour = prepare_contour("a", nodes, config);
+  ASSERT_TRUE(contour.has_value());
+  ViscousState two = cold_state(*contour, OperMode::PrescribedAlpha, 2.0);
+  ASSERT_TRUE(solve_cold(*contour, two, config).value().converged);
+  ViscousState two_half = two;
+  ASSERT_TRUE(solve_warm(*contour, two_half, OperMode::PrescribedAlpha, 2.5, config).value().converged);
+  ViscousState three = two_half;
+  auto reference = solve_warm(*contour, three, OperMode::PrescribedAlpha, 3.0, config);
+  ASSERT_TRUE(reference.has_value() && reference->converged);
+
+  // The Newton residual of the first iteration measures how far each start
+  // is from satisfying the equations at 3 degrees.
+  ViscousState predicted = two_half;
+  ASSERT_TRUE(predict_state(two, predicted, 1.0));
+  ViscousConfig one = config;
+  one.max_iterations = 1;
+  ViscousState probe_plain = two_half, probe_secant = predicted;
+  const double r_plain = solve_warm(*contour, probe_plain, OperMode::PrescribedAlpha, 3.0, one).value().residual;
+  const double r_secant = solve_warm(*contour, probe_secant, OperMode::PrescribedAlpha, 3.0, one).value().residual;
+  EXPECT_LT(r_secant, 0.2 * r_plain);
+
+  ViscousState plain = two_half;
+  auto from_plain = solve_warm(*contour, plain, OperMode::PrescribedAlpha, 3.0, config);
+  auto from_secant = solve_warm(*contour, predicted, OperMode::PrescribedAlpha, 3.0, config);
+  ASSERT_TRUE(from_plain.has_value() && from_plain->converged);
+  ASSERT_TRUE(from_secant.has_value() && from_secant->converged);
+  EXPECT_LT(from_secant->iterations, from_plain->iterations);
+  ViscousState cold = cold_state(*contour, OperMode::PrescribedAlpha, 3.0);
+  auto c = solve_cold(*contour, cold, config);
+  ASSERT_TRUE(c.has_value() && c->converged);
+  EXPECT_NEAR(from_secant->cl, c->cl, 1e-6);
+  EXPECT_NEAR(from_secant->cd, c->cd, 1e-5 * c->cd);
+  EXPECT_NEAR(from_secant->cm, c->cm, 1e-6);
+  EXPECT_NEAR(from_secant->x_tr_upper, c->x_tr_upper, 1e-6);
+}
+
+TEST(SweepPredictor, MismatchedLayoutsAndUnphysicalExtrapolationsAreNotUsed) {
+  const std::vector<Point> nodes = solver_nodes(naca_body(2412));
+  const ViscousConfig config = config_at(1e6);
+  auto contour = prepare_contour("a", nodes, config);
+  ASSERT_TRUE(contour.has_value());
+  ViscousState a = cold_state(*contour, OperMode::PrescribedAlpha, 2.0);
+  ASSERT_TRUE(solve_cold(*contour, a, config).value().converged);
+  ViscousState b = a;
+  ASSERT_TRUE(solve_warm(*contour, b, OperMode::PrescribedAlpha, 2.5, config).value().converged);
+  const auto same_rows = [](const ViscousState& x, const ViscousState& y) {
+    for (std::size_t side = 0; side < 2; ++side) {
+      if (x.rows[side].size() != y.rows[side].size()) return false;
+      for (std::size_t r = 0; r < x.rows[side].size(); ++r) {
+        const BlRow& p = x.rows[side][r];
+        const BlRow& q = y.rows[side][r];
+        if (p.theta != q.theta || p.dstr != q.dstr || p.uedg != q.uedg || p.ampl != q.ampl || p.ctau != q.ctau)
+          return false;
+      }
+    }
+    return x.alpha == y.alpha;
+  };
+
+  // Another contour, a state without a boundary layer, a step that is not
+  // forward: nothing moves.
+  ViscousState shifted = a;
+  shifted.x.push_back(0.5);
+  for (double t : {1.0, 0.0, -1.0, static_cast<double>(NAN)}) {
+    ViscousState target = b;
+    EXPECT_FALSE(predict_state(t == 1.0 ? shifted : a, target, t)) << t;
+    EXPECT_TRUE(same_rows(target, b)) << t;
+  }
+  ViscousState fresh = cold_state(*contour, OperMode::PrescribedAlpha, 2.0);
+  ViscousState target = b;
+  EXPECT_FALSE(predict_state(fresh, target, 1.0));
+  EXPECT_TRUE(same_rows(target, b));
+
+  // A row whose momentum thickness would turn negative keeps its values;
+  // the others move.
+  ViscousState thick = a;
+  const std::size_t r = 5;
+  BlRow* same_node = row_at_node(thick, 0, b.rows[0][r].panel);
+  ASSERT_NE(same_node, nullptr);
+  same_node->theta = 3.0 * b.rows[0][r].theta;
+  target = b;
+  EXPECT_TRUE(predict_state(thick, target, 1.0));
+  EXPECT_EQ(target.rows[0][r].theta, b.rows[0][r].theta);
+  EXPECT_EQ(target.rows[0][r].uedg, b.rows[0][r].uedg);
+  EXPECT_NE(target.rows[0][r + 1].theta, b.rows[0][r + 1].theta);
+  for (std::size_t side = 0; side < 2; ++side)
+    for (std::size_t k = 1; k < std::min(target.rows[side].size(), target.nbl[side]); ++k) {
+      EXPECT_GT(target.rows[side][k].theta, 0.0);
+      EXPECT_GT(target.rows[side][k].uedg, 0.0);
+    }
+}
+
+TEST(SweepPredictor, SweepWithPredictorTakesFewerIterationsAndAgreesWithColdStarts) {
+  // NACA 2412, Re 1e6, -2 .. 10 degrees by 0.25 (the package's polar step):
+  // every point converges either way; the secant starts cut the iterations
+  // of the sweep by about a third, and every point still matches its cold
+  // start (cl 1e-6, cd 1e-5 relative: what the convergence test at 1e-4
+  // leaves once Newton converges quadratically).
+  const std::vector<Point> nodes = solver_nodes(naca_body(2412));
+  std::vector<double> targets;
+  for (double a = -2.0; a <= 10.0 + 1e-9; a += 0.25) targets.push_back(a);
+  SweepOptions plain;
+  plain.predictor = false;
+  SweepOptions cold_only;
+  cold_only.warm_start = false;
+  auto with = run_sweep("a", nodes, config_at(1e6), targets, SweepOptions{});
+  auto without = run_sweep("a", nodes, config_at(1e6), targets, plain);
+  auto cold = run_sweep("a", nodes, config_at(1e6), targets, cold_only);
+  ASSERT_TRUE(with.has_value() && without.has_value() && cold.has_value());
+  std::uint64_t it_with = 0, it_without = 0;
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    SCOPED_TRACE(targets[i]);
+    const SweepPoint& w = (*with)[i];
+    ASSERT_TRUE(solved(w) && solved((*without)[i]) && solved((*cold)[i]));
+    it_with += w.result.iterations;
+    it_without += (*without)[i].result.iterations;
+    EXPECT_NEAR(w.result.cl, (*cold)[i].result.cl, 1e-6);
+    EXPECT_NEAR(w.result.cd, (*cold)[i].result.cd, 1e-5 * (*cold)[i].result.cd);
+  }
+  EXPECT_LT(static_cast<double>(it_with), 0.85 * static_cast<double>(it_without));
+}
+
+TEST(SweepRetries, IterationsOnAFailingPointStayWithinTheBound) {
+  // 40 degrees at Re 1e5 has no solution: without a bound its attempts
+  // (warm, sub-steps, damped, cold, retries) take more than ten times the
+  // iteration limit; with a bound of 3 times it they stop there, the point
+  // is flagged, and the reachable points still converge.
+  const std::vector<Point> nodes = solver_nodes(naca_body(12));
+  const std::vector<double> targets{40.0, 2.0, 0.0, -1.0};
+  SweepOptions bounded;
+  bounded.point_iteration_factor = 3;
+  const ViscousConfig config = config_at(1e5, 50);
+  auto points = run_sweep("a", nodes, config, targets, bounded);
+  ASSERT_TRUE(points.has_value());
+  const SweepPoint& bad = (*points)[0];
+  EXPECT_EQ(bad.start, PointStart::Failed);
+  EXPECT_FALSE(bad.result.converged);
+  EXPECT_GT(bad.result.iterations, 2 * config.max_iterations);
+  EXPECT_LE(bad.result.iterations, 3 * config.max_iterations);
+  for (std::size_t i = 1; i < targets.size(); ++i) EXPECT_TRUE(solved((*points)[i])) << targets[i];
+
+  SweepOptions unbounded;
+  unbounded.point_iteration_factor = 0;
+  auto free = run_sweep("a", nodes, config, std::vector<double>{40.0, 2.0}, unbounded);
+  ASSERT_TRUE(free.has_value());
+  EXPECT_GT((*free)[0].result.iterations, 6 * config.max_iterations);
+}
+
+// ---- Retries past a bursting bubble --------------------------------------------
+
+TEST(SweepRetries, PointsPastABurstBubbleAreReachedFromConvergedNeighbours) {
+  // NACA 9412 at Re 1e5: the upper-surface bubble bursts above 5.6 degrees.
+  // From the 5 degree solution 8 and 12 degrees cycle (stagnation point and
+  // transition row stepping back and forth); 13 degrees converges from it,
+  // on the separated branch. Going back from 13, 12 fails again and must be
+  // stepped over so that 8 is reached; 12 is then reached from 8, the
+  // neighbour it was not yet started from.
+  const std::vector<Point> nodes = solver_nodes(naca_body(9412));
+  const std::vector<double> targets{4.0, 5.0, 8.0, 12.0, 13.0, 14.0};
+  const ViscousConfig config = config_at(1e5);
+  auto points = run_sweep("a", nodes, config, targets, SweepOptions{});
+  ASSERT_TRUE(points.has_value());
+  for (const SweepPoint& p : *points) {
+    SCOPED_TRACE(p.target);
+    ASSERT_TRUE(solved(p));
+    EXPECT_LE(p.result.residual, config.tolerance);
+    EXPECT_NEAR(p.result.alpha_deg, p.target, 1e-12);
+  }
+  const auto& r = [&](std::size_t i) -> const OperPointResult& { return (*points)[i].result; };
+  // Both retried points carry the iterations of their failed attempts (at
+  // least the warm start and the damped warm start from 5 degrees).
+  EXPECT_GT(r(2).iterations, 300u);
+  EXPECT_GT(r(3).iterations, 300u);
+  // Separated branch: lift well below the attached 5 degree value and
+  // rising again with the angle, drag several times the attached drag,
+  // upper transition ahead of the attached one and moving forward.
+  EXPECT_LT(r(2).cl, r(1).cl - 0.15);
+  EXPECT_LT(r(2).cl, r(3).cl);
+  EXPECT_LT(r(3).cl, r(4).cl);
+  EXPECT_LT(r(4).cl, r(5).cl);
+  for (std::size_t i : {2u, 3u, 4u, 5u}) {
+    SCOPED_TRACE(targets[i]);
+    EXPECT_GT(r(i).cd, 2.0 * r(1).cd);
+    EXPECT_LT(r(i).cd, 0.3);
+    EXPECT_LT(r(i).x_tr_upper, r(1).x_tr_upper);
+  }
+  EXPECT_LT(r(3).x_tr_upper, r(2).x_tr_upper);
+}
+
 }  // namespace
 }  // namespace velaro
