@@ -241,6 +241,186 @@ class Sweep {
   bool interrupted_ = false;
 };
 
+// The bookkeeping of one sweep: the points in target order, the converged
+// states kept beside failures, and the (point, start) pairs tried.
+class SweepMarch {
+ public:
+  SweepMarch(std::span<const double> targets, const SweepOptions& sweep_options, const SweepProgress& progress,
+             Sweep& sweep)
+      : targets_(targets), sweep_options_(sweep_options), progress_(progress), sweep_(sweep),
+        points_(targets.size()) {}
+
+  // Non-finite targets cannot be placed on the march: they are refused one
+  // by one. The others are ordered by value; returns the position in that
+  // order of the one nearest `centre` (zero lift), where the march starts.
+  std::optional<std::size_t> order_targets(double centre) {
+    for (std::size_t i = 0; i < targets_.size(); ++i) {
+      if (std::isfinite(targets_[i])) {
+        order_.push_back(i);
+        continue;
+      }
+      SweepPoint p;
+      p.target = targets_[i];
+      p.start = PointStart::Failed;
+      p.result = no_result(targets_[i], sweep_options_.mode);
+      p.error = ViscousError::message(sweep_options_.mode == OperMode::PrescribedAlpha
+                                          ? "Angle of attack must be finite"
+                                          : "Lift coefficient must be finite");
+      finish(i, std::move(p));
+    }
+    std::stable_sort(order_.begin(), order_.end(),
+                     [&](std::size_t a, std::size_t b) { return targets_[a] < targets_[b]; });
+    if (order_.empty()) return std::nullopt;
+    std::size_t start = 0;
+    for (std::size_t k = 1; k < order_.size(); ++k)
+      if (std::abs(targets_[order_[k]] - centre) < std::abs(targets_[order_[start]] - centre)) start = k;
+    kept_.resize(order_.size());
+    return start;
+  }
+
+  // From the start outward: first upward, then downward from the same
+  // converged start.
+  void march_outward(std::size_t start) {
+    std::vector<std::size_t> up, down;
+    for (std::size_t k = start + 1; k < order_.size(); ++k) up.push_back(k);
+    for (std::size_t k = start; k-- > 0;) down.push_back(k);
+    std::optional<ViscousState> last;
+    march({start}, last, std::nullopt);
+    std::optional<ViscousState> at_start = last;
+    const std::optional<std::size_t> start_k = last ? std::optional<std::size_t>(start) : std::nullopt;
+    march(up, last, start_k);
+    march(down, at_start, start_k);
+  }
+
+  // Retries of the points still failed from converged neighbours they were
+  // not yet tried from (a point reached on the way back can start its other
+  // neighbour), warm and damped only, while that reaches new points.
+  void retry_from_neighbours() {
+    for (bool progressed = sweep_options_.warm_start; progressed && !sweep_.interrupted();) {
+      progressed = false;
+      for (std::size_t k = 0; k < order_.size() && !sweep_.interrupted(); ++k) {
+        if (solved(k)) continue;
+        for (std::size_t nb : {k - 1, k + 1}) {
+          if (k == 0 && nb == k - 1) continue;
+          if (nb >= order_.size() || !kept_[nb] || was_tried(k, nb)) continue;
+          tried_.emplace_back(k, nb);
+          std::optional<ViscousState> from = kept_[nb];
+          const std::uint64_t already = points_[order_[k]].result.iterations;
+          if (retried(k, sweep_.solve(targets_[order_[k]], from, false, false, nullptr, already))) {
+            kept_[k] = std::move(from);
+            progressed = true;
+            break;
+          }
+        }
+      }
+    }
+  }
+
+  std::vector<SweepPoint> take_points() { return std::move(points_); }
+
+ private:
+  void finish(std::size_t i, SweepPoint point) {
+    points_[i] = std::move(point);
+    ++finished_;
+    if (progress_) progress_(finished_);
+  }
+
+  bool solved(std::size_t k) const { return points_[order_[k]].result.converged && !points_[order_[k]].error; }
+
+  bool was_tried(std::size_t k, std::size_t from) const {
+    return std::find(tried_.begin(), tried_.end(), std::make_pair(k, from)) != tried_.end();
+  }
+
+  // Replaces the failed point k by q if q converged; the iterations of both
+  // count. True when q converged.
+  bool retried(std::size_t k, SweepPoint q) {
+    SweepPoint& old = points_[order_[k]];
+    if (!(q.result.converged && !q.error)) {
+      if (!sweep_.interrupted()) old.result.iterations += q.result.iterations;
+      return false;
+    }
+    q.result.iterations += old.result.iterations;
+    old = std::move(q);
+    return true;
+  }
+
+  // Marches over order[k] for k in `ks` from `last` (converged at position
+  // last_k). A point that converges after failed ones also marches back
+  // over them, warm starts only: near stall a solution out of reach from one
+  // side is sometimes reached from the other. A point reached so replaces
+  // the failure, its iterations added to those already spent. A failure on
+  // the way back is stepped over, the next one tried from the last point
+  // reached: past a bursting laminar bubble the iteration cycles at some
+  // angles and converges at angles in between, depending on where it starts.
+  void march(const std::vector<std::size_t>& ks, std::optional<ViscousState>& last,
+             std::optional<std::size_t> last_k) {
+    std::vector<std::size_t> failed;  // positions since the last converged point, in march order
+    std::optional<ViscousState> before;  // the converged point before `last`, when they are neighbours
+    for (std::size_t k : ks) {
+      const std::size_t i = order_[k];
+      if (sweep_.interrupted()) {
+        finish(i, not_reached(targets_[i], sweep_options_.mode));
+        continue;
+      }
+      std::optional<ViscousState> prior = sweep_options_.warm_start ? last : std::nullopt;
+      SweepPoint p = sweep_.solve(targets_[i], last, true, true, before ? &*before : nullptr);
+      const bool ok = p.result.converged && !p.error;
+      // The predictor extrapolates only between neighbours converged in turn,
+      // the later one by a quick warm start: a point that took long to reach
+      // lies where the solution changes fast (a bubble forming or bursting),
+      // and a secant through it can lead the next one onto another branch.
+      const bool smooth = ok && p.start == PointStart::Warm && p.result.iterations <= kMaxPredictorIterations;
+      if (smooth && failed.empty() && prior) {
+        before = std::move(prior);
+      } else {
+        before.reset();
+      }
+      finish(i, std::move(p));
+      if (!sweep_options_.warm_start) continue;
+      if (!ok) {
+        if (last_k) {
+          tried_.emplace_back(k, *last_k);
+          if (!kept_[*last_k]) kept_[*last_k] = last;
+        }
+        failed.push_back(k);
+        continue;
+      }
+      if (!failed.empty()) kept_[k] = last;
+      march_back(failed, last, k);
+      failed.clear();
+      last_k = k;
+    }
+  }
+
+  // Back from the point just reached at position `reached` over the points
+  // that failed before it (in march order), warm starts only.
+  void march_back(const std::vector<std::size_t>& failed, const std::optional<ViscousState>& last,
+                  std::size_t reached) {
+    std::optional<ViscousState> back = last;
+    std::size_t back_k = reached;
+    for (auto it = failed.rbegin(); it != failed.rend() && !sweep_.interrupted(); ++it) {
+      tried_.emplace_back(*it, back_k);
+      const std::uint64_t already = points_[order_[*it]].result.iterations;
+      if (retried(*it, sweep_.solve(targets_[order_[*it]], back, false, true, nullptr, already))) {
+        back_k = *it;
+        kept_[back_k] = back;
+      }
+    }
+  }
+
+  std::span<const double> targets_;
+  const SweepOptions& sweep_options_;
+  const SweepProgress& progress_;
+  Sweep& sweep_;
+  std::vector<SweepPoint> points_;
+  std::size_t finished_ = 0;
+  std::vector<std::size_t> order_;  // indices into targets_, by value
+  // Converged states next to failed points (by position in order_), the
+  // starts of the retries, and the (point, start) pairs already tried.
+  std::vector<std::optional<ViscousState>> kept_;
+  std::vector<std::pair<std::size_t, std::size_t>> tried_;
+};
+
 }  // namespace
 
 std::expected<std::vector<SweepPoint>, ViscousError> run_sweep(const std::string& name, std::span<const Point> nodes,
@@ -258,155 +438,15 @@ std::expected<std::vector<SweepPoint>, ViscousError> run_sweep(const std::string
   auto contour = prepare_contour(name, nodes, config);
   if (!contour) return std::unexpected(contour.error());
 
-  std::vector<SweepPoint> points(targets.size());
-  std::size_t finished = 0;
-  const auto finish = [&](std::size_t i, SweepPoint point) {
-    points[i] = std::move(point);
-    ++finished;
-    if (progress) progress(finished);
-  };
-
-  // Non-finite targets cannot be placed on the march: they are refused one
-  // by one. The others are marched in increasing order from the one nearest
-  // zero lift, first upward, then downward from the same start.
-  std::vector<std::size_t> order;
-  for (std::size_t i = 0; i < targets.size(); ++i) {
-    if (std::isfinite(targets[i])) {
-      order.push_back(i);
-      continue;
-    }
-    SweepPoint p;
-    p.target = targets[i];
-    p.start = PointStart::Failed;
-    p.result = no_result(targets[i], sweep_options.mode);
-    p.error = ViscousError::message(sweep_options.mode == OperMode::PrescribedAlpha ? "Angle of attack must be finite"
-                                                                                    : "Lift coefficient must be finite");
-    finish(i, std::move(p));
-  }
-  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return targets[a] < targets[b]; });
-  if (order.empty()) return points;
-
+  Sweep sweep(*contour, config, sweep_options, options);
+  SweepMarch run(targets, sweep_options, progress, sweep);
   const double centre =
       sweep_options.mode == OperMode::PrescribedAlpha ? contour->alpha_zero_lift * kRadToDeg : 0.0;
-  std::size_t start = 0;
-  for (std::size_t k = 1; k < order.size(); ++k)
-    if (std::abs(targets[order[k]] - centre) < std::abs(targets[order[start]] - centre)) start = k;
-
-  Sweep sweep(*contour, config, sweep_options, options);
-  const auto solved = [&](std::size_t k) { return points[order[k]].result.converged && !points[order[k]].error; };
-  // Converged states next to failed points (by position in `order`), the
-  // starts of the retries below, and the (point, start) pairs already tried.
-  std::vector<std::optional<ViscousState>> kept(order.size());
-  std::vector<std::pair<std::size_t, std::size_t>> tried;
-  const auto was_tried = [&](std::size_t k, std::size_t from) {
-    return std::find(tried.begin(), tried.end(), std::make_pair(k, from)) != tried.end();
-  };
-  // Replaces the failed point k by q if q converged; the iterations of both
-  // count. True when q converged.
-  const auto retried = [&](std::size_t k, SweepPoint q) {
-    SweepPoint& old = points[order[k]];
-    if (!(q.result.converged && !q.error)) {
-      if (!sweep.interrupted()) old.result.iterations += q.result.iterations;
-      return false;
-    }
-    q.result.iterations += old.result.iterations;
-    old = std::move(q);
-    return true;
-  };
-
-  // Marches over order[k] for k in `ks` from `last` (converged at position
-  // last_k). A point that converges after failed ones also marches back
-  // over them, warm starts only: near stall a solution out of reach from one
-  // side is sometimes reached from the other. A point reached so replaces
-  // the failure, its iterations added to those already spent. A failure on
-  // the way back is stepped over, the next one tried from the last point
-  // reached: past a bursting laminar bubble the iteration cycles at some
-  // angles and converges at angles in between, depending on where it starts.
-  const auto march = [&](const std::vector<std::size_t>& ks, std::optional<ViscousState>& last,
-                         std::optional<std::size_t> last_k) {
-    std::vector<std::size_t> failed;  // positions since the last converged point, in march order
-    std::optional<ViscousState> before;  // the converged point before `last`, when they are neighbours
-    for (std::size_t k : ks) {
-      const std::size_t i = order[k];
-      if (sweep.interrupted()) {
-        finish(i, not_reached(targets[i], sweep_options.mode));
-        continue;
-      }
-      std::optional<ViscousState> prior = sweep_options.warm_start ? last : std::nullopt;
-      SweepPoint p = sweep.solve(targets[i], last, true, true, before ? &*before : nullptr);
-      const bool ok = p.result.converged && !p.error;
-      const PointStart how = p.start;
-      const std::uint64_t spent = p.result.iterations;
-      // The predictor extrapolates only between neighbours converged in turn,
-      // the later one by a quick warm start: a point that took long to reach
-      // lies where the solution changes fast (a bubble forming or bursting),
-      // and a secant through it can lead the next one onto another branch.
-      const bool smooth = ok && how == PointStart::Warm && spent <= kMaxPredictorIterations;
-      if (smooth && failed.empty() && prior) {
-        before = std::move(prior);
-      } else {
-        before.reset();
-      }
-      finish(i, std::move(p));
-      if (!sweep_options.warm_start) continue;
-      if (!ok) {
-        if (last_k) {
-          tried.emplace_back(k, *last_k);
-          if (!kept[*last_k]) kept[*last_k] = last;
-        }
-        failed.push_back(k);
-        continue;
-      }
-      const std::size_t reached = k;
-      if (!failed.empty()) kept[reached] = last;
-      std::optional<ViscousState> back = last;
-      std::size_t back_k = reached;
-      for (auto it = failed.rbegin(); it != failed.rend() && !sweep.interrupted(); ++it) {
-        tried.emplace_back(*it, back_k);
-        const std::uint64_t already = points[order[*it]].result.iterations;
-        if (retried(*it, sweep.solve(targets[order[*it]], back, false, true, nullptr, already))) {
-          back_k = *it;
-          kept[back_k] = back;
-        }
-      }
-      failed.clear();
-      last_k = reached;
-    }
-  };
-  std::vector<std::size_t> up, down;
-  for (std::size_t k = start + 1; k < order.size(); ++k) up.push_back(k);
-  for (std::size_t k = start; k-- > 0;) down.push_back(k);
-
-  std::optional<ViscousState> last;
-  march({start}, last, std::nullopt);
-  std::optional<ViscousState> at_start = last;
-  const std::optional<std::size_t> start_k =
-      last ? std::optional<std::size_t>(start) : std::optional<std::size_t>();
-  march(up, last, start_k);
-  march(down, at_start, start_k);
-
-  // Retries of the points still failed from converged neighbours they were
-  // not yet tried from (a point reached on the way back can start its other
-  // neighbour), warm and damped only, while that reaches new points.
-  for (bool progressed = sweep_options.warm_start; progressed && !sweep.interrupted();) {
-    progressed = false;
-    for (std::size_t k = 0; k < order.size() && !sweep.interrupted(); ++k) {
-      if (solved(k)) continue;
-      for (std::size_t nb : {k - 1, k + 1}) {
-        if (k == 0 && nb == k - 1) continue;
-        if (nb >= order.size() || !kept[nb] || was_tried(k, nb)) continue;
-        tried.emplace_back(k, nb);
-        std::optional<ViscousState> from = kept[nb];
-        const std::uint64_t already = points[order[k]].result.iterations;
-        if (retried(k, sweep.solve(targets[order[k]], from, false, false, nullptr, already))) {
-          kept[k] = std::move(from);
-          progressed = true;
-          break;
-        }
-      }
-    }
+  if (const auto start = run.order_targets(centre)) {
+    run.march_outward(*start);
+    run.retry_from_neighbours();
   }
-  return points;
+  return run.take_points();
 }
 
 }  // namespace velaro
