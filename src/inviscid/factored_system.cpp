@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "inviscid/airfoil_influence.h"
 
@@ -64,7 +65,7 @@ namespace {
 
 // A pivot is unusable when it is not finite or negligible against the scale
 // of the matrix (a rank deficiency that rounding turned into a tiny value).
-bool factors_singular(const Eigen::PartialPivLU<Eigen::MatrixXd>& lu, double scale) {
+bool factors_singular(const DenseLu& lu, double scale) {
   const auto diag = lu.matrixLU().diagonal();
   const double tiny = scale * static_cast<double>(diag.size()) * std::numeric_limits<double>::epsilon();
   for (Eigen::Index i = 0; i < diag.size(); ++i) {
@@ -88,7 +89,7 @@ std::expected<FactorizedSystem, InviscidError> FactorizedSystem::build(AirfoilGe
 
   const double scale = m.a.cwiseAbs().maxCoeff();
   if (!std::isfinite(scale) || scale == 0.0) return std::unexpected(InviscidError::singular_matrix());
-  sys.lu.compute(m.a);
+  sys.lu.compute(std::move(m.a));
   if (factors_singular(sys.lu, scale)) return std::unexpected(InviscidError::singular_matrix());
 
   sys.geometry = std::move(geometry);

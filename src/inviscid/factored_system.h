@@ -15,6 +15,7 @@
 #include <optional>
 #include <vector>
 
+#include "inviscid/dense_lu.h"
 #include "inviscid/inviscid_error.h"
 #include "inviscid/panel_geometry.h"
 
@@ -24,7 +25,7 @@ struct FactorizedSystem {
   std::vector<double> gamu_0;   // nodal vorticity for alpha = 0 (n)
   std::vector<double> gamu_90;  // nodal vorticity for alpha = 90 degrees (n)
   AirfoilGeometry geometry;     // the panel geometry the system was built from
-  Eigen::PartialPivLU<Eigen::MatrixXd> lu;  // factors of the (n+1)x(n+1) matrix
+  DenseLu lu;            // factors of the (n+1)x(n+1) matrix
   double psi0_0 = 0.0;   // body stream-function constant of the alpha = 0 solution
   double psi0_90 = 0.0;  // and of the alpha = 90 degree solution
   std::optional<BisectorControl> control;  // present for a sharp trailing edge
