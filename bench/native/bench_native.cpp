@@ -116,7 +116,9 @@ int vb_setup(const double* xy, int npts, double alpha_deg, int repeats, double* 
       ok = false;
       return;
     }
-    auto sys = velaro::FactorizedSystem::build(std::move(*geom));
+    // The airfoil mass sources evaluated with the system rows, as the
+    // viscous set-up does.
+    auto sys = velaro::FactorizedSystem::build(std::move(*geom), true);
     if (!sys) {
       ok = false;
       return;

@@ -2,25 +2,34 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "inviscid/airfoil_influence.h"
 
 namespace velaro {
 
 AirfoilSystemMatrix assemble_airfoil_system(const AirfoilGeometry& geometry,
-                                            const std::optional<BisectorControl>& control) {
+                                            const std::optional<BisectorControl>& control,
+                                            Eigen::MatrixXd* mass_sources) {
   const std::size_t n = geometry.n;
   const Eigen::Index m = static_cast<Eigen::Index>(n + 1);
   AirfoilSystemMatrix sys{Eigen::MatrixXd::Zero(m, m), Eigen::MatrixXd::Zero(m, 2)};
+  // Source columns: minus the stream function of each unit nodal mass at
+  // each node, minus its velocity across the bisector in the sharp-edge row;
+  // the Kutta row stays zero.
+  const bool sources = mass_sources != nullptr;
+  if (sources) mass_sources->setZero(m, static_cast<Eigen::Index>(n));
 
   // Stream function at every node equals the body constant psi0; the free
   // stream psi = y cos(a) - x sin(a) goes to the right-hand side.
   AirfoilInfluenceRows rows(geometry);
   PanelInfluence r;
   for (std::size_t i = 0; i < n; ++i) {
-    rows.evaluate(i, geometry.x[i], geometry.y[i], {.vortex = true}, r);
+    rows.evaluate(i, geometry.x[i], geometry.y[i], {.vortex = true, .sources = sources}, r);
     const auto row = static_cast<Eigen::Index>(i);
     for (std::size_t j = 0; j < n; ++j) sys.a(row, static_cast<Eigen::Index>(j)) = r.dzdg[j];
+    if (sources)
+      for (std::size_t j = 0; j < n; ++j) (*mass_sources)(row, static_cast<Eigen::Index>(j)) = -r.dzdm[j];
     sys.a(row, m - 1) = -1.0;
     sys.rhs(row, 0) = -geometry.y[i];
     sys.rhs(row, 1) = geometry.x[i];
@@ -31,10 +40,12 @@ AirfoilSystemMatrix assemble_airfoil_system(const AirfoilGeometry& geometry,
   // the bisector at the control point. The free-stream part of that
   // velocity component is (-sb, cb).(d/dx, d/dy) psi_inf.
   if (control && n >= 2) {
-    rows.evaluate(n, control->x, control->y, {.vortex = true, .velocity = true, .nx = control->nx, .ny = control->ny},
-                  r);
+    rows.evaluate(n, control->x, control->y,
+                  {.vortex = true, .sources = sources, .velocity = true, .nx = control->nx, .ny = control->ny}, r);
     const auto row = static_cast<Eigen::Index>(n - 1);
     for (std::size_t j = 0; j < n; ++j) sys.a(row, static_cast<Eigen::Index>(j)) = r.dqdg[j];
+    if (sources)
+      for (std::size_t j = 0; j < n; ++j) (*mass_sources)(row, static_cast<Eigen::Index>(j)) = -r.dqdm[j];
     sys.a(row, m - 1) = 0.0;
     const double cb = control->ny;
     const double sb = -control->nx;
@@ -54,7 +65,7 @@ namespace {
 
 // A pivot is unusable when it is not finite or negligible against the scale
 // of the matrix (a rank deficiency that rounding turned into a tiny value).
-bool factors_singular(const Eigen::PartialPivLU<Eigen::MatrixXd>& lu, double scale) {
+bool factors_singular(const DenseLu& lu, double scale) {
   const auto diag = lu.matrixLU().diagonal();
   const double tiny = scale * static_cast<double>(diag.size()) * std::numeric_limits<double>::epsilon();
   for (Eigen::Index i = 0; i < diag.size(); ++i) {
@@ -66,17 +77,19 @@ bool factors_singular(const Eigen::PartialPivLU<Eigen::MatrixXd>& lu, double sca
 
 }  // namespace
 
-std::expected<FactorizedSystem, InviscidError> FactorizedSystem::build(AirfoilGeometry geometry) {
+std::expected<FactorizedSystem, InviscidError> FactorizedSystem::build(AirfoilGeometry geometry,
+                                                                       bool keep_mass_sources) {
   const std::size_t n = geometry.n;
   if (n < 2 || geometry.x.size() != n || geometry.y.size() != n) return std::unexpected(InviscidError::singular_matrix());
 
   FactorizedSystem sys;
   sys.control = sharp_te_bisector_control(geometry);
-  AirfoilSystemMatrix m = assemble_airfoil_system(geometry, sys.control);
+  if (keep_mass_sources) sys.mass_sources.emplace();
+  AirfoilSystemMatrix m = assemble_airfoil_system(geometry, sys.control, sys.mass_sources ? &*sys.mass_sources : nullptr);
 
   const double scale = m.a.cwiseAbs().maxCoeff();
   if (!std::isfinite(scale) || scale == 0.0) return std::unexpected(InviscidError::singular_matrix());
-  sys.lu.compute(m.a);
+  sys.lu.compute(std::move(m.a));
   if (factors_singular(sys.lu, scale)) return std::unexpected(InviscidError::singular_matrix());
 
   sys.geometry = std::move(geometry);

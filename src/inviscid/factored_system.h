@@ -15,6 +15,7 @@
 #include <optional>
 #include <vector>
 
+#include "inviscid/dense_lu.h"
 #include "inviscid/inviscid_error.h"
 #include "inviscid/panel_geometry.h"
 
@@ -24,16 +25,22 @@ struct FactorizedSystem {
   std::vector<double> gamu_0;   // nodal vorticity for alpha = 0 (n)
   std::vector<double> gamu_90;  // nodal vorticity for alpha = 90 degrees (n)
   AirfoilGeometry geometry;     // the panel geometry the system was built from
-  Eigen::PartialPivLU<Eigen::MatrixXd> lu;  // factors of the (n+1)x(n+1) matrix
+  DenseLu lu;            // factors of the (n+1)x(n+1) matrix
   double psi0_0 = 0.0;   // body stream-function constant of the alpha = 0 solution
   double psi0_90 = 0.0;  // and of the alpha = 90 degree solution
   std::optional<BisectorControl> control;  // present for a sharp trailing edge
+  // The right-hand sides of the airfoil columns of the mass-defect matrix
+  // ((n+1) x n, see airfoil_mass_sources), when asked for at build time.
+  std::optional<Eigen::MatrixXd> mass_sources;
 
   // Assembles and factors the airfoil matrix of `geometry` and solves the two
   // base cases. Fails with SingularMatrix when a pivot of the factorisation
   // is zero, negligible against the matrix scale, or not finite, or when a
-  // base solution is not finite.
-  static std::expected<FactorizedSystem, InviscidError> build(AirfoilGeometry geometry);
+  // base solution is not finite. With keep_mass_sources the source influences
+  // of the mass-defect matrix are evaluated along with the matrix rows, which
+  // share each node's logarithms and angles with them, and kept.
+  static std::expected<FactorizedSystem, InviscidError> build(AirfoilGeometry geometry,
+                                                              bool keep_mass_sources = false);
 
   std::size_t node_count() const { return geometry.n; }
 
@@ -44,12 +51,15 @@ struct FactorizedSystem {
 };
 
 // The assembled (n+1)x(n+1) airfoil matrix and its two right-hand sides
-// (columns 0: alpha = 0, 1: alpha = 90 degrees), before factorisation.
+// (columns 0: alpha = 0, 1: alpha = 90 degrees), before factorisation; with
+// `mass_sources` given, also the right-hand sides of the airfoil mass-defect
+// columns from the same influence rows (resized to (n+1) x n).
 struct AirfoilSystemMatrix {
   Eigen::MatrixXd a;
   Eigen::MatrixXd rhs;
 };
 AirfoilSystemMatrix assemble_airfoil_system(const AirfoilGeometry& geometry,
-                                            const std::optional<BisectorControl>& control);
+                                            const std::optional<BisectorControl>& control,
+                                            Eigen::MatrixXd* mass_sources = nullptr);
 
 }  // namespace velaro

@@ -5,9 +5,11 @@
 #include <cmath>
 #include <limits>
 #include <numbers>
+#include <utility>
 
 #include "common/text_format.h"
 #include "geometry/contour_checks.h"
+#include "inviscid/dense_lu.h"
 #include "inviscid/panel_kernels.h"
 #include "inviscid/vector_math.h"
 
@@ -17,7 +19,7 @@ namespace {
 
 // The LU factors are refused when a pivot is zero, non-finite or negligible
 // against the largest entry of U (rank deficiency at working precision).
-bool factors_usable(const Eigen::PartialPivLU<Eigen::Ref<Eigen::MatrixXd>>& lu) {
+bool factors_usable(const DenseLu& lu) {
   const auto diag = lu.matrixLU().diagonal();
   const double scale = lu.matrixLU().cwiseAbs().maxCoeff();
   if (!std::isfinite(scale) || scale == 0.0) return false;
@@ -265,7 +267,7 @@ std::expected<InviscidSolution, SolverError> InviscidSolver::solve(Body body, co
   SolverSystem sys = assemble_solver_system(nodes, gap_weights(panels, nodes, chord), seps);
   const Eigen::Index dim = sys.a.rows();
   // Factored in place: the assembled matrix is not needed afterwards.
-  const Eigen::PartialPivLU<Eigen::Ref<Eigen::MatrixXd>> lu(sys.a);
+  const DenseLu lu(std::move(sys.a));
   if (!factors_usable(lu)) return std::unexpected(SolverError::singular_matrix());
   // Both base right-hand sides in one pass over the factors.
   Eigen::MatrixXd rhs(dim, 2);

@@ -38,8 +38,13 @@ void airfoil_mass_rhs(const FactorizedSystem& system, Eigen::MatrixXd& rhs) {
 std::expected<Eigen::MatrixXd, InviscidError> mass_defect_matrix(const FactorizedSystem& system) {
   const std::size_t n = system.geometry.n;
   if (n == 0) return Eigen::MatrixXd(0, 0);
-  Eigen::MatrixXd b = Eigen::MatrixXd::Zero(idx(n + 1), idx(n));
-  airfoil_mass_rhs(system, b);
+  Eigen::MatrixXd b;
+  if (system.mass_sources) {
+    b = *system.mass_sources;
+  } else {
+    b = Eigen::MatrixXd::Zero(idx(n + 1), idx(n));
+    airfoil_mass_rhs(system, b);
+  }
   auto sol = system.solve(b);
   if (!sol) return std::unexpected(sol.error());
   return Eigen::MatrixXd(sol->topRows(idx(n)));
@@ -62,11 +67,14 @@ std::expected<Eigen::MatrixXd, InviscidError> mass_defect_matrix_with_wake(const
 
   if (nw == 0) return mass_defect_matrix(system);
   if (system.geometry.n == 0) return Eigen::MatrixXd(0, 0);
+  if (system.mass_sources)
+    return mass_defect_matrix_with_wake(system, *system.mass_sources, wake_x, wake_y, wake_nx, wake_ny, wake_apanel);
   return mass_defect_matrix_with_wake(system, airfoil_mass_sources(system), wake_x, wake_y, wake_nx, wake_ny,
                                       wake_apanel);
 }
 
 Eigen::MatrixXd airfoil_mass_sources(const FactorizedSystem& system) {
+  if (system.mass_sources) return *system.mass_sources;
   const std::size_t n = system.geometry.n;
   Eigen::MatrixXd b = Eigen::MatrixXd::Zero(idx(n + 1), idx(n));
   if (n > 0) airfoil_mass_rhs(system, b);

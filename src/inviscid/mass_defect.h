@@ -33,7 +33,8 @@ std::expected<Eigen::MatrixXd, InviscidError> mass_defect_matrix_with_wake(const
 // Right-hand sides of the airfoil columns, (n+1) x n: minus the stream
 // function of each unit nodal mass at each node (the sharp-edge row and the
 // Kutta row as the system wants them). They depend on the geometry alone, so
-// a run over many angles of one contour computes them once.
+// a run over many angles of one contour computes them once (a system built
+// with keep_mass_sources holds them already; they are copied from there).
 Eigen::MatrixXd airfoil_mass_sources(const FactorizedSystem& system);
 
 // mass_defect_matrix_with_wake with the airfoil columns' right-hand sides

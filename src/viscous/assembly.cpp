@@ -233,9 +233,9 @@ struct LineInProgress {
 // The assembly of one system from the stations of both sides.
 class SystemBuilder {
  public:
-  SystemBuilder(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij, double msq, double re,
-                double ncrit, NewtonObserver* observer, NewtonWorkspace& ws)
-      : upper_(upper), lower_(lower), dij_(dij), dij_rows_(copy_by_rows(dij, ws.dij_rows)), msq_(msq), re_(re),
+  SystemBuilder(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij, DijRows dij_rows, double msq,
+                double re, double ncrit, NewtonObserver* observer, NewtonWorkspace& ws)
+      : upper_(upper), lower_(lower), dij_(dij), dij_rows_(dij_rows), msq_(msq), re_(re),
         ncrit_(ncrit), observer_(observer), sys_(ws.system), a_(ws.system.a), lines_u_(ws.system.a.lower_offset),
         w_(ws.system.a.nsys + 1), sources_(ws.sources), ue_mass_(ws.ue_mass), due_(ws.due), cpl_(ws.coupling),
         panel_(ws.line_panel), sign_(ws.line_sign), xs_(ws.coupling_xs), d1_(ws.coupling_d1),
@@ -496,11 +496,10 @@ void SystemBuilder::run() {
   if (observer_) observer_->system_assembled(a_);
 }
 
-}  // namespace
-
-void build_global_system(NewtonWorkspace& ws, const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
-                         double ante, double xi_ule1, double xi_ule2, double msq, double re, double ncrit,
-                         NewtonObserver* observer) {
+// build_global_system with DIJ's row-by-row copy at hand.
+void build_system(NewtonWorkspace& ws, const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
+                  DijRows dij_rows, double ante, double xi_ule1, double xi_ule2, double msq, double re, double ncrit,
+                  NewtonObserver* observer) {
   const std::size_t nu = upper.stations.size();
   const std::size_t nl = lower.stations.size();
   const std::size_t lines_u = nu > 0 ? nu - 1 : 0;
@@ -527,7 +526,17 @@ void build_global_system(NewtonWorkspace& ws, const SurfaceInput& upper, const S
   sys.re = re;
   sys.ncrit = ncrit;
   if (nsys == 0) return;
-  SystemBuilder(upper, lower, dij, msq, re, ncrit, observer, ws).run();
+  SystemBuilder(upper, lower, dij, dij_rows, msq, re, ncrit, observer, ws).run();
+}
+
+}  // namespace
+
+void build_global_system(NewtonWorkspace& ws, const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
+                         double ante, double xi_ule1, double xi_ule2, double msq, double re, double ncrit,
+                         NewtonObserver* observer) {
+  const DijRows rows = copy_by_rows(dij, ws.dij_rows);
+  ws.dij_rows_of = nullptr;  // not known to stay the same until the next call
+  build_system(ws, upper, lower, dij, rows, ante, xi_ule1, xi_ule2, msq, re, ncrit, observer);
 }
 
 GlobalNewtonSystem build_global_system(const SurfaceInput& upper, const SurfaceInput& lower, DijView dij,
@@ -615,7 +624,14 @@ void assemble_newton_system(ViscousState& state, unsigned iteration, double re_e
   // their differences from the current ones.
   const SurfaceInput upper{stations[0], uinv[0], uinv_a[0], state.iblte[0], trip[0]};
   const SurfaceInput lower{stations[1], uinv[1], uinv_a[1], state.iblte[1], trip[1]};
-  build_global_system(ws, upper, lower, dij, state.ante, state.sst_go, state.sst_gp, msq, re_eff, ncrit, observer);
+  // DIJ changes only when the wake is laid again, between operating points:
+  // its row-by-row copy is made on the first iteration of a point and kept.
+  if (iteration <= 1 || ws.dij_rows_of != dij.data || ws.dij_rows.size() != dij.rows * dij.cols) {
+    copy_by_rows(dij, ws.dij_rows);
+    ws.dij_rows_of = dij.data;
+  }
+  const DijRows dij_rows = dij.data ? DijRows{ws.dij_rows, dij.rows, dij.cols} : DijRows{};
+  build_system(ws, upper, lower, dij, dij_rows, state.ante, state.sst_go, state.sst_gp, msq, re_eff, ncrit, observer);
   if (observer && observer->keeps_dense_mass_coupling()) {
     AssemblyState& a = ws.system.a;
     std::vector<std::vector<Vec3>> full(a.nsys + 1, std::vector<Vec3>(a.nsys + 1));

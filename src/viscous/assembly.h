@@ -98,8 +98,12 @@ struct NewtonWorkspace {
   std::array<std::vector<BlStation>, 2> stations;
   std::array<std::vector<double>, 2> uinv, uinv_a;
   // DIJ copied row by row (dij_rows[i * cols + j] = DIJ(i, j)) for the sums
-  // over mass sources of the assembly and the update.
+  // over mass sources of the assembly and the update. DIJ stays the same
+  // through the iterations of an operating point, so the copy is made on the
+  // first iteration and kept while the matrix it was taken from (dij_rows_of)
+  // and its size are the same.
   std::vector<double> dij_rows;
+  const double* dij_rows_of = nullptr;
   // Scratch of the assembly: the mass sources, the mass-implied edge
   // velocities and their offsets per side, and the edge-velocity
   // sensitivity of every line to every mass, (nsys + 1)^2 values.

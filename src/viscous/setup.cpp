@@ -47,7 +47,9 @@ std::expected<OperPointSetup, ViscousError> build_state_from_coords(const std::s
 
   auto geometry = AirfoilGeometry::from_points(nodes);
   if (!geometry) return std::unexpected(ViscousError::from(geometry.error()));
-  auto system = FactorizedSystem::build(std::move(*geometry));
+  // The airfoil part of the mass-defect matrix comes from the same influence
+  // rows as the system.
+  auto system = FactorizedSystem::build(std::move(*geometry), true);
   if (!system) return std::unexpected(ViscousError::from(system.error()));
 
   const AirfoilGeometry& g = system->geometry;

@@ -652,6 +652,48 @@ TEST(Assembly, ReusedWorkspaceAssemblesTheSameSystemAsAFreshOne) {
   EXPECT_EQ(differing, 0u);
 }
 
+// The workspace keeps DIJ's row-by-row copy from one iteration to the next.
+// A new operating point (iteration 1) copies it again even when the new
+// matrix sits in the same memory, and so does a later iteration given a
+// matrix elsewhere; either way the system is the one a fresh workspace gives.
+TEST(Assembly, WorkspaceTakesUpANewInfluenceMatrix) {
+  ViscousConfig cfg;
+  cfg.reynolds = 1e6;
+  cfg.max_iterations = 2;
+  auto setup = build_state_from_coords("naca2412", generate_naca4(2412, 61), cfg, 4.0);
+  ASSERT_TRUE(setup.has_value());
+  ASSERT_TRUE(solve_operating_point_from_state(setup->state, setup->system, cfg).has_value());
+  auto same_as_fresh = [&](const ViscousState& assembled_from, const AssemblyState& a) {
+    ViscousState copy = assembled_from;
+    const AssemblyState fresh = assemble_newton_system(copy, 2, cfg.reynolds, cfg.ncrit, 0.0);
+    EXPECT_EQ(a.vdel1, fresh.vdel1);
+    EXPECT_EQ(a.vdel2, fresh.vdel2);
+    ASSERT_EQ(a.vm.size(), fresh.vm.size());
+    std::size_t differing = 0;
+    for (std::size_t i = 0; i < a.vm.size(); ++i) differing += a.vm[i] != fresh.vm[i];
+    EXPECT_EQ(differing, 0u);
+  };
+
+  NewtonWorkspace ws;
+  ViscousState st = setup->state;
+  assemble_newton_system(st, 1, cfg.reynolds, cfg.ncrit, 0.0, ws);
+  assemble_newton_system(st, 2, cfg.reynolds, cfg.ncrit, 0.0, ws);
+  // The matrix changed in place: same memory, same size.
+  const double* before = st.dij.data();
+  st.dij *= 1.25;
+  ASSERT_EQ(st.dij.data(), before);
+  ViscousState in_place = st;
+  assemble_newton_system(st, 1, cfg.reynolds, cfg.ncrit, 0.0, ws);
+  same_as_fresh(in_place, ws.system.a);
+  // A changed matrix in other memory on a later iteration.
+  Eigen::MatrixXd moved = st.dij * 0.8;
+  st.dij.swap(moved);
+  ASSERT_NE(st.dij.data(), before);
+  ViscousState elsewhere = st;
+  assemble_newton_system(st, 2, cfg.reynolds, cfg.ncrit, 0.0, ws);
+  same_as_fresh(elsewhere, ws.system.a);
+}
+
 // Tracing observes the numerics and never changes them: with every switch
 // of the printer on, the assembled system, its solution and the update are
 // bit-identical to those of an unobserved run, and the printer writes.
