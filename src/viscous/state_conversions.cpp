@@ -52,27 +52,6 @@ std::vector<BlStation> stations_from_rows(std::span<const BlRow> rows, std::size
   return out;
 }
 
-void sync_rows_from_stations(std::span<BlRow> rows, std::span<const BlStation> stations) {
-  const std::size_t count = std::min(rows.size(), stations.size());
-  for (std::size_t i = 0; i < count; ++i) {
-    BlRow& row = rows[i];
-    const BlStation& st = stations[i];
-    row.uedg = st.u;
-    row.theta = st.theta;
-    if (st.is_wake) {
-      row.dw = std::fmax(st.dw, 0.0);
-      row.dstr = st.dstar + st.dw;
-    } else {
-      row.dw = 0.0;
-      row.dstr = st.dstar;
-    }
-    row.ampl = st.ampl;
-    row.ctau = st.ctau;
-    row.mass = st.mass;
-    row.flow = st.is_wake ? FlowType::Wake : (st.is_laminar ? FlowType::Laminar : FlowType::Turbulent);
-  }
-}
-
 void rebuild_qvis_from_rows(ViscousState& state) {
   const std::size_t total = state.node_count() + state.wake_count();
   state.qvis.assign(total, 0.0);

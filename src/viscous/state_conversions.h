@@ -19,11 +19,6 @@ namespace velaro {
 std::vector<BlStation> stations_from_rows(std::span<const BlRow> rows, std::size_t count, std::size_t iblte,
                                         std::size_t first_turbulent, double msq, double re);
 
-// Writes the station values back into the first min(rows, stations) rows;
-// node, position and inviscid values of the rows are left alone. Wake rows
-// get the gap added back to their displacement thickness.
-void sync_rows_from_stations(std::span<BlRow> rows, std::span<const BlStation> stations);
-
 // qvis (n + nw values) from the row edge velocities: +uedg on the upper
 // side, -uedg on the lower side and in the wake, 0 at nodes without a row.
 void rebuild_qvis_from_rows(ViscousState& state);

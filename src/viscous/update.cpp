@@ -213,7 +213,7 @@ double extra_unknown_change(const UpdateInputs& in, UpdateSummary& r) {
 // The changes of every station for the chosen dac, and one relaxation
 // factor for all of them from limits on the normalised changes (starting
 // from `rlx`); fills rlx, rms_change, max_change and limiter.
-std::array<std::vector<StationChange>, 2> station_changes(const std::array<std::vector<BlStation>*, 2>& sides,
+std::array<std::vector<StationChange>, 2> station_changes(const std::array<std::span<const BlStation>, 2>& sides,
                                                           const UePreview& pv, const SolveState& sol,
                                                           const UpdateInputs& in, double rlx, UpdateSummary& r) {
   std::array<const std::vector<double>*, 2> unew{&pv.unew_upper, &pv.unew_lower};
@@ -226,7 +226,7 @@ std::array<std::vector<StationChange>, 2> station_changes(const std::array<std::
   static constexpr const char* kDn[4] = {"dn1", "dn2", "dn3", "dn4"};
   for (Side side : kBothSides) {
     const std::size_t s = side_index(side);
-    std::vector<BlStation>& st = *sides[s];
+    const std::span<const BlStation> st = sides[s];
     changes[s].assign(st.size(), StationChange{});
     for (std::size_t i = 1; i < st.size(); ++i) {
       const std::size_t line = line_of(side, i, in.b);
@@ -277,72 +277,116 @@ std::array<std::vector<StationChange>, 2> station_changes(const std::array<std::
   return changes;
 }
 
-// Applies the relaxed changes to the stations, with the minimum-shape-factor
-// limiter.
+// Applies the relaxed change `c` to station `t`, with the minimum-shape-factor
+// limiter. A change that is not finite (a NaN passes the limits untouched, an
+// infinite one has set rlx to 0, and 0 * inf is NaN) would poison the
+// station: such a station keeps its values and false is returned.
+bool apply_change(BlStation& t, const StationChange& c, double rlx, double msq) {
+  const double d_dstar = (c.d_mass - c.du * c.dstar_t) / t.u;  // old ue; stations carry ue >= 1e-9
+  if (!std::isfinite(rlx * c.d1) || !std::isfinite(rlx * c.d_theta) || !std::isfinite(rlx * d_dstar) ||
+      !std::isfinite(rlx * c.du))
+    return false;
+  if (t.is_laminar)
+    t.ampl += rlx * c.d1;
+  else
+    t.ctau = std::min(t.ctau + rlx * c.d1, 0.25);
+  t.theta += rlx * c.d_theta;
+  t.u += rlx * c.du;
+  // The limiter works on the thickness without the wake gap taken off
+  // twice; the gap is added back once afterwards.
+  t.dstar = c.dstar_t + rlx * d_dstar - t.dw - (t.is_wake ? t.dw : 0.0);
+  limit_displacement_thickness(t, msq);
+  t.dstar += t.dw;
+  t.h = std::fabs(t.theta) <= 1e-20 ? 2.0 : t.dstar / t.theta;
+  t.mass = (t.is_wake ? t.dstar + t.dw : t.dstar) * t.u;
+  return true;
+}
+
+// Applies the relaxed changes to the stations (station 0 untouched).
 void apply_changes(const std::array<std::vector<BlStation>*, 2>& sides,
                    const std::array<std::vector<StationChange>, 2>& changes, double rlx, double msq) {
   for (Side side : kBothSides) {
     const std::size_t s = side_index(side);
     std::vector<BlStation>& st = *sides[s];
-    for (std::size_t i = 1; i < st.size(); ++i) {
-      const StationChange& c = changes[s][i];
-      if (!c.active) continue;
-      BlStation& t = st[i];
-      const double d_dstar = (c.d_mass - c.du * c.dstar_t) / t.u;  // old ue; stations carry ue >= 1e-9
-      // A change that is not finite (a NaN passes the limits untouched, an
-      // infinite one has set rlx to 0, and 0 * inf is NaN) would poison the
-      // station: such a station keeps its values.
-      if (!std::isfinite(rlx * c.d1) || !std::isfinite(rlx * c.d_theta) || !std::isfinite(rlx * d_dstar) ||
-          !std::isfinite(rlx * c.du))
-        continue;
-      if (t.is_laminar)
-        t.ampl += rlx * c.d1;
-      else
-        t.ctau = std::min(t.ctau + rlx * c.d1, 0.25);
-      t.theta += rlx * c.d_theta;
-      t.u += rlx * c.du;
-      // The limiter works on the thickness without the wake gap taken off
-      // twice; the gap is added back once afterwards.
-      t.dstar = c.dstar_t + rlx * d_dstar - t.dw - (t.is_wake ? t.dw : 0.0);
-      limit_displacement_thickness(t, msq);
-      t.dstar += t.dw;
-      t.h = std::fabs(t.theta) <= 1e-20 ? 2.0 : t.dstar / t.theta;
-      t.mass = (t.is_wake ? t.dstar + t.dw : t.dstar) * t.u;
-    }
+    for (std::size_t i = 1; i < st.size(); ++i)
+      if (changes[s][i].active) apply_change(st[i], changes[s][i], rlx, msq);
   }
 }
 
-}  // namespace
+// Stores the updated primary variables of the first `stations.size()` rows:
+// each station of the assembly with its relaxed change applied (station 0
+// and stations without a change as they are). The rows take the values the
+// stations carry, floors included; a wake row's displacement thickness and
+// mass defect include its gap, an airfoil row carries none.
+void store_updated_rows(std::vector<BlRow>& rows, std::span<const BlStation> stations,
+                        std::span<const StationChange> changes, double rlx, double msq) {
+  const std::size_t count = std::min(rows.size(), stations.size());
+  for (std::size_t i = 0; i < count; ++i) {
+    BlStation t = stations[i];
+    if (i >= 1 && i < changes.size() && changes[i].active) apply_change(t, changes[i], rlx, msq);
+    BlRow& row = rows[i];
+    row.uedg = t.u;
+    row.theta = t.theta;
+    if (t.is_wake) {
+      row.dw = std::fmax(t.dw, 0.0);
+      row.dstr = t.dstar + t.dw;
+    } else {
+      row.dw = 0.0;
+      row.dstr = t.dstar;
+    }
+    row.ampl = t.ampl;
+    row.ctau = t.ctau;
+    // The mass defect as the secondary variables define it.
+    row.mass = t.is_wake ? t.u * (t.dstar + t.dw) : t.u * t.dstar;
+    row.flow = flow_of(t);
+  }
+}
 
-UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlStation>& lower,
-                                  const SolveState& sol, const UpdateInputs& in, NewtonObserver* observer) {
-  UpdateSummary r;
+// The update before it is applied: the bookkeeping and the change of every
+// station.
+struct PlannedUpdate {
+  UpdateSummary summary;
+  std::array<std::vector<StationChange>, 2> changes;
+};
+
+PlannedUpdate plan_update(std::span<const BlStation> upper, std::span<const BlStation> lower, const SolveState& sol,
+                          const UpdateInputs& in, NewtonObserver* observer) {
+  PlannedUpdate p;
+  UpdateSummary& r = p.summary;
   const UePreview pv = preview_ue(upper, lower, sol, in.b, in.dij, in.dij_rows, in.uinv_upper, in.uinv_lower,
                                   in.base_upper, in.base_lower, observer);
   predicted_lift(upper, lower, pv, in, r);
   r.rlx_cl = extra_unknown_change(in, r);
 
   // Normalised changes: one relaxation factor for every station.
-  const std::array<std::vector<BlStation>*, 2> sides{&upper, &lower};
-  const std::array<std::vector<StationChange>, 2> changes = station_changes(sides, pv, sol, in, r.rlx_cl, r);
+  p.changes = station_changes({upper, lower}, pv, sol, in, r.rlx_cl, r);
   if (observer) observer->update_relaxed(r);
-
-  apply_changes(sides, changes, r.rlx, in.msq);
-  refresh_secondary_vars(upper, in.msq, in.re);
-  refresh_secondary_vars(lower, in.msq, in.re);
 
   r.unew_flat = flatten_surface_values(in.nsys, in.b, pv.unew_upper, pv.unew_lower);
   r.u_ac_flat = flatten_surface_values(in.nsys, in.b, pv.u_ac_upper, pv.u_ac_lower);
-  return r;
+  return p;
+}
+
+}  // namespace
+
+UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlStation>& lower,
+                                  const SolveState& sol, const UpdateInputs& in, NewtonObserver* observer) {
+  PlannedUpdate p = plan_update(upper, lower, sol, in, observer);
+  apply_changes({&upper, &lower}, p.changes, p.summary.rlx, in.msq);
+  refresh_secondary_vars(upper, in.msq, in.re);
+  refresh_secondary_vars(lower, in.msq, in.re);
+  return std::move(p.summary);
 }
 
 namespace {
 
-UpdateSummary update_stations(ViscousState& state, const AssemblyState& a, const SolveState& sol, double mach,
-                              double re_eff, std::array<std::vector<BlStation>, 2>& stations,
-                              const std::array<std::vector<double>, 2>& uinv,
-                              const std::array<std::vector<double>, 2>& base, std::span<const double> dij_rows,
-                              NewtonObserver* observer, double max_relaxation) {
+// The update of the rows of `state` from the stations the assembly evaluated
+// from them, with their inviscid edge velocities and sensitivities.
+UpdateSummary update_rows(ViscousState& state, const AssemblyState& a, const SolveState& sol, double mach,
+                          double re_eff, const std::array<std::vector<BlStation>, 2>& stations,
+                          const std::array<std::vector<double>, 2>& uinv,
+                          const std::array<std::vector<double>, 2>& base, std::span<const double> dij_rows,
+                          NewtonObserver* observer, double max_relaxation) {
   UpdateInputs in;
   in.prescribed_cl = state.mode == OperMode::PrescribedCl;
   in.cl_spec = state.cl_spec;
@@ -363,7 +407,12 @@ UpdateSummary update_stations(ViscousState& state, const AssemblyState& a, const
   in.msq = mach * mach;
   in.re = re_eff;
   in.max_relaxation = max_relaxation;
-  UpdateSummary r = apply_global_update(stations[0], stations[1], sol, in, observer);
+  const PlannedUpdate p = plan_update(stations[0], stations[1], sol, in, observer);
+  for (Side side : kBothSides) {
+    const std::size_t k = side_index(side);
+    store_updated_rows(state.rows[k], stations[k], p.changes[k], p.summary.rlx, in.msq);
+  }
+  const UpdateSummary& r = p.summary;
 
   state.dac = r.dac;
   state.rlx = r.rlx;
@@ -383,9 +432,9 @@ UpdateSummary update_stations(ViscousState& state, const AssemblyState& a, const
 
 }  // namespace
 
-StationPair update_state_from_solution(ViscousState& state, const AssemblyState& a, const SolveState& sol,
-                                       double mach, double re_eff, NewtonObserver* observer,
-                                       double max_relaxation) {
+UpdateSummary update_state_from_solution(ViscousState& state, const AssemblyState& a, const SolveState& sol,
+                                         double mach, double re_eff, NewtonObserver* observer,
+                                         double max_relaxation) {
   const double msq = mach * mach;
   std::array<std::vector<BlStation>, 2> stations;
   std::array<std::vector<double>, 2> uinv, base;
@@ -403,18 +452,14 @@ StationPair update_state_from_solution(ViscousState& state, const AssemblyState&
       if (prescribed_cl) base[side][i] = rows[i].uinv_a;
     }
   }
-  StationPair out;
-  out.summary = update_stations(state, a, sol, mach, re_eff, stations, uinv, base, {}, observer, max_relaxation);
-  out.upper = std::move(stations[0]);
-  out.lower = std::move(stations[1]);
-  return out;
+  return update_rows(state, a, sol, mach, re_eff, stations, uinv, base, {}, observer, max_relaxation);
 }
 
 UpdateSummary update_state_from_solution(ViscousState& state, const AssemblyState& a, const SolveState& sol,
-                                         double mach, double re_eff, NewtonWorkspace& ws, NewtonObserver* observer,
-                                         double max_relaxation) {
-  return update_stations(state, a, sol, mach, re_eff, ws.stations, ws.uinv, ws.uinv_a, ws.dij_rows, observer,
-                         max_relaxation);
+                                         double mach, double re_eff, const NewtonWorkspace& ws,
+                                         NewtonObserver* observer, double max_relaxation) {
+  return update_rows(state, a, sol, mach, re_eff, ws.stations, ws.uinv, ws.uinv_a, ws.dij_rows, observer,
+                     max_relaxation);
 }
 
 }  // namespace velaro

@@ -98,26 +98,19 @@ UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlS
                                   const SolveState& sol, const UpdateInputs& in,
                                   NewtonObserver* observer = nullptr);
 
-// The update of one driver iteration on the state: converts the rows of both
-// sides to stations, applies `apply_global_update` and stores the bookkeeping
-// (dac, rlx, rms_change, max_change, cl_new, cl_a, cl_ac, qnew, q_ac,
-// unew_flat, u_ac_flat) in the state. The updated stations are returned; the
-// caller writes them back into the rows. max_relaxation bounds the relaxation
-// factor (UpdateInputs::max_relaxation).
-struct StationPair {
-  std::vector<BlStation> upper;
-  std::vector<BlStation> lower;
-  UpdateSummary summary;
-};
-StationPair update_state_from_solution(ViscousState& state, const AssemblyState& a, const SolveState& sol,
-                                       double mach, double re_eff, NewtonObserver* observer = nullptr,
-                                       double max_relaxation = 1.0);
-// The same on the stations the assembly of this iteration left in the
-// workspace (NewtonWorkspace::stations, with their inviscid edge velocities
-// and sensitivities, and DIJ by rows), which are updated in place; returns
-// the bookkeeping.
+// The update of one driver iteration on the state: evaluates the stations
+// of the rows of both sides, applies the relaxed changes of the solution to
+// the rows and stores the bookkeeping (dac, rlx, rms_change, max_change,
+// cl_new, cl_a, cl_ac, qnew, q_ac, unew_flat, u_ac_flat) in the state.
+// max_relaxation bounds the relaxation factor (UpdateInputs::max_relaxation).
 UpdateSummary update_state_from_solution(ViscousState& state, const AssemblyState& a, const SolveState& sol,
-                                         double mach, double re_eff, NewtonWorkspace& ws,
+                                         double mach, double re_eff, NewtonObserver* observer = nullptr,
+                                         double max_relaxation = 1.0);
+// The same from the stations the assembly of this iteration left in the
+// workspace (NewtonWorkspace::stations, with their inviscid edge velocities
+// and sensitivities, and DIJ by rows), evaluated from the rows as they are.
+UpdateSummary update_state_from_solution(ViscousState& state, const AssemblyState& a, const SolveState& sol,
+                                         double mach, double re_eff, const NewtonWorkspace& ws,
                                          NewtonObserver* observer = nullptr, double max_relaxation = 1.0);
 
 }  // namespace velaro
