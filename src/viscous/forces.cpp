@@ -46,7 +46,7 @@ double compute_row_friction_drag(std::span<const BlStation> rows) {
   for (std::size_t j = 3; j + 1 < count; ++j) {
     const BlStation& a = rows[j];
     const BlStation& b = rows[j + 1];
-    if (a.is_wake || b.is_wake) continue;
+    if (a.wake() || b.wake()) continue;
     if (a.theta < 1e-10 || b.theta < 1e-10) continue;
     if (a.r_theta < 80.0 || b.r_theta < 80.0) continue;
     double dx = std::fabs(b.x_coord - a.x_coord);
@@ -64,13 +64,13 @@ namespace {
 
 const BlStation* last_airfoil_row(std::span<const BlStation> rows) {
   for (std::size_t i = rows.size(); i-- > 0;)
-    if (!rows[i].is_wake) return &rows[i];
+    if (!rows[i].wake()) return &rows[i];
   return nullptr;
 }
 
 const BlStation* last_wake_row(std::span<const BlStation> rows) {
   for (std::size_t i = rows.size(); i-- > 0;)
-    if (rows[i].is_wake) return &rows[i];
+    if (rows[i].wake()) return &rows[i];
   return nullptr;
 }
 
@@ -212,7 +212,7 @@ std::optional<double> separation_x(const ViscousState& state, Side which, double
   const auto stations =
       stations_from_rows(rows, count, state.iblte[side], state.first_turbulent_row[side], mach * mach, re_eff);
   for (const BlStation& st : stations)
-    if (!st.is_wake && st.cf <= 0.0) return st.x_coord;
+    if (!st.wake() && st.cf <= 0.0) return st.x_coord;
   return std::nullopt;
 }
 

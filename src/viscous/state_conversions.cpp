@@ -6,49 +6,37 @@
 
 namespace velaro {
 
-std::vector<BlStation> stations_from_rows(std::span<const BlRow> rows, std::size_t count, std::size_t iblte,
-                                        std::size_t first_turbulent, double msq, double re) {
+BlStation evaluate_station(const BlRow& row, FlowType flow, double msq, double re) {
+  BlStation st;
+  st.x = row.x;
+  st.x_coord = row.x_coord;
+  st.panel = row.panel;
+  st.u = std::fmax(std::abs(row.uedg), 1e-9);
+  st.theta = std::fmax(row.theta, 1e-12);
+  st.dw = std::fmax(row.dw, 0.0);
+  double dstar = std::fmax(row.dstr, 1e-12);
+  if (flow == FlowType::Wake) dstar = std::fmax(dstar - st.dw, 1e-12);
+  st.dstar = dstar;
+  st.ctau = flow == FlowType::Laminar ? INITIAL_SHEAR : std::fmax(row.ctau, 1e-7);
+  st.ampl = std::fmax(row.ampl, 0.0);
+  compute_secondary_variables(st, flow, msq, re);
+  return st;
+}
+
+void evaluate_stations(std::span<const BlRow> rows, std::size_t count, std::size_t iblte,
+                       std::size_t first_turbulent, double msq, double re, std::vector<BlStation>& out) {
   count = std::min(count, rows.size());
-  std::vector<BlStation> out;
-  out.reserve(count);
+  out.resize(count);
   for (std::size_t i = 0; i < count; ++i) {
-    const BlRow& row = rows[i];
-    BlStation st;
-    st.h = 2.0;
-    st.hk = 2.0;
-    st.hs = 1.5;
-    st.hc = 0.0;
-    st.r_theta = 1000.0;
-    st.cf = 0.003;
-    st.di = 0.001;
-    st.us = 0.5;
-    st.cq = INITIAL_SHEAR;
-    st.de = 0.006;
-
-    st.x = row.x;
-    st.x_coord = row.x_coord;
-    st.panel = row.panel;
-    st.u = std::fmax(std::abs(row.uedg), 1e-9);
-    st.theta = std::fmax(row.theta, 1e-12);
-    st.dw = std::fmax(row.dw, 0.0);
-    st.mass = std::fmax(row.mass, 1e-12);
-
-    const bool wake = i > iblte;
-    double dstar = std::fmax(row.dstr, 1e-12);
-    if (wake) dstar = std::fmax(dstar - st.dw, 1e-12);
-    st.dstar = dstar;
-
-    const bool laminar = i < first_turbulent && !wake;
-    st.ctau = laminar ? INITIAL_SHEAR : std::fmax(row.ctau, 1e-7);
-    st.ampl = std::fmax(row.ampl, 0.0);
-
-    st.is_laminar = laminar;
-    st.is_wake = wake;
-    st.is_turbulent = !laminar;
-    const FlowType flow = wake ? FlowType::Wake : (i >= first_turbulent ? FlowType::Turbulent : FlowType::Laminar);
-    compute_secondary_variables(st, flow, msq, re);
-    out.push_back(st);
+    const FlowType flow = i > iblte ? FlowType::Wake : (i >= first_turbulent ? FlowType::Turbulent : FlowType::Laminar);
+    out[i] = evaluate_station(rows[i], flow, msq, re);
   }
+}
+
+std::vector<BlStation> stations_from_rows(std::span<const BlRow> rows, std::size_t count, std::size_t iblte,
+                                          std::size_t first_turbulent, double msq, double re) {
+  std::vector<BlStation> out;
+  evaluate_stations(rows, count, iblte, first_turbulent, msq, re, out);
   return out;
 }
 

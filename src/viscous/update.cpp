@@ -24,11 +24,6 @@ namespace {
 constexpr double kDhi = 1.5;
 constexpr double kDlo = -0.5;
 
-FlowType flow_of(const BlStation& s) {
-  if (s.is_wake) return FlowType::Wake;
-  return s.is_laminar ? FlowType::Laminar : FlowType::Turbulent;
-}
-
 double value_or(std::span<const double> v, std::size_t i, double fallback) { return i < v.size() ? v[i] : fallback; }
 
 // Line of station i of a side; b is the first lower line.
@@ -137,21 +132,21 @@ std::vector<double> build_panel_values_from_surface_values(std::span<const BlSta
     const std::span<const double> v = side == Side::Upper ? values_upper : values_lower;
     const double sign = side == Side::Upper ? 1.0 : -1.0;
     for (std::size_t i = 0; i < st.size() && i < v.size(); ++i)
-      if (!st[i].is_wake && st[i].panel < n) q[st[i].panel] = sign * v[i];
+      if (!st[i].wake() && st[i].panel < n) q[st[i].panel] = sign * v[i];
   }
   if (n > 0) q[n - 1] = 0.0;
   return q;
 }
 
 void limit_displacement_thickness(BlStation& station, double msq) {
-  const double hklim = station.is_wake ? HK_LIMIT_WAKE : HK_LIMIT_AIRFOIL;
+  const double hklim = station.wake() ? HK_LIMIT_WAKE : HK_LIMIT_AIRFOIL;
   const double th = std::max(station.theta, 1e-12);
   const KinematicShapeResult hk = kinematic_shape_parameter(station.dstar / th, msq);
   if (std::fabs(hk.hk_h) > 1e-12) station.dstar += th * std::max(hklim - hk.hk, 0.0) / hk.hk_h;
 }
 
 void refresh_secondary_vars(std::span<BlStation> stations, double msq, double re) {
-  for (std::size_t i = 1; i < stations.size(); ++i) compute_secondary_variables(stations[i], flow_of(stations[i]), msq, re);
+  for (std::size_t i = 1; i < stations.size(); ++i) compute_secondary_variables(stations[i], stations[i].flow, msq, re);
 }
 
 std::vector<double> flatten_surface_values(std::size_t nsys, std::size_t b, std::span<const double> upper,
@@ -238,12 +233,12 @@ std::array<std::vector<StationChange>, 2> station_changes(const std::array<std::
       c.d1 = sol.col1[line][0] - r.dac * c2[0];
       c.d_theta = sol.col1[line][1] - r.dac * c2[1];
       c.d_mass = sol.col1[line][2] - r.dac * c2[2];
-      const double scale1 = t.is_laminar ? 10.0 : (std::fabs(t.ctau) <= 1e-10 ? INITIAL_SHEAR : t.ctau);
+      const double scale1 = t.laminar() ? 10.0 : (std::fabs(t.ctau) <= 1e-10 ? INITIAL_SHEAR : t.ctau);
       const double dn1 = c.d1 / scale1;
       const double un = i < unew[s]->size() ? (*unew[s])[i] : t.u;
       const double ua = i < uac[s]->size() ? (*uac[s])[i] : 0.0;
       c.du = un + r.dac * ua - t.u;
-      c.dstar_t = t.is_wake ? t.dstar + t.dw : t.dstar;
+      c.dstar_t = t.wake() ? t.dstar + t.dw : t.dstar;
       const double dn2 = std::fabs(t.theta) <= 1e-12 ? 0.0 : c.d_theta / t.theta;
       const double d_dstar = (c.d_mass - c.du * c.dstar_t) / std::max(t.u, 1e-12);
       const double dn3 = std::fabs(c.dstar_t) <= 1e-12 ? 0.0 : d_dstar / c.dstar_t;
@@ -286,7 +281,7 @@ bool apply_change(BlStation& t, const StationChange& c, double rlx, double msq) 
   if (!std::isfinite(rlx * c.d1) || !std::isfinite(rlx * c.d_theta) || !std::isfinite(rlx * d_dstar) ||
       !std::isfinite(rlx * c.du))
     return false;
-  if (t.is_laminar)
+  if (t.laminar())
     t.ampl += rlx * c.d1;
   else
     t.ctau = std::min(t.ctau + rlx * c.d1, 0.25);
@@ -294,11 +289,11 @@ bool apply_change(BlStation& t, const StationChange& c, double rlx, double msq) 
   t.u += rlx * c.du;
   // The limiter works on the thickness without the wake gap taken off
   // twice; the gap is added back once afterwards.
-  t.dstar = c.dstar_t + rlx * d_dstar - t.dw - (t.is_wake ? t.dw : 0.0);
+  t.dstar = c.dstar_t + rlx * d_dstar - t.dw - (t.wake() ? t.dw : 0.0);
   limit_displacement_thickness(t, msq);
   t.dstar += t.dw;
   t.h = std::fabs(t.theta) <= 1e-20 ? 2.0 : t.dstar / t.theta;
-  t.mass = (t.is_wake ? t.dstar + t.dw : t.dstar) * t.u;
+  t.mass = (t.wake() ? t.dstar + t.dw : t.dstar) * t.u;
   return true;
 }
 
@@ -327,7 +322,7 @@ void store_updated_rows(std::vector<BlRow>& rows, std::span<const BlStation> sta
     BlRow& row = rows[i];
     row.uedg = t.u;
     row.theta = t.theta;
-    if (t.is_wake) {
+    if (t.wake()) {
       row.dw = std::fmax(t.dw, 0.0);
       row.dstr = t.dstar + t.dw;
     } else {
@@ -337,8 +332,8 @@ void store_updated_rows(std::vector<BlRow>& rows, std::span<const BlStation> sta
     row.ampl = t.ampl;
     row.ctau = t.ctau;
     // The mass defect as the secondary variables define it.
-    row.mass = t.is_wake ? t.u * (t.dstar + t.dw) : t.u * t.dstar;
-    row.flow = flow_of(t);
+    row.mass = t.wake() ? t.u * (t.dstar + t.dw) : t.u * t.dstar;
+    row.flow = t.flow;
   }
 }
 

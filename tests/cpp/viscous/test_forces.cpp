@@ -42,7 +42,7 @@ BlStation airfoil_row(double xc, double ue, double theta, double cf, double rt =
   r.dstar = 2.0 * theta;
   r.cf = cf;
   r.r_theta = rt;
-  r.is_turbulent = true;
+  r.flow = velaro::FlowType::Turbulent;
   return r;
 }
 
@@ -107,7 +107,7 @@ TEST(FrictionDrag, TrapezoidSumFromRowThreeWithClampsAndExclusions) {
 
   auto excluded = rows;
   excluded[4].r_theta = 79.0;  // removes (3,4) and (4,5)
-  excluded[6].is_wake = true;     // removes (5,6)
+  excluded[6].flow = velaro::FlowType::Wake;  // removes (5,6)
   EXPECT_EQ(compute_row_friction_drag(excluded), 0.0);
   excluded = rows;
   excluded[5].theta = 5e-11;  // removes (4,5) and (5,6)
@@ -126,7 +126,7 @@ TEST(SquireYoung, WakeEndFormulaIncludesGapInShapeFactor) {
   std::vector<BlStation> upper{airfoil_row(1.0, 0.9, 2e-3, 0.003)};
   std::vector<BlStation> lower{airfoil_row(1.0, 0.9, 1e-3, 0.003)};
   BlStation w = airfoil_row(2.0, 0.95, 3e-3, 0.0);
-  w.is_wake = true;
+  w.flow = velaro::FlowType::Wake;
   w.dstar = 3.6e-3;
   w.dw = 0.9e-3;  // H = (3.6 + 0.9) / 3 = 1.5
   lower.push_back(w);
@@ -149,7 +149,7 @@ TEST(SquireYoung, FallsBackToTrailingEdgeEstimate) {
 
   // A wake end with zero theta is unusable.
   BlStation w = airfoil_row(2.0, 0.95, 0.0, 0.0);
-  w.is_wake = true;
+  w.flow = velaro::FlowType::Wake;
   lower.push_back(w);
   EXPECT_NEAR(squire_young_drag(upper, lower), te, 1e-15);
 
@@ -245,8 +245,8 @@ TEST(ForceEvaluation, AttachedFlowDragSplit) {
     const auto view = velaro::build_force_view(st, 0.0, re);
     EXPECT_EQ(view.gam, st.gam);
     ASSERT_EQ(view.stations[1].size(), st.nbl[1]);
-    EXPECT_TRUE(view.stations[1].back().is_wake);
-    EXPECT_FALSE(view.stations[1][st.iblte[1]].is_wake);
+    EXPECT_TRUE(view.stations[1].back().wake());
+    EXPECT_FALSE(view.stations[1][st.iblte[1]].wake());
   }
 }
 

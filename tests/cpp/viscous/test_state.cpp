@@ -50,10 +50,10 @@ TEST(RowsToStations, PrimaryVariablesFloorsAndRegimes) {
   EXPECT_EQ(st[0].theta, 1e-12);
   EXPECT_EQ(st[0].dstar, 1e-12);
   // Regimes: r < first turbulent row laminar, wake beyond iblte.
-  EXPECT_TRUE(st[1].is_laminar && !st[1].is_turbulent);
-  EXPECT_TRUE(st[2].is_laminar);
-  EXPECT_TRUE(st[3].is_turbulent && !st[3].is_laminar && !st[3].is_wake);
-  EXPECT_TRUE(st[5].is_wake && st[5].is_turbulent);
+  EXPECT_TRUE(st[1].laminar() && !st[1].turbulent());
+  EXPECT_TRUE(st[2].laminar());
+  EXPECT_TRUE(st[3].turbulent() && !st[3].laminar() && !st[3].wake());
+  EXPECT_TRUE(st[5].wake() && st[5].turbulent());
   // Laminar stations carry the fixed shear variable and the amplification.
   EXPECT_EQ(st[1].ctau, 0.03);
   EXPECT_EQ(st[1].ampl, 3.5);

@@ -357,7 +357,7 @@ TEST(Update, RelaxedChangesRespectTheLimitsOnARealState) {
     for (std::size_t i = 1; i < before.size(); ++i) {
       const std::size_t line = side == 0 ? i : a.lower_first_line() + i - 1;
       const Vec3& d = sol.col1[line];
-      const double c = before[i].is_laminar ? 10.0 : before[i].ctau;
+      const double c = before[i].laminar() ? 10.0 : before[i].ctau;
       const double dn[3] = {rlx * d[0] / c, rlx * d[1] / before[i].theta,
                             4.0 * std::fabs(after[i].uedg - before[i].u)};
       for (double v : dn) {
@@ -439,7 +439,7 @@ TEST(Update, DegenerateInputsNeverCrashTheNewtonStep) {
         t.ampl = value(t.ampl);
         t.x = value(t.x);
         if (pick(gen) == 0) t.panel = 1000;
-        compute_secondary_variables(t, t.is_wake ? FlowType::Wake : (t.is_laminar ? FlowType::Laminar : FlowType::Turbulent), 0.0, 1e6);
+        compute_secondary_variables(t, t.wake() ? FlowType::Wake : (t.laminar() ? FlowType::Laminar : FlowType::Turbulent), 0.0, 1e6);
         t.mass = value(t.mass);
       }
     if (round % 3 == 0) s.dij.resize(0, 0);
