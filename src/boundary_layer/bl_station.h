@@ -13,7 +13,6 @@ namespace velaro {
 // partials with respect to the named closure argument.
 struct BlStation {
   double x = 0.0;          // caller: arc length from the stagnation point
-  double x_coord = 0.0;    // caller: Cartesian x of the node (0 when built by marching)
   std::size_t panel = 0;   // caller: node index for mass-defect influence lookups
   double u = 0.0;          // caller: edge velocity (positive)
   double theta = 0.0;      // caller: momentum thickness
@@ -69,7 +68,7 @@ struct BlStation {
 // Fills every secondary variable of `station` and its derivatives from u,
 // theta, dstar, ctau and dw, for the flow type `flow` (which the station then
 // carries), edge Mach number squared `msq` and reference Reynolds number
-// `re`. Leaves x, x_coord, panel and ampl untouched.
+// `re`. Leaves x, panel and ampl untouched.
 void compute_secondary_variables(BlStation& station, FlowType flow, double msq, double re);
 
 }  // namespace velaro

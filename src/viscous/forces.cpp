@@ -39,17 +39,17 @@ PanelForces compute_panel_forces_from_gamma(std::span<const double> x, std::span
   return out;
 }
 
-double compute_row_friction_drag(std::span<const BlStation> rows) {
-  const std::size_t count = rows.size();
+double compute_row_friction_drag(std::span<const BlRow> rows, std::span<const BlStation> stations) {
+  const std::size_t count = std::min(rows.size(), stations.size());
   if (count < 5) return 0.0;
   double sum = 0.0;
   for (std::size_t j = 3; j + 1 < count; ++j) {
-    const BlStation& a = rows[j];
-    const BlStation& b = rows[j + 1];
+    const BlStation& a = stations[j];
+    const BlStation& b = stations[j + 1];
     if (a.wake() || b.wake()) continue;
     if (a.theta < 1e-10 || b.theta < 1e-10) continue;
     if (a.r_theta < 80.0 || b.r_theta < 80.0) continue;
-    double dx = std::fabs(b.x_coord - a.x_coord);
+    double dx = std::fabs(rows[j + 1].x_coord - rows[j].x_coord);
     if (dx < 1e-12) dx = std::fabs(b.x - a.x);
     const double cf_avg = 0.5 * (std::clamp(a.cf, 0.0, 0.02) + std::clamp(b.cf, 0.0, 0.02));
     const double ua = std::max(std::fabs(a.u), 0.01);
@@ -148,7 +148,8 @@ ForceCoefficients evaluate_forces(const ViscousState& state, double mach, double
   f.cl = p.cl;
   f.cm = p.cm;
   const ForceView view = build_force_view(state, mach, re_eff);
-  f.cd_friction = compute_row_friction_drag(view.stations[0]) + compute_row_friction_drag(view.stations[1]);
+  f.cd_friction = compute_row_friction_drag(state.rows[0], view.stations[0]) +
+                  compute_row_friction_drag(state.rows[1], view.stations[1]);
   f.cd = squire_young_drag(view.stations[0], view.stations[1]);
   f.cd_pressure = f.cd - f.cd_friction;
   return f;
@@ -208,11 +209,11 @@ double transition_x(const ViscousState& state, Side which) {
 std::optional<double> separation_x(const ViscousState& state, Side which, double mach, double re_eff) {
   const std::size_t side = side_index(which);
   const auto& rows = state.rows[side];
-  const std::size_t count = std::min(rows.size(), state.nbl[side]);
-  const auto stations =
-      stations_from_rows(rows, count, state.iblte[side], state.first_turbulent_row[side], mach * mach, re_eff);
-  for (const BlStation& st : stations)
-    if (!st.wake() && st.cf <= 0.0) return st.x_coord;
+  const std::size_t count = std::min({rows.size(), state.nbl[side], state.iblte[side] + 1});
+  for (std::size_t r = 0; r < count; ++r) {
+    const FlowType flow = r < state.first_turbulent_row[side] ? FlowType::Laminar : FlowType::Turbulent;
+    if (evaluate_station(rows[r], flow, mach * mach, re_eff).cf <= 0.0) return rows[r].x_coord;
+  }
   return std::nullopt;
 }
 

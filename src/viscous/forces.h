@@ -45,12 +45,13 @@ std::size_t active_force_len(std::span<const BlRow> rows, std::size_t count, std
 // rows converted to stations at M^2 = mach^2 and re_eff.
 ForceView build_force_view(const ViscousState& state, double mach, double re_eff);
 
-// Skin-friction drag contribution of one side: the trapezoidal sum of
-// Ue^2 * Cf * dx over the airfoil intervals from row 3 on (Cf clamped to
-// [0, 0.02], Ue raised to at least 0.01). Pairs touching a wake row, a row
-// with theta < 1e-10 or with r_theta < 80 are left out; fewer than five rows
-// give 0.
-double compute_row_friction_drag(std::span<const BlStation> rows);
+// Skin-friction drag contribution of one side from its rows and their
+// stations: the trapezoidal sum of Ue^2 * Cf * dx over the airfoil intervals
+// from row 3 on (Cf clamped to [0, 0.02], Ue raised to at least 0.01; dx
+// along x, or along the arc where x does not advance). Pairs touching a wake
+// row, a row with theta < 1e-10 or with r_theta < 80 are left out; fewer
+// than five rows give 0.
+double compute_row_friction_drag(std::span<const BlRow> rows, std::span<const BlStation> stations);
 
 // Drag estimate from the trailing-edge rows of both sides, used when the
 // wake end cannot supply one. 0 when neither side has an airfoil row.

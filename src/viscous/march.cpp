@@ -606,7 +606,6 @@ BlStation build_and_fill_station(FlowType flow, double xi, double ue, double the
                                  double re, double msq) {
   BlStation s;
   s.x = xi;
-  s.x_coord = 0.0;
   s.panel = 0;
   s.u = std::max(std::fabs(ue), 1e-6);
   s.theta = std::max(theta, 1e-12);

@@ -9,7 +9,6 @@ namespace velaro {
 BlStation evaluate_station(const BlRow& row, FlowType flow, double msq, double re) {
   BlStation st;
   st.x = row.x;
-  st.x_coord = row.x_coord;
   st.panel = row.panel;
   st.u = std::fmax(std::abs(row.uedg), 1e-9);
   st.theta = std::fmax(row.theta, 1e-12);

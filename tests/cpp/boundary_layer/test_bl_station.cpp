@@ -266,7 +266,6 @@ TEST(SecondaryVariableEdgeCases, HkFloors) {
 TEST(SecondaryVariableEdgeCases, ReynoldsNumberAndUntouchedFields) {
   BlStation s;
   s.x = 0.37;
-  s.x_coord = 0.41;
   s.panel = 17;
   s.ampl = 3.25;
   s.u = 1.0;
@@ -275,7 +274,6 @@ TEST(SecondaryVariableEdgeCases, ReynoldsNumberAndUntouchedFields) {
   compute_secondary_variables(s, FlowType::Laminar, 0.0, 1e6);
   EXPECT_DOUBLE_EQ(s.r_theta, 1000.0);
   EXPECT_EQ(s.x, 0.37);
-  EXPECT_EQ(s.x_coord, 0.41);
   EXPECT_EQ(s.panel, 17u);
   EXPECT_EQ(s.ampl, 3.25);
   EXPECT_TRUE(s.laminar());

@@ -36,7 +36,6 @@ Cylinder cylinder(int n, double r, double g, double alpha) {
 BlStation airfoil_row(double xc, double ue, double theta, double cf, double rt = 1000.0) {
   BlStation r;
   r.x = xc;
-  r.x_coord = xc;
   r.u = ue;
   r.theta = theta;
   r.dstar = 2.0 * theta;
@@ -90,12 +89,16 @@ TEST(PanelForces, FlatPlateMomentAndDegenerateInput) {
 
 TEST(FrictionDrag, TrapezoidSumFromRowThreeWithClampsAndExclusions) {
   std::vector<BlStation> rows;
-  for (int i = 0; i < 7; ++i) rows.push_back(airfoil_row(0.1 * i, 1.0, 1e-3, 0.004));
+  std::vector<velaro::BlRow> placed(7);
+  for (int i = 0; i < 7; ++i) {
+    rows.push_back(airfoil_row(0.1 * i, 1.0, 1e-3, 0.004));
+    placed[i].x = placed[i].x_coord = 0.1 * i;
+  }
   // Pairs (3,4), (4,5), (5,6): each 1 * 0.004 * 0.1.
-  EXPECT_NEAR(compute_row_friction_drag(rows), 3 * 0.0004, 1e-15);
+  EXPECT_NEAR(compute_row_friction_drag(placed, rows), 3 * 0.0004, 1e-15);
 
   // Fewer than five rows contribute nothing.
-  EXPECT_EQ(compute_row_friction_drag(std::span(rows).first(4)), 0.0);
+  EXPECT_EQ(compute_row_friction_drag(placed, std::span(rows).first(4)), 0.0);
 
   auto clamped = rows;
   clamped[4].cf = 0.05;    // clamped to 0.02
@@ -103,20 +106,20 @@ TEST(FrictionDrag, TrapezoidSumFromRowThreeWithClampsAndExclusions) {
   clamped[6].u = 0.001;   // raised to 0.01
   // (3,4): 1 * 0.012 * 0.1; (4,5): 1 * 0.01 * 0.1; (5,6): (1 + 1e-4)/2 * 0.002 * 0.1
   const double expect = 0.0012 + 0.001 + 0.5 * (1.0 + 1e-4) * 0.002 * 0.1;
-  EXPECT_NEAR(compute_row_friction_drag(clamped), expect, 1e-15);
+  EXPECT_NEAR(compute_row_friction_drag(placed, clamped), expect, 1e-15);
 
   auto excluded = rows;
   excluded[4].r_theta = 79.0;  // removes (3,4) and (4,5)
   excluded[6].flow = velaro::FlowType::Wake;  // removes (5,6)
-  EXPECT_EQ(compute_row_friction_drag(excluded), 0.0);
+  EXPECT_EQ(compute_row_friction_drag(placed, excluded), 0.0);
   excluded = rows;
   excluded[5].theta = 5e-11;  // removes (4,5) and (5,6)
-  EXPECT_NEAR(compute_row_friction_drag(excluded), 0.0004, 1e-15);
+  EXPECT_NEAR(compute_row_friction_drag(placed, excluded), 0.0004, 1e-15);
 
   // Coincident x_coord falls back to the arc-length step.
-  auto vertical = rows;
+  auto vertical = placed;
   for (auto& r : vertical) r.x_coord = 1.0;
-  EXPECT_NEAR(compute_row_friction_drag(vertical), 3 * 0.0004, 1e-15);
+  EXPECT_NEAR(compute_row_friction_drag(vertical, rows), 3 * 0.0004, 1e-15);
 }
 
 // ---------------------------------------------------------------------------

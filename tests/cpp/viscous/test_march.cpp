@@ -117,7 +117,6 @@ TEST(MarchStation, BuilderFloorsAndWakeMass) {
   EXPECT_DOUBLE_EQ(s.dstar, 1e-12);
   EXPECT_DOUBLE_EQ(s.x, 1.5);
   EXPECT_EQ(s.panel, 0u);
-  EXPECT_EQ(s.x_coord, 0.0);
   EXPECT_NEAR(s.mass, 0.8 * (1e-12 + 0.002), 1e-18);
   EXPECT_TRUE(s.wake() && s.turbulent() && !s.laminar());
   EXPECT_DOUBLE_EQ(s.ampl, 3.0);

@@ -111,7 +111,6 @@ inline BlStation make_station(FlowType flow, double x, std::size_t panel, double
                               double first, double dw = 0.0, double msq = 0.0, double re = 1e6) {
   BlStation s;
   s.x = x;
-  s.x_coord = x;
   s.panel = panel;
   s.u = u;
   s.theta = theta;
