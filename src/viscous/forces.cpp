@@ -130,14 +130,16 @@ std::size_t active_force_len(std::span<const BlRow> rows, std::size_t count, std
 
 ForceView build_force_view(const ViscousState& state, double mach, double re_eff) {
   ForceView view;
-  view.gam = state.gam;
-  view.gam_a = state.gam_a;
   const double msq = mach * mach;
   for (Side side : kBothSides) {
     const std::size_t k = side_index(side);
     const auto& rows = state.rows[k];
     const std::size_t len = active_force_len(rows, rows.size(), state.nbl[k]);
-    view.stations[k] = stations_from_rows(rows, len, state.iblte[k], state.first_turbulent_row[k], msq, re_eff);
+    const std::size_t airfoil = std::min(len, state.iblte[k] + 1);
+    std::vector<BlStation>& stations = view.stations[k];
+    evaluate_stations(rows, airfoil, state.iblte[k], state.first_turbulent_row[k], msq, re_eff, stations);
+    // Of the wake only its last station enters the forces.
+    if (len > airfoil) stations.push_back(evaluate_station(rows[len - 1], FlowType::Wake, msq, re_eff));
   }
   return view;
 }
@@ -215,20 +217,6 @@ std::optional<double> separation_x(const ViscousState& state, Side which, double
     if (evaluate_station(rows[r], flow, mach * mach, re_eff).cf <= 0.0) return rows[r].x_coord;
   }
   return std::nullopt;
-}
-
-SurfaceStateArrays surface_state(std::span<const BlStation> stations) {
-  SurfaceStateArrays a;
-  for (const BlStation& s : stations) {
-    a.x.push_back(s.x);
-    a.theta.push_back(s.theta);
-    a.dstar.push_back(s.dstar);
-    a.ue.push_back(s.u);
-    a.hk.push_back(s.hk);
-    a.cf.push_back(s.cf);
-    a.mass.push_back(s.mass);
-  }
-  return a;
 }
 
 }  // namespace velaro
