@@ -167,6 +167,7 @@ TEST(SquireYoung, FallsBackToTrailingEdgeEstimate) {
 // ---------------------------------------------------------------------------
 // Forces of real states
 
+#include <array>
 #include <numbers>
 
 #include "common/angles.h"
@@ -228,6 +229,15 @@ TEST(ForceEvaluation, AttachedFlowDragSplit) {
     EXPECT_GT(f.cd_friction, 0.0);
     EXPECT_LT(f.cd_friction, f.cd);
     EXPECT_DOUBLE_EQ(f.cd_pressure, f.cd - f.cd_friction);
+    // The view evaluates only the stations the drag needs; the drag is that
+    // of the stations of every active row.
+    std::array<std::vector<BlStation>, 2> all;
+    for (std::size_t k = 0; k < 2; ++k)
+      all[k] = velaro::stations_from_rows(st.rows[k], active_force_len(st.rows[k], st.rows[k].size(), st.nbl[k]),
+                                          st.iblte[k], st.first_turbulent_row[k], 0.0, re);
+    EXPECT_EQ(f.cd, squire_young_drag(all[0], all[1]));
+    EXPECT_EQ(f.cd_friction,
+              compute_row_friction_drag(st.rows[0], all[0]) + compute_row_friction_drag(st.rows[1], all[1]));
     EXPECT_NEAR(f.cl, compute_panel_forces_from_gamma(st.x, st.y, st.gam, st.alpha, 0.0).cl, 0.0);
     for (std::size_t side = 0; side < 2; ++side) {
       const auto xs = velaro::separation_x(st, velaro::side_at(side), 0.0, re);
