@@ -145,10 +145,6 @@ void limit_displacement_thickness(BlStation& station, double msq) {
   if (std::fabs(hk.hk_h) > 1e-12) station.dstar += th * std::max(hklim - hk.hk, 0.0) / hk.hk_h;
 }
 
-void refresh_secondary_vars(std::span<BlStation> stations, double msq, double re) {
-  for (std::size_t i = 1; i < stations.size(); ++i) compute_secondary_variables(stations[i], stations[i].flow, msq, re);
-}
-
 std::vector<double> flatten_surface_values(std::size_t nsys, std::size_t b, std::span<const double> upper,
                                            std::span<const double> lower) {
   std::vector<double> out(nsys + 1, 0.0);
@@ -297,17 +293,6 @@ bool apply_change(BlStation& t, const StationChange& c, double rlx, double msq) 
   return true;
 }
 
-// Applies the relaxed changes to the stations (station 0 untouched).
-void apply_changes(const std::array<std::vector<BlStation>*, 2>& sides,
-                   const std::array<std::vector<StationChange>, 2>& changes, double rlx, double msq) {
-  for (Side side : kBothSides) {
-    const std::size_t s = side_index(side);
-    std::vector<BlStation>& st = *sides[s];
-    for (std::size_t i = 1; i < st.size(); ++i)
-      if (changes[s][i].active) apply_change(st[i], changes[s][i], rlx, msq);
-  }
-}
-
 // Stores the updated primary variables of the first `stations.size()` rows:
 // each station of the assembly with its relaxed change applied (station 0
 // and stations without a change as they are). The rows take the values the
@@ -364,12 +349,12 @@ PlannedUpdate plan_update(std::span<const BlStation> upper, std::span<const BlSt
 
 }  // namespace
 
-UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlStation>& lower,
+UpdateSummary apply_global_update(std::vector<BlRow>& upper_rows, std::vector<BlRow>& lower_rows,
+                                  std::span<const BlStation> upper, std::span<const BlStation> lower,
                                   const SolveState& sol, const UpdateInputs& in, NewtonObserver* observer) {
   PlannedUpdate p = plan_update(upper, lower, sol, in, observer);
-  apply_changes({&upper, &lower}, p.changes, p.summary.rlx, in.msq);
-  refresh_secondary_vars(upper, in.msq, in.re);
-  refresh_secondary_vars(lower, in.msq, in.re);
+  store_updated_rows(upper_rows, upper, p.changes[0], p.summary.rlx, in.msq);
+  store_updated_rows(lower_rows, lower, p.changes[1], p.summary.rlx, in.msq);
   return std::move(p.summary);
 }
 
@@ -402,12 +387,7 @@ UpdateSummary update_rows(ViscousState& state, const AssemblyState& a, const Sol
   in.msq = mach * mach;
   in.re = re_eff;
   in.max_relaxation = max_relaxation;
-  const PlannedUpdate p = plan_update(stations[0], stations[1], sol, in, observer);
-  for (Side side : kBothSides) {
-    const std::size_t k = side_index(side);
-    store_updated_rows(state.rows[k], stations[k], p.changes[k], p.summary.rlx, in.msq);
-  }
-  const UpdateSummary& r = p.summary;
+  UpdateSummary r = apply_global_update(state.rows[0], state.rows[1], stations[0], stations[1], sol, in, observer);
 
   state.dac = r.dac;
   state.rlx = r.rlx;
