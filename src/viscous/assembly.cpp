@@ -585,21 +585,7 @@ void assemble_newton_system(ViscousState& state, unsigned iteration, double re_e
   std::array<std::vector<BlStation>, 2>& stations = ws.stations;
   std::array<std::vector<double>, 2>& uinv = ws.uinv;
   std::array<std::vector<double>, 2>& uinv_a = ws.uinv_a;
-  const bool prescribed_cl = state.mode == OperMode::PrescribedCl;
-  for (Side s : kBothSides) {
-    const std::size_t side = side_index(s);
-    const std::vector<BlRow>& rows = state.rows[side];
-    const std::size_t count = std::min(state.nbl[side], rows.size());
-    evaluate_stations(rows, count, state.iblte[side], state.first_turbulent_row[side], msq, re_eff, stations[side]);
-    uinv[side].assign(stations[side].size(), 0.0);
-    uinv_a[side].assign(stations[side].size(), 0.0);
-    for (std::size_t i = 0; i < stations[side].size(); ++i) {
-      uinv[side][i] = rows[i].uinv;
-      // The inviscid speeds move with the extra unknown only when alpha is
-      // free.
-      if (prescribed_cl) uinv_a[side][i] = rows[i].uinv_a;
-    }
-  }
+  evaluate_both_sides(state, msq, re_eff, stations, uinv, uinv_a);
 
   const DijView dij{state.dij.data(), static_cast<std::size_t>(state.dij.rows()),
                     static_cast<std::size_t>(state.dij.cols())};

@@ -39,6 +39,26 @@ std::vector<BlStation> stations_from_rows(std::span<const BlRow> rows, std::size
   return out;
 }
 
+void evaluate_both_sides(const ViscousState& state, double msq, double re,
+                         std::array<std::vector<BlStation>, 2>& stations, std::array<std::vector<double>, 2>& uinv,
+                         std::array<std::vector<double>, 2>& uinv_a) {
+  const bool prescribed_cl = state.mode == OperMode::PrescribedCl;
+  for (Side s : kBothSides) {
+    const std::size_t side = side_index(s);
+    const std::vector<BlRow>& rows = state.rows[side];
+    const std::size_t count = std::min(state.nbl[side], rows.size());
+    evaluate_stations(rows, count, state.iblte[side], state.first_turbulent_row[side], msq, re, stations[side]);
+    uinv[side].assign(stations[side].size(), 0.0);
+    uinv_a[side].assign(stations[side].size(), 0.0);
+    for (std::size_t i = 0; i < stations[side].size(); ++i) {
+      uinv[side][i] = rows[i].uinv;
+      // The inviscid speeds move with the extra unknown only when alpha is
+      // free.
+      if (prescribed_cl) uinv_a[side][i] = rows[i].uinv_a;
+    }
+  }
+}
+
 void rebuild_qvis_from_rows(ViscousState& state) {
   const std::size_t total = state.node_count() + state.wake_count();
   state.qvis.assign(total, 0.0);

@@ -2,6 +2,7 @@
 // The boundary-layer stations the closures evaluate, derived from the rows
 // of the viscous state, and the rebuilding of the node speeds and mass
 // defects from the rows.
+#include <array>
 #include <cstddef>
 #include <span>
 #include <vector>
@@ -28,6 +29,14 @@ void evaluate_stations(std::span<const BlRow> rows, std::size_t count, std::size
 // The same as a new array.
 std::vector<BlStation> stations_from_rows(std::span<const BlRow> rows, std::size_t count, std::size_t iblte,
                                           std::size_t first_turbulent, double msq, double re);
+
+// The stations of the first nbl rows of both sides (evaluate_stations), the
+// rows' inviscid edge velocities, and their sensitivities to the extra
+// unknown (uinv_a of the rows when the lift is prescribed, zeros when alpha
+// is), each array indexed like the stations; the arrays' storage is reused.
+void evaluate_both_sides(const ViscousState& state, double msq, double re,
+                         std::array<std::vector<BlStation>, 2>& stations, std::array<std::vector<double>, 2>& uinv,
+                         std::array<std::vector<double>, 2>& uinv_a);
 
 // qvis (n + nw values) from the row edge velocities: +uedg on the upper
 // side, -uedg on the lower side and in the wake, 0 at nodes without a row.

@@ -410,23 +410,9 @@ UpdateSummary update_rows(ViscousState& state, const AssemblyState& a, const Sol
 UpdateSummary update_state_from_solution(ViscousState& state, const AssemblyState& a, const SolveState& sol,
                                          double mach, double re_eff, NewtonObserver* observer,
                                          double max_relaxation) {
-  const double msq = mach * mach;
   std::array<std::vector<BlStation>, 2> stations;
   std::array<std::vector<double>, 2> uinv, base;
-  const bool prescribed_cl = state.mode == OperMode::PrescribedCl;
-  for (Side s : kBothSides) {
-    const std::size_t side = side_index(s);
-    const std::vector<BlRow>& rows = state.rows[side];
-    const std::size_t count = std::min(state.nbl[side], rows.size());
-    stations[side] =
-        stations_from_rows(rows, count, state.iblte[side], state.first_turbulent_row[side], msq, re_eff);
-    uinv[side].resize(stations[side].size());
-    base[side].assign(stations[side].size(), 0.0);
-    for (std::size_t i = 0; i < stations[side].size(); ++i) {
-      uinv[side][i] = rows[i].uinv;
-      if (prescribed_cl) base[side][i] = rows[i].uinv_a;
-    }
-  }
+  evaluate_both_sides(state, mach * mach, re_eff, stations, uinv, base);
   return update_rows(state, a, sol, mach, re_eff, stations, uinv, base, {}, observer, max_relaxation);
 }
 
