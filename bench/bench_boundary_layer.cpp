@@ -29,9 +29,7 @@ BlStation station(FlowType flow, double first, double theta, double dstar, doubl
   } else {
     s.ctau = first;
   }
-  s.is_laminar = flow == FlowType::Laminar;
-  s.is_turbulent = flow != FlowType::Laminar;
-  s.is_wake = flow == FlowType::Wake;
+  s.flow = flow;
   compute_secondary_variables(s, flow, 0.0, re);
   return s;
 }

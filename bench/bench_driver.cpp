@@ -90,9 +90,7 @@ int main(int argc, char** argv) {
       const SolveState sol = block_solve(a);
       s_ms += ms_since(t0);
       t0 = Clock::now();
-      StationPair up = update_state_from_solution(st, a, sol, config.mach, re_eff);
-      sync_rows_from_stations(st.rows[0], up.upper);
-      sync_rows_from_stations(st.rows[1], up.lower);
+      update_state_from_solution(st, a, sol, config.mach, re_eff);
       copy_wake_rows_to_upper(st);
       u_ms += ms_since(t0);
       t0 = Clock::now();

@@ -96,8 +96,8 @@ int main(int argc, char** argv) {
   });
   const double t_update = median_ms(repeats, [&] {
     ViscousState copy = st;
-    const StationPair p = update_state_from_solution(copy, a, sol, 0.0, config.reynolds);
-    if (p.upper.empty()) std::abort();
+    const UpdateSummary p = update_state_from_solution(copy, a, sol, 0.0, config.reynolds);
+    if (p.unew_flat.empty()) std::abort();
   });
 
   std::printf("nsys %zu, %d repeats (median)\n", a.nsys, repeats);

@@ -103,6 +103,7 @@ void compute_secondary_variables(BlStation& st, FlowType flow, double msq, doubl
   const double theta = st.theta;
   const double dstar = st.dstar;
   const double u = st.u;
+  st.flow = flow;
   ArgumentSlopes a{};
 
   // Shape parameter.
@@ -194,7 +195,7 @@ void compute_secondary_variables(BlStation& st, FlowType flow, double msq, doubl
   st.de_dstar = de.de_dstar;
 
   // Mass defect (the wake carries the trailing-edge gap).
-  st.mass = st.is_wake ? u * (dstar + st.dw) : u * dstar;
+  st.mass = st.wake() ? u * (dstar + st.dw) : u * dstar;
 }
 
 }  // namespace velaro

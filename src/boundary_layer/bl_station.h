@@ -13,7 +13,6 @@ namespace velaro {
 // partials with respect to the named closure argument.
 struct BlStation {
   double x = 0.0;          // caller: arc length from the stagnation point
-  double x_coord = 0.0;    // caller: Cartesian x of the node (0 when built by marching)
   std::size_t panel = 0;   // caller: node index for mass-defect influence lookups
   double u = 0.0;          // caller: edge velocity (positive)
   double theta = 0.0;      // caller: momentum thickness
@@ -58,15 +57,18 @@ struct BlStation {
   double cq_u = 0.0;
   double de_theta = 0.0;
   double de_dstar = 0.0;
-  bool is_laminar = false;    // builder: flow type is Laminar
-  bool is_wake = false;       // builder: flow type is Wake
-  bool is_turbulent = false;  // builder: flow type is Turbulent or Wake
+  FlowType flow = FlowType::Turbulent;  // flow type the secondary variables were evaluated for
+
+  constexpr bool laminar() const { return flow == FlowType::Laminar; }
+  constexpr bool wake() const { return flow == FlowType::Wake; }
+  // Turbulent or wake: the station carries the shear variable.
+  constexpr bool turbulent() const { return flow != FlowType::Laminar; }
 };
 
 // Fills every secondary variable of `station` and its derivatives from u,
-// theta, dstar, ctau and dw (and is_wake for the mass defect), for the given
-// flow type, edge Mach number squared `msq` and reference Reynolds number
-// `re`. Leaves x, x_coord, panel, ampl and the flags untouched.
+// theta, dstar, ctau and dw, for the flow type `flow` (which the station then
+// carries), edge Mach number squared `msq` and reference Reynolds number
+// `re`. Leaves x, panel and ampl untouched.
 void compute_secondary_variables(BlStation& station, FlowType flow, double msq, double re);
 
 }  // namespace velaro

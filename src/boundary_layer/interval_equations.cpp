@@ -326,14 +326,11 @@ TransitionPoint transition_point(const BlStation& s1, const BlStation& s2,
   lam.dstar = tr.wf1 * s1.dstar + tr.wf2 * s2.dstar;
   lam.ampl = ampl_t;
   lam.ctau = 0.0;
-  lam.is_laminar = true;
   compute_secondary_variables(lam, FlowType::Laminar, msq, re);
 
   // Initial shear stress from the equilibrium value.
   BlStation& turb = p.turbulent;
   turb = lam;
-  turb.is_laminar = false;
-  turb.is_turbulent = true;
   turb.ampl = 0.0;
   turb.ctau = 0.0;
   compute_secondary_variables(turb, FlowType::Turbulent, msq, re);

@@ -29,12 +29,6 @@ namespace {
 
 double finite_or_zero(double v) { return std::isfinite(v) ? v : 0.0; }
 
-FlowType flow_of(const BlStation& s) {
-  if (s.is_wake) return FlowType::Wake;
-  if (s.is_laminar) return FlowType::Laminar;
-  return FlowType::Turbulent;
-}
-
 // -m/u^2: change of dstar (+gap) per unit change of u at fixed mass.
 double dstar_per_u(const BlStation& s) { return -s.mass / (s.u * s.u); }
 
@@ -77,14 +71,14 @@ LineCoefficients from_junction(const TeWakeTerms& te, const BlStation& w) {
 IntervalEquations interval_equations(std::span<const BlStation> st, std::size_t i, std::size_t iblte, double trip,
                                      double msq, double re, double ncrit, NewtonObserver* observer) {
   const BlStation& s2 = st[i];
-  const FlowType flow2 = flow_of(s2);
+  const FlowType flow2 = s2.flow;
   if (i == 1) {
     const IntervalEquations eq = similarity_station_equations(s2, flow2, msq);
     if (observer) observer->interval_evaluated(s2, s2, flow2, eq, nullptr);
     return eq;
   }
   const BlStation& s1 = st[i - 1];
-  if (s1.is_laminar && flow2 == FlowType::Turbulent) {
+  if (s1.laminar() && flow2 == FlowType::Turbulent) {
     // Transition interval; transition is forced at the trip, and at the TE
     // at the latest.
     const bool te_exists = iblte < st.size();
@@ -479,7 +473,7 @@ void SystemBuilder::run() {
       if (observer_) {
         const BlStation& s1 = *l.s1;
         const BlStation& s2 = *l.s2;
-        const bool transition = i > 1 && !l.junction && s1.is_laminar && !s2.is_laminar && !s2.is_wake;
+        const bool transition = i > 1 && !l.junction && s1.laminar() && !s2.laminar() && !s2.wake();
         observer_->line_equations(side, i, iv, transition, l.c, s2);
       }
       mass_coupling_row(l);
@@ -600,21 +594,7 @@ void assemble_newton_system(ViscousState& state, unsigned iteration, double re_e
   std::array<std::vector<BlStation>, 2>& stations = ws.stations;
   std::array<std::vector<double>, 2>& uinv = ws.uinv;
   std::array<std::vector<double>, 2>& uinv_a = ws.uinv_a;
-  const bool prescribed_cl = state.mode == OperMode::PrescribedCl;
-  for (Side s : kBothSides) {
-    const std::size_t side = side_index(s);
-    const std::vector<BlRow>& rows = state.rows[side];
-    const std::size_t count = std::min(state.nbl[side], rows.size());
-    stations[side] = stations_from_rows(rows, count, state.iblte[side], state.first_turbulent_row[side], msq, re_eff);
-    uinv[side].assign(stations[side].size(), 0.0);
-    uinv_a[side].assign(stations[side].size(), 0.0);
-    for (std::size_t i = 0; i < stations[side].size(); ++i) {
-      uinv[side][i] = rows[i].uinv;
-      // The inviscid speeds move with the extra unknown only when alpha is
-      // free.
-      if (prescribed_cl) uinv_a[side][i] = rows[i].uinv_a;
-    }
-  }
+  evaluate_both_sides(state, msq, re_eff, stations, uinv, uinv_a);
 
   const DijView dij{state.dij.data(), static_cast<std::size_t>(state.dij.rows()),
                     static_cast<std::size_t>(state.dij.cols())};

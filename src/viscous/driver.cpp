@@ -183,8 +183,6 @@ std::expected<OperPointResult, ViscousError> iterate_operating_point(ViscousStat
     block_solve_in_place(system_lines, workspace.solution, observer);
     update_state_from_solution(state, system_lines, workspace.solution, config.mach, re_eff, workspace, observer,
                                options.max_relaxation);
-    sync_rows_from_stations(state.rows[0], workspace.stations[0]);
-    sync_rows_from_stations(state.rows[1], workspace.stations[1]);
     copy_wake_rows_to_upper(state);
     rebuild_qvis_from_rows(state);
     rebuild_gam_from_qvis(state);

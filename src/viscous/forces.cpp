@@ -39,17 +39,17 @@ PanelForces compute_panel_forces_from_gamma(std::span<const double> x, std::span
   return out;
 }
 
-double compute_row_friction_drag(std::span<const BlStation> rows) {
-  const std::size_t count = rows.size();
+double compute_row_friction_drag(std::span<const BlRow> rows, std::span<const BlStation> stations) {
+  const std::size_t count = std::min(rows.size(), stations.size());
   if (count < 5) return 0.0;
   double sum = 0.0;
   for (std::size_t j = 3; j + 1 < count; ++j) {
-    const BlStation& a = rows[j];
-    const BlStation& b = rows[j + 1];
-    if (a.is_wake || b.is_wake) continue;
+    const BlStation& a = stations[j];
+    const BlStation& b = stations[j + 1];
+    if (a.wake() || b.wake()) continue;
     if (a.theta < 1e-10 || b.theta < 1e-10) continue;
     if (a.r_theta < 80.0 || b.r_theta < 80.0) continue;
-    double dx = std::fabs(b.x_coord - a.x_coord);
+    double dx = std::fabs(rows[j + 1].x_coord - rows[j].x_coord);
     if (dx < 1e-12) dx = std::fabs(b.x - a.x);
     const double cf_avg = 0.5 * (std::clamp(a.cf, 0.0, 0.02) + std::clamp(b.cf, 0.0, 0.02));
     const double ua = std::max(std::fabs(a.u), 0.01);
@@ -64,13 +64,13 @@ namespace {
 
 const BlStation* last_airfoil_row(std::span<const BlStation> rows) {
   for (std::size_t i = rows.size(); i-- > 0;)
-    if (!rows[i].is_wake) return &rows[i];
+    if (!rows[i].wake()) return &rows[i];
   return nullptr;
 }
 
 const BlStation* last_wake_row(std::span<const BlStation> rows) {
   for (std::size_t i = rows.size(); i-- > 0;)
-    if (rows[i].is_wake) return &rows[i];
+    if (rows[i].wake()) return &rows[i];
   return nullptr;
 }
 
@@ -130,14 +130,16 @@ std::size_t active_force_len(std::span<const BlRow> rows, std::size_t count, std
 
 ForceView build_force_view(const ViscousState& state, double mach, double re_eff) {
   ForceView view;
-  view.gam = state.gam;
-  view.gam_a = state.gam_a;
   const double msq = mach * mach;
   for (Side side : kBothSides) {
     const std::size_t k = side_index(side);
     const auto& rows = state.rows[k];
     const std::size_t len = active_force_len(rows, rows.size(), state.nbl[k]);
-    view.stations[k] = stations_from_rows(rows, len, state.iblte[k], state.first_turbulent_row[k], msq, re_eff);
+    const std::size_t airfoil = std::min(len, state.iblte[k] + 1);
+    std::vector<BlStation>& stations = view.stations[k];
+    evaluate_stations(rows, airfoil, state.iblte[k], state.first_turbulent_row[k], msq, re_eff, stations);
+    // Of the wake only its last station enters the forces.
+    if (len > airfoil) stations.push_back(evaluate_station(rows[len - 1], FlowType::Wake, msq, re_eff));
   }
   return view;
 }
@@ -148,7 +150,8 @@ ForceCoefficients evaluate_forces(const ViscousState& state, double mach, double
   f.cl = p.cl;
   f.cm = p.cm;
   const ForceView view = build_force_view(state, mach, re_eff);
-  f.cd_friction = compute_row_friction_drag(view.stations[0]) + compute_row_friction_drag(view.stations[1]);
+  f.cd_friction = compute_row_friction_drag(state.rows[0], view.stations[0]) +
+                  compute_row_friction_drag(state.rows[1], view.stations[1]);
   f.cd = squire_young_drag(view.stations[0], view.stations[1]);
   f.cd_pressure = f.cd - f.cd_friction;
   return f;
@@ -208,26 +211,12 @@ double transition_x(const ViscousState& state, Side which) {
 std::optional<double> separation_x(const ViscousState& state, Side which, double mach, double re_eff) {
   const std::size_t side = side_index(which);
   const auto& rows = state.rows[side];
-  const std::size_t count = std::min(rows.size(), state.nbl[side]);
-  const auto stations =
-      stations_from_rows(rows, count, state.iblte[side], state.first_turbulent_row[side], mach * mach, re_eff);
-  for (const BlStation& st : stations)
-    if (!st.is_wake && st.cf <= 0.0) return st.x_coord;
-  return std::nullopt;
-}
-
-SurfaceStateArrays surface_state(std::span<const BlStation> stations) {
-  SurfaceStateArrays a;
-  for (const BlStation& s : stations) {
-    a.x.push_back(s.x);
-    a.theta.push_back(s.theta);
-    a.dstar.push_back(s.dstar);
-    a.ue.push_back(s.u);
-    a.hk.push_back(s.hk);
-    a.cf.push_back(s.cf);
-    a.mass.push_back(s.mass);
+  const std::size_t count = std::min({rows.size(), state.nbl[side], state.iblte[side] + 1});
+  for (std::size_t r = 0; r < count; ++r) {
+    const FlowType flow = r < state.first_turbulent_row[side] ? FlowType::Laminar : FlowType::Turbulent;
+    if (evaluate_station(rows[r], flow, mach * mach, re_eff).cf <= 0.0) return rows[r].x_coord;
   }
-  return a;
+  return std::nullopt;
 }
 
 }  // namespace velaro

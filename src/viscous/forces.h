@@ -28,11 +28,11 @@ struct PanelForces {
 PanelForces compute_panel_forces_from_gamma(std::span<const double> x, std::span<const double> y,
                                             std::span<const double> q, double alpha, double mach);
 
-// The view of an operating point the force stage works on: copies of the
-// vortex strengths and their alpha-derivatives, and the stations of both
-// sides (0 upper, 1 lower with the wake).
+// The stations the drag of an operating point is evaluated from, per side
+// (0 upper, 1 lower): the airfoil stations from the stagnation point to the
+// trailing edge, then the last wake station when the side's rows run into
+// the wake.
 struct ForceView {
-  std::vector<double> gam, gam_a;
   std::array<std::vector<BlStation>, 2> stations;
 };
 
@@ -41,16 +41,17 @@ struct ForceView {
 // but never below min(row count, nbl).
 std::size_t active_force_len(std::span<const BlRow> rows, std::size_t count, std::size_t nbl);
 
-// Builds the force view of a state: per side, the first active_force_len
-// rows converted to stations at M^2 = mach^2 and re_eff.
+// Builds the force view of a state from the first active_force_len rows of
+// each side, with the stations at M^2 = mach^2 and re_eff.
 ForceView build_force_view(const ViscousState& state, double mach, double re_eff);
 
-// Skin-friction drag contribution of one side: the trapezoidal sum of
-// Ue^2 * Cf * dx over the airfoil intervals from row 3 on (Cf clamped to
-// [0, 0.02], Ue raised to at least 0.01). Pairs touching a wake row, a row
-// with theta < 1e-10 or with r_theta < 80 are left out; fewer than five rows
-// give 0.
-double compute_row_friction_drag(std::span<const BlStation> rows);
+// Skin-friction drag contribution of one side from its rows and their
+// stations: the trapezoidal sum of Ue^2 * Cf * dx over the airfoil intervals
+// from row 3 on (Cf clamped to [0, 0.02], Ue raised to at least 0.01; dx
+// along x, or along the arc where x does not advance). Pairs touching a wake
+// row, a row with theta < 1e-10 or with r_theta < 80 are left out; fewer
+// than five rows give 0.
+double compute_row_friction_drag(std::span<const BlRow> rows, std::span<const BlStation> stations);
 
 // Drag estimate from the trailing-edge rows of both sides, used when the
 // wake end cannot supply one. 0 when neither side has an airfoil row.
@@ -88,20 +89,5 @@ double transition_x(const ViscousState& state, Side side);
 // x of the first airfoil station of a side with Cf <= 0, if any (rows
 // converted at M^2 = mach^2 and re_eff).
 std::optional<double> separation_x(const ViscousState& state, Side side, double mach, double re_eff);
-
-// The profile arrays of one surface carried by a full-state diagnostic
-// snapshot.
-struct SurfaceStateArrays {
-  std::vector<double> x;
-  std::vector<double> theta;
-  std::vector<double> dstar;
-  std::vector<double> ue;
-  std::vector<double> hk;
-  std::vector<double> cf;
-  std::vector<double> mass;
-};
-
-// Per-station x, theta, dstar, ue, hk, cf and mass of a station list.
-SurfaceStateArrays surface_state(std::span<const BlStation> stations);
 
 }  // namespace velaro

@@ -606,7 +606,6 @@ BlStation build_and_fill_station(FlowType flow, double xi, double ue, double the
                                  double re, double msq) {
   BlStation s;
   s.x = xi;
-  s.x_coord = 0.0;
   s.panel = 0;
   s.u = std::max(std::fabs(ue), 1e-6);
   s.theta = std::max(theta, 1e-12);
@@ -614,20 +613,6 @@ BlStation build_and_fill_station(FlowType flow, double xi, double ue, double the
   s.ctau = ctau;
   s.ampl = ampl;
   s.dw = gap;
-  s.is_laminar = flow == FlowType::Laminar;
-  s.is_turbulent = flow == FlowType::Turbulent || flow == FlowType::Wake;
-  s.is_wake = flow == FlowType::Wake;
-  s.h = s.dstar / s.theta;
-  s.mass = s.is_wake ? s.u * (s.dstar + gap) : s.u * s.dstar;
-  s.hk = 2.0;
-  s.hs = 1.5;
-  s.hc = 0.0;
-  s.r_theta = 1000.0;
-  s.cf = 0.003;
-  s.di = 0.001;
-  s.us = 0.5;
-  s.cq = INITIAL_SHEAR;
-  s.de = 0.006;
   compute_secondary_variables(s, flow, msq, re);
   return s;
 }

@@ -79,8 +79,7 @@ class MarchDiagnostics {
 
 // Builds a station from its primary values and evaluates it with compute_secondary_variables at
 // the edge Mach number squared msq: u = max(|ue|, 1e-6), theta and dstar
-// floored at 1e-12, H, mass and the flags from the flow type; x_coord and
-// panel are 0.
+// floored at 1e-12, H, mass and the flow type; panel is 0.
 BlStation build_and_fill_station(FlowType flow, double xi, double ue, double theta,
                                  double dstar_no_gap, double gap, double ctau, double ampl,
                                  double re, double msq = 0.0);

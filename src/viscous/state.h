@@ -73,10 +73,11 @@ enum class OperMode : std::uint8_t {
   PrescribedCl = 1,
 };
 
-// One boundary-layer row: where its station sits and the primary variables
-// the Newton iteration carries from one iteration to the next. The secondary
-// variables are not stored; the station records of the boundary-layer model
-// are evaluated from the rows when they are needed.
+// One boundary-layer row, the record of a station: where it sits and the
+// primary variables the Newton iteration carries from one iteration to the
+// next, as the march and the update store them. The secondary variables are
+// not stored; evaluate_station (state_conversions.h) derives the station the
+// closures take (floored, the wake gap taken off) wherever they are needed.
 struct BlRow {
   // Placement.
   double x = 0.0;        // arc length from the stagnation point

@@ -6,70 +6,56 @@
 
 namespace velaro {
 
-std::vector<BlStation> stations_from_rows(std::span<const BlRow> rows, std::size_t count, std::size_t iblte,
-                                        std::size_t first_turbulent, double msq, double re) {
+BlStation evaluate_station(const BlRow& row, FlowType flow, double msq, double re) {
+  BlStation st;
+  st.x = row.x;
+  st.panel = row.panel;
+  st.u = std::fmax(std::abs(row.uedg), 1e-9);
+  st.theta = std::fmax(row.theta, 1e-12);
+  st.dw = std::fmax(row.dw, 0.0);
+  double dstar = std::fmax(row.dstr, 1e-12);
+  if (flow == FlowType::Wake) dstar = std::fmax(dstar - st.dw, 1e-12);
+  st.dstar = dstar;
+  st.ctau = flow == FlowType::Laminar ? INITIAL_SHEAR : std::fmax(row.ctau, 1e-7);
+  st.ampl = std::fmax(row.ampl, 0.0);
+  compute_secondary_variables(st, flow, msq, re);
+  return st;
+}
+
+void evaluate_stations(std::span<const BlRow> rows, std::size_t count, std::size_t iblte,
+                       std::size_t first_turbulent, double msq, double re, std::vector<BlStation>& out) {
   count = std::min(count, rows.size());
-  std::vector<BlStation> out;
-  out.reserve(count);
+  out.resize(count);
   for (std::size_t i = 0; i < count; ++i) {
-    const BlRow& row = rows[i];
-    BlStation st;
-    st.h = 2.0;
-    st.hk = 2.0;
-    st.hs = 1.5;
-    st.hc = 0.0;
-    st.r_theta = 1000.0;
-    st.cf = 0.003;
-    st.di = 0.001;
-    st.us = 0.5;
-    st.cq = INITIAL_SHEAR;
-    st.de = 0.006;
-
-    st.x = row.x;
-    st.x_coord = row.x_coord;
-    st.panel = row.panel;
-    st.u = std::fmax(std::abs(row.uedg), 1e-9);
-    st.theta = std::fmax(row.theta, 1e-12);
-    st.dw = std::fmax(row.dw, 0.0);
-    st.mass = std::fmax(row.mass, 1e-12);
-
-    const bool wake = i > iblte;
-    double dstar = std::fmax(row.dstr, 1e-12);
-    if (wake) dstar = std::fmax(dstar - st.dw, 1e-12);
-    st.dstar = dstar;
-
-    const bool laminar = i < first_turbulent && !wake;
-    st.ctau = laminar ? INITIAL_SHEAR : std::fmax(row.ctau, 1e-7);
-    st.ampl = std::fmax(row.ampl, 0.0);
-
-    st.is_laminar = laminar;
-    st.is_wake = wake;
-    st.is_turbulent = !laminar;
-    const FlowType flow = wake ? FlowType::Wake : (i >= first_turbulent ? FlowType::Turbulent : FlowType::Laminar);
-    compute_secondary_variables(st, flow, msq, re);
-    out.push_back(st);
+    const FlowType flow = i > iblte ? FlowType::Wake : (i >= first_turbulent ? FlowType::Turbulent : FlowType::Laminar);
+    out[i] = evaluate_station(rows[i], flow, msq, re);
   }
+}
+
+std::vector<BlStation> stations_from_rows(std::span<const BlRow> rows, std::size_t count, std::size_t iblte,
+                                          std::size_t first_turbulent, double msq, double re) {
+  std::vector<BlStation> out;
+  evaluate_stations(rows, count, iblte, first_turbulent, msq, re, out);
   return out;
 }
 
-void sync_rows_from_stations(std::span<BlRow> rows, std::span<const BlStation> stations) {
-  const std::size_t count = std::min(rows.size(), stations.size());
-  for (std::size_t i = 0; i < count; ++i) {
-    BlRow& row = rows[i];
-    const BlStation& st = stations[i];
-    row.uedg = st.u;
-    row.theta = st.theta;
-    if (st.is_wake) {
-      row.dw = std::fmax(st.dw, 0.0);
-      row.dstr = st.dstar + st.dw;
-    } else {
-      row.dw = 0.0;
-      row.dstr = st.dstar;
+void evaluate_both_sides(const ViscousState& state, double msq, double re,
+                         std::array<std::vector<BlStation>, 2>& stations, std::array<std::vector<double>, 2>& uinv,
+                         std::array<std::vector<double>, 2>& uinv_a) {
+  const bool prescribed_cl = state.mode == OperMode::PrescribedCl;
+  for (Side s : kBothSides) {
+    const std::size_t side = side_index(s);
+    const std::vector<BlRow>& rows = state.rows[side];
+    const std::size_t count = std::min(state.nbl[side], rows.size());
+    evaluate_stations(rows, count, state.iblte[side], state.first_turbulent_row[side], msq, re, stations[side]);
+    uinv[side].assign(stations[side].size(), 0.0);
+    uinv_a[side].assign(stations[side].size(), 0.0);
+    for (std::size_t i = 0; i < stations[side].size(); ++i) {
+      uinv[side][i] = rows[i].uinv;
+      // The inviscid speeds move with the extra unknown only when alpha is
+      // free.
+      if (prescribed_cl) uinv_a[side][i] = rows[i].uinv_a;
     }
-    row.ampl = st.ampl;
-    row.ctau = st.ctau;
-    row.mass = st.mass;
-    row.flow = st.is_wake ? FlowType::Wake : (st.is_laminar ? FlowType::Laminar : FlowType::Turbulent);
   }
 }
 

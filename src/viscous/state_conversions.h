@@ -1,7 +1,8 @@
 #pragma once
-// Conversions between the compact boundary-layer rows of the viscous state
-// and the station records the boundary-layer equations work on, and the
-// rebuilding of the node speeds and mass defects from the rows.
+// The boundary-layer stations the closures evaluate, derived from the rows
+// of the viscous state, and the rebuilding of the node speeds and mass
+// defects from the rows.
+#include <array>
 #include <cstddef>
 #include <span>
 #include <vector>
@@ -11,18 +12,31 @@
 
 namespace velaro {
 
-// One station per row (the first `count` rows), with the secondary values
-// recomputed by compute_secondary_variables at Mach^2 `msq` and Reynolds number `re`. Rows beyond
-// iblte are wake stations and carry the displacement thickness without the
-// wake gap; row r is laminar when r < first_turbulent and it is not a wake
-// row.
-std::vector<BlStation> stations_from_rows(std::span<const BlRow> rows, std::size_t count, std::size_t iblte,
-                                        std::size_t first_turbulent, double msq, double re);
+// The boundary-layer station of a row of flow type `flow`: the row's primary
+// variables as the closures take them, with the secondary variables of
+// compute_secondary_variables at Mach^2 `msq` and Reynolds number `re`. The
+// station's speed is |uedg|; speed, thicknesses and shear variable are
+// floored, a wake station's displacement thickness is the row's without the
+// wake gap, and a laminar station carries the initial shear variable.
+BlStation evaluate_station(const BlRow& row, FlowType flow, double msq, double re);
 
-// Writes the station values back into the first min(rows, stations) rows;
-// node, position and inviscid values of the rows are left alone. Wake rows
-// get the gap added back to their displacement thickness.
-void sync_rows_from_stations(std::span<BlRow> rows, std::span<const BlStation> stations);
+// The stations of the first `count` rows of a side into `out` (resized,
+// its storage reused). Rows beyond iblte are wake stations; row r is
+// laminar when r < first_turbulent and it is not a wake row.
+void evaluate_stations(std::span<const BlRow> rows, std::size_t count, std::size_t iblte,
+                       std::size_t first_turbulent, double msq, double re, std::vector<BlStation>& out);
+
+// The same as a new array.
+std::vector<BlStation> stations_from_rows(std::span<const BlRow> rows, std::size_t count, std::size_t iblte,
+                                          std::size_t first_turbulent, double msq, double re);
+
+// The stations of the first nbl rows of both sides (evaluate_stations), the
+// rows' inviscid edge velocities, and their sensitivities to the extra
+// unknown (uinv_a of the rows when the lift is prescribed, zeros when alpha
+// is), each array indexed like the stations; the arrays' storage is reused.
+void evaluate_both_sides(const ViscousState& state, double msq, double re,
+                         std::array<std::vector<BlStation>, 2>& stations, std::array<std::vector<double>, 2>& uinv,
+                         std::array<std::vector<double>, 2>& uinv_a);
 
 // qvis (n + nw values) from the row edge velocities: +uedg on the upper
 // side, -uedg on the lower side and in the wake, 0 at nodes without a row.

@@ -24,11 +24,6 @@ namespace {
 constexpr double kDhi = 1.5;
 constexpr double kDlo = -0.5;
 
-FlowType flow_of(const BlStation& s) {
-  if (s.is_wake) return FlowType::Wake;
-  return s.is_laminar ? FlowType::Laminar : FlowType::Turbulent;
-}
-
 double value_or(std::span<const double> v, std::size_t i, double fallback) { return i < v.size() ? v[i] : fallback; }
 
 // Line of station i of a side; b is the first lower line.
@@ -137,21 +132,17 @@ std::vector<double> build_panel_values_from_surface_values(std::span<const BlSta
     const std::span<const double> v = side == Side::Upper ? values_upper : values_lower;
     const double sign = side == Side::Upper ? 1.0 : -1.0;
     for (std::size_t i = 0; i < st.size() && i < v.size(); ++i)
-      if (!st[i].is_wake && st[i].panel < n) q[st[i].panel] = sign * v[i];
+      if (!st[i].wake() && st[i].panel < n) q[st[i].panel] = sign * v[i];
   }
   if (n > 0) q[n - 1] = 0.0;
   return q;
 }
 
 void limit_displacement_thickness(BlStation& station, double msq) {
-  const double hklim = station.is_wake ? HK_LIMIT_WAKE : HK_LIMIT_AIRFOIL;
+  const double hklim = station.wake() ? HK_LIMIT_WAKE : HK_LIMIT_AIRFOIL;
   const double th = std::max(station.theta, 1e-12);
   const KinematicShapeResult hk = kinematic_shape_parameter(station.dstar / th, msq);
   if (std::fabs(hk.hk_h) > 1e-12) station.dstar += th * std::max(hklim - hk.hk, 0.0) / hk.hk_h;
-}
-
-void refresh_secondary_vars(std::span<BlStation> stations, double msq, double re) {
-  for (std::size_t i = 1; i < stations.size(); ++i) compute_secondary_variables(stations[i], flow_of(stations[i]), msq, re);
 }
 
 std::vector<double> flatten_surface_values(std::size_t nsys, std::size_t b, std::span<const double> upper,
@@ -213,7 +204,7 @@ double extra_unknown_change(const UpdateInputs& in, UpdateSummary& r) {
 // The changes of every station for the chosen dac, and one relaxation
 // factor for all of them from limits on the normalised changes (starting
 // from `rlx`); fills rlx, rms_change, max_change and limiter.
-std::array<std::vector<StationChange>, 2> station_changes(const std::array<std::vector<BlStation>*, 2>& sides,
+std::array<std::vector<StationChange>, 2> station_changes(const std::array<std::span<const BlStation>, 2>& sides,
                                                           const UePreview& pv, const SolveState& sol,
                                                           const UpdateInputs& in, double rlx, UpdateSummary& r) {
   std::array<const std::vector<double>*, 2> unew{&pv.unew_upper, &pv.unew_lower};
@@ -226,7 +217,7 @@ std::array<std::vector<StationChange>, 2> station_changes(const std::array<std::
   static constexpr const char* kDn[4] = {"dn1", "dn2", "dn3", "dn4"};
   for (Side side : kBothSides) {
     const std::size_t s = side_index(side);
-    std::vector<BlStation>& st = *sides[s];
+    const std::span<const BlStation> st = sides[s];
     changes[s].assign(st.size(), StationChange{});
     for (std::size_t i = 1; i < st.size(); ++i) {
       const std::size_t line = line_of(side, i, in.b);
@@ -238,12 +229,12 @@ std::array<std::vector<StationChange>, 2> station_changes(const std::array<std::
       c.d1 = sol.col1[line][0] - r.dac * c2[0];
       c.d_theta = sol.col1[line][1] - r.dac * c2[1];
       c.d_mass = sol.col1[line][2] - r.dac * c2[2];
-      const double scale1 = t.is_laminar ? 10.0 : (std::fabs(t.ctau) <= 1e-10 ? INITIAL_SHEAR : t.ctau);
+      const double scale1 = t.laminar() ? 10.0 : (std::fabs(t.ctau) <= 1e-10 ? INITIAL_SHEAR : t.ctau);
       const double dn1 = c.d1 / scale1;
       const double un = i < unew[s]->size() ? (*unew[s])[i] : t.u;
       const double ua = i < uac[s]->size() ? (*uac[s])[i] : 0.0;
       c.du = un + r.dac * ua - t.u;
-      c.dstar_t = t.is_wake ? t.dstar + t.dw : t.dstar;
+      c.dstar_t = t.wake() ? t.dstar + t.dw : t.dstar;
       const double dn2 = std::fabs(t.theta) <= 1e-12 ? 0.0 : c.d_theta / t.theta;
       const double d_dstar = (c.d_mass - c.du * c.dstar_t) / std::max(t.u, 1e-12);
       const double dn3 = std::fabs(c.dstar_t) <= 1e-12 ? 0.0 : d_dstar / c.dstar_t;
@@ -277,72 +268,105 @@ std::array<std::vector<StationChange>, 2> station_changes(const std::array<std::
   return changes;
 }
 
-// Applies the relaxed changes to the stations, with the minimum-shape-factor
-// limiter.
-void apply_changes(const std::array<std::vector<BlStation>*, 2>& sides,
-                   const std::array<std::vector<StationChange>, 2>& changes, double rlx, double msq) {
-  for (Side side : kBothSides) {
-    const std::size_t s = side_index(side);
-    std::vector<BlStation>& st = *sides[s];
-    for (std::size_t i = 1; i < st.size(); ++i) {
-      const StationChange& c = changes[s][i];
-      if (!c.active) continue;
-      BlStation& t = st[i];
-      const double d_dstar = (c.d_mass - c.du * c.dstar_t) / t.u;  // old ue; stations carry ue >= 1e-9
-      // A change that is not finite (a NaN passes the limits untouched, an
-      // infinite one has set rlx to 0, and 0 * inf is NaN) would poison the
-      // station: such a station keeps its values.
-      if (!std::isfinite(rlx * c.d1) || !std::isfinite(rlx * c.d_theta) || !std::isfinite(rlx * d_dstar) ||
-          !std::isfinite(rlx * c.du))
-        continue;
-      if (t.is_laminar)
-        t.ampl += rlx * c.d1;
-      else
-        t.ctau = std::min(t.ctau + rlx * c.d1, 0.25);
-      t.theta += rlx * c.d_theta;
-      t.u += rlx * c.du;
-      // The limiter works on the thickness without the wake gap taken off
-      // twice; the gap is added back once afterwards.
-      t.dstar = c.dstar_t + rlx * d_dstar - t.dw - (t.is_wake ? t.dw : 0.0);
-      limit_displacement_thickness(t, msq);
-      t.dstar += t.dw;
-      t.h = std::fabs(t.theta) <= 1e-20 ? 2.0 : t.dstar / t.theta;
-      t.mass = (t.is_wake ? t.dstar + t.dw : t.dstar) * t.u;
+// Applies the relaxed change `c` to station `t`, with the minimum-shape-factor
+// limiter. A change that is not finite (a NaN passes the limits untouched, an
+// infinite one has set rlx to 0, and 0 * inf is NaN) would poison the
+// station: such a station keeps its values and false is returned.
+bool apply_change(BlStation& t, const StationChange& c, double rlx, double msq) {
+  const double d_dstar = (c.d_mass - c.du * c.dstar_t) / t.u;  // old ue; stations carry ue >= 1e-9
+  if (!std::isfinite(rlx * c.d1) || !std::isfinite(rlx * c.d_theta) || !std::isfinite(rlx * d_dstar) ||
+      !std::isfinite(rlx * c.du))
+    return false;
+  if (t.laminar())
+    t.ampl += rlx * c.d1;
+  else
+    t.ctau = std::min(t.ctau + rlx * c.d1, 0.25);
+  t.theta += rlx * c.d_theta;
+  t.u += rlx * c.du;
+  // The limiter works on the thickness without the wake gap taken off
+  // twice; the gap is added back once afterwards.
+  t.dstar = c.dstar_t + rlx * d_dstar - t.dw - (t.wake() ? t.dw : 0.0);
+  limit_displacement_thickness(t, msq);
+  t.dstar += t.dw;
+  t.h = std::fabs(t.theta) <= 1e-20 ? 2.0 : t.dstar / t.theta;
+  t.mass = (t.wake() ? t.dstar + t.dw : t.dstar) * t.u;
+  return true;
+}
+
+// Stores the updated primary variables of the first `stations.size()` rows:
+// each station of the assembly with its relaxed change applied (station 0
+// and stations without a change as they are). The rows take the values the
+// stations carry, floors included; a wake row's displacement thickness and
+// mass defect include its gap, an airfoil row carries none.
+void store_updated_rows(std::vector<BlRow>& rows, std::span<const BlStation> stations,
+                        std::span<const StationChange> changes, double rlx, double msq) {
+  const std::size_t count = std::min(rows.size(), stations.size());
+  for (std::size_t i = 0; i < count; ++i) {
+    BlStation t = stations[i];
+    if (i >= 1 && i < changes.size() && changes[i].active) apply_change(t, changes[i], rlx, msq);
+    BlRow& row = rows[i];
+    row.uedg = t.u;
+    row.theta = t.theta;
+    if (t.wake()) {
+      row.dw = std::fmax(t.dw, 0.0);
+      row.dstr = t.dstar + t.dw;
+    } else {
+      row.dw = 0.0;
+      row.dstr = t.dstar;
     }
+    row.ampl = t.ampl;
+    row.ctau = t.ctau;
+    // The mass defect as the secondary variables define it.
+    row.mass = t.wake() ? t.u * (t.dstar + t.dw) : t.u * t.dstar;
+    row.flow = t.flow;
   }
 }
 
-}  // namespace
+// The update before it is applied: the bookkeeping and the change of every
+// station.
+struct PlannedUpdate {
+  UpdateSummary summary;
+  std::array<std::vector<StationChange>, 2> changes;
+};
 
-UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlStation>& lower,
-                                  const SolveState& sol, const UpdateInputs& in, NewtonObserver* observer) {
-  UpdateSummary r;
+PlannedUpdate plan_update(std::span<const BlStation> upper, std::span<const BlStation> lower, const SolveState& sol,
+                          const UpdateInputs& in, NewtonObserver* observer) {
+  PlannedUpdate p;
+  UpdateSummary& r = p.summary;
   const UePreview pv = preview_ue(upper, lower, sol, in.b, in.dij, in.dij_rows, in.uinv_upper, in.uinv_lower,
                                   in.base_upper, in.base_lower, observer);
   predicted_lift(upper, lower, pv, in, r);
   r.rlx_cl = extra_unknown_change(in, r);
 
   // Normalised changes: one relaxation factor for every station.
-  const std::array<std::vector<BlStation>*, 2> sides{&upper, &lower};
-  const std::array<std::vector<StationChange>, 2> changes = station_changes(sides, pv, sol, in, r.rlx_cl, r);
+  p.changes = station_changes({upper, lower}, pv, sol, in, r.rlx_cl, r);
   if (observer) observer->update_relaxed(r);
-
-  apply_changes(sides, changes, r.rlx, in.msq);
-  refresh_secondary_vars(upper, in.msq, in.re);
-  refresh_secondary_vars(lower, in.msq, in.re);
 
   r.unew_flat = flatten_surface_values(in.nsys, in.b, pv.unew_upper, pv.unew_lower);
   r.u_ac_flat = flatten_surface_values(in.nsys, in.b, pv.u_ac_upper, pv.u_ac_lower);
-  return r;
+  return p;
+}
+
+}  // namespace
+
+UpdateSummary apply_global_update(std::vector<BlRow>& upper_rows, std::vector<BlRow>& lower_rows,
+                                  std::span<const BlStation> upper, std::span<const BlStation> lower,
+                                  const SolveState& sol, const UpdateInputs& in, NewtonObserver* observer) {
+  PlannedUpdate p = plan_update(upper, lower, sol, in, observer);
+  store_updated_rows(upper_rows, upper, p.changes[0], p.summary.rlx, in.msq);
+  store_updated_rows(lower_rows, lower, p.changes[1], p.summary.rlx, in.msq);
+  return std::move(p.summary);
 }
 
 namespace {
 
-UpdateSummary update_stations(ViscousState& state, const AssemblyState& a, const SolveState& sol, double mach,
-                              double re_eff, std::array<std::vector<BlStation>, 2>& stations,
-                              const std::array<std::vector<double>, 2>& uinv,
-                              const std::array<std::vector<double>, 2>& base, std::span<const double> dij_rows,
-                              NewtonObserver* observer, double max_relaxation) {
+// The update of the rows of `state` from the stations the assembly evaluated
+// from them, with their inviscid edge velocities and sensitivities.
+UpdateSummary update_rows(ViscousState& state, const AssemblyState& a, const SolveState& sol, double mach,
+                          double re_eff, const std::array<std::vector<BlStation>, 2>& stations,
+                          const std::array<std::vector<double>, 2>& uinv,
+                          const std::array<std::vector<double>, 2>& base, std::span<const double> dij_rows,
+                          NewtonObserver* observer, double max_relaxation) {
   UpdateInputs in;
   in.prescribed_cl = state.mode == OperMode::PrescribedCl;
   in.cl_spec = state.cl_spec;
@@ -363,7 +387,7 @@ UpdateSummary update_stations(ViscousState& state, const AssemblyState& a, const
   in.msq = mach * mach;
   in.re = re_eff;
   in.max_relaxation = max_relaxation;
-  UpdateSummary r = apply_global_update(stations[0], stations[1], sol, in, observer);
+  UpdateSummary r = apply_global_update(state.rows[0], state.rows[1], stations[0], stations[1], sol, in, observer);
 
   state.dac = r.dac;
   state.rlx = r.rlx;
@@ -383,38 +407,20 @@ UpdateSummary update_stations(ViscousState& state, const AssemblyState& a, const
 
 }  // namespace
 
-StationPair update_state_from_solution(ViscousState& state, const AssemblyState& a, const SolveState& sol,
-                                       double mach, double re_eff, NewtonObserver* observer,
-                                       double max_relaxation) {
-  const double msq = mach * mach;
+UpdateSummary update_state_from_solution(ViscousState& state, const AssemblyState& a, const SolveState& sol,
+                                         double mach, double re_eff, NewtonObserver* observer,
+                                         double max_relaxation) {
   std::array<std::vector<BlStation>, 2> stations;
   std::array<std::vector<double>, 2> uinv, base;
-  const bool prescribed_cl = state.mode == OperMode::PrescribedCl;
-  for (Side s : kBothSides) {
-    const std::size_t side = side_index(s);
-    const std::vector<BlRow>& rows = state.rows[side];
-    const std::size_t count = std::min(state.nbl[side], rows.size());
-    stations[side] =
-        stations_from_rows(rows, count, state.iblte[side], state.first_turbulent_row[side], msq, re_eff);
-    uinv[side].resize(stations[side].size());
-    base[side].assign(stations[side].size(), 0.0);
-    for (std::size_t i = 0; i < stations[side].size(); ++i) {
-      uinv[side][i] = rows[i].uinv;
-      if (prescribed_cl) base[side][i] = rows[i].uinv_a;
-    }
-  }
-  StationPair out;
-  out.summary = update_stations(state, a, sol, mach, re_eff, stations, uinv, base, {}, observer, max_relaxation);
-  out.upper = std::move(stations[0]);
-  out.lower = std::move(stations[1]);
-  return out;
+  evaluate_both_sides(state, mach * mach, re_eff, stations, uinv, base);
+  return update_rows(state, a, sol, mach, re_eff, stations, uinv, base, {}, observer, max_relaxation);
 }
 
 UpdateSummary update_state_from_solution(ViscousState& state, const AssemblyState& a, const SolveState& sol,
-                                         double mach, double re_eff, NewtonWorkspace& ws, NewtonObserver* observer,
-                                         double max_relaxation) {
-  return update_stations(state, a, sol, mach, re_eff, ws.stations, ws.uinv, ws.uinv_a, ws.dij_rows, observer,
-                         max_relaxation);
+                                         double mach, double re_eff, const NewtonWorkspace& ws,
+                                         NewtonObserver* observer, double max_relaxation) {
+  return update_rows(state, a, sol, mach, re_eff, ws.stations, ws.uinv, ws.uinv_a, ws.dij_rows, observer,
+                     max_relaxation);
 }
 
 }  // namespace velaro

@@ -9,6 +9,7 @@
 
 #include "boundary_layer/bl_station.h"
 #include "viscous/newton_system.h"
+#include "viscous/state.h"
 
 namespace velaro {
 
@@ -45,9 +46,6 @@ std::vector<double> build_panel_values_from_surface_values(std::span<const BlSta
 // Raises the displacement thickness so that Hk is at least HK_LIMIT_AIRFOIL
 // (HK_LIMIT_WAKE on a wake station).
 void limit_displacement_thickness(BlStation& station, double msq);
-
-// Recomputes the secondary variables of stations 1.. with `compute_secondary_variables`.
-void refresh_secondary_vars(std::span<BlStation> stations, double msq, double re);
 
 // Array of length nsys + 1 indexed by system line: entry i = upper[i]
 // (1 <= i), entry b + i - 1 = lower[i] (1 <= i); other entries 0.
@@ -92,32 +90,31 @@ struct UpdateSummary {
   std::string limiter;
 };
 
-// Applies the solution to the stations of both sides with one relaxation
-// factor (station 0 untouched), then refreshes their secondary variables.
-UpdateSummary apply_global_update(std::vector<BlStation>& upper, std::vector<BlStation>& lower,
+// Applies the solution with one relaxation factor to the rows of both sides,
+// given as their stations `upper` and `lower` (evaluate_stations). The
+// first stations.size() rows of a side take the primary variables of their
+// stations with the relaxed changes applied (station 0 and stations without
+// a line or with a non-finite change as they are): floors included, the
+// wake gap in a wake row's displacement thickness and mass defect, no gap on
+// the airfoil.
+UpdateSummary apply_global_update(std::vector<BlRow>& upper_rows, std::vector<BlRow>& lower_rows,
+                                  std::span<const BlStation> upper, std::span<const BlStation> lower,
                                   const SolveState& sol, const UpdateInputs& in,
                                   NewtonObserver* observer = nullptr);
 
-// The update of one driver iteration on the state: converts the rows of both
-// sides to stations, applies `apply_global_update` and stores the bookkeeping
-// (dac, rlx, rms_change, max_change, cl_new, cl_a, cl_ac, qnew, q_ac,
-// unew_flat, u_ac_flat) in the state. The updated stations are returned; the
-// caller writes them back into the rows. max_relaxation bounds the relaxation
-// factor (UpdateInputs::max_relaxation).
-struct StationPair {
-  std::vector<BlStation> upper;
-  std::vector<BlStation> lower;
-  UpdateSummary summary;
-};
-StationPair update_state_from_solution(ViscousState& state, const AssemblyState& a, const SolveState& sol,
-                                       double mach, double re_eff, NewtonObserver* observer = nullptr,
-                                       double max_relaxation = 1.0);
-// The same on the stations the assembly of this iteration left in the
-// workspace (NewtonWorkspace::stations, with their inviscid edge velocities
-// and sensitivities, and DIJ by rows), which are updated in place; returns
-// the bookkeeping.
+// The update of one driver iteration on the state: evaluates the stations
+// of the rows of both sides, applies the relaxed changes of the solution to
+// the rows and stores the bookkeeping (dac, rlx, rms_change, max_change,
+// cl_new, cl_a, cl_ac, qnew, q_ac, unew_flat, u_ac_flat) in the state.
+// max_relaxation bounds the relaxation factor (UpdateInputs::max_relaxation).
 UpdateSummary update_state_from_solution(ViscousState& state, const AssemblyState& a, const SolveState& sol,
-                                         double mach, double re_eff, NewtonWorkspace& ws,
+                                         double mach, double re_eff, NewtonObserver* observer = nullptr,
+                                         double max_relaxation = 1.0);
+// The same from the stations the assembly of this iteration left in the
+// workspace (NewtonWorkspace::stations, with their inviscid edge velocities
+// and sensitivities, and DIJ by rows), evaluated from the rows as they are.
+UpdateSummary update_state_from_solution(ViscousState& state, const AssemblyState& a, const SolveState& sol,
+                                         double mach, double re_eff, const NewtonWorkspace& ws,
                                          NewtonObserver* observer = nullptr, double max_relaxation = 1.0);
 
 }  // namespace velaro

@@ -36,9 +36,7 @@ inline BlStation unevaluated_station(FlowType flow, const StationVars& v, double
     s.ctau = v[velaro::COL_FIRST];
   }
   s.dw = dw;
-  s.is_laminar = flow == FlowType::Laminar;
-  s.is_wake = flow == FlowType::Wake;
-  s.is_turbulent = flow != FlowType::Laminar;
+  s.flow = flow;
   return s;
 }
 

@@ -122,7 +122,7 @@ std::vector<Expect> common_expects(const Case& c, const BlStation& s) {
       {"de_theta", &BlStation::de, Var::Theta, s.de_theta},
       {"de_dstar", &BlStation::de, Var::Dstar, s.de_dstar},
       {"mass (dstar)", &BlStation::mass, Var::Dstar, s.u},
-      {"mass (u)", &BlStation::mass, Var::U, s.dstar + (s.is_wake ? s.dw : 0.0)},
+      {"mass (u)", &BlStation::mass, Var::U, s.dstar + (s.wake() ? s.dw : 0.0)},
       {"mass (theta)", &BlStation::mass, Var::Theta, 0.0},
       {"us (ctau)", &BlStation::us, Var::Ctau, 0.0},
       {"cq (ctau)", &BlStation::cq, Var::Ctau, 0.0},
@@ -259,7 +259,6 @@ TEST(SecondaryVariableEdgeCases, HkFloors) {
   EXPECT_EQ(turb.hk, 1.05);
 
   BlStation wake = lam;
-  wake.is_wake = true;
   compute_secondary_variables(wake, FlowType::Wake, 0.0, 1e6);
   EXPECT_EQ(wake.hk, 1.00005);
 }
@@ -267,22 +266,19 @@ TEST(SecondaryVariableEdgeCases, HkFloors) {
 TEST(SecondaryVariableEdgeCases, ReynoldsNumberAndUntouchedFields) {
   BlStation s;
   s.x = 0.37;
-  s.x_coord = 0.41;
   s.panel = 17;
   s.ampl = 3.25;
   s.u = 1.0;
   s.theta = 1e-3;
   s.dstar = 2.2e-3;
-  s.is_laminar = true;
   compute_secondary_variables(s, FlowType::Laminar, 0.0, 1e6);
   EXPECT_DOUBLE_EQ(s.r_theta, 1000.0);
   EXPECT_EQ(s.x, 0.37);
-  EXPECT_EQ(s.x_coord, 0.41);
   EXPECT_EQ(s.panel, 17u);
   EXPECT_EQ(s.ampl, 3.25);
-  EXPECT_TRUE(s.is_laminar);
-  EXPECT_FALSE(s.is_wake);
-  EXPECT_FALSE(s.is_turbulent);
+  EXPECT_TRUE(s.laminar());
+  EXPECT_FALSE(s.wake());
+  EXPECT_FALSE(s.turbulent());
   EXPECT_DOUBLE_EQ(s.h, 2.2);
   EXPECT_DOUBLE_EQ(s.mass, 2.2e-3);
 }
@@ -296,7 +292,6 @@ TEST(SecondaryVariableEdgeCases, MassDefectCarriesWakeGapOnlyInTheWake) {
   s.ctau = 0.05;
   compute_secondary_variables(s, FlowType::Turbulent, 0.0, 1e6);
   EXPECT_DOUBLE_EQ(s.mass, 0.9 * 3e-3);
-  s.is_wake = true;
   compute_secondary_variables(s, FlowType::Wake, 0.0, 1e6);
   EXPECT_DOUBLE_EQ(s.mass, 0.9 * 4e-3);
 }
@@ -324,7 +319,6 @@ TEST(SecondaryVariableEdgeCases, WakeHasNoFrictionAndDoubleDissipation) {
   s.theta = 3e-3;
   s.dstar = 5.7e-3;
   s.ctau = 0.05;
-  s.is_wake = true;
   compute_secondary_variables(s, FlowType::Wake, 0.0, 2e6);
   EXPECT_EQ(s.cf, 0.0);
   EXPECT_EQ(s.cf_hk, 0.0);
@@ -359,7 +353,6 @@ TEST(SecondaryVariableEdgeCases, DegenerateBuilderStationStaysFinite) {
     s.theta = 1e-12;
     s.dstar = 1e-12;
     s.ctau = INITIAL_SHEAR;
-    s.is_wake = flow == FlowType::Wake;
     compute_secondary_variables(s, flow, 0.0, 1e6);
     for (double v : {s.h, s.hk, s.hs, s.hc, s.r_theta, s.cf, s.di, s.us, s.cq, s.de, s.mass,
                      s.di_theta, s.di_dstar, s.di_u, s.di_ctau, s.di_hk, s.di_rt, s.us_theta,

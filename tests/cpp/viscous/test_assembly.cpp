@@ -29,7 +29,7 @@ namespace {
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 
 FlowType flow_of(const BlStation& s) {
-  return s.is_wake ? FlowType::Wake : (s.is_laminar ? FlowType::Laminar : FlowType::Turbulent);
+  return s.wake() ? FlowType::Wake : (s.laminar() ? FlowType::Laminar : FlowType::Turbulent);
 }
 
 // A synthetic two-sided boundary layer with the structure of a real one: the
@@ -186,7 +186,7 @@ struct Fixture {
         ui[i] += (side == 0 ? ua_u : ua_l)[i] * dalpha;
         s.dstar = m / s.u - s.dw;
         s.theta += d[line][1];
-        if (s.is_laminar)
+        if (s.laminar())
           s.ampl += d[line][0];
         else
           s.ctau += d[line][0];
@@ -226,9 +226,9 @@ double row_tolerance(const Fixture& f, std::size_t iv, int k) {
   const std::size_t i = lower ? iv - f.offset() : iv;
   const BlStation& st = side[i];
   if (i == 1) return 1e-5;
-  if (side[i - 1].is_laminar && !st.is_laminar && !st.is_wake) return 1e-3;  // transition interval
+  if (side[i - 1].laminar() && !st.laminar() && !st.wake()) return 1e-3;  // transition interval
   if (lower && i == f.iblte_l + 1) return 1e-5;                              // junction
-  if (st.is_turbulent && !st.is_wake && k == 0) return 5e-2;
+  if (st.turbulent() && !st.wake() && k == 0) return 5e-2;
   return 1e-5;
 }
 
@@ -347,7 +347,7 @@ TEST(Assembly, JacobianMatchesCentralDifferencesOnSyntheticState) {
   double worst = 0.0;
   for (std::size_t L = 1; L <= n; ++L) {
     const BlStation& st = L <= f.offset() ? f.up[L] : f.lo[L - f.offset()];
-    const double scales[3] = {st.is_laminar ? 1.0 : st.ctau, st.theta, st.mass};
+    const double scales[3] = {st.laminar() ? 1.0 : st.ctau, st.theta, st.mass};
     for (int c = 0; c < 3; ++c) {
       const double h = 1e-6 * scales[c];
       std::vector<Vec3> d(n + 1, Vec3{});
@@ -503,7 +503,7 @@ int check_columns_by_differences(const Fixture& f, const std::vector<std::size_t
   int checked = 0;
   for (std::size_t L : lines) {
     const BlStation& st = L <= f.offset() ? f.up[L] : f.lo[L - f.offset()];
-    const double scales[3] = {st.is_laminar ? 1.0 : st.ctau, st.theta, st.mass};
+    const double scales[3] = {st.laminar() ? 1.0 : st.ctau, st.theta, st.mass};
     for (int c = 0; c < 3; ++c) {
       const double h = 1e-6 * scales[c];
       std::vector<Vec3> d(n + 1, Vec3{});
@@ -518,7 +518,7 @@ int check_columns_by_differences(const Fixture& f, const std::vector<std::size_t
         for (int k = 0; k < 3; ++k) {
           const double fd = -(p.vdel1[iv][k] - m.vdel1[iv][k]) / (2 * h);
           const double an = assembled_entry(a, iv, k, L, c);
-          if (iv == a.ivz && k == 0 && c == 0 && st.is_laminar && (L == a.ivte1 || L + 1 == a.ivz)) {
+          if (iv == a.ivz && k == 0 && c == 0 && st.laminar() && (L == a.ivte1 || L + 1 == a.ivz)) {
             // A TE station that is still laminar enters the wake's shear
             // junction with the fixed shear value of a laminar station, yet
             // the junction couples to its first unknown (the amplification)

@@ -36,13 +36,12 @@ Cylinder cylinder(int n, double r, double g, double alpha) {
 BlStation airfoil_row(double xc, double ue, double theta, double cf, double rt = 1000.0) {
   BlStation r;
   r.x = xc;
-  r.x_coord = xc;
   r.u = ue;
   r.theta = theta;
   r.dstar = 2.0 * theta;
   r.cf = cf;
   r.r_theta = rt;
-  r.is_turbulent = true;
+  r.flow = velaro::FlowType::Turbulent;
   return r;
 }
 
@@ -90,12 +89,16 @@ TEST(PanelForces, FlatPlateMomentAndDegenerateInput) {
 
 TEST(FrictionDrag, TrapezoidSumFromRowThreeWithClampsAndExclusions) {
   std::vector<BlStation> rows;
-  for (int i = 0; i < 7; ++i) rows.push_back(airfoil_row(0.1 * i, 1.0, 1e-3, 0.004));
+  std::vector<velaro::BlRow> placed(7);
+  for (int i = 0; i < 7; ++i) {
+    rows.push_back(airfoil_row(0.1 * i, 1.0, 1e-3, 0.004));
+    placed[i].x = placed[i].x_coord = 0.1 * i;
+  }
   // Pairs (3,4), (4,5), (5,6): each 1 * 0.004 * 0.1.
-  EXPECT_NEAR(compute_row_friction_drag(rows), 3 * 0.0004, 1e-15);
+  EXPECT_NEAR(compute_row_friction_drag(placed, rows), 3 * 0.0004, 1e-15);
 
   // Fewer than five rows contribute nothing.
-  EXPECT_EQ(compute_row_friction_drag(std::span(rows).first(4)), 0.0);
+  EXPECT_EQ(compute_row_friction_drag(placed, std::span(rows).first(4)), 0.0);
 
   auto clamped = rows;
   clamped[4].cf = 0.05;    // clamped to 0.02
@@ -103,20 +106,20 @@ TEST(FrictionDrag, TrapezoidSumFromRowThreeWithClampsAndExclusions) {
   clamped[6].u = 0.001;   // raised to 0.01
   // (3,4): 1 * 0.012 * 0.1; (4,5): 1 * 0.01 * 0.1; (5,6): (1 + 1e-4)/2 * 0.002 * 0.1
   const double expect = 0.0012 + 0.001 + 0.5 * (1.0 + 1e-4) * 0.002 * 0.1;
-  EXPECT_NEAR(compute_row_friction_drag(clamped), expect, 1e-15);
+  EXPECT_NEAR(compute_row_friction_drag(placed, clamped), expect, 1e-15);
 
   auto excluded = rows;
   excluded[4].r_theta = 79.0;  // removes (3,4) and (4,5)
-  excluded[6].is_wake = true;     // removes (5,6)
-  EXPECT_EQ(compute_row_friction_drag(excluded), 0.0);
+  excluded[6].flow = velaro::FlowType::Wake;  // removes (5,6)
+  EXPECT_EQ(compute_row_friction_drag(placed, excluded), 0.0);
   excluded = rows;
   excluded[5].theta = 5e-11;  // removes (4,5) and (5,6)
-  EXPECT_NEAR(compute_row_friction_drag(excluded), 0.0004, 1e-15);
+  EXPECT_NEAR(compute_row_friction_drag(placed, excluded), 0.0004, 1e-15);
 
   // Coincident x_coord falls back to the arc-length step.
-  auto vertical = rows;
+  auto vertical = placed;
   for (auto& r : vertical) r.x_coord = 1.0;
-  EXPECT_NEAR(compute_row_friction_drag(vertical), 3 * 0.0004, 1e-15);
+  EXPECT_NEAR(compute_row_friction_drag(vertical, rows), 3 * 0.0004, 1e-15);
 }
 
 // ---------------------------------------------------------------------------
@@ -126,7 +129,7 @@ TEST(SquireYoung, WakeEndFormulaIncludesGapInShapeFactor) {
   std::vector<BlStation> upper{airfoil_row(1.0, 0.9, 2e-3, 0.003)};
   std::vector<BlStation> lower{airfoil_row(1.0, 0.9, 1e-3, 0.003)};
   BlStation w = airfoil_row(2.0, 0.95, 3e-3, 0.0);
-  w.is_wake = true;
+  w.flow = velaro::FlowType::Wake;
   w.dstar = 3.6e-3;
   w.dw = 0.9e-3;  // H = (3.6 + 0.9) / 3 = 1.5
   lower.push_back(w);
@@ -149,7 +152,7 @@ TEST(SquireYoung, FallsBackToTrailingEdgeEstimate) {
 
   // A wake end with zero theta is unusable.
   BlStation w = airfoil_row(2.0, 0.95, 0.0, 0.0);
-  w.is_wake = true;
+  w.flow = velaro::FlowType::Wake;
   lower.push_back(w);
   EXPECT_NEAR(squire_young_drag(upper, lower), te, 1e-15);
 
@@ -164,6 +167,7 @@ TEST(SquireYoung, FallsBackToTrailingEdgeEstimate) {
 // ---------------------------------------------------------------------------
 // Forces of real states
 
+#include <array>
 #include <numbers>
 
 #include "common/angles.h"
@@ -225,6 +229,15 @@ TEST(ForceEvaluation, AttachedFlowDragSplit) {
     EXPECT_GT(f.cd_friction, 0.0);
     EXPECT_LT(f.cd_friction, f.cd);
     EXPECT_DOUBLE_EQ(f.cd_pressure, f.cd - f.cd_friction);
+    // The view evaluates only the stations the drag needs; the drag is that
+    // of the stations of every active row.
+    std::array<std::vector<BlStation>, 2> all;
+    for (std::size_t k = 0; k < 2; ++k)
+      all[k] = velaro::stations_from_rows(st.rows[k], active_force_len(st.rows[k], st.rows[k].size(), st.nbl[k]),
+                                          st.iblte[k], st.first_turbulent_row[k], 0.0, re);
+    EXPECT_EQ(f.cd, squire_young_drag(all[0], all[1]));
+    EXPECT_EQ(f.cd_friction,
+              compute_row_friction_drag(st.rows[0], all[0]) + compute_row_friction_drag(st.rows[1], all[1]));
     EXPECT_NEAR(f.cl, compute_panel_forces_from_gamma(st.x, st.y, st.gam, st.alpha, 0.0).cl, 0.0);
     for (std::size_t side = 0; side < 2; ++side) {
       const auto xs = velaro::separation_x(st, velaro::side_at(side), 0.0, re);
@@ -240,13 +253,12 @@ TEST(ForceEvaluation, AttachedFlowDragSplit) {
     EXPECT_EQ(st.cl, f.cl);
     EXPECT_EQ(st.cm, f.cm);
 
-    // The force view: upper rows stop at the trailing edge, the lower rows
-    // run on through the wake.
+    // The force view: the airfoil stations of each side, and on the lower
+    // side the last wake station.
     const auto view = velaro::build_force_view(st, 0.0, re);
-    EXPECT_EQ(view.gam, st.gam);
-    ASSERT_EQ(view.stations[1].size(), st.nbl[1]);
-    EXPECT_TRUE(view.stations[1].back().is_wake);
-    EXPECT_FALSE(view.stations[1][st.iblte[1]].is_wake);
+    ASSERT_EQ(view.stations[1].size(), st.iblte[1] + 2);
+    EXPECT_TRUE(view.stations[1].back().wake());
+    EXPECT_FALSE(view.stations[1][st.iblte[1]].wake());
   }
 }
 

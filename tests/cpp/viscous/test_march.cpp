@@ -117,16 +117,15 @@ TEST(MarchStation, BuilderFloorsAndWakeMass) {
   EXPECT_DOUBLE_EQ(s.dstar, 1e-12);
   EXPECT_DOUBLE_EQ(s.x, 1.5);
   EXPECT_EQ(s.panel, 0u);
-  EXPECT_EQ(s.x_coord, 0.0);
   EXPECT_NEAR(s.mass, 0.8 * (1e-12 + 0.002), 1e-18);
-  EXPECT_TRUE(s.is_wake && s.is_turbulent && !s.is_laminar);
+  EXPECT_TRUE(s.wake() && s.turbulent() && !s.laminar());
   EXPECT_DOUBLE_EQ(s.ampl, 3.0);
 
   const BlStation l = build_and_fill_station(FlowType::Laminar, 0.1, 1e-9, 1e-4, 2.6e-4, 0.0, 0.03, 1.0, 1e6);
   EXPECT_DOUBLE_EQ(l.u, 1e-6);
   EXPECT_NEAR(l.h, 2.6, 1e-12);
   EXPECT_NEAR(l.mass, 1e-6 * 2.6e-4, 1e-20);
-  EXPECT_TRUE(l.is_laminar && !l.is_turbulent && !l.is_wake);
+  EXPECT_TRUE(l.laminar() && !l.turbulent() && !l.wake());
   EXPECT_NEAR(l.r_theta, 1e6 * 1e-6 * 1e-4, 1e-15);  // compute_secondary_variables ran
 }
 
@@ -571,8 +570,8 @@ TEST(MarchUe, TransitionIsForcedAtTheTrailingEdgeAtTheLatest) {
   auto stations = velaro::stations_from_rows(st.rows[0], st.nbl[0], te, st.first_turbulent_row[0], 0.0, re);
   const BlStation& s1 = stations[te - 1];
   const BlStation& s2 = stations[te];
-  ASSERT_TRUE(s1.is_laminar);
-  ASSERT_FALSE(s2.is_laminar);
+  ASSERT_TRUE(s1.laminar());
+  ASSERT_FALSE(s2.laminar());
   const auto tr = velaro::check_interval_for_transition(true, s1.x, s2.x, s1.theta, s2.theta, s1.dstar, s2.dstar, s1.u, s2.u, s1.hk,
                                        s2.hk, s1.r_theta, s2.r_theta, s1.ampl, ncrit, s2.x, 0.0, re);
   EXPECT_TRUE(tr.transition);

@@ -111,16 +111,13 @@ inline BlStation make_station(FlowType flow, double x, std::size_t panel, double
                               double first, double dw = 0.0, double msq = 0.0, double re = 1e6) {
   BlStation s;
   s.x = x;
-  s.x_coord = x;
   s.panel = panel;
   s.u = u;
   s.theta = theta;
   s.dstar = dstar;
   s.dw = dw;
-  s.is_laminar = flow == FlowType::Laminar;
-  s.is_wake = flow == FlowType::Wake;
-  s.is_turbulent = !s.is_laminar;
-  if (s.is_laminar) {
+  s.flow = flow;
+  if (s.laminar()) {
     s.ampl = first;
     s.ctau = 0.03;
   } else {
@@ -138,7 +135,7 @@ inline BlStation placeholder() {
   s.u = 1e-9;
   s.theta = 1e-12;
   s.dstar = 1e-12;
-  s.is_laminar = true;
+  s.flow = FlowType::Laminar;
   return s;
 }
 
