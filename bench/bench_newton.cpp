@@ -17,7 +17,7 @@
 #include "viscous/block_solve.h"
 #include "viscous/driver.h"
 #include "viscous/setup.h"
-#include "viscous/state_conversions.h"
+#include "viscous/station_evaluation.h"
 #include "viscous/update.h"
 
 using namespace velaro;

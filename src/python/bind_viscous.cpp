@@ -19,7 +19,7 @@
 #include "viscous/driver.h"
 #include "viscous/setup.h"
 #include "viscous/state.h"
-#include "viscous/state_conversions.h"
+#include "viscous/station_evaluation.h"
 
 namespace velaro::python {
 namespace {

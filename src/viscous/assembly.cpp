@@ -19,7 +19,7 @@
 #include "viscous/march.h"
 #include "viscous/newton_observer.h"
 #include "viscous/state.h"
-#include "viscous/state_conversions.h"
+#include "viscous/station_evaluation.h"
 #include "viscous/station_indexing.h"
 #include "viscous/vector_clones.h"
 

@@ -26,7 +26,7 @@
 #include "viscous/setup.h"
 #include "viscous/stagnation.h"
 #include "viscous/stagnation_move.h"
-#include "viscous/state_conversions.h"
+#include "viscous/station_evaluation.h"
 #include "viscous/station_indexing.h"
 #include "viscous/trace_printer.h"
 #include "viscous/update.h"

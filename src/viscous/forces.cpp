@@ -5,7 +5,7 @@
 
 #include "inviscid/compressibility.h"
 
-#include "viscous/state_conversions.h"
+#include "viscous/station_evaluation.h"
 
 namespace velaro {
 

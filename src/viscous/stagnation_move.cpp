@@ -10,7 +10,7 @@
 
 #include "viscous/row_refresh.h"
 #include "viscous/stagnation.h"
-#include "viscous/state_conversions.h"
+#include "viscous/station_evaluation.h"
 #include "viscous/station_indexing.h"
 
 namespace velaro {

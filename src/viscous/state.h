@@ -76,7 +76,7 @@ enum class OperMode : std::uint8_t {
 // One boundary-layer row, the record of a station: where it sits and the
 // primary variables the Newton iteration carries from one iteration to the
 // next, as the march and the update store them. The secondary variables are
-// not stored; evaluate_station (state_conversions.h) derives the station the
+// not stored; evaluate_station (station_evaluation.h) derives the station the
 // closures take (floored, the wake gap taken off) wherever they are needed.
 struct BlRow {
   // Placement.

@@ -14,7 +14,7 @@
 #include "viscous/forces.h"
 #include "viscous/newton_observer.h"
 #include "viscous/state.h"
-#include "viscous/state_conversions.h"
+#include "viscous/station_evaluation.h"
 
 namespace velaro {
 

@@ -18,7 +18,7 @@
 #include "python/interrupts.h"
 #include "viscous/driver.h"
 #include "viscous/setup.h"
-#include "viscous/state_conversions.h"
+#include "viscous/station_evaluation.h"
 
 namespace velaro::python::engine {
 namespace {

@@ -16,7 +16,7 @@
 #include "viscous/block_solve.h"
 #include "viscous/driver.h"
 #include "viscous/setup.h"
-#include "viscous/state_conversions.h"
+#include "viscous/station_evaluation.h"
 #include "viscous/trace_printer.h"
 #include "viscous_fixtures.h"
 

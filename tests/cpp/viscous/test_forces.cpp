@@ -173,7 +173,7 @@ TEST(SquireYoung, FallsBackToTrailingEdgeEstimate) {
 #include "common/angles.h"
 #include "geometry/body.h"
 #include "inviscid/inviscid_solver.h"
-#include "viscous/state_conversions.h"
+#include "viscous/station_evaluation.h"
 #include "viscous_fixtures.h"
 
 using velaro::BlRow;

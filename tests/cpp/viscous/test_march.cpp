@@ -62,7 +62,7 @@ TEST(Gauss4, AllZeroAndNaNPivotsStayFinite) {
 #include "boundary_layer/interval_equations.h"
 #include "viscous/forces.h"
 #include "viscous/march.h"
-#include "viscous/state_conversions.h"
+#include "viscous/station_evaluation.h"
 #include "geometry/body.h"
 #include "geometry/naca.h"
 #include "geometry/repanel.h"

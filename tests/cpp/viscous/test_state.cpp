@@ -5,7 +5,7 @@
 
 #include "boundary_layer/bl_station.h"
 #include "viscous/state.h"
-#include "viscous/state_conversions.h"
+#include "viscous/station_evaluation.h"
 
 using namespace velaro;
 

@@ -14,7 +14,7 @@
 #include "viscous/driver.h"
 #include "viscous/forces.h"
 #include "viscous/setup.h"
-#include "viscous/state_conversions.h"
+#include "viscous/station_evaluation.h"
 #include "viscous/update.h"
 #include "viscous_fixtures.h"
 

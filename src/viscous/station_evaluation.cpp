@@ -1,5 +1,5 @@
 #include "boundary_layer/closures.h"
-#include "viscous/state_conversions.h"
+#include "viscous/station_evaluation.h"
 
 #include <algorithm>
 #include <cmath>
