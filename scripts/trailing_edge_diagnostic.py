@@ -148,16 +148,21 @@ def compare_polar(coords, rows, reynolds, max_iterations=100):
     return summary, points
 
 
-def polars_report(args):
-    polars = read_reference_polars()
-    print(f"{'polar':<16}{'pts':>4}{'conv':>5}{'cl rms':>9}{'cl mean':>9}{'cd rms':>8}{'max|dcm|':>9}"
-          f"   | xtr agree:{'pts':>4}{'cl rms':>9}{'cl mean':>9}{'cd rms':>8}")
-    for (name, reynolds), polar in polars.items():
+def selected_polars(args):
+    """The published polars the command line selects (--sections, --re), each
+    with its rows from -1 degree to the angle of maximum lift."""
+    for (name, reynolds), polar in read_reference_polars().items():
         if args.sections and name not in args.sections:
             continue
         if args.re and not any(abs(reynolds - r) < 1.0 for r in args.re):
             continue
-        rows = [r for r in polar["rows"] if -1.0 <= r[0] <= polar["max_cl_alpha"]]
+        yield name, reynolds, [r for r in polar["rows"] if -1.0 <= r[0] <= polar["max_cl_alpha"]]
+
+
+def polars_report(args):
+    print(f"{'polar':<16}{'pts':>4}{'conv':>5}{'cl rms':>9}{'cl mean':>9}{'cd rms':>8}{'max|dcm|':>9}"
+          f"   | xtr agree:{'pts':>4}{'cl rms':>9}{'cl mean':>9}{'cd rms':>8}")
+    for name, reynolds, rows in selected_polars(args):
         coords = section_coords(name)
         if args.gap > 0:
             coords = opened(coords, args.gap)
@@ -586,14 +591,8 @@ def bubble_report(args):
 
 
 def conditioning_report(args):
-    polars = read_reference_polars()
     rng = np.random.default_rng(args.seed)
-    for (name, reynolds), polar in polars.items():
-        if args.sections and name not in args.sections:
-            continue
-        if args.re and not any(abs(reynolds - r) < 1.0 for r in args.re):
-            continue
-        rows = [r for r in polar["rows"] if -1.0 <= r[0] <= polar["max_cl_alpha"]]
+    for name, reynolds, rows in selected_polars(args):
         alphas = [r[0] for r in rows]
         base = np.array(section_coords(name))
         cls = []
