@@ -167,8 +167,13 @@ void compute_secondary_variables(BlStation& st, FlowType flow, double msq, doubl
                 cq.cq_hs * a.hs_dstar;
   st.cq_u = cq.cq_rt * a.rt_u + cq.cq_us * st.us_u + cq.cq_hs * a.hs_u;
 
-  // Skin friction: the chosen closure's own partials, not chained.
-  const CfResult cf = skin_friction(flow, st.hk, st.r_theta, msq);
+  // Skin friction: the chosen closure's own partials, not chained. A
+  // turbulent station evaluates its turbulent closure once, for the skin
+  // friction and the wall part of the dissipation.
+  const bool turbulent = flow == FlowType::Turbulent;
+  const CfResult cf_turb = turbulent ? cf_turbulent(st.hk, st.r_theta, msq) : CfResult{};
+  const CfResult cf = turbulent ? turbulent_station_skin_friction(cf_turb, st.hk, st.r_theta)
+                                : skin_friction(flow, st.hk, st.r_theta, msq);
   st.cf = cf.cf;
   st.cf_hk = cf.cf_hk;
   st.cf_rt = cf.cf_rt;
@@ -181,7 +186,7 @@ void compute_secondary_variables(BlStation& st, FlowType flow, double msq, doubl
       break;
     case FlowType::Turbulent:
       set_turbulent_dissipation(
-          st, dissipation_turbulent(st.hk, st.r_theta, msq, st.hs, st.us, st.ctau), a);
+          st, dissipation_turbulent(st.hk, st.r_theta, st.hs, st.us, st.ctau, cf_turb), a);
       break;
     case FlowType::Wake:
       set_wake_dissipation(st, dissipation_wake(st.hk, st.r_theta, st.hs, st.us, st.ctau), a);

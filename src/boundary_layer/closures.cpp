@@ -196,15 +196,17 @@ CfResult skin_friction(FlowType flow, double hk, double rt, double msq) {
   switch (flow) {
     case FlowType::Laminar:
       return cf_laminar(hk, rt);
-    case FlowType::Turbulent: {
-      const CfResult turb = cf_turbulent(hk, rt, msq);
-      const CfResult lam = cf_laminar(hk, rt);
-      return lam.cf > turb.cf ? lam : turb;
-    }
+    case FlowType::Turbulent:
+      return turbulent_station_skin_friction(cf_turbulent(hk, rt, msq), hk, rt);
     case FlowType::Wake:
       break;
   }
   return {0.0, 0.0, 0.0, 0.0};
+}
+
+CfResult turbulent_station_skin_friction(const CfResult& turb, double hk, double rt) {
+  const CfResult lam = cf_laminar(hk, rt);
+  return lam.cf > turb.cf ? lam : turb;
 }
 
 namespace {
@@ -247,9 +249,14 @@ void take_outer_layer(Result& r, const OuterLayer& o) {
 
 TurbulentDissipationResult dissipation_turbulent(double hk, double rt, double msq, double hs,
                                                  double us, double s) {
+  return dissipation_turbulent(hk, rt, hs, us, s, cf_turbulent(hk, rt, msq));
+}
+
+TurbulentDissipationResult dissipation_turbulent(double hk, double rt, double hs, double us,
+                                                 double s, const CfResult& cf2t) {
   TurbulentDissipationResult r{};
   // Wall part, always with the turbulent skin friction.
-  r.cf2t = cf_turbulent(hk, rt, msq);
+  r.cf2t = cf2t;
   r.diw = 0.5 * r.cf2t.cf * us * 2.0 / hs;
   r.diw_cf = us / hs;
   r.diw_us = r.cf2t.cf / hs;

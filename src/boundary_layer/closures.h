@@ -231,9 +231,19 @@ EquilibriumStressResult equilibrium_stress(FlowType flow, double hk, double h, d
 // larger); zero for Wake.
 CfResult skin_friction(FlowType flow, double hk, double rt, double msq);
 
+// Skin friction of a Turbulent station from its turbulent closure value
+// `turb` (cf_turbulent at the same hk, rt, msq): the laminar closure when
+// strictly larger, else `turb`.
+CfResult turbulent_station_skin_friction(const CfResult& turb, double hk, double rt);
+
 // Dissipation of a turbulent station (s = sqrt(Ctau)).
 TurbulentDissipationResult dissipation_turbulent(double hk, double rt, double msq, double hs,
                                                  double us, double s);
+
+// The same with the wall part's turbulent skin friction `cf2t` already
+// evaluated (cf_turbulent at the same hk and rt and the station's msq).
+TurbulentDissipationResult dissipation_turbulent(double hk, double rt, double hs, double us,
+                                                 double s, const CfResult& cf2t);
 
 // Dissipation of a wake station (s = sqrt(Ctau)).
 WakeDissipationResult dissipation_wake(double hk, double rt, double hs, double us, double s);

@@ -51,7 +51,8 @@ StationGradients station_gradients(const BlStation& s) {
 // Shear-lag row (row 0) of a turbulent or wake interval.
 void shear_lag_row(const BlStation& s1, const BlStation& s2, const StationGradients& g1,
                    const StationGradients& g2, FlowType flow, double upw, const Vec5& upw_1,
-                   const Vec5& upw_2, double ulog, IntervalEquations& eq, ShearLagTerms& t) {
+                   const Vec5& upw_2, double ulog, bool upstream, IntervalEquations& eq,
+                   ShearLagTerms& t) {
   const bool wake = flow == FlowType::Wake;
   const double ald = wake ? DLCON_WAKE : DLCON_TURBULENT;
   const double w1 = 1.0 - upw;
@@ -139,7 +140,7 @@ void shear_lag_row(const BlStation& s1, const BlStation& s2, const StationGradie
     row[COL_U] += sign * r_ulog / s.u;
     row[COL_X] += sign * r_dxi;
   };
-  fill(s1, g1, w1, upw_1, -1.0, eq.d_upstream[0]);
+  if (upstream) fill(s1, g1, w1, upw_1, -1.0, eq.d_upstream[0]);
   fill(s2, g2, w2, upw_2, 1.0, eq.d_downstream[0]);
   eq.neg_residual[0] = -t.residual;
 }
@@ -171,7 +172,7 @@ struct Upwinding {
 };
 
 Upwinding upwinding(const BlStation& s1, const BlStation& s2, const StationGradients& g1,
-                    const StationGradients& g2, FlowType flow) {
+                    const StationGradients& g2, FlowType flow, bool upstream) {
   const double hdcon =
       (flow == FlowType::Wake ? UPWIND_HDCON_WAKE : UPWIND_HDCON_BOUNDARY_LAYER) / (s2.hk * s2.hk);
   const double hl = std::log(std::abs((s2.hk - 1.0) / std::max(s1.hk - 1.0, 1e-6)));
@@ -180,7 +181,7 @@ Upwinding upwinding(const BlStation& s1, const BlStation& s2, const StationGradi
   const double upw_hk1 = -hl * ehh * hdcon / std::max(s1.hk - 1.0, 1e-6);
   const double upw_hk2 =
       hl * ehh * hdcon / std::max(s2.hk - 1.0, 1e-6) - 2.0 * hdcon / s2.hk * 0.5 * ehh * hlsq;
-  return {1.0 - 0.5 * ehh, scaled(g1.hk, upw_hk1), scaled(g2.hk, upw_hk2)};
+  return {1.0 - 0.5 * ehh, upstream ? scaled(g1.hk, upw_hk1) : Vec5{}, scaled(g2.hk, upw_hk2)};
 }
 
 // Amplification row (row 0) of a laminar interval: ampl2 - ampl1 equals the
@@ -228,7 +229,7 @@ double wake_gap_ratio_theta(const BlStation& s) {
 // the mean state and as the mean of the two ends.
 void momentum_row(const BlStation& s1, const BlStation& s2, const StationGradients& g1,
                   const StationGradients& g2, FlowType flow, double msq, const LogDifferences& lg,
-                  IntervalEquations& eq) {
+                  bool upstream, IntervalEquations& eq) {
   const double ha = 0.5 * (s1.h + s2.h);
   const double ma = 0.5 * msq;
   const double xa = 0.5 * (s1.x + s2.x);
@@ -259,7 +260,7 @@ void momentum_row(const BlStation& s1, const BlStation& s2, const StationGradien
     row[COL_U] += sign * lg.ddlog / std::max(s.u, 1e-10) * bmom;
     row[COL_X] += sign * lg.ddlog / std::max(s.x, 1e-20) * (-0.5 * cfx);
   };
-  fill(s1, g1, -1.0, eq.d_upstream[1]);
+  if (upstream) fill(s1, g1, -1.0, eq.d_upstream[1]);
   fill(s2, g2, 1.0, eq.d_downstream[1]);
 }
 
@@ -267,7 +268,7 @@ void momentum_row(const BlStation& s1, const BlStation& s2, const StationGradien
 // dissipation sources.
 void shape_parameter_row(const BlStation& s1, const BlStation& s2, const StationGradients& g1,
                          const StationGradients& g2, const Upwinding& up,
-                         const LogDifferences& lg, IntervalEquations& eq) {
+                         const LogDifferences& lg, bool upstream, IntervalEquations& eq) {
   const double ha = 0.5 * (s1.h + s2.h);
   const double hwa = mean_wake_gap_ratio(s1, s2);
   const double hsa = 0.5 * (s1.hs + s2.hs);
@@ -301,7 +302,7 @@ void shape_parameter_row(const BlStation& s1, const BlStation& s2, const Station
     row[COL_U] += sign * lg.ddlog / std::max(s.u, 1e-10) * ashape;
     row[COL_X] += sign * lg.ddlog / std::max(s.x, 1e-20) * qsrc;
   };
-  fill(s1, g1, w1, up.upw_1, -1.0, eq.d_upstream[2]);
+  if (upstream) fill(s1, g1, w1, up.upw_1, -1.0, eq.d_upstream[2]);
   fill(s2, g2, w2, up.upw_2, 1.0, eq.d_downstream[2]);
 }
 
@@ -408,25 +409,42 @@ std::array<double, 3> forced_location_derivative(const BlStation& s1, const BlSt
   return out;
 }
 
+// The interval equations. Without `upstream` the Jacobian of the shear-lag,
+// momentum and shape rows with respect to the upstream variables is skipped,
+// and with it the upstream station's gradients, which enter nothing else.
+IntervalEquationsWithTerms evaluate_interval(const BlStation& s1, const BlStation& s2,
+                                             FlowType flow, bool similarity, double msq,
+                                             double ncrit, bool upstream) {
+  IntervalEquationsWithTerms out;
+  const StationGradients g1 = upstream ? station_gradients(s1) : StationGradients{};
+  const StationGradients g2 = station_gradients(s2);
+  const LogDifferences lg = log_differences(s1, s2, similarity);
+  const Upwinding up = upwinding(s1, s2, g1, g2, flow, upstream);
+
+  if (flow == FlowType::Laminar) {
+    amplification_row(s1, s2, similarity, ncrit, out.eq);
+  } else {
+    shear_lag_row(s1, s2, g1, g2, flow, up.upw, up.upw_1, up.upw_2, lg.ulog, upstream, out.eq,
+                  out.terms);
+  }
+  momentum_row(s1, s2, g1, g2, flow, msq, lg, upstream, out.eq);
+  shape_parameter_row(s1, s2, g1, g2, up, lg, upstream, out.eq);
+  return out;
+}
+
 }  // namespace
 
 IntervalEquationsWithTerms interval_equations(const BlStation& s1, const BlStation& s2,
                                               FlowType flow, bool similarity, double msq,
                                               double ncrit) {
-  IntervalEquationsWithTerms out;
-  const StationGradients g1 = station_gradients(s1);
-  const StationGradients g2 = station_gradients(s2);
-  const LogDifferences lg = log_differences(s1, s2, similarity);
-  const Upwinding up = upwinding(s1, s2, g1, g2, flow);
+  return evaluate_interval(s1, s2, flow, similarity, msq, ncrit, true);
+}
 
-  if (flow == FlowType::Laminar) {
-    amplification_row(s1, s2, similarity, ncrit, out.eq);
-  } else {
-    shear_lag_row(s1, s2, g1, g2, flow, up.upw, up.upw_1, up.upw_2, lg.ulog, out.eq, out.terms);
-  }
-  momentum_row(s1, s2, g1, g2, flow, msq, lg, out.eq);
-  shape_parameter_row(s1, s2, g1, g2, up, lg, out.eq);
-  return out;
+IntervalEquations downstream_interval_equations(const BlStation& s1, const BlStation& s2,
+                                                FlowType flow, double msq, double ncrit) {
+  IntervalEquations eq = evaluate_interval(s1, s2, flow, false, msq, ncrit, false).eq;
+  eq.d_upstream = {};
+  return eq;
 }
 
 IntervalEquations similarity_station_equations(const BlStation& station, FlowType flow,

@@ -80,6 +80,13 @@ IntervalEquationsWithTerms interval_equations(const BlStation& station1, const B
                                               FlowType flow, bool similarity, double msq,
                                               double ncrit);
 
+// The residuals and d_downstream of `interval_equations` (not similarity)
+// alone, for a caller that holds the upstream station fixed: d_upstream is
+// zero and the terms are not returned.
+IntervalEquations downstream_interval_equations(const BlStation& station1,
+                                                const BlStation& station2, FlowType flow,
+                                                double msq, double ncrit);
+
 // Equations of the similarity station: the similarity form with the station
 // as both ends, its two Jacobian blocks summed into d_downstream (d_upstream
 // is zero).

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstddef>
 #include <initializer_list>
 #include <limits>
 
@@ -11,7 +12,9 @@
 
 namespace velaro {
 
-AmplificationRate amplification_rate(double hk, double theta, double rt) {
+namespace {
+
+AmplificationRate evaluate_amplification_rate(double hk, double theta, double rt) {
   // Written as negated comparisons so that NaN arguments also give zeros.
   if (!(hk > 1.0) || !(theta > 0.0) || !(rt > 0.0)) return {};
 
@@ -50,6 +53,44 @@ AmplificationRate amplification_rate(double hk, double theta, double rt) {
   r.ax_theta = -r.ax / theta;
   r.ax_rt = base * rfac_rt;
   return r;
+}
+
+// The same station state enters many rates in a row: the upstream end of an
+// interval in the first guess and in every trial point of its transition
+// check and again in its equations, at every Newton iteration of the march at
+// one station, and a station shared by two neighbouring intervals of the
+// assembly. The rates of the last few distinct states evaluated on this
+// thread are kept; a hit returns exactly what a fresh evaluation gives (equal
+// arguments, and a NaN argument never matches).
+class RateMemo {
+ public:
+  AmplificationRate get(double hk, double theta, double rt) {
+    for (const Entry& e : entries_) {
+      if (e.hk == hk && e.theta == theta && e.rt == rt) return e.rate;
+    }
+    Entry& e = entries_[next_];
+    next_ = (next_ + 1) % kEntries;
+    e = {hk, theta, rt, evaluate_amplification_rate(hk, theta, rt)};
+    return e.rate;
+  }
+
+ private:
+  static constexpr std::size_t kEntries = 4;
+  struct Entry {
+    double hk = std::numeric_limits<double>::quiet_NaN();
+    double theta = 0.0;
+    double rt = 0.0;
+    AmplificationRate rate{};
+  };
+  std::array<Entry, kEntries> entries_{};
+  std::size_t next_ = 0;
+};
+
+}  // namespace
+
+AmplificationRate amplification_rate(double hk, double theta, double rt) {
+  thread_local RateMemo memo;
+  return memo.get(hk, theta, rt);
 }
 
 IntervalAmplificationRate interval_amplification_rate(double hk1, double t1, double rt1,

@@ -297,7 +297,9 @@ void SystemBuilder::edge_speed_offsets() {
 
 void SystemBuilder::edge_speed_coupling() {
   const std::size_t nsys = a_.nsys;
-  cpl_.assign(w_ * w_, 0.0);
+  // Every entry is written exactly once below (zero where a line or a mass
+  // has no node in the matrix), so the array is not cleared first.
+  cpl_.resize(w_ * w_);
   // Node and sign of every line's station, looked up once.
   panel_.resize(w_);
   sign_.resize(w_);
@@ -305,16 +307,20 @@ void SystemBuilder::edge_speed_coupling() {
     panel_[line] = station_of(line).panel;
     sign_[line] = line <= lines_u_ ? 1.0 : -1.0;
   }
+  std::fill_n(cpl_.begin(), w_, 0.0);
   for (std::size_t line = 1; line <= nsys; ++line) {
+    double* out = cpl_.data() + line * w_;
     const std::size_t pi = panel_[line];
-    if (pi >= dij_rows_.rows) continue;
+    if (pi >= dij_rows_.rows) {
+      std::fill_n(out, w_, 0.0);
+      continue;
+    }
     const double* d = dij_rows_.row(pi);
     const double vi = sign_[line];
-    double* out = cpl_.data() + line * w_;
+    out[0] = 0.0;
     for (std::size_t L = 1; L <= nsys; ++L) {
       const std::size_t pj = panel_[L];
-      if (pj >= dij_rows_.cols) continue;
-      out[L] = -vi * sign_[L] * d[pj];
+      out[L] = pj < dij_rows_.cols ? -vi * sign_[L] * d[pj] : 0.0;
     }
   }
 }

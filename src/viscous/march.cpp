@@ -247,7 +247,7 @@ StationRows SideMarch::equations(std::size_t r, const BlStation& cur, FlowType f
   // The operating point's ncrit, as in the Newton assembly: with a different
   // value here the march and the assembly solve different amplification
   // equations and the Newton iteration stalls whenever ncrit is not 9.
-  return from_interval(interval_equations(prev_, cur, flow, false, msq_, ncrit_).eq);
+  return from_interval(downstream_interval_equations(prev_, cur, flow, msq_, ncrit_));
 }
 
 double SideMarch::inverse_target(std::size_t r, double xi) const {

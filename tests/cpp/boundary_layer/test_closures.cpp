@@ -388,6 +388,24 @@ TEST(ClosureDissipationTurbulent, WallPartUsesTurbulentFrictionAndLaminarWinsOnl
   EXPECT_TRUE(r.laminar_chosen);
   EXPECT_EQ(r.di, dissipation_laminar(hk, rt).di);
   EXPECT_EQ(r.di_s, 0.0);
+  // A station that has its turbulent friction already passes it in: the
+  // same values, and the same choice of the station's skin friction.
+  for (double rt2 : {50.0, 3000.0}) {
+    const CfResult turb = cf_turbulent(hk, rt2, 0.1);
+    const TurbulentDissipationResult a = dissipation_turbulent(hk, rt2, 0.1, hs, us, 0.1);
+    const TurbulentDissipationResult b = dissipation_turbulent(hk, rt2, hs, us, 0.1, turb);
+    EXPECT_EQ(a.di, b.di);
+    EXPECT_EQ(a.di_hk, b.di_hk);
+    EXPECT_EQ(a.di_rt, b.di_rt);
+    EXPECT_EQ(a.di_msq, b.di_msq);
+    EXPECT_EQ(a.laminar_chosen, b.laminar_chosen);
+    const CfResult cs = skin_friction(FlowType::Turbulent, hk, rt2, 0.1);
+    const CfResult ct = turbulent_station_skin_friction(turb, hk, rt2);
+    EXPECT_EQ(cs.cf, ct.cf);
+    EXPECT_EQ(cs.cf_hk, ct.cf_hk);
+    EXPECT_EQ(cs.cf_rt, ct.cf_rt);
+    EXPECT_EQ(cs.cf_msq, ct.cf_msq);
+  }
 }
 
 TEST(ClosureDissipationWake, OuterBranchPartialsMatchDifferences) {

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <thread>
 #include <vector>
 
 #include "boundary_layer/closures.h"
@@ -86,6 +87,31 @@ TEST(AmplificationRate, PartialsMatchCentralDifferences) {
     expect_close(r.ax_rt, central_difference([&](double v) { return amplification_rate(hk, th, v).ax; }, rt),
                  1e-6, 1e-12, "ax_rt");
   }
+}
+
+TEST(AmplificationRate, RepeatedStatesGiveTheValuesOfAFreshEvaluation) {
+  // Rates are remembered per thread for the last few states. Interleave more
+  // states than are remembered, including ones that share one or two of the
+  // three arguments, and compare every field with the rate evaluated on a
+  // thread of its own (nothing remembered there) bit for bit.
+  const std::vector<std::array<double, 3>> states = {
+      {2.59, 4e-4, 2000.0}, {2.59, 4e-4, 330.0}, {2.59, 5e-4, 2000.0}, {3.2, 4e-4, 2000.0},
+      {2.2, 1e-3, 5000.0},  {3.8, 2e-3, 400.0},  {0.9, 1e-3, 5000.0},  {2.59, 4e-4, 2000.0}};
+  std::vector<AmplificationRate> fresh(states.size());
+  for (std::size_t i = 0; i < states.size(); ++i) {
+    std::thread([&, i] { fresh[i] = amplification_rate(states[i][0], states[i][1], states[i][2]); }).join();
+  }
+  const std::vector<std::size_t> order = {0, 1, 0, 2, 3, 0, 4, 5, 6, 1, 2, 7, 3, 3, 6, 0, 5, 4, 1};
+  for (std::size_t i : order) {
+    const AmplificationRate r = amplification_rate(states[i][0], states[i][1], states[i][2]);
+    EXPECT_EQ(r.ax, fresh[i].ax) << i;
+    EXPECT_EQ(r.ax_hk, fresh[i].ax_hk) << i;
+    EXPECT_EQ(r.ax_theta, fresh[i].ax_theta) << i;
+    EXPECT_EQ(r.ax_rt, fresh[i].ax_rt) << i;
+  }
+  // A NaN argument is never taken for a remembered state.
+  const AmplificationRate n = amplification_rate(std::numeric_limits<double>::quiet_NaN(), 4e-4, 2000.0);
+  EXPECT_EQ(n.ax, 0.0);
 }
 
 // ---- interval_amplification_rate -------------------------------------------------------------
