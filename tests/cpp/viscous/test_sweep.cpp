@@ -268,12 +268,13 @@ TEST(Sweep, MarchGoesOnFromTheLastConvergedPointPastFailures) {
       EXPECT_NEAR(p.result.alpha_deg, targets[i], 1e-12);
     }
   }
-  for (std::size_t i : {3u, 4u}) {
-    const SweepPoint& p = (*points)[i];
-    SCOPED_TRACE(targets[i]);
-    EXPECT_TRUE(solved(p));
-    EXPECT_TRUE(p.start == PointStart::Warm || p.start == PointStart::SubStepped);
-  }
+  // 8 degrees is reached from the 5 degree solution or, when rounding puts
+  // that start on the wrong side of the burst, from scratch; 9 degrees then
+  // follows from 8 by continuation.
+  EXPECT_TRUE(solved((*points)[3]));
+  EXPECT_NE((*points)[3].start, PointStart::Damped);
+  EXPECT_TRUE(solved((*points)[4]));
+  EXPECT_TRUE((*points)[4].start == PointStart::Warm || (*points)[4].start == PointStart::SubStepped);
 }
 
 TEST(SweepDamped, BurstingBubblePointConvergesWithDampedSteps) {
