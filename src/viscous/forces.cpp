@@ -213,7 +213,7 @@ std::optional<double> separation_x(const ViscousState& state, Side which, double
   const auto& rows = state.rows[side];
   const std::size_t count = std::min({rows.size(), state.nbl[side], state.iblte[side] + 1});
   for (std::size_t r = 0; r < count; ++r) {
-    const FlowType flow = r < state.first_turbulent_row[side] ? FlowType::Laminar : FlowType::Turbulent;
+    const FlowType flow = row_flow(r, state.iblte[side], state.first_turbulent_row[side]);
     if (evaluate_station(rows[r], flow, mach * mach, re_eff).cf <= 0.0) return rows[r].x_coord;
   }
   return std::nullopt;

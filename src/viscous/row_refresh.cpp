@@ -74,7 +74,7 @@ void refresh_surface_row_views(std::span<BlRow> rows, std::size_t limit, std::si
       row.dstr = std::fmax(row.dstr - row.dw, 1e-12);
       row.dw = 0.0;
     }
-    set_first_variable(row, first_variable(row), r < first_turbulent ? FlowType::Laminar : FlowType::Turbulent);
+    set_first_variable(row, first_variable(row), row_flow(r, iblte, first_turbulent));
   }
 }
 

@@ -22,12 +22,6 @@ constexpr double kMinEdgeSpeed = 1e-7;
 
 std::size_t minus_floor0(std::size_t a, std::size_t b) { return a > b ? a - b : 0; }
 
-// Flow type of row r of a side with trailing-edge row iblte.
-FlowType row_flow(std::size_t r, std::size_t iblte, std::size_t first_turbulent) {
-  if (r > iblte) return FlowType::Wake;
-  return r < first_turbulent ? FlowType::Laminar : FlowType::Turbulent;
-}
-
 // Moves the boundary-layer profile of `src` into `dst`, which is to be of
 // flow type `flow`; the first variable (amplification or shear) goes into
 // the field of the new regime. The wake gap goes with the profile: dstr of a

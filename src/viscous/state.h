@@ -109,6 +109,13 @@ constexpr void set_first_variable(BlRow& row, double value, FlowType flow) {
   row.flow = flow;
 }
 
+// Flow type of row r of a side whose trailing-edge row is iblte and whose
+// first turbulent row is first_turbulent.
+constexpr FlowType row_flow(std::size_t r, std::size_t iblte, std::size_t first_turbulent) {
+  if (r > iblte) return FlowType::Wake;
+  return r < first_turbulent ? FlowType::Laminar : FlowType::Turbulent;
+}
+
 struct ViscousState {
   OperMode mode = OperMode::PrescribedAlpha;
   double cl_spec = 0.0;  // prescribed CL, or the requested alpha in degrees

@@ -27,8 +27,7 @@ void evaluate_stations(std::span<const BlRow> rows, std::size_t count, std::size
   count = std::min(count, rows.size());
   out.resize(count);
   for (std::size_t i = 0; i < count; ++i) {
-    const FlowType flow = i > iblte ? FlowType::Wake : (i >= first_turbulent ? FlowType::Turbulent : FlowType::Laminar);
-    out[i] = evaluate_station(rows[i], flow, msq, re);
+    out[i] = evaluate_station(rows[i], row_flow(i, iblte, first_turbulent), msq, re);
   }
 }
 
