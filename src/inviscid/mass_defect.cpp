@@ -38,14 +38,7 @@ void airfoil_mass_rhs(const FactorizedSystem& system, Eigen::MatrixXd& rhs) {
 std::expected<Eigen::MatrixXd, InviscidError> mass_defect_matrix(const FactorizedSystem& system) {
   const std::size_t n = system.geometry.n;
   if (n == 0) return Eigen::MatrixXd(0, 0);
-  Eigen::MatrixXd b;
-  if (system.mass_sources) {
-    b = *system.mass_sources;
-  } else {
-    b = Eigen::MatrixXd::Zero(idx(n + 1), idx(n));
-    airfoil_mass_rhs(system, b);
-  }
-  auto sol = system.solve(b);
+  auto sol = system.solve(airfoil_mass_sources(system));
   if (!sol) return std::unexpected(sol.error());
   return Eigen::MatrixXd(sol->topRows(idx(n)));
 }
