@@ -1,5 +1,5 @@
-"""A process forked while another thread is inside a batch can still run
-batches."""
+"""A process forked while another thread is inside a batch or a single
+call can still run them."""
 
 import pytest
 
@@ -12,7 +12,7 @@ N0012 = naca_coords(12)
 # Python 3.12 and later warn about fork() in a process with threads: that is
 # the situation under test.
 @pytest.mark.filterwarnings("ignore:.*fork.*:DeprecationWarning")
-@pytest.mark.parametrize("batch", ["inviscid", "viscous"])
+@pytest.mark.parametrize("batch", ["inviscid", "viscous", "single"])
 def test_child_forked_during_a_batch_runs_its_own_batch(batch):
     expected = _velaro.analyze_inviscid_batch(N0012, [0.0, 2.0, 4.0])
     expected_visc = _velaro.analyze_faithful_batch(N0012, [2.0, 4.0])
@@ -20,6 +20,11 @@ def test_child_forked_during_a_batch_runs_its_own_batch(batch):
     def long_batch():
         if batch == "inviscid":
             _velaro.analyze_inviscid_batch(N0012, [1.0] * 300)
+        elif batch == "single":
+            # Single calls run on job threads kept between calls: the child
+            # inherits none of them and must start its own.
+            for _ in range(40):
+                _velaro.analyze_faithful(N0012, 3.0)
         else:
             _velaro.analyze_faithful_batch(N0012, [1.0, 2.0, 3.0, 4.0, 5.0, 6.0])
 

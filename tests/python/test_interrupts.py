@@ -45,6 +45,21 @@ def test_calls_after_an_interrupt_give_the_same_results(sigint_after):
     assert _velaro.analyze_inviscid_batch(N0012, [0.0, 3.0]) == before
 
 
+def test_call_after_an_interrupt_does_not_wait_for_the_abandoned_work(sigint_after):
+    # Calls run on job threads that are kept between calls. The interrupted
+    # factorisation keeps its thread busy for seconds after the interrupt;
+    # the next call must get a thread of its own rather than queue behind it.
+    before = _velaro.analyze_inviscid(N0012, 3.0)
+    sigint_after(0.3)
+    with pytest.raises(KeyboardInterrupt):
+        _velaro.analyze_inviscid(DENSE, 2.0)
+        time.sleep(5)
+    start = time.perf_counter()
+    after = _velaro.analyze_inviscid(N0012, 3.0)
+    assert time.perf_counter() - start < 1.0
+    assert after == before
+
+
 @pytest.mark.parametrize(
     "call",
     [

@@ -107,7 +107,7 @@ std::vector<SweepOutcome> run_sweeps(std::vector<SweepTask> tasks, py::handle pr
 
   job_started();
   try {
-    std::thread([run] {
+    run_on_job_thread([run] {
       work(run);
       {
         const std::lock_guard<std::mutex> lock(run->mutex);
@@ -115,7 +115,7 @@ std::vector<SweepOutcome> run_sweeps(std::vector<SweepTask> tasks, py::handle pr
       }
       run->finished.notify_all();
       job_finished();
-    }).detach();
+    });
   } catch (...) {
     job_finished();
     throw;
