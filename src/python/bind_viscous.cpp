@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <expected>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "boundary_layer/diagnostics.h"
 #include "geometry/body.h"
 #include "geometry/contour_checks.h"
 #include "python/conversions.h"
@@ -16,6 +18,7 @@
 #include "python/registry.h"
 #include "python/viscous_defaults.h"
 #include "python/worker_pool.h"
+#include "viscous/continuation.h"
 #include "viscous/driver.h"
 #include "viscous/setup.h"
 #include "viscous/state.h"
@@ -98,10 +101,9 @@ FaithfulResult failure_record(std::string error, double alpha_deg, double reynol
   return r;
 }
 
-FaithfulResult solve_one(const Body& body, const ViscousConfig& config, double alpha_deg,
-                         const DriverOptions& options) {
-  auto solved = solve_body_oper_point(body, config, alpha_deg, options);
-  if (!solved) return failure_record(solved.error().to_string(), alpha_deg, config.reynolds);
+FaithfulResult record_of(const std::expected<OperPointResult, ViscousError>& solved, double alpha_deg,
+                         double reynolds) {
+  if (!solved) return failure_record(solved.error().to_string(), alpha_deg, reynolds);
   const OperPointResult& s = *solved;
   FaithfulResult r;
   r.alpha_deg = s.alpha_deg;
@@ -118,6 +120,11 @@ FaithfulResult solve_one(const Body& body, const ViscousConfig& config, double a
   r.converged = s.converged;
   r.success = true;
   return r;
+}
+
+FaithfulResult solve_one(const Body& body, const ViscousConfig& config, double alpha_deg,
+                         const DriverOptions& options) {
+  return record_of(solve_body_oper_point(body, config, alpha_deg, options), alpha_deg, config.reynolds);
 }
 
 py::dict batch_dict(const FaithfulResult& r) {
@@ -205,9 +212,27 @@ py::list analyze_faithful_batch(py::object coords, py::object alphas, py::object
                             const std::atomic<bool>& stop) {
         const DriverOptions stoppable = job_options(options, stop);
         std::vector<FaithfulResult> results(angles.size());
+        // The angle-independent work (factored panel system, airfoil part of
+        // the influence matrix) is done once for every angle; each angle is
+        // then solved from a fresh boundary layer, with the same result, bit
+        // for bit, as a single call. A contour that cannot be prepared, and
+        // an angle that is not finite, take the single-call path, which
+        // reports them.
+        const std::optional<PreparedContour> contour = [&]() -> std::optional<PreparedContour> {
+          if (angles.size() < 2) return std::nullopt;
+          const InstalledSwitches switches(stoppable.switches ? &*stoppable.switches : nullptr);
+          auto prepared = prepare_contour(body.name(), coords_from_body(body.panels()), config);
+          if (!prepared) return std::nullopt;
+          return std::move(*prepared);
+        }();
         parallel_map_indexed(angles.size(), [&](std::size_t i) {
           if (stop.load(std::memory_order_relaxed)) return;
-          results[i] = solve_one(body, config, angles[i], stoppable);
+          if (!contour || !std::isfinite(angles[i])) {
+            results[i] = solve_one(body, config, angles[i], stoppable);
+            return;
+          }
+          ViscousState state = cold_state(*contour, OperMode::PrescribedAlpha, angles[i]);
+          results[i] = record_of(solve_cold(*contour, state, config, stoppable), angles[i], config.reynolds);
         });
         return results;
       });
