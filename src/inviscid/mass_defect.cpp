@@ -76,12 +76,10 @@ Eigen::MatrixXd airfoil_mass_sources(const FactorizedSystem& system) {
 
 namespace {
 
-// The matrix with the wake, from the airfoil columns' sources (solved here
-// together with the wake columns) or from their solution (`block`, n x n:
-// only the wake columns are solved).
-std::expected<Eigen::MatrixXd, InviscidError> with_wake(const FactorizedSystem& system,
-                                                       const Eigen::MatrixXd* airfoil_sources,
-                                                       const Eigen::MatrixXd* block, std::span<const double> wake_x,
+// The matrix with the wake from the solution of the airfoil columns (`block`,
+// n x n): only the wake columns are solved here.
+std::expected<Eigen::MatrixXd, InviscidError> with_wake(const FactorizedSystem& system, const Eigen::MatrixXd& block,
+                                                       std::span<const double> wake_x,
                                                        std::span<const double> wake_y,
                                                        std::span<const double> wake_nx,
                                                        std::span<const double> wake_ny,
@@ -92,16 +90,9 @@ std::expected<Eigen::MatrixXd, InviscidError> with_wake(const FactorizedSystem& 
   const AirfoilGeometry& g = system.geometry;
   const std::size_t n = g.n;
   const std::size_t nt = n + nw;
-  if (airfoil_sources && (airfoil_sources->rows() != idx(n + 1) || airfoil_sources->cols() != idx(n)))
-    return std::unexpected(InviscidError::spline_failed("airfoil mass sources do not match the airfoil system"));
-  if (block && (block->rows() != idx(n) || block->cols() != idx(n)))
+  if (block.rows() != idx(n) || block.cols() != idx(n))
     return std::unexpected(InviscidError::spline_failed("airfoil mass-defect block does not match the airfoil system"));
-  if (nw == 0) {
-    if (block) return *block;
-    auto sol = system.solve(*airfoil_sources);
-    if (!sol) return std::unexpected(sol.error());
-    return Eigen::MatrixXd(sol->topRows(idx(n)));
-  }
+  if (nw == 0) return block;
   if (n == 0) return Eigen::MatrixXd(0, 0);
 
   // Combined node arrays, airfoil then wake.
@@ -117,31 +108,24 @@ std::expected<Eigen::MatrixXd, InviscidError> with_wake(const FactorizedSystem& 
     aap[n + k] = wake_apanel[k];
   }
 
-  // Airfoil rows of every column, airfoil and wake masses alike, in one
-  // solve with the stored factors. A wake column's right-hand side is minus
-  // the stream function of the unit wake mass at each airfoil node; the
-  // sharp-edge row and the Kutta row stay zero.
-  // With the airfoil block given only the wake columns are solved.
-  const std::size_t first = block ? n : 0;
-  Eigen::MatrixXd b = Eigen::MatrixXd::Zero(idx(n + 1), idx(nt - first));
-  if (!block) b.leftCols(idx(n)) = *airfoil_sources;
+  // Airfoil rows of the wake columns, solved with the stored factors. A wake
+  // column's right-hand side is minus the stream function of the unit wake
+  // mass at each airfoil node; the sharp-edge row and the Kutta row stay
+  // zero.
+  Eigen::MatrixXd b = Eigen::MatrixXd::Zero(idx(n + 1), idx(nw));
   WakeInfluenceRows wake_rows(ax, ay, aap, n);
   WakePanelInfluence rw;
   for (std::size_t i = 0; i < n; ++i) {
     wake_rows.evaluate(g.x[i], g.y[i], g.nx[i], g.ny[i], i, rw);
-    for (std::size_t k = 0; k < nw; ++k) b(idx(i), idx(n + k - first)) = -rw.dzdm[n + k];
+    for (std::size_t k = 0; k < nw; ++k) b(idx(i), idx(k)) = -rw.dzdm[n + k];
   }
-  if (g.sharp) b.block(idx(n - 1), idx(n - first), 1, idx(nw)).setZero();
+  if (g.sharp) b.row(idx(n - 1)).setZero();
   auto sol = system.solve(b);
   if (!sol) return std::unexpected(sol.error());
 
   Eigen::MatrixXd dij(idx(nt), idx(nt));
-  if (block) {
-    dij.topLeftCorner(idx(n), idx(n)) = *block;
-    dij.topRightCorner(idx(n), idx(nw)) = sol->topRows(idx(n));
-  } else {
-    dij.topRows(idx(n)) = sol->topRows(idx(n));
-  }
+  dij.topLeftCorner(idx(n), idx(n)) = block;
+  dij.topRightCorner(idx(n), idx(nw)) = sol->topRows(idx(n));
 
   // Wake rows: the direct source influence on the speed along the wake, and
   // (through CIJ) the influence of the changed airfoil vorticity.
@@ -177,14 +161,22 @@ std::expected<Eigen::MatrixXd, InviscidError> mass_defect_matrix_with_wake(const
                                                                         std::span<const double> wake_nx,
                                                                         std::span<const double> wake_ny,
                                                                         std::span<const double> wake_apanel) {
-  return with_wake(system, &airfoil_sources, nullptr, wake_x, wake_y, wake_nx, wake_ny, wake_apanel);
+  const std::size_t n = system.geometry.n;
+  if (airfoil_sources.rows() != idx(n + 1) || airfoil_sources.cols() != idx(n))
+    return std::unexpected(InviscidError::spline_failed("airfoil mass sources do not match the airfoil system"));
+  // The airfoil columns are solved on their own, as mass_defect_matrix
+  // solves them: a batch or a sweep that keeps that block for many wakes
+  // gets the same matrix, bit for bit, as a single operating point.
+  auto sol = system.solve(airfoil_sources);
+  if (!sol) return std::unexpected(sol.error());
+  return with_wake(system, sol->topRows(idx(n)), wake_x, wake_y, wake_nx, wake_ny, wake_apanel);
 }
 
 std::expected<Eigen::MatrixXd, InviscidError> mass_defect_matrix_with_wake_from_block(
     const FactorizedSystem& system, const Eigen::MatrixXd& airfoil_block, std::span<const double> wake_x,
     std::span<const double> wake_y, std::span<const double> wake_nx, std::span<const double> wake_ny,
     std::span<const double> wake_apanel) {
-  return with_wake(system, nullptr, &airfoil_block, wake_x, wake_y, wake_nx, wake_ny, wake_apanel);
+  return with_wake(system, airfoil_block, wake_x, wake_y, wake_nx, wake_ny, wake_apanel);
 }
 
 }  // namespace velaro

@@ -51,8 +51,9 @@ std::expected<Eigen::MatrixXd, InviscidError> mass_defect_matrix_with_wake(const
 
 // The same matrix from the airfoil-airfoil block already solved
 // (mass_defect_matrix of the same system, n x n): only the wake columns are
-// solved. Equal to mass_defect_matrix_with_wake up to the rounding of the
-// separate solve. A block of the wrong shape is refused.
+// solved. With that block it equals mass_defect_matrix_with_wake bit for bit
+// (which solves the airfoil columns on their own too). A block of the wrong
+// shape is refused.
 std::expected<Eigen::MatrixXd, InviscidError> mass_defect_matrix_with_wake_from_block(
     const FactorizedSystem& system, const Eigen::MatrixXd& airfoil_block, std::span<const double> wake_x,
     std::span<const double> wake_y, std::span<const double> wake_nx, std::span<const double> wake_ny,

@@ -32,17 +32,12 @@ double circulation(std::span<const double> gamma, std::span<const double> s) {
 }
 
 // Builds the influence matrix of the state's current wake from the shared
-// airfoil part unless it is current: from the airfoil columns' sources
-// (solved with the wake's, as the single-point path does) or, with
-// `from_block`, from their solution.
-std::optional<ViscousError> refresh_influence_matrix(const PreparedContour& contour, ViscousState& state,
-                                                     bool from_block) {
+// airfoil block unless it is current: only the wake columns are solved, and
+// the matrix is the single-point path's, bit for bit.
+std::optional<ViscousError> refresh_influence_matrix(const PreparedContour& contour, ViscousState& state) {
   if (state.dij_built && state.dij_current) return std::nullopt;
-  auto dij = from_block ? mass_defect_matrix_with_wake_from_block(contour.system, contour.airfoil_block, state.wake_x,
-                                                                  state.wake_y, state.wake_nx, state.wake_ny,
-                                                                  state.wake_apanel)
-                        : mass_defect_matrix_with_wake(contour.system, contour.airfoil_sources, state.wake_x,
-                                                       state.wake_y, state.wake_nx, state.wake_ny, state.wake_apanel);
+  auto dij = mass_defect_matrix_with_wake_from_block(contour.system, contour.airfoil_block, state.wake_x, state.wake_y,
+                                                     state.wake_nx, state.wake_ny, state.wake_apanel);
   if (!dij) return ViscousError::from(dij.error());
   state.dij = std::move(*dij);
   state.dij_built = true;
@@ -109,9 +104,8 @@ std::expected<PreparedContour, ViscousError> prepare_contour(const std::string& 
   auto setup = build_state_from_coords(name, pts, config, 0.0);
   if (!setup) return std::unexpected(setup.error());
 
-  PreparedContour contour{std::move(setup->system), Eigen::MatrixXd(), Eigen::MatrixXd(), std::move(setup->state), 0.0};
-  contour.airfoil_sources = airfoil_mass_sources(contour.system);
-  auto block = contour.system.solve(contour.airfoil_sources);
+  PreparedContour contour{std::move(setup->system), Eigen::MatrixXd(), std::move(setup->state), 0.0};
+  auto block = contour.system.solve(airfoil_mass_sources(contour.system));
   if (!block) return std::unexpected(ViscousError::from(block.error()));
   contour.airfoil_block = block->topRows(static_cast<Eigen::Index>(contour.system.node_count()));
   const double g0 = circulation(contour.system.gamu_0, contour.initial.s);
@@ -140,11 +134,11 @@ std::expected<OperPointResult, ViscousError> solve_cold(const PreparedContour& c
   if (state.mode == OperMode::PrescribedCl && !std::isfinite(state.cl_spec))
     return std::unexpected(ViscousError::message("Lift coefficient must be finite"));
   // The wake and the influence matrix the driver's set-up would build, with
-  // the airfoil columns' sources taken from the contour; the driver then
+  // the airfoil block taken from the contour; the driver then
   // finds both current and goes on exactly as it would have.
   combine_base_solutions_at_alpha(state, state.alpha);
   refresh_wake_geometry(state, contour.system, config);
-  if (auto bad = refresh_influence_matrix(contour, state, false)) return std::unexpected(*bad);
+  if (auto bad = refresh_influence_matrix(contour, state)) return std::unexpected(*bad);
   return solve_operating_point_from_state(state, contour.system, config, options);
 }
 
@@ -177,7 +171,7 @@ std::expected<OperPointResult, ViscousError> solve_warm(const PreparedContour& c
   combine_base_solutions_at_alpha(state, alpha);
   refresh_wake_geometry(state, contour.system, config);
   compute_wake_inviscid_speeds(state, contour.system);
-  if (auto bad = refresh_influence_matrix(contour, state, true)) return std::unexpected(*bad);
+  if (auto bad = refresh_influence_matrix(contour, state)) return std::unexpected(*bad);
 
   // Same numbering and stagnation point: the wake rows move with the wake,
   // every row takes the new inviscid speed plus its old increment.

@@ -21,12 +21,9 @@ namespace velaro {
 // The angle-independent part of every operating point of one contour.
 struct PreparedContour {
   FactorizedSystem system;
-  // Right-hand sides of the airfoil columns of the influence matrix
-  // (airfoil_mass_sources); the wake columns and rows follow the wake, which
-  // is laid along the streamline of each angle.
-  Eigen::MatrixXd airfoil_sources;
-  // Their solution, the airfoil-airfoil block (n x n): warm restarts solve
-  // only the wake columns.
+  // The airfoil-airfoil block of the influence matrix (mass_defect_matrix,
+  // n x n). The wake columns and rows follow the wake, which is laid along
+  // the streamline of each angle: every point solves only those.
   Eigen::MatrixXd airfoil_block;
   // The state before any angle is applied, as build_state_from_coords
   // leaves it.
