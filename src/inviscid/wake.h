@@ -58,4 +58,18 @@ WakeBaseSpeeds wake_base_speeds(const AirfoilGeometry& geometry, const WakeGeome
                                 std::span<const double> gamu_0, std::span<const double> gamu_90, double q0_te,
                                 double q90_te);
 
+struct WakeWithSpeeds {
+  WakeGeometry wake;
+  WakeBaseSpeeds speeds;
+};
+
+// build_wake followed by wake_base_speeds of the wake it lays, bit for bit,
+// in one pass: the stream-function coefficients that place node k + 1 are
+// those of node k's speeds, so each node's are evaluated once instead of
+// twice.
+WakeWithSpeeds build_wake_with_base_speeds(const AirfoilGeometry& geometry, std::span<const double> gamma,
+                                           double alpha, std::size_t nw, double wake_length,
+                                           std::span<const double> gamu_0, std::span<const double> gamu_90,
+                                           double q0_te, double q90_te);
+
 }  // namespace velaro

@@ -28,7 +28,21 @@ bool refresh_wake_geometry(ViscousState& state, const FactorizedSystem& system, 
     gamma[n - 1] = 0.0;
   }
 
-  WakeGeometry w = build_wake(g, gamma, state.alpha, nw, config.wake_length);
+  // The base solutions' speeds along the new wake come from the same
+  // stream-function coefficients that lay it; compute_wake_inviscid_speeds
+  // takes them from here.
+  WakeGeometry w;
+  state.wake_qinvu_0.clear();
+  state.wake_qinvu_90.clear();
+  if (state.qinvu_0.size() >= n && state.qinvu_90.size() >= n) {
+    WakeWithSpeeds both = build_wake_with_base_speeds(g, gamma, state.alpha, nw, config.wake_length, system.gamu_0,
+                                                      system.gamu_90, state.qinvu_0[n - 1], state.qinvu_90[n - 1]);
+    w = std::move(both.wake);
+    state.wake_qinvu_0 = std::move(both.speeds.qinvu_0);
+    state.wake_qinvu_90 = std::move(both.speeds.qinvu_90);
+  } else {
+    w = build_wake(g, gamma, state.alpha, nw, config.wake_length);
+  }
   state.wake_x = std::move(w.x);
   state.wake_y = std::move(w.y);
   state.wake_s = std::move(w.s);
@@ -46,15 +60,20 @@ void compute_wake_inviscid_speeds(ViscousState& state, const FactorizedSystem& s
   const std::size_t n = g.n;
   if (n < 2 || state.wake_x.empty() || state.qinvu_0.size() < n || state.qinvu_90.size() < n) return;
 
-  WakeGeometry w;
-  w.x = state.wake_x;
-  w.y = state.wake_y;
-  w.nx = state.wake_nx;
-  w.ny = state.wake_ny;
-  WakeBaseSpeeds q =
-      wake_base_speeds(g, w, system.gamu_0, system.gamu_90, state.qinvu_0[n - 1], state.qinvu_90[n - 1]);
-  state.wake_qinvu_0 = std::move(q.qinvu_0);
-  state.wake_qinvu_90 = std::move(q.qinvu_90);
+  // Laying the wake leaves its base speeds behind (refresh_wake_geometry);
+  // they are computed here only when they are missing.
+  const std::size_t nw = state.wake_x.size();
+  if (state.wake_qinvu_0.size() != nw || state.wake_qinvu_90.size() != nw) {
+    WakeGeometry w;
+    w.x = state.wake_x;
+    w.y = state.wake_y;
+    w.nx = state.wake_nx;
+    w.ny = state.wake_ny;
+    WakeBaseSpeeds q =
+        wake_base_speeds(g, w, system.gamu_0, system.gamu_90, state.qinvu_0[n - 1], state.qinvu_90[n - 1]);
+    state.wake_qinvu_0 = std::move(q.qinvu_0);
+    state.wake_qinvu_90 = std::move(q.qinvu_90);
+  }
 
   const double c = std::cos(state.alpha);
   const double s = std::sin(state.alpha);
