@@ -61,4 +61,32 @@ void parallel_map_on_own_threads(std::size_t count, const std::function<void(std
   if (first_error) std::rethrow_exception(first_error);
 }
 
+void run_both(const std::function<void()>& a, const std::function<void()>& b) {
+  if (worker_pool_usable()) {
+    worker_pool().execute([&] { tbb::parallel_invoke(a, b); });
+    return;
+  }
+  std::exception_ptr error;
+  std::thread second([&] {
+    try {
+      b();
+    } catch (...) {
+      error = std::current_exception();
+    }
+  });
+  try {
+    a();
+  } catch (...) {
+    second.join();
+    throw;
+  }
+  second.join();
+  if (error) std::rethrow_exception(error);
+}
+
+std::size_t worker_pool_threads() {
+  if (!worker_pool_usable()) return std::max(1u, std::thread::hardware_concurrency());
+  return static_cast<std::size_t>(std::max(1, worker_pool().max_concurrency()));
+}
+
 }  // namespace velaro::python

@@ -3,6 +3,7 @@
 // parallel map on it.
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
+#include <tbb/parallel_invoke.h>
 #include <tbb/partitioner.h>
 #include <tbb/task_arena.h>
 
@@ -50,5 +51,15 @@ void parallel_map_indexed(std::size_t count, F&& f) {
         tbb::simple_partitioner());
   });
 }
+
+// Runs a() and b(), at the same time when a second thread of the pool (or,
+// in a forked child, a thread of its own) is free, and returns when both
+// have returned. Called from a task of the pool, the two become tasks of
+// the same pool.
+void run_both(const std::function<void()>& a, const std::function<void()>& b);
+
+// Number of threads of the pool (1 in a forked child that cannot use it,
+// where run_both starts a thread of its own).
+std::size_t worker_pool_threads();
 
 }  // namespace velaro::python

@@ -4,10 +4,12 @@
 #include "viscous/sweep.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <utility>
 
+#include "boundary_layer/diagnostics.h"
 #include "common/angles.h"
 #include "viscous/continuation.h"
 
@@ -32,6 +34,14 @@ constexpr double kMaxPredictorStepCl = 0.03;
 // Most Newton iterations of the last point for the predictor to start the
 // next one.
 constexpr std::uint64_t kMaxPredictorIterations = 10;
+
+// Farthest a second branch's cold start may lie from the zero-lift centre
+// of the sweep (degrees, or lift coefficient): well inside the attached
+// range, where a cold start converges as readily as a warm one.
+constexpr double kMaxSplitReachDeg = 8.0;
+constexpr double kMaxSplitReachCl = 0.8;
+// Fewest targets for which the march is split over two threads.
+constexpr std::size_t kMinSplitTargets = 12;
 
 bool is_interruption(const ViscousError& e) { return e.kind == ViscousError::Kind::Message && e.text == kInterrupted; }
 
@@ -69,6 +79,12 @@ class Sweep {
       : contour_(contour), config_(config), sweep_(sweep_options), options_(options) {}
 
   bool interrupted() const { return interrupted_; }
+  void mark_interrupted() { interrupted_ = true; }
+  // A sweep of the same contour and settings with bookkeeping of its own,
+  // for a branch solved on another thread; `with` replaces the sweep
+  // settings (it must outlive the result).
+  Sweep fresh() const { return Sweep(contour_, config_, sweep_, options_); }
+  Sweep fresh(const SweepOptions& with) const { return Sweep(contour_, config_, with, options_); }
 
   // Solves one point. `last` is the last converged state of the branch (none
   // at the start of a sweep or with warm starts off); on convergence it is
@@ -245,9 +261,12 @@ class Sweep {
 // states kept beside failures, and the (point, start) pairs tried.
 class SweepMarch {
  public:
+  // (point, start) position pairs already tried.
+  using Tried = std::vector<std::pair<std::size_t, std::size_t>>;
+
   SweepMarch(std::span<const double> targets, const SweepOptions& sweep_options, const SweepProgress& progress,
-             Sweep& sweep)
-      : targets_(targets), sweep_options_(sweep_options), progress_(progress), sweep_(sweep),
+             Sweep& sweep, const DiagnosticSwitches* switches)
+      : targets_(targets), sweep_options_(sweep_options), progress_(progress), sweep_(sweep), switches_(switches),
         points_(targets.size()) {}
 
   // Non-finite targets cannot be placed on the march: they are refused one
@@ -279,17 +298,110 @@ class SweepMarch {
   }
 
   // From the start outward: first upward, then downward from the same
-  // converged start.
-  void march_outward(std::size_t start) {
+  // converged start. With a way to run two branches at once
+  // (SweepOptions::run_both) the two go side by side, the longer one split
+  // at a second, cold start when that balances them (march_split).
+  void march_outward(std::size_t start, double centre, const Sweep& prototype) {
     std::vector<std::size_t> up, down;
     for (std::size_t k = start + 1; k < order_.size(); ++k) up.push_back(k);
     for (std::size_t k = start; k-- > 0;) down.push_back(k);
     std::optional<ViscousState> last;
-    march({start}, last, std::nullopt);
+    const std::size_t first[] = {start};
+    march(first, last, std::nullopt, sweep_, tried_);
     std::optional<ViscousState> at_start = last;
     const std::optional<std::size_t> start_k = last ? std::optional<std::size_t>(start) : std::nullopt;
-    march(up, last, start_k);
-    march(down, at_start, start_k);
+    if (sweep_options_.run_both && sweep_options_.warm_start && last && !sweep_.interrupted() &&
+        order_.size() >= kMinSplitTargets) {
+      march_split(up, down, last, start_k, centre, prototype);
+      return;
+    }
+    march(up, last, start_k, sweep_, tried_);
+    march(down, at_start, start_k, sweep_, tried_);
+  }
+
+  // The two branches from the converged start side by side on two threads.
+  // When one is much longer than the other, its far part goes to the second
+  // thread, which begins it with a cold start, while the first thread
+  // marches the near part and then the other branch: the two threads then
+  // have about as many points each. The split point is kept within
+  // kMaxSplitReach of the zero-lift centre, where a cold start converges as
+  // readily as a warm one; should it fail all the same, the second thread
+  // gives up and the first marches on into its part afterwards, as a
+  // single march would have. Without a split, every point is solved exactly
+  // as in the single march (only the order of finishing differs).
+  void march_split(const std::vector<std::size_t>& up, const std::vector<std::size_t>& down,
+                   const std::optional<ViscousState>& at_start, std::optional<std::size_t> start_k, double centre,
+                   const Sweep& prototype) {
+    const bool up_longer = up.size() >= down.size();
+    const std::vector<std::size_t>& longer = up_longer ? up : down;
+    const std::vector<std::size_t>& other = up_longer ? down : up;
+    const double reach =
+        sweep_options_.mode == OperMode::PrescribedAlpha ? kMaxSplitReachDeg : kMaxSplitReachCl;
+    // Points of the longer branch the first thread takes before the other
+    // branch: as many as leave both threads alike, fewer if the split point
+    // would lie out of reach.
+    std::size_t near = longer.size() > other.size() + 4 ? (longer.size() - other.size()) / 2 : longer.size();
+    while (near < longer.size() && near > 1 && !(std::abs(targets_[order_[longer[near]]] - centre) <= reach))
+      --near;
+    const bool split = near >= 2 && near < longer.size();
+    const std::span<const std::size_t> first_part(longer.data(), split ? near : longer.size());
+    const std::span<const std::size_t> far_part(longer.data() + first_part.size(),
+                                               longer.size() - first_part.size());
+
+    // The branch the second thread takes solves with its own bookkeeping.
+    Sweep second = prototype.fresh();
+    Tried second_tried;
+    // A warm branch from the start may pass failures back to it (kept_ of
+    // the start); set it now so that neither thread writes it.
+    if (start_k && !kept_[*start_k]) kept_[*start_k] = at_start;
+
+    std::optional<ViscousState> near_last;
+    std::optional<std::size_t> near_last_k;
+    bool second_gave_up = false;
+    std::uint64_t second_spent = 0;
+    const auto first_thread = [&] {
+      std::optional<ViscousState> last = at_start;
+      if (split) {
+        near_last_k = march(first_part, last, start_k, sweep_, tried_);
+        near_last = last;
+        std::optional<ViscousState> from_start = at_start;
+        march(other, from_start, start_k, sweep_, tried_);
+      } else {
+        march(first_part, last, start_k, sweep_, tried_);
+      }
+    };
+    const auto second_thread = [&] {
+      const InstalledSwitches switches(switches_);
+      if (!split) {
+        std::optional<ViscousState> last = at_start;
+        march(other, last, start_k, second, second_tried);
+        return;
+      }
+      // The cold start of the far part, plain (no damped retry): a failure
+      // hands the part back to the first thread.
+      SweepOptions plain = sweep_options_;
+      plain.damped_relaxation = 1.0;
+      Sweep cold = prototype.fresh(plain);
+      std::optional<ViscousState> last;
+      const std::size_t k = far_part.front();
+      SweepPoint p = cold.solve(targets_[order_[k]], last);
+      if (cold.interrupted()) second.mark_interrupted();
+      if (!(p.result.converged && !p.error) || !last) {
+        second_gave_up = true;
+        second_spent = p.result.iterations;
+        return;
+      }
+      finish(order_[k], std::move(p));
+      march(far_part.subspan(1), last, k, second, second_tried);
+    };
+    sweep_options_.run_both(first_thread, second_thread);
+
+    if (second.interrupted()) sweep_.mark_interrupted();
+    tried_.insert(tried_.end(), second_tried.begin(), second_tried.end());
+    if (second_gave_up) {
+      march(far_part, near_last, near_last_k, sweep_, tried_);
+      points_[order_[far_part.front()]].result.iterations += second_spent;
+    }
   }
 
   // Retries of the points still failed from converged neighbours they were
@@ -306,7 +418,7 @@ class SweepMarch {
           tried_.emplace_back(k, nb);
           std::optional<ViscousState> from = kept_[nb];
           const std::uint64_t already = points_[order_[k]].result.iterations;
-          if (retried(k, sweep_.solve(targets_[order_[k]], from, false, false, nullptr, already))) {
+          if (retried(k, sweep_.solve(targets_[order_[k]], from, false, false, nullptr, already), sweep_)) {
             kept_[k] = std::move(from);
             progressed = true;
             break;
@@ -321,8 +433,8 @@ class SweepMarch {
  private:
   void finish(std::size_t i, SweepPoint point) {
     points_[i] = std::move(point);
-    ++finished_;
-    if (progress_) progress_(finished_);
+    const std::size_t done = finished_.fetch_add(1) + 1;
+    if (progress_) progress_(done);
   }
 
   bool solved(std::size_t k) const { return points_[order_[k]].result.converged && !points_[order_[k]].error; }
@@ -333,10 +445,10 @@ class SweepMarch {
 
   // Replaces the failed point k by q if q converged; the iterations of both
   // count. True when q converged.
-  bool retried(std::size_t k, SweepPoint q) {
+  bool retried(std::size_t k, SweepPoint q, const Sweep& sweep) {
     SweepPoint& old = points_[order_[k]];
     if (!(q.result.converged && !q.error)) {
-      if (!sweep_.interrupted()) old.result.iterations += q.result.iterations;
+      if (!sweep.interrupted()) old.result.iterations += q.result.iterations;
       return false;
     }
     q.result.iterations += old.result.iterations;
@@ -352,18 +464,21 @@ class SweepMarch {
   // the way back is stepped over, the next one tried from the last point
   // reached: past a bursting laminar bubble the iteration cycles at some
   // angles and converges at angles in between, depending on where it starts.
-  void march(const std::vector<std::size_t>& ks, std::optional<ViscousState>& last,
-             std::optional<std::size_t> last_k) {
+  // Returns the position of the last point converged in the march (or
+  // last_k when none did). `sweep` solves the points and `tried` books the
+  // starts: a branch running beside another has its own of both.
+  std::optional<std::size_t> march(std::span<const std::size_t> ks, std::optional<ViscousState>& last,
+                                   std::optional<std::size_t> last_k, Sweep& sweep, Tried& tried) {
     std::vector<std::size_t> failed;  // positions since the last converged point, in march order
     std::optional<ViscousState> before;  // the converged point before `last`, when they are neighbours
     for (std::size_t k : ks) {
       const std::size_t i = order_[k];
-      if (sweep_.interrupted()) {
+      if (sweep.interrupted()) {
         finish(i, not_reached(targets_[i], sweep_options_.mode));
         continue;
       }
       std::optional<ViscousState> prior = sweep_options_.warm_start ? last : std::nullopt;
-      SweepPoint p = sweep_.solve(targets_[i], last, true, true, before ? &*before : nullptr);
+      SweepPoint p = sweep.solve(targets_[i], last, true, true, before ? &*before : nullptr);
       const bool ok = p.result.converged && !p.error;
       // The predictor extrapolates only between neighbours converged in turn,
       // the later one by a quick warm start: a point that took long to reach
@@ -379,29 +494,30 @@ class SweepMarch {
       if (!sweep_options_.warm_start) continue;
       if (!ok) {
         if (last_k) {
-          tried_.emplace_back(k, *last_k);
+          tried.emplace_back(k, *last_k);
           if (!kept_[*last_k]) kept_[*last_k] = last;
         }
         failed.push_back(k);
         continue;
       }
       if (!failed.empty()) kept_[k] = last;
-      march_back(failed, last, k);
+      march_back(failed, last, k, sweep, tried);
       failed.clear();
       last_k = k;
     }
+    return last_k;
   }
 
   // Back from the point just reached at position `reached` over the points
   // that failed before it (in march order), warm starts only.
   void march_back(const std::vector<std::size_t>& failed, const std::optional<ViscousState>& last,
-                  std::size_t reached) {
+                  std::size_t reached, Sweep& sweep, Tried& tried) {
     std::optional<ViscousState> back = last;
     std::size_t back_k = reached;
-    for (auto it = failed.rbegin(); it != failed.rend() && !sweep_.interrupted(); ++it) {
-      tried_.emplace_back(*it, back_k);
+    for (auto it = failed.rbegin(); it != failed.rend() && !sweep.interrupted(); ++it) {
+      tried.emplace_back(*it, back_k);
       const std::uint64_t already = points_[order_[*it]].result.iterations;
-      if (retried(*it, sweep_.solve(targets_[order_[*it]], back, false, true, nullptr, already))) {
+      if (retried(*it, sweep.solve(targets_[order_[*it]], back, false, true, nullptr, already), sweep)) {
         back_k = *it;
         kept_[back_k] = back;
       }
@@ -412,13 +528,14 @@ class SweepMarch {
   const SweepOptions& sweep_options_;
   const SweepProgress& progress_;
   Sweep& sweep_;
+  const DiagnosticSwitches* switches_;
   std::vector<SweepPoint> points_;
-  std::size_t finished_ = 0;
+  std::atomic<std::size_t> finished_{0};
   std::vector<std::size_t> order_;  // indices into targets_, by value
   // Converged states next to failed points (by position in order_), the
   // starts of the retries, and the (point, start) pairs already tried.
   std::vector<std::optional<ViscousState>> kept_;
-  std::vector<std::pair<std::size_t, std::size_t>> tried_;
+  Tried tried_;
 };
 
 }  // namespace
@@ -439,11 +556,11 @@ std::expected<std::vector<SweepPoint>, ViscousError> run_sweep(const std::string
   if (!contour) return std::unexpected(contour.error());
 
   Sweep sweep(*contour, config, sweep_options, options);
-  SweepMarch run(targets, sweep_options, progress, sweep);
+  SweepMarch run(targets, sweep_options, progress, sweep, options.switches ? &*options.switches : nullptr);
   const double centre =
       sweep_options.mode == OperMode::PrescribedAlpha ? contour->alpha_zero_lift * kRadToDeg : 0.0;
   if (const auto start = run.order_targets(centre)) {
-    run.march_outward(*start);
+    run.march_outward(*start, centre, sweep);
     run.retry_from_neighbours();
   }
   return run.take_points();

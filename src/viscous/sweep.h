@@ -62,6 +62,11 @@ struct SweepOptions {
   // attempt that would pass it is cut short (and then fails unless it has
   // converged by then). 0: no bound.
   int point_iteration_factor = 16;
+  // Runs the two functions it is given, possibly at the same time on two
+  // threads, and returns when both have returned. When set, the sweep
+  // marches its two branches side by side (see run_sweep); unset, it
+  // marches them one after the other.
+  std::function<void(const std::function<void()>&, const std::function<void()>&)> run_both;
 };
 
 // Progress: called after each finished point with the number finished so far.
@@ -90,9 +95,21 @@ using SweepProgress = std::function<void(std::size_t)>;
 // point together stay within options.point_iteration_factor times the
 // iteration limit. With warm_start false every point is a cold start.
 //
+// With sweep_options.run_both (and warm starts, at least 12 targets) the two
+// branches are marched side by side. Where one branch is much longer than
+// the other, its far part is begun with a cold start of its own, at the
+// point that leaves both threads about as many points, but no farther than
+// 8 degrees (or a lift coefficient of 0.8) from the zero-lift centre; the
+// first thread marches the near part and then the other branch. The points
+// of that far part are converged solutions as any other, reached from
+// another start than the single march would use; everything else is solved
+// exactly as in the single march. Should the cold start fail, the far part
+// is marched from the near part afterwards, as the single march does.
+//
 // options.should_stop is polled; when it answers true the sweep stops and the
 // points not reached carry the error "viscous analysis interrupted". progress
-// is called on the calling thread.
+// is called from the threads that solve the points, with the number finished
+// so far.
 std::expected<std::vector<SweepPoint>, ViscousError> run_sweep(const std::string& name, std::span<const Point> nodes,
                                                               const ViscousConfig& config,
                                                               std::span<const double> targets,

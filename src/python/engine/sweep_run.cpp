@@ -48,8 +48,12 @@ SweepOutcome solve_task(Run& run, std::size_t i) {
   };
   // The switch snapshot covers the contour's set-up as well as every point.
   const InstalledSwitches switches(options.switches ? &*options.switches : nullptr);
+  // With fewer sweeps than threads, each sweep marches its two branches on
+  // two threads.
+  SweepOptions sweep_options = task.options;
+  if (run.tasks.size() < worker_pool_threads()) sweep_options.run_both = run_both;
   SweepOutcome out;
-  auto points = run_sweep("airfoil", task.nodes, task.config, task.targets, task.options, options, progress);
+  auto points = run_sweep("airfoil", task.nodes, task.config, task.targets, sweep_options, options, progress);
   if (points) {
     out.points = std::move(*points);
   } else {
