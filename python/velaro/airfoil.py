@@ -700,7 +700,10 @@ class Airfoil:
         retried with smaller steps, then from a cold start, later again from
         the converged points on either side of it, and otherwise flagged
         while the sweep goes on from the last converged state.
-        :attr:`Polar.start` records how each point was reached.  Lift
+        :attr:`Polar.start` records how each point was reached.  With fewer
+        polars than processors, a polar's two branches are marched side by
+        side, a much longer one split at a second cold start within 8
+        degrees of zero lift.  Lift
         coefficients are solved in the engine's prescribed-lift mode, with an
         angle search where that misses the tolerance of 1e-4.
 
