@@ -110,7 +110,7 @@ class Elimination {
   std::vector<Vec3>& d2_;
 };
 
-void Elimination::reduce_line(std::size_t iv) {
+VELARO_VECTOR_CLONES void Elimination::reduce_line(std::size_t iv) {
   Block3& A = va_[iv];
   double* m1 = row(iv, 0);
   double* m2 = row(iv, 1);
@@ -169,7 +169,7 @@ void Elimination::reduce_line(std::size_t iv) {
   }
 }
 
-void Elimination::gather_into(std::size_t kv, std::size_t k) {
+VELARO_VECTOR_CLONES void Elimination::gather_into(std::size_t kv, std::size_t k) {
   double* __restrict dst = row(kv, k);
   // The equation's right-hand sides, kept in registers until the end.
   const Vec3* const r1 = d1_.data();
@@ -263,7 +263,7 @@ void Elimination::gather_into(std::size_t kv, std::size_t k) {
   d2_[kv][k] = b2;
 }
 
-void Elimination::back_substitute(NewtonObserver* observer) {
+VELARO_VECTOR_CLONES void Elimination::back_substitute(NewtonObserver* observer) {
   // Line by line from the bottom: each equation subtracts the masses of all
   // later lines, from the last one upward (the order of a column-by-column
   // substitution), while its row is read front to back in memory.
