@@ -51,8 +51,8 @@ Viscous, sweeps
     ``"damped"``, ``"failed"``).  Results come
     back in input order.  With fewer sweeps in a call than pool threads,
     each marches its two branches on two threads, a much longer branch
-    split at a second cold start (within 8 degrees, or a lift coefficient
-    of 0.8, of zero lift).
+    split at a second cold start (within 10 degrees, or a lift coefficient
+    of 1, of zero lift).
     ``sweeps(tasks, workers, progress) -> list[SweepRecord]``: independent
     sweeps (several Reynolds or Mach numbers, several contours) run in
     parallel, the interpreter lock released for the whole computation.

@@ -702,7 +702,7 @@ class Airfoil:
         while the sweep goes on from the last converged state.
         :attr:`Polar.start` records how each point was reached.  With fewer
         polars than processors, a polar's two branches are marched side by
-        side, a much longer one split at a second cold start within 8
+        side, a much longer one split at a second cold start within 10
         degrees of zero lift.  Lift
         coefficients are solved in the engine's prescribed-lift mode, with an
         angle search where that misses the tolerance of 1e-4.

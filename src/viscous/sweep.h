@@ -99,7 +99,7 @@ using SweepProgress = std::function<void(std::size_t)>;
 // branches are marched side by side. Where one branch is much longer than
 // the other, its far part is begun with a cold start of its own, at the
 // point that leaves both threads about as many points, but no farther than
-// 8 degrees (or a lift coefficient of 0.8) from the zero-lift centre; the
+// 10 degrees (or a lift coefficient of 1) from the zero-lift centre; the
 // first thread marches the near part and then the other branch. The points
 // of that far part are converged solutions as any other, reached from
 // another start than the single march would use; everything else is solved
