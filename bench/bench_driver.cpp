@@ -2,10 +2,13 @@
 // driver set-up (wake, rows, mass-defect matrix), and per Newton iteration
 // the assembly (marching included), the block elimination and the update.
 // NACA 2412 with 160 nodes, Re 1e6, alpha 4 degrees; medians of repeated runs.
+// `bench_driver N whole` runs the whole operating point alone, N times (for
+// counting what one point costs the process, e.g. its page faults).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 #include <vector>
 
 #include "geometry/body.h"
@@ -42,6 +45,7 @@ double median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
   const int repeats = argc > 1 ? std::atoi(argv[1]) : 7;
+  const bool whole_only = argc > 2 && std::string_view(argv[2]) == "whole";
   const std::vector<Point> raw = generate_naca4(2412, kNacaDefaultPointsPerSide);
   std::vector<double> flat;
   for (const Point& p : raw) {
@@ -62,6 +66,7 @@ int main(int argc, char** argv) {
     t_total.push_back(ms_since(t0));
     if (!r) return 1;
     iters.push_back(static_cast<double>(r->iterations));
+    if (whole_only) continue;
 
     // The same operating point again, step by step.
     t0 = Clock::now();
@@ -108,6 +113,7 @@ int main(int argc, char** argv) {
   }
   std::printf("NACA 2412, %zu nodes, Re 1e6, alpha 4: %d repeats, medians\n", body->panels().size() + 1, repeats);
   std::printf("  whole operating point        %8.2f ms  (%g iterations)\n", median(t_total), median(iters));
+  if (whole_only) return 0;
   std::printf("  set-up (panel system, LU)    %8.2f ms\n", median(t_setup));
   std::printf("  wake, rows, mass-defect DIJ  %8.2f ms\n", median(t_driver_setup));
   std::printf("  assembly incl. marching      %8.2f ms\n", median(t_assembly));

@@ -22,6 +22,9 @@ class DenseLu {
   Eigen::Index rows() const { return lu_.rows(); }
   // A^-1 rhs, for any number of columns of rhs (rows() rows).
   Eigen::MatrixXd solve(const Eigen::MatrixXd& rhs) const;
+  // The same into `x` (resized to rows() x rhs.cols(); its storage is kept
+  // when the size does not change).
+  void solve_into(const Eigen::MatrixXd& rhs, Eigen::MatrixXd& x) const;
 
  private:
   Eigen::MatrixXd lu_;

@@ -108,10 +108,16 @@ std::expected<FactorizedSystem, InviscidError> FactorizedSystem::build(AirfoilGe
 }
 
 std::expected<Eigen::MatrixXd, InviscidError> FactorizedSystem::solve(const Eigen::MatrixXd& rhs) const {
-  if (rhs.rows() != lu.rows() || lu.rows() == 0) return std::unexpected(InviscidError::singular_matrix());
-  Eigen::MatrixXd x = lu.solve(rhs);
-  if (!x.allFinite()) return std::unexpected(InviscidError::singular_matrix());
+  Eigen::MatrixXd x;
+  if (auto solved = solve_into(rhs, x); !solved) return std::unexpected(solved.error());
   return x;
+}
+
+std::expected<void, InviscidError> FactorizedSystem::solve_into(const Eigen::MatrixXd& rhs, Eigen::MatrixXd& x) const {
+  if (rhs.rows() != lu.rows() || lu.rows() == 0) return std::unexpected(InviscidError::singular_matrix());
+  lu.solve_into(rhs, x);
+  if (!x.allFinite()) return std::unexpected(InviscidError::singular_matrix());
+  return {};
 }
 
 }  // namespace velaro

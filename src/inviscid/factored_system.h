@@ -48,6 +48,9 @@ struct FactorizedSystem {
   // columns, in one pass over the stored factors. Fails with SingularMatrix
   // when the result is not finite or the shape does not match.
   std::expected<Eigen::MatrixXd, InviscidError> solve(const Eigen::MatrixXd& rhs) const;
+  // The same into `x`, whose storage is reused when its size fits; on
+  // failure x holds no solution.
+  std::expected<void, InviscidError> solve_into(const Eigen::MatrixXd& rhs, Eigen::MatrixXd& x) const;
 };
 
 // The assembled (n+1)x(n+1) airfoil matrix and its two right-hand sides

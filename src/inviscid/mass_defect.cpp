@@ -79,16 +79,18 @@ namespace {
 // The matrix with the wake, from the airfoil columns' sources (solved here
 // together with the wake columns) or from their solution (`block`, n x n:
 // only the wake columns are solved).
-std::expected<Eigen::MatrixXd, InviscidError> with_wake(const FactorizedSystem& system,
-                                                       const Eigen::MatrixXd* airfoil_sources,
-                                                       const Eigen::MatrixXd* block, std::span<const double> wake_x,
-                                                       std::span<const double> wake_y,
-                                                       std::span<const double> wake_nx,
-                                                       std::span<const double> wake_ny,
-                                                       std::span<const double> wake_apanel) {
+// Written into `dij`, with the right-hand sides, their solution and the wake
+// rows' vorticity influences in `scratch`; every entry of dij is written, so
+// the storage of an earlier matrix of the same size serves as it is.
+std::expected<void, InviscidError> with_wake(const FactorizedSystem& system, const Eigen::MatrixXd* airfoil_sources,
+                                             const Eigen::MatrixXd* block, std::span<const double> wake_x,
+                                             std::span<const double> wake_y, std::span<const double> wake_nx,
+                                             std::span<const double> wake_ny, std::span<const double> wake_apanel,
+                                             MassDefectScratch& scratch, Eigen::MatrixXd& dij) {
   const std::size_t nw = wake_x.size();
   if (wake_y.size() != nw || wake_nx.size() != nw || wake_ny.size() != nw || wake_apanel.size() != nw)
-    return mass_defect_matrix_with_wake(system, wake_x, wake_y, wake_nx, wake_ny, wake_apanel);  // names the pair
+    return std::unexpected(  // names the pair
+        mass_defect_matrix_with_wake(system, wake_x, wake_y, wake_nx, wake_ny, wake_apanel).error());
   const AirfoilGeometry& g = system.geometry;
   const std::size_t n = g.n;
   const std::size_t nt = n + nw;
@@ -97,12 +99,19 @@ std::expected<Eigen::MatrixXd, InviscidError> with_wake(const FactorizedSystem& 
   if (block && (block->rows() != idx(n) || block->cols() != idx(n)))
     return std::unexpected(InviscidError::spline_failed("airfoil mass-defect block does not match the airfoil system"));
   if (nw == 0) {
-    if (block) return *block;
-    auto sol = system.solve(*airfoil_sources);
-    if (!sol) return std::unexpected(sol.error());
-    return Eigen::MatrixXd(sol->topRows(idx(n)));
+    if (block) {
+      dij = *block;
+      return {};
+    }
+    if (auto solved = system.solve_into(*airfoil_sources, scratch.solution); !solved)
+      return std::unexpected(solved.error());
+    dij = scratch.solution.topRows(idx(n));
+    return {};
   }
-  if (n == 0) return Eigen::MatrixXd(0, 0);
+  if (n == 0) {
+    dij.resize(0, 0);
+    return {};
+  }
 
   // Combined node arrays, airfoil then wake.
   std::vector<double> ax(nt), ay(nt), aap(nt);
@@ -123,7 +132,8 @@ std::expected<Eigen::MatrixXd, InviscidError> with_wake(const FactorizedSystem& 
   // sharp-edge row and the Kutta row stay zero.
   // With the airfoil block given only the wake columns are solved.
   const std::size_t first = block ? n : 0;
-  Eigen::MatrixXd b = Eigen::MatrixXd::Zero(idx(n + 1), idx(nt - first));
+  Eigen::MatrixXd& b = scratch.rhs;
+  b.setZero(idx(n + 1), idx(nt - first));
   if (!block) b.leftCols(idx(n)) = *airfoil_sources;
   WakeInfluenceRows wake_rows(ax, ay, aap, n);
   WakePanelInfluence rw;
@@ -132,20 +142,21 @@ std::expected<Eigen::MatrixXd, InviscidError> with_wake(const FactorizedSystem& 
     for (std::size_t k = 0; k < nw; ++k) b(idx(i), idx(n + k - first)) = -rw.dzdm[n + k];
   }
   if (g.sharp) b.block(idx(n - 1), idx(n - first), 1, idx(nw)).setZero();
-  auto sol = system.solve(b);
-  if (!sol) return std::unexpected(sol.error());
+  if (auto solved = system.solve_into(b, scratch.solution); !solved) return std::unexpected(solved.error());
+  const Eigen::MatrixXd& sol = scratch.solution;
 
-  Eigen::MatrixXd dij(idx(nt), idx(nt));
+  dij.resize(idx(nt), idx(nt));
   if (block) {
     dij.topLeftCorner(idx(n), idx(n)) = *block;
-    dij.topRightCorner(idx(n), idx(nw)) = sol->topRows(idx(n));
+    dij.topRightCorner(idx(n), idx(nw)) = sol.topRows(idx(n));
   } else {
-    dij.topRows(idx(n)) = sol->topRows(idx(n));
+    dij.topRows(idx(n)) = sol.topRows(idx(n));
   }
 
   // Wake rows: the direct source influence on the speed along the wake, and
   // (through CIJ) the influence of the changed airfoil vorticity.
-  Eigen::MatrixXd cij(idx(nw), idx(n));
+  Eigen::MatrixXd& cij = scratch.cij;
+  cij.resize(idx(nw), idx(n));
   AirfoilInfluenceRows rows(g);
   PanelInfluence r;
   for (std::size_t k = 0; k < nw; ++k) {
@@ -165,6 +176,21 @@ std::expected<Eigen::MatrixXd, InviscidError> with_wake(const FactorizedSystem& 
   dij.row(idx(n)) = dij.row(idx(n - 1));
 
   if (!dij.allFinite()) return std::unexpected(InviscidError::singular_matrix());
+  return {};
+}
+
+std::expected<Eigen::MatrixXd, InviscidError> with_wake(const FactorizedSystem& system,
+                                                       const Eigen::MatrixXd* airfoil_sources,
+                                                       const Eigen::MatrixXd* block, std::span<const double> wake_x,
+                                                       std::span<const double> wake_y,
+                                                       std::span<const double> wake_nx,
+                                                       std::span<const double> wake_ny,
+                                                       std::span<const double> wake_apanel) {
+  MassDefectScratch scratch;
+  Eigen::MatrixXd dij;
+  if (auto built = with_wake(system, airfoil_sources, block, wake_x, wake_y, wake_nx, wake_ny, wake_apanel, scratch, dij);
+      !built)
+    return std::unexpected(built.error());
   return dij;
 }
 
@@ -185,6 +211,30 @@ std::expected<Eigen::MatrixXd, InviscidError> mass_defect_matrix_with_wake_from_
     std::span<const double> wake_y, std::span<const double> wake_nx, std::span<const double> wake_ny,
     std::span<const double> wake_apanel) {
   return with_wake(system, nullptr, &airfoil_block, wake_x, wake_y, wake_nx, wake_ny, wake_apanel);
+}
+
+std::expected<void, InviscidError> mass_defect_matrix_with_wake(const FactorizedSystem& system,
+                                                              std::span<const double> wake_x,
+                                                              std::span<const double> wake_y,
+                                                              std::span<const double> wake_nx,
+                                                              std::span<const double> wake_ny,
+                                                              std::span<const double> wake_apanel,
+                                                              MassDefectScratch& scratch, Eigen::MatrixXd& dij) {
+  const std::size_t nw = wake_x.size();
+  // The special cases (a malformed or empty wake, no airfoil) are rare: they
+  // take the allocating path.
+  if (nw == 0 || system.geometry.n == 0 || wake_y.size() != nw || wake_nx.size() != nw || wake_ny.size() != nw ||
+      wake_apanel.size() != nw) {
+    auto whole = mass_defect_matrix_with_wake(system, wake_x, wake_y, wake_nx, wake_ny, wake_apanel);
+    if (!whole) return std::unexpected(whole.error());
+    dij = std::move(*whole);
+    return {};
+  }
+  if (system.mass_sources)
+    return with_wake(system, &*system.mass_sources, nullptr, wake_x, wake_y, wake_nx, wake_ny, wake_apanel, scratch,
+                     dij);
+  const Eigen::MatrixXd sources = airfoil_mass_sources(system);
+  return with_wake(system, &sources, nullptr, wake_x, wake_y, wake_nx, wake_ny, wake_apanel, scratch, dij);
 }
 
 }  // namespace velaro

@@ -30,6 +30,26 @@ std::expected<Eigen::MatrixXd, InviscidError> mass_defect_matrix_with_wake(const
                                                                         std::span<const double> wake_ny,
                                                                         std::span<const double> wake_apanel);
 
+// Scratch arrays of the influence matrix's computation, for a caller that
+// builds many matrices (one per operating point) and keeps them: the
+// right-hand sides, their solution and the wake rows' vorticity influences.
+struct MassDefectScratch {
+  Eigen::MatrixXd rhs;
+  Eigen::MatrixXd solution;
+  Eigen::MatrixXd cij;
+};
+
+// mass_defect_matrix_with_wake into `dij` with `scratch`: the same matrix,
+// bit for bit, in the storage of the earlier matrices when their sizes
+// match. On failure dij holds no matrix.
+std::expected<void, InviscidError> mass_defect_matrix_with_wake(const FactorizedSystem& system,
+                                                              std::span<const double> wake_x,
+                                                              std::span<const double> wake_y,
+                                                              std::span<const double> wake_nx,
+                                                              std::span<const double> wake_ny,
+                                                              std::span<const double> wake_apanel,
+                                                              MassDefectScratch& scratch, Eigen::MatrixXd& dij);
+
 // Right-hand sides of the airfoil columns, (n+1) x n: minus the stream
 // function of each unit nodal mass at each node (the sharp-edge row and the
 // Kutta row as the system wants them). They depend on the geometry alone, so
