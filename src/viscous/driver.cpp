@@ -252,13 +252,14 @@ std::expected<OperPointResult, ViscousError> solve_body_oper_point(const Body& b
   // contours that are not airfoils in the expected order are refused.
   if (auto open = without_blunt_closing_point(nodes)) nodes = std::move(*open);
   if (auto bad = check_airfoil_contour(nodes)) return std::unexpected(ViscousError::geometry(bad->to_string()));
-  auto setup = build_state_from_coords(body.name(), nodes, config, alpha_deg);
-  if (!setup) return std::unexpected(setup.error());
   const BorrowedPointWorkspace ws;
+  auto setup = build_state_from_coords(body.name(), nodes, config, alpha_deg, &ws->system);
+  if (!setup) return std::unexpected(setup.error());
   auto result = solve_from_state(setup->state, setup->system, config, options, *ws);
-  // The state ends here: its influence matrix's storage serves the next
-  // point of this thread.
+  // The state and the system end here: the storage of their large matrices
+  // serves the next point of this thread.
   ws->dij.swap(setup->state.dij);
+  ws->system = setup->system.release_storage();
   return result;
 }
 

@@ -17,14 +17,14 @@ std::size_t PointWorkspace::bytes_held() const {
   const NewtonWorkspace& w = newton;
   return sizeof(double) * (w.system.a.vm.capacity() + w.dij_rows.capacity() + w.coupling.capacity()) +
          matrix_bytes(mass_defect.rhs) + matrix_bytes(mass_defect.solution) + matrix_bytes(mass_defect.cij) +
-         matrix_bytes(dij);
+         matrix_bytes(dij) + matrix_bytes(system.matrix) + matrix_bytes(system.mass_sources);
 }
 
 std::size_t PointWorkspace::bytes_used() const {
   const NewtonWorkspace& w = newton;
   return sizeof(double) * (w.system.a.vm.size() + w.dij_rows.size() + w.coupling.size()) +
          matrix_bytes(mass_defect.rhs) + matrix_bytes(mass_defect.solution) + matrix_bytes(mass_defect.cij) +
-         matrix_bytes(dij);
+         matrix_bytes(dij) + matrix_bytes(system.matrix) + matrix_bytes(system.mass_sources);
 }
 
 BorrowedPointWorkspace::BorrowedPointWorkspace() : ws_(std::move(kept)) {

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <memory>
 
+#include "inviscid/factored_system.h"
 #include "inviscid/mass_defect.h"
 #include "viscous/assembly.h"
 
@@ -21,6 +22,8 @@ struct PointWorkspace {
   // that is not in use (a state's matrix goes here when the state is done).
   MassDefectScratch mass_defect;
   Eigen::MatrixXd dij;
+  // The storage of the airfoil system of the last point that built its own.
+  SystemStorage system;
 
   // Bytes of the large arrays: as allocated, and as used by the last point.
   std::size_t bytes_held() const;

@@ -40,7 +40,8 @@ std::optional<ViscousError> validate_oper_point(const ViscousConfig& config, dou
 
 std::expected<OperPointSetup, ViscousError> build_state_from_coords(const std::string& name,
                                                                   std::span<const Point> nodes,
-                                                                  const ViscousConfig& config, double alpha_deg) {
+                                                                  const ViscousConfig& config, double alpha_deg,
+                                                                  SystemStorage* storage) {
   if (auto bad = validate_oper_point(config, alpha_deg)) return std::unexpected(*bad);
   if (nodes.size() < AirfoilGeometry::kMinNodes)
     return std::unexpected(ViscousError::from(InviscidError::insufficient_points(nodes.size())));
@@ -49,7 +50,7 @@ std::expected<OperPointSetup, ViscousError> build_state_from_coords(const std::s
   if (!geometry) return std::unexpected(ViscousError::from(geometry.error()));
   // The airfoil part of the mass-defect matrix comes from the same influence
   // rows as the system.
-  auto system = FactorizedSystem::build(std::move(*geometry), true);
+  auto system = FactorizedSystem::build(std::move(*geometry), true, storage);
   if (!system) return std::unexpected(ViscousError::from(system.error()));
 
   const AirfoilGeometry& g = system->geometry;

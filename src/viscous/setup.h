@@ -35,9 +35,11 @@ struct OperPointSetup {
 
 // Validates, builds the panel geometry and the factored system of the node
 // list and the initial state at alpha_deg. Geometry and system failures are
-// reported as inviscid errors.
+// reported as inviscid errors. With `storage`, the system is built in the
+// storage of an earlier one (FactorizedSystem::build).
 std::expected<OperPointSetup, ViscousError> build_state_from_coords(const std::string& name,
                                                                   std::span<const Point> nodes,
-                                                                  const ViscousConfig& config, double alpha_deg);
+                                                                  const ViscousConfig& config, double alpha_deg,
+                                                                  SystemStorage* storage = nullptr);
 
 }  // namespace velaro
