@@ -72,13 +72,15 @@ struct FactorizedSystem {
 // The assembled (n+1)x(n+1) airfoil matrix and its two right-hand sides
 // (columns 0: alpha = 0, 1: alpha = 90 degrees), before factorisation; with
 // `mass_sources` given, also the right-hand sides of the airfoil mass-defect
-// columns from the same influence rows (resized to (n+1) x n).
+// columns from the same influence rows (resized to (n+1) x n). With
+// `matrix_storage`, the matrix is built in that storage (moved from it).
 struct AirfoilSystemMatrix {
   Eigen::MatrixXd a;
   Eigen::MatrixXd rhs;
 };
 AirfoilSystemMatrix assemble_airfoil_system(const AirfoilGeometry& geometry,
                                             const std::optional<BisectorControl>& control,
-                                            Eigen::MatrixXd* mass_sources = nullptr);
+                                            Eigen::MatrixXd* mass_sources = nullptr,
+                                            Eigen::MatrixXd* matrix_storage = nullptr);
 
 }  // namespace velaro

@@ -237,4 +237,22 @@ std::expected<void, InviscidError> mass_defect_matrix_with_wake(const Factorized
   return with_wake(system, &sources, nullptr, wake_x, wake_y, wake_nx, wake_ny, wake_apanel, scratch, dij);
 }
 
+std::expected<void, InviscidError> mass_defect_matrix_with_wake(const FactorizedSystem& system,
+                                                              const Eigen::MatrixXd& airfoil_sources,
+                                                              std::span<const double> wake_x,
+                                                              std::span<const double> wake_y,
+                                                              std::span<const double> wake_nx,
+                                                              std::span<const double> wake_ny,
+                                                              std::span<const double> wake_apanel,
+                                                              MassDefectScratch& scratch, Eigen::MatrixXd& dij) {
+  return with_wake(system, &airfoil_sources, nullptr, wake_x, wake_y, wake_nx, wake_ny, wake_apanel, scratch, dij);
+}
+
+std::expected<void, InviscidError> mass_defect_matrix_with_wake_from_block(
+    const FactorizedSystem& system, const Eigen::MatrixXd& airfoil_block, std::span<const double> wake_x,
+    std::span<const double> wake_y, std::span<const double> wake_nx, std::span<const double> wake_ny,
+    std::span<const double> wake_apanel, MassDefectScratch& scratch, Eigen::MatrixXd& dij) {
+  return with_wake(system, nullptr, &airfoil_block, wake_x, wake_y, wake_nx, wake_ny, wake_apanel, scratch, dij);
+}
+
 }  // namespace velaro

@@ -78,4 +78,19 @@ std::expected<Eigen::MatrixXd, InviscidError> mass_defect_matrix_with_wake_from_
     std::span<const double> wake_y, std::span<const double> wake_nx, std::span<const double> wake_ny,
     std::span<const double> wake_apanel);
 
+// The two above into `dij` with `scratch`, as the first one's overload with
+// a scratch.
+std::expected<void, InviscidError> mass_defect_matrix_with_wake(const FactorizedSystem& system,
+                                                              const Eigen::MatrixXd& airfoil_sources,
+                                                              std::span<const double> wake_x,
+                                                              std::span<const double> wake_y,
+                                                              std::span<const double> wake_nx,
+                                                              std::span<const double> wake_ny,
+                                                              std::span<const double> wake_apanel,
+                                                              MassDefectScratch& scratch, Eigen::MatrixXd& dij);
+std::expected<void, InviscidError> mass_defect_matrix_with_wake_from_block(
+    const FactorizedSystem& system, const Eigen::MatrixXd& airfoil_block, std::span<const double> wake_x,
+    std::span<const double> wake_y, std::span<const double> wake_nx, std::span<const double> wake_ny,
+    std::span<const double> wake_apanel, MassDefectScratch& scratch, Eigen::MatrixXd& dij);
+
 }  // namespace velaro
