@@ -252,14 +252,12 @@ std::expected<OperPointResult, ViscousError> solve_body_oper_point(const Body& b
   // contours that are not airfoils in the expected order are refused.
   if (auto open = without_blunt_closing_point(nodes)) nodes = std::move(*open);
   if (auto bad = check_airfoil_contour(nodes)) return std::unexpected(ViscousError::geometry(bad->to_string()));
-  const BorrowedPointWorkspace ws;
-  auto setup = build_state_from_coords(body.name(), nodes, config, alpha_deg, &ws->system);
+  auto setup = build_state_from_coords(body.name(), nodes, config, alpha_deg);
   if (!setup) return std::unexpected(setup.error());
-  auto result = solve_from_state(setup->state, setup->system, config, options, *ws);
+  auto result = solve_operating_point_from_state(setup->state, setup->system, config, options);
   // The state and the system end here: the storage of their large matrices
   // serves the next point of this thread.
-  ws->dij.swap(setup->state.dij);
-  ws->system = setup->system.release_storage();
+  return_point_storage(setup->state, setup->system);
   return result;
 }
 

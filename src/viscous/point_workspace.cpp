@@ -40,4 +40,13 @@ BorrowedPointWorkspace::~BorrowedPointWorkspace() {
   kept = std::move(ws_);
 }
 
+void return_point_storage(ViscousState& state, FactorizedSystem& system) {
+  const BorrowedPointWorkspace ws;
+  ws->dij = std::move(state.dij);
+  state.dij = Eigen::MatrixXd();
+  state.dij_built = false;
+  state.dij_current = false;
+  ws->system = system.release_storage();
+}
+
 }  // namespace velaro

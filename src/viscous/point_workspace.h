@@ -11,6 +11,7 @@
 #include "inviscid/factored_system.h"
 #include "inviscid/mass_defect.h"
 #include "viscous/assembly.h"
+#include "viscous/state.h"
 
 namespace velaro {
 
@@ -54,5 +55,11 @@ class BorrowedPointWorkspace {
  private:
   std::unique_ptr<PointWorkspace> ws_;
 };
+
+// Hands the storage of the influence matrix and the airfoil system of a point
+// the caller is done with to this thread's workspace, for the next point
+// (build_state_from_coords and the driver take it from there). The state
+// keeps no influence matrix afterwards and the system no factors.
+void return_point_storage(ViscousState& state, FactorizedSystem& system);
 
 }  // namespace velaro

@@ -5,6 +5,7 @@
 
 #include "common/angles.h"
 #include "inviscid/panel_geometry.h"
+#include "viscous/point_workspace.h"
 
 namespace velaro {
 
@@ -40,8 +41,7 @@ std::optional<ViscousError> validate_oper_point(const ViscousConfig& config, dou
 
 std::expected<OperPointSetup, ViscousError> build_state_from_coords(const std::string& name,
                                                                   std::span<const Point> nodes,
-                                                                  const ViscousConfig& config, double alpha_deg,
-                                                                  SystemStorage* storage) {
+                                                                  const ViscousConfig& config, double alpha_deg) {
   if (auto bad = validate_oper_point(config, alpha_deg)) return std::unexpected(*bad);
   if (nodes.size() < AirfoilGeometry::kMinNodes)
     return std::unexpected(ViscousError::from(InviscidError::insufficient_points(nodes.size())));
@@ -49,8 +49,9 @@ std::expected<OperPointSetup, ViscousError> build_state_from_coords(const std::s
   auto geometry = AirfoilGeometry::from_points(nodes);
   if (!geometry) return std::unexpected(ViscousError::from(geometry.error()));
   // The airfoil part of the mass-defect matrix comes from the same influence
-  // rows as the system.
-  auto system = FactorizedSystem::build(std::move(*geometry), true, storage);
+  // rows as the system. The matrices go into the storage this thread keeps.
+  const BorrowedPointWorkspace ws;
+  auto system = FactorizedSystem::build(std::move(*geometry), true, &ws->system);
   if (!system) return std::unexpected(ViscousError::from(system.error()));
 
   const AirfoilGeometry& g = system->geometry;
