@@ -117,7 +117,7 @@ double newton_residual_norm(std::span<const std::array<double, 3>> rhs, std::siz
 namespace {
 
 std::expected<OperPointResult, ViscousError> iterate(ViscousState& state, const ViscousConfig& config,
-                                                    const DriverOptions& options, NewtonWorkspace& workspace);
+                                                    const DriverOptions& options, PointWorkspace& ws);
 
 std::expected<OperPointResult, ViscousError> solve_from_state(ViscousState& state, const FactorizedSystem& system,
                                                              const ViscousConfig& config, const DriverOptions& options,
@@ -159,11 +159,11 @@ std::expected<OperPointResult, ViscousError> solve_from_state(ViscousState& stat
   // stagnation point also gets the matching inviscid part.
   hold_first_station_speeds(state);
 
-  return iterate(state, config, options, ws.newton);
+  return iterate(state, config, options, ws);
 }
 
 std::expected<OperPointResult, ViscousError> iterate(ViscousState& state, const ViscousConfig& config,
-                                                    const DriverOptions& options, NewtonWorkspace& workspace) {
+                                                    const DriverOptions& options, PointWorkspace& ws) {
   const InstalledSwitches switches(options.switches ? &*options.switches : nullptr);
   const auto nt = static_cast<Eigen::Index>(state.node_count() + state.wake_count());
   if (!state.dij_built || !state.dij_current || state.dij.rows() != nt || state.dij.cols() != nt)
@@ -180,6 +180,7 @@ std::expected<OperPointResult, ViscousError> iterate(ViscousState& state, const 
   // every operating point the thread solves): every array is rewritten
   // before it is read, so nothing carries over from one point to the next
   // but the memory.
+  NewtonWorkspace& workspace = ws.newton;
   for (std::uint64_t iteration = 1; config.max_iterations > 0; ++iteration) {
     if (options.should_stop && options.should_stop())
       return std::unexpected(ViscousError::message("viscous analysis interrupted"));
@@ -205,7 +206,7 @@ std::expected<OperPointResult, ViscousError> iterate(ViscousState& state, const 
 
     if (options.stagnation_move) move_stagnation_point(state);
 
-    store_forces(state, evaluate_forces(state, config.mach, re_eff));
+    store_forces(state, evaluate_forces(state, config.mach, re_eff, ws.forces));
     state.iterations = iteration;
     state.residual = residual;
     state.converged = residual <= config.tolerance;  // false for NaN
@@ -237,7 +238,7 @@ std::expected<OperPointResult, ViscousError> solve_operating_point_from_state(Vi
 std::expected<OperPointResult, ViscousError> iterate_operating_point(ViscousState& state, const ViscousConfig& config,
                                                                    const DriverOptions& options) {
   const BorrowedPointWorkspace ws;
-  return iterate(state, config, options, ws->newton);
+  return iterate(state, config, options, *ws);
 }
 
 std::expected<OperPointResult, ViscousError> solve_body_oper_point(const Body& body, const ViscousConfig& config,

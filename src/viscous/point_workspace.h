@@ -11,6 +11,7 @@
 #include "inviscid/factored_system.h"
 #include "inviscid/mass_defect.h"
 #include "viscous/assembly.h"
+#include "viscous/forces.h"
 #include "viscous/state.h"
 
 namespace velaro {
@@ -25,6 +26,8 @@ struct PointWorkspace {
   Eigen::MatrixXd dij;
   // The storage of the airfoil system of the last point that built its own.
   SystemStorage system;
+  // The stations the forces are evaluated from on every iteration.
+  ForceView forces;
 
   // Bytes of the large arrays: as allocated, and as used by the last point.
   std::size_t bytes_held() const;
