@@ -1,5 +1,6 @@
 #include "inviscid/mass_defect.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "inviscid/airfoil_influence.h"
@@ -75,6 +76,29 @@ Eigen::MatrixXd airfoil_mass_sources(const FactorizedSystem& system) {
 }
 
 namespace {
+
+// dst += lhs * rhs, taken in slices of columns. The matrix product packs the
+// columns of rhs it works on into a buffer of depth x width values, which it
+// allocates on the heap once it outgrows Eigen's stack allocation limit (a
+// fresh block on every matrix, for the 185 columns of a 160-node airfoil);
+// slices narrow enough keep it on the stack. Every entry still gets the same
+// sum in the same order: the slices start at multiples of four columns, the
+// width of the product kernel's column panels, the depth is not split
+// differently, and no slice has a single column (which would be evaluated
+// as a matrix-vector product).
+void add_product_by_column_slices(Eigen::Block<Eigen::MatrixXd> dst, const Eigen::MatrixXd& lhs,
+                                  const Eigen::Block<Eigen::MatrixXd> rhs) {
+  const Index depth = std::max<Index>(rhs.rows(), 1);
+  const Index cols = rhs.cols();
+  const Index fits = (EIGEN_STACK_ALLOCATION_LIMIT / 2) / (static_cast<Index>(sizeof(double)) * depth);
+  const Index width = std::max<Index>(fits & ~Index{3}, 8);
+  for (Index c0 = 0; c0 < cols;) {
+    const Index rest = cols - c0;
+    const Index w = rest <= width + 4 ? rest : width;
+    dst.middleCols(c0, w).noalias() += lhs * rhs.middleCols(c0, w);
+    c0 += w;
+  }
+}
 
 // The matrix with the wake, from the airfoil columns' sources (solved here
 // together with the wake columns) or from their solution (`block`, n x n:
@@ -170,7 +194,7 @@ std::expected<void, InviscidError> with_wake(const FactorizedSystem& system, con
     wake_rows.evaluate(wake_x[k], wake_y[k], wake_nx[k], wake_ny[k], w, rw);
     for (std::size_t j = 0; j < nw; ++j) dij(idx(w), idx(n + j)) = rw.dqdm[n + j];
   }
-  dij.bottomRows(idx(nw)).noalias() += cij * dij.topRows(idx(n));
+  add_product_by_column_slices(dij.bottomRows(idx(nw)), cij, dij.topRows(idx(n)));
 
   // The first wake node carries the trailing-edge speed.
   dij.row(idx(n)) = dij.row(idx(n - 1));
