@@ -42,17 +42,25 @@ void DenseLu::compute(Eigen::MatrixXd a) {
 }
 
 Eigen::MatrixXd DenseLu::solve(const Eigen::MatrixXd& rhs) const {
+  Eigen::MatrixXd x;
+  solve_into(rhs, x);
+  return x;
+}
+
+void DenseLu::solve_into(const Eigen::MatrixXd& rhs, Eigen::MatrixXd& x) const {
   const long n = lu_.rows();
   // A right-hand side of the wrong height has no solution: NaN throughout,
   // which every caller's finiteness check refuses.
-  if (rhs.rows() != n) return Eigen::MatrixXd::Constant(n, rhs.cols(), std::numeric_limits<double>::quiet_NaN());
-  Eigen::MatrixXd x(n, rhs.cols());
-  if (n == 0 || rhs.cols() == 0) return x;
+  if (rhs.rows() != n) {
+    x.setConstant(n, rhs.cols(), std::numeric_limits<double>::quiet_NaN());
+    return;
+  }
+  x.resize(n, rhs.cols());
+  if (n == 0 || rhs.cols() == 0) return;
   if (dense_lu_detail::avx2_available())
     dense_lu_detail::solve_avx2(lu_.data(), n, perm_.data(), rhs.data(), x.data(), rhs.cols());
   else
     dense_lu_detail::solve_generic(lu_.data(), n, perm_.data(), rhs.data(), x.data(), rhs.cols());
-  return x;
 }
 
 }  // namespace velaro

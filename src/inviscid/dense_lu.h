@@ -19,9 +19,18 @@ class DenseLu {
   void compute(Eigen::MatrixXd a);
   // L below the diagonal (unit diagonal implied), U on and above it.
   const Eigen::MatrixXd& matrixLU() const { return lu_; }
+  // Hands the factors' storage to a caller that reuses it (compute() of a
+  // later matrix of the same size); no factors are left.
+  Eigen::MatrixXd release() {
+    perm_.clear();
+    return std::move(lu_);
+  }
   Eigen::Index rows() const { return lu_.rows(); }
   // A^-1 rhs, for any number of columns of rhs (rows() rows).
   Eigen::MatrixXd solve(const Eigen::MatrixXd& rhs) const;
+  // The same into `x` (resized to rows() x rhs.cols(); its storage is kept
+  // when the size does not change).
+  void solve_into(const Eigen::MatrixXd& rhs, Eigen::MatrixXd& x) const;
 
  private:
   Eigen::MatrixXd lu_;

@@ -10,10 +10,13 @@ namespace velaro {
 
 AirfoilSystemMatrix assemble_airfoil_system(const AirfoilGeometry& geometry,
                                             const std::optional<BisectorControl>& control,
-                                            Eigen::MatrixXd* mass_sources) {
+                                            Eigen::MatrixXd* mass_sources, Eigen::MatrixXd* matrix_storage) {
   const std::size_t n = geometry.n;
   const Eigen::Index m = static_cast<Eigen::Index>(n + 1);
-  AirfoilSystemMatrix sys{Eigen::MatrixXd::Zero(m, m), Eigen::MatrixXd::Zero(m, 2)};
+  AirfoilSystemMatrix sys;
+  if (matrix_storage) sys.a = std::move(*matrix_storage);
+  sys.a.setZero(m, m);
+  sys.rhs.setZero(m, 2);
   // Source columns: minus the stream function of each unit nodal mass at
   // each node, minus its velocity across the bisector in the sharp-edge row;
   // the Kutta row stays zero.
@@ -78,14 +81,19 @@ bool factors_singular(const DenseLu& lu, double scale) {
 }  // namespace
 
 std::expected<FactorizedSystem, InviscidError> FactorizedSystem::build(AirfoilGeometry geometry,
-                                                                       bool keep_mass_sources) {
+                                                                       bool keep_mass_sources,
+                                                                       SystemStorage* storage) {
   const std::size_t n = geometry.n;
   if (n < 2 || geometry.x.size() != n || geometry.y.size() != n) return std::unexpected(InviscidError::singular_matrix());
 
   FactorizedSystem sys;
   sys.control = sharp_te_bisector_control(geometry);
-  if (keep_mass_sources) sys.mass_sources.emplace();
-  AirfoilSystemMatrix m = assemble_airfoil_system(geometry, sys.control, sys.mass_sources ? &*sys.mass_sources : nullptr);
+  if (keep_mass_sources) {
+    sys.mass_sources.emplace();
+    if (storage) sys.mass_sources->swap(storage->mass_sources);
+  }
+  AirfoilSystemMatrix m = assemble_airfoil_system(geometry, sys.control, sys.mass_sources ? &*sys.mass_sources : nullptr,
+                                                  storage ? &storage->matrix : nullptr);
 
   const double scale = m.a.cwiseAbs().maxCoeff();
   if (!std::isfinite(scale) || scale == 0.0) return std::unexpected(InviscidError::singular_matrix());
@@ -107,11 +115,25 @@ std::expected<FactorizedSystem, InviscidError> FactorizedSystem::build(AirfoilGe
   return sys;
 }
 
+SystemStorage FactorizedSystem::release_storage() {
+  SystemStorage storage;
+  storage.matrix = lu.release();
+  if (mass_sources) storage.mass_sources.swap(*mass_sources);
+  mass_sources.reset();
+  return storage;
+}
+
 std::expected<Eigen::MatrixXd, InviscidError> FactorizedSystem::solve(const Eigen::MatrixXd& rhs) const {
-  if (rhs.rows() != lu.rows() || lu.rows() == 0) return std::unexpected(InviscidError::singular_matrix());
-  Eigen::MatrixXd x = lu.solve(rhs);
-  if (!x.allFinite()) return std::unexpected(InviscidError::singular_matrix());
+  Eigen::MatrixXd x;
+  if (auto solved = solve_into(rhs, x); !solved) return std::unexpected(solved.error());
   return x;
+}
+
+std::expected<void, InviscidError> FactorizedSystem::solve_into(const Eigen::MatrixXd& rhs, Eigen::MatrixXd& x) const {
+  if (rhs.rows() != lu.rows() || lu.rows() == 0) return std::unexpected(InviscidError::singular_matrix());
+  lu.solve_into(rhs, x);
+  if (!x.allFinite()) return std::unexpected(InviscidError::singular_matrix());
+  return {};
 }
 
 }  // namespace velaro

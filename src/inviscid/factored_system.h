@@ -21,6 +21,15 @@
 
 namespace velaro {
 
+// The large matrices of a system that is no longer needed (see
+// FactorizedSystem::release_storage), for the build of the next one: when
+// the sizes match, it fills and factors them where they are instead of
+// allocating (and touching) fresh memory.
+struct SystemStorage {
+  Eigen::MatrixXd matrix;
+  Eigen::MatrixXd mass_sources;
+};
+
 struct FactorizedSystem {
   std::vector<double> gamu_0;   // nodal vorticity for alpha = 0 (n)
   std::vector<double> gamu_90;  // nodal vorticity for alpha = 90 degrees (n)
@@ -39,8 +48,15 @@ struct FactorizedSystem {
   // base solution is not finite. With keep_mass_sources the source influences
   // of the mass-defect matrix are evaluated along with the matrix rows, which
   // share each node's logarithms and angles with them, and kept.
+  // With `storage`, its matrices are taken over (whatever they held; the
+  // results do not depend on them).
   static std::expected<FactorizedSystem, InviscidError> build(AirfoilGeometry geometry,
-                                                              bool keep_mass_sources = false);
+                                                              bool keep_mass_sources = false,
+                                                              SystemStorage* storage = nullptr);
+
+  // Moves the factors' and the mass sources' storage out; the system is
+  // left without factors (its solves fail) and without mass sources.
+  SystemStorage release_storage();
 
   std::size_t node_count() const { return geometry.n; }
 
@@ -48,18 +64,23 @@ struct FactorizedSystem {
   // columns, in one pass over the stored factors. Fails with SingularMatrix
   // when the result is not finite or the shape does not match.
   std::expected<Eigen::MatrixXd, InviscidError> solve(const Eigen::MatrixXd& rhs) const;
+  // The same into `x`, whose storage is reused when its size fits; on
+  // failure x holds no solution.
+  std::expected<void, InviscidError> solve_into(const Eigen::MatrixXd& rhs, Eigen::MatrixXd& x) const;
 };
 
 // The assembled (n+1)x(n+1) airfoil matrix and its two right-hand sides
 // (columns 0: alpha = 0, 1: alpha = 90 degrees), before factorisation; with
 // `mass_sources` given, also the right-hand sides of the airfoil mass-defect
-// columns from the same influence rows (resized to (n+1) x n).
+// columns from the same influence rows (resized to (n+1) x n). With
+// `matrix_storage`, the matrix is built in that storage (moved from it).
 struct AirfoilSystemMatrix {
   Eigen::MatrixXd a;
   Eigen::MatrixXd rhs;
 };
 AirfoilSystemMatrix assemble_airfoil_system(const AirfoilGeometry& geometry,
                                             const std::optional<BisectorControl>& control,
-                                            Eigen::MatrixXd* mass_sources = nullptr);
+                                            Eigen::MatrixXd* mass_sources = nullptr,
+                                            Eigen::MatrixXd* matrix_storage = nullptr);
 
 }  // namespace velaro

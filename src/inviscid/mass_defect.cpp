@@ -1,5 +1,6 @@
 #include "inviscid/mass_defect.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "inviscid/airfoil_influence.h"
@@ -76,24 +77,57 @@ Eigen::MatrixXd airfoil_mass_sources(const FactorizedSystem& system) {
 
 namespace {
 
-// The matrix with the wake from the solution of the airfoil columns (`block`,
-// n x n): only the wake columns are solved here.
-std::expected<Eigen::MatrixXd, InviscidError> with_wake(const FactorizedSystem& system, const Eigen::MatrixXd& block,
-                                                       std::span<const double> wake_x,
-                                                       std::span<const double> wake_y,
-                                                       std::span<const double> wake_nx,
-                                                       std::span<const double> wake_ny,
-                                                       std::span<const double> wake_apanel) {
+// dst += lhs * rhs, taken in slices of columns. The matrix product packs the
+// columns of rhs it works on into a buffer of depth x width values, which it
+// allocates on the heap once it outgrows Eigen's stack allocation limit (a
+// fresh block on every matrix, for the 185 columns of a 160-node airfoil);
+// slices narrow enough keep it on the stack. Every entry still gets the same
+// sum in the same order: the slices start at multiples of four columns, the
+// width of the product kernel's column panels, the depth is not split
+// differently, and no slice has a single column (which would be evaluated
+// as a matrix-vector product).
+void add_product_by_column_slices(Eigen::Block<Eigen::MatrixXd> dst, const Eigen::MatrixXd& lhs,
+                                  const Eigen::Block<Eigen::MatrixXd> rhs) {
+  const Index depth = std::max<Index>(rhs.rows(), 1);
+  const Index cols = rhs.cols();
+  const Index fits = (EIGEN_STACK_ALLOCATION_LIMIT / 2) / (static_cast<Index>(sizeof(double)) * depth);
+  const Index width = std::max<Index>(fits & ~Index{3}, 8);
+  for (Index c0 = 0; c0 < cols;) {
+    const Index rest = cols - c0;
+    const Index w = rest <= width + 4 ? rest : width;
+    dst.middleCols(c0, w).noalias() += lhs * rhs.middleCols(c0, w);
+    c0 += w;
+  }
+}
+
+// The matrix with the wake from the solution of the airfoil columns
+// (`block`, n x n): only the wake columns are solved here.
+// Written into `dij`, with the right-hand sides, their solution and the wake
+// rows' vorticity influences in `scratch` (not scratch.block); every entry of
+// dij is written, so the storage of an earlier matrix of the same size
+// serves as it is.
+std::expected<void, InviscidError> with_wake(const FactorizedSystem& system, const Eigen::MatrixXd& block,
+                                             std::span<const double> wake_x, std::span<const double> wake_y,
+                                             std::span<const double> wake_nx, std::span<const double> wake_ny,
+                                             std::span<const double> wake_apanel, MassDefectScratch& scratch,
+                                             Eigen::MatrixXd& dij) {
   const std::size_t nw = wake_x.size();
   if (wake_y.size() != nw || wake_nx.size() != nw || wake_ny.size() != nw || wake_apanel.size() != nw)
-    return mass_defect_matrix_with_wake(system, wake_x, wake_y, wake_nx, wake_ny, wake_apanel);  // names the pair
+    return std::unexpected(  // names the pair
+        mass_defect_matrix_with_wake(system, wake_x, wake_y, wake_nx, wake_ny, wake_apanel).error());
   const AirfoilGeometry& g = system.geometry;
   const std::size_t n = g.n;
   const std::size_t nt = n + nw;
   if (block.rows() != idx(n) || block.cols() != idx(n))
     return std::unexpected(InviscidError::spline_failed("airfoil mass-defect block does not match the airfoil system"));
-  if (nw == 0) return block;
-  if (n == 0) return Eigen::MatrixXd(0, 0);
+  if (nw == 0) {
+    dij = block;
+    return {};
+  }
+  if (n == 0) {
+    dij.resize(0, 0);
+    return {};
+  }
 
   // Combined node arrays, airfoil then wake.
   std::vector<double> ax(nt), ay(nt), aap(nt);
@@ -112,7 +146,8 @@ std::expected<Eigen::MatrixXd, InviscidError> with_wake(const FactorizedSystem& 
   // column's right-hand side is minus the stream function of the unit wake
   // mass at each airfoil node; the sharp-edge row and the Kutta row stay
   // zero.
-  Eigen::MatrixXd b = Eigen::MatrixXd::Zero(idx(n + 1), idx(nw));
+  Eigen::MatrixXd& b = scratch.rhs;
+  b.setZero(idx(n + 1), idx(nw));
   WakeInfluenceRows wake_rows(ax, ay, aap, n);
   WakePanelInfluence rw;
   for (std::size_t i = 0; i < n; ++i) {
@@ -120,16 +155,17 @@ std::expected<Eigen::MatrixXd, InviscidError> with_wake(const FactorizedSystem& 
     for (std::size_t k = 0; k < nw; ++k) b(idx(i), idx(k)) = -rw.dzdm[n + k];
   }
   if (g.sharp) b.row(idx(n - 1)).setZero();
-  auto sol = system.solve(b);
-  if (!sol) return std::unexpected(sol.error());
+  if (auto solved = system.solve_into(b, scratch.solution); !solved) return std::unexpected(solved.error());
+  const Eigen::MatrixXd& sol = scratch.solution;
 
-  Eigen::MatrixXd dij(idx(nt), idx(nt));
+  dij.resize(idx(nt), idx(nt));
   dij.topLeftCorner(idx(n), idx(n)) = block;
-  dij.topRightCorner(idx(n), idx(nw)) = sol->topRows(idx(n));
+  dij.topRightCorner(idx(n), idx(nw)) = sol.topRows(idx(n));
 
   // Wake rows: the direct source influence on the speed along the wake, and
   // (through CIJ) the influence of the changed airfoil vorticity.
-  Eigen::MatrixXd cij(idx(nw), idx(n));
+  Eigen::MatrixXd& cij = scratch.cij;
+  cij.resize(idx(nw), idx(n));
   AirfoilInfluenceRows rows(g);
   PanelInfluence r;
   for (std::size_t k = 0; k < nw; ++k) {
@@ -143,13 +179,30 @@ std::expected<Eigen::MatrixXd, InviscidError> with_wake(const FactorizedSystem& 
     wake_rows.evaluate(wake_x[k], wake_y[k], wake_nx[k], wake_ny[k], w, rw);
     for (std::size_t j = 0; j < nw; ++j) dij(idx(w), idx(n + j)) = rw.dqdm[n + j];
   }
-  dij.bottomRows(idx(nw)).noalias() += cij * dij.topRows(idx(n));
+  add_product_by_column_slices(dij.bottomRows(idx(nw)), cij, dij.topRows(idx(n)));
 
   // The first wake node carries the trailing-edge speed.
   dij.row(idx(n)) = dij.row(idx(n - 1));
 
   if (!dij.allFinite()) return std::unexpected(InviscidError::singular_matrix());
-  return dij;
+  return {};
+}
+
+// The airfoil columns' solution (mass_defect_matrix's block) from their
+// sources, into scratch.block. The airfoil columns are solved on their own,
+// as mass_defect_matrix solves them: a batch or a sweep that keeps that block
+// for many wakes gets the same matrix, bit for bit, as a single operating
+// point.
+std::expected<void, InviscidError> airfoil_block_of(const FactorizedSystem& system,
+                                                    const Eigen::MatrixXd& airfoil_sources,
+                                                    MassDefectScratch& scratch) {
+  const std::size_t n = system.geometry.n;
+  if (airfoil_sources.rows() != idx(n + 1) || airfoil_sources.cols() != idx(n))
+    return std::unexpected(InviscidError::spline_failed("airfoil mass sources do not match the airfoil system"));
+  if (auto solved = system.solve_into(airfoil_sources, scratch.solution); !solved)
+    return std::unexpected(solved.error());
+  scratch.block = scratch.solution.topRows(idx(n));
+  return {};
 }
 
 }  // namespace
@@ -161,22 +214,68 @@ std::expected<Eigen::MatrixXd, InviscidError> mass_defect_matrix_with_wake(const
                                                                         std::span<const double> wake_nx,
                                                                         std::span<const double> wake_ny,
                                                                         std::span<const double> wake_apanel) {
-  const std::size_t n = system.geometry.n;
-  if (airfoil_sources.rows() != idx(n + 1) || airfoil_sources.cols() != idx(n))
-    return std::unexpected(InviscidError::spline_failed("airfoil mass sources do not match the airfoil system"));
-  // The airfoil columns are solved on their own, as mass_defect_matrix
-  // solves them: a batch or a sweep that keeps that block for many wakes
-  // gets the same matrix, bit for bit, as a single operating point.
-  auto sol = system.solve(airfoil_sources);
-  if (!sol) return std::unexpected(sol.error());
-  return with_wake(system, sol->topRows(idx(n)), wake_x, wake_y, wake_nx, wake_ny, wake_apanel);
+  MassDefectScratch scratch;
+  Eigen::MatrixXd dij;
+  if (auto built = mass_defect_matrix_with_wake(system, airfoil_sources, wake_x, wake_y, wake_nx, wake_ny,
+                                                wake_apanel, scratch, dij);
+      !built)
+    return std::unexpected(built.error());
+  return dij;
 }
 
 std::expected<Eigen::MatrixXd, InviscidError> mass_defect_matrix_with_wake_from_block(
     const FactorizedSystem& system, const Eigen::MatrixXd& airfoil_block, std::span<const double> wake_x,
     std::span<const double> wake_y, std::span<const double> wake_nx, std::span<const double> wake_ny,
     std::span<const double> wake_apanel) {
-  return with_wake(system, airfoil_block, wake_x, wake_y, wake_nx, wake_ny, wake_apanel);
+  MassDefectScratch scratch;
+  Eigen::MatrixXd dij;
+  if (auto built = with_wake(system, airfoil_block, wake_x, wake_y, wake_nx, wake_ny, wake_apanel, scratch, dij);
+      !built)
+    return std::unexpected(built.error());
+  return dij;
+}
+
+std::expected<void, InviscidError> mass_defect_matrix_with_wake(const FactorizedSystem& system,
+                                                              std::span<const double> wake_x,
+                                                              std::span<const double> wake_y,
+                                                              std::span<const double> wake_nx,
+                                                              std::span<const double> wake_ny,
+                                                              std::span<const double> wake_apanel,
+                                                              MassDefectScratch& scratch, Eigen::MatrixXd& dij) {
+  const std::size_t nw = wake_x.size();
+  // The special cases (a malformed or empty wake, no airfoil) are rare: they
+  // take the allocating path.
+  if (nw == 0 || system.geometry.n == 0 || wake_y.size() != nw || wake_nx.size() != nw || wake_ny.size() != nw ||
+      wake_apanel.size() != nw) {
+    auto whole = mass_defect_matrix_with_wake(system, wake_x, wake_y, wake_nx, wake_ny, wake_apanel);
+    if (!whole) return std::unexpected(whole.error());
+    dij = std::move(*whole);
+    return {};
+  }
+  if (system.mass_sources)
+    return mass_defect_matrix_with_wake(system, *system.mass_sources, wake_x, wake_y, wake_nx, wake_ny, wake_apanel,
+                                        scratch, dij);
+  const Eigen::MatrixXd sources = airfoil_mass_sources(system);
+  return mass_defect_matrix_with_wake(system, sources, wake_x, wake_y, wake_nx, wake_ny, wake_apanel, scratch, dij);
+}
+
+std::expected<void, InviscidError> mass_defect_matrix_with_wake(const FactorizedSystem& system,
+                                                              const Eigen::MatrixXd& airfoil_sources,
+                                                              std::span<const double> wake_x,
+                                                              std::span<const double> wake_y,
+                                                              std::span<const double> wake_nx,
+                                                              std::span<const double> wake_ny,
+                                                              std::span<const double> wake_apanel,
+                                                              MassDefectScratch& scratch, Eigen::MatrixXd& dij) {
+  if (auto solved = airfoil_block_of(system, airfoil_sources, scratch); !solved) return solved;
+  return with_wake(system, scratch.block, wake_x, wake_y, wake_nx, wake_ny, wake_apanel, scratch, dij);
+}
+
+std::expected<void, InviscidError> mass_defect_matrix_with_wake_from_block(
+    const FactorizedSystem& system, const Eigen::MatrixXd& airfoil_block, std::span<const double> wake_x,
+    std::span<const double> wake_y, std::span<const double> wake_nx, std::span<const double> wake_ny,
+    std::span<const double> wake_apanel, MassDefectScratch& scratch, Eigen::MatrixXd& dij) {
+  return with_wake(system, airfoil_block, wake_x, wake_y, wake_nx, wake_ny, wake_apanel, scratch, dij);
 }
 
 }  // namespace velaro

@@ -30,6 +30,28 @@ std::expected<Eigen::MatrixXd, InviscidError> mass_defect_matrix_with_wake(const
                                                                         std::span<const double> wake_ny,
                                                                         std::span<const double> wake_apanel);
 
+// Scratch arrays of the influence matrix's computation, for a caller that
+// builds many matrices (one per operating point) and keeps them: the
+// right-hand sides, their solution, the airfoil block solved from given
+// sources and the wake rows' vorticity influences.
+struct MassDefectScratch {
+  Eigen::MatrixXd rhs;
+  Eigen::MatrixXd solution;
+  Eigen::MatrixXd block;
+  Eigen::MatrixXd cij;
+};
+
+// mass_defect_matrix_with_wake into `dij` with `scratch`: the same matrix,
+// bit for bit, in the storage of the earlier matrices when their sizes
+// match. On failure dij holds no matrix.
+std::expected<void, InviscidError> mass_defect_matrix_with_wake(const FactorizedSystem& system,
+                                                              std::span<const double> wake_x,
+                                                              std::span<const double> wake_y,
+                                                              std::span<const double> wake_nx,
+                                                              std::span<const double> wake_ny,
+                                                              std::span<const double> wake_apanel,
+                                                              MassDefectScratch& scratch, Eigen::MatrixXd& dij);
+
 // Right-hand sides of the airfoil columns, (n+1) x n: minus the stream
 // function of each unit nodal mass at each node (the sharp-edge row and the
 // Kutta row as the system wants them). They depend on the geometry alone, so
@@ -58,5 +80,20 @@ std::expected<Eigen::MatrixXd, InviscidError> mass_defect_matrix_with_wake_from_
     const FactorizedSystem& system, const Eigen::MatrixXd& airfoil_block, std::span<const double> wake_x,
     std::span<const double> wake_y, std::span<const double> wake_nx, std::span<const double> wake_ny,
     std::span<const double> wake_apanel);
+
+// The two above into `dij` with `scratch`, as the first one's overload with
+// a scratch.
+std::expected<void, InviscidError> mass_defect_matrix_with_wake(const FactorizedSystem& system,
+                                                              const Eigen::MatrixXd& airfoil_sources,
+                                                              std::span<const double> wake_x,
+                                                              std::span<const double> wake_y,
+                                                              std::span<const double> wake_nx,
+                                                              std::span<const double> wake_ny,
+                                                              std::span<const double> wake_apanel,
+                                                              MassDefectScratch& scratch, Eigen::MatrixXd& dij);
+std::expected<void, InviscidError> mass_defect_matrix_with_wake_from_block(
+    const FactorizedSystem& system, const Eigen::MatrixXd& airfoil_block, std::span<const double> wake_x,
+    std::span<const double> wake_y, std::span<const double> wake_nx, std::span<const double> wake_ny,
+    std::span<const double> wake_apanel, MassDefectScratch& scratch, Eigen::MatrixXd& dij);
 
 }  // namespace velaro

@@ -10,6 +10,7 @@
 #include "common/angles.h"
 #include "geometry/contour_checks.h"
 #include "inviscid/mass_defect.h"
+#include "viscous/point_workspace.h"
 #include "viscous/row_layout.h"
 #include "viscous/setup.h"
 #include "viscous/stagnation.h"
@@ -36,10 +37,13 @@ double circulation(std::span<const double> gamma, std::span<const double> s) {
 // the matrix is the single-point path's, bit for bit.
 std::optional<ViscousError> refresh_influence_matrix(const PreparedContour& contour, ViscousState& state) {
   if (state.dij_built && state.dij_current) return std::nullopt;
-  auto dij = mass_defect_matrix_with_wake_from_block(contour.system, contour.airfoil_block, state.wake_x, state.wake_y,
-                                                     state.wake_nx, state.wake_ny, state.wake_apanel);
-  if (!dij) return ViscousError::from(dij.error());
-  state.dij = std::move(*dij);
+  // Built in the thread's spare storage and swapped in, as the driver does.
+  const BorrowedPointWorkspace ws;
+  auto built = mass_defect_matrix_with_wake_from_block(contour.system, contour.airfoil_block, state.wake_x,
+                                                       state.wake_y, state.wake_nx, state.wake_ny, state.wake_apanel,
+                                                       ws->mass_defect, ws->dij);
+  if (!built) return ViscousError::from(built.error());
+  state.dij.swap(ws->dij);
   state.dij_built = true;
   state.dij_current = true;
   return std::nullopt;

@@ -22,6 +22,7 @@
 #include "viscous/assembly.h"
 #include "viscous/block_solve.h"
 #include "viscous/forces.h"
+#include "viscous/point_workspace.h"
 #include "viscous/row_layout.h"
 #include "viscous/setup.h"
 #include "viscous/stagnation.h"
@@ -113,10 +114,14 @@ double newton_residual_norm(std::span<const std::array<double, 3>> rhs, std::siz
   return std::sqrt(sum / static_cast<double>(3 * nsys));
 }
 
-std::expected<OperPointResult, ViscousError> solve_operating_point_from_state(ViscousState& state,
-                                                                           const FactorizedSystem& system,
-                                                                           const ViscousConfig& config,
-                                                                           const DriverOptions& options) {
+namespace {
+
+std::expected<OperPointResult, ViscousError> iterate(ViscousState& state, const ViscousConfig& config,
+                                                    const DriverOptions& options, PointWorkspace& ws);
+
+std::expected<OperPointResult, ViscousError> solve_from_state(ViscousState& state, const FactorizedSystem& system,
+                                                             const ViscousConfig& config, const DriverOptions& options,
+                                                             PointWorkspace& ws) {
   // Every trace point of this call answers from the caller's snapshot.
   const InstalledSwitches switches(options.switches ? &*options.switches : nullptr);
   // The set-up has validated these already; a direct caller may not have.
@@ -139,10 +144,14 @@ std::expected<OperPointResult, ViscousError> solve_operating_point_from_state(Vi
   state.cl = compute_panel_forces_from_gamma(state.x, state.y, state.qinv, state.alpha, config.mach).cl;
   rebuild_rows_for_numbering(state);
   if (!(state.dij_built && state.dij_current)) {
-    auto dij = mass_defect_matrix_with_wake(system, state.wake_x, state.wake_y, state.wake_nx, state.wake_ny,
-                                         state.wake_apanel);
-    if (!dij) return std::unexpected(ViscousError::from(dij.error()));
-    state.dij = std::move(*dij);
+    // Built in the workspace's spare storage and swapped in on success, so
+    // that a failure leaves the state's matrix as it was; the state's old
+    // storage becomes the spare.
+    if (auto built = mass_defect_matrix_with_wake(system, state.wake_x, state.wake_y, state.wake_nx, state.wake_ny,
+                                                  state.wake_apanel, ws.mass_defect, ws.dij);
+        !built)
+      return std::unexpected(ViscousError::from(built.error()));
+    state.dij.swap(ws.dij);
     state.dij_built = true;
     state.dij_current = true;
   }
@@ -150,11 +159,11 @@ std::expected<OperPointResult, ViscousError> solve_operating_point_from_state(Vi
   // stagnation point also gets the matching inviscid part.
   hold_first_station_speeds(state);
 
-  return iterate_operating_point(state, config, options);
+  return iterate(state, config, options, ws);
 }
 
-std::expected<OperPointResult, ViscousError> iterate_operating_point(ViscousState& state, const ViscousConfig& config,
-                                                                   const DriverOptions& options) {
+std::expected<OperPointResult, ViscousError> iterate(ViscousState& state, const ViscousConfig& config,
+                                                    const DriverOptions& options, PointWorkspace& ws) {
   const InstalledSwitches switches(options.switches ? &*options.switches : nullptr);
   const auto nt = static_cast<Eigen::Index>(state.node_count() + state.wake_count());
   if (!state.dij_built || !state.dij_current || state.dij.rows() != nt || state.dij.cols() != nt)
@@ -167,10 +176,11 @@ std::expected<OperPointResult, ViscousError> iterate_operating_point(ViscousStat
     return std::unexpected(ViscousError::message("relaxation bound must lie in (0, 1]"));
 
   // The system, its solution and the stations are rebuilt in the same
-  // arrays on every iteration, and on every operating point this thread
-  // solves: every array is rewritten before it is read, so nothing carries
-  // over from one point to the next but the memory.
-  thread_local NewtonWorkspace workspace;
+  // arrays on every iteration (and, the workspace being the thread's, on
+  // every operating point the thread solves): every array is rewritten
+  // before it is read, so nothing carries over from one point to the next
+  // but the memory.
+  NewtonWorkspace& workspace = ws.newton;
   for (std::uint64_t iteration = 1; config.max_iterations > 0; ++iteration) {
     if (options.should_stop && options.should_stop())
       return std::unexpected(ViscousError::message("viscous analysis interrupted"));
@@ -196,7 +206,7 @@ std::expected<OperPointResult, ViscousError> iterate_operating_point(ViscousStat
 
     if (options.stagnation_move) move_stagnation_point(state);
 
-    store_forces(state, evaluate_forces(state, config.mach, re_eff));
+    store_forces(state, evaluate_forces(state, config.mach, re_eff, ws.forces));
     state.iterations = iteration;
     state.residual = residual;
     state.converged = residual <= config.tolerance;  // false for NaN
@@ -215,6 +225,22 @@ std::expected<OperPointResult, ViscousError> iterate_operating_point(ViscousStat
   return result;
 }
 
+}  // namespace
+
+std::expected<OperPointResult, ViscousError> solve_operating_point_from_state(ViscousState& state,
+                                                                           const FactorizedSystem& system,
+                                                                           const ViscousConfig& config,
+                                                                           const DriverOptions& options) {
+  const BorrowedPointWorkspace ws;
+  return solve_from_state(state, system, config, options, *ws);
+}
+
+std::expected<OperPointResult, ViscousError> iterate_operating_point(ViscousState& state, const ViscousConfig& config,
+                                                                   const DriverOptions& options) {
+  const BorrowedPointWorkspace ws;
+  return iterate(state, config, options, *ws);
+}
+
 std::expected<OperPointResult, ViscousError> solve_body_oper_point(const Body& body, const ViscousConfig& config,
                                                                  double alpha_deg, const DriverOptions& options) {
   const InstalledSwitches switches(options.switches ? &*options.switches : nullptr);
@@ -229,7 +255,11 @@ std::expected<OperPointResult, ViscousError> solve_body_oper_point(const Body& b
   if (auto bad = check_airfoil_contour(nodes)) return std::unexpected(ViscousError::geometry(bad->to_string()));
   auto setup = build_state_from_coords(body.name(), nodes, config, alpha_deg);
   if (!setup) return std::unexpected(setup.error());
-  return solve_operating_point_from_state(setup->state, setup->system, config, options);
+  auto result = solve_operating_point_from_state(setup->state, setup->system, config, options);
+  // The state and the system end here: the storage of their large matrices
+  // serves the next point of this thread.
+  return_point_storage(setup->state, setup->system);
+  return result;
 }
 
 }  // namespace velaro

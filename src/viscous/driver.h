@@ -93,7 +93,10 @@ double newton_residual_norm(std::span<const std::array<double, 3>> rhs, std::siz
 // build_state_from_coords for `system`). On return the state holds the final
 // boundary layer, forces and bookkeeping. Non-convergence is not an error
 // (converged = false); a diverged iteration whose residual or forces are no
-// longer finite is reported as an error rather than as a result.
+// longer finite is reported as an error rather than as a result. The large
+// arrays of the set-up and the iteration come from the calling thread's
+// workspace and go back to it (viscous/point_workspace.h); the state's
+// influence matrix stays with the state.
 std::expected<OperPointResult, ViscousError> solve_operating_point_from_state(ViscousState& state,
                                                                            const FactorizedSystem& system,
                                                                            const ViscousConfig& config,
@@ -109,7 +112,9 @@ std::expected<OperPointResult, ViscousError> solve_operating_point_from_state(Vi
 std::expected<OperPointResult, ViscousError> iterate_operating_point(ViscousState& state, const ViscousConfig& config,
                                                                    const DriverOptions& options = {});
 
-// Set-up and iteration of one operating point of `body` at alpha_deg.
+// Set-up and iteration of one operating point of `body` at alpha_deg; the
+// storage of its system and influence matrix goes back to the thread's
+// workspace at the end.
 std::expected<OperPointResult, ViscousError> solve_body_oper_point(const Body& body, const ViscousConfig& config,
                                                                  double alpha_deg, const DriverOptions& options = {});
 

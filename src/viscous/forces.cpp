@@ -130,6 +130,11 @@ std::size_t active_force_len(std::span<const BlRow> rows, std::size_t count, std
 
 ForceView build_force_view(const ViscousState& state, double mach, double re_eff) {
   ForceView view;
+  build_force_view(state, mach, re_eff, view);
+  return view;
+}
+
+void build_force_view(const ViscousState& state, double mach, double re_eff, ForceView& view) {
   const double msq = mach * mach;
   for (Side side : kBothSides) {
     const std::size_t k = side_index(side);
@@ -141,15 +146,19 @@ ForceView build_force_view(const ViscousState& state, double mach, double re_eff
     // Of the wake only its last station enters the forces.
     if (len > airfoil) stations.push_back(evaluate_station(rows[len - 1], FlowType::Wake, msq, re_eff));
   }
-  return view;
 }
 
 ForceCoefficients evaluate_forces(const ViscousState& state, double mach, double re_eff) {
+  ForceView view;
+  return evaluate_forces(state, mach, re_eff, view);
+}
+
+ForceCoefficients evaluate_forces(const ViscousState& state, double mach, double re_eff, ForceView& view) {
   ForceCoefficients f;
   const PanelForces p = compute_panel_forces_from_gamma(state.x, state.y, state.gam, state.alpha, mach);
   f.cl = p.cl;
   f.cm = p.cm;
-  const ForceView view = build_force_view(state, mach, re_eff);
+  build_force_view(state, mach, re_eff, view);
   f.cd_friction = compute_row_friction_drag(state.rows[0], view.stations[0]) +
                   compute_row_friction_drag(state.rows[1], view.stations[1]);
   f.cd = squire_young_drag(view.stations[0], view.stations[1]);

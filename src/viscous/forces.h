@@ -44,6 +44,8 @@ std::size_t active_force_len(std::span<const BlRow> rows, std::size_t count, std
 // Builds the force view of a state from the first active_force_len rows of
 // each side, with the stations at M^2 = mach^2 and re_eff.
 ForceView build_force_view(const ViscousState& state, double mach, double re_eff);
+// The same into `view`, whose arrays are reused.
+void build_force_view(const ViscousState& state, double mach, double re_eff, ForceView& view);
 
 // Skin-friction drag contribution of one side from its rows and their
 // stations: the trapezoidal sum of Ue^2 * Cf * dx over the airfoil intervals
@@ -75,6 +77,9 @@ struct ForceCoefficients {
 // Lift and moment from gam at the state's alpha, friction and total drag
 // from the rows (M^2 = mach^2, Reynolds number re_eff).
 ForceCoefficients evaluate_forces(const ViscousState& state, double mach, double re_eff);
+// The same with the stations built in `view` (kept from one call to the next
+// by a caller that evaluates the forces on every iteration).
+ForceCoefficients evaluate_forces(const ViscousState& state, double mach, double re_eff, ForceView& view);
 
 // Stores the coefficients in the state's cl, cm, cd, cd_friction and
 // cd_pressure.

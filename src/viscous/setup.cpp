@@ -5,6 +5,7 @@
 
 #include "common/angles.h"
 #include "inviscid/panel_geometry.h"
+#include "viscous/point_workspace.h"
 
 namespace velaro {
 
@@ -48,8 +49,9 @@ std::expected<OperPointSetup, ViscousError> build_state_from_coords(const std::s
   auto geometry = AirfoilGeometry::from_points(nodes);
   if (!geometry) return std::unexpected(ViscousError::from(geometry.error()));
   // The airfoil part of the mass-defect matrix comes from the same influence
-  // rows as the system.
-  auto system = FactorizedSystem::build(std::move(*geometry), true);
+  // rows as the system. The matrices go into the storage this thread keeps.
+  const BorrowedPointWorkspace ws;
+  auto system = FactorizedSystem::build(std::move(*geometry), true, &ws->system);
   if (!system) return std::unexpected(ViscousError::from(system.error()));
 
   const AirfoilGeometry& g = system->geometry;

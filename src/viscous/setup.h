@@ -35,7 +35,8 @@ struct OperPointSetup {
 
 // Validates, builds the panel geometry and the factored system of the node
 // list and the initial state at alpha_deg. Geometry and system failures are
-// reported as inviscid errors.
+// reported as inviscid errors. The system is built in the storage of the
+// last one this thread handed back (return_point_storage), if any.
 std::expected<OperPointSetup, ViscousError> build_state_from_coords(const std::string& name,
                                                                   std::span<const Point> nodes,
                                                                   const ViscousConfig& config, double alpha_deg);
