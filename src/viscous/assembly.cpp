@@ -232,8 +232,8 @@ class SystemBuilder {
       : upper_(upper), lower_(lower), dij_(dij), dij_rows_(dij_rows), msq_(msq), re_(re),
         ncrit_(ncrit), observer_(observer), sys_(ws.system), a_(ws.system.a), lines_u_(ws.system.a.lower_offset),
         w_(ws.system.a.nsys + 1), sources_(ws.sources), ue_mass_(ws.ue_mass), due_(ws.due), cpl_(ws.coupling),
-        panel_(ws.line_panel), sign_(ws.line_sign), xs_(ws.coupling_xs), d1_(ws.coupling_d1),
-        d2_(ws.coupling_d2) {}
+        panel_(ws.line_panel), sign_(ws.line_sign), coupling_current_(ws.coupling_current), xs_(ws.coupling_xs),
+        d1_(ws.coupling_d1), d2_(ws.coupling_d2) {}
 
   void run();
 
@@ -274,6 +274,7 @@ class SystemBuilder {
   std::vector<double>& cpl_;
   std::vector<std::size_t>& panel_;
   std::vector<double>& sign_;
+  bool& coupling_current_;
   // Per mass: the arc-length change of every station, and a line's changes
   // of its upstream and own displacement thickness.
   std::vector<double>& xs_;
@@ -297,16 +298,27 @@ void SystemBuilder::edge_speed_offsets() {
 
 void SystemBuilder::edge_speed_coupling() {
   const std::size_t nsys = a_.nsys;
-  // Every entry is written exactly once below (zero where a line or a mass
-  // has no node in the matrix), so the array is not cleared first.
-  cpl_.resize(w_ * w_);
-  // Node and sign of every line's station, looked up once.
+  // The coupling depends on DIJ and on the node and side of every line's
+  // station alone. DIJ stays the same through the iterations of a point, and
+  // so do the nodes unless the stagnation point moves to another panel: the
+  // array built on an earlier iteration then holds every entry already.
+  bool same = coupling_current_ && cpl_.size() == w_ * w_ && panel_.size() == w_ && sign_.size() == w_;
   panel_.resize(w_);
   sign_.resize(w_);
   for (std::size_t line = 1; line <= nsys; ++line) {
-    panel_[line] = station_of(line).panel;
-    sign_[line] = line <= lines_u_ ? 1.0 : -1.0;
+    const std::size_t pi = station_of(line).panel;
+    const double si = line <= lines_u_ ? 1.0 : -1.0;
+    if (panel_[line] != pi || sign_[line] != si) {
+      same = false;
+      panel_[line] = pi;
+      sign_[line] = si;
+    }
   }
+  coupling_current_ = true;
+  if (same) return;
+  // Every entry is written exactly once below (zero where a line or a mass
+  // has no node in the matrix), so the array is not cleared first.
+  cpl_.resize(w_ * w_);
   std::fill_n(cpl_.begin(), w_, 0.0);
   for (std::size_t line = 1; line <= nsys; ++line) {
     double* out = cpl_.data() + line * w_;
@@ -536,6 +548,7 @@ void build_global_system(NewtonWorkspace& ws, const SurfaceInput& upper, const S
                          NewtonObserver* observer) {
   const DijRows rows = copy_by_rows(dij, ws.dij_rows);
   ws.dij_rows_of = nullptr;  // not known to stay the same until the next call
+  ws.coupling_current = false;
   build_system(ws, upper, lower, dij, rows, ante, xi_ule1, xi_ule2, msq, re, ncrit, observer);
 }
 
@@ -615,6 +628,7 @@ void assemble_newton_system(ViscousState& state, unsigned iteration, double re_e
   if (iteration <= 1 || ws.dij_rows_of != dij.data || ws.dij_rows.size() != dij.rows * dij.cols) {
     copy_by_rows(dij, ws.dij_rows);
     ws.dij_rows_of = dij.data;
+    ws.coupling_current = false;
   }
   const DijRows dij_rows = dij.data ? DijRows{ws.dij_rows, dij.rows, dij.cols} : DijRows{};
   build_system(ws, upper, lower, dij, dij_rows, state.ante, state.sst_go, state.sst_gp, msq, re_eff, ncrit, observer);

@@ -113,6 +113,9 @@ struct NewtonWorkspace {
   std::vector<double> coupling;
   std::vector<std::size_t> line_panel;  // node of every line's station
   std::vector<double> line_sign;        // +1 upper, -1 lower line
+  // Whether `coupling` was built from the row copy of DIJ as it stands, for
+  // line_panel and line_sign; cleared whenever the copy is made again.
+  bool coupling_current = false;
   std::vector<double> coupling_xs, coupling_d1, coupling_d2;  // per mass, see the assembly
 };
 
