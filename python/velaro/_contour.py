@@ -192,6 +192,12 @@ def order_contour(points: np.ndarray) -> OrderedContour:
         changes.append(f"moved the start to the sharp trailing-edge point {where}")
         if not closed:
             changes.append("closed the contour at the sharp trailing edge")
+    # Dropping points inside what looked like a blunt base can leave a
+    # contour of a few points that no longer encloses area (points far apart
+    # on a line): that is no airfoil either.
+    kept = ordered[:-1] if np.array_equal(ordered[0], ordered[-1]) else ordered
+    if len(kept) < 3 or not _signed_area(kept) > 1e-12 * size * size:
+        raise ContourError("coordinates: the contour encloses no area")
     return OrderedContour(ordered, tuple(changes))
 
 

@@ -5,7 +5,7 @@ import warnings
 
 import numpy as np
 import pytest
-from hypothesis import given, settings
+from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
 import _velaro
@@ -247,6 +247,8 @@ class TestAirfoil:
         max_size=12,
     )
 )
+# What looks like a blunt base, dropped, leaves three points on a line.
+@example([(0.0, 0.0), (6.096246515171328e16, 0.0), (0.0, 1828875.0), (0.0, 2.3610663586758656e17)])
 def test_arbitrary_points_give_an_airfoil_or_a_clear_error(points):
     with warnings.catch_warnings():
         warnings.simplefilter("ignore", velaro.ContourOrderWarning)
