@@ -128,15 +128,18 @@ int vb_setup(const double* xy, int npts, double alpha_deg, int repeats, double* 
     for (std::size_t i = 0; i < n; ++i)
       gam[i] = std::cos(alpha) * sys->gamu_0[i] + std::sin(alpha) * sys->gamu_90[i];
     const std::size_t nw = velaro::wake_node_count(n, 1.0);
-    const velaro::WakeGeometry wake = velaro::build_wake(sys->geometry, gam, alpha, nw, 1.0);
-    const velaro::WakeBaseSpeeds speeds =
-        velaro::wake_base_speeds(sys->geometry, wake, sys->gamu_0, sys->gamu_90, 0.0, 0.0);
-    auto dij = velaro::mass_defect_matrix_with_wake(*sys, wake.x, wake.y, wake.nx, wake.ny, wake.apanel);
-    if (!dij) {
+    // The wake with its base speeds in one pass, and the influence matrix in
+    // storage kept from the last repeat, as a viscous point has them.
+    const velaro::WakeWithSpeeds laid = velaro::build_wake_with_base_speeds(sys->geometry, gam, alpha, nw, 1.0,
+                                                                           sys->gamu_0, sys->gamu_90, 0.0, 0.0);
+    const velaro::WakeGeometry& wake = laid.wake;
+    static velaro::MassDefectScratch scratch;
+    static Eigen::MatrixXd dij;
+    if (!velaro::mass_defect_matrix_with_wake(*sys, wake.x, wake.y, wake.nx, wake.ny, wake.apanel, scratch, dij)) {
       ok = false;
       return;
     }
-    g_sink = (*dij)(0, 0) + (speeds.qinvu_0.empty() ? 0.0 : speeds.qinvu_0.back());
+    g_sink = dij(0, 0) + (laid.speeds.qinvu_0.empty() ? 0.0 : laid.speeds.qinvu_0.back());
     nw_out = static_cast<int>(nw);
   });
   return ok ? nw_out : -1;
