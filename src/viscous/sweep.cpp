@@ -403,6 +403,10 @@ class SweepMarch {
         return;
       }
       finish(order_[k], std::move(p));
+      // Kept for the retries: points the first thread leaves failed just
+      // below the split are tried again from this side, which the single
+      // march would have reached them from on its way back.
+      kept_[k] = last;
       march(far_part.subspan(1), last, k, second, second_tried);
     };
     sweep_options_.run_both(first_thread, second_thread);
