@@ -151,7 +151,7 @@ std::expected<void, InviscidError> with_wake(const FactorizedSystem& system, con
   WakeInfluenceRows wake_rows(ax, ay, aap, n);
   WakePanelInfluence rw;
   for (std::size_t i = 0; i < n; ++i) {
-    wake_rows.evaluate(g.x[i], g.y[i], g.nx[i], g.ny[i], i, rw);
+    wake_rows.evaluate(g.x[i], g.y[i], g.nx[i], g.ny[i], i, rw, false);
     for (std::size_t k = 0; k < nw; ++k) b(idx(i), idx(k)) = -rw.dzdm[n + k];
   }
   if (g.sharp) b.row(idx(n - 1)).setZero();

@@ -35,7 +35,7 @@ WakeInfluenceRows::WakeInfluenceRows(std::span<const double> x, std::span<const 
 }
 
 void WakeInfluenceRows::evaluate(double xi, double yi, double nxi, double nyi, std::size_t io,
-                                 WakePanelInfluence& out) {
+                                 WakePanelInfluence& out, bool with_velocity) {
   const std::size_t total = total_;
   out.dzdm.assign(total, 0.0);
   out.dqdm.assign(total, 0.0);
@@ -107,25 +107,29 @@ void WakeInfluenceRows::evaluate(double xi, double yi, double nxi, double nyi, s
     // Half panel from end 1 to the midpoint.
     {
       const SourceHalfPanel h =
-          source_half_panel(x1, x0, yy, g1, g0, t1, t0, rs1, rs0, apan, 1.0 / (x1 - x0), true, x1i, yyi);
+          source_half_panel(x1, x0, yy, g1, g0, t1, t0, rs1, rs0, apan, 1.0 / (x1 - x0), with_velocity, x1i, yyi);
       out.dzdm[jm] += kOneOver4Pi * (h.pdif - h.psum) * dsim;
       out.dzdm[jo] += kOneOver4Pi * (-h.psum - h.pdif) * dsio;
       out.dzdm[jp] += kOneOver4Pi * (h.psum * (dsio + dsim) + h.pdif * (dsio - dsim));
-      out.dqdm[jm] += kOneOver4Pi * (h.pdni - h.psni) * dsim;
-      out.dqdm[jo] += kOneOver4Pi * (-h.psni - h.pdni) * dsio;
-      out.dqdm[jp] += kOneOver4Pi * (h.psni * (dsio + dsim) + h.pdni * (dsio - dsim));
+      if (with_velocity) {
+        out.dqdm[jm] += kOneOver4Pi * (h.pdni - h.psni) * dsim;
+        out.dqdm[jo] += kOneOver4Pi * (-h.psni - h.pdni) * dsio;
+        out.dqdm[jp] += kOneOver4Pi * (h.psni * (dsio + dsim) + h.pdni * (dsio - dsim));
+      }
     }
 
     // Half panel from the midpoint to end 2.
     {
       const SourceHalfPanel h =
-          source_half_panel(x0, x2, yy, g0, g2, t0, t2, rs0, rs2, apan, 1.0 / (x0 - x2), true, x1i, yyi);
+          source_half_panel(x0, x2, yy, g0, g2, t0, t2, rs0, rs2, apan, 1.0 / (x0 - x2), with_velocity, x1i, yyi);
       out.dzdm[jo] += kOneOver4Pi * (-h.psum * (dsip + dsio) - h.pdif * (dsip - dsio));
       out.dzdm[jp] += kOneOver4Pi * (h.psum - h.pdif) * dsio;
       out.dzdm[jq] += kOneOver4Pi * (h.psum + h.pdif) * dsip;
-      out.dqdm[jo] += kOneOver4Pi * (-h.psni * (dsip + dsio) - h.pdni * (dsip - dsio));
-      out.dqdm[jp] += kOneOver4Pi * (h.psni - h.pdni) * dsio;
-      out.dqdm[jq] += kOneOver4Pi * (h.psni + h.pdni) * dsip;
+      if (with_velocity) {
+        out.dqdm[jo] += kOneOver4Pi * (-h.psni * (dsip + dsio) - h.pdni * (dsip - dsio));
+        out.dqdm[jp] += kOneOver4Pi * (h.psni - h.pdni) * dsio;
+        out.dqdm[jq] += kOneOver4Pi * (h.psni + h.pdni) * dsip;
+      }
     }
   }
 }

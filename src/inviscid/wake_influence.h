@@ -35,7 +35,9 @@ class WakeInfluenceRows {
 
   // As wake_panel_influence at (xi, yi) with direction (nxi, nyi) and
   // field index io; `out` is resized and zeroed, its storage reused.
-  void evaluate(double xi, double yi, double nxi, double nyi, std::size_t io, WakePanelInfluence& out);
+  // Without with_velocity only dzdm is evaluated (dqdm stays zero).
+  void evaluate(double xi, double yi, double nxi, double nyi, std::size_t io, WakePanelInfluence& out,
+                bool with_velocity = true);
 
  private:
   std::span<const double> x_, y_, apanel_;

@@ -142,6 +142,13 @@ TEST(WakeInfluence, UniformMassHasNoSource) {
     EXPECT_GT(scale, 0.0);
     EXPECT_NEAR(psi, 0.0, 1e-13 * scale);
     EXPECT_NEAR(q, 0.0, 1e-13 * scale);
+    // The stream function alone (the right-hand sides of the influence
+    // matrix need no more) is the same to the bit, the velocity left out.
+    WakeInfluenceRows rows(x, y, ap, n);
+    WakePanelInfluence without;
+    rows.evaluate(px, py, 0.6, 0.8, io, without, false);
+    EXPECT_EQ(without.dzdm, r.dzdm);
+    EXPECT_EQ(without.dqdm, std::vector<double>(n + nw, 0.0));
   }
 }
 
