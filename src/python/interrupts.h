@@ -43,7 +43,7 @@ struct InterruptibleJob {
 // held; if one raises, sets job.stop and throws that Python exception.
 void wait_interruptibly(InterruptibleJob& job);
 
-// Counts computations still running on their own threads, so that the
+// Counts computations still running on job threads, so that the
 // interpreter's exit can wait for abandoned ones to notice their stop
 // request (they do not touch Python, but the process's static objects must
 // outlive them).
@@ -53,10 +53,6 @@ void job_finished();
 // module creation.
 void register_exit_wait();
 
-// Runs work(stop) on a thread of its own and returns its result, or throws
-// what it threw, or the exception of an interrupt (see above). `work` is
-// moved to the thread: it must own its inputs. `stop` becomes true when the
-// caller has given up; work should check it between its steps.
 // Runs `task` on a job thread: an idle one if there is one, otherwise a new
 // thread, which stays for later jobs after this one. Keeping the threads
 // keeps what a thread builds up across calls (its allocator arena and
