@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <deque>
+#include <thread>
 
 namespace velaro::python {
 namespace {

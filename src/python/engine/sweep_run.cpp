@@ -6,7 +6,6 @@
 #include <memory>
 #include <mutex>
 #include <numeric>
-#include <thread>
 #include <utility>
 
 #include "python/interrupts.h"
