@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "boundary_layer/interval_equations.h"
 #include "boundary_layer/transition.h"
@@ -283,6 +284,8 @@ class SystemBuilder {
   TeWakeTerms te_;
   bool has_junction_ = false;
   std::size_t lower_te_line_ = 0;
+  // The line whose own displacement-thickness changes d2_ holds (0: none).
+  std::size_t d2_line_ = 0;
 };
 
 void SystemBuilder::edge_speed_offsets() {
@@ -371,10 +374,15 @@ void SystemBuilder::mass_coupling_row(const LineInProgress& l) {
   // lines.
   const double* u2m = coupling_row(iv);
   const double* zero = coupling_row(0);
-  double* d2 = d2_.data();
   const double* u1 = zero;
   const double* d1 = zero;
-  if (l.junction) {
+  if (!l.junction && !l.first && d2_line_ == iv - 1) {
+    // The upstream station is the previous line's own station: its changes
+    // are that line's own changes, already at hand (the same products).
+    u1 = coupling_row(iv - 1);
+    std::swap(d1_, d2_);
+    d1 = d1_.data();
+  } else if (l.junction) {
     double* w = d1_.data();
     const double* ute1 = coupling_row(a_.ivte1);
     const double* ute2 = coupling_row(lower_te_line_);
@@ -391,8 +399,10 @@ void SystemBuilder::mass_coupling_row(const LineInProgress& l) {
     w[iv - 1] = l.d1u * u1[iv - 1] + 1.0 / s1.u;
     d1 = w;
   }
+  double* d2 = d2_.data();
   for (std::size_t L = 1; L <= nsys; ++L) d2[L] = l.d2u * u2m[L] + 0.0;
   d2[iv] = l.d2u * u2m[iv] + 1.0 / s2.u;
+  d2_line_ = iv;
   for (std::size_t k = 0; k < 3; ++k)
     combine_coupling_columns(&a_.vm_at(iv, 0, k), d1, u1, d2, u2m, xs_.data(), c.vs1_dstar[k], c.vs1_u[k],
                              c.vs2_dstar[k], c.vs2_u[k], l.xsum[k], 1, nsys);
