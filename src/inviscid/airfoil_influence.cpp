@@ -41,20 +41,26 @@ FrameDirection frame_direction(const PanelFrame& f, const VelocityRequest& vel) 
   return {f.sx * vel.nxi + f.sy * vel.nyi, f.sx * vel.nyi - f.sy * vel.nxi};
 }
 
-// Linear vortex panel j -> jp: its share of dpsi/dgamma and, when requested,
-// of dq/dgamma at the two end nodes.
-void add_vortex_panel(PanelInfluence& r, const PanelFrame& f, std::size_t j, std::size_t jp, bool with_velocity,
-                      const FrameDirection& d) {
+// Linear vortex panel j -> jp seen from the field point: the symmetric and
+// antisymmetric stream-function parts and the guarded 1 / (x1 - x2).
+struct VortexPanelParts {
+  double psis;
+  double psid;
+  double dxinv;
+};
+
+VortexPanelParts vortex_panel_parts(const PanelFrame& f) {
+  const VortexTerms vt = vortex_terms(f);
+  const double dxinv = guarded_inverse(f.x1 - f.x2);
+  return {vt.psis, vt.psid_num * dxinv, dxinv};
+}
+
+// The panel's share of dq/dgamma at its two end nodes along the direction d.
+void add_vortex_velocity(std::vector<double>& dqdg, const PanelFrame& f, const VortexPanelParts& p, std::size_t j,
+                         std::size_t jp, const FrameDirection& d) {
   const double x1 = f.x1, x2 = f.x2, yy = f.yy;
   const double g1 = f.g1, g2 = f.g2, t1 = f.t1, t2 = f.t2;
-  const VortexTerms vt = vortex_terms(f);
-  const double psis = vt.psis;
-  const double dxinv = guarded_inverse(x1 - x2);
-  const double psid = vt.psid_num * dxinv;
-  r.dzdg[j] += kOneOver4Pi * (psis - psid);
-  r.dzdg[jp] += kOneOver4Pi * (psis + psid);
-  if (!with_velocity) return;
-
+  const double psis = p.psis, psid = p.psid, dxinv = p.dxinv;
   const double psx1 = 0.5 * g1;
   const double psx2 = -0.5 * g2;
   const double psyy = t1 - t2;
@@ -63,8 +69,20 @@ void add_vortex_panel(PanelInfluence& r, const PanelFrame& f, std::size_t j, std
   const double pdyy = ((x1 + x2) * psyy - yy * (g1 - g2)) * dxinv;
   const double psni = (psx1 + psx2) * d.x1i + psyy * d.yyi;
   const double pdni = (pdx1 + pdx2) * d.x1i + pdyy * d.yyi;
-  r.dqdg[j] += kOneOver4Pi * (psni - pdni);
-  r.dqdg[jp] += kOneOver4Pi * (psni + pdni);
+  dqdg[j] += kOneOver4Pi * (psni - pdni);
+  dqdg[jp] += kOneOver4Pi * (psni + pdni);
+}
+
+// Linear vortex panel j -> jp: its share of dpsi/dgamma and, when requested,
+// of dq/dgamma at the two end nodes.
+void add_vortex_panel(PanelInfluence& r, const PanelFrame& f, std::size_t j, std::size_t jp, bool with_velocity,
+                      const FrameDirection& d, const FrameDirection* second) {
+  const VortexPanelParts p = vortex_panel_parts(f);
+  r.dzdg[j] += kOneOver4Pi * (p.psis - p.psid);
+  r.dzdg[jp] += kOneOver4Pi * (p.psis + p.psid);
+  if (!with_velocity) return;
+  add_vortex_velocity(r.dqdg, f, p, j, jp, d);
+  if (second) add_vortex_velocity(r.dqdg2, f, p, j, jp, *second);
 }
 
 // Linear source distribution on panel j -> j+1, split at the panel midpoint
@@ -116,7 +134,7 @@ void add_source_panel(PanelInfluence& r, const AirfoilGeometry& g, const PanelFr
 // TE panel (node n-1 to node 0): a uniform source and vortex sheet across
 // the gap of a blunt TE, weighted by the gap's projections on the bisector.
 void add_te_panel(PanelInfluence& r, const AirfoilGeometry& g, std::size_t io, double xi, double yi,
-                  const VelocityRequest& vel) {
+                  const VelocityRequest& vel, const VelocityRequest& second) {
   const std::size_t n = g.n;
   const double scs = g.ante / g.dste;
   const double sds = g.aste / g.dste;
@@ -125,13 +143,17 @@ void add_te_panel(PanelInfluence& r, const AirfoilGeometry& g, std::size_t io, d
   const TePanelTerms te = te_panel_terms(f, apan);
   r.dzdg[n - 1] += 0.5 * kOneOver2Pi * (te.pgam * sds - te.psig * scs);
   r.dzdg[0] += 0.5 * kOneOver2Pi * (te.psig * scs - te.pgam * sds);
+  auto add_velocity = [&](std::vector<double>& dqdg, const VelocityRequest& v) {
+    const FrameDirection d = frame_direction(f, v);
+    const double psigni = (-(f.t1 - apan) + (f.t2 - apan)) * d.x1i + 0.5 * (f.g1 - f.g2) * d.yyi;
+    const double pgamni = (0.5 * f.g1 - 0.5 * f.g2) * d.x1i + (f.t1 - f.t2) * d.yyi;
+    const double h = 0.5 * kOneOver2Pi * (psigni * scs - pgamni * sds);
+    dqdg[n - 1] -= h;
+    dqdg[0] += h;
+  };
   if (!vel.active) return;
-  const FrameDirection d = frame_direction(f, vel);
-  const double psigni = (-(f.t1 - apan) + (f.t2 - apan)) * d.x1i + 0.5 * (f.g1 - f.g2) * d.yyi;
-  const double pgamni = (0.5 * f.g1 - 0.5 * f.g2) * d.x1i + (f.t1 - f.t2) * d.yyi;
-  const double h = 0.5 * kOneOver2Pi * (psigni * scs - pgamni * sds);
-  r.dqdg[n - 1] -= h;
-  r.dqdg[0] += h;
+  add_velocity(r.dqdg, vel);
+  if (second.active) add_velocity(r.dqdg2, second);
 }
 
 PanelInfluence zeroed(std::size_t n) {
@@ -181,8 +203,10 @@ void AirfoilInfluenceRows::evaluate(std::size_t io, double xi, double yi, const 
   r.dzdm.assign(n, 0.0);
   r.dqdm.assign(n, 0.0);
   r.dqdg.assign(n, 0.0);
-  if (n < 2) return;
   const VelocityRequest vel{terms.velocity, terms.nx, terms.ny};
+  const VelocityRequest second{terms.vortex && terms.velocity && terms.second_velocity, terms.nx2, terms.ny2};
+  if (second.active) r.dqdg2.assign(n, 0.0);
+  if (n < 2) return;
 
   // Every node seen from the field point: offsets, squared distance, its
   // logarithm and the direction angle, the latter two in vector form.
@@ -279,7 +303,10 @@ void AirfoilInfluenceRows::evaluate(std::size_t io, double xi, double yi, const 
       f.t2 = end_angle(phi_[j], th_[jp], f.sgn * f.x2, f.branch);
     }
     const FrameDirection d = frame_direction(f, vel);
-    if (terms.vortex && !vortex_pass) add_vortex_panel(r, f, j, jp, vel.active, d);
+    if (terms.vortex && !vortex_pass) {
+      const FrameDirection d2 = frame_direction(f, second);
+      add_vortex_panel(r, f, j, jp, vel.active, d, second.active ? &d2 : nullptr);
+    }
     if (terms.sources && !source_pass) {
       const double g0 = rs0_[j] > 0.0 ? g0_[j] : 0.0;
       const double t0 = t0_[j] + f.branch;
@@ -293,7 +320,7 @@ void AirfoilInfluenceRows::evaluate(std::size_t io, double xi, double yi, const 
   const double tgx = g.x[0] - g.x[n - 1];
   const double tgy = g.y[0] - g.y[n - 1];
   const double gap_sq = tgx * tgx + tgy * tgy;
-  if (!g.sharp && gap_sq > seps * seps && gap_sq >= kNullPanelSq) add_te_panel(r, g, io, xi, yi, vel);
+  if (!g.sharp && gap_sq > seps * seps && gap_sq >= kNullPanelSq) add_te_panel(r, g, io, xi, yi, vel, second);
 }
 
 PanelInfluence airfoil_panel_influence(const AirfoilGeometry& geom, std::size_t io, double xi, double yi,

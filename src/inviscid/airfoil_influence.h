@@ -19,18 +19,25 @@ struct PanelInfluence {
   std::vector<double> dzdm;  // dpsi / dm_j (zero unless sources were requested)
   std::vector<double> dqdm;  // dq / dm_j (zero from airfoil_panel_influence)
   std::vector<double> dqdg;  // dq / dgamma_j (zero from airfoil_panel_influence)
+  std::vector<double> dqdg2;  // dq / dgamma_j along the second direction, when one is requested
 };
 
 // Which parts of a row of influence coefficients to evaluate. vortex: dzdg
 // (and dqdg with velocity); sources: dzdm (and dqdm with velocity);
 // velocity: the q sensitivities along the unit vector (nx, ny). Entries
-// of parts not requested stay zero.
+// of parts not requested stay zero. second_velocity (with vortex and
+// velocity) adds dqdg2, the vorticity sensitivities along a second unit
+// vector (nx2, ny2), from the same logarithms, angles and panel frames: the
+// numbers are those of a separate evaluation along that vector.
 struct InfluenceTerms {
   bool vortex = true;
   bool sources = false;
   bool velocity = false;
   double nx = 0.0;
   double ny = 0.0;
+  bool second_velocity = false;
+  double nx2 = 0.0;
+  double ny2 = 0.0;
 };
 
 // Evaluates rows of influence coefficients of one airfoil at many field

@@ -24,11 +24,20 @@ class GradientCoefficients {
  public:
   explicit GradientCoefficients(const AirfoilGeometry& geometry) : rows_(geometry) {}
 
+  // Both components from one evaluation: the logarithms, angles and panel
+  // frames of the field point are shared by the two directions.
   void evaluate(std::size_t field_index, double x, double y) {
-    rows_.evaluate(field_index, x, y, {.vortex = true, .velocity = true, .nx = 1.0, .ny = 0.0}, r_);
+    rows_.evaluate(field_index, x, y,
+                   {.vortex = true,
+                    .velocity = true,
+                    .nx = 1.0,
+                    .ny = 0.0,
+                    .second_velocity = true,
+                    .nx2 = 0.0,
+                    .ny2 = 1.0},
+                   r_);
     dx.swap(r_.dqdg);
-    rows_.evaluate(field_index, x, y, {.vortex = true, .velocity = true, .nx = 0.0, .ny = 1.0}, r_);
-    dy.swap(r_.dqdg);
+    dy.swap(r_.dqdg2);
   }
   PsiGradient gradient(std::span<const double> gamma, double cos_a, double sin_a) const {
     return {-sin_a + dot_strengths(dx, gamma), cos_a + dot_strengths(dy, gamma)};
