@@ -234,7 +234,7 @@ class SystemBuilder {
         ncrit_(ncrit), observer_(observer), sys_(ws.system), a_(ws.system.a), lines_u_(ws.system.a.lower_offset),
         w_(ws.system.a.nsys + 1), sources_(ws.sources), ue_mass_(ws.ue_mass), due_(ws.due), cpl_(ws.coupling),
         panel_(ws.line_panel), sign_(ws.line_sign), coupling_current_(ws.coupling_current), xs_(ws.coupling_xs),
-        d1_(ws.coupling_d1), d2_(ws.coupling_d2) {}
+        d1_(ws.coupling_d1), d2_(ws.coupling_d2), mass_(ws.line_mass) {}
 
   void run();
 
@@ -247,6 +247,7 @@ class SystemBuilder {
   // Row of cpl_ of system line `line`.
   const double* coupling_row(std::size_t line) const { return cpl_.data() + line * w_; }
 
+  void mass_implied_speeds(Side side);
   void edge_speed_offsets();
   void edge_speed_coupling();
   LineInProgress line_coefficients(Side side, std::size_t i) const;
@@ -281,6 +282,7 @@ class SystemBuilder {
   std::vector<double>& xs_;
   std::vector<double>& d1_;
   std::vector<double>& d2_;
+  std::vector<double>& mass_;  // mass defect of every line's station
   TeWakeTerms te_;
   bool has_junction_ = false;
   std::size_t lower_te_line_ = 0;
@@ -288,9 +290,66 @@ class SystemBuilder {
   std::size_t d2_line_ = 0;
 };
 
+// The mass-implied edge velocity of every station (as ue_from_mass gives
+// it), from the coupling rows: for the station of line i,
+// ue = uinv + sum over L of cpl[i][L] m_L, in the order of the lines. Each
+// term is the negative of ue_from_mass's vti_j DIJ m_j times vti_i (the signs
+// are exact), so the sum is its negative times vti_i, to the bit. Rows are
+// taken four at a time: their sums are independent, and the processor
+// overlaps them instead of waiting on one chain of additions.
+void SystemBuilder::mass_implied_speeds(Side side) {
+  const SurfaceInput& in = side_input(side);
+  const std::size_t count = in.stations.size();
+  const std::size_t nsys = a_.nsys;
+  const double* m = mass_.data();
+  ue_mass_.assign(count, 0.0);
+  auto uinv = [&](std::size_t i) { return i < in.uinv.size() ? in.uinv[i] : 0.0; };
+  // The stagnation station has no line: its sum is formed as ue_from_mass
+  // forms it.
+  if (count > 0) {
+    double sum = 0.0;
+    const std::size_t pi = in.stations[0].panel;
+    if (pi < dij_rows_.rows) {
+      const double* d = dij_rows_.row(pi);
+      for (std::size_t L = 1; L <= nsys; ++L)
+        if (panel_[L] < dij_rows_.cols) sum += sign_[L] * d[panel_[L]] * m[L];
+    }
+    ue_mass_[0] = uinv(0) - side_sign(side) * sum;
+  }
+  std::size_t i = 1;
+  for (; i + 4 <= count; i += 4) {
+    const double* c0 = coupling_row(line_of(side, i));
+    const double* c1 = coupling_row(line_of(side, i + 1));
+    const double* c2 = coupling_row(line_of(side, i + 2));
+    const double* c3 = coupling_row(line_of(side, i + 3));
+    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+    for (std::size_t L = 1; L <= nsys; ++L) {
+      const double mL = m[L];
+      s0 += c0[L] * mL;
+      s1 += c1[L] * mL;
+      s2 += c2[L] * mL;
+      s3 += c3[L] * mL;
+    }
+    ue_mass_[i] = uinv(i) + s0;
+    ue_mass_[i + 1] = uinv(i + 1) + s1;
+    ue_mass_[i + 2] = uinv(i + 2) + s2;
+    ue_mass_[i + 3] = uinv(i + 3) + s3;
+  }
+  for (; i < count; ++i) {
+    const double* c = coupling_row(line_of(side, i));
+    double sum = 0.0;
+    for (std::size_t L = 1; L <= nsys; ++L) sum += c[L] * m[L];
+    ue_mass_[i] = uinv(i) + sum;
+  }
+  if (observer_) observer_->mass_implied_speeds(upper_, lower_, dij_, side, ue_mass_);
+}
+
 void SystemBuilder::edge_speed_offsets() {
+  mass_.resize(w_);
+  mass_[0] = 0.0;
+  for (std::size_t line = 1; line < w_; ++line) mass_[line] = station_of(line).mass;
   for (Side side : kBothSides) {
-    ue_from_mass(upper_, lower_, dij_, dij_rows_, side, sources_, ue_mass_, observer_);
+    mass_implied_speeds(side);
     const std::vector<double>& ue_mass = ue_mass_;
     std::vector<double>& due = due_[side_index(side)];
     due.resize(ue_mass.size());
@@ -468,8 +527,8 @@ void SystemBuilder::forced_change(const LineInProgress& l) {
 }
 
 void SystemBuilder::run() {
-  edge_speed_offsets();
   edge_speed_coupling();
+  edge_speed_offsets();
   // The first station of each side carries the stagnation point's movement,
   // and with it the arc length of every station.
   {

@@ -117,6 +117,7 @@ struct NewtonWorkspace {
   // line_panel and line_sign; cleared whenever the copy is made again.
   bool coupling_current = false;
   std::vector<double> coupling_xs, coupling_d1, coupling_d2;  // per mass, see the assembly
+  std::vector<double> line_mass;  // mass defect of every line's station
 };
 
 // build_global_system into the workspace's system, with its scratch arrays.
