@@ -46,11 +46,74 @@ struct StationChange {
 
 namespace {
 
+// The predicted edge velocities from the assembly's coupling rows (see
+// UpdateInputs::coupling): the coupling is minus the sign times DIJ of
+// preview_ue's sums (the signs are exact), so adding coupling times the mass
+// gives, to the bit, what subtracting sign times DIJ times the mass gives,
+// in the same order. Four stations are summed side by side: their chains of
+// additions are independent, and the processor overlaps them.
+void preview_from_coupling(std::span<const BlStation> st, Side side, std::size_t b,
+                           std::size_t nsys, DijView dij, std::span<const double> coupling,
+                           std::span<const double> uinv, std::span<const double> base,
+                           std::span<const double> m_new, std::span<const double> dm2, std::vector<double>& unew,
+                           std::vector<double>& uac, NewtonObserver* observer) {
+  const std::size_t w = nsys + 1;
+  const double* m = m_new.data();
+  const double* d2 = dm2.data();
+  auto finish = [&](std::size_t i, double u, double ua) {
+    unew[i] = u;
+    uac[i] = ua;
+    if (observer) observer->edge_speed_predicted(side, i, value_or(uinv, i, st[i].u), u, st[i].u);
+  };
+  std::size_t i = 1;
+  while (i < st.size()) {
+    // A group of four stations inside DIJ, else one station at a time.
+    bool group = i + 4 <= st.size();
+    for (std::size_t k = 0; group && k < 4; ++k) group = st[i + k].panel < dij.rows;
+    if (group) {
+      const double* c[4];
+      double u[4], ua[4];
+      for (std::size_t k = 0; k < 4; ++k) {
+        c[k] = coupling.data() + line_of(side, i + k, b) * w;
+        u[k] = value_or(uinv, i + k, st[i + k].u);
+        ua[k] = value_or(base, i + k, 0.0);
+      }
+      for (std::size_t L = 1; L <= nsys; ++L) {
+        const double mL = m[L], dL = d2[L];
+        u[0] += c[0][L] * mL;
+        ua[0] -= c[0][L] * dL;
+        u[1] += c[1][L] * mL;
+        ua[1] -= c[1][L] * dL;
+        u[2] += c[2][L] * mL;
+        ua[2] -= c[2][L] * dL;
+        u[3] += c[3][L] * mL;
+        ua[3] -= c[3][L] * dL;
+      }
+      for (std::size_t k = 0; k < 4; ++k) finish(i + k, u[k], ua[k]);
+      i += 4;
+      continue;
+    }
+    if (st[i].panel >= dij.rows) {
+      unew[i] = st[i].u;
+    } else {
+      const double* c = coupling.data() + line_of(side, i, b) * w;
+      double u = value_or(uinv, i, st[i].u);
+      double ua = value_or(base, i, 0.0);
+      for (std::size_t L = 1; L <= nsys; ++L) {
+        u += c[L] * m[L];
+        ua -= c[L] * d2[L];
+      }
+      finish(i, u, ua);
+    }
+    ++i;
+  }
+}
+
 UePreview preview_ue(std::span<const BlStation> upper, std::span<const BlStation> lower, const SolveState& sol,
                      std::size_t b, DijView dij, std::span<const double> dij_rows,
                      std::span<const double> uinv_upper, std::span<const double> uinv_lower,
                      std::span<const double> base_upper, std::span<const double> base_lower,
-                     NewtonObserver* observer) {
+                     NewtonObserver* observer, std::span<const double> coupling = {}) {
   const std::array<std::span<const BlStation>, 2> st{upper, lower};
   const std::array<std::span<const double>, 2> uinv{uinv_upper, uinv_lower};
   const std::array<std::span<const double>, 2> base{base_upper, base_lower};
@@ -83,6 +146,30 @@ UePreview preview_ue(std::span<const BlStation> upper, std::span<const BlStation
   UePreview out;
   std::array<std::vector<double>*, 2> unew{&out.unew_upper, &out.unew_lower};
   std::array<std::vector<double>*, 2> uac{&out.u_ac_upper, &out.u_ac_lower};
+  const std::size_t nsys = (upper.empty() ? 0 : upper.size() - 1) + (lower.empty() ? 0 : lower.size() - 1);
+  if (!coupling.empty() && coupling.size() == (nsys + 1) * (nsys + 1) && b == (upper.empty() ? 1 : upper.size())) {
+    // The masses by line, as the sources above carry them (0 for a station
+    // outside DIJ's columns, whose couplings are 0).
+    std::vector<double> m_new(nsys + 1, 0.0), dm2(nsys + 1, 0.0);
+    for (Side side : kBothSides) {
+      const std::size_t s = side_index(side);
+      for (std::size_t j = 1; j < st[s].size(); ++j) {
+        const std::size_t line = line_of(side, j, b);
+        const bool solved = line >= 1 && line < sol.col1.size();
+        m_new[line] = st[s][j].mass + (solved ? sol.col1[line][2] : 0.0);
+        dm2[line] = solved && line < sol.col2.size() ? sol.col2[line][2] : 0.0;
+      }
+    }
+    for (Side side : kBothSides) {
+      const std::size_t s = side_index(side);
+      unew[s]->assign(st[s].size(), 0.0);
+      uac[s]->assign(st[s].size(), 0.0);
+      if (!st[s].empty()) (*unew[s])[0] = st[s][0].u;
+      preview_from_coupling(st[s], side, b, nsys, dij, coupling, uinv[s], base[s], m_new, dm2, *unew[s],
+                            *uac[s], observer);
+    }
+    return out;
+  }
   for (Side side : kBothSides) {
     const std::size_t s = side_index(side);
     const double vti = side == Side::Upper ? 1.0 : -1.0;
@@ -334,7 +421,7 @@ PlannedUpdate plan_update(std::span<const BlStation> upper, std::span<const BlSt
   PlannedUpdate p;
   UpdateSummary& r = p.summary;
   const UePreview pv = preview_ue(upper, lower, sol, in.b, in.dij, in.dij_rows, in.uinv_upper, in.uinv_lower,
-                                  in.base_upper, in.base_lower, observer);
+                                  in.base_upper, in.base_lower, observer, in.coupling);
   predicted_lift(upper, lower, pv, in, r);
   r.rlx_cl = extra_unknown_change(in, r);
 
@@ -360,13 +447,30 @@ UpdateSummary apply_global_update(std::vector<BlRow>& upper_rows, std::vector<Bl
 
 namespace {
 
+// The edge-velocity couplings the assembly built for the stations of `ws`,
+// when they are current for every line's node and side; else empty.
+std::span<const double> assembled_coupling(const NewtonWorkspace& ws, const AssemblyState& a) {
+  const std::size_t w = a.nsys + 1;
+  if (!ws.coupling_current || ws.coupling.size() != w * w || ws.line_panel.size() != w || ws.line_sign.size() != w)
+    return {};
+  const std::size_t nu = ws.stations[0].size();
+  for (std::size_t line = 1; line < w; ++line) {
+    const bool upper = line < nu;
+    const std::size_t i = upper ? line : line - (nu > 0 ? nu - 1 : 0);
+    const auto& side = ws.stations[upper ? 0 : 1];
+    if (i >= side.size() || ws.line_panel[line] != side[i].panel || ws.line_sign[line] != (upper ? 1.0 : -1.0))
+      return {};
+  }
+  return ws.coupling;
+}
+
 // The update of the rows of `state` from the stations the assembly evaluated
 // from them, with their inviscid edge velocities and sensitivities.
 UpdateSummary update_rows(ViscousState& state, const AssemblyState& a, const SolveState& sol, double mach,
                           double re_eff, const std::array<std::vector<BlStation>, 2>& stations,
                           const std::array<std::vector<double>, 2>& uinv,
                           const std::array<std::vector<double>, 2>& base, std::span<const double> dij_rows,
-                          NewtonObserver* observer, double max_relaxation) {
+                          std::span<const double> coupling, NewtonObserver* observer, double max_relaxation) {
   UpdateInputs in;
   in.prescribed_cl = state.mode == OperMode::PrescribedCl;
   in.cl_spec = state.cl_spec;
@@ -378,6 +482,7 @@ UpdateSummary update_rows(ViscousState& state, const AssemblyState& a, const Sol
   in.dij = DijView{state.dij.data(), static_cast<std::size_t>(state.dij.rows()),
                    static_cast<std::size_t>(state.dij.cols())};
   in.dij_rows = dij_rows;
+  in.coupling = coupling;
   in.uinv_upper = uinv[0];
   in.uinv_lower = uinv[1];
   in.base_upper = base[0];
@@ -413,14 +518,14 @@ UpdateSummary update_state_from_solution(ViscousState& state, const AssemblyStat
   std::array<std::vector<BlStation>, 2> stations;
   std::array<std::vector<double>, 2> uinv, base;
   evaluate_both_sides(state, mach * mach, re_eff, stations, uinv, base);
-  return update_rows(state, a, sol, mach, re_eff, stations, uinv, base, {}, observer, max_relaxation);
+  return update_rows(state, a, sol, mach, re_eff, stations, uinv, base, {}, {}, observer, max_relaxation);
 }
 
 UpdateSummary update_state_from_solution(ViscousState& state, const AssemblyState& a, const SolveState& sol,
                                          double mach, double re_eff, const NewtonWorkspace& ws,
                                          NewtonObserver* observer, double max_relaxation) {
-  return update_rows(state, a, sol, mach, re_eff, ws.stations, ws.uinv, ws.uinv_a, ws.dij_rows, observer,
-                     max_relaxation);
+  return update_rows(state, a, sol, mach, re_eff, ws.stations, ws.uinv, ws.uinv_a, ws.dij_rows,
+                     assembled_coupling(ws, a), observer, max_relaxation);
 }
 
 }  // namespace velaro

@@ -62,6 +62,10 @@ struct UpdateInputs {
   std::span<const double> x, y; // airfoil node coordinates (n)
   DijView dij;
   std::span<const double> dij_rows;  // optional: DIJ row by row (dij_rows[i * cols + j]), read instead of dij
+  // Optional: the assembly's edge-velocity couplings of the same stations,
+  // coupling[i * (nsys + 1) + L] = -vti_i vti_L DIJ(node of line i, node of
+  // line L) (0 outside DIJ), read instead of either.
+  std::span<const double> coupling;
   std::span<const double> uinv_upper, uinv_lower;  // per station
   std::span<const double> base_upper, base_lower;  // d(uinv)/d(extra unknown), zeros when alpha is prescribed
   std::size_t nsys = 0;

@@ -380,6 +380,60 @@ TEST(Update, RelaxedChangesRespectTheLimitsOnARealState) {
   if (rlx < 1.0) { EXPECT_GT(closest, 0.5); }  // the dstar change may be the binding one
 }
 
+// Through the workspace the update predicts the edge velocities from the
+// assembly's coupling rows; the rows it stores and every figure of the
+// update equal, to the bit, those of the update that sums over DIJ, with
+// alpha and with CL prescribed (where the extra unknown's sensitivities
+// enter). A coupling that no longer fits the stations is not used.
+TEST(Update, CouplingRowsGiveTheUpdateOfTheSumsOverDij) {
+  ViscousConfig cfg;
+  cfg.reynolds = 1e6;
+  cfg.max_iterations = 2;
+  auto setup = build_state_from_coords("naca2412", generate_naca4(2412, 81), cfg, 4.0);
+  ASSERT_TRUE(setup.has_value());
+  ASSERT_TRUE(solve_operating_point_from_state(setup->state, setup->system, cfg).has_value());
+  auto same_rows = [](const ViscousState& a, const ViscousState& b) {
+    std::size_t differing = 0;
+    for (std::size_t k = 0; k < 2; ++k) {
+      EXPECT_EQ(a.rows[k].size(), b.rows[k].size());
+      for (std::size_t i = 0; i < std::min(a.rows[k].size(), b.rows[k].size()); ++i) {
+        const BlRow& x = a.rows[k][i];
+        const BlRow& y = b.rows[k][i];
+        differing += x.uedg != y.uedg || x.theta != y.theta || x.dstr != y.dstr || x.ctau != y.ctau ||
+                     x.ampl != y.ampl || x.mass != y.mass;
+      }
+    }
+    EXPECT_EQ(differing, 0u);
+    EXPECT_EQ(a.unew_flat, b.unew_flat);
+    EXPECT_EQ(a.u_ac_flat, b.u_ac_flat);
+    EXPECT_EQ(a.rlx, b.rlx);
+    EXPECT_EQ(a.dac, b.dac);
+    EXPECT_EQ(a.cl_new, b.cl_new);
+  };
+  for (const bool prescribed_cl : {false, true}) {
+    SCOPED_TRACE(prescribed_cl);
+    ViscousState st = setup->state;
+    if (prescribed_cl) {
+      st.mode = OperMode::PrescribedCl;
+      st.cl_spec = st.cl + 0.05;
+    }
+    NewtonWorkspace ws;
+    assemble_newton_system(st, 3, cfg.reynolds, cfg.ncrit, 0.0, ws);
+    const SolveState sol = block_solve(ws.system.a);
+    ViscousState by_coupling = st;
+    ViscousState by_sums = st;
+    update_state_from_solution(by_coupling, ws.system.a, sol, 0.0, cfg.reynolds, ws);
+    update_state_from_solution(by_sums, ws.system.a, sol, 0.0, cfg.reynolds);
+    same_rows(by_coupling, by_sums);
+    if (prescribed_cl) { EXPECT_NE(by_coupling.u_ac_flat, std::vector<double>(by_coupling.u_ac_flat.size(), 0.0)); }
+    // A line whose node no longer matches its station: the sums over DIJ.
+    ViscousState stale = st;
+    ws.line_panel[2] += 1;
+    update_state_from_solution(stale, ws.system.a, sol, 0.0, cfg.reynolds, ws);
+    same_rows(stale, by_sums);
+  }
+}
+
 TEST(Update, AStepWithoutRelaxationKeepsTheRows) {
   // With the relaxation factor bounded to 0 the update stores the rows as
   // their stations carry them: speeds and thicknesses unchanged up to the
